@@ -1,0 +1,32 @@
+// Reading UpdateConfig.ini: the byte-offset key search, the short values
+// after the keys, and the YES/NO rule for "ProductName=".
+#pragma once
+
+#include <stdint.h>
+
+#include "libc/stdio.h"
+
+constexpr int CONFIG_VALUE_SIZE = 10;  // 9 bytes and the NUL
+
+struct UpdateConfig {
+  char ProductName[CONFIG_VALUE_SIZE];
+  char Version[CONFIG_VALUE_SIZE];
+};
+
+enum class ConfigResult { Loaded, FileNotFound, VersionNotFound };
+
+// Opens UpdateConfig.ini from the shell's current directory, reads both
+// values and closes the file. Prints the run's message on failure.
+ConfigResult LoadUpdateConfig(UpdateConfig *Config);
+
+// Offset of the first occurrence of Key (KeyLength bytes) at or after Start,
+// with the stream left just past it; -1 when the file ends first.
+int32_t FindConfigKey(libc::FILE *Stream, const char *Key, int KeyLength, int32_t Start);
+
+// The raw value at the stream position: up to 9 bytes, through the first LF.
+// Empty when the file ends at once.
+void ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]);
+
+// True for a raw value that begins with YES or NO, or is one of the short
+// texts "", "Y", "YE", "N".
+bool IsFlagValue(const char *Raw);

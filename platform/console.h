@@ -1,0 +1,19 @@
+// Console messages: the one routine that writes the application's text to
+// the system table's console output, and the status texts behind `%r`.
+#pragma once
+
+#include "platform/efi.h"
+
+// Formats a UTF-16 message (directives `%a` and `%r`, LF written as CR LF)
+// into a 642-byte pool buffer, at most 320 code units, and hands it to
+// ConOut in one OutputString call. Returns the code units produced, or 0
+// when nothing could be produced or the console reported an error.
+UINT64 ConsolePrint(const CHAR16 *Format, ...);
+
+// Room for the longest status text and its NUL.
+constexpr size_t STATUS_TEXT_SIZE = 32;
+
+// The text `%r` prints for Status. Table rows come back as they stand; any
+// other value is formatted as eight upper-case hex digits into Scratch,
+// which must hold STATUS_TEXT_SIZE bytes.
+const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch);

@@ -1,0 +1,42 @@
+// The shell access layer: finds the UEFI Shell 2.0 protocol or the EFI 1.x
+// shell once at start-up, runs command lines through it, and opens and reads
+// files by name through it for the C library's file layer.
+#pragma once
+
+#include "platform/efi_protocols.h"
+
+// Program-wide references, cleared by ClearShellAccessReferences and set only
+// by ShellAccessInit (the collation reference by the first OpenNamedFile).
+extern EFI_SHELL_PROTOCOL *gEfiShellProtocol;
+extern LEGACY_SHELL_ENVIRONMENT *gLegacyShellEnvironment;
+extern EFI_HANDLE gLegacyShellEnvironmentHandle;
+extern LEGACY_SHELL_INTERFACE *gLegacyShellInterface;
+extern EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation;
+
+// The ten file operations the C library reads files with: the shell
+// protocol's own members, or fallbacks over EFI_FILE_PROTOCOL.
+struct SHELL_FILE_FUNCTIONS {
+  EFI_SHELL_GET_FILE_INFO GetFileInfo;
+  EFI_SHELL_SET_FILE_INFO SetFileInfo;
+  EFI_SHELL_READ_FILE ReadFile;
+  EFI_SHELL_WRITE_FILE WriteFile;
+  EFI_SHELL_CLOSE_FILE CloseFile;
+  EFI_SHELL_DELETE_FILE DeleteFile;
+  EFI_SHELL_GET_FILE_POSITION GetFilePosition;
+  EFI_SHELL_SET_FILE_POSITION SetFilePosition;
+  EFI_SHELL_FLUSH_FILE FlushFile;
+  EFI_SHELL_GET_FILE_SIZE GetFileSize;
+};
+extern SHELL_FILE_FUNCTIONS ShellFileFunctions;
+
+void ClearShellAccessReferences();
+EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle);
+EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle);
+EFI_STATUS RunShellCommand(EFI_HANDLE *ParentImageHandle, const CHAR16 *CommandLine,
+                           EFI_STATUS *CommandStatus);
+EFI_STATUS ShellAccessShutdown(EFI_HANDLE ImageHandle);
+EFI_STATUS OpenNamedFile(const CHAR16 *FileName, SHELL_FILE_HANDLE *FileHandle, UINT64 OpenMode,
+                         UINT64 Attributes);
+EFI_STATUS OpenFileAlongDevicePath(EFI_DEVICE_PATH_PROTOCOL **FilePath,
+                                   SHELL_FILE_HANDLE *FileHandle, UINT64 OpenMode,
+                                   UINT64 Attributes);

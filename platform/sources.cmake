@@ -1,0 +1,10 @@
+set(PLATFORM_SOURCES
+  platform/globals.cpp
+  platform/console.cpp
+  platform/shell_access.cpp
+  platform/entry.cpp
+)
+# Linked into the image only: the PE entry symbol.
+set(PLATFORM_IMAGE_ONLY_SOURCES
+  platform/efi_main.cpp
+)

@@ -1,0 +1,148 @@
+// The simulated firmware: a host implementation of the UEFI services and
+// shell protocols that the application calls, so that host tests and the
+// preview tool run the very code that goes into the image.
+//
+// It keeps a real handle database, counts every pool block (live, peak,
+// type), serves files from memory or a host folder, records console output
+// and command lines in the order they happen, and can make any firmware
+// call fail on its Nth use. One Firmware object is current at a time; the
+// EFIAPI entry points find it through Firmware::Current().
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/efi_protocols.h"
+
+namespace sim {
+
+// Every firmware call a fault can be injected into. Counting is per kind.
+enum class Call : unsigned {
+  AllocatePool,
+  FreePool,
+  OpenProtocol,
+  CloseProtocol,
+  LocateProtocol,
+  LocateHandle,
+  LocateDevicePath,
+  OutputString,     // ConOut and StdErr
+  ShellExecute,     // EFI_SHELL_PROTOCOL.Execute
+  LegacyExecute,    // the legacy environment's execute entry
+  NameToPath,       // the legacy environment's name-to-device-path entry
+  OpenVolume,       // EFI_SIMPLE_FILE_SYSTEM_PROTOCOL.OpenVolume
+  FileOpen,         // OpenFileByName and EFI_FILE_PROTOCOL.Open
+  FileRead,         // ReadFile and Read
+  FileSetPosition,  // SetFilePosition and SetPosition
+  FileGetPosition,  // GetFilePosition and GetPosition
+  FileGetInfo,      // GetFileInfo, GetFileSize and GetInfo
+  FileClose,        // CloseFile and Close
+  StriColl,
+  kCount
+};
+const char *CallName(Call call);
+
+enum class ShellKind { Uefi2, Legacy, None };
+
+struct Options {
+  ShellKind shell = ShellKind::Uefi2;
+  bool with_stderr = true;         // system table StdErr present
+  bool with_collation = true;      // EFI_UNICODE_COLLATION_PROTOCOL installed
+  // Command-line arguments as the shell hands them over (argv[0] first).
+  std::vector<std::u16string> args = {u"BiosUpdateSelect.efi"};
+  // Host folder that relative names resolve against (read-only); empty
+  // means the in-memory files only.
+  std::string dir;
+};
+
+struct Event {
+  enum Kind { Console, Execute } kind;
+  std::u16string text;
+};
+
+// One live pool block, as AllocatePool handed it out.
+struct PoolBlock {
+  size_t size;
+  EFI_MEMORY_TYPE type;
+};
+
+class Firmware {
+ public:
+  explicit Firmware(const Options &options = Options());
+  ~Firmware();
+  Firmware(const Firmware &) = delete;
+  Firmware &operator=(const Firmware &) = delete;
+
+  // The firmware whose services are being called; null when none exists.
+  static Firmware *Current();
+
+  EFI_SYSTEM_TABLE *SystemTable();
+  EFI_HANDLE ImageHandle();
+  // Records the platform references (gImageHandle, gST, gBS, gRT) as the
+  // image entry would, for tests that call product code directly.
+  void InstallGlobals();
+
+  // ---- Pool accounting ----
+  size_t LiveBlocks() const;
+  size_t LiveBytes() const;
+  size_t PeakBytes() const;
+  size_t TotalAllocations() const;
+  const std::map<void *, PoolBlock> &Blocks() const;
+
+  // ---- Fault injection and call counts ----
+  // Makes the Nth call (1-based, counted from now on per kind) of `call`
+  // fail with `status` instead of doing its work.
+  void FailNth(Call call, unsigned nth, EFI_STATUS status = EFI_DEVICE_ERROR);
+  // Makes every call of `call` fail from now on.
+  void FailAll(Call call, EFI_STATUS status = EFI_DEVICE_ERROR);
+  void ClearFaults();
+  unsigned Count(Call call) const;
+  // Number of faults that actually fired.
+  unsigned FaultsInjected() const;
+
+  // ---- Configuration table and SMBIOS ----
+  void AddConfigurationTable(const EFI_GUID &guid, void *table);
+  // Memory below 4 GiB, as SMBIOS tables must lie (the 32-bit Structure
+  // Table Address is used as a pointer). The block ends right before an
+  // inaccessible page, so a read one byte past it faults. Owned by the
+  // firmware; zero-filled.
+  uint8_t *AllocateLow(size_t size);
+  // Publishes a `dmidecode --dump-bin` image: a 2.x ("_SM_") or 3.x
+  // ("_SM3_") entry point at offset 0 and the structure table at the offset
+  // its address field names. Returns false with a reason for a file that is
+  // not such an image.
+  bool PublishSmbiosDump(const std::vector<uint8_t> &dump, std::string *error);
+  // Builds a 2.x entry point for `table` (placed low) with the given count
+  // and publishes it under the SMBIOS GUID. Returns the entry point.
+  uint8_t *PublishSmbios2(const std::vector<uint8_t> &table, uint16_t structure_count);
+
+  // ---- Files ----
+  void AddFile(const std::string &name, const std::string &bytes);
+  size_t OpenFileHandles() const;
+
+  // ---- Records ----
+  const std::vector<Event> &Events() const;
+  std::vector<std::u16string> ConsoleLines() const;  // OutputString texts
+  std::vector<std::u16string> Executed() const;       // command lines run
+  // Every OutputString made on StdErr (which the application never uses).
+  const std::vector<std::u16string> &StdErrLines() const;
+
+  // ---- Handle database ----
+  EFI_HANDLE CreateHandle();
+  void InstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid, void *interface);
+  void UninstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid);
+  // Opens made through OpenProtocol that no CloseProtocol has matched.
+  size_t OpenProtocolCount() const;
+
+  struct State;  // implementation details, visible to the sim's own files
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// Leak checks for the end of a test: no pool block, no file handle left.
+std::string LeakReport(const Firmware &firmware);
+
+}  // namespace sim

@@ -1,0 +1,3 @@
+set(SIM_SOURCES
+  sim/firmware.cpp
+)

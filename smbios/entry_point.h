@@ -1,0 +1,21 @@
+// Locating the SMBIOS 2.x entry point through the firmware's configuration
+// table, and the program-wide values the structure walk starts from.
+#pragma once
+
+#include "smbios/smbios_types.h"
+
+// GUID EB9D2D31-2D88-11D3-9A16-0090273FC14D in EFI_GUID memory order.
+extern const uint8_t SMBIOS_TABLE_GUID_BYTES[16];
+// GUID F2FD1544-9794-4A2C-992E-E5BBCF20E394: the 3.x entry point, which the
+// run never looks for.
+extern const uint8_t SMBIOS3_TABLE_GUID_BYTES[16];
+
+// The located entry point, or null. Written by FindSmbiosEntryPoint.
+extern SmbiosEntryPoint *gSmbiosEntryPoint;
+// The Structure Table Address, set by the run right after the lookup.
+extern SmbiosStructurePointer gSmbiosTableStart;
+
+// Scans the configuration table for the SMBIOS GUID and checks the "_SM_"
+// anchor. Prints "ERROR: SMBIOS table not found.\n" and returns false when
+// no usable entry point is found.
+bool FindSmbiosEntryPoint();

@@ -1,0 +1,4 @@
+set(SMBIOS_SOURCES
+  smbios/entry_point.cpp
+  smbios/structure_table.cpp
+)

@@ -1,0 +1,16 @@
+// Reading the SMBIOS structure table in place: strings by number, structures
+// by handle, and the walk over the whole table that the run makes.
+#pragma once
+
+#include "smbios/smbios_types.h"
+
+// String StringNumber (1-based) of the structure at *Cursor, or null. When
+// the string-set ends first, *Cursor moves to the next structure. Never
+// reads at or past the table's end bound.
+const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumber);
+
+// Fetches the first structure in table order whose Handle is *Handle and
+// hands back, through *Handle, the handle of the structure physically after
+// it (or INVALID_SMBIOS_HANDLE).
+unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
+                            uint16_t *Length);

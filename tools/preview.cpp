@@ -1,0 +1,2 @@
+// Placeholder until the preview tool lands.
+int main() { return 2; }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "app/update_config.h"
+#include "platform/efi.h"
 #include "smbios/smbios_types.h"
 
 // Text to signed 32-bit number: blanks, one sign, blanks and zeros, then
@@ -14,5 +15,8 @@ int32_t ParseVersionNumber(const char *Text);
 // "UpdateHWOld.nsh" when Configured > Installed, else "UpdateHWNew.nsh".
 const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured);
 
-// Runs the version check for one BIOS Information structure.
-void CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config);
+// Runs the version check for one BIOS Information structure: the chosen
+// script runs through the shell, with ImageHandleCopy as the parent. Returns
+// false, after its message, when the structure holds no version string.
+bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
+                      EFI_HANDLE *ImageHandleCopy);

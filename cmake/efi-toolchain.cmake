@@ -7,9 +7,9 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(CMAKE_CXX_COMPILER clang++)
-set(CMAKE_CXX_COMPILER_TARGET x86_64-unknown-windows)
+
 set(CMAKE_CXX_FLAGS_INIT
-    "-ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -mno-red-zone -fno-stack-protector \
+    "--target=x86_64-unknown-windows -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -mno-red-zone -fno-stack-protector \
 -mno-stack-arg-probe -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-builtin \
 -ffunction-sections -fdata-sections -Wall -Wextra -Werror")
 set(CMAKE_CXX_FLAGS_RELEASE_INIT "-Os")

@@ -14,3 +14,7 @@ const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumbe
 // it (or INVALID_SMBIOS_HANDLE).
 unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
                             uint16_t *Length);
+
+// Handle of the first structure, read at the table start; INVALID_SMBIOS_HANDLE
+// when the table is too short to hold a structure header.
+uint16_t FirstSmbiosHandle();

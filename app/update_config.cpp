@@ -1,0 +1,102 @@
+// Reading UpdateConfig.ini. The file is searched as raw bytes, not as
+// lines: every byte offset is tried in turn for the key, so a key counts
+// wherever its bytes stand (inside a longer key, a comment or a value) and
+// the first occurrence wins. A value is at most 9 bytes, up to the line end.
+//
+// A "ProductName=" occurrence whose value is a YES/NO flag (as on a line
+// CheckProductName=YES) is passed over once in favour of the next one.
+#include "app/update_config.h"
+
+#include "libc/string.h"
+#include "platform/console.h"
+
+namespace {
+
+constexpr char kProductNameKey[] = "ProductName=";
+constexpr char kVersionKey[] = "Version=";
+constexpr int kProductNameKeyLength = sizeof(kProductNameKey) - 1;
+constexpr int kVersionKeyLength = sizeof(kVersionKey) - 1;
+constexpr int kLongestKey = kProductNameKeyLength;
+
+// Raw value up to, not including, its first CR or LF.
+void CutAtLineEnd(const char *raw, char *value) {
+  size_t n = libc::strcspn(raw, "\r\n");
+  libc::memcpy(value, raw, n);
+  value[n] = '\0';
+}
+
+bool StartsWith(const char *text, const char *prefix) {
+  return libc::memcmp(text, prefix, libc::strlen(prefix)) == 0;
+}
+
+// True when `text` as a whole is a prefix of `word`.
+bool IsPrefixOf(const char *text, const char *word) {
+  size_t n = libc::strlen(text);
+  return n <= libc::strlen(word) && libc::memcmp(text, word, n) == 0;
+}
+
+}  // namespace
+
+int32_t FindConfigKey(libc::FILE *Stream, const char *Key, int KeyLength, int32_t Start) {
+  char window[kLongestKey];
+  if (KeyLength <= 0 || KeyLength > kLongestKey || Start < 0) return -1;
+  for (int32_t k = Start;; ++k) {
+    if (libc::fseek(Stream, k, SEEK_SET) != 0) return -1;
+    size_t got = libc::fread(window, 1, static_cast<size_t>(KeyLength), Stream);
+    // Fewer bytes than the key: the file ends here, and at every later offset.
+    if (got < static_cast<size_t>(KeyLength)) return -1;
+    if (libc::memcmp(window, Key, static_cast<size_t>(KeyLength)) == 0) return k;
+    if (k == INT32_MAX) return -1;
+  }
+}
+
+void ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]) {
+  // Nothing read at all (a key whose '=' is the file's last byte) gives an
+  // empty value.
+  if (libc::fgets(Raw, CONFIG_VALUE_SIZE, Stream) == nullptr) Raw[0] = '\0';
+}
+
+bool IsFlagValue(const char *Raw) {
+  return IsPrefixOf(Raw, "YES") || StartsWith(Raw, "YES") || IsPrefixOf(Raw, "NO") ||
+         StartsWith(Raw, "NO");
+}
+
+ConfigResult LoadUpdateConfig(UpdateConfig *Config) {
+  Config->ProductName[0] = '\0';
+  Config->Version[0] = '\0';
+
+  libc::FILE *stream = libc::fopen("UpdateConfig.ini", "r");
+  if (stream == nullptr) {
+    ConsolePrint(u"UpdateConfig.ini not found\n");
+    return ConfigResult::FileNotFound;
+  }
+
+  char raw[CONFIG_VALUE_SIZE] = "";
+  int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
+  if (hit >= 0) {
+    ReadConfigValue(stream, raw);
+    if (IsFlagValue(raw)) {
+      // A first hit at offset 0 is found again and its value read again.
+      int32_t start = hit == 0 ? 0 : hit + 1;
+      raw[0] = '\0';
+      if (FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start) >= 0) {
+        ReadConfigValue(stream, raw);
+      }
+    }
+  }
+  CutAtLineEnd(raw, Config->ProductName);
+
+  bool version_found = false;
+  if (FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0) >= 0) {
+    ReadConfigValue(stream, raw);
+    CutAtLineEnd(raw, Config->Version);
+    version_found = true;
+  }
+  libc::fclose(stream);
+
+  if (!version_found) {
+    ConsolePrint(u"ERROR: Version= not found in UpdateConfig.ini.\n");
+    return ConfigResult::VersionNotFound;
+  }
+  return ConfigResult::Loaded;
+}

@@ -1,0 +1,144 @@
+// Console messages. Every line the application shows goes through
+// ConsolePrint: a bounded UTF-16 buffer from the pool, the two directives the
+// messages use (`%a` for 8-bit text, `%r` for a status), CR LF line ends, and
+// one OutputString call on the system table's ConOut, read afresh each call.
+#include "platform/console.h"
+
+#include <stdarg.h>
+
+#include "platform/globals.h"
+
+namespace {
+
+constexpr size_t kMaxUnits = 320;                          // text, NUL excluded
+constexpr size_t kBufferBytes = (kMaxUnits + 1) * sizeof(CHAR16);  // 642
+
+const CHAR8 *const kWarningTexts[] = {
+    "Success",
+    "Warning Unknown Glyph",
+    "Warning Delete Failure",
+    "Warning Write Failure",
+    "Warning Buffer Too Small",
+    "Warning Stale Data",
+};
+
+// Indexed by the error code (the status with bit 63 cleared); row 0 unused.
+const CHAR8 *const kErrorTexts[] = {
+    nullptr,
+    "Load Error",
+    "Invalid Parameter",
+    "Unsupported",
+    "Bad Buffer Size",
+    "Buffer Too Small",
+    "Not Ready",
+    "Device Error",
+    "Write Protected",
+    "Out of Resources",
+    "Volume Corrupt",
+    "Volume Full",
+    "No Media",
+    "Media changed",
+    "Not Found",
+    "Access Denied",
+    "No Response",
+    "No mapping",
+    "Time out",
+    "Not started",
+    "Already started",
+    "Aborted",
+    "ICMP Error",
+    "TFTP Error",
+    "Protocol Error",
+    "Incompatible Version",
+    "Security Violation",
+    "CRC Error",
+    "End of Media",
+    "Reserved (29)",
+    "Reserved (30)",
+    "End of File",
+    "Invalid Language",
+    "Compromised Data",
+};
+constexpr UINT64 kLastErrorCode = sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) - 1;
+static_assert(kLastErrorCode == 33, "error table covers codes 1 to 33");
+
+// Appends to the output buffer and silently drops whatever would go past
+// the 320th code unit, so a long argument can never overrun the block.
+struct Output {
+  CHAR16 *buffer;
+  size_t count;
+
+  void Put(CHAR16 unit) {
+    if (count < kMaxUnits) buffer[count++] = unit;
+  }
+  void PutNarrow(const CHAR8 *text) {
+    for (; *text != '\0' && count < kMaxUnits; ++text) {
+      Put(static_cast<CHAR16>(static_cast<UINT8>(*text)));
+    }
+  }
+};
+
+}  // namespace
+
+const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
+  if (EFI_ERROR(Status)) {
+    UINT64 code = Status & ~EFI_ERROR_BIT;
+    if (code >= 1 && code <= kLastErrorCode) return kErrorTexts[code];
+  } else if (Status < sizeof(kWarningTexts) / sizeof(kWarningTexts[0])) {
+    return kWarningTexts[Status];
+  }
+  static const CHAR8 kHex[] = "0123456789ABCDEF";
+  UINT32 low = static_cast<UINT32>(Status);
+  for (int i = 7; i >= 0; --i) {
+    Scratch[i] = kHex[low & 0xF];
+    low >>= 4;
+  }
+  Scratch[8] = '\0';
+  return Scratch;
+}
+
+UINT64 ConsolePrint(const CHAR16 *Format, ...) {
+  void *block = nullptr;
+  if (gBS == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, kBufferBytes, &block)) ||
+      block == nullptr) {
+    return 0;
+  }
+  Output out = {static_cast<CHAR16 *>(block), 0};
+
+  va_list args;
+  va_start(args, Format);
+  for (const CHAR16 *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
+    if (*p == u'\n') {
+      out.Put(u'\r');
+      out.Put(u'\n');
+      if (p[1] == u'\r') ++p;
+    } else if (*p == u'\r') {
+      out.Put(u'\r');
+      if (p[1] == u'\n') {
+        out.Put(u'\n');
+        ++p;
+      }
+    } else if (*p == u'%' && p[1] == u'a') {
+      const CHAR8 *text = va_arg(args, const CHAR8 *);
+      out.PutNarrow(text != nullptr ? text : "<null string>");
+      ++p;
+    } else if (*p == u'%' && p[1] == u'r') {
+      CHAR8 scratch[STATUS_TEXT_SIZE];
+      out.PutNarrow(StatusToText(va_arg(args, EFI_STATUS), scratch));
+      ++p;
+    } else {
+      // Any other '%' sequence is printed as it stands.
+      out.Put(*p);
+    }
+  }
+  va_end(args);
+  out.buffer[out.count] = u'\0';
+
+  UINT64 result = out.count;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con_out = gST != nullptr ? gST->ConOut : nullptr;
+  if (con_out != nullptr && out.count > 0) {
+    if (EFI_ERROR(con_out->OutputString(con_out, out.buffer))) result = 0;
+  }
+  gBS->FreePool(block);
+  return result;
+}

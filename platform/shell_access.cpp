@@ -1,5 +1,23 @@
-// Placeholder until the shell access layer lands.
+// The shell access layer. The application never starts a script itself: it
+// asks the shell that started it to run a command line, and it reads its
+// configuration file through that shell. Two generations of shell are
+// served: the UEFI Shell 2.0 (EFI_SHELL_PROTOCOL) and the EFI 1.x shell (its
+// environment protocol plus the interface protocol it puts on every image it
+// starts). ShellAccessInit finds which one is present, once, and the
+// references found are kept for the whole run and given back by
+// ShellAccessShutdown.
+//
+// Under the EFI 1.x shell there is no file API by handle, so the ten file
+// entries fall back to EFI_FILE_PROTOCOL, and a name is opened by turning it
+// into a device path and walking that path node by node from the volume root.
+//
+// Everything here relies only on gImageHandle and gBS, and on the layouts in
+// platform/efi_protocols.h. Every firmware call is tested where it is made; a
+// reference a lookup could not fill stays null.
 #include "platform/shell_access.h"
+
+#include "libc/string.h"
+#include "platform/globals.h"
 
 EFI_SHELL_PROTOCOL *gEfiShellProtocol = nullptr;
 LEGACY_SHELL_ENVIRONMENT *gLegacyShellEnvironment = nullptr;
@@ -8,15 +26,447 @@ LEGACY_SHELL_INTERFACE *gLegacyShellInterface = nullptr;
 EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation = nullptr;
 SHELL_FILE_FUNCTIONS ShellFileFunctions = {};
 
-void ClearShellAccessReferences() {}
-EFI_STATUS ShellAccessInit(EFI_HANDLE) { return EFI_NOT_FOUND; }
-EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE) { return EFI_NOT_FOUND; }
-EFI_STATUS RunShellCommand(EFI_HANDLE *, const CHAR16 *, EFI_STATUS *) { return EFI_UNSUPPORTED; }
-EFI_STATUS ShellAccessShutdown(EFI_HANDLE) { return EFI_SUCCESS; }
-EFI_STATUS OpenNamedFile(const CHAR16 *, SHELL_FILE_HANDLE *, UINT64, UINT64) {
+namespace {
+
+// Nothing useful can be done when the firmware refuses to take a block back,
+// and no caller could act on it: the status is deliberately dropped here,
+// in one place.
+void ReleasePool(void *Block) {
+  if (Block != nullptr) (void)gBS->FreePool(Block);
+}
+
+// OpenProtocol as every lookup here makes it. A firmware that reports
+// success but hands back no interface is treated as not having it, so a
+// set reference is always usable.
+EFI_STATUS OpenInterface(EFI_HANDLE Handle, const EFI_GUID *Guid, void **Interface) {
+  void *Found = nullptr;
+  EFI_STATUS Status = gBS->OpenProtocol(Handle, Guid, &Found, gImageHandle, nullptr,
+                                        EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (EFI_ERROR(Status)) return Status;
+  if (Found == nullptr) return EFI_NOT_FOUND;
+  *Interface = Found;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {
+  void *Found = nullptr;
+  EFI_STATUS Status = gBS->LocateProtocol(Guid, nullptr, &Found);
+  if (EFI_ERROR(Status)) return Status;
+  if (Found == nullptr) return EFI_NOT_FOUND;
+  *Interface = Found;
+  return EFI_SUCCESS;
+}
+
+bool HasLegacySignature(const LEGACY_SHELL_ENVIRONMENT *Environment) {
+  return GuidEquals(&Environment->Signature, &LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID);
+}
+
+EFI_FILE_PROTOCOL *AsFile(SHELL_FILE_HANDLE Handle) {
+  return static_cast<EFI_FILE_PROTOCOL *>(Handle);
+}
+
+// ---- File entries over EFI_FILE_PROTOCOL (EFI 1.x shell) -------------------
+
+EFI_FILE_INFO *EFIAPI FallbackGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return nullptr;
+
+  UINTN Size = 0;
+  EFI_STATUS Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &Size, nullptr);
+  if (Status != EFI_BUFFER_TOO_SMALL) return nullptr;
+
+  // The block is never smaller than the fixed part of the record, so a
+  // caller reading FileSize or Attribute stays inside it even if the file
+  // system reports a short size.
+  UINTN BlockSize = Size < sizeof(EFI_FILE_INFO) ? sizeof(EFI_FILE_INFO) : Size;
+  void *Block = nullptr;
+  Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
+  if (EFI_ERROR(Status) || Block == nullptr) return nullptr;
+  libc::memset(Block, 0, BlockSize);  // pool memory comes back uninitialised
+
+  Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &Size, Block);
+  if (EFI_ERROR(Status)) {
+    ReleasePool(Block);
+    return nullptr;
+  }
+  return static_cast<EFI_FILE_INFO *>(Block);
+}
+
+EFI_STATUS EFIAPI FallbackSetFileInfo(SHELL_FILE_HANDLE FileHandle, const EFI_FILE_INFO *FileInfo) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr || FileInfo == nullptr) return EFI_INVALID_PARAMETER;
+  return File->SetInfo(File, &EFI_FILE_INFO_ID, FileInfo->Size,
+                       const_cast<EFI_FILE_INFO *>(FileInfo));
+}
+
+EFI_STATUS EFIAPI FallbackReadFile(SHELL_FILE_HANDLE FileHandle, UINTN *ReadSize, void *Buffer) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->Read(File, ReadSize, Buffer);
+}
+
+EFI_STATUS EFIAPI FallbackWriteFile(SHELL_FILE_HANDLE FileHandle, UINTN *BufferSize, void *Buffer) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->Write(File, BufferSize, Buffer);
+}
+
+EFI_STATUS EFIAPI FallbackCloseFile(SHELL_FILE_HANDLE FileHandle) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->Close(File);
+}
+
+EFI_STATUS EFIAPI FallbackDeleteFile(SHELL_FILE_HANDLE FileHandle) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->Delete(File);
+}
+
+EFI_STATUS EFIAPI FallbackGetFilePosition(SHELL_FILE_HANDLE FileHandle, UINT64 *Position) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr || Position == nullptr) return EFI_INVALID_PARAMETER;
+  return File->GetPosition(File, Position);
+}
+
+EFI_STATUS EFIAPI FallbackSetFilePosition(SHELL_FILE_HANDLE FileHandle, UINT64 Position) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->SetPosition(File, Position);
+}
+
+EFI_STATUS EFIAPI FallbackFlushFile(SHELL_FILE_HANDLE FileHandle) {
+  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
+  if (File == nullptr) return EFI_INVALID_PARAMETER;
+  return File->Flush(File);
+}
+
+EFI_STATUS EFIAPI FallbackGetFileSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size) {
+  if (FileHandle == nullptr || Size == nullptr) return EFI_INVALID_PARAMETER;
+  EFI_FILE_INFO *Info = FallbackGetFileInfo(FileHandle);
+  if (Info == nullptr) return EFI_DEVICE_ERROR;
+  *Size = Info->FileSize;
+  ReleasePool(Info);
+  return EFI_SUCCESS;
+}
+
+void FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
+  ShellFileFunctions.GetFileInfo = Shell->GetFileInfo;
+  ShellFileFunctions.SetFileInfo = Shell->SetFileInfo;
+  ShellFileFunctions.ReadFile = Shell->ReadFile;
+  ShellFileFunctions.WriteFile = Shell->WriteFile;
+  ShellFileFunctions.CloseFile = Shell->CloseFile;
+  ShellFileFunctions.DeleteFile = Shell->DeleteFile;
+  ShellFileFunctions.GetFilePosition = Shell->GetFilePosition;
+  ShellFileFunctions.SetFilePosition = Shell->SetFilePosition;
+  ShellFileFunctions.FlushFile = Shell->FlushFile;
+  ShellFileFunctions.GetFileSize = Shell->GetFileSize;
+}
+
+void FillFromFallbacks() {
+  ShellFileFunctions.GetFileInfo = FallbackGetFileInfo;
+  ShellFileFunctions.SetFileInfo = FallbackSetFileInfo;
+  ShellFileFunctions.ReadFile = FallbackReadFile;
+  ShellFileFunctions.WriteFile = FallbackWriteFile;
+  ShellFileFunctions.CloseFile = FallbackCloseFile;
+  ShellFileFunctions.DeleteFile = FallbackDeleteFile;
+  ShellFileFunctions.GetFilePosition = FallbackGetFilePosition;
+  ShellFileFunctions.SetFilePosition = FallbackSetFilePosition;
+  ShellFileFunctions.FlushFile = FallbackFlushFile;
+  ShellFileFunctions.GetFileSize = FallbackGetFileSize;
+}
+
+// ---- Device path walking --------------------------------------------------
+
+// Node lengths are 16-bit little-endian at byte 2 and nodes are packed, so
+// the field may sit at any address: read it byte by byte.
+UINT16 NodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  return static_cast<UINT16>(Node->Length[0] | (Node->Length[1] << 8));
+}
+
+// The name of a file-path node, ready for EFI_FILE_PROTOCOL.Open. It is used
+// in place when it is aligned for CHAR16 and ends with a NUL inside the
+// node; otherwise it is copied into a zeroed pool block one unit longer than
+// the node's text, so Open can neither fault on alignment nor read past the
+// node. *Copy receives the block to release, or null.
+EFI_STATUS NodeFileName(const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length, const CHAR16 **Name,
+                        CHAR16 **Copy) {
+  const UINT8 *Text = reinterpret_cast<const UINT8 *>(Node) + sizeof(EFI_DEVICE_PATH_PROTOCOL);
+  UINTN Units = (Length - sizeof(EFI_DEVICE_PATH_PROTOCOL)) / sizeof(CHAR16);
+  *Copy = nullptr;
+
+  bool Terminated = false;
+  for (UINTN i = 0; i < Units && !Terminated; ++i) {
+    Terminated = Text[2 * i] == 0 && Text[2 * i + 1] == 0;
+  }
+  bool Aligned = (reinterpret_cast<UINTN>(Text) & 1) == 0;
+  if (Aligned && Terminated) {
+    *Name = reinterpret_cast<const CHAR16 *>(Text);
+    return EFI_SUCCESS;
+  }
+
+  UINTN BlockSize = (Units + 1) * sizeof(CHAR16);
+  void *Block = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
+  if (EFI_ERROR(Status) || Block == nullptr) return EFI_OUT_OF_RESOURCES;
+  libc::memset(Block, 0, BlockSize);
+  libc::memcpy(Block, Text, Units * sizeof(CHAR16));
+  *Copy = static_cast<CHAR16 *>(Block);
+  *Name = *Copy;
+  return EFI_SUCCESS;
+}
+
+// One step of the walk: opens the node's name below Current. On success
+// *Next is the newly opened handle; Current is left to the caller.
+EFI_STATUS OpenPathNode(EFI_FILE_PROTOCOL *Current, const EFI_DEVICE_PATH_PROTOCOL *Node,
+                        UINT64 OpenMode, UINT64 Attributes, EFI_FILE_PROTOCOL **Next) {
+  if (Node->Type != MEDIA_DEVICE_PATH || Node->SubType != MEDIA_FILEPATH_DP) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // A length below the header would leave the walk on the same node for
+  // ever (0) or inside the header (1 to 3).
+  UINT16 Length = NodeLength(Node);
+  if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL)) return EFI_INVALID_PARAMETER;
+
+  const CHAR16 *Name = nullptr;
+  CHAR16 *Copy = nullptr;
+  EFI_STATUS Status = NodeFileName(Node, Length, &Name, &Copy);
+  if (EFI_ERROR(Status)) return Status;
+
+  EFI_FILE_PROTOCOL *Opened = nullptr;
+  Status = Current->Open(Current, &Opened, Name, OpenMode, Attributes);
+  ReleasePool(Copy);
+  if (EFI_ERROR(Status)) return Status;
+  if (Opened == nullptr) return EFI_DEVICE_ERROR;
+  *Next = Opened;
+  return EFI_SUCCESS;
+}
+
+}  // namespace
+
+void ClearShellAccessReferences() {
+  gEfiShellProtocol = nullptr;
+  gLegacyShellEnvironment = nullptr;
+  gLegacyShellEnvironmentHandle = nullptr;
+  gLegacyShellInterface = nullptr;
+  gUnicodeCollation = nullptr;
+  ShellFileFunctions = SHELL_FILE_FUNCTIONS{};
+}
+
+EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
+  if (gEfiShellProtocol == nullptr) {
+    // A UEFI Shell 2.0 may put its protocol on the image it starts, but
+    // usually only publishes it system-wide: ask the image handle first,
+    // then anywhere.
+    void *Shell = nullptr;
+    if (EFI_ERROR(OpenInterface(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, &Shell)) &&
+        EFI_ERROR(LocateInterface(&EFI_SHELL_PROTOCOL_GUID, &Shell))) {
+      Shell = nullptr;
+    }
+    gEfiShellProtocol = static_cast<EFI_SHELL_PROTOCOL *>(Shell);
+  }
+
+  // The legacy interfaces are looked up only when there is no 2.0 shell, so
+  // a system carrying both always runs through the newer one.
+  if (gEfiShellProtocol == nullptr) {
+    if (EFI_ERROR(FindLegacyShellEnvironment(ImageHandle))) {
+      gLegacyShellEnvironment = nullptr;
+      gLegacyShellEnvironmentHandle = nullptr;
+    }
+    void *Interface = nullptr;
+    if (EFI_ERROR(OpenInterface(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &Interface))) {
+      Interface = nullptr;
+    }
+    gLegacyShellInterface = static_cast<LEGACY_SHELL_INTERFACE *>(Interface);
+
+    if (gLegacyShellEnvironment == nullptr || gLegacyShellInterface == nullptr) {
+      return EFI_NOT_FOUND;
+    }
+    FillFromFallbacks();
+    return EFI_SUCCESS;
+  }
+
+  FillFromShellProtocol(gEfiShellProtocol);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
+  void *Environment = nullptr;
+  EFI_STATUS Status = OpenInterface(ImageHandle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Environment);
+  if (!EFI_ERROR(Status) &&
+      HasLegacySignature(static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment))) {
+    gLegacyShellEnvironment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment);
+    return Status;
+  }
+
+  // The environment need not sit on our own image handle, and an interface
+  // under this GUID is the shell's only when it carries the signature: search
+  // every handle that has one.
+  UINTN BufferSize = 0;
+  EFI_HANDLE *Handles = nullptr;
+  Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
+                             nullptr);
+  UINTN Allocated = 0;
+  if (Status == EFI_BUFFER_TOO_SMALL) {
+    void *Block = nullptr;
+    Status = gBS->AllocatePool(EfiBootServicesData, BufferSize, &Block);
+    if (EFI_ERROR(Status) || Block == nullptr) return EFI_OUT_OF_RESOURCES;
+    libc::memset(Block, 0, BufferSize);
+    Handles = static_cast<EFI_HANDLE *>(Block);
+    Allocated = BufferSize;
+    Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
+                               Handles);
+  }
+  if (EFI_ERROR(Status)) {
+    ReleasePool(Handles);
+    return Status;
+  }
+  // Without a buffer there is nothing to walk, whatever the firmware said.
+  if (Handles == nullptr) return EFI_NOT_FOUND;
+
+  // Walk only what was both reported and allocated.
+  UINTN Count = (BufferSize < Allocated ? BufferSize : Allocated) / sizeof(EFI_HANDLE);
+  Status = EFI_NOT_FOUND;
+  for (UINTN i = 0; i < Count; ++i) {
+    Environment = nullptr;
+    if (EFI_ERROR(OpenInterface(Handles[i], &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Environment))) {
+      continue;
+    }
+    if (HasLegacySignature(static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment))) {
+      gLegacyShellEnvironment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment);
+      gLegacyShellEnvironmentHandle = Handles[i];
+      Status = EFI_SUCCESS;
+      break;
+    }
+  }
+  ReleasePool(Handles);
+  return Status;
+}
+
+EFI_STATUS RunShellCommand(EFI_HANDLE *ParentImageHandle, const CHAR16 *CommandLine,
+                           EFI_STATUS *CommandStatus) {
+  if (gEfiShellProtocol != nullptr) {
+    // The 2.0 shell takes the parent handle by reference and hands the
+    // command's own status back through CommandStatus.
+    return gEfiShellProtocol->Execute(ParentImageHandle, const_cast<CHAR16 *>(CommandLine), nullptr,
+                                      CommandStatus);
+  }
+  if (gLegacyShellEnvironment != nullptr) {
+    // The legacy entry takes the handle by value; there is nothing to read it
+    // from, or nothing to run, without these.
+    if (ParentImageHandle == nullptr || CommandLine == nullptr) return EFI_INVALID_PARAMETER;
+    EFI_STATUS Result =
+        gLegacyShellEnvironment->Execute(*ParentImageHandle, const_cast<CHAR16 *>(CommandLine), 0);
+    // The EFI 1.x shell mixes "could not start" and "command failed" in one
+    // result; both reach the caller only through CommandStatus.
+    if (CommandStatus != nullptr) *CommandStatus = Result;
+    return EFI_SUCCESS;
+  }
   return EFI_UNSUPPORTED;
 }
-EFI_STATUS OpenFileAlongDevicePath(EFI_DEVICE_PATH_PROTOCOL **, SHELL_FILE_HANDLE *, UINT64,
-                                   UINT64) {
-  return EFI_UNSUPPORTED;
+
+EFI_STATUS ShellAccessShutdown(EFI_HANDLE ImageHandle) {
+  if (gLegacyShellEnvironment != nullptr) {
+    EFI_HANDLE Handle =
+        gLegacyShellEnvironmentHandle != nullptr ? gLegacyShellEnvironmentHandle : ImageHandle;
+    if (!EFI_ERROR(
+            gBS->CloseProtocol(Handle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, ImageHandle, nullptr))) {
+      gLegacyShellEnvironment = nullptr;
+      gLegacyShellEnvironmentHandle = nullptr;
+    }
+  }
+  if (gLegacyShellInterface != nullptr &&
+      !EFI_ERROR(gBS->CloseProtocol(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, ImageHandle,
+                                    nullptr))) {
+    gLegacyShellInterface = nullptr;
+  }
+  // A protocol found by LocateProtocol was never opened on the image handle,
+  // so this close fails there and the reference is simply kept.
+  if (gEfiShellProtocol != nullptr &&
+      !EFI_ERROR(gBS->CloseProtocol(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, ImageHandle, nullptr))) {
+    gEfiShellProtocol = nullptr;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS OpenNamedFile(const CHAR16 *FileName, SHELL_FILE_HANDLE *FileHandle, UINT64 OpenMode,
+                         UINT64 Attributes) {
+  // Checked before any shell call, so no shell resource is taken for a
+  // request that could not hand its handle back.
+  if (FileName == nullptr || FileHandle == nullptr) return EFI_INVALID_PARAMETER;
+
+  if (gEfiShellProtocol != nullptr) {
+    EFI_STATUS Status = gEfiShellProtocol->OpenFileByName(FileName, FileHandle, OpenMode);
+    if (EFI_ERROR(Status)) return Status;
+
+    // Collation decides whether a name means the null device, which matters
+    // only for creating opens; it is looked up once and kept for the run.
+    if (gUnicodeCollation == nullptr) {
+      void *Collation = nullptr;
+      Status = LocateInterface(&EFI_UNICODE_COLLATION_PROTOCOL_GUID, &Collation);
+      if (EFI_ERROR(Status)) {
+        (void)gEfiShellProtocol->CloseFile(*FileHandle);  // nothing more to do if it fails
+        *FileHandle = nullptr;
+        return Status;
+      }
+      gUnicodeCollation = static_cast<EFI_UNICODE_COLLATION_PROTOCOL *>(Collation);
+    }
+    // For reading and writing an existing file the answer changes nothing.
+    INTN IsNul = gUnicodeCollation->StriColl(gUnicodeCollation, FileName, u"NUL");
+    INTN IsNull = gUnicodeCollation->StriColl(gUnicodeCollation, FileName, u"NULL");
+    (void)IsNul;
+    (void)IsNull;
+    return EFI_SUCCESS;
+  }
+
+  // EFI 1.x shell: its files are reachable only through the fallback
+  // entries, which exist only once the shell was fully found.
+  if (gLegacyShellEnvironment == nullptr || ShellFileFunctions.CloseFile == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  EFI_DEVICE_PATH_PROTOCOL *Path =
+      gLegacyShellEnvironment->NameToPath(const_cast<CHAR16 *>(FileName));
+  if (Path == nullptr) return EFI_DEVICE_ERROR;
+  return OpenFileAlongDevicePath(&Path, FileHandle, OpenMode, Attributes);
+}
+
+EFI_STATUS OpenFileAlongDevicePath(EFI_DEVICE_PATH_PROTOCOL **FilePath,
+                                   SHELL_FILE_HANDLE *FileHandle, UINT64 OpenMode,
+                                   UINT64 Attributes) {
+  if (FileHandle == nullptr) return EFI_INVALID_PARAMETER;
+  *FileHandle = nullptr;
+  if (FilePath == nullptr || *FilePath == nullptr) return EFI_INVALID_PARAMETER;
+
+  EFI_HANDLE Device = nullptr;
+  EFI_STATUS Status =
+      gBS->LocateDevicePath(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, FilePath, &Device);
+  if (EFI_ERROR(Status)) return Status;
+  if (*FilePath == nullptr) return EFI_INVALID_PARAMETER;
+  void *FileSystem = nullptr;
+  Status = OpenInterface(Device, &EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, &FileSystem);
+  if (EFI_ERROR(Status)) return Status;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume =
+      static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(FileSystem);
+  EFI_FILE_PROTOCOL *Current = nullptr;
+  Status = Volume->OpenVolume(Volume, &Current);
+  if (EFI_ERROR(Status)) return Status;
+  if (Current == nullptr) return EFI_DEVICE_ERROR;
+
+  // The remaining nodes name one directory level each, from the root down;
+  // only the handle of the last level survives.
+  for (;;) {
+    const EFI_DEVICE_PATH_PROTOCOL *Node = *FilePath;
+    if (Node->Type == END_DEVICE_PATH_TYPE && Node->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+      *FileHandle = Current;
+      return EFI_SUCCESS;
+    }
+    EFI_FILE_PROTOCOL *Next = nullptr;
+    Status = OpenPathNode(Current, Node, OpenMode, Attributes, &Next);
+    // Close reports nothing worth acting on: the handle is gone either way.
+    (void)Current->Close(Current);
+    if (EFI_ERROR(Status)) return Status;
+    Current = Next;
+    *FilePath = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(reinterpret_cast<UINT8 *>(*FilePath) +
+                                                             NodeLength(Node));
+  }
 }

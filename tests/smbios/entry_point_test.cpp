@@ -1,0 +1,86 @@
+// FindSmbiosEntryPoint over configuration tables built on the simulated
+// firmware: which entry is taken, and every path to the message.
+#include "smbios/entry_point.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "sim/firmware.h"
+
+namespace {
+
+const std::u16string kNotFound = u"ERROR: SMBIOS table not found.\r\n";
+
+EFI_GUID GuidFromBytes(const uint8_t bytes[16]) {
+  EFI_GUID guid;
+  std::memcpy(&guid, bytes, sizeof guid);
+  return guid;
+}
+
+const EFI_GUID kSmbiosGuid = GuidFromBytes(SMBIOS_TABLE_GUID_BYTES);
+const EFI_GUID kSmbios3Guid = GuidFromBytes(SMBIOS3_TABLE_GUID_BYTES);
+const EFI_GUID kOtherGuid = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
+
+class FindSmbiosEntryPointTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fw_.InstallGlobals(); }
+  void TearDown() override { EXPECT_EQ(sim::LeakReport(fw_), ""); }
+
+  uint8_t *EntryPoint(const char *anchor) {
+    uint8_t *ep = fw_.AllocateLow(sizeof(SmbiosEntryPoint));
+    std::memcpy(ep, anchor, 4);
+    return ep;
+  }
+
+  sim::Firmware fw_;
+};
+
+TEST_F(FindSmbiosEntryPointTest, EmptyConfigurationTablePrintsTheMessageOnce) {
+  EXPECT_FALSE(FindSmbiosEntryPoint());
+  EXPECT_EQ(gSmbiosEntryPoint, nullptr);
+  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+}
+
+TEST_F(FindSmbiosEntryPointTest, TakesTheSmbiosEntryWhereverItStands) {
+  uint8_t *ep = EntryPoint("_SM_");
+  ep[4] = 0x5A;  // a wrong checksum goes unnoticed
+  fw_.AddConfigurationTable(kOtherGuid, nullptr);
+  fw_.AddConfigurationTable(kSmbios3Guid, EntryPoint("_SM3"));
+  fw_.AddConfigurationTable(kSmbiosGuid, ep);
+  EXPECT_TRUE(FindSmbiosEntryPoint());
+  EXPECT_EQ(reinterpret_cast<uint8_t *>(gSmbiosEntryPoint), ep);
+  EXPECT_TRUE(fw_.ConsoleLines().empty());
+}
+
+TEST(FindSmbiosEntryPoint, OnlyTheFirstSmbiosEntryIsTried) {
+  for (bool null_table : {true, false}) {
+    sim::Firmware fw;
+    fw.InstallGlobals();
+    uint8_t *bad = fw.AllocateLow(sizeof(SmbiosEntryPoint));
+    std::memcpy(bad, "_DMI", 4);
+    uint8_t *good = fw.AllocateLow(sizeof(SmbiosEntryPoint));
+    std::memcpy(good, "_SM_", 4);
+    fw.AddConfigurationTable(kSmbiosGuid, null_table ? nullptr : bad);
+    fw.AddConfigurationTable(kSmbiosGuid, good);
+    EXPECT_FALSE(FindSmbiosEntryPoint());
+    EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+  }
+}
+
+TEST_F(FindSmbiosEntryPointTest, GuidMustMatchInAllSixteenBytes) {
+  EFI_GUID near_miss = kSmbiosGuid;
+  reinterpret_cast<uint8_t *>(&near_miss)[15] ^= 0x01;
+  fw_.AddConfigurationTable(near_miss, EntryPoint("_SM_"));
+  EXPECT_FALSE(FindSmbiosEntryPoint());
+}
+
+TEST_F(FindSmbiosEntryPointTest, OnlyA3xEntryPointIsNotFound) {
+  uint8_t *ep3 = fw_.AllocateLow(24);
+  std::memcpy(ep3, "_SM3_", 5);
+  fw_.AddConfigurationTable(kSmbios3Guid, ep3);
+  EXPECT_FALSE(FindSmbiosEntryPoint());
+  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+}
+
+}  // namespace

@@ -12,40 +12,37 @@
 #include "app/version_check.h"
 #include "platform/globals.h"
 #include "smbios/entry_point.h"
-#include "smbios/structure_table.h"
+#include "smbios/structure_walk.h"
 
 namespace app {
+
+namespace {
+
+struct RunState {
+  UpdateConfig config;
+  EFI_HANDLE image_handle;  // the shell gets a reference to this copy
+  bool undecided;
+};
+
+void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
+  RunState *run = static_cast<RunState *>(Context);
+  if (Structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
+  if (!CheckBiosVersion(Structure, &run->config, &run->image_handle)) run->undecided = true;
+}
+
+}  // namespace
 
 int main(int, char **) {
   if (!FindSmbiosEntryPoint()) return 1;
   gSmbiosTableStart.Raw =
       reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
-  uint16_t handle = FirstSmbiosHandle();
 
-  UpdateConfig config;
-  if (LoadUpdateConfig(&config) != ConfigResult::Loaded) return 1;
+  RunState run = {};
+  run.image_handle = gImageHandle;
+  if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
 
-  // The shell gets a reference to our own copy of the image handle.
-  EFI_HANDLE image_handle = gImageHandle;
-  int result = 0;
-  unsigned visited = 0;
-  const uint8_t *last_visited = nullptr;
-  while (visited < gSmbiosEntryPoint->NumberOfSmbiosStructures &&
-         handle != INVALID_SMBIOS_HANDLE) {
-    SmbiosStructurePointer structure;
-    uint16_t length = 0;
-    if (GetSmbiosStructure(&handle, &structure, &length) != SMBIOS_RESULT_SUCCESS) break;
-    // A repeated handle sends the fetch back to an earlier structure; going
-    // on would visit it again and run the same update a second time.
-    if (last_visited != nullptr && structure.Raw <= last_visited) break;
-    last_visited = structure.Raw;
-    if (structure.Hdr->Type == SMBIOS_TYPE_BIOS_INFORMATION &&
-        !CheckBiosVersion(structure, &config, &image_handle)) {
-      result = 1;
-    }
-    ++visited;
-  }
-  return result;
+  WalkSmbiosTable(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
+  return run.undecided ? 1 : 0;
 }
 
 }  // namespace app

@@ -118,4 +118,11 @@ unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
   return SMBIOS_RESULT_INVALID_HANDLE;
 }
 
-uint16_t FirstSmbiosHandle() { return HandleAt(gSmbiosTableStart.Raw, TableEnd()); }
+uint16_t SmbiosHandleAt(SmbiosStructurePointer Cursor) { return HandleAt(Cursor.Raw, TableEnd()); }
+
+bool NextSmbiosStructure(SmbiosStructurePointer *Cursor) {
+  const uint8_t *next = StructureEnd(Cursor->Raw, TableEnd());
+  if (next == nullptr) return false;
+  Cursor->Raw = const_cast<uint8_t *>(next);
+  return true;
+}

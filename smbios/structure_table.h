@@ -15,6 +15,10 @@ const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumbe
 unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
                             uint16_t *Length);
 
-// Handle of the first structure, read at the table start; INVALID_SMBIOS_HANDLE
-// when the table is too short to hold a structure header.
-uint16_t FirstSmbiosHandle();
+// Handle of the structure at Cursor; INVALID_SMBIOS_HANDLE when no whole
+// structure header lies there inside the table.
+uint16_t SmbiosHandleAt(SmbiosStructurePointer Cursor);
+
+// Moves *Cursor past the structure it designates. False, with the cursor
+// unchanged, when that structure does not lie whole inside the table.
+bool NextSmbiosStructure(SmbiosStructurePointer *Cursor);

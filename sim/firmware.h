@@ -55,6 +55,12 @@ struct Options {
   // Host folder that relative names resolve against (read-only); empty
   // means the in-memory files only.
   std::string dir;
+  // What the nested command reports through Execute's status reference
+  // (UEFI Shell) or as the legacy execute entry's result.
+  EFI_STATUS command_status = EFI_SUCCESS;
+  // Hands out NameToPath's device paths at odd addresses, as a shell whose
+  // nodes are byte-packed may.
+  bool odd_device_paths = false;
 };
 
 struct Event {
@@ -99,6 +105,7 @@ class Firmware {
   void FailAll(Call call, EFI_STATUS status = EFI_DEVICE_ERROR);
   void ClearFaults();
   unsigned Count(Call call) const;
+  void ResetCounts();
   // Number of faults that actually fired.
   unsigned FaultsInjected() const;
 
@@ -126,8 +133,13 @@ class Firmware {
   const std::vector<Event> &Events() const;
   std::vector<std::u16string> ConsoleLines() const;  // OutputString texts
   std::vector<std::u16string> Executed() const;       // command lines run
+  // Forgets the events recorded so far (console lines and command lines).
+  void ClearRecords();
   // Every OutputString made on StdErr (which the application never uses).
   const std::vector<std::u16string> &StdErrLines() const;
+  // Misuse the firmware noticed and survived: FreePool of an unknown or
+  // already released block, a file handle used after its close, and the like.
+  const std::vector<std::string> &Errors() const;
 
   // ---- Handle database ----
   EFI_HANDLE CreateHandle();
@@ -135,8 +147,20 @@ class Firmware {
   void UninstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid);
   // Opens made through OpenProtocol that no CloseProtocol has matched.
   size_t OpenProtocolCount() const;
+  // Where the shells' shell-wide protocols live (not the image handle), and
+  // the volume handle carrying the simple file system and its device path.
+  EFI_HANDLE ShellHandle();
+  EFI_HANDLE VolumeHandle();
+  // The shells' interfaces, whether or not Options installed them, so a
+  // test can install copies elsewhere (say, a legacy environment on the
+  // image handle, with or without its signature).
+  EFI_SHELL_PROTOCOL *ShellProtocol();
+  LEGACY_SHELL_ENVIRONMENT *LegacyEnvironment();
 
   struct State;  // implementation details, visible to the sim's own files
+  // The current firmware's state, for the EFIAPI entry points; null when
+  // no firmware exists.
+  static State *CurrentState();
 
  private:
   std::unique_ptr<State> state_;

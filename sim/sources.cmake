@@ -1,3 +1,11 @@
 set(SIM_SOURCES
   sim/firmware.cpp
+  sim/boot_services.cpp
+  sim/console.cpp
+  sim/smbios_publish.cpp
+  sim/names.cpp
+  sim/file_store.cpp
+  sim/file_protocol.cpp
+  sim/shell.cpp
+  sim/legacy_shell.cpp
 )

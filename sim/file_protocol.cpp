@@ -1,0 +1,187 @@
+// EFI_FILE_PROTOCOL over the simulated volume: directories open files by
+// name, files read, seek and report their information. The volume is
+// read-only: opens for writing, writes, information changes and deletes are
+// refused with the statuses the platform gives for read-only media and
+// read-only opens. Every member checks its handle first, so a handle used
+// after its close is reported, not dereferenced.
+#include <cstring>
+
+#include "sim/internal.h"
+
+namespace sim {
+namespace {
+
+constexpr UINT64 kEndOfFile = 0xFFFFFFFFFFFFFFFFULL;
+
+bool ValidOpenMode(UINT64 mode) {
+  return mode == EFI_FILE_MODE_READ || mode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE) ||
+         mode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE);
+}
+
+EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *self, EFI_FILE_PROTOCOL **new_handle,
+                           const CHAR16 *name, UINT64 mode, UINT64) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileOpen, &status)) return status;
+  SimFile *file = state->CheckFile(self, "Open");
+  if (file == nullptr || new_handle == nullptr || name == nullptr) return EFI_INVALID_PARAMETER;
+  // A name is relative to the directory the handle is, or lies in.
+  std::vector<std::string> base = file->path;
+  if (!file->is_dir && !base.empty()) base.pop_back();
+  SimFile *opened = nullptr;
+  status = OpenPath(state, SplitPath(ToUtf8(name), base), mode, &opened);
+  if (status == EFI_SUCCESS) *new_handle = &opened->protocol;
+  return status;
+}
+
+EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *type, UINTN *size,
+                              void *buffer) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileGetInfo, &status)) return status;
+  SimFile *file = state->CheckFile(self, "GetInfo");
+  if (file == nullptr || type == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
+  if (!GuidEquals(type, &EFI_FILE_INFO_ID)) return EFI_UNSUPPORTED;
+  size_t needed = FileInfoSize(*file);
+  if (*size < needed) {
+    *size = needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (buffer == nullptr) return EFI_INVALID_PARAMETER;
+  FillFileInfo(*file, static_cast<EFI_FILE_INFO *>(buffer));
+  *size = needed;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *, UINTN, void *) {
+  if (CurrentState()->CheckFile(self, "SetInfo") == nullptr) return EFI_INVALID_PARAMETER;
+  return EFI_WRITE_PROTECTED;
+}
+
+}  // namespace
+
+EFI_STATUS OpenPath(Firmware::State *state, const std::vector<std::string> &path, UINT64 mode,
+                    SimFile **opened) {
+  if (!ValidOpenMode(mode)) return EFI_INVALID_PARAMETER;
+  if (mode != EFI_FILE_MODE_READ) return EFI_WRITE_PROTECTED;
+  FileLookup found = state->Lookup(path);
+  if (!found.found) return EFI_NOT_FOUND;
+  *opened = state->NewFile(found);
+  return EFI_SUCCESS;
+}
+
+// Close cannot fail on the platform: an injected fault changes the status
+// reported, the handle is closed all the same.
+EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *self) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status = EFI_SUCCESS;
+  state->Fault(Call::FileClose, &status);
+  SimFile *file = state->CheckFile(self, "Close");
+  if (file == nullptr) return EFI_INVALID_PARAMETER;
+  file->open = false;
+  return status;
+}
+
+EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *self) {
+  SimFile *file = CurrentState()->CheckFile(self, "Delete");
+  if (file == nullptr) return EFI_INVALID_PARAMETER;
+  file->open = false;
+  return EFI_WARN_DELETE_FAILURE;
+}
+
+EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *self, UINTN *size, void *buffer) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileRead, &status)) return status;
+  SimFile *file = state->CheckFile(self, "Read");
+  if (file == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
+  // Directory listings are not served: nothing here reads them.
+  if (file->is_dir) return EFI_UNSUPPORTED;
+  if (file->position > file->bytes.size()) return EFI_DEVICE_ERROR;
+  UINTN left = file->bytes.size() - file->position;
+  UINTN count = *size < left ? *size : left;
+  if (count != 0 && buffer == nullptr) return EFI_INVALID_PARAMETER;
+  if (count != 0) std::memcpy(buffer, file->bytes.data() + file->position, count);
+  file->position += count;
+  *size = count;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *self, UINTN *, void *) {
+  if (CurrentState()->CheckFile(self, "Write") == nullptr) return EFI_INVALID_PARAMETER;
+  return EFI_ACCESS_DENIED;
+}
+
+EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *self, UINT64 *position) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileGetPosition, &status)) return status;
+  SimFile *file = state->CheckFile(self, "GetPosition");
+  if (file == nullptr || position == nullptr) return EFI_INVALID_PARAMETER;
+  if (file->is_dir) return EFI_UNSUPPORTED;
+  *position = file->position;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *self, UINT64 position) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileSetPosition, &status)) return status;
+  SimFile *file = state->CheckFile(self, "SetPosition");
+  if (file == nullptr) return EFI_INVALID_PARAMETER;
+  if (file->is_dir) return position == 0 ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  // Past the end is allowed; the next read reports the error.
+  file->position = position == kEndOfFile ? file->bytes.size() : position;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *self) {
+  if (CurrentState()->CheckFile(self, "Flush") == nullptr) return EFI_INVALID_PARAMETER;
+  return EFI_ACCESS_DENIED;  // every open is read-only
+}
+
+void SetUpFileProtocol(EFI_FILE_PROTOCOL *protocol) {
+  protocol->Revision = 0x00010000;
+  protocol->Open = FileOpen;
+  protocol->Close = FileClose;
+  protocol->Delete = FileDelete;
+  protocol->Read = FileRead;
+  protocol->Write = FileWrite;
+  protocol->GetPosition = FileGetPosition;
+  protocol->SetPosition = FileSetPosition;
+  protocol->GetInfo = FileGetInfo;
+  protocol->SetInfo = FileSetInfo;
+  protocol->Flush = FileFlush;
+}
+
+size_t FileInfoSize(const SimFile &file) {
+  std::u16string name = file.path.empty() ? u"" : ToUtf16(file.path.back());
+  return offsetof(EFI_FILE_INFO, FileName) + (name.size() + 1) * sizeof(CHAR16);
+}
+
+void FillFileInfo(const SimFile &file, EFI_FILE_INFO *info) {
+  std::u16string name = file.path.empty() ? u"" : ToUtf16(file.path.back());
+  std::memset(info, 0, offsetof(EFI_FILE_INFO, FileName));
+  info->Size = FileInfoSize(file);
+  info->FileSize = file.bytes.size();
+  info->PhysicalSize = (file.bytes.size() + 511) / 512 * 512;
+  EFI_TIME stamp{};
+  stamp.Year = 2024;
+  stamp.Month = 1;
+  stamp.Day = 1;
+  stamp.TimeZone = 2047;  // unspecified
+  info->CreateTime = info->LastAccessTime = info->ModificationTime = stamp;
+  info->Attribute = EFI_FILE_READ_ONLY | (file.is_dir ? EFI_FILE_DIRECTORY : EFI_FILE_ARCHIVE);
+  // The name runs on past the declared one-unit array.
+  std::memcpy(reinterpret_cast<uint8_t *>(info) + offsetof(EFI_FILE_INFO, FileName), name.c_str(),
+              (name.size() + 1) * sizeof(CHAR16));
+}
+
+EFI_FILE_INFO *MakeFileInfo(Firmware::State *state, const SimFile &file) {
+  void *block = state->PoolAllocate(EfiBootServicesData, FileInfoSize(file));
+  if (block == nullptr) return nullptr;
+  FillFileInfo(file, static_cast<EFI_FILE_INFO *>(block));
+  return static_cast<EFI_FILE_INFO *>(block);
+}
+
+}  // namespace sim

@@ -1,0 +1,155 @@
+// The files the simulated shell serves: in-memory files added by tests and,
+// behind them, a read-only host folder that plays the shell's current
+// directory. Names are matched without regard to case, as on the FAT
+// volumes the shell reads from. A host file is read whole when it is
+// opened, so the handle sees one consistent content.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "sim/internal.h"
+
+namespace sim {
+namespace {
+
+bool SamePath(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!NamesEqualIgnoringCase(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+bool IsPrefix(const std::vector<std::string> &prefix, const std::vector<std::string> &path) {
+  if (prefix.size() >= path.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (!NamesEqualIgnoringCase(prefix[i], path[i])) return false;
+  }
+  return true;
+}
+
+// The entry of `folder` named `name` without regard to case; an exact
+// match wins over others that differ only in case.
+bool FindEntry(const std::string &folder, const std::string &name, std::string *entry) {
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (struct dirent *item = readdir(dir)) {
+    std::string candidate = item->d_name;
+    if (candidate == "." || candidate == "..") continue;
+    if (candidate == name) {
+      *entry = candidate;
+      found = true;
+      break;
+    }
+    if (!found && NamesEqualIgnoringCase(candidate, name)) {
+      *entry = candidate;
+      found = true;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+bool LookupHost(const std::string &root, const std::vector<std::string> &path, FileLookup *out) {
+  std::string current = root;
+  for (const std::string &part : path) {
+    std::string entry;
+    if (!FindEntry(current, part, &entry)) return false;
+    current += "/" + entry;
+    out->path.push_back(entry);
+  }
+  struct stat info;
+  if (stat(current.c_str(), &info) != 0) return false;
+  if (S_ISDIR(info.st_mode)) {
+    out->is_dir = true;
+  } else if (S_ISREG(info.st_mode)) {
+    std::ifstream in(current, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    out->bytes = bytes.str();
+  } else {
+    return false;
+  }
+  out->found = true;
+  return true;
+}
+
+}  // namespace
+
+FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
+  FileLookup result;
+  if (path.empty()) {
+    result.found = true;
+    result.is_dir = true;
+    return result;
+  }
+  for (const auto &file : memory_files) {
+    if (SamePath(file.first, path)) {
+      result.found = true;
+      result.path = file.first;
+      result.bytes = file.second;
+      return result;
+    }
+  }
+  for (const auto &file : memory_files) {
+    if (IsPrefix(path, file.first)) {
+      result.found = true;
+      result.is_dir = true;
+      result.path.assign(file.first.begin(), file.first.begin() + path.size());
+      return result;
+    }
+  }
+  if (!options.dir.empty()) {
+    FileLookup host;
+    if (LookupHost(options.dir, path, &host)) return host;
+  }
+  return result;
+}
+
+SimFile *Firmware::State::NewFile(const FileLookup &found) {
+  files.push_back(std::make_unique<SimFile>());
+  SimFile *file = files.back().get();
+  SetUpFileProtocol(&file->protocol);
+  file->is_dir = found.is_dir;
+  file->path = found.path;
+  file->bytes = found.bytes;
+  file_addresses.insert(file);
+  return file;
+}
+
+SimFile *Firmware::State::CheckFile(const void *handle, const char *operation) {
+  if (handle == nullptr) return nullptr;
+  if (file_addresses.count(handle) == 0) {
+    Error(std::string(operation) + " on a file handle this firmware never opened");
+    return nullptr;
+  }
+  SimFile *file = static_cast<SimFile *>(const_cast<void *>(handle));
+  if (!file->open) {
+    Error(std::string(operation) + " on a file handle already closed");
+    return nullptr;
+  }
+  return file;
+}
+
+void Firmware::AddFile(const std::string &name, const std::string &bytes) {
+  std::vector<std::string> path = SplitPath(name, {});
+  for (auto &file : state_->memory_files) {
+    if (SamePath(file.first, path)) {
+      file.second = bytes;
+      return;
+    }
+  }
+  state_->memory_files.emplace_back(path, bytes);
+}
+
+size_t Firmware::OpenFileHandles() const {
+  size_t open = 0;
+  for (const auto &file : state_->files) open += file->open ? 1 : 0;
+  return open;
+}
+
+}  // namespace sim

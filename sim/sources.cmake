@@ -8,4 +8,5 @@ set(SIM_SOURCES
   sim/file_protocol.cpp
   sim/shell.cpp
   sim/legacy_shell.cpp
+  sim/preview.cpp
 )

@@ -1,0 +1,206 @@
+// The preview tool's command line, its output format and the run itself.
+// The run goes through ShellAppEntry, the same frame the image's entry
+// point calls, with the simulated firmware standing in for the real one.
+#include "sim/preview.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "app/main.h"
+#include "platform/entry.h"
+#include "sim/internal.h"
+
+namespace sim {
+namespace {
+
+// Takes the value of `--name VALUE` or `--name=VALUE`.
+bool TakeValue(const std::vector<std::string> &arguments, size_t *index, const std::string &name,
+               std::string *value, std::string *error) {
+  const std::string &argument = arguments[*index];
+  if (argument.size() > name.size() && argument.compare(0, name.size() + 1, name + "=") == 0) {
+    *value = argument.substr(name.size() + 1);
+  } else if (*index + 1 < arguments.size()) {
+    *value = arguments[++*index];
+  } else {
+    *error = name + " needs a value";
+    return false;
+  }
+  if (value->empty()) {
+    *error = name + " needs a non-empty value";
+    return false;
+  }
+  return true;
+}
+
+bool IsOption(const std::string &argument, const std::string &name) {
+  return argument == name || argument.compare(0, name.size() + 1, name + "=") == 0;
+}
+
+void AppendHex(unsigned value, int digits, std::string *out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out->push_back(kHex[(value >> shift) & 0xF]);
+}
+
+bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    *error = path + ": is a directory";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = path + ": read error";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char *PreviewUsage() {
+  return "Usage: bios-update-select-preview [--smbios FILE] [--dir DIR]\n"
+         "                                  [--legacy-shell | --no-shell] [--] [ARG...]\n"
+         "\n"
+         "Runs BiosUpdateSelect.efi on simulated firmware and prints, one line per event:\n"
+         "  console: TEXT      each console output (\\\\, \\r, \\n and \\xHH escapes)\n"
+         "  execute: COMMAND   each command line the application has the shell run\n"
+         "  status: 0x...      the image's exit status, last\n"
+         "\n"
+         "  --smbios FILE   SMBIOS data as `dmidecode --dump-bin` writes it (2.x or 3.x\n"
+         "                  entry point); without it the firmware publishes no SMBIOS\n"
+         "  --dir DIR       the shell's current directory, where UpdateConfig.ini is read\n"
+         "                  (read-only); default: the current working directory\n"
+         "  --legacy-shell  run under an EFI 1.x shell instead of the UEFI Shell 2.0\n"
+         "  --no-shell      run with no shell at all\n"
+         "  ARG...          the application's arguments after its name\n"
+         "  --help          this text\n"
+         "\n"
+         "Exit status: 0 when the image returned EFI_SUCCESS, 1 for any other status,\n"
+         "2 when the preview itself cannot run.\n";
+}
+
+bool ParsePreviewArguments(const std::vector<std::string> &arguments, PreviewOptions *options,
+                           std::string *error) {
+  bool shell_chosen = false;
+  size_t i = 0;
+  for (; i < arguments.size(); ++i) {
+    const std::string &argument = arguments[i];
+    if (argument == "--") {
+      ++i;
+      break;
+    }
+    if (argument.size() < 2 || argument[0] != '-') break;
+    if (argument == "--help" || argument == "-h") {
+      options->help = true;
+    } else if (IsOption(argument, "--smbios")) {
+      if (!TakeValue(arguments, &i, "--smbios", &options->smbios_path, error)) return false;
+    } else if (IsOption(argument, "--dir")) {
+      if (!TakeValue(arguments, &i, "--dir", &options->dir, error)) return false;
+    } else if (argument == "--legacy-shell" || argument == "--no-shell") {
+      ShellKind kind = argument == "--no-shell" ? ShellKind::None : ShellKind::Legacy;
+      if (shell_chosen && options->shell != kind) {
+        *error = "--legacy-shell and --no-shell exclude each other";
+        return false;
+      }
+      options->shell = kind;
+      shell_chosen = true;
+    } else {
+      *error = "unknown option " + argument + " (see --help)";
+      return false;
+    }
+  }
+  options->args.assign(arguments.begin() + static_cast<long>(i), arguments.end());
+  return true;
+}
+
+std::string EscapeText(const std::u16string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF;
+    bool pair = high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    if (pair) {
+      out += ToUtf8(text.substr(i, 2));
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      out += "\\u";
+      AppendHex(c, 4, &out);
+    } else if (c == u'\\') {
+      out += "\\\\";
+    } else if (c == u'\r') {
+      out += "\\r";
+    } else if (c == u'\n') {
+      out += "\\n";
+    } else if (c < 0x20) {
+      out += "\\x";
+      AppendHex(c, 2, &out);
+    } else {
+      out += ToUtf8(std::u16string(1, c));
+    }
+  }
+  return out;
+}
+
+std::string FormatEvent(const Event &event) {
+  return (event.kind == Event::Console ? "console: " : "execute: ") + EscapeText(event.text);
+}
+
+std::string FormatStatus(EFI_STATUS status) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "status: 0x%016llX", static_cast<unsigned long long>(status));
+  return text;
+}
+
+int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &err) {
+  Options firmware_options;
+  firmware_options.shell = options.shell;
+  for (const std::string &arg : options.args) firmware_options.args.push_back(ToUtf16(arg));
+
+  std::string dir = options.dir;
+  if (dir.empty()) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr) {
+      err << "bios-update-select-preview: cannot find the current directory: "
+          << std::strerror(errno) << "\n";
+      return kPreviewCannotRun;
+    }
+    dir = cwd;
+  }
+  struct stat info;
+  if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    err << "bios-update-select-preview: --dir " << dir << ": not a readable directory\n";
+    return kPreviewCannotRun;
+  }
+  firmware_options.dir = dir;
+
+  std::vector<uint8_t> dump;
+  std::string reason;
+  if (!options.smbios_path.empty() && !ReadWholeFile(options.smbios_path, &dump, &reason)) {
+    err << "bios-update-select-preview: --smbios " << reason << "\n";
+    return kPreviewCannotRun;
+  }
+
+  Firmware firmware(firmware_options);
+  if (!options.smbios_path.empty() && !firmware.PublishSmbiosDump(dump, &reason)) {
+    err << "bios-update-select-preview: " << options.smbios_path << ": " << reason << "\n";
+    return kPreviewCannotRun;
+  }
+  EFI_STATUS status = ShellAppEntry(firmware.ImageHandle(), firmware.SystemTable(), app::main);
+  for (const Event &event : firmware.Events()) out << FormatEvent(event) << "\n";
+  out << FormatStatus(status) << "\n";
+  out.flush();
+  return status == EFI_SUCCESS ? kPreviewSuccess : kPreviewFailureStatus;
+}
+
+}  // namespace sim

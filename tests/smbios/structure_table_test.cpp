@@ -183,9 +183,9 @@ TEST_F(StructureTableTest, FirstHandleNeedsAWholeHeaderInsideTheTable) {
   SmbiosTableBuilder b;
   b.Add(0, 0x1234, {});
   Place(b.Bytes());
-  EXPECT_EQ(FirstSmbiosHandle(), 0x1234);
+  EXPECT_EQ(SmbiosHandleAt(gSmbiosTableStart), 0x1234);
   Place(b.Bytes(), 3);
-  EXPECT_EQ(FirstSmbiosHandle(), INVALID_SMBIOS_HANDLE);
+  EXPECT_EQ(SmbiosHandleAt(gSmbiosTableStart), INVALID_SMBIOS_HANDLE);
 }
 
 }  // namespace

@@ -1,0 +1,213 @@
+// The built bios-update-select-preview, run as a user runs it: its output
+// lines, its exit codes, and its refusals. The dumps are made here in the
+// dump tool's layout; the committed dump corpus is run once more to show
+// that no dump makes the tool fail.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/smbios_table_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  std::string out;
+  std::string err;
+  int code;
+};
+
+std::string Quote(const std::string &word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class PreviewTool : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/preview-tool-XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string &name, const std::string &bytes) {
+    std::string path = dir_ + "/" + name;
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  Result Run(const std::vector<std::string> &arguments) {
+    std::string command = Quote(BUS_PREVIEW_PATH);
+    for (const std::string &argument : arguments) command += " " + Quote(argument);
+    std::string err_path = dir_ + "/stderr.txt";
+    command += " 2>" + Quote(err_path) + " </dev/null";
+    Result result;
+    FILE *pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, count);
+    int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream err(err_path);
+    std::stringstream text;
+    text << err.rdbuf();
+    result.err = text.str();
+    return result;
+  }
+
+  // A dump with one BIOS Information structure carrying `version`, as
+  // `dmidecode --dump-bin` lays it out: 2.x entry point, table at 32.
+  std::string Dump2(const std::string &version) {
+    testsupport::SmbiosTableBuilder table;
+    table.Add(1, 0x0001, {"Acme", "Board"}, 8).AddBios(0x0000, version).Raw({127, 4, 0xFF, 0xFE, 0, 0});
+    std::string bytes(32, '\0');
+    std::memcpy(&bytes[0], "_SM_", 4);
+    bytes[5] = 0x1F;
+    bytes[6] = 2;
+    bytes[7] = 8;
+    std::memcpy(&bytes[0x10], "_DMI_", 5);
+    uint16_t length = static_cast<uint16_t>(table.Bytes().size());
+    uint32_t address = 32;
+    uint16_t count = 3;
+    std::memcpy(&bytes[0x16], &length, 2);
+    std::memcpy(&bytes[0x18], &address, 4);
+    std::memcpy(&bytes[0x1C], &count, 2);
+    bytes.append(table.Bytes().begin(), table.Bytes().end());
+    return Write("dump-" + version + ".bin", bytes);
+  }
+
+  std::string Dump3Only() {
+    std::string bytes(32, '\0');
+    std::memcpy(&bytes[0], "_SM3_", 5);
+    bytes[6] = 0x18;
+    bytes[7] = 3;
+    uint32_t size = 6;
+    uint64_t address = 32;
+    std::memcpy(&bytes[0x0C], &size, 4);
+    std::memcpy(&bytes[0x10], &address, 8);
+    bytes.append(std::string("\x7f\x04\xff\xfe\0\0", 6));
+    return Write("dump-3.bin", bytes);
+  }
+
+  std::string Kit(const std::string &config) {
+    Write("kit/UpdateConfig.ini", config);
+    return dir_ + "/kit";
+  }
+
+  std::string dir_;
+};
+
+TEST_F(PreviewTool, ChoosesTheScriptUnderEitherShell) {
+  std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");
+  const struct {
+    std::string version;
+    std::vector<std::string> extra;
+    const char *script;
+  } cases[] = {
+      {"1.07", {}, "UpdateHWOld.nsh"},
+      {"1.07", {"--legacy-shell"}, "UpdateHWOld.nsh"},
+      {"2.00", {}, "UpdateHWNew.nsh"},
+      {"10", {"--legacy-shell", "--", "-x", "arg"}, "UpdateHWNew.nsh"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.version);
+    std::vector<std::string> arguments = {"--smbios", Dump2(c.version), "--dir", kit};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    Result result = Run(arguments);
+    EXPECT_EQ(result.out,
+              std::string("execute: ") + c.script + "\nstatus: 0x0000000000000000\n");
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_F(PreviewTool, ReportsWhatStopsTheDecision) {
+  std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");
+  std::string empty = dir_ + "/empty";
+  fs::create_directories(empty);
+  const struct {
+    std::vector<std::string> arguments;
+    std::string out;
+  } cases[] = {
+      {{"--smbios", Dump3Only(), "--dir", kit},
+       "console: ERROR: SMBIOS table not found.\\r\\n\nstatus: 0x8000000000000015\n"},
+      {{"--dir", kit}, "console: ERROR: SMBIOS table not found.\\r\\n\nstatus: 0x8000000000000015\n"},
+      {{"--smbios", Dump2("1"), "--dir", empty},
+       "console: UpdateConfig.ini not found\\r\\n\nstatus: 0x8000000000000015\n"},
+      // Not started by a shell: no arguments, so the application never runs.
+      {{"--no-shell", "--smbios", Dump2("1"), "--dir", kit}, "status: 0xFFFFFFFFFFFFFFFF\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    Result result = Run(c.arguments);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_F(PreviewTool, DefaultDirectoryIsTheWorkingDirectory) {
+  std::string kit = Kit("Version=5\n");
+  std::string dump = Dump2("4");
+  std::string command = "cd " + Quote(kit) + " && " + Quote(BUS_PREVIEW_PATH) + " --smbios " +
+                        Quote(dump);
+  FILE *pipe = popen(command.c_str(), "r");
+  char buffer[256] = {};
+  size_t count = fread(buffer, 1, sizeof(buffer) - 1, pipe);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(std::string(buffer, count), "execute: UpdateHWOld.nsh\nstatus: 0x0000000000000000\n");
+}
+
+TEST_F(PreviewTool, CannotRunGivesExitTwoAndOneLine) {
+  std::string not_dump = Write("notes.txt", "hello");
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--smbios"},
+      {"--legacy-shell", "--no-shell"},
+      {"--smbios", dir_ + "/missing.bin"},
+      {"--smbios", not_dump},
+      {"--dir", dir_ + "/missing"},
+  };
+  for (const auto &arguments : cases) {
+    SCOPED_TRACE(arguments[0]);
+    Result result = Run(arguments);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_EQ(result.out, "");
+    ASSERT_FALSE(result.err.empty());
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  }
+  Result help = Run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("Usage: bios-update-select-preview", 0), 0u);
+}
+
+TEST_F(PreviewTool, EveryCommittedDumpRunsToAStatus) {
+  std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");
+  fs::path corpus = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";
+  if (!fs::exists(corpus)) GTEST_SKIP() << "no dump corpus";
+  int runs = 0;
+  for (const auto &entry : fs::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".bin") continue;
+    for (const char *shell : {"--legacy-shell", "--"}) {
+      SCOPED_TRACE(entry.path().filename().string() + " " + shell);
+      Result result = Run({"--smbios", entry.path().string(), "--dir", kit, shell});
+      EXPECT_TRUE(result.code == 0 || result.code == 1) << result.code << " " << result.err;
+      size_t last = result.out.rfind("status: 0x");
+      EXPECT_NE(last, std::string::npos);
+      EXPECT_EQ(result.out.size() - last, std::strlen("status: 0x0000000000000000\n"));
+      EXPECT_EQ(result.code == 0, result.out.compare(last, 28, "status: 0x0000000000000000\n") == 0);
+      ++runs;
+    }
+  }
+  EXPECT_GT(runs, 0);
+}
+
+}  // namespace

@@ -1,0 +1,457 @@
+#!/usr/bin/env python3
+"""Builds the SMBIOS dump corpus byte by byte.
+
+Each dump has the layout that `dmidecode --dump-bin` writes: the entry point
+at offset 0 (its table-address field rewritten to 32) and the structure
+table at file offset 32. The dumps resemble real machines: a desktop, a
+server with a few hundred structures, a laptop whose firmware publishes only
+the 64-bit (3.x) entry point, machines whose BIOS version is not a plain
+number, and a few damaged tables.
+
+    make_dumps.py                 rewrites tests/data/dumps/*.bin and the
+                                  expected preview output, expected.json
+    make_dumps.py --check         exits 1 when a committed file differs
+    make_dumps.py --bench DIR     writes the benchmark tables to DIR
+
+The byte builders (structure, bios_information, entry points, dump) are
+also imported by the QEMU suite to make raw structures for `-smbios file=`.
+Everything here is deterministic: same script, same bytes.
+"""
+
+import argparse
+import json
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DUMP_DIR = os.path.join(HERE, "dumps")
+DUMP_TABLE_OFFSET = 32  # where dmidecode --dump-bin puts the table
+
+
+# --- Structures -----------------------------------------------------------
+
+def structure(kind, handle, body=b"", strings=()):
+    """One SMBIOS structure: header (type, length, handle), the rest of the
+    formatted area, then the string-set. Strings are bytes without their
+    NUL; an empty string-set is the two NUL bytes the format requires."""
+    formatted = struct.pack("<BBH", kind, 4 + len(body), handle) + body
+    if strings:
+        string_set = b"".join(s + b"\0" for s in strings) + b"\0"
+    else:
+        string_set = b"\0\0"
+    return formatted + string_set
+
+
+def bios_information(handle, vendor, version, date, rom_size_64k=16,
+                     bios_release=(1, 0), ec_release=(0xFF, 0xFF)):
+    """Type 0 with the usual string order: Vendor 1, Version 2, Date 3."""
+    strings, numbers = [], []
+    for text in (vendor, version, date):
+        if text is None:
+            numbers.append(0)
+        else:
+            strings.append(text)
+            numbers.append(len(strings))
+    body = struct.pack("<BBHBB", numbers[0], numbers[1], 0xE800, numbers[2], rom_size_64k - 1)
+    body += struct.pack("<Q", 0x0000_0001_0B5F_9A80)  # characteristics: PCI, boot from CD, ...
+    body += bytes([0x03, 0x0D])                       # ACPI, USB legacy; UEFI, targeted content
+    body += bytes(bios_release) + bytes(ec_release)
+    return structure(0, handle, body, strings)
+
+
+def system_information(handle, maker, product, version, serial, sku, family):
+    body = bytes([1, 2, 3, 4]) + bytes(range(0x10, 0x20)) + bytes([6, 5, 6])
+    return structure(1, handle, body, [maker, product, version, serial, sku, family])
+
+
+def baseboard(handle, maker, product, version, serial):
+    body = bytes([1, 2, 3, 4, 0, 0x09, 0]) + struct.pack("<H", 3) + bytes([0x0A, 0])
+    return structure(2, handle, body, [maker, product, version, serial])
+
+
+def chassis(handle, maker, kind):
+    body = bytes([1, kind, 0, 0, 0, 3, 3, 3, 2]) + bytes(4) + bytes([1, 1, 0, 0])
+    return structure(3, handle, body, [maker])
+
+
+def processor(handle, socket, maker, version, cache_handles):
+    l1, l2, l3 = cache_handles
+    body = bytes([1, 3, 0xC6, 2]) + bytes(range(8)) + bytes([3, 0x8C])
+    body += struct.pack("<HHHB", 100, 4600, 3400, 0x41) + bytes([0x31])
+    body += struct.pack("<HHH", l1, l2, l3) + bytes([0, 0, 0, 16, 16, 32])
+    body += struct.pack("<HH", 0x00EC, 0xC6)
+    return structure(4, handle, body, [socket, maker, version])
+
+
+def cache(handle, designation, level, size_kb):
+    body = bytes([1]) + struct.pack("<HHHHH", 0x0180 | (level - 1), size_kb, size_kb, 0x20, 0x20)
+    body += bytes([0, 5, 5, 7])
+    return structure(7, handle, body, [designation])
+
+
+def port_connector(handle, internal, external):
+    return structure(8, handle, bytes([1, 0, 2, 0x12, 0x10]), [internal, external])
+
+
+def system_slot(handle, designation, slot_id):
+    body = bytes([1, 0xB6, 0x0D, 3, 4]) + struct.pack("<H", slot_id)
+    body += bytes([0x0C, 0x03]) + struct.pack("<H", 0) + bytes([0, slot_id & 0xFF])
+    return structure(9, handle, body, [designation])
+
+
+def oem_strings(handle, texts):
+    return structure(11, handle, bytes([len(texts)]), texts)
+
+
+def memory_array(handle, capacity_kb, devices):
+    body = bytes([3, 3, 6]) + struct.pack("<IHH", capacity_kb, 0xFFFE, devices)
+    return structure(16, handle, body)
+
+
+def memory_device(handle, array, locator, bank, size_mb, serial):
+    body = struct.pack("<HHHHH", array, 0xFFFE, 72, 64, size_mb)
+    body += bytes([0x09, 0, 1, 2, 0x1A]) + struct.pack("<HH", 0x80, 3200)
+    body += bytes([3, 4, 5, 6, 2])
+    return structure(17, handle, body, [locator, bank, b"Samsung", serial, b"1234", b"M393A4K40DB3"])
+
+
+def memory_mapped_address(handle, start_kb, end_kb, array):
+    body = struct.pack("<IIHB", start_kb, end_kb, array, 8)
+    return structure(19, handle, body)
+
+
+def onboard_device(handle, designation, instance):
+    body = bytes([1, 0x85, instance]) + struct.pack("<H", 0) + bytes([0, 0x1F])
+    return structure(41, handle, body, [designation])
+
+
+def boot_information(handle):
+    return structure(32, handle, bytes(6) + bytes([0]))
+
+
+def oem_specific(kind, handle, payload, strings=()):
+    return structure(kind, handle, payload, strings)
+
+
+def end_of_table(handle):
+    return structure(127, handle)
+
+
+# --- Entry points and dumps ----------------------------------------------
+
+def _checksum_byte(data):
+    return (-sum(data)) & 0xFF
+
+
+def entry_point_2x(table_length, count, max_size, version=(2, 8), address=DUMP_TABLE_OFFSET):
+    """The 31-byte SMBIOS 2.x entry point with both checksums right."""
+    tail = b"_DMI_" + b"\0" + struct.pack("<HIHB", table_length, address, count,
+                                          (version[0] << 4) | version[1])
+    tail = tail[:5] + bytes([_checksum_byte(tail)]) + tail[6:]
+    head = b"_SM_" + b"\0" + bytes([31, version[0], version[1]]) + struct.pack("<H", max_size)
+    head += bytes([0]) + bytes(5)
+    entry = head + tail
+    entry = entry[:4] + bytes([_checksum_byte(entry)]) + entry[5:]
+    assert len(entry) == 31 and sum(entry) & 0xFF == 0
+    return entry
+
+
+def entry_point_3x(table_max, version=(3, 2, 0), address=DUMP_TABLE_OFFSET):
+    """The 24-byte SMBIOS 3.x (64-bit) entry point."""
+    entry = b"_SM3_" + bytes([0, 24, version[0], version[1], version[2], 1, 0])
+    entry += struct.pack("<IQ", table_max, address)
+    entry = entry[:5] + bytes([_checksum_byte(entry)]) + entry[6:]
+    assert len(entry) == 24 and sum(entry) & 0xFF == 0
+    return entry
+
+
+def table_facts(structures):
+    table = b"".join(structures)
+    return table, len(structures), max(len(s) for s in structures)
+
+
+def dump_2x(structures, count=None, length=None):
+    """A dump with a 2.x entry point. `count` and `length` override what the
+    entry point declares, to make damaged dumps."""
+    table, real_count, max_size = table_facts(structures)
+    entry = entry_point_2x(len(table) if length is None else length,
+                           real_count if count is None else count, max_size)
+    return entry.ljust(DUMP_TABLE_OFFSET, b"\0") + table
+
+
+def dump_3x(structures):
+    table, _, _ = table_facts(structures)
+    return entry_point_3x(len(table)).ljust(DUMP_TABLE_OFFSET, b"\0") + table
+
+
+# --- Machines --------------------------------------------------------------
+
+def desktop_structures(bios_version, vendor=b"Acme Corporation", date=b"03/14/2024",
+                       product=b"Model7 Tower"):
+    """About 40 structures, like a single-socket office desktop."""
+    s = [bios_information(0x0000, vendor, bios_version, date),
+         system_information(0x0001, b"Acme Corporation", product, b"1.0", b"ACM7T0042",
+                            b"SKU-M7T", b"Model7"),
+         baseboard(0x0002, b"Acme Corporation", b"M7-MB", b"A01", b"MB0042"),
+         chassis(0x0003, b"Acme Corporation", 0x03)]
+    s += [cache(0x0004, b"L1 Cache", 1, 384), cache(0x0005, b"L2 Cache", 2, 2048),
+          cache(0x0006, b"L3 Cache", 3, 16384)]
+    s.append(processor(0x0007, b"CPU0", b"Acme Semiconductor", b"Acme Core 7 9700",
+                       (0x0004, 0x0005, 0x0006)))
+    handle = 0x0008
+    for i, (inside, outside) in enumerate([(b"J1A1", b"PS2Mouse"), (b"J1A2", b"USB1"),
+                                           (b"J2A1", b"USB2"), (b"J3A1", b"HDMI"),
+                                           (b"J4A1", b"Audio"), (b"J5A1", b"LAN")]):
+        s.append(port_connector(handle, inside, outside))
+        handle += 1
+    for i in range(4):
+        s.append(system_slot(handle, b"PCIEX16_%d" % (i + 1), i + 1))
+        handle += 1
+    s.append(oem_strings(handle, [b"Acme build 2024.03", b"Board rev A01"]))
+    handle += 1
+    array = handle
+    s.append(memory_array(array, 64 * 1024 * 1024, 4))
+    handle += 1
+    for i in range(4):
+        s.append(memory_device(handle, array, b"DIMM%d" % i, b"BANK %d" % i, 16384,
+                               b"%08X" % (0x1000 + i)))
+        handle += 1
+    s.append(memory_mapped_address(handle, 0, 64 * 1024 * 1024 - 1, array))
+    handle += 1
+    for i, name in enumerate([b"Onboard LAN", b"Onboard Audio", b"Onboard SATA"]):
+        s.append(onboard_device(handle, name, i + 1))
+        handle += 1
+    s.append(boot_information(handle))
+    handle += 1
+    while len(s) < 39:
+        s.append(oem_specific(0xDD, handle, bytes([len(s), 0, 0, 0]), [b"OEM data %d" % len(s)]))
+        handle += 1
+    s.append(end_of_table(0xFEFF))
+    return s
+
+
+def server_structures(bios_version, sockets=2, dimms=48, slots=12, oem=None):
+    """A two-socket server: a few hundred structures, about 20 KB."""
+    s = [bios_information(0x0000, b"Acme Servers Inc.", bios_version, b"11/02/2023", 256),
+         system_information(0x0100, b"Acme Servers Inc.", b"AS-2200 R4", b"Rev 4",
+                            b"SRV2200R40017", b"AS2200R4-BASE", b"AS-2200"),
+         baseboard(0x0200, b"Acme Servers Inc.", b"AS-2200-MB", b"R4", b"MBS2200R40017"),
+         chassis(0x0300, b"Acme Servers Inc.", 0x17)]
+    handle = 0x0400
+    for cpu in range(sockets):
+        caches = (handle, handle + 1, handle + 2)
+        s += [cache(handle, b"CPU%d L1" % cpu, 1, 2560), cache(handle + 1, b"CPU%d L2" % cpu, 2, 40960),
+              cache(handle + 2, b"CPU%d L3" % cpu, 3, 61440)]
+        s.append(processor(handle + 3, b"CPU%d" % cpu, b"Acme Semiconductor",
+                           b"Acme Scalable 8380 @ 2.30GHz", caches))
+        handle += 4
+    handle = 0x0800
+    for i in range(slots):
+        s.append(system_slot(handle, b"PCIe Slot %d" % (i + 1), i + 1))
+        handle += 1
+    for i in range(24):
+        s.append(port_connector(handle, b"J%d" % (100 + i), b"Rear port %d" % i))
+        handle += 1
+    array = 0x1000
+    s.append(memory_array(array, 4 * 1024 * 1024 * 1024 - 1, dimms))
+    handle = 0x1100
+    for i in range(dimms):
+        s.append(memory_device(handle, array, b"P%d_DIMM_%c%d" % (i // 24, 65 + (i % 24) // 2, i % 2),
+                               b"P%d_Node%d_Channel%d" % (i // 24, i // 24, (i % 24) // 2),
+                               32768, b"%08X" % (0xA0000 + i)))
+        handle += 1
+    s.append(memory_mapped_address(0x1300, 0, 1536 * 1024 * 1024, array))
+    for i in range(8):
+        s.append(onboard_device(0x2900 + i, b"Embedded NIC %d" % (i + 1), i + 1))
+    s.append(boot_information(0x2000))
+    s.append(oem_strings(0x0B00, [b"Acme firmware bundle 23.11", b"BMC 5.10", b"CPLD 1.4"]))
+    # Vendor-specific records fill most of a real server's table.
+    handle = 0xC000
+    count = 0
+    target = oem if oem is not None else 300
+    while len(s) < target - 1:
+        payload = bytes([count & 0xFF, count >> 8]) + bytes(range(count % 64))
+        s.append(oem_specific(0xC0 + count % 32, handle, payload,
+                              [b"OEM record %04d" % count, b"Acme platform data"]
+                              if count % 3 else []))
+        handle += 1
+        count += 1
+    s.append(end_of_table(0xFEFF))
+    return s
+
+
+def qemu_like_structures(bios_version):
+    """The nine structures QEMU publishes for a q35 machine."""
+    return [bios_information(0x0000, b"Acme", bios_version, b"01/02/2024"),
+            system_information(0x0100, b"QEMU", b"Standard PC (Q35 + ICH9, 2009)",
+                               b"pc-q35-7.2", b"", b"", b""),
+            chassis(0x0300, b"QEMU", 0x01),
+            processor(0x0400, b"CPU 0", b"QEMU", b"pc-q35-7.2", (0xFFFF, 0xFFFF, 0xFFFF)),
+            memory_array(0x1000, 256 * 1024, 1),
+            memory_device(0x1100, 0x1000, b"DIMM 0", b"", 256, b""),
+            memory_mapped_address(0x1300, 0, 256 * 1024 - 1, 0x1000),
+            boot_information(0x2000),
+            end_of_table(0x7F00)]
+
+
+def minimal_structures(table_bytes, bios_version):
+    """As many 6-byte structures (header and an empty string-set) as fit in
+    `table_bytes`, behind one BIOS Information structure: the largest
+    table a 16-bit Structure Table Length allows."""
+    s = [bios_information(0x0000, b"Acme", bios_version, b"01/02/2024")]
+    used = len(s[0]) + 6  # room for the end-of-table structure
+    handle = 1
+    while used + 6 <= table_bytes:
+        s.append(structure(0xDD, handle))
+        used += 6
+        handle += 1
+    s.append(end_of_table(0xFEFF))
+    return s
+
+
+# --- The corpus ------------------------------------------------------------
+
+# The configuration the expected decisions below are made with: a kit for
+# machines whose BIOS version number should be at least 2.
+CORPUS_CONFIG = "; Example update kit configuration\r\nProductName=Model7\r\nVersion=2\r\n"
+
+OLD = "execute: UpdateHWOld.nsh"
+NEW = "execute: UpdateHWNew.nsh"
+SUCCESS = "status: 0x0000000000000000"
+ABORTED = "status: 0x8000000000000015"
+
+
+def corpus():
+    """name -> dict(data, about, preview, vm). `preview` is the exact
+    output of the preview tool for the dump with CORPUS_CONFIG; `vm` tells
+    whether the kit runner can reproduce the machine in a VM (when not,
+    it refuses the dump with a one-line reason)."""
+    dumps = {}
+
+    def add(name, data, about, preview, vm=True):
+        dumps[name] = {"data": data, "about": about, "preview": preview, "vm": vm}
+
+    add("desktop-2.8.bin", dump_2x(desktop_structures(b"1.26")),
+        "SMBIOS 2.8 office desktop, BIOS version 1.26: counts as 1, below 2",
+        [OLD, SUCCESS])
+
+    add("server-2.8-large.bin", dump_2x(server_structures(b"2.10.4")),
+        "SMBIOS 2.8 two-socket server, 300 structures, BIOS 2.10.4: counts as 2, equal",
+        [NEW, SUCCESS])
+
+    add("laptop-3.2-only.bin",
+        dump_3x(desktop_structures(b"N2HET71W (1.54 )", vendor=b"Acme Mobile",
+                                   product=b"Notebook 14")),
+        "laptop whose firmware publishes only the SMBIOS 3.x entry point",
+        ["console: ERROR: SMBIOS table not found.\\r\\n", ABORTED], vm=False)
+
+    add("laptop-8AET46WW.bin",
+        dump_2x(desktop_structures(b"8AET46WW (1.26 )", vendor=b"Acme Mobile",
+                                   product=b"Notebook 13")),
+        "laptop BIOS version 8AET46WW (1.26 ): counts as 8, above 2",
+        [NEW, SUCCESS])
+
+    add("board-P68.bin",
+        dump_2x(desktop_structures(b"P68", vendor=b"Acme Boards", product=b"Mini board")),
+        "board BIOS version P68: counts as 0, below 2",
+        [OLD, SUCCESS])
+
+    two = desktop_structures(b"1.10")
+    two.insert(5, bios_information(0x0050, b"Acme Corporation", b"3.00", b"01/01/2024"))
+    add("two-bios-information.bin", dump_2x(two),
+        "two BIOS Information structures, 1.10 then 3.00: one script each, in table order",
+        [OLD, NEW, SUCCESS])
+
+    # No decision can be made, so the run must not report success.
+    no_bios = [s for s in desktop_structures(b"1.26") if s[0] != 0]
+    add("no-bios-information.bin", dump_2x(no_bios),
+        "no BIOS Information structure at all: no script, no success",
+        [ABORTED], vm=False)
+
+    stringless = desktop_structures(b"1.26")
+    stringless[0] = bios_information(0x0000, None, None, None)
+    add("bios-information-no-strings.bin", dump_2x(stringless),
+        "BIOS Information structure without strings: no version, no script",
+        ["console: ERROR: BIOS version not found.\\r\\n", ABORTED])
+
+    # The declared length ends the table inside the BIOS Information
+    # structure's strings, so no whole BIOS Information structure exists.
+    cut = desktop_structures(b"1.26")
+    add("damaged-cut-bios-information.bin", dump_2x(cut, length=len(cut[0]) - 3),
+        "table length ends inside the BIOS Information strings: no script, no success",
+        [ABORTED], vm=False)
+
+    # A Length byte of 2 after the BIOS Information structure: the table
+    # ends there; the decision is already made.
+    bad_len = desktop_structures(b"1.26")
+    bad_len[3] = bytes([3, 2, 0x03, 0x00]) + bad_len[3][4:]
+    add("damaged-length-below-4.bin", dump_2x(bad_len),
+        "a structure whose Length byte is 2 follows the BIOS Information structure",
+        [OLD, SUCCESS])
+
+    # Two structures share handle 0x0001 and a second BIOS Information
+    # structure (9.99) follows the repeat: the walk ends at the repeat.
+    repeat = desktop_structures(b"1.26")
+    repeat[2] = struct.pack("<BBH", repeat[2][0], repeat[2][1], 0x0001) + repeat[2][4:]
+    repeat.insert(4, bios_information(0x0060, b"Acme Corporation", b"9.99", b"01/01/2024"))
+    add("damaged-repeated-handle.bin", dump_2x(repeat),
+        "two structures share a handle; a BIOS Information structure behind the repeat is not read",
+        [OLD, SUCCESS])
+    return dumps
+
+
+def expected_json(dumps):
+    entries = []
+    for name in sorted(dumps):
+        d = dumps[name]
+        entries.append({"file": name, "about": d["about"], "preview": d["preview"], "vm": d["vm"]})
+    return json.dumps({"config": CORPUS_CONFIG, "dumps": entries}, indent=2) + "\n"
+
+
+def benchmark_tables():
+    return {
+        "bench-qemu-9.bin": dump_2x(qemu_like_structures(b"1.26")),
+        "bench-server-300.bin": dump_2x(server_structures(b"2.10.4", oem=300)),
+        "bench-max-65535.bin": dump_2x(minimal_structures(65535, b"1.26")),
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--check", action="store_true",
+                        help="compare with the committed dumps instead of writing")
+    parser.add_argument("--bench", metavar="DIR", help="write the benchmark tables to DIR")
+    args = parser.parse_args()
+    if args.bench:
+        os.makedirs(args.bench, exist_ok=True)
+        for name, data in benchmark_tables().items():
+            with open(os.path.join(args.bench, name), "wb") as out:
+                out.write(data)
+            print("%s: %d bytes" % (name, len(data)))
+        return 0
+    stale = []
+    os.makedirs(DUMP_DIR, exist_ok=True)
+    dumps = corpus()
+    outputs = {name: d["data"] for name, d in dumps.items()}
+    outputs["expected.json"] = expected_json(dumps).encode("ascii")
+    for name, data in sorted(outputs.items()):
+        path = os.path.join(DUMP_DIR, name)
+        if args.check:
+            try:
+                with open(path, "rb") as existing:
+                    if existing.read() != data:
+                        stale.append(name)
+            except OSError:
+                stale.append(name)
+        else:
+            with open(path, "wb") as out:
+                out.write(data)
+    if stale:
+        print("dumps differ from make_dumps.py: " + ", ".join(stale))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,159 @@
+"""Reads a `dmidecode --dump-bin` file and lists the SMBIOS structures that
+the application would visit on that machine, so the kit runner can publish
+exactly those in a virtual machine (QEMU takes one raw structure per
+`-smbios file=` option).
+
+The walk here follows the application's own: table order from the table
+start, at most the entry point's declared number of structures, never past
+the declared table length, ending quietly at a damaged structure (Length
+below 4, or a formatted area or string-set that runs into the end of the
+table), at handle 0xFFFF, or where a handle repeats. Every byte read is
+bounds-checked against the file; a file that is not a dump raises
+DumpError with a one-line reason.
+"""
+
+import struct
+
+ANCHOR_2X = b"_SM_"
+ANCHOR_3X = b"_SM3_"
+END_OF_TABLE = 127
+BIOS_INFORMATION = 0
+
+
+class DumpError(Exception):
+    """The file cannot be used as a dump; the message is one line."""
+
+
+class Structure:
+    def __init__(self, offset, data):
+        self.offset = offset          # from the start of the table
+        self.data = data              # formatted area and string-set
+        self.type = data[0]
+        self.length = data[1]
+        self.handle = struct.unpack_from("<H", data, 2)[0]
+
+    def string(self, number):
+        """String `number` (1-based) of the string-set as bytes, or None;
+        counted the way the application counts: string 1 is whatever
+        begins the set, and the set ends at two NUL bytes in a row."""
+        if number < 1:
+            return None
+        p = self.length
+        for i in range(1, number + 1):
+            nul = self.data.index(b"\0", p)
+            if i == number:
+                return self.data[p:nul]
+            p = nul + 1
+            if self.data[p] == 0:
+                return None
+        return None
+
+
+class Dump:
+    def __init__(self):
+        self.kind = None             # "2.x" or "3.x"
+        self.version = None          # (major, minor) from the entry point
+        self.declared_count = None   # 2.x only
+        self.table_length = 0
+        self.structures = []         # what the application visits, in order
+        self.stop_reason = None      # why the walk ended early, or None
+
+    def bios_information(self):
+        return [s for s in self.structures if s.type == BIOS_INFORMATION]
+
+
+def _end_of_structure(table, start):
+    """(end, None) for a whole structure at `start`, else (None, reason)."""
+    if len(table) - start < 4:
+        return None, "the last %d bytes are too short for a structure header" % (len(table) - start)
+    length = table[start + 1]
+    if length < 4:
+        return None, "the structure at table offset %d has a Length byte of %d" % (start, length)
+    if length >= len(table) - start:
+        return None, ("the formatted area of the structure at table offset %d runs past the "
+                      "end of the table" % start)
+    p = start + length
+    while True:
+        nul = table.find(b"\0", p)
+        if nul < 0 or nul + 1 >= len(table):
+            return None, ("the strings of the structure at table offset %d run past the end "
+                          "of the table" % start)
+        if table[nul + 1] == 0:
+            # An empty string-set is two NUL bytes; otherwise the last
+            # string's NUL and one more.
+            return nul + 2, None
+        p = nul + 1
+
+
+def parse_dump(data):
+    """A Dump from the bytes of a `dmidecode --dump-bin` file."""
+    dump = Dump()
+    if data.startswith(ANCHOR_3X):
+        if len(data) < 24:
+            raise DumpError("too short for an SMBIOS 3.x entry point (%d bytes)" % len(data))
+        dump.kind = "3.x"
+        dump.version = (data[7], data[8])
+        table_length, address = struct.unpack_from("<IQ", data, 12)
+    elif data.startswith(ANCHOR_2X):
+        if len(data) < 31:
+            raise DumpError("too short for an SMBIOS 2.x entry point (%d bytes)" % len(data))
+        dump.kind = "2.x"
+        dump.version = (data[6], data[7])
+        table_length, address, dump.declared_count = struct.unpack_from("<HIH", data, 0x16)
+    else:
+        raise DumpError("not an SMBIOS dump: no \"_SM_\" or \"_SM3_\" anchor at offset 0")
+    if address > len(data):
+        raise DumpError("the table address %d lies beyond the end of the file (%d bytes); "
+                        "was the file written with dmidecode --dump-bin?" % (address, len(data)))
+    # Bytes the file lacks up to the declared length read as zeros, as the
+    # preview tool places them.
+    table = data[address:address + table_length].ljust(table_length, b"\0")
+    dump.table_length = table_length
+    seen = set()
+    cursor = 0
+    while cursor < len(table):
+        if dump.declared_count is not None and len(dump.structures) >= dump.declared_count:
+            break
+        if len(table) - cursor >= 4:
+            handle = struct.unpack_from("<H", table, cursor + 2)[0]
+            if handle == 0xFFFF:
+                dump.stop_reason = "a structure at table offset %d has handle 0xFFFF" % cursor
+                break
+            if handle in seen:
+                dump.stop_reason = ("the structure at table offset %d repeats handle 0x%04X"
+                                    % (cursor, handle))
+                break
+            seen.add(handle)
+        end, reason = _end_of_structure(table, cursor)
+        if end is None:
+            dump.stop_reason = reason
+            break
+        dump.structures.append(Structure(cursor, table[cursor:end]))
+        cursor = end
+    return dump
+
+
+def read_dump(path):
+    try:
+        with open(path, "rb") as f:
+            data = f.read(1 << 22)
+    except OSError as error:
+        raise DumpError("cannot read %s: %s" % (path, error.strerror))
+    return parse_dump(data)
+
+
+def vm_structures(dump):
+    """The raw structures to publish in the VM, or DumpError when a VM run
+    could not show what the application does on that machine."""
+    if dump.kind != "2.x":
+        raise DumpError("the dump has only an SMBIOS 3.x entry point; the application reads "
+                        "the 2.x entry point, so on a machine without one it prints "
+                        "\"ERROR: SMBIOS table not found.\" and runs no script, and the VM "
+                        "firmware always publishes a 2.x entry point, so it cannot show that")
+    if not dump.bios_information():
+        raise DumpError("the application meets no BIOS Information (type 0) structure in this "
+                        "table, so no update script runs on that machine; the VM firmware adds "
+                        "a BIOS Information structure of its own, so it cannot show that")
+    # QEMU appends an End-of-Table structure of its own, and the firmware
+    # drops everything after the first one it meets.
+    return [s.data for s in dump.structures if s.type != END_OF_TABLE]

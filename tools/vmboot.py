@@ -1,0 +1,156 @@
+"""Boots a host folder as the FAT drive of a QEMU virtual machine running the
+Debian ovmf firmware and its built-in UEFI Shell, and hands back what the
+serial console showed.
+
+The kit runner and the QEMU test suite both use it, so a kit tried by hand
+and a test case boot exactly the same machine. The shell runs startup.nsh
+from the folder; the caller writes that script and ends it with "reset -s",
+which powers the machine off and ends QEMU. Every boot gets a fresh copy of
+the firmware variable store (so one boot cannot leave boot options or
+variables behind for the next) and a hard timeout.
+"""
+
+import os
+import re
+import select
+import shutil
+import subprocess
+import tempfile
+import time
+
+# Debian's ovmf package ships the 4 MiB flash layout; the 2 MiB one is the
+# fallback of older releases. Code and variables must come from one layout.
+FIRMWARE_PAIRS = [
+    ("/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd"),
+    ("/usr/share/OVMF/OVMF_CODE.fd", "/usr/share/OVMF/OVMF_VARS.fd"),
+]
+
+QEMU_NAME = "qemu-system-x86_64"
+
+# The shell counts down before it runs startup.nsh; any key but ESC ends the
+# wait at once, which saves five seconds on every boot.
+COUNTDOWN_PROMPT = b" seconds to skip "
+
+# Colour, cursor and mode sequences of the shell's console output.
+_ANSI = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]|\x1b[()][A-Za-z0-9]|\x1b[=>]")
+
+
+class VmError(Exception):
+    """A machine cannot be started here; the message is one line."""
+
+
+def find_qemu():
+    return shutil.which(QEMU_NAME)
+
+
+def find_firmware():
+    for code, variables in FIRMWARE_PAIRS:
+        if os.path.isfile(code) and os.path.isfile(variables):
+            return code, variables
+    return None
+
+
+def missing_parts():
+    """Names of what this machine lacks to boot a VM (empty when ready)."""
+    missing = []
+    if not find_qemu():
+        missing.append(QEMU_NAME + " (Debian package qemu-system-x86)")
+    if not find_firmware():
+        missing.append("UEFI firmware /usr/share/OVMF/OVMF_CODE_4M.fd (Debian package ovmf)")
+    return missing
+
+
+def console_lines(raw):
+    """The console text as lines: escape sequences removed, CR LF folded."""
+    text = _ANSI.sub(b"", raw).replace(b"\r\n", b"\n").replace(b"\r", b"\n")
+    return [line.decode("utf-8", "replace") for line in text.split(b"\n")]
+
+
+class BootResult:
+    def __init__(self, raw, elapsed, timed_out, exit_code, log_path):
+        self.raw = raw
+        self.elapsed = elapsed
+        self.timed_out = timed_out
+        self.exit_code = exit_code
+        self.log_path = log_path
+        self.lines = console_lines(raw)
+
+
+def boot(folder, smbios_args, log_path, timeout=120.0, machine_args=()):
+    """Boots `folder` as FS0 and returns a BootResult once the machine has
+    powered off or `timeout` seconds have passed (the machine is then
+    killed). `smbios_args` are QEMU -smbios options, already split into
+    words. The raw console output is written to `log_path` in any case."""
+    qemu = find_qemu()
+    firmware = find_firmware()
+    if not qemu or not firmware:
+        raise VmError("cannot start a VM: missing " + ", ".join(missing_parts()))
+    code, variables = firmware
+    # A fresh variable store per boot; it lives beside the log.
+    vars_fd, vars_copy = tempfile.mkstemp(prefix="ovmf-vars-", suffix=".fd",
+                                          dir=os.path.dirname(os.path.abspath(log_path)))
+    os.close(vars_fd)
+    shutil.copyfile(variables, vars_copy)
+    # vvfat's writable mode writes guest changes back into the host folder.
+    # The SATA disk cannot be attached read-only, so guest writes go to a
+    # throw-away overlay instead and the folder is never touched.
+    drive = "format=raw,snapshot=on,file=fat:" + os.path.abspath(folder)
+    command = [qemu, "-machine", "q35", "-m", "256", "-nographic", "-net", "none",
+               "-no-reboot",
+               "-drive", "if=pflash,format=raw,readonly=on,file=" + code,
+               "-drive", "if=pflash,format=raw,file=" + vars_copy,
+               "-drive", drive]
+    command += list(machine_args)
+    command += list(smbios_args)
+    started = time.monotonic()
+    raw = bytearray()
+    timed_out = False
+    pressed = False
+    try:
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT)
+    except OSError as error:
+        os.unlink(vars_copy)
+        raise VmError("cannot start %s: %s" % (qemu, error.strerror))
+    try:
+        fd = proc.stdout.fileno()
+        while True:
+            left = started + timeout - time.monotonic()
+            if left <= 0:
+                timed_out = True
+                break
+            ready, _, _ = select.select([fd], [], [], min(left, 1.0))
+            if not ready:
+                continue
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            raw += chunk
+            if not pressed and COUNTDOWN_PROMPT in raw[-4096:]:
+                pressed = True
+                try:
+                    proc.stdin.write(b"\r")
+                    proc.stdin.flush()
+                except OSError:
+                    pass
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        exit_code = proc.wait()
+        proc.stdout.close()
+        try:
+            proc.stdin.close()
+        except OSError:
+            pass
+        os.unlink(vars_copy)
+    elapsed = time.monotonic() - started
+    with open(log_path, "wb") as log:
+        log.write(bytes(raw))
+        if timed_out:
+            log.write(b"\n[killed after %.0f s: the machine did not power off]\n" % timeout)
+    return BootResult(bytes(raw), elapsed, timed_out, exit_code, log_path)
+
+
+def startup_script(lines):
+    """startup.nsh text: the shell wants CR LF line ends."""
+    return "".join(line + "\r\n" for line in lines).encode("ascii")

@@ -139,7 +139,10 @@ def read_dump(path):
             data = f.read(1 << 22)
     except OSError as error:
         raise DumpError("cannot read %s: %s" % (path, error.strerror))
-    return parse_dump(data)
+    try:
+        return parse_dump(data)
+    except DumpError as error:
+        raise DumpError("%s: %s" % (path, error))
 
 
 def vm_structures(dump):

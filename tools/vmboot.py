@@ -1,4 +1,4 @@
-"""Boots a host folder as the FAT drive of a QEMU virtual machine running the
+"""Boots a host folder (or a disk image) as the drive of a QEMU virtual machine running the
 Debian ovmf firmware and its built-in UEFI Shell, and hands back what the
 serial console showed.
 
@@ -66,6 +66,37 @@ def console_lines(raw):
     return [line.decode("utf-8", "replace") for line in text.split(b"\n")]
 
 
+# A shell prompt with the command line it echoes, as in "FS0:\cases\> ls".
+_PROMPT = re.compile(r"^[A-Za-z][A-Za-z0-9]*:\\[^>]*> ")
+
+
+def without_shell_chatter(lines):
+    """The console lines less what the shell adds around them: echoed
+    command lines, and the banner and mapping table that a nested shell
+    prints when an application has the shell run a command (the shell runs
+    every such command line in a fresh instance of itself)."""
+    out = []
+    skip_after_banner = 0
+    in_mapping = False
+    for line in lines:
+        if line.startswith("UEFI Interactive Shell v"):
+            skip_after_banner = 2  # firmware vendor and UEFI revision lines
+            continue
+        if skip_after_banner:
+            skip_after_banner -= 1
+            continue
+        if line == "Mapping table":
+            in_mapping = True
+            continue
+        if in_mapping and line.startswith(" "):
+            continue
+        in_mapping = False
+        if _PROMPT.match(line):
+            continue
+        out.append(line)
+    return out
+
+
 class BootResult:
     def __init__(self, raw, elapsed, timed_out, exit_code, log_path):
         self.raw = raw
@@ -76,11 +107,16 @@ class BootResult:
         self.lines = console_lines(raw)
 
 
-def boot(folder, smbios_args, log_path, timeout=120.0, machine_args=()):
-    """Boots `folder` as FS0 and returns a BootResult once the machine has
-    powered off or `timeout` seconds have passed (the machine is then
-    killed). `smbios_args` are QEMU -smbios options, already split into
-    words. The raw console output is written to `log_path` in any case."""
+def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()):
+    """Boots `drive` (a host folder, shown to the guest as a FAT disk, or a
+    raw disk image file) and returns a BootResult once the machine has
+    powered off or `timeout` seconds have passed (it is then killed).
+
+    `smbios_args` are QEMU -smbios options, already split into words.
+    `typing` is a sequence of (pattern, keys): when the console output
+    shows `pattern` (bytes, after the previous pattern), `keys` are typed
+    on the serial console; keys None only waits for the pattern. The raw
+    console output is written to `log_path` in any case."""
     qemu = find_qemu()
     firmware = find_firmware()
     if not qemu or not firmware:
@@ -91,21 +127,24 @@ def boot(folder, smbios_args, log_path, timeout=120.0, machine_args=()):
                                           dir=os.path.dirname(os.path.abspath(log_path)))
     os.close(vars_fd)
     shutil.copyfile(variables, vars_copy)
-    # vvfat's writable mode writes guest changes back into the host folder.
-    # The SATA disk cannot be attached read-only, so guest writes go to a
-    # throw-away overlay instead and the folder is never touched.
-    drive = "format=raw,snapshot=on,file=fat:" + os.path.abspath(folder)
+    # Guest writes go to a throw-away overlay (snapshot=on): the folder or
+    # image is never changed. A folder becomes a FAT disk through vvfat.
+    if os.path.isdir(drive):
+        disk = "format=raw,snapshot=on,file=fat:" + os.path.abspath(drive)
+    else:
+        disk = "format=raw,snapshot=on,file=" + os.path.abspath(drive)
     command = [qemu, "-machine", "q35", "-m", "256", "-nographic", "-net", "none",
                "-no-reboot",
                "-drive", "if=pflash,format=raw,readonly=on,file=" + code,
                "-drive", "if=pflash,format=raw,file=" + vars_copy,
-               "-drive", drive]
+               "-drive", disk]
     command += list(machine_args)
     command += list(smbios_args)
+    pending = [(COUNTDOWN_PROMPT, b"\r")] + list(typing)
+    searched = 0
     started = time.monotonic()
     raw = bytearray()
     timed_out = False
-    pressed = False
     try:
         proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
@@ -126,13 +165,21 @@ def boot(folder, smbios_args, log_path, timeout=120.0, machine_args=()):
             if not chunk:
                 break
             raw += chunk
-            if not pressed and COUNTDOWN_PROMPT in raw[-4096:]:
-                pressed = True
-                try:
-                    proc.stdin.write(b"\r")
-                    proc.stdin.flush()
-                except OSError:
-                    pass
+            while pending:
+                pattern, keys = pending[0]
+                found = raw.find(pattern, searched)
+                if found < 0:
+                    # Keep the tail: a pattern may arrive split in two reads.
+                    searched = max(searched, len(raw) - len(pattern))
+                    break
+                searched = found + len(pattern)
+                pending.pop(0)
+                if keys:
+                    try:
+                        proc.stdin.write(keys)
+                        proc.stdin.flush()
+                    except OSError:
+                        pass
     finally:
         if proc.poll() is None:
             proc.kill()

@@ -1,0 +1,442 @@
+"""Update kits: trying one in a virtual machine, and turning one into a
+bootable FAT disk image.
+
+An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
+UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
+BiosUpdateSelect.efi comes from this repository's image build.
+
+    kit.py run [--kit DIR|IMAGE] [--bios-version TEXT | --smbios-dump FILE] ...
+    kit.py image KIT_DIR OUT.img
+
+tools/kit-run and tools/make-kit-image install what is missing and call
+these. Both build the same kit drive: the kit's files, the application and
+a startup.nsh that finds the kit's drive, runs the application there and
+prints its status, so a VM run and a USB stick boot behave alike.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import smbios_dump  # noqa: E402
+import vmboot  # noqa: E402
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+IMAGE_NAME = "BiosUpdateSelect.efi"
+CONFIG_NAME = "UpdateConfig.ini"
+SCRIPTS = ("UpdateHWOld.nsh", "UpdateHWNew.nsh")
+KIT_FILES = (CONFIG_NAME,) + SCRIPTS
+DEFAULT_KIT = os.path.join(REPO, "examples", "kit")
+# Below the example kit's configured version (2), so by default the VM
+# shows the old-BIOS update being chosen.
+DEFAULT_BIOS_VERSION = "1.26"
+DEFAULT_VENDOR = "Acme"
+
+START_MARK = "=== BiosUpdateSelect.efi: start ==="
+STATUS_MARK = "=== BiosUpdateSelect.efi: status "
+SCRIPT_MARK = "=== update script ran: "
+DRIVES = 10  # fs0: to fs9:
+
+STATUS_NAMES = {"0x0": "success", "0x15": "Aborted: no decision was made",
+                "0x1": "Load Error", "0x2": "Invalid Parameter", "0x3": "Unsupported",
+                "0x9": "Out of Resources", "0xE": "Not Found"}
+
+
+class KitError(Exception):
+    """The kit, dump or machine cannot be used; the message is one line."""
+
+
+def say(text):
+    print("kit-run: " + text, file=sys.stderr)
+
+
+# --- What goes on a kit drive -------------------------------------------
+
+def startup_nsh():
+    """The kit drive's startup.nsh. On a real machine the kit may be any
+    drive, so it looks for the one that holds both the application and the
+    configuration, and makes it current: the application reads
+    UpdateConfig.ini from the current directory and the shell finds the
+    update scripts there."""
+    lines = ["@echo -off",
+             "# Update kit: find the drive with BiosUpdateSelect.efi and UpdateConfig.ini,",
+             "# make it current, and let BiosUpdateSelect.efi choose the update script."]
+    for n in range(DRIVES):
+        lines += ["if exist fs%d:\\%s then" % (n, IMAGE_NAME),
+                  "  if exist fs%d:\\%s then" % (n, CONFIG_NAME),
+                  "    fs%d:" % n,
+                  "    goto KIT_FOUND",
+                  "  endif",
+                  "endif"]
+    lines += ['echo "Update kit not found: no drive fs0: to fs%d: holds %s and %s."'
+              % (DRIVES - 1, IMAGE_NAME, CONFIG_NAME),
+              "goto KIT_END",
+              ":KIT_FOUND",
+              "cd \\",
+              'echo "%s"' % START_MARK,
+              IMAGE_NAME,
+              'echo "%s%%lasterror%% ==="' % STATUS_MARK,
+              ":KIT_END"]
+    return vmboot.startup_script(lines)
+
+
+def stand_in_script(name):
+    return vmboot.startup_script([
+        "# Stand-in written by kit-run: reports its name instead of updating.",
+        'echo "%s%s (stand-in; the kit\'s own script was not run)"' % (SCRIPT_MARK, name)])
+
+
+def marked_script(name, data):
+    """The kit's own script with one line in front that reports its name.
+    The shell also runs scripts saved as UTF-16 with a byte-order mark;
+    the added line then has to be UTF-16 too."""
+    line = 'echo "%s%s"\r\n' % (SCRIPT_MARK, name)
+    if data.startswith(b"\xff\xfe"):
+        return b"\xff\xfe" + line.encode("utf-16-le") + data[2:]
+    return line.encode("ascii") + data
+
+
+# --- The application image ---------------------------------------------
+
+def default_image():
+    return os.path.join(REPO, "build", "efi", IMAGE_NAME)
+
+
+def build_image(log_dir):
+    """Configures and builds the efi preset; a build that is up to date
+    costs a fraction of a second, so a changed source never goes into a
+    kit unnoticed."""
+    log_path = os.path.join(log_dir, "efi-build.log")
+    with open(log_path, "wb") as log:
+        for command in (["cmake", "--preset", "efi"], ["cmake", "--build", "--preset", "efi"]):
+            if command[1] == "--preset" and os.path.isfile(os.path.join(REPO, "build", "efi",
+                                                                        "build.ninja")):
+                continue
+            try:
+                done = subprocess.run(command, cwd=REPO, stdout=log, stderr=subprocess.STDOUT)
+            except OSError as error:
+                raise KitError("cannot build %s: %s: %s" % (IMAGE_NAME, command[0], error.strerror))
+            if done.returncode != 0:
+                raise KitError("building %s failed; see %s" % (IMAGE_NAME, log_path))
+    image = default_image()
+    if not os.path.isfile(image):
+        raise KitError("the build made no %s; see %s" % (IMAGE_NAME, log_path))
+    return image
+
+
+def resolve_image(efi, log_dir):
+    if efi:
+        if not os.path.isfile(efi):
+            raise KitError("no application image at %s" % efi)
+        return efi
+    return build_image(log_dir)
+
+
+# --- Kit folders and kit images ----------------------------------------
+
+def check_kit_dir(kit):
+    if not os.path.isdir(kit):
+        raise KitError("no kit folder at %s" % kit)
+    missing = [f for f in KIT_FILES if not os.path.isfile(os.path.join(kit, f))]
+    if missing:
+        raise KitError("the kit %s lacks %s" % (kit, ", ".join(missing)))
+
+
+def kit_entries(kit):
+    """The kit's own files and folders, less what every kit drive gets
+    from this tool (the application and startup.nsh)."""
+    names = sorted(os.listdir(kit))
+    replaced = [n for n in names if n.lower() in (IMAGE_NAME.lower(), "startup.nsh")]
+    return [n for n in names if n not in replaced], replaced
+
+
+def fill_kit_folder(kit, image, folder, scripts):
+    """Lays out a kit drive in `folder`: the kit, the application, the
+    startup script, and the update scripts as `scripts` says: "own" (the
+    kit's, unchanged), "marked" (the kit's, reporting their name) or
+    "stand-in" (scripts that only report their name)."""
+    entries, _ = kit_entries(kit)
+    for name in entries:
+        source = os.path.join(kit, name)
+        if os.path.isdir(source):
+            shutil.copytree(source, os.path.join(folder, name))
+        else:
+            shutil.copyfile(source, os.path.join(folder, name))
+    shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
+    with open(os.path.join(folder, "startup.nsh"), "wb") as f:
+        f.write(startup_nsh())
+    for name in SCRIPTS if scripts != "own" else ():
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(marked_script(name, data) if scripts == "marked" else stand_in_script(name))
+
+
+def _mtools(args, image, what):
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    try:
+        done = subprocess.run(args[:1] + ["-i", image] + args[1:], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    except OSError:
+        raise KitError("cannot %s: %s is missing (Debian package mtools)" % (what, args[0]))
+    return done
+
+
+def read_image_file(image, name):
+    """A root file of a FAT image, or None when the image lacks it."""
+    with tempfile.TemporaryDirectory(prefix="kit-read-") as tmp:
+        target = os.path.join(tmp, "file")
+        done = _mtools(["mcopy", "-n", "::/" + name, target], image, "read the kit image")
+        if done.returncode != 0 or not os.path.isfile(target):
+            return None
+        with open(target, "rb") as f:
+            return f.read()
+
+
+def write_image_file(image, name, data):
+    with tempfile.TemporaryDirectory(prefix="kit-write-") as tmp:
+        source = os.path.join(tmp, name)
+        with open(source, "wb") as f:
+            f.write(data)
+        done = _mtools(["mcopy", "-o", source, "::/" + name], image, "write the kit image")
+        if done.returncode != 0:
+            raise KitError("cannot write %s into %s: %s"
+                           % (name, image, done.stderr.decode(errors="replace").strip()))
+
+
+def prepare_kit_image(source, copy, run_scripts):
+    """A copy of a kit image with the update scripts as chosen."""
+    if not os.path.isfile(source):
+        raise KitError("no kit image at %s" % source)
+    shutil.copyfile(source, copy)
+    missing = []
+    for name in (IMAGE_NAME, "startup.nsh") + KIT_FILES:
+        data = read_image_file(copy, name)
+        if data is None:
+            missing.append(name)
+        elif name in SCRIPTS:
+            write_image_file(copy, name, marked_script(name, data) if run_scripts
+                             else stand_in_script(name))
+    if missing:
+        raise KitError("the kit image %s lacks %s (is it a FAT image made by "
+                       "tools/make-kit-image?)" % (source, ", ".join(missing)))
+
+
+# --- Running ------------------------------------------------------------
+
+def smbios_options(args, work):
+    """QEMU options for the installed BIOS the VM shows."""
+    if args.smbios_dump:
+        dump = smbios_dump.read_dump(args.smbios_dump)
+        structures = smbios_dump.vm_structures(dump)
+        if dump.stop_reason:
+            say("note: %s: the application stops reading the table where %s; "
+                "the VM shows the structures before that" % (args.smbios_dump, dump.stop_reason))
+        options = []
+        folder = os.path.join(work, "smbios")
+        os.makedirs(folder)
+        for index, data in enumerate(structures):
+            path = os.path.join(folder, "structure-%05d.bin" % index)
+            with open(path, "wb") as f:
+                f.write(data)
+            options += ["-smbios", "file=" + path]
+        # QEMU refuses Processor Information (type 4) structures whose
+        # count differs from the VM's processor count.
+        processors = sum(1 for data in structures if data[0] == 4)
+        if processors > 1:
+            options += ["-smp", "%d,sockets=%d,cores=1,threads=1" % (processors, processors)]
+        return options
+    version = args.bios_version
+    if any(c in version for c in ",\r\n\0") or not version:
+        raise KitError("--bios-version must be non-empty text without commas or line breaks")
+    # A vendor string makes the version string 2 of the structure, where
+    # machines keep it and the application reads it.
+    return ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024" % (DEFAULT_VENDOR, version)]
+
+
+def parse_console(lines):
+    """(lines between the start and status marks, scripts that ran, status
+    text or None, whether the start mark was seen)."""
+    started = False
+    shown, scripts, status = [], [], None
+    for line in lines:
+        if not started:
+            started = line.strip() == START_MARK
+            continue
+        if line.startswith(STATUS_MARK):
+            status = line[len(STATUS_MARK):].replace("===", "").strip()
+            break
+        if line.startswith(SCRIPT_MARK):
+            scripts.append(line[len(SCRIPT_MARK):].split(" ")[0])
+        shown.append(line)
+    while shown and not shown[-1].strip():
+        shown.pop()
+    return shown, scripts, status, started
+
+
+def summary(scripts, status):
+    if not scripts:
+        ran = "no update script ran"
+    elif len(scripts) == 1:
+        ran = "%s ran" % scripts[0]
+    else:
+        ran = "%s ran, in that order" % ", ".join(scripts)
+    name = STATUS_NAMES.get(status)
+    return "%s; BiosUpdateSelect.efi ended with status %s%s" % (
+        ran, status, " (%s)" % name if name else "")
+
+
+def cmd_run(args):
+    kit = args.kit
+    is_image = os.path.isfile(kit)
+    if not is_image:
+        check_kit_dir(kit)
+    if args.smbios_dump and args.bios_version is not None:
+        raise KitError("give --bios-version or --smbios-dump, not both")
+    if args.bios_version is None:
+        args.bios_version = DEFAULT_BIOS_VERSION
+    missing = vmboot.missing_parts()
+    if missing:
+        raise KitError("cannot start a VM: missing " + ", ".join(missing))
+    log_dir = os.path.abspath(args.log_dir or os.path.join(REPO, "build", "kit-run"))
+    os.makedirs(log_dir, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="kit-run-")
+    try:
+        smbios = smbios_options(args, work)
+        if is_image:
+            drive = os.path.join(work, "kit.img")
+            prepare_kit_image(kit, drive, args.run_scripts)
+        else:
+            image = resolve_image(args.efi, log_dir)
+            drive = os.path.join(work, "kit")
+            os.makedirs(drive)
+            fill_kit_folder(kit, image, drive, "marked" if args.run_scripts else "stand-in")
+        log_path = os.path.join(log_dir, "qemu-console.log")
+        # The kit's startup.nsh leaves the shell at its prompt, as on a real
+        # machine; the VM is switched off once the status has been shown.
+        result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout,
+                             typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")])
+    except (smbios_dump.DumpError, vmboot.VmError) as error:
+        raise KitError(str(error))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    shown, scripts, status, started = parse_console(vmboot.without_shell_chatter(result.lines))
+    for line in shown:
+        print(line)
+    if status is None:
+        refusal = [line for line in result.lines if line.startswith(vmboot.QEMU_NAME + ":")]
+        if refusal:
+            raise KitError("QEMU refused to start: %s" % refusal[0].split(":", 1)[1].strip())
+        if result.timed_out:
+            why = "the VM did not finish within %d s" % args.timeout
+        elif not started:
+            why = "the VM never started the application"
+        else:
+            why = "the VM stopped before the application ended (did a script reset it?)"
+        raise KitError("%s; the console log is %s" % (why, log_path))
+    print("kit-run: " + summary(scripts, status))
+    return 0 if status == "0x0" else 1
+
+
+# --- Kit images ---------------------------------------------------------
+
+def _run_tool(command, what):
+    try:
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    except OSError:
+        raise KitError("cannot %s: %s is missing (Debian packages dosfstools and mtools)"
+                       % (what, command[0]))
+    if done.returncode != 0:
+        raise KitError("cannot %s: %s" % (what, done.stderr.decode(errors="replace").strip()
+                                          .splitlines()[-1:] or ["%s failed" % command[0]])[0])
+
+
+def cmd_image(args):
+    kit = args.kit_dir
+    check_kit_dir(kit)
+    out = os.path.abspath(args.out)
+    if os.path.isdir(out):
+        raise KitError("%s is a folder; give the image file name" % out)
+    with tempfile.TemporaryDirectory(prefix="kit-image-") as work:
+        image = resolve_image(args.efi, work)
+        folder = os.path.join(work, "drive")
+        os.makedirs(folder)
+        entries, replaced = kit_entries(kit)
+        for name in replaced:
+            print("make-kit-image: the kit's own %s is replaced" % name, file=sys.stderr)
+        # The same drive as a VM run gets, but with the kit's own scripts.
+        fill_kit_folder(kit, image, folder, "own")
+        total = 0
+        for root, _, files in os.walk(folder):
+            total += sum(os.path.getsize(os.path.join(root, f)) + 4096 for f in files)
+        mib = 1 << 20
+        size = max(4 * mib, -(-(total * 11 // 10 + mib) // mib) * mib)
+        partial = out + ".partial"
+        with open(partial, "wb") as f:
+            f.truncate(size)
+        try:
+            _run_tool(["mkfs.fat", "-n", "UPDATEKIT", partial], "format the kit image")
+            sources = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
+            _run_tool(["mcopy", "-s", "-i", partial] + sources + ["::/"],
+                      "copy the kit into the image")
+            os.replace(partial, out)
+        finally:
+            if os.path.exists(partial):
+                os.unlink(partial)
+    print("make-kit-image: %s (%d MiB): %s, startup.nsh and the kit %s"
+          % (out, size // mib, IMAGE_NAME, kit))
+    return 0
+
+
+# --- Command line -------------------------------------------------------
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="kit.py", description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+
+    run = commands.add_parser("run", prog="kit-run",
+                              description="Boot an update kit in a VM and report which update "
+                                          "script BiosUpdateSelect.efi chose.")
+    run.add_argument("--kit", default=DEFAULT_KIT, metavar="DIR|IMAGE",
+                     help="kit folder, or a kit image from make-kit-image "
+                          "(default: examples/kit)")
+    run.add_argument("--bios-version", metavar="TEXT",
+                     help="BIOS version the VM publishes (default: %s)" % DEFAULT_BIOS_VERSION)
+    run.add_argument("--smbios-dump", metavar="FILE",
+                     help="publish the SMBIOS structures of a `dmidecode --dump-bin` file instead")
+    run.add_argument("--run-scripts", action="store_true",
+                     help="run the kit's own update scripts (default: stand-ins that only "
+                          "report their name)")
+    run.add_argument("--efi", metavar="FILE",
+                     help="application image to use (default: build it, build/efi/%s)"
+                          % IMAGE_NAME)
+    run.add_argument("--timeout", type=int, default=180, metavar="SECONDS",
+                     help="give up on the VM after this long (default: 180)")
+    run.add_argument("--log-dir", metavar="DIR",
+                     help="where the VM console log goes (default: build/kit-run)")
+
+    image = commands.add_parser("image", prog="make-kit-image",
+                                description="Make a bootable FAT disk image of an update kit.")
+    image.add_argument("kit_dir", metavar="KIT_DIR")
+    image.add_argument("out", metavar="OUT.img")
+    image.add_argument("--efi", metavar="FILE",
+                       help="application image to use (default: build it, build/efi/%s)"
+                            % IMAGE_NAME)
+
+    args = parser.parse_args(argv)
+    prog = "kit-run" if args.command == "run" else "make-kit-image"
+    try:
+        return cmd_run(args) if args.command == "run" else cmd_image(args)
+    except KitError as error:
+        print("%s: %s" % (prog, error), file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -18,18 +18,18 @@ const std::u16string kOld = u"UpdateHWOld.nsh";
 const std::u16string kNew = u"UpdateHWNew.nsh";
 const std::string kConfig = "ProductName=Board\r\nVersion=2\r\n";
 
-struct Run {
+struct RunResult {
   EFI_STATUS status;
   std::vector<std::u16string> executed;
   std::vector<std::u16string> console;
 };
 
-Run RunApp(const std::vector<uint8_t> &table, uint16_t count, const std::string *config = &kConfig,
+RunResult RunApp(const std::vector<uint8_t> &table, uint16_t count, const std::string *config = &kConfig,
            sim::Options options = sim::Options()) {
   sim::Firmware fw(options);
   fw.PublishSmbios2(table, count);
   if (config != nullptr) fw.AddFile("UpdateConfig.ini", *config);
-  Run run;
+  RunResult run;
   run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   run.executed = fw.Executed();
   run.console = fw.ConsoleLines();
@@ -39,7 +39,7 @@ Run RunApp(const std::vector<uint8_t> &table, uint16_t count, const std::string 
 
 using Scripts = std::vector<std::u16string>;
 
-TEST(Run, OneBiosStructureAnywhereRunsExactlyOneScript) {
+TEST(WholeRun, OneBiosStructureAnywhereRunsExactlyOneScript) {
   for (size_t position = 0; position < 3; ++position) {
     SmbiosTableBuilder b;
     for (size_t i = 0; i < 3; ++i) {
@@ -49,22 +49,22 @@ TEST(Run, OneBiosStructureAnywhereRunsExactlyOneScript) {
         b.Add(static_cast<uint8_t>(i + 1), static_cast<uint16_t>(i), {"x", "y"});
       }
     }
-    Run run = RunApp(b.Bytes(), 3);
+    RunResult run = RunApp(b.Bytes(), 3);
     EXPECT_EQ(run.status, EFI_SUCCESS);
     EXPECT_EQ(run.executed, Scripts{kOld}) << position;
     EXPECT_TRUE(run.console.empty());
   }
 }
 
-TEST(Run, TwoBiosStructuresRunTwoScriptsInTableOrder) {
+TEST(WholeRun, TwoBiosStructuresRunTwoScriptsInTableOrder) {
   SmbiosTableBuilder b;
   b.AddBios(0x10, "3.1").Add(1, 0x11, {}).AddBios(0x12, "1.9");
-  Run run = RunApp(b.Bytes(), 3);
+  RunResult run = RunApp(b.Bytes(), 3);
   EXPECT_EQ(run.status, EFI_SUCCESS);
   EXPECT_EQ(run.executed, (Scripts{kNew, kOld}));
 }
 
-TEST(Run, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
+TEST(WholeRun, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
   SmbiosTableBuilder b;
   b.Add(1, 0, {}).AddBios(1, "1").Add(2, 2, {}).AddBios(3, "9");
   EXPECT_EQ(RunApp(b.Bytes(), 0).executed, Scripts{});
@@ -75,22 +75,22 @@ TEST(Run, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
 
   SmbiosTableBuilder first_invalid;
   first_invalid.Add(1, 0xFFFF, {}).AddBios(1, "1");
-  Run run = RunApp(first_invalid.Bytes(), 2);
+  RunResult run = RunApp(first_invalid.Bytes(), 2);
   EXPECT_EQ(run.executed, Scripts{});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }
 
-TEST(Run, RepeatedHandlesNeverRunAScriptTwice) {
+TEST(WholeRun, RepeatedHandlesNeverRunAScriptTwice) {
   SmbiosTableBuilder b;
   b.AddBios(0x20, "1").Add(1, 0x21, {}).Add(2, 0x20, {}).Add(3, 0x22, {});
   // The structure after handle 0x21 bears 0x20 again: fetching it returns the
   // BIOS Information structure a second time, and the walk stops there.
-  Run run = RunApp(b.Bytes(), 100);
+  RunResult run = RunApp(b.Bytes(), 100);
   EXPECT_EQ(run.executed, Scripts{kOld});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }
 
-TEST(Run, DamagedTableStopsBeforeTheDamage) {
+TEST(WholeRun, DamagedTableStopsBeforeTheDamage) {
   SmbiosTableBuilder b;
   b.AddBios(0x01, "1").Raw({0, 2, 0x02, 0, 'x', 0, 0});  // Length below 4
   EXPECT_EQ(RunApp(b.Bytes(), 5).executed, Scripts{kOld});
@@ -98,24 +98,24 @@ TEST(Run, DamagedTableStopsBeforeTheDamage) {
   // A BIOS Information structure whose strings run off the table.
   SmbiosTableBuilder cut;
   cut.Add(1, 0x01, {}).Raw({0, 4, 0x02, 0, '9', '9'});
-  Run run = RunApp(cut.Bytes(), 5);
+  RunResult run = RunApp(cut.Bytes(), 5);
   EXPECT_EQ(run.executed, Scripts{});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }
 
-TEST(Run, BiosStructureWithoutVersionRunsNoScriptAndAborts) {
+TEST(WholeRun, BiosStructureWithoutVersionRunsNoScriptAndAborts) {
   SmbiosTableBuilder b;
   b.Add(0, 0x01, {"VendorOnly"}, 0x18).AddBios(0x02, "5");
-  Run run = RunApp(b.Bytes(), 2);
+  RunResult run = RunApp(b.Bytes(), 2);
   EXPECT_EQ(run.executed, Scripts{kNew});
   EXPECT_EQ(run.console, std::vector<std::u16string>{u"ERROR: BIOS version not found.\r\n"});
   EXPECT_EQ(run.status, EFI_ABORTED);
 }
 
-TEST(Run, NoDecisionWithoutTableOrConfiguration) {
+TEST(WholeRun, NoDecisionWithoutTableOrConfiguration) {
   SmbiosTableBuilder b;
   b.AddBios(0, "1");
-  Run run = RunApp(b.Bytes(), 1, nullptr);
+  RunResult run = RunApp(b.Bytes(), 1, nullptr);
   EXPECT_EQ(run.status, EFI_ABORTED);
   EXPECT_EQ(run.executed, Scripts{});
   EXPECT_EQ(run.console, std::vector<std::u16string>{u"UpdateConfig.ini not found\r\n"});
@@ -133,7 +133,7 @@ TEST(Run, NoDecisionWithoutTableOrConfiguration) {
   EXPECT_EQ(sim::LeakReport(fw), "");
 }
 
-TEST(Run, ArgumentsAndShellGenerationChangeNothing) {
+TEST(WholeRun, ArgumentsAndShellGenerationChangeNothing) {
   SmbiosTableBuilder b;
   b.AddBios(0, "2.10");
   sim::Options with_args;
@@ -142,7 +142,7 @@ TEST(Run, ArgumentsAndShellGenerationChangeNothing) {
 
   sim::Options legacy;
   legacy.shell = sim::ShellKind::Legacy;
-  Run run = RunApp(b.Bytes(), 1, &kConfig, legacy);
+  RunResult run = RunApp(b.Bytes(), 1, &kConfig, legacy);
   EXPECT_EQ(run.executed, Scripts{kNew});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }

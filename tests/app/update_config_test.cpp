@@ -59,7 +59,7 @@ TEST(LoadUpdateConfig, SearchRules) {
       {"flag at offset 0 is read again", "ProductName=YES\r\nVersion=3\r\n", "YES", "3"},
       {"flag on the only occurrence", "xProductName=NO\nVersion=4\n", "", "4"},
       {"case-sensitive flags", "ProductName=yes\nVersion=5\n", "yes", "5"},
-      {"NOVA counts as a flag", "ProductName=NOVA\nVersion=5\n", "", "5"},
+      {"NOVA counts as a flag", "xProductName=NOVA\nVersion=5\n", "", "5"},
       {"YE with its line end is no flag", "ProductName=YE\r\nVersion=5\n", "YE", "5"},
       {"empty product name", "ProductName=\r\nVersion=6\r\n", "", "6"},
       {"LF", "Version=12\nProductName=P\n", "P", "12"},

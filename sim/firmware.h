@@ -133,8 +133,6 @@ class Firmware {
   const std::vector<Event> &Events() const;
   std::vector<std::u16string> ConsoleLines() const;  // OutputString texts
   std::vector<std::u16string> Executed() const;       // command lines run
-  // Forgets the events recorded so far (console lines and command lines).
-  void ClearRecords();
   // Every OutputString made on StdErr (which the application never uses).
   const std::vector<std::u16string> &StdErrLines() const;
   // Misuse the firmware noticed and survived: FreePool of an unknown or

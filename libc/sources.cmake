@@ -1,4 +1,10 @@
 set(LIBC_SOURCES
+  libc/assert.cpp
+  libc/console_stream.cpp
+  libc/devices.cpp
+  libc/errno.cpp
+  libc/runtime.cpp
+  libc/stdlib.cpp
   libc/stream.cpp
   libc/string.cpp
 )

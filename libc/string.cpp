@@ -20,6 +20,14 @@ size_t strcspn(const char *s, const char *reject) {
   return n;
 }
 
+int strcmp(const char *a, const char *b) {
+  const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
+  const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
+  size_t i = 0;
+  while (x[i] != '\0' && x[i] == y[i]) ++i;
+  return x[i] < y[i] ? -1 : (x[i] > y[i] ? 1 : 0);
+}
+
 int memcmp(const void *a, const void *b, size_t n) {
   const unsigned char *x = static_cast<const unsigned char *>(a);
   const unsigned char *y = static_cast<const unsigned char *>(b);

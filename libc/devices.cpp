@@ -1,0 +1,220 @@
+// Console devices, the shell file device, the device table and the
+// descriptor slots. Console output is converted from the library's UTF-8 to
+// the firmware's UTF-16 in small chunks on the stack, so a write of any
+// length needs no pool memory.
+#include "libc/devices.h"
+
+#include "libc/errno.h"
+#include "libc/runtime.h"
+#include "libc/stdlib.h"
+#include "libc/stream_internal.h"
+#include "libc/string.h"
+
+namespace libc {
+
+namespace {
+
+// What opening "stdin:" or "stdout:" initialises: until then output goes
+// out as it stands.
+struct TerminalSettings {
+  bool ExpandLineFeed;  // LF becomes CR LF, as UEFI consoles expect
+};
+
+struct ConsoleState {
+  Device Devices[3];  // stdin:, stdout:, stderr:
+  TerminalSettings Terminal;
+};
+
+constexpr int CONSOLE_DEVICES = 3;
+constexpr int TABLE_SIZE = CONSOLE_DEVICES + 1;
+constexpr int FILE_DEVICE_SLOT = CONSOLE_DEVICES;
+// UTF-16 units per OutputString call, room kept for a CR LF pair and NUL.
+constexpr size_t CHUNK_UNITS = 64;
+constexpr CHAR16 REPLACEMENT = 0xFFFD;
+
+ConsoleState *gConsole = nullptr;
+const Device *gDeviceTable[TABLE_SIZE] = {};
+Device *gFileDevice = nullptr;
+
+// Decodes the UTF-8 sequence at Text (Available bytes, at least 1) into one
+// UTF-16 unit. Returns the bytes it takes, or 0 when the sequence is cut
+// short by the end of the text. Characters beyond the 16-bit range, which
+// the console cannot show, and malformed bytes give U+FFFD.
+size_t DecodeUtf8(const UINT8 *Text, size_t Available, CHAR16 *Unit) {
+  UINT8 lead = Text[0];
+  if (lead < 0x80) {
+    *Unit = lead;
+    return 1;
+  }
+  size_t follow;
+  UINT32 code;
+  UINT32 lowest;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    follow = 1, code = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    follow = 2, code = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    follow = 3, code = lead & 0x07, lowest = 0x10000;
+  } else {
+    *Unit = REPLACEMENT;
+    return 1;
+  }
+  for (size_t i = 1; i <= follow; ++i) {
+    if (i >= Available) return 0;
+    if ((Text[i] & 0xC0) != 0x80) {
+      *Unit = REPLACEMENT;
+      return i;
+    }
+    code = (code << 6) | (Text[i] & 0x3F);
+  }
+  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  *Unit = (code < lowest || surrogate || code > 0xFFFF) ? REPLACEMENT : static_cast<CHAR16>(code);
+  return follow + 1;
+}
+
+bool Output(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, CHAR16 *Chunk, size_t *Units) {
+  if (*Units == 0) return true;
+  Chunk[*Units] = 0;
+  *Units = 0;
+  EFI_STATUS status = Console->OutputString(Console, Chunk);
+  if (EFI_ERROR(status)) {
+    RecordFailure(LIBC_EIO, status);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CreateConsoleDevices(EFI_SYSTEM_TABLE *SystemTable) {
+  ReleaseConsoleDevices();
+  if (SystemTable == nullptr) return false;
+  ConsoleState *state = static_cast<ConsoleState *>(calloc(1, sizeof(ConsoleState)));
+  if (state == nullptr) return false;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *error =
+      SystemTable->StdErr != nullptr ? SystemTable->StdErr : SystemTable->ConOut;
+  state->Devices[0] = {"stdin:", DeviceKind::ConsoleInput, ACCESS_READ, SystemTable->ConIn};
+  state->Devices[1] = {"stdout:", DeviceKind::ConsoleOutput, ACCESS_WRITE, SystemTable->ConOut};
+  state->Devices[2] = {"stderr:", DeviceKind::ConsoleOutput, ACCESS_WRITE, error};
+  for (int i = 0; i < CONSOLE_DEVICES; ++i) gDeviceTable[i] = &state->Devices[i];
+  gConsole = state;
+  return true;
+}
+
+bool InstallShellFileDevice() {
+  if (gFileDevice != nullptr) return true;
+  Device *device = static_cast<Device *>(malloc(sizeof(Device)));
+  if (device == nullptr) return false;
+  *device = {nullptr, DeviceKind::ShellFile, ACCESS_READ, nullptr};
+  gFileDevice = device;
+  gDeviceTable[FILE_DEVICE_SLOT] = device;
+  return true;
+}
+
+void ReleaseDeviceTable() {
+  for (const Device *&entry : gDeviceTable) entry = nullptr;
+  free(gFileDevice);
+  gFileDevice = nullptr;
+}
+
+void ReleaseConsoleDevices() {
+  if (gConsole == nullptr) return;
+  for (const Device *&entry : gDeviceTable) {
+    if (entry != nullptr && entry->Kind != DeviceKind::ShellFile) entry = nullptr;
+  }
+  free(gConsole);
+  gConsole = nullptr;
+}
+
+const Device *ShellFileDevice() { return gDeviceTable[FILE_DEVICE_SLOT]; }
+
+int FindFreeDescriptor() {
+  if (gRuntime == nullptr) {
+    RecordFailure(LIBC_EBADF, EFI_INVALID_PARAMETER);
+    return -1;
+  }
+  for (int i = 0; i < DESCRIPTOR_COUNT; ++i) {
+    if (gRuntime->Descriptors[i].Dev == nullptr) return i;
+  }
+  RecordFailure(LIBC_EMFILE, EFI_OUT_OF_RESOURCES);
+  return -1;
+}
+
+int OpenDevice(const char *Name, unsigned Access) {
+  const Device *device = nullptr;
+  for (int i = 0; i < CONSOLE_DEVICES && Name != nullptr; ++i) {
+    if (gDeviceTable[i] != nullptr && strcmp(gDeviceTable[i]->Name, Name) == 0) {
+      device = gDeviceTable[i];
+    }
+  }
+  if (device == nullptr || device->Console == nullptr) {
+    RecordFailure(LIBC_ENODEV, EFI_NOT_FOUND);
+    return -1;
+  }
+  if (Access == 0 || (Access & ~device->Access) != 0) {
+    RecordFailure(LIBC_EACCES, EFI_ACCESS_DENIED);
+    return -1;
+  }
+  int descriptor = FindFreeDescriptor();
+  if (descriptor < 0) return -1;
+  if (device == &gConsole->Devices[0] || device == &gConsole->Devices[1]) {
+    gConsole->Terminal.ExpandLineFeed = true;
+  }
+  gRuntime->Descriptors[descriptor] = {device, nullptr};
+  return descriptor;
+}
+
+int Close(int Descriptor) {
+  if (gRuntime == nullptr || Descriptor < 0 || Descriptor >= DESCRIPTOR_COUNT ||
+      gRuntime->Descriptors[Descriptor].Dev == nullptr) {
+    ErrorNumber = LIBC_EBADF;
+    return -1;
+  }
+  FILE *stream = gRuntime->Descriptors[Descriptor].Stream;
+  gRuntime->Descriptors[Descriptor] = {nullptr, nullptr};
+  if (stream != nullptr) return CloseStream(stream) ? 0 : -1;
+  return 0;
+}
+
+EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *OutputConsole(int Descriptor) {
+  if (gRuntime == nullptr || Descriptor < 0 || Descriptor >= DESCRIPTOR_COUNT) return nullptr;
+  const Device *device = gRuntime->Descriptors[Descriptor].Dev;
+  if (device == nullptr || device->Kind != DeviceKind::ConsoleOutput) return nullptr;
+  return static_cast<EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *>(device->Console);
+}
+
+bool WriteConsole(int Descriptor, const char *Text, size_t Length, size_t *Consumed) {
+  *Consumed = 0;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *console = OutputConsole(Descriptor);
+  if (console == nullptr) {
+    RecordFailure(LIBC_EBADF, EFI_INVALID_PARAMETER);
+    return false;
+  }
+  bool expand = gConsole != nullptr && gConsole->Terminal.ExpandLineFeed;
+  const UINT8 *bytes = reinterpret_cast<const UINT8 *>(Text);
+  CHAR16 chunk[CHUNK_UNITS + 3];
+  size_t units = 0;
+  size_t at = 0;
+  size_t flushed = 0;
+  bool written = true;
+  while (written && at < Length) {
+    CHAR16 unit;
+    size_t taken = DecodeUtf8(bytes + at, Length - at, &unit);
+    if (taken == 0) break;
+    if (unit == u'\n' && expand) chunk[units++] = u'\r';
+    chunk[units++] = unit;
+    at += taken;
+    if (units >= CHUNK_UNITS) {
+      written = Output(console, chunk, &units);
+      if (written) flushed = at;
+    }
+  }
+  if (written) {
+    written = Output(console, chunk, &units);
+    if (written) flushed = at;
+  }
+  *Consumed = flushed;
+  return written;
+}
+
+}  // namespace libc

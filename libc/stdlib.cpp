@@ -1,0 +1,40 @@
+// The library's allocator: a thin layer over the boot services pool. The
+// pool already keeps each block's size, so no header of our own is needed.
+#include "libc/stdlib.h"
+
+#include "libc/errno.h"
+#include "libc/string.h"
+#include "platform/globals.h"
+
+namespace libc {
+
+void *malloc(size_t size) {
+  if (size == 0) return nullptr;
+  void *block = nullptr;
+  if (gBS == nullptr) {
+    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    return nullptr;
+  }
+  EFI_STATUS status = gBS->AllocatePool(EfiLoaderData, size, &block);
+  if (EFI_ERROR(status) || block == nullptr) {
+    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    return nullptr;
+  }
+  return block;
+}
+
+void *calloc(size_t count, size_t size) {
+  if (size != 0 && count > static_cast<size_t>(-1) / size) {
+    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    return nullptr;
+  }
+  void *block = malloc(count * size);
+  if (block != nullptr) memset(block, 0, count * size);
+  return block;
+}
+
+void free(void *block) {
+  if (block != nullptr && gBS != nullptr) gBS->FreePool(block);
+}
+
+}  // namespace libc

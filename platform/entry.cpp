@@ -1,22 +1,175 @@
-// Placeholder until the shell-application frame lands.
+// The shell-application frame around `main`. The entry sets up the C library
+// and the shell access layer, takes the argument list from whichever shell
+// started the image, runs `main` in a run-time environment of its own
+// (state block, standard descriptors, UTF-8 arguments, return point for an
+// abnormal end) and tears everything down again, so that no pool block
+// outlives the run, whichever way it ended.
 #include "platform/entry.h"
 
+#include "libc/devices.h"
+#include "libc/errno.h"
+#include "libc/runtime.h"
+#include "libc/stdio.h"
+#include "libc/stdlib.h"
+#include "libc/string.h"
+#include "platform/console.h"
+#include "platform/efi_protocols.h"
 #include "platform/globals.h"
+#include "platform/shell_access.h"
+
+namespace {
+
+// `main` sees at most 255 bytes of each argument.
+constexpr size_t MAX_ARGUMENT_BYTES = 255;
+// The vector has 64 entries and the one after the last argument must stay
+// null, so a longer command line is cut to its first 63 arguments.
+constexpr UINTN MAX_ARGUMENTS = libc::ARGUMENT_VECTOR_SIZE - 1;
+
+bool IsSurrogate(CHAR16 Unit) { return Unit >= 0xD800 && Unit <= 0xDFFF; }
+
+size_t Utf8Bytes(CHAR16 Unit) { return Unit < 0x80 ? 1 : (Unit < 0x800 ? 2 : 3); }
+
+// The argument's UTF-8 length: up to its NUL, a surrogate unit, or the unit
+// that would take it past 255 bytes.
+size_t MeasureArgument(const CHAR16 *Argument) {
+  size_t length = 0;
+  if (Argument == nullptr) return 0;
+  for (const CHAR16 *unit = Argument; *unit != 0 && !IsSurrogate(*unit); ++unit) {
+    size_t bytes = Utf8Bytes(*unit);
+    if (length + bytes > MAX_ARGUMENT_BYTES) break;
+    length += bytes;
+  }
+  return length;
+}
+
+// Writes the argument's first Length UTF-8 bytes (its measured length) to
+// Target, which has room for exactly that many.
+void ConvertArgument(const CHAR16 *Argument, size_t Length, char *Target) {
+  size_t at = 0;
+  for (const CHAR16 *unit = Argument; at < Length; ++unit) {
+    UINT32 code = *unit;
+    size_t bytes = Utf8Bytes(*unit);
+    if (code == 0 || IsSurrogate(*unit) || at + bytes > Length) break;
+    if (bytes == 1) {
+      Target[at++] = static_cast<char>(code);
+    } else if (bytes == 2) {
+      Target[at++] = static_cast<char>(0xC0 | (code >> 6));
+      Target[at++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      Target[at++] = static_cast<char>(0xE0 | (code >> 12));
+      Target[at++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      Target[at++] = static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+}
+
+// Descriptors 0, 1 and 2, each open made only when the one before gave the
+// number it should; the message tells why the last open made failed.
+void OpenStandardDescriptors() {
+  int last = libc::OpenDevice("stdin:", libc::ACCESS_READ);
+  if (last == 0) last = libc::OpenDevice("stdout:", libc::ACCESS_WRITE);
+  if (last == 1) last = libc::OpenDevice("stderr:", libc::ACCESS_WRITE);
+  if (last != 2) {
+    ConsolePrint(u"ERROR Initializing Standard IO: %a.\n    %r\n",
+                 libc::strerror(libc::ErrorNumber), libc::LastEfiStatus);
+  }
+}
+
+// Builds the UTF-8 vector in the state block. False when the buffer cannot
+// be allocated.
+bool ConvertArguments(libc::RuntimeState *State, UINTN Count, CHAR16 **Argv) {
+  size_t total = Count + 1;
+  for (UINTN i = 0; i < Count; ++i) total += MeasureArgument(Argv[i]);
+  char *buffer = static_cast<char *>(libc::calloc(1, total));
+  if (buffer == nullptr) return false;
+  State->ArgumentBuffer = buffer;
+  for (UINTN i = 0; i < Count; ++i) {
+    size_t length = MeasureArgument(Argv[i]);
+    if (length != 0) ConvertArgument(Argv[i], length, buffer);
+    State->Argv[i] = buffer;
+    buffer += length + 1;  // the NUL is already there: the buffer came zeroed
+  }
+  return true;
+}
+
+bool GetShellArguments(EFI_HANDLE ImageHandle, UINTN *Argc, CHAR16 ***Argv) {
+  void *interface = nullptr;
+  EFI_STATUS status = gBS->OpenProtocol(ImageHandle, &EFI_SHELL_PARAMETERS_PROTOCOL_GUID,
+                                        &interface, ImageHandle, nullptr,
+                                        EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (!EFI_ERROR(status) && interface != nullptr) {
+    EFI_SHELL_PARAMETERS_PROTOCOL *parameters =
+        static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(interface);
+    *Argc = parameters->Argc;
+    *Argv = parameters->Argv;
+    return true;
+  }
+  interface = nullptr;
+  status = gBS->OpenProtocol(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &interface,
+                             ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (!EFI_ERROR(status) && interface != nullptr) {
+    LEGACY_SHELL_INTERFACE *legacy = static_cast<LEGACY_SHELL_INTERFACE *>(interface);
+    *Argc = legacy->Argc;
+    *Argv = legacy->Argv;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 EFI_STATUS MapExitStatus(int ExitStatus) {
   if (ExitStatus == 1) return EFI_ABORTED;
   return static_cast<EFI_STATUS>(static_cast<INT64>(ExitStatus));
 }
 
-EFI_STATUS RunApplication(UINTN, CHAR16 **, ApplicationMain Main) {
-  return MapExitStatus(Main(0, nullptr));
+EFI_STATUS RunApplication(UINTN Argc, CHAR16 **Argv, ApplicationMain Main) {
+  libc::RuntimeState *state =
+      static_cast<libc::RuntimeState *>(libc::calloc(1, sizeof(libc::RuntimeState)));
+  if (state == nullptr) return EFI_OUT_OF_RESOURCES;
+  libc::StartRun(state);
+  OpenStandardDescriptors();
+
+  UINTN count = Argv == nullptr ? 0 : Argc;
+  if (count > MAX_ARGUMENTS) count = MAX_ARGUMENTS;
+  if (ConvertArguments(state, count, Argv)) {
+    libc::RunMain(Main, static_cast<int>(count), state->Argv);
+  } else {
+    state->ExitStatus = 1;
+  }
+
+  EFI_STATUS status = MapExitStatus(state->ExitStatus);
+  for (int descriptor = libc::DESCRIPTOR_COUNT - 1; descriptor >= 0; --descriptor) {
+    if (state->Descriptors[descriptor].Dev != nullptr) libc::Close(descriptor);
+  }
+  libc::free(state->ArgumentBuffer);
+  libc::EndRun();
+  libc::free(state);
+  return status;
 }
 
 EFI_STATUS ShellAppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable,
                          ApplicationMain Main) {
+  if (SystemTable == nullptr || SystemTable->BootServices == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
   gImageHandle = ImageHandle;
   gST = SystemTable;
   gBS = SystemTable->BootServices;
+  libc::CreateConsoleDevices(SystemTable);
   gRT = SystemTable->RuntimeServices;
-  return RunApplication(0, nullptr, Main);
+  ClearShellAccessReferences();
+  ShellAccessInit(ImageHandle);
+  libc::InstallShellFileDevice();
+
+  UINTN argc = 0;
+  CHAR16 **argv = nullptr;
+  EFI_STATUS status = static_cast<EFI_STATUS>(-1);  // not started by a shell
+  if (GetShellArguments(ImageHandle, &argc, &argv)) status = RunApplication(argc, argv, Main);
+
+  libc::ReleaseDeviceTable();
+  ShellAccessShutdown(ImageHandle);
+  libc::ReleaseConsoleDevices();
+  libc::ReleaseLibraryBuffers();
+  return status;
 }

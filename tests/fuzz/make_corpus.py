@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Writes the hand-made starting inputs of the fuzz targets into
+tests/fuzz/corpus/<target>/. Deterministic: same script, same bytes.
+
+    make_corpus.py            rewrites the hand-made files
+    make_corpus.py --check    exits 1 when a committed file differs
+
+The SMBIOS target also starts from tests/data/dumps/*.bin and the
+configuration target from examples/kit/UpdateConfig.ini; run-fuzzers passes
+those folders along, so they are not copied here.
+"""
+
+import argparse
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def update_config():
+    big = b"; firmware update kit for the test line\r\n" * 120  # past a 4 KiB buffer
+    return {
+        "plain.ini": b"ProductName=Model7\r\nVersion=12\r\n",
+        "flag-on-longer-key.ini": b"CheckProductName=YES\r\nProductName=Model7\r\nVersion=12\r\n",
+        "two-flags.ini": b"CheckProductName=YES\r\nUseProductName=NO\r\nProductName=X\r\nVersion=1\r\n",
+        "flag-at-offset-0.ini": b"ProductName=YES\r\nVersion=3\r\n",
+        "bom-lf.ini": b"\xef\xbb\xbf[Update]\nBIOSVersion=7\nProductName=NOVA\nVersion=9\n",
+        "lone-cr.ini": b"ProductName=A\rVersion=12\rNext=1",
+        "long-value.ini": b"ProductName=ABCDEFGHIJKL\nVersion=ABCDEFGHIJ\n",
+        "equals-at-end.ini": b"ProductName=A\nVersion=",
+        "nul-in-value.ini": b"ProductName=B\0ard\nVersion=1\0002\n",
+        "utf16.ini": "ProductName=Model7\r\nVersion=12\r\n".encode("utf-16"),
+        "no-version.ini": b"ProductName=Model7\r\n; Version is missing\r\n",
+        "keys-past-buffer.ini": big + b"ProductName=Big\r\nVersion=4\r\n",
+        "empty.ini": b"",
+    }
+
+
+def utf16_args(args):
+    """Arguments as UTF-16LE units, each ended by a 0 unit; None is the
+    single unit U+FFFF, which the target passes as a null pointer."""
+    out = b""
+    for arg in args:
+        if arg is None:
+            out += struct.pack("<H", 0xFFFF)
+        else:
+            out += arg.encode("utf-16-le", "surrogatepass")
+        out += b"\0\0"
+    return out
+
+
+def argument_conversion():
+    return {
+        "name-only.bin": utf16_args(["BiosUpdateSelect.efi"]),
+        "accents.bin": utf16_args(["BiosUpdateSelect.efi", "\u00e9", "\u20ac", "-f"]),
+        "none.bin": b"",
+        "null-argument.bin": utf16_args(["BiosUpdateSelect.efi", None, "x"]),
+        "lone-surrogates.bin": utf16_args(["a\ud800b", "\udc00", "ok\udbff"]),
+        "255-ascii.bin": utf16_args(["A" * 255, "B" * 256]),
+        "two-byte-limit.bin": utf16_args(["\u00e9" * 127 + "x", "\u00e9" * 128]),
+        "three-byte-limit.bin": utf16_args(["\u20ac" * 85, "\u20ac" * 84 + "ab", "\u20ac" * 86]),
+        "64-arguments.bin": utf16_args(["a%d" % i for i in range(64)]),
+        "65-arguments.bin": utf16_args(["a%d" % i for i in range(65)]),
+        "100-arguments.bin": utf16_args(["a%d" % i for i in range(100)]),
+    }
+
+
+def console_input(switches, status1, status2, fmt, text1=b"", text2=b""):
+    return (bytes([switches]) + struct.pack("<QQ", status1, status2) +
+            fmt.encode("utf-16-le") + b"\0\0" + text1 + b"\0" + text2)
+
+
+def console_print():
+    err = 1 << 63
+    return {
+        "smbios-message.bin": console_input(0, 0, 0, "ERROR: SMBIOS table not found.\n"),
+        "config-message.bin": console_input(0, 0, 0, "UpdateConfig.ini not found\n"),
+        "stdio-message.bin": console_input(0, err | 14, 0, "ERROR Initializing Standard IO: %a.\n    %r\n",
+                                           b"No such file or directory"),
+        "line-ends.bin": console_input(0, 0, 0, "a\n\rb\r\nc\rd\n\n\r\re%x%%a", b"\xff\x80"),
+        "statuses.bin": console_input(0, err | 34, 6, "%a %r %a %r", b"", b"x"),
+        "long.bin": console_input(0, err | 9, 0, "%a%r" + "0123456789" * 31 + "\n", b"q" * 300),
+        "no-conout.bin": console_input(1, 5, 0, "%r\n"),
+        "output-error.bin": console_input(4, 0, 0, "x\n"),
+        "null-string.bin": console_input(16, 0, 0, "%a|\n"),
+    }
+
+
+def parse_version():
+    texts = ["1.05", "  12A", "V1.05", "A0", "", "-3", "+7", "- 7", "+-1", "\t\n\v\f\r 007",
+             "4294967297", "18446744073709551615", "18446744073709551616",
+             "99999999999999999999999", "-2147483648", "2147483648", "1.07", "2.00", "\xa012"]
+    return {"text-%02d.txt" % i: t.encode("latin-1") for i, t in enumerate(texts)}
+
+
+def smbios_entry(table_length, count, anchor=b"_SM_"):
+    entry = bytearray(32)
+    entry[0:4] = anchor
+    entry[5] = 0x1F
+    entry[6:8] = bytes([2, 8])
+    entry[0x10:0x15] = b"_DMI_"
+    struct.pack_into("<HIH", entry, 0x16, table_length, 32, count)
+    return bytes(entry)
+
+
+def structure(kind, handle, strings=(), body=b""):
+    data = struct.pack("<BBH", kind, 4 + len(body), handle) + body
+    data += b"".join(s + b"\0" for s in strings) + b"\0" if strings else b"\0\0"
+    return data
+
+
+def smbios_walk():
+    bios = structure(0, 1, (b"Acme", b"1.07", b"01/02/2026"), bytes(range(20)))
+    other = structure(1, 2, (b"x",))
+    repeated = bios + other + structure(2, 1) + structure(3, 3)
+    cut = other + structure(0, 4, (b"Acme", b"9"), bytes(20))[:-3]
+    no_strings = structure(0, 5, (), bytes(20))
+    return {
+        "one-bios.bin": smbios_entry(len(bios), 1) + bios,
+        "repeated-handle.bin": smbios_entry(len(repeated), 9) + repeated,
+        "strings-cut-at-end.bin": smbios_entry(len(cut), 5) + cut,
+        "bios-without-strings.bin": smbios_entry(len(no_strings), 1) + no_strings,
+        "count-beyond-table.bin": smbios_entry(len(bios + other), 500) + bios + other,
+        "length-beyond-bytes.bin": smbios_entry(4096, 3) + bios,
+        "bad-anchor.bin": smbios_entry(len(bios), 1, b"_SM3") + bios,
+    }
+
+
+TARGETS = {
+    "update_config": update_config,
+    "argument_conversion": argument_conversion,
+    "console_print": console_print,
+    "parse_version": parse_version,
+    "smbios_walk": smbios_walk,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+    differs = []
+    for target, build in TARGETS.items():
+        folder = os.path.join(CORPUS, target)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in build().items():
+            path = os.path.join(folder, name)
+            if args.check:
+                try:
+                    with open(path, "rb") as f:
+                        if f.read() != data:
+                            differs.append(path)
+                except FileNotFoundError:
+                    differs.append(path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(data)
+    for path in differs:
+        print("differs: " + path)
+    return 1 if differs else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

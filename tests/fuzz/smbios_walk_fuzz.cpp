@@ -1,0 +1,193 @@
+// The SMBIOS entry point lookup and the structure walk on arbitrary entry
+// point fields and table bytes. The input is laid out as a dump image: the
+// 31-byte entry point at offset 0 and the table from offset 32 on. The
+// table is placed in a block of exactly its declared length (the entry
+// point's Structure Table Length) whose next byte is unmapped, so any read
+// at or past the end bound faults at once, whatever the Length bytes,
+// string-sets and declared count say.
+//
+// Checked on every input: the lookup accepts exactly the "_SM_" anchor; the
+// one-pass walk ends, visits structures in increasing address order (never
+// one twice), at most the declared count of them, each whole inside the
+// table; it agrees with the walk that fetches handle after handle; string
+// lookups on every visited structure, and on a cursor at an arbitrary byte
+// of the table, stay inside; and a whole run of the application on the
+// same table runs exactly the scripts the visited BIOS Information
+// structures call for.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/main.h"
+#include "app/version_check.h"
+#include "fuzz_check.h"
+#include "platform/entry.h"
+#include "sim/firmware.h"
+#include "smbios/entry_point.h"
+#include "smbios/structure_table.h"
+#include "smbios/structure_walk.h"
+
+namespace {
+
+constexpr size_t kTableOffset = 32;  // where a dump image keeps the table
+// The fetch-by-handle walk costs time quadratic in the number of
+// structures; it is compared over this many visits at most.
+constexpr uint16_t kReferenceVisits = 256;
+const char kConfig[] = "ProductName=Fuzz\r\nVersion=5\r\n";
+constexpr int32_t kConfiguredVersion = 5;
+
+using Visits = std::vector<const uint8_t *>;
+
+// Fetch by handle from the first structure's handle, ending where a fetch
+// returns a structure at or before the last one visited.
+Visits FetchByHandleWalk(uint16_t declared_count) {
+  Visits visits;
+  uint16_t handle = SmbiosHandleAt(gSmbiosTableStart);
+  while (visits.size() < declared_count && handle != INVALID_SMBIOS_HANDLE) {
+    SmbiosStructurePointer s = {};
+    uint16_t length = 0;
+    if (GetSmbiosStructure(&handle, &s, &length) != SMBIOS_RESULT_SUCCESS) break;
+    if (!visits.empty() && s.Raw <= visits.back()) break;
+    visits.push_back(s.Raw);
+  }
+  return visits;
+}
+
+void Record(SmbiosStructurePointer s, void *context) {
+  static_cast<Visits *>(context)->push_back(s.Raw);
+}
+
+bool NulBefore(const uint8_t *p, const uint8_t *end) {
+  return p < end && std::memchr(p, 0, static_cast<size_t>(end - p)) != nullptr;
+}
+
+// A string lookup on a cursor anywhere in the table: a string it returns
+// ends inside the table, and a cursor it moves goes forward and stays
+// inside.
+void CheckStringLookup(uint8_t *at, const uint8_t *end, uint16_t number) {
+  SmbiosStructurePointer cursor;
+  cursor.Raw = at;
+  const char *text = GetSmbiosString(&cursor, number);
+  const uint8_t *p = reinterpret_cast<const uint8_t *>(text);
+  if (number == 0) {
+    FUZZ_CHECK(text == nullptr && cursor.Raw == at, "string 0");
+  } else if (text != nullptr) {
+    FUZZ_CHECK(p > at && NulBefore(p, end), "string " + std::to_string(number) + " runs outside");
+    FUZZ_CHECK(cursor.Raw == at, "a found string moved the cursor");
+  } else {
+    FUZZ_CHECK(cursor.Raw > at && cursor.Raw <= end, "a missing string left the cursor outside");
+  }
+}
+
+// A visited structure, fetched again by its handle: it is the first one
+// bearing that handle, and it lies whole inside the table.
+void CheckVisited(const uint8_t *s, const uint8_t *end) {
+  const SmbiosStructureHeader *header = reinterpret_cast<const SmbiosStructureHeader *>(s);
+  uint16_t handle = header->Handle;
+  SmbiosStructurePointer fetched = {};
+  uint16_t length = 0;
+  FUZZ_CHECK(GetSmbiosStructure(&handle, &fetched, &length) == SMBIOS_RESULT_SUCCESS,
+             "a visited structure cannot be fetched");
+  FUZZ_CHECK(fetched.Raw == s, "a visited structure is not the first with its handle");
+  FUZZ_CHECK(header->Length >= sizeof(SmbiosStructureHeader), "visited Length below 4");
+  FUZZ_CHECK(length >= header->Length + 2 && static_cast<size_t>(end - s) >= length,
+             "fetched length " + std::to_string(length) + " outside the table");
+  FUZZ_CHECK(s[length - 1] == 0 && s[length - 2] == 0, "structure does not end in two NULs");
+
+  for (uint16_t number : {uint16_t{0}, uint16_t{1}, uint16_t{2}, uint16_t{0xFFFF}}) {
+    CheckStringLookup(const_cast<uint8_t *>(s), end, number);
+  }
+  SmbiosStructurePointer cursor = fetched;
+  FUZZ_CHECK(GetSmbiosString(&cursor, 0xFFFF) == nullptr && cursor.Raw == s + length,
+             "skipping the structure does not land right after it");
+}
+
+std::vector<std::u16string> ExpectedScripts(const Visits &visits, bool *undecided) {
+  std::vector<std::u16string> scripts;
+  *undecided = false;
+  for (const uint8_t *s : visits) {
+    if (s[0] != SMBIOS_TYPE_BIOS_INFORMATION) continue;
+    SmbiosStructurePointer cursor;
+    cursor.Raw = const_cast<uint8_t *>(s);
+    const char *version = GetSmbiosString(&cursor, 2);
+    if (version == nullptr) {
+      *undecided = true;
+      continue;
+    }
+    scripts.push_back(kConfiguredVersion > ParseVersionNumber(version) ? u"UpdateHWOld.nsh"
+                                                                        : u"UpdateHWNew.nsh");
+  }
+  return scripts;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  uint8_t header[kTableOffset] = {};
+  std::memcpy(header, data, std::min(size, sizeof(header)));
+
+  sim::Firmware fw;
+  uint8_t *entry_bytes = fw.AllocateLow(sizeof(SmbiosEntryPoint));
+  std::memcpy(entry_bytes, header, sizeof(SmbiosEntryPoint));
+  SmbiosEntryPoint *entry = reinterpret_cast<SmbiosEntryPoint *>(entry_bytes);
+  const uint16_t table_length = entry->TableLength;
+  const uint16_t declared_count = entry->NumberOfSmbiosStructures;
+
+  uint8_t *table = fw.AllocateLow(table_length);
+  size_t available = size > kTableOffset ? size - kTableOffset : 0;
+  std::memcpy(table, data + kTableOffset, std::min<size_t>(available, table_length));
+  const uint8_t *end = table + table_length;
+  entry->TableAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table));
+
+  EFI_GUID guid;
+  std::memcpy(&guid, SMBIOS_TABLE_GUID_BYTES, sizeof(guid));
+  fw.AddConfigurationTable(guid, entry_bytes);
+  fw.InstallGlobals();
+
+  const bool anchored = std::memcmp(header, "_SM_", 4) == 0;
+  FUZZ_CHECK(FindSmbiosEntryPoint() == anchored, "lookup disagrees with the anchor");
+  FUZZ_CHECK(fw.ConsoleLines().size() == (anchored ? 0u : 1u), "lookup message");
+
+  // The walk runs on every input, anchored or not.
+  gSmbiosEntryPoint = entry;
+  gSmbiosTableStart.Raw = table;
+
+  Visits one_pass;
+  unsigned count = WalkSmbiosTable(declared_count, Record, &one_pass);
+  FUZZ_CHECK(count == one_pass.size() && count <= declared_count, "visit count");
+  for (size_t i = 0; i < one_pass.size(); ++i) {
+    FUZZ_CHECK(one_pass[i] >= table && one_pass[i] < end, "visit outside the table");
+    FUZZ_CHECK(i == 0 || one_pass[i] > one_pass[i - 1],
+               "structure " + std::to_string(i) + " visited out of order or twice");
+    CheckVisited(one_pass[i], end);
+  }
+
+  uint16_t compared = std::min(declared_count, kReferenceVisits);
+  Visits reference = FetchByHandleWalk(compared);
+  Visits prefix(one_pass.begin(), one_pass.begin() + std::min<size_t>(one_pass.size(), compared));
+  FUZZ_CHECK(reference == prefix, "one-pass walk visited " + std::to_string(prefix.size()) +
+                                      " structures, fetching by handle " +
+                                      std::to_string(reference.size()));
+
+  if (table_length != 0) {
+    uint8_t *at = table + static_cast<size_t>(header[kTableOffset - 1]) * table_length / 256;
+    for (uint16_t number : {uint16_t{1}, uint16_t{2}, uint16_t{3}, uint16_t{0xFFFF}}) {
+      CheckStringLookup(at, end, number);
+    }
+  }
+
+  // A whole run on the same firmware.
+  bool undecided = false;
+  std::vector<std::u16string> expected =
+      anchored ? ExpectedScripts(one_pass, &undecided) : std::vector<std::u16string>();
+  fw.AddFile("UpdateConfig.ini", kConfig);
+  EFI_STATUS status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
+  FUZZ_CHECK(fw.Executed() == expected, "ran " + std::to_string(fw.Executed().size()) +
+                                            " scripts, expected " + std::to_string(expected.size()));
+  FUZZ_CHECK(status == (!anchored || undecided ? EFI_ABORTED : EFI_SUCCESS),
+             "status " + std::to_string(status));
+  FUZZ_CHECK(sim::LeakReport(fw).empty(), sim::LeakReport(fw));
+  return 0;
+}

@@ -233,7 +233,10 @@ def smbios_options(args, work):
     """QEMU options for the installed BIOS the VM shows."""
     if args.smbios_dump:
         dump = smbios_dump.read_dump(args.smbios_dump)
-        structures = smbios_dump.vm_structures(dump)
+        try:
+            structures = smbios_dump.vm_structures(dump)
+        except smbios_dump.DumpError as error:
+            raise KitError("%s: %s" % (args.smbios_dump, error))
         if dump.stop_reason:
             say("note: %s: the application stops reading the table where %s; "
                 "the VM shows the structures before that" % (args.smbios_dump, dump.stop_reason))

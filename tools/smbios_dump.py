@@ -149,14 +149,13 @@ def vm_structures(dump):
     """The raw structures to publish in the VM, or DumpError when a VM run
     could not show what the application does on that machine."""
     if dump.kind != "2.x":
-        raise DumpError("the dump has only an SMBIOS 3.x entry point; the application reads "
-                        "the 2.x entry point, so on a machine without one it prints "
-                        "\"ERROR: SMBIOS table not found.\" and runs no script, and the VM "
-                        "firmware always publishes a 2.x entry point, so it cannot show that")
+        raise DumpError("the dump has only an SMBIOS 3.x entry point, which the application "
+                        "does not read; the VM's firmware always adds a 2.x one, so a VM run "
+                        "cannot show that machine")
     if not dump.bios_information():
         raise DumpError("the application meets no BIOS Information (type 0) structure in this "
-                        "table, so no update script runs on that machine; the VM firmware adds "
-                        "a BIOS Information structure of its own, so it cannot show that")
+                        "table, so it runs no script on that machine; the VM's firmware would "
+                        "add one of its own, so a VM run cannot show that machine")
     # QEMU appends an End-of-Table structure of its own, and the firmware
     # drops everything after the first one it meets.
     return [s.data for s in dump.structures if s.type != END_OF_TABLE]

@@ -234,12 +234,12 @@ int fclose(FILE *stream) {
     ErrorNumber = LIBC_EINVAL;
     return EOF;
   }
-  if (stream->Console) {
+  if (stream == stdout || stream == stderr) {
     int flushed = fflush(stream);
     return Close(stream->Descriptor) == 0 && flushed == 0 ? 0 : EOF;
   }
   // A stream closed already (or never opened) is refused rather than freed
-  // a second time.
+  // a second time; its record is not even looked at.
   if (!IsOpenFileStream(stream)) {
     ErrorNumber = LIBC_EBADF;
     return EOF;

@@ -28,8 +28,9 @@ struct ConsoleState {
 constexpr int CONSOLE_DEVICES = 3;
 constexpr int TABLE_SIZE = CONSOLE_DEVICES + 1;
 constexpr int FILE_DEVICE_SLOT = CONSOLE_DEVICES;
-// UTF-16 units per OutputString call, room kept for a CR LF pair and NUL.
-constexpr size_t CHUNK_UNITS = 64;
+// UTF-16 units per OutputString call (room kept for a CR LF pair and the
+// NUL): a console stream's buffer of 128 bytes usually goes out in one call.
+constexpr size_t CHUNK_UNITS = 160;
 constexpr CHAR16 REPLACEMENT = 0xFFFD;
 
 ConsoleState *gConsole = nullptr;

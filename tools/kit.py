@@ -255,11 +255,13 @@ def smbios_options(args, work):
             options += ["-smp", "%d,sockets=%d,cores=1,threads=1" % (processors, processors)]
         return options
     version = args.bios_version
-    if any(c in version for c in ",\r\n\0") or not version:
-        raise KitError("--bios-version must be non-empty text without commas or line breaks")
+    if not version or any(c in version for c in "\r\n\0"):
+        raise KitError("--bios-version must be non-empty text on one line")
     # A vendor string makes the version string 2 of the structure, where
-    # machines keep it and the application reads it.
-    return ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024" % (DEFAULT_VENDOR, version)]
+    # machines keep it and the application reads it. QEMU's option syntax
+    # writes a comma inside a value as two.
+    return ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024"
+            % (DEFAULT_VENDOR, version.replace(",", ",,"))]
 
 
 def parse_console(lines):

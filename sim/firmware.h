@@ -99,7 +99,12 @@ class Firmware {
 
   // ---- Fault injection and call counts ----
   // Makes the Nth call (1-based, counted from now on per kind) of `call`
-  // fail with `status` instead of doing its work.
+  // fail with `status` instead of doing its work. Calls that return no
+  // status fail their own way: GetFileInfo returns null, NameToPath no
+  // path, StriColl "different". A close cannot fail on the platform, so a
+  // faulted FileClose reports the status but closes the handle all the
+  // same. Pool blocks the firmware hands out itself (GetFileInfo's record)
+  // are accounted but are not AllocatePool calls.
   void FailNth(Call call, unsigned nth, EFI_STATUS status = EFI_DEVICE_ERROR);
   // Makes every call of `call` fail from now on.
   void FailAll(Call call, EFI_STATUS status = EFI_DEVICE_ERROR);

@@ -1,0 +1,178 @@
+// bench_runner: the host half of tools/benchmark. It writes the benchmark's
+// inputs, and it runs the application once on the simulated firmware,
+// through the same ShellAppEntry frame as the image, printing what the
+// benchmark reads off: the events, the status, the firmware calls by kind
+// and the pool figures.
+//
+//   bench_runner write-inputs DIR
+//   bench_runner run --smbios FILE [--config FILE] [--walk one-pass|fetch-by-handle]
+//
+// --walk fetch-by-handle runs the application with the structure walk that
+// fetches handle after handle from the table start (the quadratic one), so
+// the benchmark can measure the one-pass walk against it and check that
+// both runs do the same observable things. Without --config there is no
+// UpdateConfig.ini. The whole run happens inside BenchMeasuredRun and the
+// walk inside WalkSmbiosTable or BenchFetchByHandleWalk, the names the
+// benchmark reads the instruction counts of.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/main.h"
+#include "app/update_config.h"
+#include "app/version_check.h"
+#include "platform/entry.h"
+#include "platform/globals.h"
+#include "sim/firmware.h"
+#include "sim/preview.h"
+#include "smbios/entry_point.h"
+#include "tests/support/fetch_by_handle_walk.h"
+#include "tools/bench/bench_inputs.h"
+
+namespace {
+
+// The application's run with the fetch-by-handle walk in place of the
+// one-pass one; everything else as in app::main. The benchmark compares the
+// events and status of both runs on every table, so a drift between this
+// copy and app::main shows there.
+struct ReferenceRun {
+  UpdateConfig config;
+  EFI_HANDLE image_handle;
+  bool undecided;
+};
+
+void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
+  ReferenceRun *run = static_cast<ReferenceRun *>(Context);
+  if (Structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
+  if (!CheckBiosVersion(Structure, &run->config, &run->image_handle)) run->undecided = true;
+}
+
+}  // namespace
+
+// Kept out of line under plain names, so the instruction counter can tell
+// the whole run and the walk alone apart from everything around them.
+extern "C" __attribute__((noinline)) unsigned BenchFetchByHandleWalk(uint16_t DeclaredCount,
+                                                                     SmbiosVisitor Visit,
+                                                                     void *Context) {
+  return testsupport::FetchByHandleWalk(DeclaredCount, Visit, Context);
+}
+
+extern "C" __attribute__((noinline)) EFI_STATUS BenchMeasuredRun(sim::Firmware *Firmware,
+                                                                 ApplicationMain Main) {
+  return ShellAppEntry(Firmware->ImageHandle(), Firmware->SystemTable(), Main);
+}
+
+namespace {
+
+int FetchByHandleMain(int, char **) {
+  if (!FindSmbiosEntryPoint()) return 1;
+  gSmbiosTableStart.Raw =
+      reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
+  ReferenceRun run = {};
+  run.image_handle = gImageHandle;
+  if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
+  BenchFetchByHandleWalk(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
+  return run.undecided ? 1 : 0;
+}
+
+bool ReadFile(const std::string &path, std::string *bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteFile(const std::string &path, const void *bytes, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char *>(bytes), static_cast<std::streamsize>(size));
+  return static_cast<bool>(out);
+}
+
+int Usage() {
+  std::cerr << "usage: bench_runner write-inputs DIR\n"
+               "       bench_runner run --smbios FILE [--config FILE]"
+               " [--walk one-pass|fetch-by-handle]\n";
+  return 2;
+}
+
+int WriteInputs(const std::string &dir) {
+  for (const bench::GeneratedTable &table : bench::BenchmarkTables()) {
+    std::vector<uint8_t> dump = bench::DumpBin(table);
+    if (!WriteFile(dir + "/" + table.name, dump.data(), dump.size())) {
+      std::cerr << "bench_runner: cannot write " << dir << "/" << table.name << "\n";
+      return 2;
+    }
+    std::cout << table.name << " structures=" << table.count
+              << " table-bytes=" << table.table.size() << "\n";
+  }
+  for (const bench::GeneratedConfig &config : bench::BenchmarkConfigs()) {
+    if (!WriteFile(dir + "/" + config.name, config.text.data(), config.text.size())) {
+      std::cerr << "bench_runner: cannot write " << dir << "/" << config.name << "\n";
+      return 2;
+    }
+    std::cout << config.name << " bytes=" << config.text.size() << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 2 && args[0] == "write-inputs") return WriteInputs(args[1]);
+  if (args.empty() || args[0] != "run") return Usage();
+
+  std::string smbios_path, config_path, walk = "one-pass";
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (i + 1 >= args.size()) return Usage();
+    if (args[i] == "--smbios") {
+      smbios_path = args[++i];
+    } else if (args[i] == "--config") {
+      config_path = args[++i];
+    } else if (args[i] == "--walk") {
+      walk = args[++i];
+    } else {
+      return Usage();
+    }
+  }
+  if (smbios_path.empty() || (walk != "one-pass" && walk != "fetch-by-handle")) return Usage();
+
+  std::string dump, config, error;
+  if (!ReadFile(smbios_path, &dump)) {
+    std::cerr << "bench_runner: cannot read " << smbios_path << "\n";
+    return 2;
+  }
+  if (!config_path.empty() && !ReadFile(config_path, &config)) {
+    std::cerr << "bench_runner: cannot read " << config_path << "\n";
+    return 2;
+  }
+
+  sim::Firmware firmware;
+  if (!firmware.PublishSmbiosDump(std::vector<uint8_t>(dump.begin(), dump.end()), &error)) {
+    std::cerr << "bench_runner: " << smbios_path << ": " << error << "\n";
+    return 2;
+  }
+  if (!config_path.empty()) firmware.AddFile("UpdateConfig.ini", config);
+  firmware.ResetCounts();
+
+  ApplicationMain body = walk == "one-pass" ? app::main : FetchByHandleMain;
+  EFI_STATUS status = BenchMeasuredRun(&firmware, body);
+
+  std::cout << "walk: " << walk << "\n";
+  for (const sim::Event &event : firmware.Events()) std::cout << sim::FormatEvent(event) << "\n";
+  std::cout << sim::FormatStatus(status) << "\n";
+  for (unsigned kind = 0; kind < static_cast<unsigned>(sim::Call::kCount); ++kind) {
+    sim::Call call = static_cast<sim::Call>(kind);
+    std::cout << "calls: " << sim::CallName(call) << " " << firmware.Count(call) << "\n";
+  }
+  std::cout << "pool-peak-bytes: " << firmware.PeakBytes() << "\n";
+  std::cout << "pool-allocations: " << firmware.TotalAllocations() << "\n";
+  std::string leaks = sim::LeakReport(firmware);
+  for (char &c : leaks) {
+    if (c == '\n') c = ';';
+  }
+  std::cout << "leaks: " << (leaks.empty() ? "none" : leaks) << "\n";
+  return 0;
+}

@@ -268,30 +268,31 @@ TEST(ShellAppEntry, EveryFailedAllocationEndsCleanly) {
   }
 }
 
-TEST(ShellAppEntry, ConsoleInputMissingPrintsTheMessageOnceAndMainRuns) {
-  sim::Firmware fw;
-  fw.SystemTable()->ConIn = nullptr;
-  int written = 0;
-  Outcome out = RunFrame(fw, [&] {
-    written = libc::fputs("not shown\n", libc::stdout);
-    return 0;
-  });
-  EXPECT_TRUE(out.call.called);
-  EXPECT_EQ(out.status, EFI_SUCCESS);
-  EXPECT_EQ(written, EOF);  // "stdout:" was not tried
-  EXPECT_EQ(out.console, std::vector<std::u16string>{
-                             u"ERROR Initializing Standard IO: No such device.\r\n    Not Found\r\n"});
-  EXPECT_EQ(out.leaks, "");
-}
-
-TEST(ShellAppEntry, ConsoleDevicesWithoutMemoryPrintTheMessage) {
-  sim::Firmware fw;
-  fw.FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);  // the console devices
-  Outcome out = RunFrame(fw);
-  EXPECT_TRUE(out.call.called);
-  EXPECT_EQ(out.console, std::vector<std::u16string>{
-                             u"ERROR Initializing Standard IO: No such device.\r\n    Not Found\r\n"});
-  EXPECT_EQ(out.leaks, "");
+// Without console input, or without memory for the console devices,
+// "stdin:" cannot be opened: "stdout:" and "stderr:" are not tried, the
+// message comes once, and `main` still runs.
+TEST(ShellAppEntry, ConsoleInputUnavailablePrintsTheMessageOnceAndMainRuns) {
+  for (bool no_memory : {false, true}) {
+    SCOPED_TRACE(no_memory ? "no memory for the console devices" : "no ConIn");
+    sim::Firmware fw;
+    if (no_memory) {
+      fw.FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);  // the first block
+    } else {
+      fw.SystemTable()->ConIn = nullptr;
+    }
+    int written = 0;
+    Outcome out = RunFrame(fw, [&] {
+      written = libc::fputs("not shown\n", libc::stdout);
+      return 0;
+    });
+    EXPECT_TRUE(out.call.called);
+    EXPECT_EQ(out.status, EFI_SUCCESS);
+    EXPECT_EQ(written, EOF);
+    EXPECT_EQ(out.console,
+              std::vector<std::u16string>{
+                  u"ERROR Initializing Standard IO: No such device.\r\n    Not Found\r\n"});
+    EXPECT_EQ(out.leaks, "");
+  }
 }
 
 TEST(ShellAppEntry, StandardErrorFallsBackToConsoleOutput) {
@@ -352,16 +353,6 @@ TEST(ShellAppEntry, AbnormalEndFlushesStreamsAndAborts) {
     EXPECT_EQ(console, std::u16string(c.console.begin(), c.console.end()));
     EXPECT_EQ(sim::LeakReport(fw), "");
   }
-}
-
-TEST(ShellAppEntry, ExitFlushesOutputLeftInTheBuffer) {
-  sim::Firmware fw;
-  Outcome out = RunFrame(fw, [] {
-    libc::fputs("no line end", libc::stdout);
-    return 0;
-  });
-  EXPECT_EQ(out.console, std::vector<std::u16string>{u"no line end"});
-  EXPECT_EQ(out.leaks, "");
 }
 
 }  // namespace

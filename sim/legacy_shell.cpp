@@ -49,8 +49,11 @@ EFI_DEVICE_PATH_PROTOCOL *EFIAPI NameToPath(CHAR16 *name) {
   EFI_STATUS status;
   if (state->Fault(Call::NameToPath, &status) || name == nullptr) return nullptr;
   std::u16string text(name);
+  // A volume prefix ("fs0:") names the one simulated volume.
   size_t colon = text.find(u':');
-  if (colon != std::u16string::npos) text = text.substr(colon + 1);
+  if (colon != std::u16string::npos && colon < text.find_first_of(u"\\/")) {
+    text = text.substr(colon + 1);
+  }
   if (text.empty() || text[0] != u'\\') text.insert(text.begin(), u'\\');
 
   std::vector<uint8_t> path(state->volume_path.begin(), state->volume_path.end() - 4);

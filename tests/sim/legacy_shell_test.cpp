@@ -127,6 +127,9 @@ TEST(SimLegacyShell, NameToPathLeadsToTheFile) {
     EXPECT_EQ(std::string(buffer, size), "3\r\n");
     EXPECT_EQ(file->Close(file), EFI_SUCCESS);
     EXPECT_EQ(sim::LeakReport(fw), "");
+    file = OpenThroughDevicePath(fw, fw.LegacyEnvironment(), u"fs0:\\UPDATECONFIG.ini");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Close(file), EFI_SUCCESS);
     EXPECT_EQ(OpenThroughDevicePath(fw, fw.LegacyEnvironment(), u"missing.ini"), nullptr);
     EXPECT_EQ(sim::LeakReport(fw), "");
   }

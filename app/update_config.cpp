@@ -39,27 +39,66 @@ bool IsPrefixOf(const char *text, const char *word) {
 
 int32_t FindConfigKey(libc::FILE *Stream, const char *Key, int KeyLength, int32_t Start) {
   char window[kLongestKey];
-  if (KeyLength <= 0 || KeyLength > kLongestKey || Start < 0) return -1;
+  if (KeyLength <= 0 || KeyLength > kLongestKey || Start < 0) return CONFIG_KEY_NOT_FOUND;
   for (int32_t k = Start;; ++k) {
-    if (libc::fseek(Stream, k, SEEK_SET) != 0) return -1;
+    if (libc::fseek(Stream, k, SEEK_SET) != 0) return CONFIG_READ_ERROR;
     size_t got = libc::fread(window, 1, static_cast<size_t>(KeyLength), Stream);
-    // Fewer bytes than the key: the file ends here, and at every later offset.
-    if (got < static_cast<size_t>(KeyLength)) return -1;
+    if (got < static_cast<size_t>(KeyLength)) {
+      // A short window is the end of the file, here and at every later
+      // offset, unless the firmware failed the read: a value taken from a
+      // file read only in part could select the wrong update.
+      return libc::ferror(Stream) ? CONFIG_READ_ERROR : CONFIG_KEY_NOT_FOUND;
+    }
     if (libc::memcmp(window, Key, static_cast<size_t>(KeyLength)) == 0) return k;
-    if (k == INT32_MAX) return -1;
+    if (k == INT32_MAX) return CONFIG_KEY_NOT_FOUND;
   }
 }
 
-void ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]) {
+bool ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]) {
+  if (libc::fgets(Raw, CONFIG_VALUE_SIZE, Stream) != nullptr) return !libc::ferror(Stream);
   // Nothing read at all (a key whose '=' is the file's last byte) gives an
-  // empty value.
-  if (libc::fgets(Raw, CONFIG_VALUE_SIZE, Stream) == nullptr) Raw[0] = '\0';
+  // empty value; a failed read gives none.
+  Raw[0] = '\0';
+  return !libc::ferror(Stream);
 }
 
 bool IsFlagValue(const char *Raw) {
   return IsPrefixOf(Raw, "YES") || StartsWith(Raw, "YES") || IsPrefixOf(Raw, "NO") ||
          StartsWith(Raw, "NO");
 }
+
+namespace {
+
+// The search of both keys on an open stream; false when the file could not
+// be read. *version_found tells whether "Version=" occurs.
+bool SearchKeys(libc::FILE *stream, UpdateConfig *config, bool *version_found) {
+  char raw[CONFIG_VALUE_SIZE] = "";
+  int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
+  if (hit == CONFIG_READ_ERROR) return false;
+  if (hit >= 0) {
+    if (!ReadConfigValue(stream, raw)) return false;
+    if (IsFlagValue(raw)) {
+      // A first hit at offset 0 is found again and its value read again.
+      int32_t start = hit == 0 ? 0 : hit + 1;
+      raw[0] = '\0';
+      int32_t again = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start);
+      if (again == CONFIG_READ_ERROR) return false;
+      if (again >= 0 && !ReadConfigValue(stream, raw)) return false;
+    }
+  }
+  CutAtLineEnd(raw, config->ProductName);
+
+  hit = FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0);
+  if (hit == CONFIG_READ_ERROR) return false;
+  *version_found = hit >= 0;
+  if (*version_found) {
+    if (!ReadConfigValue(stream, raw)) return false;
+    CutAtLineEnd(raw, config->Version);
+  }
+  return true;
+}
+
+}  // namespace
 
 ConfigResult LoadUpdateConfig(UpdateConfig *Config) {
   Config->ProductName[0] = '\0';
@@ -70,30 +109,15 @@ ConfigResult LoadUpdateConfig(UpdateConfig *Config) {
     ConsolePrint(u"UpdateConfig.ini not found\n");
     return ConfigResult::FileNotFound;
   }
-
-  char raw[CONFIG_VALUE_SIZE] = "";
-  int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
-  if (hit >= 0) {
-    ReadConfigValue(stream, raw);
-    if (IsFlagValue(raw)) {
-      // A first hit at offset 0 is found again and its value read again.
-      int32_t start = hit == 0 ? 0 : hit + 1;
-      raw[0] = '\0';
-      if (FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start) >= 0) {
-        ReadConfigValue(stream, raw);
-      }
-    }
-  }
-  CutAtLineEnd(raw, Config->ProductName);
-
   bool version_found = false;
-  if (FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0) >= 0) {
-    ReadConfigValue(stream, raw);
-    CutAtLineEnd(raw, Config->Version);
-    version_found = true;
-  }
+  bool readable = SearchKeys(stream, Config, &version_found);
   libc::fclose(stream);
 
+  if (!readable) {
+    Config->Version[0] = '\0';
+    ConsolePrint(u"ERROR: UpdateConfig.ini could not be read.\n");
+    return ConfigResult::ReadError;
+  }
   if (!version_found) {
     ConsolePrint(u"ERROR: Version= not found in UpdateConfig.ini.\n");
     return ConfigResult::VersionNotFound;

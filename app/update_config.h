@@ -13,19 +13,24 @@ struct UpdateConfig {
   char Version[CONFIG_VALUE_SIZE];
 };
 
-enum class ConfigResult { Loaded, FileNotFound, VersionNotFound };
+enum class ConfigResult { Loaded, FileNotFound, VersionNotFound, ReadError };
+
+// FindConfigKey results other than an offset.
+constexpr int32_t CONFIG_KEY_NOT_FOUND = -1;
+constexpr int32_t CONFIG_READ_ERROR = -2;
 
 // Opens UpdateConfig.ini from the shell's current directory, reads both
 // values and closes the file. Prints the run's message on failure.
 ConfigResult LoadUpdateConfig(UpdateConfig *Config);
 
 // Offset of the first occurrence of Key (KeyLength bytes) at or after Start,
-// with the stream left just past it; -1 when the file ends first.
+// with the stream left just past it; CONFIG_KEY_NOT_FOUND when the file ends
+// first, CONFIG_READ_ERROR when the file cannot be read.
 int32_t FindConfigKey(libc::FILE *Stream, const char *Key, int KeyLength, int32_t Start);
 
 // The raw value at the stream position: up to 9 bytes, through the first LF.
-// Empty when the file ends at once.
-void ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]);
+// Empty when the file ends at once; false when the file cannot be read.
+bool ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]);
 
 // True for a raw value that begins with YES or NO, or is one of the short
 // texts "", "Y", "YE", "N".

@@ -25,10 +25,12 @@ struct Loaded {
   std::vector<std::u16string> console;
 };
 
-Loaded LoadFrom(const std::string *bytes, sim::ShellKind shell = sim::ShellKind::Uefi2) {
+Loaded LoadFrom(const std::string *bytes, sim::ShellKind shell = sim::ShellKind::Uefi2,
+                unsigned failing_read = 0) {
   sim::Options options;
   options.shell = shell;
   sim::Firmware fw(options);
+  if (failing_read != 0) fw.FailNth(sim::Call::FileRead, failing_read);
   if (bytes != nullptr) fw.AddFile("UpdateConfig.ini", *bytes);
   Loaded out = {};
   g_body = [&] {
@@ -114,6 +116,29 @@ TEST(LoadUpdateConfig, LargeFileWithKeysAtTheEnd) {
   EXPECT_EQ(got.result, ConfigResult::Loaded);
   EXPECT_EQ(got.product, "Big");
   EXPECT_EQ(got.version, "31");
+}
+
+TEST(LoadUpdateConfig, FailedReadIsNeverTakenForTheEndOfTheFile) {
+  // The value straddles the first stream buffer: a failed second read must
+  // not leave a truncated or empty version behind.
+  for (size_t at : {size_t{4000}, size_t{4090}, size_t{4094}, size_t{5000}}) {
+    std::string file(at, ';');
+    file += "Version=12\r\n";
+    for (sim::ShellKind shell : {sim::ShellKind::Uefi2, sim::ShellKind::Legacy}) {
+      Loaded got = LoadFrom(&file, shell, 2);
+      SCOPED_TRACE(at);
+      if (got.result == ConfigResult::Loaded) {
+        EXPECT_EQ(got.version, "12");  // read whole before the failing read
+      } else {
+        EXPECT_EQ(got.result, ConfigResult::ReadError);
+        EXPECT_EQ(got.version, "");
+        EXPECT_EQ(got.console,
+                  std::vector<std::u16string>{u"ERROR: UpdateConfig.ini could not be read.\r\n"});
+      }
+    }
+  }
+  std::string file = "ProductName=P\nVersion=3\n";
+  EXPECT_EQ(LoadFrom(&file, sim::ShellKind::Uefi2, 1).result, ConfigResult::ReadError);
 }
 
 TEST(LoadUpdateConfig, ReadsTheSameUnderTheLegacyShell) {

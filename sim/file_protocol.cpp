@@ -169,7 +169,7 @@ void FillFileInfo(const SimFile &file, EFI_FILE_INFO *info) {
   stamp.Year = 2024;
   stamp.Month = 1;
   stamp.Day = 1;
-  stamp.TimeZone = 2047;  // unspecified
+  stamp.TimeZone = 2047;  // local time, zone not known
   info->CreateTime = info->LastAccessTime = info->ModificationTime = stamp;
   info->Attribute = EFI_FILE_READ_ONLY | (file.is_dir ? EFI_FILE_DIRECTORY : EFI_FILE_ARCHIVE);
   // The name runs on past the declared one-unit array.

@@ -8,15 +8,13 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(CMAKE_CXX_COMPILER clang++)
 
-set(CMAKE_CXX_FLAGS_INIT
-    "--target=x86_64-unknown-windows -ffreestanding -nostdlibinc -fno-exceptions -fno-rtti -mno-red-zone -fno-stack-protector \
--mno-stack-arg-probe -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-builtin \
--ffunction-sections -fdata-sections -Wall -Wextra -Werror")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-Os")
+# The code-generation flags live on the image target (CMakeLists.txt), so a
+# CMAKE_CXX_FLAGS given on the command line cannot drop them.
+set(CMAKE_CXX_FLAGS_RELEASE_INIT "-DNDEBUG")
 set(CMAKE_CXX_OUTPUT_EXTENSION .obj)
 
 find_program(BUS_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 # /Brepro drops the time stamp so two builds of one commit are identical.
 set(CMAKE_CXX_LINK_EXECUTABLE
     "${BUS_LLD_LINK} /nologo /subsystem:efi_application /entry:EfiMain /nodefaultlib \
-/opt:ref /opt:icf /Brepro /map:<TARGET>.map /out:<TARGET> <OBJECTS>")
+/opt:ref /opt:icf /merge:.rdata=.text /Brepro /map:<TARGET>.map /out:<TARGET> <OBJECTS>")

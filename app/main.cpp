@@ -3,9 +3,11 @@
 // to the version check, which has the shell run one update script for it.
 //
 // The run ends with 1 (EFI_ABORTED for the shell) whenever the decision
-// could not be made: no SMBIOS table, no configuration file, no "Version="
-// key, or a BIOS Information structure without a version string. Carrying
-// on in those cases would read through a missing table or flash on a guess.
+// could not be made: no SMBIOS table, no readable configuration file, no
+// "Version=" key, a BIOS Information structure without a version string, or
+// a table that holds no BIOS Information structure at all. Carrying on would
+// read through a missing table or flash on a guess, and ending with success
+// would tell a fleet script that the update was taken care of.
 #include "app/main.h"
 
 #include "app/update_config.h"
@@ -21,13 +23,18 @@ namespace {
 struct RunState {
   UpdateConfig config;
   EFI_HANDLE image_handle;  // the shell gets a reference to this copy
+  unsigned decided;
   bool undecided;
 };
 
 void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
   RunState *run = static_cast<RunState *>(Context);
   if (Structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
-  if (!CheckBiosVersion(Structure, &run->config, &run->image_handle)) run->undecided = true;
+  if (CheckBiosVersion(Structure, &run->config, &run->image_handle)) {
+    ++run->decided;
+  } else {
+    run->undecided = true;
+  }
 }
 
 }  // namespace
@@ -42,7 +49,7 @@ int main(int, char **) {
   if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
 
   WalkSmbiosTable(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
-  return run.undecided ? 1 : 0;
+  return run.undecided || run.decided == 0 ? 1 : 0;
 }
 
 }  // namespace app

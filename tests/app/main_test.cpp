@@ -67,8 +67,13 @@ TEST(WholeRun, TwoBiosStructuresRunTwoScriptsInTableOrder) {
 TEST(WholeRun, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
   SmbiosTableBuilder b;
   b.Add(1, 0, {}).AddBios(1, "1").Add(2, 2, {}).AddBios(3, "9");
-  EXPECT_EQ(RunApp(b.Bytes(), 0).executed, Scripts{});
-  EXPECT_EQ(RunApp(b.Bytes(), 1).executed, Scripts{});
+  // No BIOS Information structure reached: nothing decided, not a success.
+  for (uint16_t count : {0, 1}) {
+    RunResult run = RunApp(b.Bytes(), count);
+    EXPECT_EQ(run.executed, Scripts{});
+    EXPECT_EQ(run.status, EFI_ABORTED);
+    EXPECT_TRUE(run.console.empty());
+  }
   EXPECT_EQ(RunApp(b.Bytes(), 3).executed, Scripts{kOld});
   EXPECT_EQ(RunApp(b.Bytes(), 4).executed, (Scripts{kOld, kNew}));
   EXPECT_EQ(RunApp(b.Bytes(), 200).executed, (Scripts{kOld, kNew}));
@@ -77,7 +82,7 @@ TEST(WholeRun, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
   first_invalid.Add(1, 0xFFFF, {}).AddBios(1, "1");
   RunResult run = RunApp(first_invalid.Bytes(), 2);
   EXPECT_EQ(run.executed, Scripts{});
-  EXPECT_EQ(run.status, EFI_SUCCESS);
+  EXPECT_EQ(run.status, EFI_ABORTED);
 }
 
 TEST(WholeRun, RepeatedHandlesNeverRunAScriptTwice) {
@@ -100,7 +105,7 @@ TEST(WholeRun, DamagedTableStopsBeforeTheDamage) {
   cut.Add(1, 0x01, {}).Raw({0, 4, 0x02, 0, '9', '9'});
   RunResult run = RunApp(cut.Bytes(), 5);
   EXPECT_EQ(run.executed, Scripts{});
-  EXPECT_EQ(run.status, EFI_SUCCESS);
+  EXPECT_EQ(run.status, EFI_ABORTED);
 }
 
 TEST(WholeRun, BiosStructureWithoutVersionRunsNoScriptAndAborts) {

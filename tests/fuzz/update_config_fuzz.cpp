@@ -10,7 +10,9 @@
 // value at most 9 bytes read up to and including an LF, ended by a NUL byte
 // and cut at CR or LF; a key whose '=' ends the file gives an empty value; a
 // missing "ProductName=" gives an empty product name and a missing
-// "Version=" a run that ends with its message.
+// "Version=" a run that ends with its message. One input in four also has
+// a file read or seek fail, after which the version must be the file's own
+// or the run must end with the read error.
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -88,8 +90,36 @@ const char *Name(ConfigResult result) {
       return "FileNotFound";
     case ConfigResult::VersionNotFound:
       return "VersionNotFound";
+    case ConfigResult::ReadError:
+      return "ReadError";
   }
   return "?";
+}
+
+// Which file call fails, if any, taken from the input's size and bytes so
+// that every input stays a plain configuration file: one input in four has
+// its Nth read or Nth seek fail (N from 1 to 4).
+struct Fault {
+  bool any = false;
+  sim::Call call = sim::Call::FileRead;
+  unsigned nth = 0;
+};
+
+Fault ChooseFault(const uint8_t *data, size_t size) {
+  Fault fault;
+  unsigned sum = 0;
+  for (size_t i = 0; i < size; ++i) sum += data[i];
+  switch ((size / 2) % 8) {
+    case 6:
+      fault = {true, sim::Call::FileRead, 1 + sum % 4};
+      break;
+    case 7:
+      fault = {true, sim::Call::FileSetPosition, 1 + sum % 4};
+      break;
+    default:
+      break;
+  }
+  return fault;
 }
 
 }  // namespace
@@ -100,25 +130,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   options.shell = size % 2 == 0 ? sim::ShellKind::Uefi2 : sim::ShellKind::Legacy;
   sim::Firmware fw(options);
   fw.AddFile("UpdateConfig.ini", file);
+  const Fault fault = ChooseFault(data, size);
 
   bool ran = false;
   UpdateConfig config = {};
   ConfigResult result = ConfigResult::FileNotFound;
   g_body = [&] {
     ran = true;
+    fw.ResetCounts();
+    if (fault.any) fw.FailNth(fault.call, fault.nth);
     result = LoadUpdateConfig(&config);
   };
   EFI_STATUS status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), RunBody);
   FUZZ_CHECK(ran && status == EFI_SUCCESS, "frame status " + std::to_string(status));
 
   Model want = Expected(file);
-  const std::string context = "file " + fuzzcheck::Show(file.substr(0, 200));
-  FUZZ_CHECK(result == want.result,
-             context + ": " + Name(result) + ", expected " + Name(want.result));
+  std::string context = "file " + fuzzcheck::Show(file.substr(0, 200));
+  if (fault.any) {
+    context += std::string(" with ") + sim::CallName(fault.call) + " call " +
+               std::to_string(fault.nth) + " failing";
+  }
   // Both values must end inside their 10 bytes before anything reads them.
   FUZZ_CHECK(std::memchr(config.ProductName, 0, CONFIG_VALUE_SIZE) != nullptr &&
                  std::memchr(config.Version, 0, CONFIG_VALUE_SIZE) != nullptr,
              context + ": a value without its NUL");
+  FUZZ_CHECK(sim::LeakReport(fw).empty(), sim::LeakReport(fw));
+
+  if (fw.FaultsInjected() != 0) {
+    // A file that cannot be read whole leaves the version unknown, never
+    // wrong: the run either gets the file's own values or ends with the
+    // read error. (The product name takes no part in the decision.)
+    FUZZ_CHECK(result == ConfigResult::ReadError || result == want.result,
+               context + ": " + Name(result) + ", expected ReadError or " + Name(want.result));
+    if (result == ConfigResult::ReadError) {
+      FUZZ_CHECK(fw.ConsoleLines() ==
+                     std::vector<std::u16string>{u"ERROR: UpdateConfig.ini could not be read.\r\n"},
+                 context + ": read error message");
+    } else if (result == ConfigResult::Loaded) {
+      FUZZ_CHECK(config.Version == want.version,
+                 context + ": version " + fuzzcheck::Show(std::string(config.Version)) +
+                     ", the file holds " + fuzzcheck::Show(want.version));
+    }
+    return 0;
+  }
+
+  FUZZ_CHECK(result == want.result,
+             context + ": " + Name(result) + ", expected " + Name(want.result));
   FUZZ_CHECK(config.ProductName == want.product,
              context + ": product " + fuzzcheck::Show(std::string(config.ProductName)) +
                  ", expected " + fuzzcheck::Show(want.product));
@@ -132,6 +189,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    std::vector<std::u16string>{u"ERROR: Version= not found in UpdateConfig.ini.\r\n"},
                context + ": missing Version= message");
   }
-  FUZZ_CHECK(sim::LeakReport(fw).empty(), sim::LeakReport(fw));
   return 0;
 }

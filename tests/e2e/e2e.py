@@ -159,7 +159,7 @@ def case_outputs(lines):
     return {name: ([l for l in got if l.strip()], status) for name, (got, status) in found.items()}
 
 
-def run_preview(preview, dump, folder, args, root, name):
+def run_preview(preview, dump, folder, args):
     command = [preview, "--smbios", dump, "--dir", folder, "--"] + [a.strip('"') for a in args]
     try:
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -194,7 +194,7 @@ def run_shell_boot(boot, args, report):
                          "expected %r with %%lasterror%% %s, got %r with %s (console log %s)"
                          % (want, case.status, got, status, log))
         preview_lines, err = run_preview(args.preview, dump, os.path.join(drive, "cases", case.name),
-                                         case.args, root, case.name)
+                                         case.args)
         want_preview = expected_preview(case)
         report.check(case.name + " [preview]", preview_lines == want_preview,
                      "expected %r, got %r %s" % (want_preview, preview_lines, err.strip()))
@@ -329,7 +329,7 @@ def check_dump(kit, args, report):
         write(os.path.join(kit_dir, name), b'echo "not run in this test"\r\n')
     dump = os.path.join(DUMP_DIR, kit.params["dump"])
     want = kit.params["preview"]
-    preview, err = run_preview(args.preview, dump, kit_dir, [], root, kit.name)
+    preview, err = run_preview(args.preview, dump, kit_dir, [])
     report.check(kit.name + " [preview]", preview == want,
                  "expected %r, got %r %s" % (want, preview, err))
     code, out, err = kit_run(args, root, ["--kit", kit_dir, "--smbios-dump", dump])
@@ -357,8 +357,7 @@ def check_corpus_preview(args, report):
     listed = set()
     for entry in expected["dumps"]:
         listed.add(entry["file"])
-        got, err = run_preview(args.preview, os.path.join(DUMP_DIR, entry["file"]), root, [],
-                               root, entry["file"])
+        got, err = run_preview(args.preview, os.path.join(DUMP_DIR, entry["file"]), root, [])
         report.check("corpus " + entry["file"], got == entry["preview"],
                      "expected %r, got %r %s" % (entry["preview"], got, err))
     on_disk = {n for n in os.listdir(DUMP_DIR) if n.endswith(".bin")}

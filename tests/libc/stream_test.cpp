@@ -33,7 +33,7 @@ void RunInFrame(sim::Firmware &fw, const std::function<void()> &body) {
   EXPECT_EQ(sim::LeakReport(fw), "");
 }
 
-// Deterministic operation mix; the same seed gives the same script on both
+// Deterministic operation mix; the same salt gives the same script on both
 // libraries.
 struct Lcg {
   uint32_t state;
@@ -43,8 +43,8 @@ struct Lcg {
   }
 };
 
-std::string MakeText(size_t size, uint32_t seed) {
-  Lcg lcg{seed};
+std::string MakeText(size_t size, uint32_t salt) {
+  Lcg lcg{salt};
   std::string text;
   const char alphabet[] = "abcXYZ09=;\r\n\n \0";
   while (text.size() < size) text += alphabet[lcg.Next(sizeof(alphabet) - 1)];
@@ -53,7 +53,7 @@ std::string MakeText(size_t size, uint32_t seed) {
 
 // Applies one random script to the host stream and to ours and reports the
 // first step where any result differs.
-void CompareWithHost(const std::string &bytes, uint32_t seed, int steps) {
+void CompareWithHost(const std::string &bytes, uint32_t salt, int steps) {
   std::FILE *host = std::tmpfile();
   ASSERT_NE(host, nullptr);
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), host), bytes.size());
@@ -64,7 +64,7 @@ void CompareWithHost(const std::string &bytes, uint32_t seed, int steps) {
   RunInFrame(fw, [&] {
     libc::FILE *ours = libc::fopen("data.bin", "rb");
     ASSERT_NE(ours, nullptr);
-    Lcg lcg{seed};
+    Lcg lcg{salt};
     const long size = static_cast<long>(bytes.size());
     const size_t counts[] = {0, 1, 2, 8, 12, 100, 4095, 4096, 4097, 5000};
     const int line_sizes[] = {0, 1, 2, 10, 10, 10, 100};

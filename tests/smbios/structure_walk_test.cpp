@@ -11,27 +11,13 @@
 #include "sim/firmware.h"
 #include "smbios/entry_point.h"
 #include "smbios/structure_table.h"
+#include "support/fetch_by_handle_walk.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
 
 using testsupport::SmbiosTableBuilder;
 using Visits = std::vector<const uint8_t *>;
-
-// Fetch by handle from the first structure's handle, ending where a fetch
-// returns a structure at or before the last one visited.
-Visits FetchByHandleWalk(uint16_t declared_count) {
-  Visits visits;
-  uint16_t handle = SmbiosHandleAt(gSmbiosTableStart);
-  while (visits.size() < declared_count && handle != INVALID_SMBIOS_HANDLE) {
-    SmbiosStructurePointer s = {};
-    uint16_t length = 0;
-    if (GetSmbiosStructure(&handle, &s, &length) != SMBIOS_RESULT_SUCCESS) break;
-    if (!visits.empty() && s.Raw <= visits.back()) break;
-    visits.push_back(s.Raw);
-  }
-  return visits;
-}
 
 void Record(SmbiosStructurePointer s, void *context) {
   static_cast<Visits *>(context)->push_back(s.Raw);
@@ -52,7 +38,8 @@ class StructureWalkTest : public ::testing::Test {
   }
 
   void ExpectSameVisits(uint16_t declared_count) {
-    Visits reference = FetchByHandleWalk(declared_count);
+    Visits reference;
+    testsupport::FetchByHandleWalk(declared_count, Record, &reference);
     Visits one_pass;
     unsigned count = WalkSmbiosTable(declared_count, Record, &one_pass);
     EXPECT_EQ(count, one_pass.size());

@@ -113,7 +113,7 @@ def memory_device(handle, array, locator, bank, size_mb, serial):
     body = struct.pack("<HHHHH", array, 0xFFFE, 72, 64, size_mb)
     body += bytes([0x09, 0, 1, 2, 0x1A]) + struct.pack("<HH", 0x80, 3200)
     body += bytes([3, 4, 5, 6, 2])
-    return structure(17, handle, body, [locator, bank, b"Samsung", serial, b"1234", b"M393A4K40DB3"])
+    return structure(17, handle, body, [locator, bank, b"Acme Memory", serial, b"1234", b"AM-32G-R3200"])
 
 
 def memory_mapped_address(handle, start_kb, end_kb, array):

@@ -145,11 +145,11 @@ TEST(WalkCorpus, FuzzInputsAreWalkedAlikeBothWays) {
     std::vector<uint8_t> input = ReadBytes(path);
     SmbiosEntryPoint entry;
     std::memset(&entry, 0, sizeof(entry));
-    std::memcpy(&entry, input.data(), std::min(input.size(), sizeof(entry)));
+    if (!input.empty()) std::memcpy(&entry, input.data(), std::min(input.size(), sizeof(entry)));
     std::vector<uint8_t> table(entry.TableLength, 0);
     if (input.size() > kFuzzTableOffset) {
       size_t available = std::min(input.size() - kFuzzTableOffset, table.size());
-      std::memcpy(table.data(), input.data() + kFuzzTableOffset, available);
+      if (available > 0) std::memcpy(table.data(), input.data() + kFuzzTableOffset, available);
     }
     sim::Firmware fw;
     fw.PublishSmbios2(table, entry.NumberOfSmbiosStructures);

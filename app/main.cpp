@@ -14,7 +14,6 @@
 #include "app/version_check.h"
 #include "platform/globals.h"
 #include "smbios/entry_point.h"
-#include "smbios/structure_walk.h"
 
 namespace app {
 
@@ -39,7 +38,7 @@ void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
 
 }  // namespace
 
-int main(int, char **) {
+int RunUpdateSelection(StructureWalk Walk) {
   if (!FindSmbiosEntryPoint()) return 1;
   gSmbiosTableStart.Raw =
       reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
@@ -48,8 +47,10 @@ int main(int, char **) {
   run.image_handle = gImageHandle;
   if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
 
-  WalkSmbiosTable(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
+  Walk(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
   return run.undecided || run.decided == 0 ? 1 : 0;
 }
+
+int main(int, char **) { return RunUpdateSelection(WalkSmbiosTable); }
 
 }  // namespace app

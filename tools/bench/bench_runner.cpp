@@ -21,8 +21,6 @@
 #include <vector>
 
 #include "app/main.h"
-#include "app/update_config.h"
-#include "app/version_check.h"
 #include "platform/entry.h"
 #include "platform/globals.h"
 #include "sim/firmware.h"
@@ -30,26 +28,6 @@
 #include "smbios/entry_point.h"
 #include "tests/support/fetch_by_handle_walk.h"
 #include "tools/bench/bench_inputs.h"
-
-namespace {
-
-// The application's run with the fetch-by-handle walk in place of the
-// one-pass one; everything else as in app::main. The benchmark compares the
-// events and status of both runs on every table, so a drift between this
-// copy and app::main shows there.
-struct ReferenceRun {
-  UpdateConfig config;
-  EFI_HANDLE image_handle;
-  bool undecided;
-};
-
-void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
-  ReferenceRun *run = static_cast<ReferenceRun *>(Context);
-  if (Structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
-  if (!CheckBiosVersion(Structure, &run->config, &run->image_handle)) run->undecided = true;
-}
-
-}  // namespace
 
 // Kept out of line under plain names, so the instruction counter can tell
 // the whole run and the walk alone apart from everything around them.
@@ -66,16 +44,9 @@ extern "C" __attribute__((noinline)) EFI_STATUS BenchMeasuredRun(sim::Firmware *
 
 namespace {
 
-int FetchByHandleMain(int, char **) {
-  if (!FindSmbiosEntryPoint()) return 1;
-  gSmbiosTableStart.Raw =
-      reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
-  ReferenceRun run = {};
-  run.image_handle = gImageHandle;
-  if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
-  BenchFetchByHandleWalk(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
-  return run.undecided ? 1 : 0;
-}
+// The application's own run with the fetch-by-handle walk in place of the
+// one-pass one.
+int FetchByHandleMain(int, char **) { return app::RunUpdateSelection(BenchFetchByHandleWalk); }
 
 bool ReadFile(const std::string &path, std::string *bytes) {
   std::ifstream in(path, std::ios::binary);

@@ -11,7 +11,6 @@ number, and a few damaged tables.
     make_dumps.py                 rewrites tests/data/dumps/*.bin and the
                                   expected preview output, expected.json
     make_dumps.py --check         exits 1 when a committed file differs
-    make_dumps.py --bench DIR     writes the benchmark tables to DIR
 
 The byte builders (structure, bios_information, entry points, dump) are
 also imported by the QEMU suite to make raw structures for `-smbios file=`.
@@ -281,35 +280,6 @@ def server_structures(bios_version, sockets=2, dimms=48, slots=12, oem=None):
     return s
 
 
-def qemu_like_structures(bios_version):
-    """The nine structures QEMU publishes for a q35 machine."""
-    return [bios_information(0x0000, b"Acme", bios_version, b"01/02/2024"),
-            system_information(0x0100, b"QEMU", b"Standard PC (Q35 + ICH9, 2009)",
-                               b"pc-q35-7.2", b"", b"", b""),
-            chassis(0x0300, b"QEMU", 0x01),
-            processor(0x0400, b"CPU 0", b"QEMU", b"pc-q35-7.2", (0xFFFF, 0xFFFF, 0xFFFF)),
-            memory_array(0x1000, 256 * 1024, 1),
-            memory_device(0x1100, 0x1000, b"DIMM 0", b"", 256, b""),
-            memory_mapped_address(0x1300, 0, 256 * 1024 - 1, 0x1000),
-            boot_information(0x2000),
-            end_of_table(0x7F00)]
-
-
-def minimal_structures(table_bytes, bios_version):
-    """As many 6-byte structures (header and an empty string-set) as fit in
-    `table_bytes`, behind one BIOS Information structure: the largest
-    table a 16-bit Structure Table Length allows."""
-    s = [bios_information(0x0000, b"Acme", bios_version, b"01/02/2024")]
-    used = len(s[0]) + 6  # room for the end-of-table structure
-    handle = 1
-    while used + 6 <= table_bytes:
-        s.append(structure(0xDD, handle))
-        used += 6
-        handle += 1
-    s.append(end_of_table(0xFEFF))
-    return s
-
-
 # --- The corpus ------------------------------------------------------------
 
 # The configuration the expected decisions below are made with: a kit for
@@ -409,27 +379,11 @@ def expected_json(dumps):
     return json.dumps({"config": CORPUS_CONFIG, "dumps": entries}, indent=2) + "\n"
 
 
-def benchmark_tables():
-    return {
-        "bench-qemu-9.bin": dump_2x(qemu_like_structures(b"1.26")),
-        "bench-server-300.bin": dump_2x(server_structures(b"2.10.4", oem=300)),
-        "bench-max-65535.bin": dump_2x(minimal_structures(65535, b"1.26")),
-    }
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--check", action="store_true",
                         help="compare with the committed dumps instead of writing")
-    parser.add_argument("--bench", metavar="DIR", help="write the benchmark tables to DIR")
     args = parser.parse_args()
-    if args.bench:
-        os.makedirs(args.bench, exist_ok=True)
-        for name, data in benchmark_tables().items():
-            with open(os.path.join(args.bench, name), "wb") as out:
-                out.write(data)
-            print("%s: %d bytes" % (name, len(data)))
-        return 0
     stale = []
     os.makedirs(DUMP_DIR, exist_ok=True)
     dumps = corpus()

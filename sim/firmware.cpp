@@ -17,6 +17,7 @@ namespace sim {
 namespace {
 
 Firmware *g_current = nullptr;
+LeftoverHandler g_leftover_handler = nullptr;
 
 // Larger requests fail as firmware out of memory would, instead of asking
 // the host for absurd amounts.
@@ -153,8 +154,16 @@ Firmware::Firmware(const Options &options) : state_(new State) {
   SetUpLegacyShell(&s);
 }
 
+void SetLeftoverHandler(LeftoverHandler handler) { g_leftover_handler = handler; }
+
+void Firmware::AllowLeftovers() { state_->leftovers_allowed = true; }
+
 Firmware::~Firmware() {
   State &s = *state_;
+  if (g_leftover_handler != nullptr && !s.leftovers_allowed) {
+    std::string report = LeakReport(*this);
+    if (!report.empty()) g_leftover_handler(report);
+  }
   if (gST == &s.system_table) {
     gST = nullptr;
     gBS = nullptr;

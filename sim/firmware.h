@@ -86,6 +86,9 @@ class Firmware {
 
   EFI_SYSTEM_TABLE *SystemTable();
   EFI_HANDLE ImageHandle();
+  // This firmware's leftovers are the point of the test: they are not
+  // reported when it goes away.
+  void AllowLeftovers();
   // Records the platform references (gImageHandle, gST, gBS, gRT) as the
   // image entry would, for tests that call product code directly.
   void InstallGlobals();
@@ -171,5 +174,12 @@ class Firmware {
 
 // Leak checks for the end of a test: no pool block, no file handle left.
 std::string LeakReport(const Firmware &firmware);
+
+// Called when a Firmware goes away with a non-empty LeakReport, unless the
+// test said it expects leftovers (AllowLeftovers). The test runner installs
+// one that fails the running test, so no test can leave a block or an open
+// file behind unnoticed.
+typedef void (*LeftoverHandler)(const std::string &report);
+void SetLeftoverHandler(LeftoverHandler handler);
 
 }  // namespace sim

@@ -101,6 +101,7 @@ struct Firmware::State {
   EFI_HANDLE volume_handle = nullptr;
 
   // Pool.
+  bool leftovers_allowed = false;
   std::map<void *, PoolBlock> blocks;
   std::set<void *> freed;  // released addresses not handed out again since
   size_t live_bytes = 0;

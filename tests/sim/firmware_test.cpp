@@ -42,6 +42,7 @@ TEST(FirmwarePool, CountsLivePeakAndTotal) {
 
 TEST(FirmwarePool, MisusedReleasesAreReportedNotFatal) {
   sim::Firmware fw;
+  fw.AllowLeftovers();
   EFI_BOOT_SERVICES *bs = Services(fw);
   void *block = nullptr;
   ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 16, &block), EFI_SUCCESS);

@@ -97,6 +97,7 @@ TEST(SimShell, ExecuteRecordsAndReportsTheCommandStatus) {
   sim::Options options;
   options.command_status = EFI_NOT_FOUND;
   sim::Firmware fw(options);
+  fw.AllowLeftovers();  // the misuse below is the point
   EFI_SHELL_PROTOCOL *shell = fw.ShellProtocol();
   EFI_HANDLE image = fw.ImageHandle();
   CHAR16 command[] = u"UpdateHWNew.nsh";
@@ -201,6 +202,7 @@ TEST(SimShellFiles, ServesTheHostFolderReadOnly) {
 
 TEST(SimShellFiles, RefusesChangesAndReportsLateUse) {
   sim::Firmware fw;
+  fw.AllowLeftovers();  // the late uses below are the point
   fw.AddFile("a.txt", "12345");
   EFI_SHELL_PROTOCOL *shell = fw.ShellProtocol();
   SHELL_FILE_HANDLE file = nullptr;

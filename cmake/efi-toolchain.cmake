@@ -1,5 +1,5 @@
 # Cross build of the freestanding UEFI image: clang++ emits COFF objects for
-# x86-64 with the Microsoft calling convention, lld-link makes the PE32+
+# x86-64 with the firmware calling convention (ms_abi), lld-link makes the PE32+
 # image. No hosted header or library takes part; clang's own freestanding
 # headers (stdint.h, stddef.h, stdarg.h) are the only ones outside the tree.
 set(CMAKE_SYSTEM_NAME Generic)

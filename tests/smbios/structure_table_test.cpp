@@ -8,6 +8,7 @@
 
 #include "sim/firmware.h"
 #include "smbios/entry_point.h"
+#include "support/place_smbios_table.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -21,15 +22,8 @@ class StructureTableTest : public ::testing::Test {
   // Copies `bytes` to the end of a guarded block and makes it the table, with
   // `length` as the Structure Table Length (default: all of it).
   uint8_t *Place(const std::vector<uint8_t> &bytes, int length = -1) {
-    uint8_t *table = fw_.AllocateLow(bytes.size() + 1) + 1;
-    if (!bytes.empty()) std::memcpy(table, bytes.data(), bytes.size());
-    entry_ = {};
-    std::memcpy(entry_.AnchorString, "_SM_", 4);
-    entry_.TableLength = static_cast<uint16_t>(length < 0 ? bytes.size() : length);
-    entry_.NumberOfSmbiosStructures = 100;
-    gSmbiosEntryPoint = &entry_;
-    gSmbiosTableStart.Raw = table;
-    return table;
+    return testsupport::PlaceSmbiosTable(
+        &fw_, &entry_, bytes, static_cast<uint16_t>(length < 0 ? bytes.size() : length));
   }
 
   sim::Firmware fw_;

@@ -12,6 +12,7 @@
 #include "smbios/entry_point.h"
 #include "smbios/structure_table.h"
 #include "support/fetch_by_handle_walk.h"
+#include "support/place_smbios_table.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -28,13 +29,7 @@ class StructureWalkTest : public ::testing::Test {
   void SetUp() override { fw_.InstallGlobals(); }
 
   void Place(const std::vector<uint8_t> &bytes, uint16_t length) {
-    uint8_t *table = fw_.AllocateLow(bytes.size() + 1) + 1;
-    if (!bytes.empty()) std::memcpy(table, bytes.data(), bytes.size());
-    entry_ = {};
-    std::memcpy(entry_.AnchorString, "_SM_", 4);
-    entry_.TableLength = length;
-    gSmbiosEntryPoint = &entry_;
-    gSmbiosTableStart.Raw = table;
+    testsupport::PlaceSmbiosTable(&fw_, &entry_, bytes, length);
   }
 
   void ExpectSameVisits(uint16_t declared_count) {

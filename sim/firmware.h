@@ -132,6 +132,10 @@ class Firmware {
   // Builds a 2.x entry point for `table` (placed low) with the given count
   // and publishes it under the SMBIOS GUID. Returns the entry point.
   uint8_t *PublishSmbios2(const std::vector<uint8_t> &table, uint16_t structure_count);
+  // Builds a 3.x entry point for `table` (placed low; TableMaximumSize is
+  // the table's size) and publishes it under the SMBIOS 3.x GUID. Returns
+  // the entry point.
+  uint8_t *PublishSmbios3(const std::vector<uint8_t> &table);
 
   // ---- Files ----
   void AddFile(const std::string &name, const std::string &bytes);

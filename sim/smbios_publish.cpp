@@ -92,6 +92,28 @@ uint8_t *Firmware::PublishSmbios2(const std::vector<uint8_t> &table, uint16_t st
   return low;
 }
 
+uint8_t *Firmware::PublishSmbios3(const std::vector<uint8_t> &table) {
+  uint8_t *placed = AllocateLow(table.size());
+  if (!table.empty()) std::memcpy(placed, table.data(), table.size());
+
+  Smbios3EntryPoint entry{};
+  std::memcpy(entry.AnchorString, "_SM3_", 5);
+  entry.EntryPointLength = sizeof(Smbios3EntryPoint);
+  entry.MajorVersion = 3;
+  entry.MinorVersion = 2;
+  entry.EntryPointRevision = 1;
+  entry.TableMaximumSize = static_cast<uint32_t>(table.size());
+  entry.TableAddress = reinterpret_cast<uintptr_t>(placed);
+  uint8_t *raw = reinterpret_cast<uint8_t *>(&entry);
+  entry.EntryPointStructureChecksum = Checksum(raw, sizeof(entry));
+
+  uint8_t *low = AllocateLow(sizeof(entry));
+  std::memcpy(low, &entry, sizeof(entry));
+  EFI_GUID guid;
+  AddConfigurationTable(GuidFromBytes(SMBIOS3_TABLE_GUID_BYTES, &guid), low);
+  return low;
+}
+
 bool Firmware::PublishSmbiosDump(const std::vector<uint8_t> &dump, std::string *error) {
   auto fail = [error](const std::string &why) {
     if (error != nullptr) *error = why;

@@ -1,0 +1,24 @@
+// The image's command-line options. A kit's startup.nsh passes them on the
+// application's line; without them the run is exactly the plain decision.
+//
+//   -v         say what was read, which rule decided and why
+//   -n         decide and say so, but run no script (implies -v)
+//   -segments  compare whole version strings segment by segment
+//   -product   refuse to run a script on another model
+//   -smbios3   read the SMBIOS 3.x entry point when the firmware has one
+//
+// Single dash, ASCII case ignored, any order; an option given twice counts
+// once, and any other argument is ignored.
+#pragma once
+
+struct RunOptions {
+  bool Verbose;
+  bool DecideOnly;
+  bool Segments;
+  bool Product;
+  bool Smbios3;
+};
+
+// Fills *Options from argv[1] .. argv[argc-1] (argv[0] is the image's own
+// name). Null entries are passed over.
+void ParseRunOptions(int argc, char **argv, RunOptions *Options);

@@ -12,6 +12,20 @@
 // decimal digits, saturating at 2^64-1 and keeping the low 32 bits.
 int32_t ParseVersionNumber(const char *Text);
 
+// How much of a text the integer rule sees.
+enum class IntegerReading {
+  Whole,              // the number is all there is (blanks, sign and zeros aside)
+  CountsAsZero,       // no digit where the number would start, yet other text
+  LeadingNumberOnly,  // a number, then more text the rule never looks at
+};
+IntegerReading DescribeIntegerReading(const char *Text);
+
+// The string the BIOS Version field (offset 0x05) of a BIOS Information
+// structure names, with the field's value in *FieldNumber (0 when the
+// formatted area is too short to hold it). Null when the field is 0 or the
+// string-set has no such string.
+const char *GetBiosVersionFieldString(SmbiosStructurePointer Structure, uint8_t *FieldNumber);
+
 // "UpdateHWOld.nsh" when Configured > Installed, else "UpdateHWNew.nsh".
 const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured);
 

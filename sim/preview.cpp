@@ -9,12 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
-#include "app/main.h"
-#include "platform/entry.h"
 #include "sim/internal.h"
+#include "sim/run.h"
+#include "sim/smbios_input.h"
 
 namespace sim {
 namespace {
@@ -47,25 +45,6 @@ void AppendHex(unsigned value, int digits, std::string *out) {
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out->push_back(kHex[(value >> shift) & 0xF]);
 }
 
-bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    *error = path + ": is a directory";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = path + ": read error";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 const char *PreviewUsage() {
@@ -78,7 +57,9 @@ const char *PreviewUsage() {
          "  status: 0x...      the image's exit status, last\n"
          "\n"
          "  --smbios FILE   SMBIOS data as `dmidecode --dump-bin` writes it (2.x or 3.x\n"
-         "                  entry point); without it the firmware publishes no SMBIOS\n"
+         "                  entry point), or a copy of /sys/firmware/dmi/tables (a folder\n"
+         "                  holding smbios_entry_point and DMI); without it the firmware\n"
+         "                  publishes no SMBIOS\n"
          "  --dir DIR       the shell's current directory, where UpdateConfig.ini is read\n"
          "                  (read-only); default: the current working directory\n"
          "  --legacy-shell  run under an EFI 1.x shell instead of the UEFI Shell 2.0\n"
@@ -163,44 +144,45 @@ std::string FormatStatus(EFI_STATUS status) {
 }
 
 int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &err) {
-  Options firmware_options;
-  firmware_options.shell = options.shell;
-  for (const std::string &arg : options.args) firmware_options.args.push_back(ToUtf16(arg));
-
-  std::string dir = options.dir;
-  if (dir.empty()) {
+  ImageRun run;
+  run.shell = options.shell;
+  run.args = options.args;
+  run.dir = options.dir;
+  if (run.dir.empty()) {
     char cwd[4096];
     if (getcwd(cwd, sizeof(cwd)) == nullptr) {
       err << "bios-update-select-preview: cannot find the current directory: "
           << std::strerror(errno) << "\n";
       return kPreviewCannotRun;
     }
-    dir = cwd;
+    run.dir = cwd;
   }
   struct stat info;
-  if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    err << "bios-update-select-preview: --dir " << dir << ": not a readable directory\n";
+  if (stat(run.dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    err << "bios-update-select-preview: --dir " << run.dir << ": not a readable directory\n";
     return kPreviewCannotRun;
   }
-  firmware_options.dir = dir;
 
   std::vector<uint8_t> dump;
   std::string reason;
-  if (!options.smbios_path.empty() && !ReadWholeFile(options.smbios_path, &dump, &reason)) {
-    err << "bios-update-select-preview: --smbios " << reason << "\n";
-    return kPreviewCannotRun;
+  if (!options.smbios_path.empty()) {
+    if (!LoadSmbiosInput(options.smbios_path, &dump, &reason)) {
+      err << "bios-update-select-preview: --smbios " << options.smbios_path << ": " << reason
+          << "\n";
+      return kPreviewCannotRun;
+    }
+    run.smbios = &dump;
   }
 
-  Firmware firmware(firmware_options);
-  if (!options.smbios_path.empty() && !firmware.PublishSmbiosDump(dump, &reason)) {
+  ImageRunResult result;
+  if (!RunImage(run, &result, &reason)) {
     err << "bios-update-select-preview: " << options.smbios_path << ": " << reason << "\n";
     return kPreviewCannotRun;
   }
-  EFI_STATUS status = ShellAppEntry(firmware.ImageHandle(), firmware.SystemTable(), app::main);
-  for (const Event &event : firmware.Events()) out << FormatEvent(event) << "\n";
-  out << FormatStatus(status) << "\n";
+  for (const Event &event : result.events) out << FormatEvent(event) << "\n";
+  out << FormatStatus(result.status) << "\n";
   out.flush();
-  return status == EFI_SUCCESS ? kPreviewSuccess : kPreviewFailureStatus;
+  return result.status == EFI_SUCCESS ? kPreviewSuccess : kPreviewFailureStatus;
 }
 
 }  // namespace sim

@@ -2,7 +2,7 @@
 // reading its command line, running the application's real entry point on
 // the simulated firmware, and printing what happened one line per event.
 //
-//   bios-update-select-preview [--smbios FILE] [--dir DIR]
+//   bios-update-select-preview [--smbios FILE|FOLDER] [--dir DIR]
 //                              [--legacy-shell | --no-shell] [--] [ARG...]
 #pragma once
 

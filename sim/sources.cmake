@@ -9,4 +9,6 @@ set(SIM_SOURCES
   sim/shell.cpp
   sim/legacy_shell.cpp
   sim/preview.cpp
+  sim/run.cpp
+  sim/smbios_input.cpp
 )

@@ -103,7 +103,7 @@ TEST(PreviewRun, CannotRunWithoutItsInputs) {
   } cases[] = {
       {"", "/nonexistent/kit", "not a readable directory"},
       {"/nonexistent/dump.bin", "", "No such file"},
-      {"/", "", "is a directory"},
+      {"/", "", "a folder without smbios_entry_point and DMI"},
       {dump_path, "", "anchor"},
   };
   for (const auto &c : cases) {

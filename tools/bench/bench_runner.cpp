@@ -25,6 +25,7 @@
 #include "platform/globals.h"
 #include "sim/firmware.h"
 #include "sim/preview.h"
+#include "sim/run.h"
 #include "smbios/entry_point.h"
 #include "tests/support/fetch_by_handle_walk.h"
 #include "tools/bench/bench_inputs.h"
@@ -46,7 +47,10 @@ namespace {
 
 // The application's own run with the fetch-by-handle walk in place of the
 // one-pass one.
-int FetchByHandleMain(int, char **) { return app::RunUpdateSelection(BenchFetchByHandleWalk); }
+int FetchByHandleMain(int, char **) {
+  const RunOptions plain = {};
+  return app::RunUpdateSelection(BenchFetchByHandleWalk, &plain);
+}
 
 bool ReadFile(const std::string &path, std::string *bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -120,27 +124,38 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  sim::Firmware firmware;
-  if (!firmware.PublishSmbiosDump(std::vector<uint8_t>(dump.begin(), dump.end()), &error)) {
+  sim::ImageRun run;
+  std::vector<uint8_t> dump_bytes(dump.begin(), dump.end());
+  run.smbios = &dump_bytes;
+  if (!config_path.empty()) run.files.emplace_back("UpdateConfig.ini", config);
+  run.main = walk == "one-pass" ? app::main : FetchByHandleMain;
+  run.enter = BenchMeasuredRun;
+  std::vector<unsigned> counts;
+  size_t peak = 0, allocations = 0;
+  std::string leaks;
+  run.after = [&](sim::Firmware &firmware) {
+    for (unsigned kind = 0; kind < static_cast<unsigned>(sim::Call::kCount); ++kind) {
+      counts.push_back(firmware.Count(static_cast<sim::Call>(kind)));
+    }
+    peak = firmware.PeakBytes();
+    allocations = firmware.TotalAllocations();
+    leaks = sim::LeakReport(firmware);
+  };
+  sim::ImageRunResult result;
+  if (!sim::RunImage(run, &result, &error)) {
     std::cerr << "bench_runner: " << smbios_path << ": " << error << "\n";
     return 2;
   }
-  if (!config_path.empty()) firmware.AddFile("UpdateConfig.ini", config);
-  firmware.ResetCounts();
-
-  ApplicationMain body = walk == "one-pass" ? app::main : FetchByHandleMain;
-  EFI_STATUS status = BenchMeasuredRun(&firmware, body);
 
   std::cout << "walk: " << walk << "\n";
-  for (const sim::Event &event : firmware.Events()) std::cout << sim::FormatEvent(event) << "\n";
-  std::cout << sim::FormatStatus(status) << "\n";
-  for (unsigned kind = 0; kind < static_cast<unsigned>(sim::Call::kCount); ++kind) {
-    sim::Call call = static_cast<sim::Call>(kind);
-    std::cout << "calls: " << sim::CallName(call) << " " << firmware.Count(call) << "\n";
+  for (const sim::Event &event : result.events) std::cout << sim::FormatEvent(event) << "\n";
+  std::cout << sim::FormatStatus(result.status) << "\n";
+  for (unsigned kind = 0; kind < counts.size(); ++kind) {
+    std::cout << "calls: " << sim::CallName(static_cast<sim::Call>(kind)) << " " << counts[kind]
+              << "\n";
   }
-  std::cout << "pool-peak-bytes: " << firmware.PeakBytes() << "\n";
-  std::cout << "pool-allocations: " << firmware.TotalAllocations() << "\n";
-  std::string leaks = sim::LeakReport(firmware);
+  std::cout << "pool-peak-bytes: " << peak << "\n";
+  std::cout << "pool-allocations: " << allocations << "\n";
   for (char &c : leaks) {
     if (c == '\n') c = ';';
   }

@@ -7,11 +7,16 @@
 // "Version=" key, a BIOS Information structure without a version string, or
 // a table that holds no BIOS Information structure at all. Carrying on would
 // read through a missing table or flash on a guess, and ending with success
-// would tell a fleet script that the update was taken care of.
+// would tell a fleet script that the update was taken care of. The options
+// add refusals of their own (another model, versions that cannot be
+// compared); without options the run is the plain decision.
 #include "app/main.h"
 
+#include "app/options.h"
+#include "app/product_check.h"
 #include "app/update_config.h"
 #include "app/version_check.h"
+#include "platform/console.h"
 #include "platform/globals.h"
 #include "smbios/entry_point.h"
 
@@ -21,6 +26,7 @@ namespace {
 
 struct RunState {
   UpdateConfig config;
+  const RunOptions *options;
   EFI_HANDLE image_handle;  // the shell gets a reference to this copy
   unsigned decided;
   bool undecided;
@@ -29,28 +35,56 @@ struct RunState {
 void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
   RunState *run = static_cast<RunState *>(Context);
   if (Structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
-  if (CheckBiosVersion(Structure, &run->config, &run->image_handle)) {
+  if (CheckBiosVersion(Structure, &run->config, run->options, &run->image_handle)) {
     ++run->decided;
   } else {
     run->undecided = true;
   }
 }
 
-}  // namespace
-
-int RunUpdateSelection(StructureWalk Walk) {
-  if (!FindSmbiosEntryPoint()) return 1;
+// Sets the table start from the chosen entry point. A 3.x table declares no
+// structure count, so its walk is bounded by the table alone (*Declared is
+// the most a table can hold).
+bool LocateTable(const RunOptions *options, uint16_t *declared) {
+  gSmbios3EntryPoint = nullptr;
+  if (options->Smbios3 && FindSmbios3EntryPoint()) {
+    gSmbiosTableStart.Raw =
+        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbios3EntryPoint->TableAddress));
+    *declared = 0xFFFF;
+    if (options->Verbose) ConsolePrintAscii("SMBIOS %a entry point.\n", "3.x");
+    return true;
+  }
+  if (!FindSmbiosEntryPoint()) return false;
   gSmbiosTableStart.Raw =
       reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
+  *declared = gSmbiosEntryPoint->NumberOfSmbiosStructures;
+  if (options->Verbose) ConsolePrintAscii("SMBIOS %a entry point.\n", "2.x");
+  return true;
+}
+
+}  // namespace
+
+int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
+  uint16_t declared = 0;
+  if (!LocateTable(Options, &declared)) return 1;
 
   RunState run = {};
+  run.options = Options;
   run.image_handle = gImageHandle;
-  if (LoadUpdateConfig(&run.config) != ConfigResult::Loaded) return 1;
+  bool whole_values = Options->Segments || Options->Product;
+  if (LoadUpdateConfig(&run.config, whole_values) != ConfigResult::Loaded) return 1;
+  if (Options->Product && !CheckProductName(Walk, declared, &run.config, Options->Verbose)) {
+    return 1;
+  }
 
-  Walk(gSmbiosEntryPoint->NumberOfSmbiosStructures, VisitStructure, &run);
+  Walk(declared, VisitStructure, &run);
   return run.undecided || run.decided == 0 ? 1 : 0;
 }
 
-int main(int, char **) { return RunUpdateSelection(WalkSmbiosTable); }
+int main(int argc, char **argv) {
+  RunOptions options;
+  ParseRunOptions(argc, argv, &options);
+  return RunUpdateSelection(WalkSmbiosTable, &options);
+}
 
 }  // namespace app

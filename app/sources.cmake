@@ -1,5 +1,10 @@
 set(APP_SOURCES
+  app/explain.cpp
   app/main.cpp
+  app/options.cpp
+  app/product_check.cpp
+  app/shown_text.cpp
   app/update_config.cpp
   app/version_check.cpp
+  app/version_segments.cpp
 )

@@ -69,10 +69,17 @@ bool IsFlagValue(const char *Raw) {
 
 namespace {
 
+// Where the chosen occurrences' values begin; -1 for none.
+struct ValueOffsets {
+  int32_t product_name;
+  int32_t version;
+};
+
 // The search of both keys on an open stream; false when the file could not
-// be read. *version_found tells whether "Version=" occurs.
-bool SearchKeys(libc::FILE *stream, UpdateConfig *config, bool *version_found) {
+// be read.
+bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets) {
   char raw[CONFIG_VALUE_SIZE] = "";
+  offsets->product_name = -1;
   int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
   if (hit == CONFIG_READ_ERROR) return false;
   if (hit >= 0) {
@@ -81,44 +88,67 @@ bool SearchKeys(libc::FILE *stream, UpdateConfig *config, bool *version_found) {
       // A first hit at offset 0 is found again and its value read again.
       int32_t start = hit == 0 ? 0 : hit + 1;
       raw[0] = '\0';
-      int32_t again = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start);
-      if (again == CONFIG_READ_ERROR) return false;
-      if (again >= 0 && !ReadConfigValue(stream, raw)) return false;
+      hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start);
+      if (hit == CONFIG_READ_ERROR) return false;
+      if (hit >= 0 && !ReadConfigValue(stream, raw)) return false;
     }
+    if (hit >= 0) offsets->product_name = hit + kProductNameKeyLength;
   }
   CutAtLineEnd(raw, config->ProductName);
 
   hit = FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0);
   if (hit == CONFIG_READ_ERROR) return false;
-  *version_found = hit >= 0;
-  if (*version_found) {
+  offsets->version = hit >= 0 ? hit + kVersionKeyLength : -1;
+  if (hit >= 0) {
     if (!ReadConfigValue(stream, raw)) return false;
     CutAtLineEnd(raw, config->Version);
   }
   return true;
 }
 
+// The value at Offset up to its line end, a NUL or the end of the file, at
+// most 64 bytes; empty for no occurrence. False when the file cannot be read.
+bool ReadWholeValue(libc::FILE *stream, int32_t offset, char value[CONFIG_WHOLE_VALUE_SIZE]) {
+  value[0] = '\0';
+  if (offset < 0) return true;
+  if (libc::fseek(stream, offset, SEEK_SET) != 0) return false;
+  size_t got = libc::fread(value, 1, CONFIG_WHOLE_VALUE_SIZE - 1, stream);
+  if (libc::ferror(stream)) return false;
+  value[got] = '\0';
+  value[libc::strcspn(value, "\r\n")] = '\0';
+  return true;
+}
+
 }  // namespace
 
-ConfigResult LoadUpdateConfig(UpdateConfig *Config) {
+ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
   Config->ProductName[0] = '\0';
   Config->Version[0] = '\0';
+  Config->WholeProductName[0] = '\0';
+  Config->WholeVersion[0] = '\0';
 
   libc::FILE *stream = libc::fopen("UpdateConfig.ini", "r");
   if (stream == nullptr) {
     ConsolePrint(u"UpdateConfig.ini not found\n");
     return ConfigResult::FileNotFound;
   }
-  bool version_found = false;
-  bool readable = SearchKeys(stream, Config, &version_found);
+  ValueOffsets offsets = {-1, -1};
+  bool readable = SearchKeys(stream, Config, &offsets);
+  // The whole values are read only when an option asks for them, so a run
+  // without options reads exactly the bytes it always has.
+  if (readable && WholeValues) {
+    readable = ReadWholeValue(stream, offsets.product_name, Config->WholeProductName) &&
+               ReadWholeValue(stream, offsets.version, Config->WholeVersion);
+  }
   libc::fclose(stream);
 
   if (!readable) {
     Config->Version[0] = '\0';
+    Config->WholeVersion[0] = '\0';
     ConsolePrint(u"ERROR: UpdateConfig.ini could not be read.\n");
     return ConfigResult::ReadError;
   }
-  if (!version_found) {
+  if (offsets.version < 0) {
     ConsolePrint(u"ERROR: Version= not found in UpdateConfig.ini.\n");
     return ConfigResult::VersionNotFound;
   }

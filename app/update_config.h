@@ -6,11 +6,17 @@
 
 #include "libc/stdio.h"
 
-constexpr int CONFIG_VALUE_SIZE = 10;  // 9 bytes and the NUL
+constexpr int CONFIG_VALUE_SIZE = 10;        // 9 bytes and the NUL
+constexpr int CONFIG_WHOLE_VALUE_SIZE = 65;  // 64 bytes and the NUL
 
 struct UpdateConfig {
   char ProductName[CONFIG_VALUE_SIZE];
   char Version[CONFIG_VALUE_SIZE];
+  // The same occurrences read up to their line end (CR, LF, a NUL or the
+  // end of the file, at most 64 bytes), for the options that compare whole
+  // texts. Empty unless asked for.
+  char WholeProductName[CONFIG_WHOLE_VALUE_SIZE];
+  char WholeVersion[CONFIG_WHOLE_VALUE_SIZE];
 };
 
 enum class ConfigResult { Loaded, FileNotFound, VersionNotFound, ReadError };
@@ -20,8 +26,9 @@ constexpr int32_t CONFIG_KEY_NOT_FOUND = -1;
 constexpr int32_t CONFIG_READ_ERROR = -2;
 
 // Opens UpdateConfig.ini from the shell's current directory, reads both
-// values and closes the file. Prints the run's message on failure.
-ConfigResult LoadUpdateConfig(UpdateConfig *Config);
+// values (and their whole forms when WholeValues is set) and closes the
+// file. Prints the run's message on failure.
+ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues = false);
 
 // Offset of the first occurrence of Key (KeyLength bytes) at or after Start,
 // with the stream left just past it; CONFIG_KEY_NOT_FOUND when the file ends

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "app/options.h"
 #include "app/update_config.h"
 #include "platform/efi.h"
 #include "smbios/smbios_types.h"
@@ -20,6 +21,8 @@ enum class IntegerReading {
 };
 IntegerReading DescribeIntegerReading(const char *Text);
 
+constexpr uint8_t BIOS_VERSION_FIELD_OFFSET = 0x05;
+
 // The string the BIOS Version field (offset 0x05) of a BIOS Information
 // structure names, with the field's value in *FieldNumber (0 when the
 // formatted area is too short to hold it). Null when the field is 0 or the
@@ -29,8 +32,10 @@ const char *GetBiosVersionFieldString(SmbiosStructurePointer Structure, uint8_t 
 // "UpdateHWOld.nsh" when Configured > Installed, else "UpdateHWNew.nsh".
 const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured);
 
-// Runs the version check for one BIOS Information structure: the chosen
-// script runs through the shell, with ImageHandleCopy as the parent. Returns
-// false, after its message, when the structure holds no version string.
+// Runs the version check for one BIOS Information structure: the integer
+// rule on string 2, or with -segments the segment rule on the string the
+// BIOS Version field names; the chosen script runs through the shell, with
+// ImageHandleCopy as the parent, unless -n. Returns false, after its
+// message, when no decision can be made for the structure.
 bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
-                      EFI_HANDLE *ImageHandleCopy);
+                      const RunOptions *Options, EFI_HANDLE *ImageHandleCopy);

@@ -1,7 +1,8 @@
 // Console messages. Every line the application shows goes through
-// ConsolePrint: a bounded UTF-16 buffer from the pool, the two directives the
-// messages use (`%a` for 8-bit text, `%r` for a status), CR LF line ends, and
-// one OutputString call on the system table's ConOut, read afresh each call.
+// ConsolePrint: a bounded UTF-16 buffer from the pool, the directives the
+// messages use (`%a` for 8-bit text, `%d` for an int, `%r` for a status), CR
+// LF line ends, and one OutputString call on the system table's ConOut, read
+// afresh each call.
 #include "platform/console.h"
 
 #include <stdarg.h>
@@ -71,6 +72,19 @@ struct Output {
   void Put(CHAR16 unit) {
     if (count < kMaxUnits) buffer[count++] = unit;
   }
+  void PutDecimal(int value) {
+    // Widened first, so the lowest int negates without overflow.
+    INT64 wide = value;
+    if (wide < 0) Put(u'-');
+    UINT64 magnitude = static_cast<UINT64>(wide < 0 ? -wide : wide);
+    CHAR16 digits[10];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<CHAR16>(u'0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    while (n > 0) Put(digits[--n]);
+  }
   void PutNarrow(const CHAR8 *text) {
     for (; *text != '\0' && count < kMaxUnits; ++text) {
       Put(static_cast<CHAR16>(static_cast<UINT8>(*text)));
@@ -97,7 +111,9 @@ const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
   return Scratch;
 }
 
-UINT64 ConsolePrint(const CHAR16 *Format, ...) {
+namespace {
+
+UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
   void *block = nullptr;
   if (gBS == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, kBufferBytes, &block)) ||
       block == nullptr) {
@@ -105,8 +121,6 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...) {
   }
   Output out = {static_cast<CHAR16 *>(block), 0};
 
-  va_list args;
-  va_start(args, Format);
   for (const CHAR16 *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
     if (*p == u'\n') {
       out.Put(u'\r');
@@ -122,6 +136,9 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...) {
       const CHAR8 *text = va_arg(args, const CHAR8 *);
       out.PutNarrow(text != nullptr ? text : "<null string>");
       ++p;
+    } else if (*p == u'%' && p[1] == u'd') {
+      out.PutDecimal(va_arg(args, int));
+      ++p;
     } else if (*p == u'%' && p[1] == u'r') {
       CHAR8 scratch[STATUS_TEXT_SIZE];
       out.PutNarrow(StatusToText(va_arg(args, EFI_STATUS), scratch));
@@ -131,7 +148,6 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...) {
       out.Put(*p);
     }
   }
-  va_end(args);
   out.buffer[out.count] = u'\0';
 
   UINT64 result = out.count;
@@ -140,5 +156,31 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...) {
     if (EFI_ERROR(con_out->OutputString(con_out, out.buffer))) result = 0;
   }
   gBS->FreePool(block);
+  return result;
+}
+
+}  // namespace
+
+UINT64 ConsolePrint(const CHAR16 *Format, ...) {
+  va_list args;
+  va_start(args, Format);
+  UINT64 result = ConsoleVPrint(Format, args);
+  va_end(args);
+  return result;
+}
+
+UINT64 ConsolePrintAscii(const CHAR8 *Format, ...) {
+  // Widened here, once, so the messages the options add cost one byte a
+  // character in the image instead of two.
+  CHAR16 wide[kMaxUnits + 1];
+  size_t n = 0;
+  for (; Format[n] != '\0' && n < kMaxUnits; ++n) {
+    wide[n] = static_cast<CHAR16>(static_cast<UINT8>(Format[n]));
+  }
+  wide[n] = u'\0';
+  va_list args;
+  va_start(args, Format);
+  UINT64 result = ConsoleVPrint(wide, args);
+  va_end(args);
   return result;
 }

@@ -4,11 +4,16 @@
 
 #include "platform/efi.h"
 
-// Formats a UTF-16 message (directives `%a` and `%r`, LF written as CR LF)
+// Formats a UTF-16 message (directives `%a`, `%d` and `%r`, LF written as
+// CR LF)
 // into a 642-byte pool buffer, at most 320 code units, and hands it to
 // ConOut in one OutputString call. Returns the code units produced, or 0
 // when nothing could be produced or the console reported an error.
 UINT64 ConsolePrint(const CHAR16 *Format, ...);
+
+// ConsolePrint with an ASCII format (at most 320 characters), for the
+// longer messages of the options.
+UINT64 ConsolePrintAscii(const CHAR8 *Format, ...);
 
 // Room for the longest status text and its NUL.
 constexpr size_t STATUS_TEXT_SIZE = 32;

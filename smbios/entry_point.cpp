@@ -13,38 +13,48 @@ const uint8_t SMBIOS3_TABLE_GUID_BYTES[16] = {0x44, 0x15, 0xFD, 0xF2, 0x94, 0x97
                                               0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94};
 
 SmbiosEntryPoint *gSmbiosEntryPoint = nullptr;
+Smbios3EntryPoint *gSmbios3EntryPoint = nullptr;
 SmbiosStructurePointer gSmbiosTableStart = {nullptr};
 
 namespace {
 
-bool MatchesSmbiosGuid(const EFI_GUID &guid) {
-  const uint8_t *bytes = reinterpret_cast<const uint8_t *>(&guid);
-  for (size_t i = 0; i < sizeof(SMBIOS_TABLE_GUID_BYTES); ++i) {
-    if (bytes[i] != SMBIOS_TABLE_GUID_BYTES[i]) return false;
+bool SameBytes(const void *a, const void *b, size_t length) {
+  const uint8_t *x = static_cast<const uint8_t *>(a);
+  const uint8_t *y = static_cast<const uint8_t *>(b);
+  for (size_t i = 0; i < length; ++i) {
+    if (x[i] != y[i]) return false;
   }
   return true;
 }
 
-bool LookUp() {
+// The table of the first configuration entry carrying Guid, when it begins
+// with Anchor; null otherwise.
+void *LookUp(const uint8_t (&guid)[16], const char *anchor, size_t anchor_length) {
   if (gST == nullptr || gST->NumberOfTableEntries == 0 || gST->ConfigurationTable == nullptr) {
-    return false;
+    return nullptr;
   }
   for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
     const EFI_CONFIGURATION_TABLE &entry = gST->ConfigurationTable[i];
-    if (!MatchesSmbiosGuid(entry.VendorGuid)) continue;
-    gSmbiosEntryPoint = static_cast<SmbiosEntryPoint *>(entry.VendorTable);
-    if (gSmbiosEntryPoint == nullptr) return false;
-    const uint8_t *anchor = gSmbiosEntryPoint->AnchorString;
-    return anchor[0] == '_' && anchor[1] == 'S' && anchor[2] == 'M' && anchor[3] == '_';
+    if (!SameBytes(&entry.VendorGuid, guid, sizeof(guid))) continue;
+    if (entry.VendorTable == nullptr) return nullptr;
+    return SameBytes(entry.VendorTable, anchor, anchor_length) ? entry.VendorTable : nullptr;
   }
-  return false;
+  return nullptr;
 }
 
 }  // namespace
 
 bool FindSmbiosEntryPoint() {
-  gSmbiosEntryPoint = nullptr;
-  if (LookUp()) return true;
+  gSmbios3EntryPoint = nullptr;
+  gSmbiosEntryPoint = static_cast<SmbiosEntryPoint *>(LookUp(SMBIOS_TABLE_GUID_BYTES, "_SM_", 4));
+  if (gSmbiosEntryPoint != nullptr) return true;
   ConsolePrint(u"ERROR: SMBIOS table not found.\n");
   return false;
+}
+
+bool FindSmbios3EntryPoint() {
+  gSmbiosEntryPoint = nullptr;
+  gSmbios3EntryPoint =
+      static_cast<Smbios3EntryPoint *>(LookUp(SMBIOS3_TABLE_GUID_BYTES, "_SM3_", 5));
+  return gSmbios3EntryPoint != nullptr;
 }

@@ -7,11 +7,14 @@
 // GUID EB9D2D31-2D88-11D3-9A16-0090273FC14D in EFI_GUID memory order.
 extern const uint8_t SMBIOS_TABLE_GUID_BYTES[16];
 // GUID F2FD1544-9794-4A2C-992E-E5BBCF20E394: the 3.x entry point, which the
-// run never looks for.
+// run looks for only when asked to (-smbios3).
 extern const uint8_t SMBIOS3_TABLE_GUID_BYTES[16];
 
 // The located entry point, or null. Written by FindSmbiosEntryPoint.
 extern SmbiosEntryPoint *gSmbiosEntryPoint;
+// The located 3.x entry point, or null. Written by FindSmbios3EntryPoint;
+// when set, it bounds the table instead of the 2.x one.
+extern Smbios3EntryPoint *gSmbios3EntryPoint;
 // The Structure Table Address, set by the run right after the lookup.
 extern SmbiosStructurePointer gSmbiosTableStart;
 
@@ -19,3 +22,7 @@ extern SmbiosStructurePointer gSmbiosTableStart;
 // anchor. Prints "ERROR: SMBIOS table not found.\n" and returns false when
 // no usable entry point is found.
 bool FindSmbiosEntryPoint();
+
+// Scans the configuration table for the SMBIOS 3.x GUID and checks the
+// "_SM3_" anchor. Quiet: a firmware without one still has the 2.x lookup.
+bool FindSmbios3EntryPoint();

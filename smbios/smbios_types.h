@@ -29,8 +29,8 @@ static_assert(offsetof(SmbiosEntryPoint, TableAddress) == 0x18, "Structure Table
 static_assert(offsetof(SmbiosEntryPoint, NumberOfSmbiosStructures) == 0x1C,
               "Number of SMBIOS Structures");
 
-// SMBIOS 3.x (64-bit) entry point, 24 bytes. Not searched for by the run;
-// the host tools read it from dump files.
+// SMBIOS 3.x (64-bit) entry point, 24 bytes. Searched for only when the run
+// is asked to (-smbios3); the host tools also read it from dump files.
 struct __attribute__((packed)) Smbios3EntryPoint {
   uint8_t AnchorString[5];  // "_SM3_"
   uint8_t EntryPointStructureChecksum;
@@ -44,6 +44,8 @@ struct __attribute__((packed)) Smbios3EntryPoint {
   uint64_t TableAddress;
 };
 static_assert(sizeof(Smbios3EntryPoint) == 24, "SMBIOS 3.x entry point is 24 bytes");
+static_assert(offsetof(Smbios3EntryPoint, TableMaximumSize) == 0x0C, "Structure Table Maximum Size");
+static_assert(offsetof(Smbios3EntryPoint, TableAddress) == 0x10, "Structure Table Address");
 
 struct __attribute__((packed)) SmbiosStructureHeader {
   uint8_t Type;
@@ -62,6 +64,8 @@ static_assert(sizeof(SmbiosStructurePointer) == sizeof(void *), "one pointer-siz
 
 constexpr uint16_t INVALID_SMBIOS_HANDLE = 0xFFFF;
 constexpr uint8_t SMBIOS_TYPE_BIOS_INFORMATION = 0;
+constexpr uint8_t SMBIOS_TYPE_SYSTEM_INFORMATION = 1;
+constexpr uint8_t SMBIOS_TYPE_END_OF_TABLE = 127;
 
 constexpr unsigned SMBIOS_RESULT_SUCCESS = 0;
 constexpr unsigned SMBIOS_RESULT_INVALID_HANDLE = 131;

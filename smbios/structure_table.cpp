@@ -11,11 +11,19 @@
 
 namespace {
 
+// The 3.x entry point, when the run chose it, declares a 32-bit maximum
+// size; an end that would pass the top of the address space is cut there.
 const uint8_t *TableEnd() {
-  if (gSmbiosEntryPoint == nullptr || gSmbiosTableStart.Raw == nullptr) {
-    return gSmbiosTableStart.Raw;
+  const uint8_t *start = gSmbiosTableStart.Raw;
+  if (start == nullptr) return start;
+  uint64_t length = 0;
+  if (gSmbios3EntryPoint != nullptr) {
+    length = gSmbios3EntryPoint->TableMaximumSize;
+  } else if (gSmbiosEntryPoint != nullptr) {
+    length = gSmbiosEntryPoint->TableLength;
   }
-  return gSmbiosTableStart.Raw + gSmbiosEntryPoint->TableLength;
+  uintptr_t room = UINTPTR_MAX - reinterpret_cast<uintptr_t>(start);
+  return start + (length < room ? length : room);
 }
 
 enum class Scan { Found, SetEnded, Damaged };

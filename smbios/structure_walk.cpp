@@ -35,6 +35,9 @@ unsigned WalkSmbiosTable(uint16_t DeclaredCount, SmbiosVisitor Visit, void *Cont
     if (!NextSmbiosStructure(&cursor)) break;  // damaged: the table ends here
     Visit(structure, Context);
     ++visited;
+    // A 3.x table declares no structure count: its End-of-Table structure
+    // is the last one, whatever bytes the maximum size leaves after it.
+    if (gSmbios3EntryPoint != nullptr && structure.Hdr->Type == SMBIOS_TYPE_END_OF_TABLE) break;
   }
   return visited;
 }

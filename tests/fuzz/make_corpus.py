@@ -128,12 +128,34 @@ def smbios_walk():
     }
 
 
+def run_options():
+    # Byte 0 even: two version texts split by a NUL; odd: an argument list.
+    pairs = [("A05", "A07"), ("1.22.1", "1.3.4"), ("2.8.2", "2.10.0"), ("01.02.05", "1.2.7"),
+             ("7LET56WW (1.26 )", "7LET60WW (1.30 )"), ("N01 Ver. 02.16", "n01 ver 2.17"),
+             ("P61", "P61"), ("7LET56WW (1.26 )", "8AET46WW (1.26 )"), ("A05", "1.2.0"),
+             ("1.2", "1.2.1"), ("-[A3E148AUS-1.07]-", "-[A3E148AUS-1.10]-"),
+             ("G1ET45WW (1.20 )", "G1ET45WW (1.20 )"), ("F.42", "F.5"), ("", "   "),
+             ("0000000000000000000000001", "1"), ("99999999999999999999", "100000000000000000000"),
+             ("\xa01.05\xe9", "1.5")]
+    inputs = {"segments-%02d.bin" % i: b"\0" + a.encode("latin-1") + b"\0" + b.encode("latin-1")
+              for i, (a, b) in enumerate(pairs)}
+    lists = [["BiosUpdateSelect.efi"],
+             ["BiosUpdateSelect.efi", "-v", "-n", "-segments", "-product", "-smbios3"],
+             ["BiosUpdateSelect.efi", "-V", "-SEGMENTS", "-Smbios3", "-segments"],
+             ["-n", "UpdateHWNew.nsh", "Version=0", "--v", "-verbose", "/n", "-smbios", "-segment"],
+             ["BiosUpdateSelect.efi", "\xff", "-n", "-v\xe9", "-\xcen"]]
+    for i, args in enumerate(lists):
+        inputs["arguments-%02d.bin" % i] = b"\1" + b"\0".join(a.encode("latin-1") for a in args)
+    return inputs
+
+
 TARGETS = {
     "update_config": update_config,
     "argument_conversion": argument_conversion,
     "console_print": console_print,
     "parse_version": parse_version,
     "smbios_walk": smbios_walk,
+    "run_options": run_options,
 }
 
 

@@ -5,8 +5,9 @@ An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
 BiosUpdateSelect.efi comes from this repository's image build.
 
-    kit.py run [--kit DIR|IMAGE] [--bios-version TEXT | --smbios-dump FILE] ...
-    kit.py image KIT_DIR OUT.img
+    kit.py run [--kit DIR|IMAGE] [--bios-version TEXT | --smbios-dump FILE]
+               [--app-args TEXT] ...
+    kit.py image [--app-args TEXT] KIT_DIR OUT.img
 
 tools/kit-run and tools/make-kit-image install what is missing and call
 these. Both build the same kit drive: the kit's files, the application and
@@ -56,12 +57,37 @@ def say(text):
 
 # --- What goes on a kit drive -------------------------------------------
 
-def startup_nsh():
+def check_app_args(text):
+    """The application's options as they go on its line in startup.nsh.
+    The script is ASCII, one command per line: anything else would end
+    the line early or make the shell read the script as something else."""
+    if text is None:
+        return None
+    if any(not " " <= c <= "~" for c in text):
+        raise KitError("--app-args must be printable ASCII on one line")
+    return " ".join(text.split())
+
+
+def app_line(app_args):
+    return IMAGE_NAME + (" " + app_args if app_args else "")
+
+
+def decides_only(script):
+    """Whether a startup.nsh starts the application with -n, which decides
+    and runs no script; the shell hands the option over in any case."""
+    for line in script.decode("latin-1").splitlines():
+        words = line.split()
+        if words and words[0].lower() == IMAGE_NAME.lower():
+            return any(word.strip('"').lower() == "-n" for word in words[1:])
+    return False
+
+
+def startup_nsh(app_args=None):
     """The kit drive's startup.nsh. On a real machine the kit may be any
     drive, so it looks for the one that holds both the application and the
     configuration, and makes it current: the application reads
     UpdateConfig.ini from the current directory and the shell finds the
-    update scripts there."""
+    update scripts there. `app_args` go on the application's line."""
     lines = ["@echo -off",
              "# Update kit: find the drive with BiosUpdateSelect.efi and UpdateConfig.ini,",
              "# make it current, and let BiosUpdateSelect.efi choose the update script."]
@@ -78,7 +104,7 @@ def startup_nsh():
               ":KIT_FOUND",
               "cd \\",
               'echo "%s"' % START_MARK,
-              IMAGE_NAME,
+              app_line(app_args),
               'echo "%s%%lasterror%% ==="' % STATUS_MARK,
               ":KIT_END"]
     return vmboot.startup_script(lines)
@@ -154,11 +180,12 @@ def kit_entries(kit):
     return [n for n in names if n not in replaced], replaced
 
 
-def fill_kit_folder(kit, image, folder, scripts):
+def fill_kit_folder(kit, image, folder, scripts, app_args=None):
     """Lays out a kit drive in `folder`: the kit, the application, the
-    startup script, and the update scripts as `scripts` says: "own" (the
-    kit's, unchanged), "marked" (the kit's, reporting their name) or
-    "stand-in" (scripts that only report their name)."""
+    startup script (with `app_args` on the application's line), and the
+    update scripts as `scripts` says: "own" (the kit's, unchanged),
+    "marked" (the kit's, reporting their name) or "stand-in" (scripts that
+    only report their name). Returns the startup script."""
     entries, _ = kit_entries(kit)
     for name in entries:
         source = os.path.join(kit, name)
@@ -167,14 +194,16 @@ def fill_kit_folder(kit, image, folder, scripts):
         else:
             shutil.copyfile(source, os.path.join(folder, name))
     shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
+    startup = startup_nsh(app_args)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
-        f.write(startup_nsh())
+        f.write(startup)
     for name in SCRIPTS if scripts != "own" else ():
         path = os.path.join(folder, name)
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
             f.write(marked_script(name, data) if scripts == "marked" else stand_in_script(name))
+    return startup
 
 
 def _mtools(args, image, what):
@@ -209,12 +238,15 @@ def write_image_file(image, name, data):
                            % (name, image, done.stderr.decode(errors="replace").strip()))
 
 
-def prepare_kit_image(source, copy, run_scripts):
-    """A copy of a kit image with the update scripts as chosen."""
+def prepare_kit_image(source, copy, run_scripts, app_args=None):
+    """A copy of a kit image with the update scripts as chosen, and with
+    `app_args` on the application's line when given (else the image's own
+    line stays). Returns the startup script the copy holds."""
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
     missing = []
+    startup = None
     for name in (IMAGE_NAME, "startup.nsh") + KIT_FILES:
         data = read_image_file(copy, name)
         if data is None:
@@ -222,9 +254,15 @@ def prepare_kit_image(source, copy, run_scripts):
         elif name in SCRIPTS:
             write_image_file(copy, name, marked_script(name, data) if run_scripts
                              else stand_in_script(name))
+        elif name == "startup.nsh":
+            startup = data
     if missing:
         raise KitError("the kit image %s lacks %s (is it a FAT image made by "
                        "tools/make-kit-image?)" % (source, ", ".join(missing)))
+    if app_args is not None:
+        startup = startup_nsh(app_args)
+        write_image_file(copy, "startup.nsh", startup)
+    return startup
 
 
 # --- Running ------------------------------------------------------------
@@ -284,9 +322,10 @@ def parse_console(lines):
     return shown, scripts, status, started
 
 
-def summary(scripts, status):
+def summary(scripts, status, decide_only=False):
     if not scripts:
-        ran = "no update script ran"
+        # Under -n a run that succeeds has decided, and ran nothing on purpose.
+        ran = "no update script ran (-n: decide only)" if decide_only else "no update script ran"
     elif len(scripts) == 1:
         ran = "%s ran" % scripts[0]
     else:
@@ -305,6 +344,7 @@ def cmd_run(args):
         raise KitError("give --bios-version or --smbios-dump, not both")
     if args.bios_version is None:
         args.bios_version = DEFAULT_BIOS_VERSION
+    app_args = check_app_args(args.app_args)
     missing = vmboot.missing_parts()
     if missing:
         raise KitError("cannot start a VM: missing " + ", ".join(missing))
@@ -315,12 +355,13 @@ def cmd_run(args):
         smbios = smbios_options(args, work)
         if is_image:
             drive = os.path.join(work, "kit.img")
-            prepare_kit_image(kit, drive, args.run_scripts)
+            startup = prepare_kit_image(kit, drive, args.run_scripts, app_args)
         else:
             image = resolve_image(args.efi, log_dir)
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
-            fill_kit_folder(kit, image, drive, "marked" if args.run_scripts else "stand-in")
+            startup = fill_kit_folder(kit, image, drive,
+                                      "marked" if args.run_scripts else "stand-in", app_args)
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine; the VM is switched off once the status has been shown.
@@ -344,7 +385,7 @@ def cmd_run(args):
         else:
             why = "the VM stopped before the application ended (did a script reset it?)"
         raise KitError("%s; the console log is %s" % (why, log_path))
-    print("kit-run: " + summary(scripts, status))
+    print("kit-run: " + summary(scripts, status, decides_only(startup)))
     return 0 if status == "0x0" else 1
 
 
@@ -365,6 +406,7 @@ def _run_tool(command, what):
 def cmd_image(args):
     kit = args.kit_dir
     check_kit_dir(kit)
+    app_args = check_app_args(args.app_args)
     out = os.path.abspath(args.out)
     if os.path.isdir(out):
         raise KitError("%s is a folder; give the image file name" % out)
@@ -376,7 +418,7 @@ def cmd_image(args):
         for name in replaced:
             print("make-kit-image: the kit's own %s is replaced" % name, file=sys.stderr)
         # The same drive as a VM run gets, but with the kit's own scripts.
-        fill_kit_folder(kit, image, folder, "own")
+        fill_kit_folder(kit, image, folder, "own", app_args)
         total = 0
         for root, _, files in os.walk(folder):
             total += sum(os.path.getsize(os.path.join(root, f)) + 4096 for f in files)
@@ -418,6 +460,9 @@ def main(argv):
     run.add_argument("--run-scripts", action="store_true",
                      help="run the kit's own update scripts (default: stand-ins that only "
                           "report their name)")
+    run.add_argument("--app-args", metavar="TEXT",
+                     help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
+                          "(e.g. \"-v -segments\"); for a kit image, in place of the image's own")
     run.add_argument("--efi", metavar="FILE",
                      help="application image to use (default: build it, build/efi/%s)"
                           % IMAGE_NAME)
@@ -428,12 +473,23 @@ def main(argv):
 
     image = commands.add_parser("image", prog="make-kit-image",
                                 description="Make a bootable FAT disk image of an update kit.")
+    image.add_argument("--app-args", metavar="TEXT",
+                       help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
+                            "(e.g. \"-segments -product\")")
     image.add_argument("kit_dir", metavar="KIT_DIR")
     image.add_argument("out", metavar="OUT.img")
     image.add_argument("--efi", metavar="FILE",
                        help="application image to use (default: build it, build/efi/%s)"
                             % IMAGE_NAME)
 
+    # The application's options begin with a dash, which argparse would take
+    # for one of ours: `--app-args -v` has to mean `--app-args=-v`.
+    argv = list(argv)
+    i = 0
+    while i < len(argv) - 1 and argv[i] != "--":
+        if argv[i] == "--app-args":
+            argv[i:i + 2] = ["--app-args=" + argv[i + 1]]
+        i += 1
     args = parser.parse_args(argv)
     prog = "kit-run" if args.command == "run" else "make-kit-image"
     try:

@@ -7,6 +7,9 @@ lists the events it expects in order: a console message of the application
 and the status the shell shows in %lasterror% afterwards. The same events
 are what the preview tool must print for the same inputs.
 
+A case's args are the application's options; the lines the options make
+it print are built by the helpers below, in the application's own words.
+
 Kit boots run tools/kit-run instead, on the example kit, a kit image or a
 dump from tests/data/dumps.
 """
@@ -30,6 +33,43 @@ def msg(text):
     return ("msg", text)
 
 
+ENTRY_2X = ("msg", "SMBIOS 2.x entry point.")
+ENTRY_3X = ("msg", "SMBIOS 3.x entry point.")
+
+
+def decision(installed, configured, outcome, script, not_run=False):
+    """The line -v and -n print before a decision. `installed` and
+    `configured` are (text, number) under the integer rule, plain texts
+    under the segment rule."""
+    if isinstance(installed, tuple):
+        line = 'Installed "%s" (%d), configured "%s" (%d), integer rule: ' % (
+            installed + configured)
+    else:
+        line = 'Installed "%s", configured "%s", segment rule: ' % (installed, configured)
+    return msg(line + "%s -> %s%s" % (outcome, script[1], " (not run)" if not_run else ""))
+
+
+def counts_as_zero(text):
+    return msg('Note: "%s" counts as 0.' % text)
+
+
+def leading_number_only(text):
+    return msg('Note: only the leading number of "%s" counts.' % text)
+
+
+def not_comparable(installed, configured):
+    return msg('ERROR: installed "%s" and configured "%s" cannot be compared.'
+               % (installed, configured))
+
+
+def product_matches(name):
+    return msg('Product "%s" matches ProductName=.' % name)
+
+
+def product_differs(machine, configured):
+    return msg('ERROR: product "%s" is not ProductName= "%s".' % (machine, configured))
+
+
 with open(os.path.join(REPO, "examples", "kit", "UpdateConfig.ini"), "rb") as _f:
     EXAMPLE_CONFIG = _f.read()
 
@@ -50,12 +90,16 @@ class Case:
 
 
 class Boot:
-    def __init__(self, name, smbios, table, cases, why=""):
+    def __init__(self, name, smbios, table, cases, why="", machine=(), both_entry_points=False):
         self.name = name
         self.smbios = smbios            # QEMU options
         self.table = table              # the same structures, for the preview
         self.cases = cases
         self.why = why
+        self.machine = list(machine)    # more QEMU options for the machine
+        # The firmware publishes the table under a 3.x entry point as well
+        # as the 2.x one.
+        self.both_entry_points = both_entry_points
 
 
 class KitBoot:
@@ -83,6 +127,17 @@ def type0_table(version, vendor="Acme", date="03/14/2024"):
     return [dumps.bios_information(0x0000, enc(vendor), enc(version), enc(date))]
 
 
+def type1_option(product):
+    return ["-smbios", "type=1,product=" + product.replace(",", ",,")]
+
+
+def type1_table(product):
+    """A System Information structure with QEMU's product string; its
+    other strings play no part in any decision."""
+    return [dumps.system_information(0x0100, b"QEMU", product.encode("latin-1"), b"pc-q35",
+                                     b"0", b"0", b"0")]
+
+
 def big_config():
     """1 MiB of comment lines, the keys at the very end."""
     line = b"; padding line of a large configuration file, no keys here\r\n"
@@ -107,8 +162,8 @@ def installed_1_26_cases():
              [OLD], "0x0", why="the bytes Version= inside BIOSVersion= are found first"),
         Case("lone-cr", b"ProductName=Model7\rVersion=2\rNotes=none", [OLD], "0x0"),
         Case("arguments", EXAMPLE_CONFIG, [OLD], "0x0",
-             args=["UpdateHWNew.nsh", "Version=0", "-v", '"two words"'],
-             why="arguments change nothing"),
+             args=["UpdateHWNew.nsh", "Version=0", "-verbose", '"two words"'],
+             why="arguments that are not options change nothing"),
         Case("arguments-2", config(b"Version=1"), [NEW], "0x0",
              args=["--old", "-f", "UpdateHWOld.nsh"]),
         Case("no-config", None, [msg(NOT_FOUND)], "0x15",
@@ -122,11 +177,102 @@ def installed_1_26_cases():
              why="a NUL ends the value: empty, so 0"),
         Case("no-scripts", EXAMPLE_CONFIG, [OLD], "0x0", scripts=False,
              why="the shell reports the missing script; the decision was made"),
+        Case("verbose-integer", EXAMPLE_CONFIG,
+             [ENTRY_2X, decision(("1.26", 1), ("2", 2), "older", OLD),
+              leading_number_only("1.26"), OLD], "0x0", args=["-v"]),
+        Case("decide-only-integer", config(b"Version=1"),
+             [ENTRY_2X, decision(("1.26", 1), ("1", 1), "same", NEW, not_run=True),
+              leading_number_only("1.26")], "0x0", args=["-n"],
+             why="-n says what it would run and runs nothing"),
+        Case("segments-not-comparable-to-integer", EXAMPLE_CONFIG,
+             [not_comparable("1.26", "2")], "0x15", args=["-segments"],
+             why="the example kit's Version=2 is no segment version of 1.26"),
+    ]
+
+
+def installed_a05_cases():
+    """Installed BIOS "A05" on a machine whose product name is Model7."""
+    a07 = config(b"Version=A07")
+    return [
+        Case("segments-older", a07, [OLD], "0x0", args=["-segments"]),
+        Case("segments-older-verbose", a07,
+             [ENTRY_2X, decision("A05", "A07", "older", OLD), OLD], "0x0",
+             args=["-segments", "-v"]),
+        Case("segments-same", config(b"Version=A05"),
+             [ENTRY_2X, decision("A05", "A05", "same", NEW), NEW], "0x0",
+             args=["-v", "-Segments", "-segments", "-V"], why="any order, any case, twice"),
+        Case("segments-newer", config(b"Version=a04"), [NEW], "0x0", args=["-SEGMENTS"],
+             why="words compare without regard to case"),
+        Case("segments-whole-value", config(b"Version=A000000000000000007"),
+             [ENTRY_2X, decision("A05", "A000000000000000007", "older", OLD), OLD], "0x0",
+             args=["-segments", "-v"], why="the value is read whole, not cut at 9 bytes"),
+        Case("segments-not-comparable", config(b"Version=1.2.0"),
+             [not_comparable("A05", "1.2.0")], "0x15", args=["-segments"],
+             why="another numbering scheme: no script"),
+        Case("integer-a05", a07,
+             [ENTRY_2X, decision(("A05", 0), ("A07", 0), "same", NEW), counts_as_zero("A05"),
+              counts_as_zero("A07"), NEW], "0x0", args=["-v"], why="the blind spot -segments removes"),
+        Case("decide-only-segments", a07,
+             [ENTRY_2X, decision("A05", "A07", "older", OLD, not_run=True)], "0x0",
+             args=["-n", "-segments"]),
+        Case("decide-only-not-comparable", config(b"Version=1.2.0"),
+             [ENTRY_2X, not_comparable("A05", "1.2.0")], "0x15", args=["-segments", "-N"],
+             why="the status is the one a real run would end with"),
+        Case("product-matches", a07,
+             [ENTRY_2X, product_matches("Model7"), decision("A05", "A07", "older", OLD), OLD],
+             "0x0", args=["-segments", "-product", "-v"]),
+        Case("product-yes-rule-trailing-blanks",
+             b"CheckProductName=YES\r\nProductName=Model7   \r\nVersion=A07\r\n", [OLD], "0x0",
+             args=["-product", "-segments"]),
+        Case("product-differs", config(b"Version=A07", b"ProductName=Model8\r\n"),
+             [product_differs("Model7", "Model8")], "0x15", args=["-product", "-segments"],
+             why="another model: no script at all"),
+        Case("product-differs-decide-only", config(b"Version=A07", b"ProductName=model7\r\n"),
+             [ENTRY_2X, product_differs("Model7", "model7")], "0x15", args=["-product", "-n"],
+             why="product names compare byte for byte"),
+        Case("unknown-arguments", a07, [NEW], "0x0",
+             args=["-x", "--v", "-verbose", "-segment", "-smbios", "/n", "n", "-n1", "-products",
+                   "UpdateHWOld.nsh"],
+             why="arguments that are not options leave the plain run: A05 and A07 both count as 0"),
+    ]
+
+
+def installed_282_cases():
+    """Installed BIOS "2.8.2"; the firmware publishes both entry points."""
+    newer = config(b"Version=2.10.0")
+    return [
+        Case("smbios3-verbose", newer,
+             [ENTRY_3X, decision(("2.8.2", 2), ("2.10.0", 2), "same", NEW),
+              leading_number_only("2.8.2"), leading_number_only("2.10.0"), NEW], "0x0",
+             args=["-smbios3", "-v"]),
+        Case("smbios3-segments-product", newer,
+             [ENTRY_3X, product_matches("Model7"), decision("2.8.2", "2.10.0", "older", OLD), OLD],
+             "0x0", args=["-v", "-product", "-segments", "-smbios3"]),
+        Case("smbios3-decide-only", newer,
+             [ENTRY_3X, decision("2.8.2", "2.10.0", "older", OLD, not_run=True)], "0x0",
+             args=["-SMBIOS3", "-N", "-segments"]),
+        Case("smbios3-product-differs", config(b"Version=2.10.0", b"ProductName=Model8\r\n"),
+             [product_differs("Model7", "Model8")], "0x15", args=["-smbios3", "-product"]),
+        Case("entry-2x-by-default", newer,
+             [ENTRY_2X, decision(("2.8.2", 2), ("2.10.0", 2), "same", NEW),
+              leading_number_only("2.8.2"), leading_number_only("2.10.0"), NEW], "0x0",
+             args=["-v"],
+             why="without -smbios3 the 2.x entry point is read, as before"),
+        Case("plain-run-both-entry-points", newer, [NEW], "0x0"),
     ]
 
 
 def long_version():
     return b"3." + b"0" * 62
+
+
+def version_in_string_3(handle):
+    """A BIOS Information structure as one real server has it: blanks in
+    string 2, the version in string 3, and the BIOS Version field naming 3."""
+    data = bytearray(dumps.bios_information(handle, b"Acme", b"       ", b"A05"))
+    data[5] = 3  # BIOS Version
+    data[8] = 0  # no release date
+    return bytes(data)
 
 
 def boots():
@@ -135,6 +281,7 @@ def boots():
     odd = [dumps.bios_information(0x0000, None, None, None),
            dumps.bios_information(0x0001, b"Acme", long_version(), b"01/02/2024"),
            dumps.bios_information(0x0002, b"Acme\xe9", b"\xa03.10 \xe9", b"01/02/2024")]
+    string_3 = [version_in_string_3(0x0000)]
     assert len(long_version()) == 64
     return [
         Boot("installed-1.26", type0_option("1.26"), type0_table("1.26"),
@@ -142,6 +289,12 @@ def boots():
         Boot("installed-10", type0_option("10"), type0_table("10"), [
             Case("numeric-new", config(b"Version=9"), [NEW], "0x0"),
             Case("numeric-old", config(b"Version=11"), [OLD], "0x0")]),
+        Boot("installed-A05", type0_option("A05") + type1_option("Model7"),
+             type0_table("A05") + type1_table("Model7"), installed_a05_cases()),
+        Boot("smbios3-entry-point", type0_option("2.8.2") + type1_option("Model7"),
+             type0_table("2.8.2") + type1_table("Model7"), installed_282_cases(),
+             machine=["-machine", "smbios-entry-point-type=64"], both_entry_points=True,
+             why="ovmf publishes a 3.x entry point beside the 2.x one"),
         Boot("installed-8AET46WW", type0_option("8AET46WW (1.26 )", vendor="Acme Mobile"),
              type0_table("8AET46WW (1.26 )", vendor="Acme Mobile"), [
             Case("leading-8-new", config(b"Version=8"), [NEW], "0x0"),
@@ -151,8 +304,25 @@ def boots():
             Case("p68-new", config(b"Version=0"), [NEW], "0x0")]),
         Boot("version-is-string-1", type0_option("5.0", vendor=None, date=None),
              type0_table("5.0", vendor=None, date=None), [
-            Case("no-string-2", EXAMPLE_CONFIG, [msg(NO_BIOS_VERSION)], "0x15")],
+            Case("no-string-2", EXAMPLE_CONFIG, [msg(NO_BIOS_VERSION)], "0x15"),
+            Case("no-string-2-verbose", EXAMPLE_CONFIG, [ENTRY_2X, msg(NO_BIOS_VERSION)], "0x15",
+                 args=["-v"]),
+            Case("segments-field-names-string-1", config(b"Version=5.1"),
+                 [ENTRY_2X, decision("5.0", "5.1", "older", OLD), OLD], "0x0",
+                 args=["-segments", "-v"], why="the segment rule reads the string the field names")],
              why="without a vendor the version is the structure's only string"),
+        Boot("version-in-string-3", file_options(string_3), string_3, [
+            Case("integer-reads-string-2", config(b"Version=A07"), [NEW], "0x0",
+                 why="seven blanks count as 0, as A07 does: the plain run sees no update"),
+            Case("integer-notes-string-3", config(b"Version=1"),
+                 [ENTRY_2X, decision(("       ", 0), ("1", 1), "older", OLD),
+                  msg("Note: the BIOS Version field names string 3, not string 2."), OLD], "0x0",
+                 args=["-v"]),
+            Case("segments-reads-string-3", config(b"Version=A07"),
+                 [ENTRY_2X, decision("A05", "A07", "older", OLD), OLD], "0x0",
+                 args=["-v", "-segments"]),
+            Case("segments-string-3-same", config(b"Version=A05"), [NEW], "0x0",
+                 args=["-segments"])]),
         Boot("two-bios-information", file_options(two), two, [
             Case("two-old-new", config(b"Version=2"), [OLD, NEW], "0x0"),
             Case("two-new-new", config(b"Version=1"), [NEW, NEW], "0x0"),
@@ -160,7 +330,13 @@ def boots():
         Boot("odd-bios-information", file_options(odd), odd, [
             Case("odd-strings", config(b"Version=2"),
                  [msg(NO_BIOS_VERSION), NEW, OLD], "0x15",
-                 why="no strings: skipped; 64 characters: 3; a leading 0xA0 byte: 0")]),
+                 why="no strings: skipped; 64 characters: 3; a leading 0xA0 byte: 0"),
+            Case("odd-strings-segments", config(b"Version=3.1"),
+                 [ENTRY_2X, msg(NO_BIOS_VERSION),
+                  decision(long_version().decode(), "3.1", "older", OLD), OLD,
+                  decision("\xa03.10 \xe9", "3.1", "newer", NEW), NEW], "0x15",
+                 args=["-segments", "-v"],
+                 why="64 bytes are shown whole; bytes from 0x80 on only separate tokens")]),
     ]
 
 
@@ -178,6 +354,7 @@ def kit_boots(expected):
     result = [KitBoot("kit-example", "example"),
               KitBoot("kit-own-scripts-newer-bios", "own_scripts"),
               KitBoot("kit-image", "image"),
+              KitBoot("kit-app-args", "app_args"),
               KitBoot("kit-refusals", "refusals",
                       dumps=[d["file"] for d in expected["dumps"] if not d["vm"]])]
     for entry in expected["dumps"]:

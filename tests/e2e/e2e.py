@@ -79,11 +79,18 @@ def marker_line(script, case):
     return "E2E-RAN %s %s" % (script, case)
 
 
+def serial_text(text):
+    """A message as ovmf's serial terminal shows it: every character
+    beyond ASCII as '?' (the application prints bytes from 0x80 on as the
+    characters U+0080 to U+00FF; the preview tool shows those)."""
+    return "".join(c if ord(c) < 0x80 else "?" for c in text)
+
+
 def expected_console(case):
     lines = []
     for kind, value in case.events:
         if kind == "msg":
-            lines.append(value)
+            lines.append(serial_text(value))
         elif case.scripts:
             lines.append(marker_line(value, case.name))
         else:
@@ -138,7 +145,20 @@ def lay_out(boot, image, root):
         smbios.append(option)
     dump = os.path.join(root, "table.bin")
     write(dump, suite.dumps.dump_2x(boot.table))
+    if boot.both_entry_points:
+        write(os.path.join(root, "table-3x.bin"), suite.dumps.dump_3x(boot.table))
     return drive, smbios, dump
+
+
+def preview_dump(boot, case, dump):
+    """The dump the preview tool gets for a case. A dump holds one entry
+    point, and the preview publishes that one alone; where the VM firmware
+    publishes both, a case that asks for the 3.x one gets the 3.x dump and
+    every other case the 2.x dump, which is what the application reads of
+    the two under those options."""
+    if boot.both_entry_points and any(a.strip('"').lower() == "-smbios3" for a in case.args):
+        return os.path.join(os.path.dirname(dump), "table-3x.bin")
+    return dump
 
 
 def case_outputs(lines):
@@ -175,7 +195,7 @@ def run_shell_boot(boot, args, report):
     root = os.path.join(args.work, boot.name)
     drive, smbios, dump = lay_out(boot, args.image, root)
     log = os.path.join(root, "console.log")
-    result = vmboot.boot(drive, smbios, log, timeout=args.timeout)
+    result = vmboot.boot(drive, smbios, log, timeout=args.timeout, machine_args=boot.machine)
     print("boot %s: %.1f s, %d cases%s" % (boot.name, result.elapsed, len(boot.cases),
                                           ", timed out" if result.timed_out else ""))
     outputs = case_outputs(result.lines)
@@ -193,8 +213,8 @@ def run_shell_boot(boot, args, report):
             report.check(case.name + " [qemu]", got == want and status == case.status,
                          "expected %r with %%lasterror%% %s, got %r with %s (console log %s)"
                          % (want, case.status, got, status, log))
-        preview_lines, err = run_preview(args.preview, dump, os.path.join(drive, "cases", case.name),
-                                         case.args)
+        preview_lines, err = run_preview(args.preview, preview_dump(boot, case, dump),
+                                         os.path.join(drive, "cases", case.name), case.args)
         want_preview = expected_preview(case)
         report.check(case.name + " [preview]", preview_lines == want_preview,
                      "expected %r, got %r %s" % (want_preview, preview_lines, err.strip()))
@@ -283,6 +303,38 @@ def check_image(kit, args, report):
     check_kit_output(report, kit.name + " [kit-run]", result, want, 0, root)
 
 
+def check_app_args(kit, args, report):
+    """Options on the application's line: made into a kit image, then
+    replaced on a run of that image by -n, which decides and runs nothing."""
+    root = os.path.join(args.work, kit.name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    # A line break would end the application's line early: refused before any VM.
+    code, out, err = kit_run(args, root, ["--app-args", "-v\nreset -s"])
+    report.check(kit.name + " [--app-args on two lines]",
+                 code == 2 and out == [] and len(err) == 1 and "--app-args" in err[0],
+                 "expected exit 2 and one line naming --app-args, got exit %s, %r, %r"
+                 % (code, out, err))
+    image = os.path.join(root, "kit.img")
+    code, out, err = run_tool([MAKE_KIT_IMAGE, "--efi", args.image, "--app-args", "-v",
+                               os.path.join(REPO, "examples", "kit"), image], 300)
+    if not report.check(kit.name + " [make-kit-image --app-args]",
+                        code == 0 and os.path.isfile(image), "exit %s, %r %r" % (code, out, err)):
+        return
+    result = kit_run(args, root, ["--kit", image, "--bios-version", "2.05"])
+    want = [suite.ENTRY_2X[1], suite.decision(("2.05", 2), ("2", 2), "same", suite.NEW)[1],
+            suite.leading_number_only("2.05")[1], STAND_IN % "UpdateHWNew.nsh",
+            summary(["UpdateHWNew.nsh"], "0x0")]
+    check_kit_output(report, kit.name + " [image made with -v]", result, want, 0, root)
+    result = kit_run(args, root, ["--kit", image, "--app-args", "-n"])
+    want = [suite.ENTRY_2X[1],
+            suite.decision(("1.26", 1), ("2", 2), "older", suite.OLD, not_run=True)[1],
+            suite.leading_number_only("1.26")[1],
+            "kit-run: no update script ran (-n: decide only); BiosUpdateSelect.efi ended with "
+            "status 0x0 (success)"]
+    check_kit_output(report, kit.name + " [--app-args -n]", result, want, 0, root)
+
+
 def check_refusals(kit, args, report):
     """Inputs the kit runner must turn away with one line, before any VM."""
     root = os.path.join(args.work, kit.name)
@@ -344,7 +396,7 @@ def check_dump(kit, args, report):
 
 
 KIT_CHECKS = {"example": check_example, "own_scripts": check_own_scripts, "image": check_image,
-              "refusals": check_refusals, "dump": check_dump}
+              "app_args": check_app_args, "refusals": check_refusals, "dump": check_dump}
 
 
 # --- The corpus without QEMU --------------------------------------------

@@ -22,11 +22,14 @@ struct Loaded {
   ConfigResult result;
   std::string product;
   std::string version;
+  std::string whole_product;
+  std::string whole_version;
   std::vector<std::u16string> console;
+  unsigned reads;
 };
 
 Loaded LoadFrom(const std::string *bytes, sim::ShellKind shell = sim::ShellKind::Uefi2,
-                unsigned failing_read = 0) {
+                unsigned failing_read = 0, bool whole_values = false) {
   sim::Options options;
   options.shell = shell;
   sim::Firmware fw(options);
@@ -35,12 +38,15 @@ Loaded LoadFrom(const std::string *bytes, sim::ShellKind shell = sim::ShellKind:
   Loaded out = {};
   g_body = [&] {
     UpdateConfig config;
-    out.result = LoadUpdateConfig(&config);
+    out.result = LoadUpdateConfig(&config, whole_values);
     out.product = config.ProductName;
     out.version = config.Version;
+    out.whole_product = config.WholeProductName;
+    out.whole_version = config.WholeVersion;
   };
   EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), RunBody), EFI_SUCCESS);
   out.console = fw.ConsoleLines();
+  out.reads = fw.Count(sim::Call::FileRead);
   EXPECT_EQ(sim::LeakReport(fw), "");
   return out;
 }
@@ -147,6 +153,60 @@ TEST(LoadUpdateConfig, ReadsTheSameUnderTheLegacyShell) {
   EXPECT_EQ(got.result, ConfigResult::Loaded);
   EXPECT_EQ(got.product, "Model7");
   EXPECT_EQ(got.version, "12");
+}
+
+TEST(LoadUpdateConfig, WholeValuesComeFromTheSameOccurrencesUpToTheLineEnd) {
+  struct Case {
+    const char *name;
+    std::string file;
+    std::string whole_product;
+    std::string whole_version;
+  };
+  const std::string long_value(70, '7');
+  const Case cases[] = {
+      {"past nine bytes", "ProductName=ThinkStation P920\r\nVersion=7LET60WW (1.30 )\r\n",
+       "ThinkStation P920", "7LET60WW (1.30 )"},
+      {"trailing blanks kept", "ProductName=Model7  \nVersion=A07 \n", "Model7  ", "A07 "},
+      {"the flag rule picks the occurrence",
+       "CheckProductName=YES\r\nProductName=Server X1\r\nVersion=1.22.1\r\n", "Server X1",
+       "1.22.1"},
+      {"flag on the only occurrence", "xProductName=NO\nVersion=4\n", "", "4"},
+      {"first Version= wins", "BIOSVersion=7.1\nVersion=9\n", "", "7.1"},
+      {"lone CR", "Version=1.2.3\rmore\n", "", "1.2.3"},
+      {"NUL ends it", std::string("Version=1.2\0" ".3\n", 15), "", "1.2"},
+      {"end of file", "ProductName=P\nVersion=2.10.0", "P", "2.10.0"},
+      {"at most 64 bytes", "Version=" + long_value + "\n", "", std::string(64, '7')},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Loaded got = LoadFrom(&c.file, sim::ShellKind::Uefi2, 0, true);
+    EXPECT_EQ(got.result, ConfigResult::Loaded);
+    EXPECT_EQ(got.whole_product, c.whole_product);
+    EXPECT_EQ(got.whole_version, c.whole_version);
+    // The nine-byte values are the same as without the whole ones.
+    Loaded plain = LoadFrom(&c.file);
+    EXPECT_EQ(got.product, plain.product);
+    EXPECT_EQ(got.version, plain.version);
+    EXPECT_EQ(plain.whole_version, "");
+  }
+}
+
+TEST(LoadUpdateConfig, WholeValuesThatCannotBeReadFailTheLoad) {
+  // The whole version is the last read; failing it must not leave a cut
+  // value behind for the segment rule.
+  std::string file = "ProductName=P\nVersion=1.2.3\n";
+  Loaded plain = LoadFrom(&file, sim::ShellKind::Uefi2, 0, true);
+  ASSERT_EQ(plain.result, ConfigResult::Loaded);
+  for (unsigned nth = 1; nth <= plain.reads; ++nth) {
+    SCOPED_TRACE(nth);
+    Loaded got = LoadFrom(&file, sim::ShellKind::Uefi2, nth, true);
+    if (got.result == ConfigResult::Loaded) {
+      EXPECT_EQ(got.whole_version, "1.2.3");
+    } else {
+      EXPECT_EQ(got.result, ConfigResult::ReadError);
+      EXPECT_EQ(got.whole_version, "");
+    }
+  }
 }
 
 TEST(IsFlagValue, YesNoRule) {

@@ -70,4 +70,31 @@ TEST(ChooseUpdateScript, OldOnlyWhenConfiguredIsAboveInstalled) {
   }
 }
 
+TEST(DescribeIntegerReading, TellsWhatTheIntegerRuleLeavesUnread) {
+  struct Case {
+    const char *text;
+    IntegerReading reading;
+  };
+  const Case cases[] = {
+      {"10", IntegerReading::Whole},
+      {"  007 ", IntegerReading::Whole},
+      {"-3", IntegerReading::Whole},
+      {"", IntegerReading::Whole},
+      {"   ", IntegerReading::Whole},
+      {"0", IntegerReading::Whole},
+      {"A05", IntegerReading::CountsAsZero},
+      {"P61", IntegerReading::CountsAsZero},
+      {"-[A3E148AUS-1.07]-", IntegerReading::CountsAsZero},
+      {"G1ET45WW (1.20 )", IntegerReading::CountsAsZero},
+      {"-", IntegerReading::CountsAsZero},
+      {"1.26", IntegerReading::LeadingNumberOnly},
+      {"7LET56WW (1.26 )", IntegerReading::LeadingNumberOnly},
+      {"0A", IntegerReading::LeadingNumberOnly},
+      {"12 ", IntegerReading::Whole},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(DescribeIntegerReading(c.text), c.reading) << '"' << c.text << '"';
+  }
+}
+
 }  // namespace

@@ -88,6 +88,17 @@ TEST_F(ConsolePrintTest, NothingToShowOrNowhereToShowIt) {
   EXPECT_EQ(fw_.Count(sim::Call::OutputString), calls);
 }
 
+TEST_F(ConsolePrintTest, DecimalAndAsciiFormats) {
+  EXPECT_EQ(ConsolePrint(u"%d|%d|%d|%d\n", 0, -12, INT32_MAX, INT32_MIN), 30u);
+  EXPECT_EQ(fw_.ConsoleLines().back(), u"0|-12|2147483647|-2147483648\r\n");
+  // The ASCII form follows the same rules, line ends and cut at 320 included.
+  EXPECT_EQ(ConsolePrintAscii("Installed \"%a\" (%d)\n", "1.26", 1), 22u);
+  EXPECT_EQ(fw_.ConsoleLines().back(), u"Installed \"1.26\" (1)\r\n");
+  std::string long_format(400, 'x');
+  EXPECT_EQ(ConsolePrintAscii(long_format.c_str()), 320u);
+  EXPECT_EQ(fw_.ConsoleLines().back(), std::u16string(320, u'x'));
+}
+
 TEST(StatusToText, TablesAndHexFallback) {
   struct Case {
     EFI_STATUS status;

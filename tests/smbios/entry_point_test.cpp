@@ -83,4 +83,30 @@ TEST_F(FindSmbiosEntryPointTest, OnlyA3xEntryPointIsNotFound) {
   EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{kNotFound});
 }
 
+TEST_F(FindSmbiosEntryPointTest, The3xLookupIsQuietAndChecksItsAnchor) {
+  // "_SM3" without the final '_' and a 2.x anchor under the 3.x GUID are no
+  // 3.x entry points; the first entry with the GUID is the only one tried.
+  for (const char *anchor : {"_SM3", "_SM_"}) {
+    sim::Firmware fw;
+    fw.InstallGlobals();
+    uint8_t *bad = fw.AllocateLow(24);
+    std::memcpy(bad, anchor, std::strlen(anchor));
+    fw.AddConfigurationTable(kSmbios3Guid, bad);
+    fw.PublishSmbios3({});
+    EXPECT_FALSE(FindSmbios3EntryPoint());
+    EXPECT_EQ(gSmbios3EntryPoint, nullptr);
+    EXPECT_TRUE(fw.ConsoleLines().empty());
+  }
+  fw_.InstallGlobals();
+  uint8_t *ep3 = fw_.PublishSmbios3({});
+  fw_.AddConfigurationTable(kSmbiosGuid, EntryPoint("_SM_"));
+  EXPECT_TRUE(FindSmbios3EntryPoint());
+  EXPECT_EQ(reinterpret_cast<uint8_t *>(gSmbios3EntryPoint), ep3);
+  EXPECT_EQ(gSmbiosEntryPoint, nullptr);
+  // The 2.x lookup forgets the 3.x choice, so the table is bounded by 2.x.
+  EXPECT_TRUE(FindSmbiosEntryPoint());
+  EXPECT_EQ(gSmbios3EntryPoint, nullptr);
+  EXPECT_TRUE(fw_.ConsoleLines().empty());
+}
+
 }  // namespace

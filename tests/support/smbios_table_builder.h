@@ -44,6 +44,12 @@ class SmbiosTableBuilder {
     bytes_.insert(bytes_.end(), raw.begin(), raw.end());
     return *this;
   }
+  // Sets byte `offset` of structure `index`'s formatted area, such as a
+  // string-number field.
+  SmbiosTableBuilder &SetField(size_t index, size_t offset, uint8_t value) {
+    bytes_.at(starts_.at(index) + offset) = value;
+    return *this;
+  }
   const std::vector<uint8_t> &Bytes() const { return bytes_; }
   size_t StartOf(size_t index) const { return starts_.at(index); }
   size_t Count() const { return starts_.size(); }

@@ -1,0 +1,65 @@
+// The image's command line: the five options, and everything else ignored.
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+RunOptions Parse(std::vector<std::string> arguments) {
+  std::vector<char *> argv;
+  for (std::string &argument : arguments) argv.push_back(&argument[0]);
+  RunOptions options;
+  ParseRunOptions(static_cast<int>(argv.size()), argv.data(), &options);
+  return options;
+}
+
+std::string Flags(const RunOptions &o) {
+  std::string flags;
+  if (o.Verbose) flags += "v";
+  if (o.DecideOnly) flags += "n";
+  if (o.Segments) flags += "s";
+  if (o.Product) flags += "p";
+  if (o.Smbios3) flags += "3";
+  return flags;
+}
+
+TEST(ParseRunOptions, RecognisesTheFiveOptionsInAnyCaseAndOrder) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string flags;
+  };
+  const Case cases[] = {
+      {{"BiosUpdateSelect.efi"}, ""},
+      {{}, ""},
+      {{"x", "-v"}, "v"},
+      {{"x", "-n"}, "vn"},  // deciding without running always says what it decided
+      {{"x", "-SEGMENTS", "-Product", "-sMbIoS3"}, "sp3"},
+      {{"x", "-smbios3", "-v", "-segments", "-v"}, "vs3"},
+      {{"x", "-n", "-v", "-product"}, "vnp"},
+      // The image's own name is never an option.
+      {{"-v"}, ""},
+      // Anything else is ignored, as the shell may pass more.
+      {{"x", "--v", "/v", "v", "-verbose", "-s", "-segment", "-segments2", "-v ", ""}, ""},
+      {{"x", "-V", "unrelated", "-N"}, "vn"},
+  };
+  for (const Case &c : cases) {
+    std::string joined;
+    for (const std::string &a : c.args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    EXPECT_EQ(Flags(Parse(c.args)), c.flags);
+  }
+}
+
+TEST(ParseRunOptions, NullArgumentsArePassedOver) {
+  char name[] = "x";
+  char segments[] = "-segments";
+  char *argv[] = {name, nullptr, segments};
+  RunOptions options;
+  ParseRunOptions(3, argv, &options);
+  EXPECT_EQ(Flags(options), "s");
+}
+
+}  // namespace

@@ -67,6 +67,9 @@ struct Scenario {
   bool with_table;
   bool with_config;
   size_t version_at;  // 0: the keys alone
+  // The image's options; the 3.x entry point is published beside the 2.x
+  // one when they hold -smbios3.
+  std::vector<std::u16string> options = {};
 };
 void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
 
@@ -83,15 +86,21 @@ struct Outcome {
 
 std::vector<uint8_t> GoodTable() {
   SmbiosTableBuilder b;
-  b.Add(1, 0x10, {"Maker", "Board"}).AddBios(0x11, kInstalledVersion).Add(4, 0x12, {"CPU"});
+  b.Add(1, 0x10, {"Maker", "Board"}, 8).AddBios(0x11, kInstalledVersion).Add(4, 0x12, {"CPU"});
+  // Product Name and BIOS Version name their strings, for -product and -segments.
+  b.SetField(0, 5, 2).SetField(1, 5, 2);
   return b.Bytes();
 }
 
 Outcome RunOnce(const Scenario &scenario, sim::Call call, unsigned nth) {
   sim::Options options;
   options.shell = scenario.shell;
+  options.args.insert(options.args.end(), scenario.options.begin(), scenario.options.end());
   sim::Firmware fw(options);
   if (scenario.with_table) fw.PublishSmbios2(GoodTable(), 3);
+  bool smbios3 = false;
+  for (const std::u16string &option : scenario.options) smbios3 |= option == u"-smbios3";
+  if (scenario.with_table && smbios3) fw.PublishSmbios3(GoodTable());
   if (scenario.with_config) {
     fw.AddFile("UpdateConfig.ini", scenario.version_at == 0 ? kKeys : PaddedConfig(scenario.version_at));
   }
@@ -345,6 +354,12 @@ std::vector<Scenario> Scenarios() {
       {"LegacyShellWithoutTable", sim::ShellKind::Legacy, false, true, 0},
       {"Uefi2ShellVersionAt9000", sim::ShellKind::Uefi2, true, true, 9000},
       {"LegacyShellVersionAt9000", sim::ShellKind::Legacy, true, true, 9000},
+      // Every option at once: the whole values, the product walk, the 3.x
+      // table and the verbose lines are swept as well.
+      {"Uefi2ShellAllOptions", sim::ShellKind::Uefi2, true, true, 0,
+       {u"-v", u"-segments", u"-product", u"-smbios3"}},
+      {"LegacyShellAllOptionsVersionAt4100", sim::ShellKind::Legacy, true, true, 4100,
+       {u"-v", u"-segments", u"-product", u"-smbios3"}},
   };
   // The value across the end of a 4 KiB read, and of a 4 KiB read behind
   // 64 bytes kept back: every byte of "Version=20\r\n" at the cut once.

@@ -43,6 +43,22 @@ uint8_t *PlaceTable(Firmware *firmware, const std::vector<uint8_t> &dump, uint64
   return table;
 }
 
+// A copy of `bytes` placed low, published under `guid`.
+uint8_t *PublishLowCopy(Firmware *firmware, const uint8_t (&guid_bytes)[16], const void *bytes,
+                        size_t size) {
+  uint8_t *low = firmware->AllocateLow(size);
+  std::memcpy(low, bytes, size);
+  EFI_GUID guid;
+  firmware->AddConfigurationTable(GuidFromBytes(guid_bytes, &guid), low);
+  return low;
+}
+
+uint8_t *PlaceTableCopy(Firmware *firmware, const std::vector<uint8_t> &table) {
+  uint8_t *placed = firmware->AllocateLow(table.size());
+  if (!table.empty()) std::memcpy(placed, table.data(), table.size());
+  return placed;
+}
+
 }  // namespace
 
 void ReleaseLowMapping(const LowMapping &mapping) { munmap(mapping.base, mapping.length); }
@@ -67,8 +83,7 @@ uint8_t *Firmware::AllocateLow(size_t size) {
 }
 
 uint8_t *Firmware::PublishSmbios2(const std::vector<uint8_t> &table, uint16_t structure_count) {
-  uint8_t *placed = AllocateLow(table.size());
-  if (!table.empty()) std::memcpy(placed, table.data(), table.size());
+  uint8_t *placed = PlaceTableCopy(this, table);
 
   SmbiosEntryPoint entry{};
   std::memcpy(entry.AnchorString, "_SM_", 4);
@@ -84,17 +99,11 @@ uint8_t *Firmware::PublishSmbios2(const std::vector<uint8_t> &table, uint16_t st
   uint8_t *raw = reinterpret_cast<uint8_t *>(&entry);
   entry.IntermediateChecksum = Checksum(raw + 0x10, 0x0F);
   entry.EntryPointStructureChecksum = Checksum(raw, sizeof(entry));
-
-  uint8_t *low = AllocateLow(sizeof(entry));
-  std::memcpy(low, &entry, sizeof(entry));
-  EFI_GUID guid;
-  AddConfigurationTable(GuidFromBytes(SMBIOS_TABLE_GUID_BYTES, &guid), low);
-  return low;
+  return PublishLowCopy(this, SMBIOS_TABLE_GUID_BYTES, &entry, sizeof(entry));
 }
 
 uint8_t *Firmware::PublishSmbios3(const std::vector<uint8_t> &table) {
-  uint8_t *placed = AllocateLow(table.size());
-  if (!table.empty()) std::memcpy(placed, table.data(), table.size());
+  uint8_t *placed = PlaceTableCopy(this, table);
 
   Smbios3EntryPoint entry{};
   std::memcpy(entry.AnchorString, "_SM3_", 5);
@@ -106,12 +115,7 @@ uint8_t *Firmware::PublishSmbios3(const std::vector<uint8_t> &table) {
   entry.TableAddress = reinterpret_cast<uintptr_t>(placed);
   uint8_t *raw = reinterpret_cast<uint8_t *>(&entry);
   entry.EntryPointStructureChecksum = Checksum(raw, sizeof(entry));
-
-  uint8_t *low = AllocateLow(sizeof(entry));
-  std::memcpy(low, &entry, sizeof(entry));
-  EFI_GUID guid;
-  AddConfigurationTable(GuidFromBytes(SMBIOS3_TABLE_GUID_BYTES, &guid), low);
-  return low;
+  return PublishLowCopy(this, SMBIOS3_TABLE_GUID_BYTES, &entry, sizeof(entry));
 }
 
 bool Firmware::PublishSmbiosDump(const std::vector<uint8_t> &dump, std::string *error) {

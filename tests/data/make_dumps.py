@@ -6,7 +6,9 @@ at offset 0 (its table-address field rewritten to 32) and the structure
 table at file offset 32. The dumps resemble real machines: a desktop, a
 server with a few hundred structures, a laptop whose firmware publishes only
 the 64-bit (3.x) entry point, machines whose BIOS version is not a plain
-number, and a few damaged tables.
+number, firmware that names its version by another string, and a few
+damaged tables. Two machines also come as copies of Linux's
+/sys/firmware/dmi/tables (a folder with `smbios_entry_point` and `DMI`).
 
     make_dumps.py                 rewrites tests/data/dumps/*.bin and the
                                   expected preview output, expected.json
@@ -56,6 +58,14 @@ def bios_information(handle, vendor, version, date, rom_size_64k=16,
     body += struct.pack("<Q", 0x0000_0001_0B5F_9A80)  # characteristics: PCI, boot from CD, ...
     body += bytes([0x03, 0x0D])                       # ACPI, USB legacy; UEFI, targeted content
     body += bytes(bios_release) + bytes(ec_release)
+    return structure(0, handle, body, strings)
+
+
+def bios_information_numbered(handle, strings, vendor, version, date, rom_size_64k=16):
+    """Type 0 whose fields name strings by the given numbers, for firmware
+    that does not keep the usual order."""
+    body = struct.pack("<BBHBB", vendor, version, 0xE800, date, rom_size_64k - 1)
+    body += struct.pack("<Q", 0x0000_0001_0B5F_9A80) + bytes([0x03, 0x0D, 1, 0, 0xFF, 0xFF])
     return structure(0, handle, body, strings)
 
 
@@ -184,6 +194,19 @@ def dump_3x(structures):
     return entry_point_3x(len(table)).ljust(DUMP_TABLE_OFFSET, b"\0") + table
 
 
+def sysfs_2x(structures, address):
+    """A copy of /sys/firmware/dmi/tables: the entry point as the firmware
+    published it (naming the table's memory address) and the table."""
+    table, count, max_size = table_facts(structures)
+    return {"smbios_entry_point": entry_point_2x(len(table), count, max_size, address=address),
+            "DMI": table}
+
+
+def sysfs_3x(structures, address):
+    table, _, _ = table_facts(structures)
+    return {"smbios_entry_point": entry_point_3x(len(table), address=address), "DMI": table}
+
+
 # --- Machines --------------------------------------------------------------
 
 def desktop_structures(bios_version, vendor=b"Acme Corporation", date=b"03/14/2024",
@@ -230,9 +253,11 @@ def desktop_structures(bios_version, vendor=b"Acme Corporation", date=b"03/14/20
     return s
 
 
-def server_structures(bios_version, sockets=2, dimms=48, slots=12, oem=None):
-    """A two-socket server: a few hundred structures, about 20 KB."""
-    s = [bios_information(0x0000, b"Acme Servers Inc.", bios_version, b"11/02/2023", 256),
+def server_structures(bios_version, sockets=2, dimms=48, slots=12, oem=None, bios=None):
+    """A two-socket server: a few hundred structures, about 20 KB. `bios`
+    replaces the usual BIOS Information structure."""
+    s = [bios if bios is not None else
+         bios_information(0x0000, b"Acme Servers Inc.", bios_version, b"11/02/2023", 256),
          system_information(0x0100, b"Acme Servers Inc.", b"AS-2200 R4", b"Rev 4",
                             b"SRV2200R40017", b"AS2200R4-BASE", b"AS-2200"),
          baseboard(0x0200, b"Acme Servers Inc.", b"AS-2200-MB", b"R4", b"MBS2200R40017"),
@@ -368,15 +393,94 @@ def corpus():
     add("damaged-repeated-handle.bin", dump_2x(repeat),
         "two structures share a handle; a BIOS Information structure behind the repeat is not read",
         [OLD, SUCCESS])
+
+    # Shapes seen on real machines, each the reason for one of the fleet
+    # report's warnings.
+    add("laptop-G1ET45WW.bin",
+        dump_2x(desktop_structures(b"G1ET45WW (1.20 )", vendor=b"Acme Mobile",
+                                   product=b"Notebook 15")),
+        "laptop BIOS version G1ET45WW (1.20 ): a letter first, counts as 0, below 2",
+        [OLD, SUCCESS])
+
+    add("laptop-7LET56WW.bin",
+        dump_2x(desktop_structures(b"7LET56WW (1.26 )", vendor=b"Acme Mobile",
+                                   product=b"Notebook 12")),
+        "laptop BIOS version 7LET56WW (1.26 ): counts as 7, a model code, above 2",
+        [NEW, SUCCESS])
+
+    # Vendor-specific structures (types 0xDA and up) all bear handle 0xDA00,
+    # a third of the way into the table: the walk stops at the second one.
+    shared = server_structures(b"2.17.1")
+    for i, kind in enumerate((0xDA, 0xDB, 0xDC, 0xDD)):
+        shared.insert(40 + i, oem_specific(kind, 0xDA00, bytes([i, 0, 0, 0]), [b"Acme OEM %d" % i]))
+    add("server-handle-DA00-repeated.bin", dump_2x(shared),
+        "server whose vendor-specific structures (types 0xDA up) all bear handle 0xDA00: "
+        "the walk stops at the second, BIOS 2.17.1 counts as 2, equal",
+        [NEW, SUCCESS])
+
+    # The BIOS Version field names string 3; string 2 holds seven blanks.
+    blanks = bios_information_numbered(0x0000, [b"Acme Servers Inc.", b" " * 7, b"A05",
+                                                b"09/03/2019"], 1, 3, 4, 256)
+    add("server-version-in-string-3.bin", dump_2x(server_structures(None, bios=blanks)),
+        "server whose BIOS Version field names string 3 (A05); string 2 is seven blanks, "
+        "which count as 0, below 2",
+        [OLD, SUCCESS])
+
+    # An old emulator's firmware: the version field names string 1, the
+    # vendor's, string 2 is the release date; no System Information.
+    old_qemu = [bios_information_numbered(0x0000, [b"QEMU", b"01/01/2011"], 1, 1, 2, 1),
+                chassis(0x0300, b"QEMU", 0x01),
+                processor(0x0400, b"CPU 1", b"QEMU", b"pc-i440fx", (0xFFFF, 0xFFFF, 0xFFFF)),
+                memory_array(0x1000, 1024 * 1024, 1),
+                memory_device(0x1100, 0x1000, b"DIMM 0", b"BANK 0", 1024, b"0"),
+                memory_mapped_address(0x1300, 0, 1024 * 1024 - 1, 0x1000),
+                boot_information(0x2000), end_of_table(0x7F00)]
+    add("qemu-old-bios.bin", dump_2x(old_qemu),
+        "old emulator firmware: version field names string 1 (QEMU), string 2 is the date "
+        "01/01/2011 and counts as 1, below 2; no System Information structure",
+        [OLD, SUCCESS])
+
+    add("desktop-product-trailing-blanks.bin",
+        dump_2x(desktop_structures(b"-[A3E148AUS-1.07]-", product=b"Model7 Tower   ")),
+        "desktop whose product name ends in three blanks; BIOS -[A3E148AUS-1.07]- counts as 0",
+        [OLD, SUCCESS])
+
+    add("server-3.2-only-2.8.2.bin",
+        dump_3x(server_structures(b"2.8.2")),
+        "server from 2020 that publishes only the SMBIOS 3.x entry point, BIOS 2.8.2",
+        ["console: ERROR: SMBIOS table not found.\\r\\n", ABORTED], vm=False)
     return dumps
 
 
-def expected_json(dumps):
+def folders():
+    """name -> dict(files, about, preview): copies of /sys/firmware/dmi/tables
+    as admins collect them (`cp -r /sys/firmware/dmi/tables NAME`)."""
+    result = {}
+
+    def add(name, files, about, preview):
+        result[name] = {"files": files, "about": about, "preview": preview}
+
+    add("sysfs-server-3.2-only",
+        sysfs_3x(server_structures(b"2.8.2"), address=0x6F8F_2000),
+        "the 3.x-only server as a sysfs copy: the entry point names memory at 0x6F8F2000",
+        ["console: ERROR: SMBIOS table not found.\\r\\n", ABORTED])
+    add("sysfs-desktop-A05",
+        sysfs_2x(desktop_structures(b"A05", product=b"Model5 Tower"), address=0x000E_8A10),
+        "SMBIOS 2.8 desktop as a sysfs copy, table at 0xE8A10, BIOS A05: counts as 0, below 2",
+        [OLD, SUCCESS])
+    return result
+
+
+def expected_json(dumps, sysfs=None):
     entries = []
     for name in sorted(dumps):
         d = dumps[name]
         entries.append({"file": name, "about": d["about"], "preview": d["preview"], "vm": d["vm"]})
-    return json.dumps({"config": CORPUS_CONFIG, "dumps": entries}, indent=2) + "\n"
+    result = {"config": CORPUS_CONFIG, "dumps": entries}
+    if sysfs:
+        result["folders"] = [{"folder": name, "about": sysfs[name]["about"],
+                              "preview": sysfs[name]["preview"]} for name in sorted(sysfs)]
+    return json.dumps(result, indent=2) + "\n"
 
 
 def main():
@@ -387,10 +491,15 @@ def main():
     stale = []
     os.makedirs(DUMP_DIR, exist_ok=True)
     dumps = corpus()
+    sysfs = folders()
     outputs = {name: d["data"] for name, d in dumps.items()}
-    outputs["expected.json"] = expected_json(dumps).encode("ascii")
+    for name, d in sysfs.items():
+        for file_name, data in d["files"].items():
+            outputs[os.path.join(name, file_name)] = data
+    outputs["expected.json"] = expected_json(dumps, sysfs).encode("ascii")
     for name, data in sorted(outputs.items()):
         path = os.path.join(DUMP_DIR, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         if args.check:
             try:
                 with open(path, "rb") as existing:

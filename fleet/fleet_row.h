@@ -1,0 +1,75 @@
+// One machine of the fleet report: its SMBIOS data run twice through the
+// application on the simulated firmware (with the kit's options, and with
+// -segments added), the facts the data holds, and the warnings wherever the
+// decision cannot be trusted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/efi.h"
+
+namespace fleet {
+
+struct FleetSettings {
+  std::string kit;                // folder behind the shell's current directory
+  std::vector<std::string> args;  // the image's options for every run
+  // The whole Version= value as the segment rule reads it; empty when the
+  // kit's UpdateConfig.ini holds no Version=.
+  bool has_configured_version = false;
+  std::string configured_version;
+};
+
+struct RunOutcome {
+  std::vector<std::string> scripts;   // in run order
+  std::vector<std::string> messages;  // console lines without their line ends
+  EFI_STATUS status = EFI_SUCCESS;
+};
+
+struct Warning {
+  std::string key;       // a short name, the same for every machine it applies to
+  std::string sentence;  // what it means for this machine
+};
+
+struct FleetRow {
+  std::string input;
+  std::string error;  // set: the input is not SMBIOS data; nothing else is
+  bool has_manufacturer = false;
+  std::string manufacturer;
+  bool has_product = false;
+  std::string product;
+  bool has_bios_version = false;
+  std::string bios_version;  // the string the BIOS Version field names
+  bool has_string2 = false;
+  std::string string2;
+  RunOutcome run;       // with the kit's options
+  RunOutcome segments;  // with -segments added
+  std::vector<Warning> warnings;
+};
+
+// The warnings' keys, in the order the report lists them.
+extern const char *const WARNING_KEYS[];
+extern const size_t WARNING_KEY_COUNT;
+// What a key means, for the report's summary and the README.
+const char *WarningMeaning(const std::string &key);
+
+// The option list with -segments added unless it holds it already (ASCII
+// case ignored, as the image matches it).
+std::vector<std::string> WithSegments(const std::vector<std::string> &args);
+
+// Loads `input` (a dump file or a sysfs tables folder) and makes its row.
+// Never fails: an input that cannot be read or is not SMBIOS data is a row
+// with `error` set.
+FleetRow MakeFleetRow(const std::string &input, const FleetSettings &settings);
+
+// The same for SMBIOS data already in memory, in the dump layout.
+FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_t> &dump,
+                              const FleetSettings &settings);
+
+// "0x" and 16 upper-case hex digits, as the preview tool prints a status.
+std::string StatusText(EFI_STATUS status);
+// Short text of a run's outcome for the table: the scripts, or "no script",
+// and the status when it is not success.
+std::string OutcomeText(const RunOutcome &outcome);
+
+}  // namespace fleet

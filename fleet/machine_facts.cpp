@@ -1,0 +1,123 @@
+// Reading a machine's facts through the product's SMBIOS functions. The
+// table lies where the simulated firmware placed it, right before an
+// unmapped page, so the facts read no further than the run could.
+#include "fleet/machine_facts.h"
+
+#include "smbios/entry_point.h"
+#include "smbios/structure_table.h"
+#include "smbios/structure_walk.h"
+
+namespace fleet {
+namespace {
+
+constexpr uint8_t MANUFACTURER_FIELD = 0x04;  // System Information
+constexpr uint8_t PRODUCT_NAME_FIELD = 0x05;
+
+struct Visit {
+  MachineFacts *facts;
+  SmbiosStructurePointer start;
+  SmbiosStructurePointer last;
+  uint8_t last_type;
+};
+
+// The string a field of the formatted area names; false when the area is
+// too short for the field or the string-set has no such string.
+bool FieldString(SmbiosStructurePointer structure, uint8_t field, std::string *text) {
+  if (structure.Hdr->Length <= field) return false;
+  SmbiosStructurePointer cursor = structure;
+  const char *found = GetSmbiosString(&cursor, structure.Raw[field]);
+  if (found == nullptr) return false;
+  *text = found;
+  return true;
+}
+
+void Record(SmbiosStructurePointer structure, void *context) {
+  Visit *visit = static_cast<Visit *>(context);
+  MachineFacts &facts = *visit->facts;
+  visit->last = structure;
+  visit->last_type = structure.Hdr->Type;
+  ++facts.visited;
+  if (structure.Hdr->Type == SMBIOS_TYPE_SYSTEM_INFORMATION && !facts.has_system_information) {
+    facts.has_system_information = true;
+    facts.has_manufacturer = FieldString(structure, MANUFACTURER_FIELD, &facts.manufacturer);
+    facts.has_product = FieldString(structure, PRODUCT_NAME_FIELD, &facts.product);
+  }
+  if (structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
+  BiosVersionFacts bios;
+  bios.offset = static_cast<uint64_t>(structure.Raw - visit->start.Raw);
+  const char *field_string = GetBiosVersionFieldString(structure, &bios.field);
+  if (field_string != nullptr) {
+    bios.has_field_string = true;
+    bios.field_string = field_string;
+  }
+  SmbiosStructurePointer cursor = structure;
+  const char *string2 = GetSmbiosString(&cursor, 2);
+  if (string2 != nullptr) {
+    bios.has_string2 = true;
+    bios.string2 = string2;
+    bios.reading = DescribeIntegerReading(string2);
+    bios.integer = ParseVersionNumber(string2);
+  }
+  facts.bios.push_back(bios);
+}
+
+// Why the walk stopped at `stop`, when it stopped before the table's end.
+void ExplainEnd(MachineFacts *facts, SmbiosStructurePointer start, SmbiosStructurePointer stop,
+                bool reached_count, bool ended_at_end_of_table) {
+  facts->end_offset = static_cast<uint64_t>(stop.Raw - start.Raw);
+  facts->end = WalkEnd::TableEnd;
+  if (reached_count || ended_at_end_of_table || facts->end_offset >= facts->table_length) return;
+  uint64_t left = facts->table_length - facts->end_offset;
+  uint16_t handle = SmbiosHandleAt(stop);
+  SmbiosStructurePointer after = stop;
+  if (left < sizeof(SmbiosStructureHeader) || !NextSmbiosStructure(&after)) {
+    facts->end = WalkEnd::Damaged;
+  } else if (handle == INVALID_SMBIOS_HANDLE) {
+    facts->end = WalkEnd::InvalidHandle;
+    facts->end_handle = handle;
+  } else {
+    facts->end = WalkEnd::RepeatedHandle;
+    facts->end_handle = handle;
+  }
+}
+
+}  // namespace
+
+MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3) {
+  MachineFacts facts;
+  facts.entry_point3 = entry_point3;
+  firmware.InstallGlobals();
+  uint16_t declared = 0;
+  if (entry_point3) {
+    if (!FindSmbios3EntryPoint()) return facts;
+    gSmbiosTableStart.Raw =
+        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbios3EntryPoint->TableAddress));
+    facts.table_length = gSmbios3EntryPoint->TableMaximumSize;
+    declared = 0xFFFF;  // as the run does: the table alone bounds the walk
+  } else {
+    gSmbios3EntryPoint = nullptr;
+    if (!FindSmbiosEntryPoint()) return facts;
+    gSmbiosTableStart.Raw =
+        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
+    facts.table_length = gSmbiosEntryPoint->TableLength;
+    declared = gSmbiosEntryPoint->NumberOfSmbiosStructures;
+  }
+  facts.found = true;
+
+  Visit visit = {&facts, gSmbiosTableStart, {nullptr}, 0};
+  unsigned visited = WalkSmbiosTable(declared, Record, &visit);
+  SmbiosStructurePointer stop = gSmbiosTableStart;
+  if (visited > 0) {
+    stop = visit.last;
+    NextSmbiosStructure(&stop);  // a visited structure lies whole inside the table
+  }
+  ExplainEnd(&facts, gSmbiosTableStart, stop, !entry_point3 && visited >= declared,
+             entry_point3 && visited > 0 && visit.last_type == SMBIOS_TYPE_END_OF_TABLE);
+
+  gSmbiosEntryPoint = nullptr;
+  gSmbios3EntryPoint = nullptr;
+  gSmbiosTableStart.Raw = nullptr;
+  return facts;
+}
+
+}  // namespace fleet

@@ -1,0 +1,58 @@
+// What a machine's SMBIOS data says, read with the application's own table
+// functions from the table the simulated firmware published for it: the
+// product, each BIOS Information structure's version strings and how the
+// integer rule reads them, and where the structure walk ended and why.
+// The fleet report's columns and warnings come from these facts, so they
+// follow the same bounds and the same walk as the run itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/version_check.h"
+#include "sim/firmware.h"
+
+namespace fleet {
+
+// One BIOS Information structure the walk visited.
+struct BiosVersionFacts {
+  uint64_t offset = 0;           // in the table
+  uint8_t field = 0;             // the BIOS Version field's string number (0: none or too short)
+  bool has_field_string = false;
+  std::string field_string;      // the string that field names
+  bool has_string2 = false;
+  std::string string2;           // the string the integer rule reads
+  IntegerReading reading = IntegerReading::Whole;  // of string 2
+  int32_t integer = 0;           // string 2 under the integer rule
+};
+
+enum class WalkEnd {
+  TableEnd,        // the end bound, or (2.x) the declared count, or (3.x) End-of-Table
+  RepeatedHandle,  // a structure whose handle an earlier one bears
+  InvalidHandle,   // a structure whose handle is 0xFFFF
+  Damaged,         // a structure that does not lie whole inside the table
+};
+
+struct MachineFacts {
+  bool found = false;       // a table was published and read
+  bool entry_point3 = false;  // the data's entry point is the 3.x one
+  uint64_t table_length = 0;  // the bound the entry point declares
+  unsigned visited = 0;
+  WalkEnd end = WalkEnd::TableEnd;
+  uint64_t end_offset = 0;  // where the walk stopped
+  uint16_t end_handle = 0;  // the handle there (RepeatedHandle, InvalidHandle)
+  bool has_system_information = false;
+  bool has_manufacturer = false;
+  std::string manufacturer;  // of the first System Information structure
+  bool has_product = false;
+  std::string product;
+  std::vector<BiosVersionFacts> bios;  // in table order
+};
+
+// Reads the facts from `firmware`'s published SMBIOS table: the 3.x one
+// when `entry_point3`, else the 2.x one. Sets the SMBIOS reader's
+// program-wide references for the read and clears them afterwards.
+MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3);
+
+}  // namespace fleet

@@ -1,0 +1,280 @@
+// Writing the fleet report. The json form goes through nlohmann-json, whose
+// dump replaces bytes that are not UTF-8 (SMBIOS strings are whatever the
+// firmware vendor wrote); the table shows control bytes as \xHH so a
+// string from the data cannot drive the terminal.
+#include "fleet/report_format.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <nlohmann/json.hpp>
+
+namespace fleet {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json OptionalText(bool has, const std::string &text) { return has ? Json(text) : Json(nullptr); }
+
+Json RunToJson(const RunOutcome &outcome) {
+  Json run = Json::object();
+  run["scripts"] = outcome.scripts;
+  run["messages"] = outcome.messages;
+  run["status"] = StatusText(outcome.status);
+  return run;
+}
+
+bool RunFromJson(const Json &json, RunOutcome *outcome) {
+  if (!json.is_object() || !json.contains("status") || !json["status"].is_string()) return false;
+  outcome->scripts = json.value("scripts", std::vector<std::string>());
+  outcome->messages = json.value("messages", std::vector<std::string>());
+  outcome->status = std::strtoull(json["status"].get<std::string>().c_str(), nullptr, 16);
+  return true;
+}
+
+void ReadOptional(const Json &json, const char *key, bool *has, std::string *text) {
+  *has = json.contains(key) && json[key].is_string();
+  *text = *has ? json[key].get<std::string>() : std::string();
+}
+
+std::string Join(const std::vector<std::string> &items, const char *separator) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i) text += (i ? separator : "") + items[i];
+  return text;
+}
+
+std::vector<std::string> Sentences(const FleetRow &row) {
+  std::vector<std::string> sentences;
+  for (const Warning &warning : row.warnings) sentences.push_back(warning.sentence);
+  return sentences;
+}
+
+std::vector<std::string> Keys(const FleetRow &row) {
+  std::vector<std::string> keys;
+  for (const Warning &warning : row.warnings) keys.push_back(warning.key);
+  return keys;
+}
+
+// Each key once, in order of appearance: the table's cell and the summary
+// count machines, not structures.
+std::vector<std::string> DistinctKeys(const FleetRow &row) {
+  std::vector<std::string> keys;
+  for (const Warning &warning : row.warnings) {
+    if (std::find(keys.begin(), keys.end(), warning.key) == keys.end()) keys.push_back(warning.key);
+  }
+  return keys;
+}
+
+// Control bytes as \xHH, so a string from the data cannot move the
+// cursor or recolour the terminal.
+std::string Cell(const std::string &text) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string cell;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      cell += "\\x";
+      cell += HEX[c >> 4];
+      cell += HEX[c & 0xF];
+    } else {
+      cell += static_cast<char>(c);
+    }
+  }
+  return cell;
+}
+
+// Columns a UTF-8 text takes: one per character.
+size_t Width(const std::string &text) {
+  size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
+  return width;
+}
+
+const std::vector<std::string> TABLE_TITLES = {"INPUT",   "PRODUCT",         "BIOS VERSION",
+                                               "OUTCOME", "SEGMENT OUTCOME", "WARNINGS"};
+
+const std::vector<std::string> CSV_TITLES = {
+    "input",           "manufacturer",      "product",         "bios_version", "string2",
+    "scripts",         "messages",          "status",          "segments_scripts",
+    "segments_messages", "segments_status", "warnings",        "error"};
+
+void PrintCounts(std::ostream &out, const char *title, const std::map<std::string, size_t> &counts,
+                 bool with_meaning = false) {
+  out << title << "\n";
+  if (counts.empty()) {
+    out << "  (none)\n";
+    return;
+  }
+  std::vector<std::pair<std::string, size_t>> sorted(counts.begin(), counts.end());
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto &a, const auto &b) { return a.second > b.second; });
+  for (const auto &entry : sorted) {
+    std::string count = std::to_string(entry.second);
+    out << "  " << std::string(count.size() < 6 ? 6 - count.size() : 0, ' ') << count << "  "
+        << Cell(entry.first);
+    if (with_meaning) out << ": " << WarningMeaning(entry.first);
+    out << "\n";
+  }
+}
+
+}  // namespace
+
+std::string RowToJson(const FleetRow &row, bool with_keys) {
+  Json json = Json::object();
+  json["input"] = row.input;
+  if (!row.error.empty()) {
+    json["error"] = row.error;
+  } else {
+    json["manufacturer"] = OptionalText(row.has_manufacturer, row.manufacturer);
+    json["product"] = OptionalText(row.has_product, row.product);
+    json["bios_version"] = OptionalText(row.has_bios_version, row.bios_version);
+    json["string2"] = OptionalText(row.has_string2, row.string2);
+    json["scripts"] = row.run.scripts;
+    json["messages"] = row.run.messages;
+    json["status"] = StatusText(row.run.status);
+    json["segments"] = RunToJson(row.segments);
+    json["warnings"] = Sentences(row);
+    if (with_keys) json["warning_keys"] = Keys(row);
+  }
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+bool RowFromJson(const std::string &text, FleetRow *row) {
+  Json json = Json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object() || !json.contains("input") ||
+      !json["input"].is_string()) {
+    return false;
+  }
+  *row = FleetRow();
+  row->input = json["input"].get<std::string>();
+  if (json.contains("error")) {
+    row->error = json["error"].is_string() ? json["error"].get<std::string>() : "?";
+    return true;
+  }
+  ReadOptional(json, "manufacturer", &row->has_manufacturer, &row->manufacturer);
+  ReadOptional(json, "product", &row->has_product, &row->product);
+  ReadOptional(json, "bios_version", &row->has_bios_version, &row->bios_version);
+  ReadOptional(json, "string2", &row->has_string2, &row->string2);
+  if (!RunFromJson(json, &row->run) || !json.contains("segments") ||
+      !RunFromJson(json["segments"], &row->segments)) {
+    return false;
+  }
+  std::vector<std::string> sentences = json.value("warnings", std::vector<std::string>());
+  std::vector<std::string> keys = json.value("warning_keys", std::vector<std::string>());
+  for (size_t i = 0; i < sentences.size(); ++i) {
+    row->warnings.push_back(Warning{i < keys.size() ? keys[i] : "", sentences[i]});
+  }
+  return true;
+}
+
+std::string CsvRecord(const std::vector<std::string> &fields) {
+  std::string record;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) record += ',';
+    const std::string &field = fields[i];
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+      record += field;
+      continue;
+    }
+    record += '"';
+    for (char c : field) {
+      if (c == '"') record += '"';
+      record += c;
+    }
+    record += '"';
+  }
+  return record;
+}
+
+ReportWriter::ReportWriter(Format format, std::ostream &out) : format_(format), out_(out) {
+  if (format_ == Format::Json) out_ << "[";
+  if (format_ == Format::Csv) out_ << CsvRecord(CSV_TITLES) << "\r\n";
+  if (format_ == Format::Table) sample_.push_back(TABLE_TITLES);
+}
+
+void ReportWriter::Add(const FleetRow &row) {
+  ++rows_;
+  bool failed = !row.error.empty();
+  errors_ += failed;
+  if (format_ == Format::Json) {
+    out_ << (rows_ == 1 ? "\n" : ",\n") << RowToJson(row);
+  } else if (format_ == Format::Csv) {
+    if (failed) {
+      std::vector<std::string> fields(CSV_TITLES.size());
+      fields.front() = row.input;
+      fields.back() = row.error;
+      out_ << CsvRecord(fields) << "\r\n";
+    } else {
+      out_ << CsvRecord({row.input, row.manufacturer, row.product, row.bios_version, row.string2,
+                         Join(row.run.scripts, "; "), Join(row.run.messages, "; "),
+                         StatusText(row.run.status), Join(row.segments.scripts, "; "),
+                         Join(row.segments.messages, "; "), StatusText(row.segments.status),
+                         Join(Sentences(row), "; "), ""})
+           << "\r\n";
+    }
+  } else {
+    std::vector<std::string> cells;
+    if (failed) {
+      cells = {Cell(row.input), "-", "-", Cell("error: " + row.error), "-", ""};
+      ++outcomes_["error: not SMBIOS data, or unreadable"];
+    } else {
+      std::string outcome = OutcomeText(row.run), segment_outcome = OutcomeText(row.segments);
+      cells = {Cell(row.input), row.has_product ? Cell(row.product) : "-",
+               row.has_bios_version ? Cell(row.bios_version) : "-", outcome, segment_outcome,
+               Join(DistinctKeys(row), ", ")};
+      ++outcomes_[outcome];
+      ++segment_outcomes_[segment_outcome];
+      std::set<std::string> messages(row.run.messages.begin(), row.run.messages.end());
+      messages.insert(row.segments.messages.begin(), row.segments.messages.end());
+      for (const std::string &message : messages) ++messages_[message];
+      for (const std::string &key : DistinctKeys(row)) ++warnings_[key];
+    }
+    if (sized_) {
+      PrintTableRow(cells);
+    } else {
+      sample_.push_back(cells);
+      if (sample_.size() > TABLE_SAMPLE_ROWS) FlushSample();
+    }
+  }
+  out_.flush();
+}
+
+void ReportWriter::FlushSample() {
+  widths_.assign(TABLE_TITLES.size(), 0);
+  for (const auto &cells : sample_) {
+    for (size_t i = 0; i < cells.size(); ++i) widths_[i] = std::max(widths_[i], Width(cells[i]));
+  }
+  sized_ = true;
+  for (const auto &cells : sample_) PrintTableRow(cells);
+  sample_.clear();
+  sample_.shrink_to_fit();
+}
+
+void ReportWriter::PrintTableRow(const std::vector<std::string> &cells) {
+  std::string line;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    line += cells[i];
+    if (i + 1 < cells.size()) {
+      size_t width = Width(cells[i]);
+      line += std::string((width < widths_[i] ? widths_[i] - width : 0) + 2, ' ');
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  out_ << line << "\n";
+}
+
+void ReportWriter::Finish() {
+  if (format_ == Format::Json) out_ << (rows_ == 0 ? "]\n" : "\n]\n");
+  if (format_ == Format::Table) {
+    if (!sized_) FlushSample();
+    out_ << "\nMachines: " << rows_;
+    if (errors_) out_ << " (" << errors_ << " not SMBIOS data, or unreadable)";
+    out_ << "\n";
+    PrintCounts(out_, "Machines per outcome with the kit's options:", outcomes_);
+    PrintCounts(out_, "Machines per outcome with -segments:", segment_outcomes_);
+    PrintCounts(out_, "Machines per message (either run):", messages_);
+    PrintCounts(out_, "Machines per warning:", warnings_, true);
+  }
+  out_.flush();
+}
+
+}  // namespace fleet

@@ -1,0 +1,55 @@
+// The fleet report's three forms, written as the rows arrive:
+//   json   an array, one object per input, in input order;
+//   csv    RFC 4180 with a header line, lists joined with "; ";
+//   table  aligned columns, then a summary of outcomes, messages and
+//          warnings.
+// Memory stays flat with the number of rows: json and csv keep nothing, the
+// table keeps the first TABLE_SAMPLE_ROWS rows to size its columns (later
+// rows that are wider overflow their column) and counts for the summary.
+#pragma once
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "fleet/fleet_row.h"
+
+namespace fleet {
+
+enum class Format { Table, Csv, Json };
+
+constexpr size_t TABLE_SAMPLE_ROWS = 1000;
+
+// One row as the json form writes it, on one line. Strings that are not
+// UTF-8 have their bad bytes replaced. `with_keys` adds the warnings' keys
+// (key "warning_keys"), for worker processes handing rows over.
+std::string RowToJson(const FleetRow &row, bool with_keys = false);
+// Reads back what RowToJson wrote; false when the text is not such a row.
+bool RowFromJson(const std::string &text, FleetRow *row);
+
+// One CSV record (no line end) of the given fields.
+std::string CsvRecord(const std::vector<std::string> &fields);
+
+class ReportWriter {
+ public:
+  ReportWriter(Format format, std::ostream &out);
+  void Add(const FleetRow &row);
+  void Finish();
+
+ private:
+  void PrintTableRow(const std::vector<std::string> &cells);
+  void FlushSample();
+
+  Format format_;
+  std::ostream &out_;
+  size_t rows_ = 0;
+  size_t errors_ = 0;
+  // Table state.
+  std::vector<std::vector<std::string>> sample_;
+  std::vector<size_t> widths_;
+  bool sized_ = false;
+  std::map<std::string, size_t> outcomes_, segment_outcomes_, messages_, warnings_;
+};
+
+}  // namespace fleet

@@ -1,0 +1,9 @@
+# The fleet report (host only): rows, the facts behind them, the report's
+# forms and the worker processes.
+set(FLEET_SOURCES
+  fleet/machine_facts.cpp
+  fleet/fleet_row.cpp
+  fleet/report_format.cpp
+  fleet/row_workers.cpp
+  fleet/fleet_report.cpp
+)

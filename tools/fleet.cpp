@@ -1,0 +1,53 @@
+// bios-update-select-fleet: every machine's outcome under a kit, from the
+// machines' SMBIOS data, before the kit ships. The work is in fleet/; this
+// file only reads the command line.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <map>
+
+#include "fleet/fleet_report.h"
+
+int main(int argc, char **argv) {
+  fleet::FleetCommand command;
+  CLI::App app(
+      "Runs BiosUpdateSelect.efi on simulated firmware once per machine (twice: with the kit's "
+      "options, and with -segments added) and reports every machine's outcome, with a warning "
+      "wherever the decision cannot be trusted.",
+      "bios-update-select-fleet");
+  app.add_option("--kit", command.kit, "the kit whose UpdateConfig.ini is used")
+      ->default_str("the current directory");
+  app.add_option("--app-args", command.app_args,
+                 "the image's options for every run, split on blanks (e.g. \"-product\")");
+  std::string format;
+  app.add_option("--format", format,
+                 "table (the default on a terminal), csv (the default otherwise) or json")
+      ->check(CLI::IsMember({"table", "csv", "json"}));
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  command.jobs = online > 0 ? static_cast<unsigned>(online) : 1;
+  app.add_option("--jobs", command.jobs, "worker processes (default: the number of processors)")
+      ->check(CLI::Range(1u, 256u));
+  app.add_option("INPUT", command.inputs,
+                 "a dump file (dmidecode --dump-bin), a copy of /sys/firmware/dmi/tables, or a "
+                 "folder searched for both")
+      ->required();
+  app.footer(
+      "Exit status: 0 when the report was made, whatever the outcomes; 2 for bad usage or a kit "
+      "whose UpdateConfig.ini cannot be read. Inputs that are not SMBIOS data are rows.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &) {
+    std::cout << app.help();
+    return fleet::FLEET_REPORT_MADE;
+  } catch (const CLI::ParseError &error) {
+    std::cerr << "bios-update-select-fleet: " << error.what() << " (see --help)\n";
+    return fleet::FLEET_CANNOT_RUN;
+  }
+  static const std::map<std::string, fleet::Format> FORMATS = {
+      {"table", fleet::Format::Table}, {"csv", fleet::Format::Csv}, {"json", fleet::Format::Json}};
+  command.format = format.empty() ? (isatty(STDOUT_FILENO) ? fleet::Format::Table : fleet::Format::Csv)
+                                  : FORMATS.at(format);
+  command.progress = isatty(STDERR_FILENO) != 0;
+  return fleet::RunFleetReport(command, std::cout, std::cerr);
+}

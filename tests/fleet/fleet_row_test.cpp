@@ -1,0 +1,138 @@
+// Fleet rows on hand-made tables: the warnings the real-world
+// version strings call for, and where exactly the walk stopped.
+#include "fleet/fleet_row.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "support/smbios_table_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// BIOS Information with the usual string order (vendor 1, version 2, date
+// 3), and System Information naming maker 1 and product 2.
+void AddBios(testsupport::SmbiosTableBuilder *table, uint16_t handle, const std::string &version) {
+  table->Raw({0, 0x12, static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8), 1, 2, 0, 0xE8, 3, 0x0F,
+              0, 0, 0, 0, 0, 0, 0, 0});
+  for (const std::string &text : {std::string("Acme"), version, std::string("01/02/2026")}) {
+    table->Raw({});
+    for (char c : text) table->Raw({static_cast<uint8_t>(c)});
+    table->Raw({0});
+  }
+  table->Raw({0});
+}
+
+void AddSystem(testsupport::SmbiosTableBuilder *table, uint16_t handle, const std::string &product) {
+  table->Raw({1, 8, static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8), 1, 2, 0, 0, 'A', 'c', 'm', 'e', 0});
+  for (char c : product) table->Raw({static_cast<uint8_t>(c)});
+  table->Raw({0, 0});
+}
+
+std::vector<uint8_t> Dump2(const testsupport::SmbiosTableBuilder &table, uint16_t count) {
+  std::vector<uint8_t> dump(32, 0);
+  std::memcpy(&dump[0], "_SM_", 4);
+  std::memcpy(&dump[0x10], "_DMI_", 5);
+  uint16_t length = static_cast<uint16_t>(table.Bytes().size());
+  uint32_t address = 32;
+  std::memcpy(&dump[0x16], &length, 2);
+  std::memcpy(&dump[0x18], &address, 4);
+  std::memcpy(&dump[0x1C], &count, 2);
+  dump.insert(dump.end(), table.Bytes().begin(), table.Bytes().end());
+  return dump;
+}
+
+class FleetRowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/fleet-row-XXXXXX";
+    settings_.kit = mkdtemp(pattern);
+    std::ofstream(settings_.kit + "/UpdateConfig.ini") << "Version=A07\r\n";
+    settings_.has_configured_version = true;
+    settings_.configured_version = "A07";
+  }
+  void TearDown() override { fs::remove_all(settings_.kit); }
+  std::vector<std::string> Keys(const fleet::FleetRow &row) {
+    std::vector<std::string> keys;
+    for (const fleet::Warning &warning : row.warnings) keys.push_back(warning.key);
+    return keys;
+  }
+  fleet::FleetSettings settings_;
+};
+
+TEST_F(FleetRowTest, IntegerRuleWarningsForRealVersionStrings) {
+  const struct {
+    std::string version;
+    std::vector<std::string> keys;
+  } cases[] = {
+      {"A05", {"reads-as-zero", "runs-differ"}},
+      {"P61", {"reads-as-zero", "runs-differ", "segments-cannot-compare"}},
+      {"I15", {"reads-as-zero", "runs-differ", "segments-cannot-compare"}},
+      {"-[A3E148AUS-1.07]-", {"reads-as-zero", "runs-differ", "segments-cannot-compare"}},
+      {"G1ET45WW (1.20 )", {"reads-as-zero", "runs-differ", "segments-cannot-compare"}},
+      {"7LET56WW (1.26 )", {"leading-number-only", "runs-differ", "segments-cannot-compare"}},
+      {"A07", {"reads-as-zero"}},
+      {"  12", {"runs-differ", "segments-cannot-compare"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.version);
+    testsupport::SmbiosTableBuilder table;
+    AddBios(&table, 0x0000, c.version);
+    AddSystem(&table, 0x0001, "Model7  ");
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Dump2(table, 2), settings_);
+    EXPECT_EQ(row.error, "");
+    EXPECT_EQ(Keys(row), c.keys);
+    EXPECT_EQ(row.product, "Model7  ");
+    EXPECT_EQ(row.bios_version, c.version);
+  }
+}
+
+TEST_F(FleetRowTest, WalkStopGivesTheTableOffsetAndTheCause) {
+  testsupport::SmbiosTableBuilder repeated;
+  repeated.Add(0xD0, 0x0000, {"x"}).Add(0xDA, 0xDA00, {"x"}).Add(0xDB, 0xDA00, {"y"}).Add(1, 0x0002, {});
+  testsupport::SmbiosTableBuilder damaged;
+  damaged.Add(0xD0, 0x0000, {"x"}).Raw({3, 2, 0x03, 0x00, 0, 0});
+  testsupport::SmbiosTableBuilder invalid;
+  invalid.Add(0xD0, 0x0000, {"x"}).Add(2, 0xFFFF, {});
+  const struct {
+    const testsupport::SmbiosTableBuilder *table;
+    uint16_t count;
+    size_t stop;  // table offset where the walk stops
+    std::string cause;
+  } cases[] = {
+      {&repeated, 4, repeated.StartOf(2), "where handle 0xDA00 repeats: 2 structures are read"},
+      {&damaged, 2, damaged.Bytes().size() - 6, "where a damaged structure begins: 1 structures are read"},
+      {&invalid, 2, invalid.StartOf(1), "where a structure bears the invalid handle 0xFFFF"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.cause);
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Dump2(*c.table, c.count), settings_);
+    std::string walk;
+    for (const fleet::Warning &warning : row.warnings) {
+      if (warning.key == "walk-stopped") walk = warning.sentence;
+    }
+    char offset[16];
+    std::snprintf(offset, sizeof(offset), "0x%04zX of", c.stop);
+    EXPECT_NE(walk.find(offset), std::string::npos) << walk;
+    EXPECT_NE(walk.find(c.cause), std::string::npos) << walk;
+  }
+  // The declared count reached, or the table's end: no warning.
+  fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Dump2(repeated, 1), settings_);
+  for (const fleet::Warning &warning : row.warnings) EXPECT_NE(warning.key, "walk-stopped");
+}
+
+TEST_F(FleetRowTest, NotSmbiosDataIsAnErrorRow) {
+  for (const std::string &bytes : {std::string(), std::string("_SM_"), std::string("MZ\x90\0", 4)}) {
+    fleet::FleetRow row =
+        fleet::MakeFleetRowFromDump("m", std::vector<uint8_t>(bytes.begin(), bytes.end()), settings_);
+    EXPECT_NE(row.error, "");
+    EXPECT_TRUE(row.run.scripts.empty() && row.warnings.empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,316 @@
+// The built bios-update-select-fleet, run as an admin runs it, against the
+// preview tool on every dump and sysfs folder of tests/data/dumps: the same
+// scripts, messages and status for each machine, with the kit's options and
+// with -segments. Then its three forms parsed back, damaged inputs as rows,
+// and its exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+struct Result {
+  std::string out;
+  int code;
+};
+
+std::string Quote(const std::string &word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Result RunTool(const std::string &tool, const std::vector<std::string> &arguments) {
+  std::string command = Quote(tool);
+  for (const std::string &argument : arguments) command += " " + Quote(argument);
+  command += " 2>/dev/null </dev/null";
+  Result result;
+  FILE *pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, count);
+  int status = pclose(pipe);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+// RFC 4180: records end with CRLF; a quoted field may hold commas, CR, LF
+// and doubled quotes.
+std::vector<std::vector<std::string>> ParseCsv(const std::string &text) {
+  std::vector<std::vector<std::string>> records(1);
+  std::string field;
+  bool quoted = false, was_quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"' && field.empty() && !was_quoted) {
+      quoted = was_quoted = true;
+    } else if (c == ',') {
+      records.back().push_back(field);
+      field.clear();
+      was_quoted = false;
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      records.back().push_back(field);
+      field.clear();
+      was_quoted = false;
+      records.emplace_back();
+      ++i;
+    } else {
+      if (c == '"' || c == '\r' || c == '\n') ADD_FAILURE() << "unquoted " << c << " at byte " << i;
+      field += c;
+    }
+  }
+  EXPECT_FALSE(quoted) << "a quoted field runs to the end";
+  EXPECT_TRUE(records.back().empty() && field.empty()) << "the last record has no CRLF";
+  records.pop_back();
+  return records;
+}
+
+class FleetTool : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/fleet-tool-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    corpus_ = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";
+    std::ifstream in(corpus_ / "expected.json");
+    expected_ = Json::parse(in);
+    kit_ = Kit("kit", expected_["config"].get<std::string>());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string &name, const std::string &bytes) {
+    std::string path = dir_ + "/" + name;
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  std::string Kit(const std::string &name, const std::string &config) {
+    Write(name + "/UpdateConfig.ini", config);
+    return dir_ + "/" + name;
+  }
+  Json Report(const std::vector<std::string> &arguments) {
+    std::vector<std::string> all = {"--format", "json"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    Result result = RunTool(BUS_FLEET_PATH, all);
+    EXPECT_EQ(result.code, 0);
+    Json report = Json::parse(result.out, nullptr, false);
+    EXPECT_TRUE(report.is_array()) << result.out;
+    return report.is_array() ? report : Json::array();
+  }
+  // The preview tool's lines as a fleet run object.
+  Json Preview(const std::string &input, const std::string &kit, const std::vector<std::string> &args) {
+    std::vector<std::string> arguments = {"--smbios", input, "--dir", kit, "--"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    std::istringstream lines(RunTool(BUS_PREVIEW_PATH, arguments).out);
+    Json run = {{"scripts", Json::array()}, {"messages", Json::array()}};
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("execute: ", 0) == 0) run["scripts"].push_back(line.substr(9));
+      if (line.rfind("status: ", 0) == 0) run["status"] = line.substr(8);
+      if (line.rfind("console: ", 0) == 0) {
+        std::string text = line.substr(9);
+        if (text.size() >= 4 && text.compare(text.size() - 4, 4, "\\r\\n") == 0) text.resize(text.size() - 4);
+        run["messages"].push_back(text);
+      }
+    }
+    return run;
+  }
+  std::vector<std::string> CorpusInputs() {
+    std::vector<std::string> inputs;
+    for (const Json &entry : expected_["dumps"]) inputs.push_back((corpus_ / entry["file"].get<std::string>()).string());
+    for (const Json &entry : expected_["folders"]) inputs.push_back((corpus_ / entry["folder"].get<std::string>()).string());
+    return inputs;
+  }
+
+  std::string dir_, kit_;
+  fs::path corpus_;
+  Json expected_;
+};
+
+TEST_F(FleetTool, AgreesWithThePreviewToolOnEveryCorpusInput) {
+  std::vector<std::string> inputs = CorpusInputs();
+  ASSERT_GE(inputs.size(), 20u);
+  for (const std::string &app_args : {std::string(), std::string("-smbios3 -product")}) {
+    std::vector<std::string> arguments = {"--kit", kit_, "--jobs", "2", "--app-args", app_args};
+    arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+    Json report = Report(arguments);
+    ASSERT_EQ(report.size(), inputs.size());
+    std::vector<std::string> args;
+    std::istringstream words(app_args);
+    for (std::string word; words >> word;) args.push_back(word);
+    std::vector<std::string> with_segments = args;
+    with_segments.push_back("-segments");
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      SCOPED_TRACE(inputs[i] + " with \"" + app_args + "\"");
+      const Json &row = report[i];
+      EXPECT_EQ(row["input"], inputs[i]);
+      Json plain = Preview(inputs[i], kit_, args);
+      EXPECT_EQ(row["scripts"], plain["scripts"]);
+      EXPECT_EQ(row["messages"], plain["messages"]);
+      EXPECT_EQ(row["status"], plain["status"]);
+      EXPECT_EQ(row["segments"], Preview(inputs[i], kit_, with_segments));
+    }
+  }
+  // The corpus's own expectation for the plain run, as a cross-check that
+  // both tools are not wrong together.
+  Json report = Report({"--kit", kit_, (corpus_ / "desktop-2.8.bin").string()});
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0]["scripts"], Json::array({"UpdateHWOld.nsh"}));
+}
+
+TEST_F(FleetTool, EachShapeSeenOnRealMachinesGetsItsWarning) {
+  const struct {
+    std::string input;
+    std::string config;
+    std::string args;
+    std::string warning;  // a text the warning holds
+    std::string product;
+  } cases[] = {
+      {"laptop-G1ET45WW.bin", "Version=2\r\n", "", "reads the installed version \"G1ET45WW (1.20 )\" as 0", "Notebook 15"},
+      {"laptop-7LET56WW.bin", "Version=2\r\n", "", "only the leading number of the installed version \"7LET56WW (1.26 )\", as 7", "Notebook 12"},
+      {"server-handle-DA00-repeated.bin", "Version=2\r\n", "", "where handle 0xDA00 repeats", "AS-2200 R4"},
+      {"server-version-in-string-3.bin", "Version=A07\r\n", "", "string 2 (\"       \") is not the string the BIOS Version field names (string 3, \"A05\")", "AS-2200 R4"},
+      {"server-version-in-string-3.bin", "Version=A07\r\n", "", "the two runs decide differently: \"UpdateHWNew.nsh\" with the kit's options, \"UpdateHWOld.nsh\" with -segments", "AS-2200 R4"},
+      {"qemu-old-bios.bin", "Version=2\r\n", "", "string 2 (\"01/01/2011\") is not the string the BIOS Version field names (string 1, \"QEMU\")", ""},
+      {"server-3.2-only-2.8.2.bin", "Version=2.9\r\n", "", "only a 3.x entry point", "AS-2200 R4"},
+      {"sysfs-server-3.2-only", "Version=2.9\r\n", "", "only a 3.x entry point", "AS-2200 R4"},
+      {"desktop-2.8.bin", "Version=2\r\n", "", "the segment rule cannot compare the installed version \"1.26\" with the configured \"2\"", "Model7 Tower"},
+      {"damaged-length-below-4.bin", "Version=2\r\n", "", "where a damaged structure begins", "Model7 Tower"},
+      {"desktop-product-trailing-blanks.bin", "Version=2\r\n", "", "reads the installed version \"-[A3E148AUS-1.07]-\" as 0", "Model7 Tower   "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.input + ": " + c.warning);
+    std::string kit = Kit("shape-kit", c.config);
+    Json report = Report({"--kit", kit, "--app-args", c.args, (corpus_ / c.input).string()});
+    ASSERT_EQ(report.size(), 1u);
+    std::string warnings;
+    for (const Json &warning : report[0]["warnings"]) warnings += warning.get<std::string>() + "\n";
+    EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
+    EXPECT_EQ(report[0]["product"], c.product.empty() ? Json(nullptr) : Json(c.product));
+  }
+  // What the warnings point at, done: -smbios3 reads the newer table, and
+  // -product takes the name with its trailing blanks ignored.
+  std::string kit = Kit("fixed-kit", "ProductName=AS-2200 R4\r\nVersion=2.9.0\r\n");
+  Json report = Report({"--kit", kit, "--app-args", "-smbios3 -product", (corpus_ / "sysfs-server-3.2-only").string()});
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0]["segments"]["scripts"], Json::array({"UpdateHWOld.nsh"}));
+  EXPECT_EQ(report[0]["warnings"].dump().find("3.x"), std::string::npos) << report[0]["warnings"];
+  kit = Kit("blank-kit", "ProductName=Model7 Tower\r\nVersion=2\r\n");
+  report = Report({"--kit", kit, "--app-args", "-product", (corpus_ / "desktop-product-trailing-blanks.bin").string()});
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0]["scripts"], Json::array({"UpdateHWOld.nsh"})) << report[0];
+}
+
+TEST_F(FleetTool, TheThreeFormsSayTheSameAndDamagedInputsAreRows) {
+  std::string not_dump = Write("inputs/notes.bin", "not SMBIOS data, \"quoted\", two\r\nlines");
+  std::string cut = Write("inputs/cut/DMI", "");
+  Write("inputs/cut/smbios_entry_point", "_SM_");
+  std::vector<std::string> inputs = {(corpus_ / "server-version-in-string-3.bin").string(), not_dump,
+                                     dir_ + "/missing.bin", dir_ + "/inputs/cut",
+                                     (corpus_ / "qemu-old-bios.bin").string()};
+  std::vector<std::string> arguments = {"--kit", kit_};
+  arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+
+  std::vector<std::string> json_args = arguments;
+  json_args.insert(json_args.begin(), {"--jobs", "2"});
+  Json report = Report(json_args);
+  ASSERT_EQ(report.size(), inputs.size());
+  for (size_t i : {1u, 2u, 3u}) {
+    SCOPED_TRACE(inputs[i]);
+    EXPECT_EQ(report[i].size(), 2u) << report[i];
+    EXPECT_EQ(report[i]["input"], inputs[i]);
+    EXPECT_TRUE(report[i]["error"].is_string() && !report[i]["error"].get<std::string>().empty());
+  }
+  EXPECT_EQ(report[4]["bios_version"], "QEMU");
+  EXPECT_EQ(report[4]["string2"], "01/01/2011");
+  EXPECT_EQ(report[4]["manufacturer"], nullptr);
+
+  std::vector<std::string> csv_args = arguments;
+  csv_args.insert(csv_args.begin(), {"--format", "csv"});
+  Result csv = RunTool(BUS_FLEET_PATH, csv_args);
+  EXPECT_EQ(csv.code, 0);
+  std::vector<std::vector<std::string>> records = ParseCsv(csv.out);
+  ASSERT_EQ(records.size(), inputs.size() + 1);
+  const std::vector<std::string> &header = records[0];
+  EXPECT_EQ(header.front(), "input");
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    SCOPED_TRACE(inputs[i]);
+    ASSERT_EQ(records[i + 1].size(), header.size());
+    std::map<std::string, std::string> csv_row;
+    for (size_t k = 0; k < header.size(); ++k) csv_row[header[k]] = records[i + 1][k];
+    const Json &row = report[i];
+    EXPECT_EQ(csv_row["input"], row["input"]);
+    if (row.contains("error")) {
+      EXPECT_EQ(csv_row["error"], row["error"]);
+      continue;
+    }
+    auto joined = [](const Json &list) {
+      std::string text;
+      for (const Json &item : list) text += (text.empty() ? "" : "; ") + item.get<std::string>();
+      return text;
+    };
+    EXPECT_EQ(csv_row["bios_version"], row["bios_version"]);
+    EXPECT_EQ(csv_row["scripts"], joined(row["scripts"]));
+    EXPECT_EQ(csv_row["segments_messages"], joined(row["segments"]["messages"]));
+    EXPECT_EQ(csv_row["segments_status"], row["segments"]["status"]);
+    EXPECT_EQ(csv_row["warnings"], joined(row["warnings"]));
+  }
+
+  std::vector<std::string> table_args = arguments;
+  table_args.insert(table_args.begin(), {"--format", "table"});
+  Result table = RunTool(BUS_FLEET_PATH, table_args);
+  EXPECT_EQ(table.code, 0);
+  std::istringstream lines(table.out);
+  std::vector<std::string> text;
+  for (std::string line; std::getline(lines, line);) text.push_back(line);
+  ASSERT_GT(text.size(), inputs.size() + 2);
+  size_t outcome = text[0].find("OUTCOME");
+  ASSERT_NE(outcome, std::string::npos);
+  EXPECT_EQ(text[1].find("UpdateHWOld.nsh"), outcome) << text[1];  // seven blanks: 0 < 2
+  EXPECT_NE(text[2].find("error: "), std::string::npos);
+  EXPECT_EQ(text[2].find("\r"), std::string::npos);
+  EXPECT_EQ(text[inputs.size() + 2], "Machines: 5 (3 not SMBIOS data, or unreadable)");
+  EXPECT_NE(table.out.find("string2-not-version: "), std::string::npos);
+}
+
+TEST_F(FleetTool, ExitCodes) {
+  std::string dump = (corpus_ / "desktop-2.8.bin").string();
+  std::string empty_kit = dir_ + "/empty-kit";
+  fs::create_directories(empty_kit);
+  const struct {
+    std::vector<std::string> arguments;
+    int code;
+  } cases[] = {
+      {{"--kit", kit_, dump}, 0},
+      {{"--kit", kit_, dir_ + "/missing.bin"}, 0},  // a row, not the end of the report
+      {{"--kit", Kit("no-version", "ProductName=X\r\n"), dump}, 0},
+      {{"--kit", kit_}, 2},
+      {{"--kit", dir_ + "/no-kit", dump}, 2},
+      {{"--kit", empty_kit, dump}, 2},
+      {{"--kit", kit_, "--format", "xml", dump}, 2},
+      {{"--kit", kit_, "--jobs", "0", dump}, 2},
+      {{"--kit", kit_, "--bogus", dump}, 2},
+      {{"--help"}, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    EXPECT_EQ(RunTool(BUS_FLEET_PATH, c.arguments).code, c.code);
+  }
+}
+
+}  // namespace

@@ -149,6 +149,25 @@ def run_options():
     return inputs
 
 
+def fleet_row():
+    # Byte 0 chooses the form: even, a dump image; odd, a sysfs copy whose
+    # entry point is the next byte's count of bytes (mod 40), then DMI; 7 mod
+    # 8, the same through files.
+    bios = structure(0, 0, (b"Acme", b"G1ET45WW (1.20 )", b"01/02/2026"),
+                     bytes([1, 2, 0, 0xE8, 3, 0x0F]) + bytes(12))
+    system = structure(1, 1, (b"Acme", b"Model7   "), bytes([1, 2, 0, 0]))
+    shared = structure(0xDA, 0xDA00, (b"x",)) + structure(0xDB, 0xDA00, (b"y",))
+    table = bios + system + shared + structure(127, 0xFEFF)
+    entry2 = smbios_entry(len(table), 5)
+    entry3 = b"_SM3_" + bytes([0, 24, 3, 2, 0, 1, 0]) + struct.pack("<IQ", len(table), 0xFFFF0000)
+    return {
+        "dump-2x.bin": b"\0" + entry2 + table,
+        "sysfs-2x.bin": b"\1" + bytes([len(entry2)]) + entry2 + table,
+        "sysfs-3x.bin": b"\3" + bytes([len(entry3)]) + entry3 + table,
+        "files-3x.bin": b"\7" + bytes([len(entry3)]) + entry3 + table,
+    }
+
+
 TARGETS = {
     "update_config": update_config,
     "argument_conversion": argument_conversion,
@@ -156,6 +175,7 @@ TARGETS = {
     "parse_version": parse_version,
     "smbios_walk": smbios_walk,
     "run_options": run_options,
+    "fleet_row": fleet_row,
 }
 
 

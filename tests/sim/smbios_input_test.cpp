@@ -11,25 +11,14 @@
 #include <fstream>
 
 #include "smbios/smbios_types.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class SmbiosInput : public testing::Test {
+class SmbiosInput : public testsupport::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/smbios-input-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Write(const std::string &name, const std::string &bytes) {
-    std::string path = dir_ + "/" + name;
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  std::string dir_;
 };
 
 uint8_t Sum(const uint8_t *bytes, size_t length) {

@@ -11,8 +11,11 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include "support/scratch_folder.h"
 
 namespace {
+
+using testsupport::ShellQuote;
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -22,15 +25,9 @@ struct Result {
   int code;
 };
 
-std::string Quote(const std::string &word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 Result RunTool(const std::string &tool, const std::vector<std::string> &arguments) {
-  std::string command = Quote(tool);
-  for (const std::string &argument : arguments) command += " " + Quote(argument);
+  std::string command = ShellQuote(tool);
+  for (const std::string &argument : arguments) command += " " + ShellQuote(argument);
   command += " 2>/dev/null </dev/null";
   Result result;
   FILE *pipe = popen(command.c_str(), "r");
@@ -82,24 +79,16 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string &text) {
   return records;
 }
 
-class FleetTool : public testing::Test {
+class FleetTool : public testsupport::ScratchFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/fleet-tool-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    ScratchFolderTest::SetUp();
     corpus_ = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";
     std::ifstream in(corpus_ / "expected.json");
     expected_ = Json::parse(in);
     kit_ = Kit("kit", expected_["config"].get<std::string>());
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Write(const std::string &name, const std::string &bytes) {
-    std::string path = dir_ + "/" + name;
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
   std::string Kit(const std::string &name, const std::string &config) {
     Write(name + "/UpdateConfig.ini", config);
     return dir_ + "/" + name;
@@ -137,7 +126,7 @@ class FleetTool : public testing::Test {
     return inputs;
   }
 
-  std::string dir_, kit_;
+  std::string kit_;
   fs::path corpus_;
   Json expected_;
 };

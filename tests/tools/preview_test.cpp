@@ -12,8 +12,11 @@
 #include <sstream>
 
 #include "support/smbios_table_builder.h"
+#include "support/scratch_folder.h"
 
 namespace {
+
+using testsupport::ShellQuote;
 
 namespace fs = std::filesystem;
 
@@ -23,32 +26,14 @@ struct Result {
   int code;
 };
 
-std::string Quote(const std::string &word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-class PreviewTool : public testing::Test {
+class PreviewTool : public testsupport::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/preview-tool-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string &name, const std::string &bytes) {
-    std::string path = dir_ + "/" + name;
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
 
   Result Run(const std::vector<std::string> &arguments) {
-    std::string command = Quote(BUS_PREVIEW_PATH);
-    for (const std::string &argument : arguments) command += " " + Quote(argument);
+    std::string command = ShellQuote(BUS_PREVIEW_PATH);
+    for (const std::string &argument : arguments) command += " " + ShellQuote(argument);
     std::string err_path = dir_ + "/stderr.txt";
-    command += " 2>" + Quote(err_path) + " </dev/null";
+    command += " 2>" + ShellQuote(err_path) + " </dev/null";
     Result result;
     FILE *pipe = popen(command.c_str(), "r");
     char buffer[4096];
@@ -102,7 +87,6 @@ class PreviewTool : public testing::Test {
     return dir_ + "/kit";
   }
 
-  std::string dir_;
 };
 
 TEST_F(PreviewTool, ChoosesTheScriptUnderEitherShell) {
@@ -157,8 +141,8 @@ TEST_F(PreviewTool, ReportsWhatStopsTheDecision) {
 TEST_F(PreviewTool, DefaultDirectoryIsTheWorkingDirectory) {
   std::string kit = Kit("Version=5\n");
   std::string dump = Dump2("4");
-  std::string command = "cd " + Quote(kit) + " && " + Quote(BUS_PREVIEW_PATH) + " --smbios " +
-                        Quote(dump);
+  std::string command = "cd " + ShellQuote(kit) + " && " + ShellQuote(BUS_PREVIEW_PATH) +
+                        " --smbios " + ShellQuote(dump);
   FILE *pipe = popen(command.c_str(), "r");
   char buffer[256] = {};
   size_t count = fread(buffer, 1, sizeof(buffer) - 1, pipe);

@@ -45,11 +45,7 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
     return false;
   }
 
-  const char *product = nullptr;
-  if (search.structure.Hdr->Length > kProductNameField) {
-    SmbiosStructurePointer cursor = search.structure;
-    product = GetSmbiosString(&cursor, search.structure.Raw[kProductNameField]);
-  }
+  const char *product = GetSmbiosFieldString(search.structure, kProductNameField);
   if (product == nullptr) product = "";
   char shown_product[SHOWN_TEXT_SIZE];
   ShowText(product, shown_product);

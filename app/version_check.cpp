@@ -91,11 +91,9 @@ IntegerReading DescribeIntegerReading(const char *Text) {
 }
 
 const char *GetBiosVersionFieldString(SmbiosStructurePointer Structure, uint8_t *FieldNumber) {
-  *FieldNumber = 0;
-  if (Structure.Hdr->Length <= BIOS_VERSION_FIELD_OFFSET) return nullptr;
-  *FieldNumber = Structure.Raw[BIOS_VERSION_FIELD_OFFSET];
-  SmbiosStructurePointer cursor = Structure;
-  return GetSmbiosString(&cursor, *FieldNumber);
+  bool held = Structure.Hdr->Length > BIOS_VERSION_FIELD_OFFSET;
+  *FieldNumber = held ? Structure.Raw[BIOS_VERSION_FIELD_OFFSET] : 0;
+  return GetSmbiosFieldString(Structure, BIOS_VERSION_FIELD_OFFSET);
 }
 
 const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured) {

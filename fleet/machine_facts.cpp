@@ -23,9 +23,7 @@ struct Visit {
 // The string a field of the formatted area names; false when the area is
 // too short for the field or the string-set has no such string.
 bool FieldString(SmbiosStructurePointer structure, uint8_t field, std::string *text) {
-  if (structure.Hdr->Length <= field) return false;
-  SmbiosStructurePointer cursor = structure;
-  const char *found = GetSmbiosString(&cursor, structure.Raw[field]);
+  const char *found = GetSmbiosFieldString(structure, field);
   if (found == nullptr) return false;
   *text = found;
   return true;

@@ -96,6 +96,13 @@ const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumbe
   return nullptr;
 }
 
+const char *GetSmbiosFieldString(SmbiosStructurePointer Structure, uint8_t FieldOffset) {
+  if (Structure.Hdr->Length <= FieldOffset) return nullptr;
+  // A copy of the cursor: looking up a missing string moves it.
+  SmbiosStructurePointer cursor = Structure;
+  return GetSmbiosString(&cursor, Structure.Raw[FieldOffset]);
+}
+
 unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
                             uint16_t *Length) {
   if (Structure == nullptr || Length == nullptr) {

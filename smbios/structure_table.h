@@ -9,6 +9,11 @@
 // reads at or past the table's end bound.
 const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumber);
 
+// The string that the string-number field at FieldOffset of the structure's
+// formatted area names; null when the formatted area is too short to hold
+// the field, the field is 0, or the string-set has no such string.
+const char *GetSmbiosFieldString(SmbiosStructurePointer Structure, uint8_t FieldOffset);
+
 // Fetches the first structure in table order whose Handle is *Handle and
 // hands back, through *Handle, the handle of the structure physically after
 // it (or INVALID_SMBIOS_HANDLE).

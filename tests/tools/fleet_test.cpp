@@ -30,12 +30,7 @@ Result RunTool(const std::string &tool, const std::vector<std::string> &argument
   for (const std::string &argument : arguments) command += " " + ShellQuote(argument);
   command += " 2>/dev/null </dev/null";
   Result result;
-  FILE *pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, count);
-  int status = pclose(pipe);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.code = testsupport::RunShellCommand(command, &result.out);
   return result;
 }
 

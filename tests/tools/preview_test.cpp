@@ -35,12 +35,7 @@ class PreviewTool : public testsupport::ScratchFolderTest {
     std::string err_path = dir_ + "/stderr.txt";
     command += " 2>" + ShellQuote(err_path) + " </dev/null";
     Result result;
-    FILE *pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, count);
-    int status = pclose(pipe);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.code = testsupport::RunShellCommand(command, &result.out);
     std::ifstream err(err_path);
     std::stringstream text;
     text << err.rdbuf();
@@ -143,11 +138,9 @@ TEST_F(PreviewTool, DefaultDirectoryIsTheWorkingDirectory) {
   std::string dump = Dump2("4");
   std::string command = "cd " + ShellQuote(kit) + " && " + ShellQuote(BUS_PREVIEW_PATH) +
                         " --smbios " + ShellQuote(dump);
-  FILE *pipe = popen(command.c_str(), "r");
-  char buffer[256] = {};
-  size_t count = fread(buffer, 1, sizeof(buffer) - 1, pipe);
-  EXPECT_EQ(pclose(pipe), 0);
-  EXPECT_EQ(std::string(buffer, count), "execute: UpdateHWOld.nsh\nstatus: 0x0000000000000000\n");
+  std::string out;
+  EXPECT_EQ(testsupport::RunShellCommand(command, &out), 0);
+  EXPECT_EQ(out, "execute: UpdateHWOld.nsh\nstatus: 0x0000000000000000\n");
 }
 
 TEST_F(PreviewTool, CannotRunGivesExitTwoAndOneLine) {

@@ -232,10 +232,9 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
   if (with_segments == settings.args) {
     row.segments = row.run;
   } else {
-    sim::ImageRun second;
+    sim::ImageRun second = run;  // the same machine and kit, -segments added
     second.args = with_segments;
-    second.dir = settings.kit;
-    second.smbios = &dump;
+    second.after = nullptr;
     sim::RunImage(second, &result, &row.error);
     row.segments = OutcomeOf(result);
   }

@@ -11,6 +11,17 @@
 
 namespace fleet {
 
+// A kit as the report knows it: its folder and the two values of its
+// UpdateConfig.ini that the report shows (the whole values, as the options
+// read them).
+struct KitInfo {
+  std::string folder;
+  bool has_product_name = false;
+  std::string product_name;  // the whole ProductName= value: a name or a list
+  bool has_version = false;
+  std::string version;       // the whole Version= value
+};
+
 struct FleetSettings {
   std::string kit;                // folder behind the shell's current directory
   std::vector<std::string> args;  // the image's options for every run
@@ -31,6 +42,13 @@ struct Warning {
   std::string sentence;  // what it means for this machine
 };
 
+// A machine's two runs under one kit.
+struct KitRuns {
+  std::string kit;      // the kit's folder
+  RunOutcome run;       // with the kit's options
+  RunOutcome segments;  // with -segments added
+};
+
 struct FleetRow {
   std::string input;
   std::string error;  // set: the input is not SMBIOS data; nothing else is
@@ -42,6 +60,11 @@ struct FleetRow {
   std::string bios_version;  // the string the BIOS Version field names
   bool has_string2 = false;
   std::string string2;
+  // The runs under each kit the machine is served by, in the kits' order:
+  // one kit (the report's only kit, or the one kit whose ProductName=
+  // matches); none (no kit matches: warning "no-kit"); or several (warning
+  // "several-kits"). `run` and `segments` are the runs of the first.
+  std::vector<KitRuns> kits;
   RunOutcome run;       // with the kit's options
   RunOutcome segments;  // with -segments added
   std::vector<Warning> warnings;

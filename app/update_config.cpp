@@ -107,12 +107,13 @@ bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets)
 }
 
 // The value at Offset up to its line end, a NUL or the end of the file, at
-// most 64 bytes; empty for no occurrence. False when the file cannot be read.
-bool ReadWholeValue(libc::FILE *stream, int32_t offset, char value[CONFIG_WHOLE_VALUE_SIZE]) {
+// most Size - 1 bytes; empty for no occurrence. False when the file cannot
+// be read.
+bool ReadWholeValue(libc::FILE *stream, int32_t offset, char *value, size_t size) {
   value[0] = '\0';
   if (offset < 0) return true;
   if (libc::fseek(stream, offset, SEEK_SET) != 0) return false;
-  size_t got = libc::fread(value, 1, CONFIG_WHOLE_VALUE_SIZE - 1, stream);
+  size_t got = libc::fread(value, 1, size - 1, stream);
   if (libc::ferror(stream)) return false;
   value[got] = '\0';
   value[libc::strcspn(value, "\r\n")] = '\0';
@@ -137,8 +138,10 @@ ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
   // The whole values are read only when an option asks for them, so a run
   // without options reads exactly the bytes it always has.
   if (readable && WholeValues) {
-    readable = ReadWholeValue(stream, offsets.product_name, Config->WholeProductName) &&
-               ReadWholeValue(stream, offsets.version, Config->WholeVersion);
+    readable = ReadWholeValue(stream, offsets.product_name, Config->WholeProductName,
+                              sizeof(Config->WholeProductName)) &&
+               ReadWholeValue(stream, offsets.version, Config->WholeVersion,
+                              sizeof(Config->WholeVersion));
   }
   libc::fclose(stream);
 

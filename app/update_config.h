@@ -8,14 +8,17 @@
 
 constexpr int CONFIG_VALUE_SIZE = 10;        // 9 bytes and the NUL
 constexpr int CONFIG_WHOLE_VALUE_SIZE = 65;  // 64 bytes and the NUL
+// ProductName= may list several names ("20L5*|20L6*|20MU*"), so its whole
+// value may be longer.
+constexpr int CONFIG_WHOLE_PRODUCT_SIZE = 256;  // 255 bytes and the NUL
 
 struct UpdateConfig {
   char ProductName[CONFIG_VALUE_SIZE];
   char Version[CONFIG_VALUE_SIZE];
   // The same occurrences read up to their line end (CR, LF, a NUL or the
-  // end of the file, at most 64 bytes), for the options that compare whole
-  // texts. Empty unless asked for.
-  char WholeProductName[CONFIG_WHOLE_VALUE_SIZE];
+  // end of the file; at most 255 bytes of ProductName=, 64 of Version=), for
+  // the options that compare whole texts. Empty unless asked for.
+  char WholeProductName[CONFIG_WHOLE_PRODUCT_SIZE];
   char WholeVersion[CONFIG_WHOLE_VALUE_SIZE];
 };
 

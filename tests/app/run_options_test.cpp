@@ -244,6 +244,12 @@ TEST(RunOptions, ProductMustMatchBeforeAnyScriptRuns) {
       {"ThinkStation P920", "ThinkStation P", false,
        "ERROR: product \"ThinkStation P920\" is not ProductName= \"ThinkStation P\"."},
       {"   ", "", false, "ERROR: product \"   \" is not ProductName= \"\"."},
+      // A list of names and machine-type prefixes; the message quotes the whole value.
+      {"20L6S0CD00", "20L5*|20L6*", true, ""},
+      {"20L7S0CD00", "20L5*|20L6*", false,
+       "ERROR: product \"20L7S0CD00\" is not ProductName= \"20L5*|20L6*\"."},
+      {"Model7", "Model6|Model7  |Model8", true, ""},
+      {"*", "*", false, "ERROR: product \"*\" is not ProductName= \"*\"."},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.smbios_product + " / " + c.config_product);

@@ -163,6 +163,8 @@ TEST(LoadUpdateConfig, WholeValuesComeFromTheSameOccurrencesUpToTheLineEnd) {
     std::string whole_version;
   };
   const std::string long_value(70, '7');
+  std::string list_300;
+  while (list_300.size() < 300) list_300 += "20L" + std::to_string(list_300.size() % 10) + "*|";
   const Case cases[] = {
       {"past nine bytes", "ProductName=ThinkStation P920\r\nVersion=7LET60WW (1.30 )\r\n",
        "ThinkStation P920", "7LET60WW (1.30 )"},
@@ -176,6 +178,11 @@ TEST(LoadUpdateConfig, WholeValuesComeFromTheSameOccurrencesUpToTheLineEnd) {
       {"NUL ends it", std::string("Version=1.2\0" ".3\n", 15), "", "1.2"},
       {"end of file", "ProductName=P\nVersion=2.10.0", "P", "2.10.0"},
       {"at most 64 bytes", "Version=" + long_value + "\n", "", std::string(64, '7')},
+      // A product list may be longer than a version: 255 bytes.
+      {"a product list past 64 bytes", "ProductName=" + list_300.substr(0, 200) + "\nVersion=1\n",
+       list_300.substr(0, 200), "1"},
+      {"at most 255 bytes of product", "ProductName=" + list_300 + "\nVersion=1\n",
+       list_300.substr(0, 255), "1"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

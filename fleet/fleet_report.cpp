@@ -3,10 +3,17 @@
 // warnings then compare exactly the Version= text the runs compare.
 #include "fleet/fleet_report.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <utility>
 
 #include "app/update_config.h"
 #include "fleet/row_workers.h"
@@ -44,43 +51,186 @@ std::vector<std::string> SplitOnBlanks(const std::string &text) {
   return words;
 }
 
-bool LoadKit(const std::string &kit, const std::vector<std::string> &args, FleetSettings *settings,
-             std::string *error) {
+bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   struct stat info;
-  if (stat(kit.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || access(kit.c_str(), R_OK | X_OK) != 0) {
-    *error = "--kit " + kit + ": not a readable folder";
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      access(folder.c_str(), R_OK | X_OK) != 0) {
+    *error = "--kit " + folder + ": not a readable folder";
     return false;
   }
   sim::ImageRun run;
-  run.dir = kit;
+  run.dir = folder;
   run.main = ReadKitConfig;
   sim::ImageRunResult result;
   gKitConfigResult = ConfigResult::FileNotFound;
   if (!sim::RunImage(run, &result, error)) return false;
   if (gKitConfigResult == ConfigResult::FileNotFound) {
-    *error = "--kit " + kit + ": UpdateConfig.ini not found";
+    *error = "--kit " + folder + ": UpdateConfig.ini not found";
     return false;
   }
   if (gKitConfigResult == ConfigResult::ReadError) {
-    *error = "--kit " + kit + ": UpdateConfig.ini could not be read";
+    *error = "--kit " + folder + ": UpdateConfig.ini could not be read";
     return false;
   }
-  settings->kit = kit;
-  settings->args = args;
+  kit->folder = folder;
+  kit->product_name = gKitConfig.WholeProductName;
+  kit->has_product_name = !kit->product_name.empty();
   // A kit without Version= is still a kit: every row shows the message.
-  settings->has_configured_version = gKitConfigResult == ConfigResult::Loaded;
-  settings->configured_version = settings->has_configured_version ? gKitConfig.WholeVersion : "";
+  kit->has_version = gKitConfigResult == ConfigResult::Loaded;
+  kit->version = kit->has_version ? gKitConfig.WholeVersion : "";
   return true;
 }
 
-int RunFleetReport(const FleetCommand &command, std::ostream &out, std::ostream &err) {
+namespace {
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+bool IsFile(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Depth-first, entries in byte order; `seen` keeps every folder met, so a
+// link back up the tree is entered once, and a kit met twice (through a
+// link) is an error: LoadKits would refuse it anyway, this names both.
+bool SearchKits(const std::string &folder, std::map<FolderId, std::string> *seen,
+                std::vector<std::string> *folders, std::string *error) {
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    *error = "--kits " + folder + ": not a readable folder";
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent *entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    std::string path = folder + "/" + name;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+    auto met = seen->insert({{info.st_dev, info.st_ino}, path});
+    bool kit = IsFile(path + "/UpdateConfig.ini");
+    if (!met.second && kit) {
+      *error = "kits " + met.first->second + " and " + path + " are the same folder";
+      return false;
+    }
+    if (!met.second) continue;
+    if (kit) {
+      folders->push_back(path);
+    } else if (!SearchKits(path, seen, folders, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FindKits(const std::string &library, std::vector<std::string> *folders, std::string *error) {
+  std::string root = library;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  struct stat info;
+  if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    *error = "--kits " + library + ": not a readable folder";
+    return false;
+  }
+  std::map<FolderId, std::string> seen = {{{info.st_dev, info.st_ino}, root}};
+  size_t before = folders->size();
+  if (!SearchKits(root, &seen, folders, error)) return false;
+  if (folders->size() == before) {
+    *error = "--kits " + library + ": no kit in it (no folder holding UpdateConfig.ini)";
+    return false;
+  }
+  return true;
+}
+
+bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error) {
+  std::vector<std::string> folders = command.kits;
+  for (const std::string &library : command.libraries) {
+    if (!FindKits(library, &folders, error)) return false;
+  }
+  if (folders.empty()) folders.push_back(".");
+  // Two names of one folder would serve every one of its machines twice
+  // over, as "several kits": a mistake in the library, not a choice.
+  std::vector<std::pair<FolderId, std::string>> ids;
+  for (const std::string &folder : folders) {
+    KitInfo kit;
+    if (!LoadKit(folder, &kit, error)) return false;
+    struct stat info;
+    stat(folder.c_str(), &info);
+    for (const auto &id : ids) {
+      if (id.first == FolderId{info.st_dev, info.st_ino}) {
+        *error = "kits " + id.second + " and " + folder + " are the same folder";
+        return false;
+      }
+    }
+    ids.push_back({{info.st_dev, info.st_ino}, folder});
+    kits->push_back(kit);
+  }
+  return true;
+}
+
+namespace {
+
+// The report's file, written beside its name and renamed when whole, so a
+// report that fails half-way leaves no half file, and an older report of
+// the same name stays as it was.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string &path) : path_(path), partial_(path + ".partial") {}
+  ~OutputFile() {
+    if (!done_) std::remove(partial_.c_str());
+  }
+  bool Open(std::string *error) {
+    struct stat info;
+    if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      *error = "--output " + path_ + ": is a folder";
+      return false;
+    }
+    out_.open(partial_, std::ios::binary | std::ios::trunc);
+    if (!out_) *error = "--output " + path_ + ": cannot be written";
+    return static_cast<bool>(out_);
+  }
+  std::ostream &Stream() { return out_; }
+  bool Commit(std::string *error) {
+    out_.close();
+    if (out_.fail() || std::rename(partial_.c_str(), path_.c_str()) != 0) {
+      *error = "--output " + path_ + ": cannot be written";
+      return false;
+    }
+    done_ = true;
+    return true;
+  }
+
+ private:
+  std::string path_, partial_;
+  std::ofstream out_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+int RunFleetReport(const FleetCommand &command, std::ostream &standard_out, std::ostream &err) {
   FleetSettings settings;
+  settings.args = SplitOnBlanks(command.app_args);
   std::string error;
-  if (!LoadKit(command.kit, SplitOnBlanks(command.app_args), &settings, &error)) {
+  if (!LoadKits(command, &settings.kits, &error)) {
     err << "bios-update-select-fleet: " << error << "\n";
     return FLEET_CANNOT_RUN;
   }
-  ReportWriter writer(command.format, out);
+  std::unique_ptr<OutputFile> file;
+  if (!command.output.empty()) {
+    file.reset(new OutputFile(command.output));
+    if (!file->Open(&error)) {
+      err << "bios-update-select-fleet: " << error << "\n";
+      return FLEET_CANNOT_RUN;
+    }
+  }
+  std::ostream &out = file ? file->Stream() : standard_out;
+  ReportWriter writer(command.format, out, settings.kits);
   sim::SmbiosInputSearch search(command.inputs);
   size_t rows = 0;
   auto last = std::chrono::steady_clock::now();
@@ -98,6 +248,10 @@ int RunFleetReport(const FleetCommand &command, std::ostream &out, std::ostream 
   });
   if (command.progress) err << "\rbios-update-select-fleet: " << rows << " machines\n" << std::flush;
   writer.Finish();
+  if (file && !file->Commit(&error)) {
+    err << "bios-update-select-fleet: " << error << "\n";
+    return FLEET_CANNOT_RUN;
+  }
   return FLEET_REPORT_MADE;
 }
 

@@ -1,8 +1,9 @@
 // The fleet report as a whole, below its command line: the kit's reading,
 // the search of the inputs, the rows and the chosen form.
 //
-//   bios-update-select-fleet [--kit DIR] [--app-args "ARGS"]
-//                            [--format table|csv|json] [--jobs N] INPUT...
+//   bios-update-select-fleet [--kit DIR]... [--kits DIR]... [--app-args "ARGS"]
+//                            [--format table|csv|json|html] [--output FILE]
+//                            [--jobs N] INPUT...
 #pragma once
 
 #include <ostream>
@@ -20,7 +21,9 @@ constexpr int FLEET_REPORT_MADE = 0;
 constexpr int FLEET_CANNOT_RUN = 2;
 
 struct FleetCommand {
-  std::string kit = ".";
+  std::vector<std::string> kits;       // --kit: kit folders; none and no --kits: "."
+  std::vector<std::string> libraries;  // --kits: folders searched for kit folders
+  std::string output;                  // --output: the report's file; empty: standard output
   std::string app_args;
   Format format = Format::Csv;
   unsigned jobs = 1;
@@ -33,10 +36,20 @@ struct FleetCommand {
 std::vector<std::string> SplitOnBlanks(const std::string &text);
 
 // Reads the kit's UpdateConfig.ini the way the application does (its own
-// reader, on the simulated firmware) and fills in the settings. False with
-// a one-line reason when the folder or the file cannot be read.
-bool LoadKit(const std::string &kit, const std::vector<std::string> &args, FleetSettings *settings,
-             std::string *error);
+// reader, on the simulated firmware, whole values included). False with a
+// one-line reason when the folder or the file cannot be read.
+bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error);
+
+// The kit folders under `library`, in byte order of their paths: every
+// folder that holds an UpdateConfig.ini (a kit's own subfolders are not
+// searched). Folders reached through links are followed, once. False with
+// a one-line reason when the folder cannot be read or holds no kit.
+bool FindKits(const std::string &library, std::vector<std::string> *folders, std::string *error);
+
+// Every kit of the command, read: the --kit folders, then the kits of each
+// --kits folder; "." when neither is given. False with a one-line reason
+// when a kit cannot be read or two of them are one folder.
+bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error);
 
 // Makes the report. Returns the exit code.
 int RunFleetReport(const FleetCommand &command, std::ostream &out, std::ostream &err);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/options.h"
+#include "app/product_check.h"
 #include "app/shown_text.h"
 #include "app/version_segments.h"
 #include "fleet/machine_facts.h"
@@ -123,8 +124,9 @@ void AddWalkWarning(const MachineFacts &facts, FleetRow *row) {
           " structures are read, the rest of the table is not");
 }
 
-void AddWarnings(const MachineFacts &facts, const FleetSettings &settings, FleetRow *row) {
-  RunOptions options = ParseOptions(settings.args);
+// What the machine's data says whatever the kit: the entry point, the
+// integer rule's reading of string 2, the walk.
+void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, FleetRow *row) {
   if (facts.entry_point3 && !options.Smbios3) {
     Add(row, "3.x-only",
         "the data holds only a 3.x entry point: the machine gets \"ERROR: SMBIOS table not "
@@ -134,28 +136,95 @@ void AddWarnings(const MachineFacts &facts, const FleetSettings &settings, Fleet
     if (!options.Segments) AddIntegerRuleWarnings(bios, row);
   }
   AddWalkWarning(facts, row);
-  if (!SameDecision(row->run, row->segments)) {
+}
+
+// What the runs under one kit say. `which` names the kit in the sentences
+// when the machine runs under several.
+void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns &runs,
+                    const std::string &which, FleetRow *row) {
+  if (!SameDecision(runs.run, runs.segments)) {
     Add(row, "runs-differ",
-        "the two runs decide differently: \"" + OutcomeText(row->run) +
-            "\" with the kit's options, \"" + OutcomeText(row->segments) + "\" with -segments");
+        "the two runs" + which + " decide differently: \"" + OutcomeText(runs.run) +
+            "\" with the kit's options, \"" + OutcomeText(runs.segments) + "\" with -segments");
   }
-  if (!settings.has_configured_version) return;
+  if (!kit.has_version) return;
   for (const BiosVersionFacts &bios : facts.bios) {
     if (!bios.has_field_string) continue;
-    if (CompareVersionSegments(bios.field_string.c_str(), settings.configured_version.c_str()) ==
+    if (CompareVersionSegments(bios.field_string.c_str(), kit.version.c_str()) ==
         SegmentComparison::NotComparable) {
       Add(row, "segments-cannot-compare",
           "the segment rule cannot compare the installed version " + Quoted(bios.field_string) +
-              " with the configured " + Quoted(settings.configured_version));
+              " with the configured " + Quoted(kit.version) + which);
     }
   }
+}
+
+std::string ProductOf(const FleetRow &row) {
+  return row.has_product ? "the product " + Quoted(row.product) : "the data, which names no product,";
+}
+
+// Which kits serve the machine, when that is not plainly one kit made for it.
+void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row) {
+  if (settings.kits.size() == 1) {
+    const KitInfo &kit = settings.kits.front();
+    if (row->has_product && ProductNameMatches(row->product.c_str(), kit.product_name.c_str())) return;
+    Add(row, "product-mismatch",
+        ProductOf(*row) + " does not match the kit's ProductName= " +
+            (kit.has_product_name ? Quoted(kit.product_name) : std::string("(none)")) +
+            ": the kit may be another model's");
+    return;
+  }
+  if (row->kits.empty()) {
+    Add(row, "no-kit", ProductOf(*row) + " matches no kit's ProductName=: no kit serves it");
+  } else if (row->kits.size() > 1) {
+    std::string kits;
+    for (const KitRuns &runs : row->kits) {
+      kits += (kits.empty() ? "" : ", ") + runs.kit + " (" + OutcomeText(runs.run) + ")";
+    }
+    Add(row, "several-kits",
+        ProductOf(*row) + " matches the ProductName= of " + std::to_string(row->kits.size()) +
+            " kits: " + kits);
+  }
+}
+
+// The facts come first, from a firmware of their own (gone before any run
+// makes its own): they say which kits the machine runs under, and a machine
+// no kit serves runs under none.
+bool ReadFactsOf(const std::vector<uint8_t> &dump, MachineFacts *facts, std::string *error) {
+  sim::Firmware firmware{sim::Options{}};
+  if (!firmware.PublishSmbiosDump(dump, error)) return false;
+  *facts = ReadMachineFacts(firmware, sim::AnchorOf(dump) == sim::SmbiosAnchor::V3);
+  return true;
+}
+
+KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
+                    const std::vector<std::string> &args, std::string *error) {
+  KitRuns runs;
+  runs.kit = kit.folder;
+  sim::ImageRun run;
+  run.args = args;
+  run.dir = kit.folder;
+  run.smbios = &dump;
+  sim::ImageRunResult result;
+  sim::RunImage(run, &result, error);
+  runs.run = OutcomeOf(result);
+  std::vector<std::string> with_segments = WithSegments(args);
+  if (with_segments == args) {
+    runs.segments = runs.run;
+  } else {
+    run.args = with_segments;  // the same machine and kit, -segments added
+    sim::RunImage(run, &result, error);
+    runs.segments = OutcomeOf(result);
+  }
+  return runs;
 }
 
 }  // namespace
 
 const char *const WARNING_KEYS[] = {
-    "reads-as-zero", "leading-number-only", "string2-not-version", "walk-stopped",
-    "3.x-only",      "runs-differ",         "segments-cannot-compare",
+    "reads-as-zero", "leading-number-only",     "string2-not-version", "walk-stopped",
+    "3.x-only",      "runs-differ",             "segments-cannot-compare",
+    "no-kit",        "several-kits",            "product-mismatch",
 };
 const size_t WARNING_KEY_COUNT = sizeof(WARNING_KEYS) / sizeof(WARNING_KEYS[0]);
 
@@ -182,6 +251,15 @@ const char *WarningMeaning(const std::string &key) {
     return "the segment rule cannot compare the installed and the configured version: no "
            "script, EFI_ABORTED";
   }
+  if (key == "no-kit") return "no kit's ProductName= matches the machine's product: no kit serves it";
+  if (key == "several-kits") {
+    return "the ProductName= of more than one kit matches the machine's product: which kit "
+           "ships to it is not plain";
+  }
+  if (key == "product-mismatch") {
+    return "the machine's product does not match the kit's ProductName=: without -product the "
+           "kit would update another model";
+  }
   return "";
 }
 
@@ -199,9 +277,7 @@ std::string StatusText(EFI_STATUS status) {
 }
 
 std::string OutcomeText(const RunOutcome &outcome) {
-  std::string text;
-  for (const std::string &script : outcome.scripts) text += (text.empty() ? "" : " + ") + script;
-  if (text.empty()) text = "no script";
+  std::string text = ScriptsOutcome(outcome);
   if (outcome.status == EFI_ABORTED) {
     text += ", aborted";
   } else if (outcome.status != EFI_SUCCESS) {
@@ -210,34 +286,30 @@ std::string OutcomeText(const RunOutcome &outcome) {
   return text;
 }
 
+std::string ScriptsOutcome(const RunOutcome &outcome) {
+  std::string text;
+  for (const std::string &script : outcome.scripts) text += (text.empty() ? "" : " + ") + script;
+  return text.empty() ? "no script" : text;
+}
+
+std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
+                                const std::string &product) {
+  if (settings.kits.size() == 1) return {0};
+  std::vector<size_t> serving;
+  for (size_t i = 0; has_product && i < settings.kits.size(); ++i) {
+    if (ProductNameMatches(product.c_str(), settings.kits[i].product_name.c_str())) {
+      serving.push_back(i);
+    }
+  }
+  return serving;
+}
+
 FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_t> &dump,
                               const FleetSettings &settings) {
   FleetRow row;
   row.input = input;
-  sim::SmbiosAnchor anchor = sim::AnchorOf(dump);
-
   MachineFacts facts;
-  sim::ImageRun run;
-  run.args = settings.args;
-  run.dir = settings.kit;
-  run.smbios = &dump;
-  run.after = [&](sim::Firmware &firmware) {
-    facts = ReadMachineFacts(firmware, anchor == sim::SmbiosAnchor::V3);
-  };
-  sim::ImageRunResult result;
-  if (!sim::RunImage(run, &result, &row.error)) return row;
-  row.run = OutcomeOf(result);
-
-  std::vector<std::string> with_segments = WithSegments(settings.args);
-  if (with_segments == settings.args) {
-    row.segments = row.run;
-  } else {
-    sim::ImageRun second = run;  // the same machine and kit, -segments added
-    second.args = with_segments;
-    second.after = nullptr;
-    sim::RunImage(second, &result, &row.error);
-    row.segments = OutcomeOf(result);
-  }
+  if (!ReadFactsOf(dump, &facts, &row.error)) return row;
 
   row.has_manufacturer = facts.has_manufacturer;
   row.manufacturer = facts.manufacturer;
@@ -249,7 +321,22 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
     row.has_string2 = facts.bios[0].has_string2;
     row.string2 = facts.bios[0].string2;
   }
-  AddWarnings(facts, settings, &row);
+
+  std::vector<size_t> serving = KitsServing(settings, row.has_product, row.product);
+  for (size_t index : serving) {
+    row.kits.push_back(RunUnderKit(dump, settings.kits[index], settings.args, &row.error));
+  }
+  if (!row.kits.empty()) {
+    row.run = row.kits.front().run;
+    row.segments = row.kits.front().segments;
+  }
+
+  AddDataWarnings(facts, ParseOptions(settings.args), &row);
+  for (size_t i = 0; i < serving.size(); ++i) {
+    std::string which = serving.size() > 1 ? " under " + row.kits[i].kit : "";
+    AddKitWarnings(facts, settings.kits[serving[i]], row.kits[i], which, &row);
+  }
+  AddKitChoiceWarnings(settings, &row);
   return row;
 }
 

@@ -23,12 +23,11 @@ struct KitInfo {
 };
 
 struct FleetSettings {
-  std::string kit;                // folder behind the shell's current directory
+  // Every kit of the report, in the order given. With one kit every machine
+  // runs under it; with more, each machine runs under the kits whose
+  // ProductName= matches its product, by the image's own -product rule.
+  std::vector<KitInfo> kits;
   std::vector<std::string> args;  // the image's options for every run
-  // The whole Version= value as the segment rule reads it; empty when the
-  // kit's UpdateConfig.ini holds no Version=.
-  bool has_configured_version = false;
-  std::string configured_version;
 };
 
 struct RunOutcome {
@@ -75,6 +74,17 @@ extern const char *const WARNING_KEYS[];
 extern const size_t WARNING_KEY_COUNT;
 // What a key means, for the report's summary and the README.
 const char *WarningMeaning(const std::string &key);
+
+// A run's scripts as the summaries count them: "UpdateHWOld.nsh",
+// "UpdateHWNew.nsh", "no script", or the scripts joined with " + " on a
+// machine with more than one BIOS Information structure.
+std::string ScriptsOutcome(const RunOutcome &outcome);
+
+// The kits a machine is served by, as indexes into `settings.kits`: the
+// only kit when there is one; else every kit whose ProductName= matches
+// `product` (none when the data names no product).
+std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
+                                const std::string &product);
 
 // The option list with -segments added unless it holds it already (ASCII
 // case ignored, as the image matches it).

@@ -24,6 +24,16 @@ Json RunToJson(const RunOutcome &outcome) {
   return run;
 }
 
+// The kit a row names: its folder; a list when several serve the machine;
+// null when none does.
+Json KitToJson(const FleetRow &row) {
+  if (row.kits.empty()) return nullptr;
+  if (row.kits.size() == 1) return row.kits.front().kit;
+  Json kits = Json::array();
+  for (const KitRuns &runs : row.kits) kits.push_back(runs.kit);
+  return kits;
+}
+
 bool RunFromJson(const Json &json, RunOutcome *outcome) {
   if (!json.is_object() || !json.contains("status") || !json["status"].is_string()) return false;
   outcome->scripts = json.value("scripts", std::vector<std::string>());
@@ -89,11 +99,12 @@ size_t Width(const std::string &text) {
   return width;
 }
 
-const std::vector<std::string> TABLE_TITLES = {"INPUT",   "PRODUCT",         "BIOS VERSION",
-                                               "OUTCOME", "SEGMENT OUTCOME", "WARNINGS"};
+const std::vector<std::string> TABLE_TITLES = {"INPUT",   "KIT",             "PRODUCT",
+                                               "BIOS VERSION", "OUTCOME", "SEGMENT OUTCOME",
+                                               "WARNINGS"};
 
 const std::vector<std::string> CSV_TITLES = {
-    "input",           "manufacturer",      "product",         "bios_version", "string2",
+    "input",           "kit",               "manufacturer",      "product",         "bios_version", "string2",
     "scripts",         "messages",          "status",          "segments_scripts",
     "segments_messages", "segments_status", "warnings",        "error"};
 
@@ -118,7 +129,7 @@ void PrintCounts(std::ostream &out, const char *title, const std::map<std::strin
 
 }  // namespace
 
-std::string RowToJson(const FleetRow &row, bool with_keys) {
+std::string RowToJson(const FleetRow &row) {
   Json json = Json::object();
   json["input"] = row.input;
   if (!row.error.empty()) {
@@ -128,12 +139,26 @@ std::string RowToJson(const FleetRow &row, bool with_keys) {
     json["product"] = OptionalText(row.has_product, row.product);
     json["bios_version"] = OptionalText(row.has_bios_version, row.bios_version);
     json["string2"] = OptionalText(row.has_string2, row.string2);
-    json["scripts"] = row.run.scripts;
-    json["messages"] = row.run.messages;
-    json["status"] = StatusText(row.run.status);
-    json["segments"] = RunToJson(row.segments);
+    json["kit"] = KitToJson(row);
+    // One kit: its two runs, as before there were several kits. None or
+    // several: no one outcome; several list each kit's under "runs".
+    bool one = row.kits.size() == 1;
+    json["scripts"] = one ? row.run.scripts : std::vector<std::string>();
+    json["messages"] = one ? row.run.messages : std::vector<std::string>();
+    json["status"] = one ? Json(StatusText(row.run.status)) : Json(nullptr);
+    json["segments"] = one ? RunToJson(row.segments) : Json(nullptr);
+    if (row.kits.size() > 1) {
+      Json runs = Json::array();
+      for (const KitRuns &kit : row.kits) {
+        Json run = RunToJson(kit.run);
+        run["segments"] = RunToJson(kit.segments);
+        runs.push_back(Json{{"kit", kit.kit}});
+        runs.back().update(run);
+      }
+      json["runs"] = runs;
+    }
     json["warnings"] = Sentences(row);
-    if (with_keys) json["warning_keys"] = Keys(row);
+    json["warning_keys"] = Keys(row);
   }
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -154,9 +179,29 @@ bool RowFromJson(const std::string &text, FleetRow *row) {
   ReadOptional(json, "product", &row->has_product, &row->product);
   ReadOptional(json, "bios_version", &row->has_bios_version, &row->bios_version);
   ReadOptional(json, "string2", &row->has_string2, &row->string2);
-  if (!RunFromJson(json, &row->run) || !json.contains("segments") ||
-      !RunFromJson(json["segments"], &row->segments)) {
-    return false;
+  if (json.contains("runs") && json["runs"].is_array()) {
+    for (const Json &run : json["runs"]) {
+      KitRuns kit;
+      if (!run.is_object() || !run.contains("kit") || !run["kit"].is_string() ||
+          !RunFromJson(run, &kit.run) || !run.contains("segments") ||
+          !RunFromJson(run["segments"], &kit.segments)) {
+        return false;
+      }
+      kit.kit = run["kit"].get<std::string>();
+      row->kits.push_back(kit);
+    }
+  } else if (json.contains("kit") && json["kit"].is_string()) {
+    KitRuns kit;
+    kit.kit = json["kit"].get<std::string>();
+    if (!RunFromJson(json, &kit.run) || !json.contains("segments") ||
+        !RunFromJson(json["segments"], &kit.segments)) {
+      return false;
+    }
+    row->kits.push_back(kit);
+  }
+  if (!row->kits.empty()) {
+    row->run = row->kits.front().run;
+    row->segments = row->kits.front().segments;
   }
   std::vector<std::string> sentences = json.value("warnings", std::vector<std::string>());
   std::vector<std::string> keys = json.value("warning_keys", std::vector<std::string>());
@@ -185,7 +230,26 @@ std::string CsvRecord(const std::vector<std::string> &fields) {
   return record;
 }
 
-ReportWriter::ReportWriter(Format format, std::ostream &out) : format_(format), out_(out) {
+// The kits of a row, as the CSV and the table show them.
+std::string KitsText(const FleetRow &row) {
+  std::vector<std::string> kits;
+  for (const KitRuns &runs : row.kits) kits.push_back(runs.kit);
+  return Join(kits, "; ");
+}
+
+// A row's outcome in the table: the one kit's run, or why there is none.
+std::string RowOutcome(const FleetRow &row, bool segments) {
+  if (row.kits.empty()) return "no kit";
+  if (row.kits.size() > 1) return "several kits";
+  return OutcomeText(segments ? row.segments : row.run);
+}
+
+ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits)
+    : format_(format),
+      out_(out),
+      kits_(kits),
+      kit_machines_(kits.size()),
+      kit_outcomes_(kits.size()) {
   if (format_ == Format::Json) out_ << "[";
   if (format_ == Format::Csv) out_ << CsvRecord(CSV_TITLES) << "\r\n";
   if (format_ == Format::Table) sample_.push_back(TABLE_TITLES);
@@ -204,21 +268,30 @@ void ReportWriter::Add(const FleetRow &row) {
       fields.back() = row.error;
       out_ << CsvRecord(fields) << "\r\n";
     } else {
-      out_ << CsvRecord({row.input, row.manufacturer, row.product, row.bios_version, row.string2,
-                         Join(row.run.scripts, "; "), Join(row.run.messages, "; "),
-                         StatusText(row.run.status), Join(row.segments.scripts, "; "),
-                         Join(row.segments.messages, "; "), StatusText(row.segments.status),
-                         Join(Sentences(row), "; "), ""})
-           << "\r\n";
+      // The runs' columns hold the one kit's runs; with none or several
+      // they stay empty (several: each kit's outcome is in its warning).
+      std::vector<std::string> runs(6);
+      if (row.kits.size() == 1) {
+        runs = {Join(row.run.scripts, "; "),      Join(row.run.messages, "; "),
+                StatusText(row.run.status),       Join(row.segments.scripts, "; "),
+                Join(row.segments.messages, "; "), StatusText(row.segments.status)};
+      }
+      std::vector<std::string> fields = {row.input,   KitsText(row),    row.manufacturer,
+                                         row.product, row.bios_version, row.string2};
+      fields.insert(fields.end(), runs.begin(), runs.end());
+      fields.push_back(Join(Sentences(row), "; "));
+      fields.push_back("");
+      out_ << CsvRecord(fields) << "\r\n";
     }
   } else {
     std::vector<std::string> cells;
     if (failed) {
-      cells = {Cell(row.input), "-", "-", Cell("error: " + row.error), "-", ""};
+      cells = {Cell(row.input), "-", "-", "-", Cell("error: " + row.error), "-", ""};
       ++outcomes_["error: not SMBIOS data, or unreadable"];
     } else {
-      std::string outcome = OutcomeText(row.run), segment_outcome = OutcomeText(row.segments);
-      cells = {Cell(row.input), row.has_product ? Cell(row.product) : "-",
+      std::string outcome = RowOutcome(row, false), segment_outcome = RowOutcome(row, true);
+      cells = {Cell(row.input), row.kits.empty() ? "-" : Cell(KitsText(row)),
+               row.has_product ? Cell(row.product) : "-",
                row.has_bios_version ? Cell(row.bios_version) : "-", outcome, segment_outcome,
                Join(DistinctKeys(row), ", ")};
       ++outcomes_[outcome];
@@ -227,6 +300,7 @@ void ReportWriter::Add(const FleetRow &row) {
       messages.insert(row.segments.messages.begin(), row.segments.messages.end());
       for (const std::string &message : messages) ++messages_[message];
       for (const std::string &key : DistinctKeys(row)) ++warnings_[key];
+      CountKits(row);
     }
     if (sized_) {
       PrintTableRow(cells);
@@ -236,6 +310,38 @@ void ReportWriter::Add(const FleetRow &row) {
     }
   }
   out_.flush();
+}
+
+void ReportWriter::CountKits(const FleetRow &row) {
+  if (row.kits.empty()) ++without_kit_;
+  for (const KitRuns &runs : row.kits) {
+    for (size_t i = 0; i < kits_.size(); ++i) {
+      if (kits_[i].folder != runs.kit) continue;
+      ++kit_machines_[i];
+      ++kit_outcomes_[i][ScriptsOutcome(runs.run)];
+      break;
+    }
+  }
+}
+
+void ReportWriter::PrintKitSummary() {
+  out_ << "Machines per kit (outcome with the kit's options):\n";
+  for (size_t i = 0; i < kits_.size(); ++i) {
+    const KitInfo &kit = kits_[i];
+    out_ << "  " << Cell(kit.folder) << " (ProductName="
+         << (kit.has_product_name ? Cell(kit.product_name) : "-")
+         << ", Version=" << (kit.has_version ? Cell(kit.version) : "-") << "): " << kit_machines_[i]
+         << " machines";
+    // The three outcomes always, so a kit's line reads the same on every report.
+    std::map<std::string, size_t> outcomes = kit_outcomes_[i];
+    for (const char *outcome : {"UpdateHWOld.nsh", "UpdateHWNew.nsh", "no script"}) {
+      out_ << ", " << outcomes[outcome] << " " << outcome;
+      outcomes.erase(outcome);
+    }
+    for (const auto &other : outcomes) out_ << ", " << other.second << " " << other.first;
+    out_ << "\n";
+  }
+  out_ << "Machines without a kit: " << without_kit_ << "\n";
 }
 
 void ReportWriter::FlushSample() {
@@ -269,6 +375,7 @@ void ReportWriter::Finish() {
     out_ << "\nMachines: " << rows_;
     if (errors_) out_ << " (" << errors_ << " not SMBIOS data, or unreadable)";
     out_ << "\n";
+    PrintKitSummary();
     PrintCounts(out_, "Machines per outcome with the kit's options:", outcomes_);
     PrintCounts(out_, "Machines per outcome with -segments:", segment_outcomes_);
     PrintCounts(out_, "Machines per message (either run):", messages_);

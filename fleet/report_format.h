@@ -21,10 +21,10 @@ enum class Format { Table, Csv, Json };
 
 constexpr size_t TABLE_SAMPLE_ROWS = 1000;
 
-// One row as the json form writes it, on one line. Strings that are not
-// UTF-8 have their bad bytes replaced. `with_keys` adds the warnings' keys
-// (key "warning_keys"), for worker processes handing rows over.
-std::string RowToJson(const FleetRow &row, bool with_keys = false);
+// One row as the json form writes it, on one line; worker processes hand
+// rows over in it too. Strings that are not UTF-8 have their bad bytes
+// replaced.
+std::string RowToJson(const FleetRow &row);
 // Reads back what RowToJson wrote; false when the text is not such a row.
 bool RowFromJson(const std::string &text, FleetRow *row);
 
@@ -33,12 +33,15 @@ std::string CsvRecord(const std::vector<std::string> &fields);
 
 class ReportWriter {
  public:
-  ReportWriter(Format format, std::ostream &out);
+  // `kits` are the report's kits, for the table's summary per kit.
+  ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits = {});
   void Add(const FleetRow &row);
   void Finish();
 
  private:
   void PrintTableRow(const std::vector<std::string> &cells);
+  void CountKits(const FleetRow &row);
+  void PrintKitSummary();
   void FlushSample();
 
   Format format_;
@@ -50,6 +53,11 @@ class ReportWriter {
   std::vector<size_t> widths_;
   bool sized_ = false;
   std::map<std::string, size_t> outcomes_, segment_outcomes_, messages_, warnings_;
+  std::vector<KitInfo> kits_;
+  // Per kit (index into kits_): machines it serves, and per ScriptsOutcome.
+  std::vector<size_t> kit_machines_;
+  std::vector<std::map<std::string, size_t>> kit_outcomes_;
+  size_t without_kit_ = 0;
 };
 
 }  // namespace fleet

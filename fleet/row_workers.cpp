@@ -73,7 +73,7 @@ bool WriteAll(int fd, const std::string &bytes) {
     std::string path(size, '\0');
     if (!ReadAll(in, &path[0], size)) _exit(0);
     std::string frame;
-    AppendFrame(RowToJson(MakeFleetRow(path, settings), true), &frame);
+    AppendFrame(RowToJson(MakeFleetRow(path, settings)), &frame);
     if (!WriteAll(out, frame)) _exit(0);
   }
 }

@@ -16,8 +16,16 @@ int main(int argc, char **argv) {
       "options, and with -segments added) and reports every machine's outcome, with a warning "
       "wherever the decision cannot be trusted.",
       "bios-update-select-fleet");
-  app.add_option("--kit", command.kit, "the kit whose UpdateConfig.ini is used")
-      ->default_str("the current directory");
+  app.add_option("--kit", command.kits,
+                 "a kit folder (its UpdateConfig.ini); give it once per kit; with several kits "
+                 "each machine runs under the kits whose ProductName= matches its product")
+      ->default_str("the current directory")
+      ->allow_extra_args(false);  // one folder per --kit: what follows is an input
+  app.add_option("--kits", command.libraries,
+                 "a folder of kits: every folder under it that holds an UpdateConfig.ini")
+      ->allow_extra_args(false);
+  app.add_option("--output", command.output,
+                 "write the report to this file (whole, or not at all) instead of standard output");
   app.add_option("--app-args", command.app_args,
                  "the image's options for every run, split on blanks (e.g. \"-product\")");
   std::string format;
@@ -33,8 +41,9 @@ int main(int argc, char **argv) {
                  "folder searched for both")
       ->required();
   app.footer(
-      "Exit status: 0 when the report was made, whatever the outcomes; 2 for bad usage or a kit "
-      "whose UpdateConfig.ini cannot be read. Inputs that are not SMBIOS data are rows.");
+      "Exit status: 0 when the report was made, whatever the outcomes; 2 for bad usage, a kit "
+      "whose UpdateConfig.ini cannot be read, a --kits folder without kits, two kits that are one "
+      "folder, or an output that cannot be written. Inputs that are not SMBIOS data are rows.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {

@@ -51,12 +51,26 @@ class FleetRowTest : public testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/fleet-row-XXXXXX";
-    settings_.kit = mkdtemp(pattern);
-    std::ofstream(settings_.kit + "/UpdateConfig.ini") << "Version=A07\r\n";
-    settings_.has_configured_version = true;
-    settings_.configured_version = "A07";
+    folder_ = mkdtemp(pattern);
+    settings_.kits = {MakeKit("kit", "Model7", "A07")};
   }
-  void TearDown() override { fs::remove_all(settings_.kit); }
+  void TearDown() override { fs::remove_all(folder_); }
+  // A kit folder under the fixture's folder, with the UpdateConfig.ini the
+  // report would read from it.
+  fleet::KitInfo MakeKit(const std::string &name, const std::string &product,
+                         const std::string &version) {
+    fleet::KitInfo kit;
+    kit.folder = folder_ + "/" + name;
+    fs::create_directories(kit.folder);
+    std::ofstream(kit.folder + "/UpdateConfig.ini")
+        << "ProductName=" << product << "\r\nVersion=" << version << "\r\n";
+    kit.has_product_name = !product.empty();
+    kit.product_name = product;
+    kit.has_version = true;
+    kit.version = version;
+    return kit;
+  }
+  std::string folder_;
   std::vector<std::string> Keys(const fleet::FleetRow &row) {
     std::vector<std::string> keys;
     for (const fleet::Warning &warning : row.warnings) keys.push_back(warning.key);

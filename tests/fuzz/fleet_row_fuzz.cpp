@@ -31,10 +31,14 @@ const fleet::FleetSettings &Settings() {
   static fleet::FleetSettings settings = [] {
     char pattern[] = "/tmp/fuzz-fleet-XXXXXX";
     fleet::FleetSettings made;
-    made.kit = mkdtemp(pattern);
-    std::ofstream(made.kit + "/UpdateConfig.ini") << "ProductName=Fuzz\r\nVersion=1.2.3\r\n";
-    made.has_configured_version = true;
-    made.configured_version = "1.2.3";
+    fleet::KitInfo kit;
+    kit.folder = mkdtemp(pattern);
+    std::ofstream(kit.folder + "/UpdateConfig.ini") << "ProductName=Fuzz\r\nVersion=1.2.3\r\n";
+    kit.has_product_name = true;
+    kit.product_name = "Fuzz";
+    kit.has_version = true;
+    kit.version = "1.2.3";
+    made.kits = {kit};
     made.args = {"-v"};
     return made;
   }();
@@ -75,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fleet::FleetRow row;
   if (form % 8 == 7) {
     // Through files: the loader reads what the admin's copy holds.
-    std::string folder = settings.kit + "/machine";
+    std::string folder = settings.kits.front().folder + "/machine";
     std::filesystem::create_directories(folder);
     size_t entry = rest[0] % 40u < left - 1 ? rest[0] % 40u : left - 1;
     Write(folder + "/smbios_entry_point", rest + 1, entry);
@@ -110,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
   }
   fleet::FleetRow back;
-  FUZZ_CHECK(fleet::RowFromJson(fleet::RowToJson(row, true), &back), fleet::RowToJson(row, true));
+  FUZZ_CHECK(fleet::RowFromJson(fleet::RowToJson(row), &back), fleet::RowToJson(row));
   FUZZ_CHECK(back.error.empty() == row.error.empty() && back.warnings.size() == row.warnings.size() &&
                  back.run.status == row.run.status && back.segments.status == row.segments.status,
              "the JSON form reads back to the same row");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +147,96 @@ TEST_F(FleetRowTest, NotSmbiosDataIsAnErrorRow) {
         fleet::MakeFleetRowFromDump("m", std::vector<uint8_t>(bytes.begin(), bytes.end()), settings_);
     EXPECT_NE(row.error, "");
     EXPECT_TRUE(row.run.scripts.empty() && row.warnings.empty());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> Machine(const std::string &product, const std::string &version) {
+  testsupport::SmbiosTableBuilder table;
+  AddBios(&table, 0x0000, version);
+  if (!product.empty()) AddSystem(&table, 0x0001, product);
+  return Dump2(table, product.empty() ? 1 : 2);
+}
+
+std::vector<std::string> KitsOf(const fleet::FleetRow &row) {
+  std::vector<std::string> kits;
+  for (const fleet::KitRuns &runs : row.kits) kits.push_back(runs.kit);
+  return kits;
+}
+
+TEST_F(FleetRowTest, EachMachineRunsUnderTheKitsItsProductMatches) {
+  fleet::KitInfo desk = MakeKit("desk", "Model7", "A09");
+  fleet::KitInfo laptops = MakeKit("laptops", "20L5*|20L6*", "A07");
+  fleet::KitInfo all_20 = MakeKit("all-20", "20L6S0CD00|Model9", "A05");
+  settings_.kits = {desk, laptops, all_20};
+  const struct {
+    std::string product;
+    std::vector<std::string> kits;
+    std::string choice_warning;  // the kit-choice warning's key, or ""
+  } cases[] = {
+      {"Model7  ", {desk.folder}, ""},
+      {"20L5CTO1WW", {laptops.folder}, ""},
+      {"20L6S0CD00", {laptops.folder, all_20.folder}, "several-kits"},
+      {"20L7CTO1WW", {}, "no-kit"},
+      {"model7", {}, "no-kit"},
+      {"", {}, "no-kit"},  // no System Information structure at all
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.product);
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Machine(c.product, "A07"), settings_);
+    EXPECT_EQ(row.error, "");
+    EXPECT_EQ(KitsOf(row), c.kits);
+    std::vector<std::string> keys = Keys(row);
+    for (const char *key : {"several-kits", "no-kit", "product-mismatch"}) {
+      bool want = c.choice_warning == key;
+      EXPECT_EQ(std::count(keys.begin(), keys.end(), key), want ? 1 : 0) << key;
+    }
+    // Each kit's runs read that kit's own UpdateConfig.ini: A07 against
+    // A09 is older, against A07 the same, against A05 newer.
+    for (const fleet::KitRuns &runs : row.kits) {
+      std::string want = runs.kit == desk.folder ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+      EXPECT_EQ(runs.segments.scripts, std::vector<std::string>{want}) << runs.kit;
+    }
+    if (!row.kits.empty()) {
+      EXPECT_EQ(row.run.scripts, row.kits.front().run.scripts);
+    }
+    if (row.kits.size() > 1) {
+      // The several-kits sentence names every kit with its outcome.
+      std::string sentence = row.warnings.back().sentence;
+      EXPECT_NE(sentence.find(laptops.folder + " (UpdateHWNew.nsh)"), std::string::npos) << sentence;
+      EXPECT_NE(sentence.find(all_20.folder + " (UpdateHWNew.nsh)"), std::string::npos) << sentence;
+    }
+    if (row.kits.empty()) {
+      EXPECT_TRUE(row.run.scripts.empty() && row.segments.scripts.empty());
+    }
+  }
+}
+
+TEST_F(FleetRowTest, OneKitRunsEveryMachineAndWarnsOfAnotherModel) {
+  const struct {
+    std::string kit_product;
+    std::string product;
+    bool mismatch;
+  } cases[] = {
+      {"Model7", "Model7", false},
+      {"Model7", "Model7   ", false},
+      {"Model*", "Model8", false},
+      {"Model7", "Model8", true},
+      {"Model7", "", true},   // the data names no product
+      {"", "Model7", true},   // the kit names none
+      {"*", "Model7", true},  // a lone '*' serves no model
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.kit_product + " / " + c.product);
+    settings_.kits = {MakeKit("one", c.kit_product, "A09")};
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Machine(c.product, "A07"), settings_);
+    ASSERT_EQ(KitsOf(row), std::vector<std::string>{settings_.kits[0].folder});
+    EXPECT_EQ(row.segments.scripts, std::vector<std::string>{"UpdateHWOld.nsh"});
+    std::vector<std::string> keys = Keys(row);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "product-mismatch"), c.mismatch ? 1 : 0);
   }
 }
 

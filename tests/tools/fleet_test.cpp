@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -270,6 +271,107 @@ TEST_F(FleetTool, TheThreeFormsSayTheSameAndDamagedInputsAreRows) {
   EXPECT_EQ(text[2].find("\r"), std::string::npos);
   EXPECT_EQ(text[inputs.size() + 2], "Machines: 5 (3 not SMBIOS data, or unreadable)");
   EXPECT_NE(table.out.find("string2-not-version: "), std::string::npos);
+}
+
+TEST_F(FleetTool, ALibraryOfKitsServesEachModelItsOwnKit) {
+  // A library as admins keep one: a kit per model, nested by family, one
+  // kit serving two machine types by prefix, and a kit's own subfolder
+  // (flash files) that is not searched.
+  std::string library = dir_ + "/library";
+  Kit("library/desktops/model7", "ProductName=Model7 Tower\r\nVersion=1.27\r\n");
+  Kit("library/servers", "ProductName=AS-2200*\r\nVersion=2.10.4\r\n");
+  Write("library/servers/flash/UpdateConfig.ini", "ProductName=Notebook 15\r\nVersion=1\r\n");
+  Kit("library/zz-notebooks", "ProductName=Notebook 1*|AS-2200 R4\r\nVersion=1\r\n");
+  std::vector<std::string> inputs = {(corpus_ / "desktop-2.8.bin").string(),
+                                     (corpus_ / "server-2.8-large.bin").string(),
+                                     (corpus_ / "sysfs-desktop-A05").string(),
+                                     (corpus_ / "laptop-G1ET45WW.bin").string()};
+  std::vector<std::string> arguments = {"--kits", library};
+  arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+  Json report = Report(arguments);
+  ASSERT_EQ(report.size(), 4u);
+  EXPECT_EQ(report[0]["kit"], library + "/desktops/model7");
+  EXPECT_EQ(report[0]["segments"]["scripts"], Json::array({"UpdateHWOld.nsh"}));  // 1.26 < 1.27
+  EXPECT_EQ(report[1]["kit"], Json::array({library + "/servers", library + "/zz-notebooks"}));
+  EXPECT_EQ(report[1]["status"], nullptr);
+  ASSERT_EQ(report[1]["runs"].size(), 2u);
+  EXPECT_EQ(report[1]["runs"][0]["segments"]["scripts"], Json::array({"UpdateHWNew.nsh"}));  // same
+  EXPECT_EQ(report[1]["runs"][1]["kit"], library + "/zz-notebooks");
+  EXPECT_EQ(report[2]["kit"], nullptr);  // Model5 Tower: no kit
+  EXPECT_EQ(report[2]["scripts"], Json::array());
+  EXPECT_EQ(report[3]["kit"], library + "/zz-notebooks");
+  for (const Json &row : report) {
+    SCOPED_TRACE(row["input"].get<std::string>());
+    ASSERT_EQ(row["warning_keys"].size(), row["warnings"].size());
+    Json keys = row["warning_keys"];
+    bool several = std::find(keys.begin(), keys.end(), "several-kits") != keys.end();
+    bool none = std::find(keys.begin(), keys.end(), "no-kit") != keys.end();
+    EXPECT_EQ(several, row["kit"].is_array());
+    EXPECT_EQ(none, row["kit"].is_null());
+  }
+  // Worker processes hand the same rows over, runs under several kits included.
+  std::vector<std::string> with_jobs = arguments;
+  with_jobs.insert(with_jobs.begin(), {"--jobs", "2"});
+  EXPECT_EQ(Report(with_jobs), report);
+
+  // The table's summary: a line per kit with its outcomes, then the machines without one.
+  std::vector<std::string> table_args = arguments;
+  table_args.insert(table_args.begin(), {"--format", "table"});
+  Result table = RunTool(BUS_FLEET_PATH, table_args);
+  // (The kit's own options use the integer rule: 1.26 and 1.27 are both 1.)
+  EXPECT_NE(table.out.find("  " + library + "/desktops/model7 (ProductName=Model7 Tower, Version=1.27): 1 "
+                           "machines, 0 UpdateHWOld.nsh, 1 UpdateHWNew.nsh, 0 no script\n"),
+            std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("  " + library + "/servers (ProductName=AS-2200*, Version=2.10.4): 1 machines"),
+            std::string::npos);
+  EXPECT_NE(table.out.find("\nMachines without a kit: 1\n"), std::string::npos);
+}
+
+TEST_F(FleetTool, KitLibrariesAndOutputsThatCannotServe) {
+  std::string dump = (corpus_ / "desktop-2.8.bin").string();
+  Kit("lib/a", "ProductName=A\r\nVersion=1\r\n");
+  fs::create_directories(dir_ + "/empty-lib/not-a-kit");
+  fs::create_directory_symlink(dir_ + "/lib/a", dir_ + "/lib/b");
+  Kit("linked/a", "ProductName=A\r\nVersion=1\r\n");
+  fs::create_directory_symlink(dir_ + "/linked", dir_ + "/linked/a/loop");  // a link back up
+  std::string old_report = Write("old.csv", "the report of last week\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int code;
+  } cases[] = {
+      {{"--kits", dir_ + "/lib", dump}, 2},        // a and b are one folder
+      {{"--kit", kit_, "--kit", kit_, dump}, 2},   // the same kit twice
+      {{"--kits", dir_ + "/empty-lib", dump}, 2},  // no kit in it
+      {{"--kits", dir_ + "/missing", dump}, 2},
+      {{"--kits", dir_ + "/linked", dump}, 0},     // the loop is entered once
+      {{"--kit", kit_, "--output", dir_ + "/missing/report.csv", dump}, 2},
+      {{"--kit", kit_, "--output", dir_, dump}, 2},
+      {{"--kit", dir_ + "/lib/missing", "--output", old_report, dump}, 2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    std::string command = ShellQuote(BUS_FLEET_PATH);
+    for (const std::string &argument : c.arguments) command += " " + ShellQuote(argument);
+    std::string err;
+    int code = testsupport::RunShellCommand(command + " 2>&1 >/dev/null </dev/null", &err);
+    EXPECT_EQ(code, c.code);
+    if (c.code == 2) {
+      // One line that names what is wrong.
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+      EXPECT_EQ(err.rfind("bios-update-select-fleet: ", 0), 0u) << err;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+  // A report that could not be made leaves last week's as it was; one that
+  // is made replaces it whole, with nothing left beside it.
+  std::ifstream kept(old_report);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the report of last week\n");
+  EXPECT_EQ(RunTool(BUS_FLEET_PATH, {"--kit", kit_, "--output", old_report, "--format", "csv", dump}).code, 0);
+  std::ifstream made(old_report);
+  std::string csv(std::istreambuf_iterator<char>(made), {});
+  EXPECT_EQ(csv.rfind("input,kit,", 0), 0u) << csv;
+  EXPECT_NE(csv.find("desktop-2.8.bin"), std::string::npos);
+  EXPECT_FALSE(fs::exists(old_report + ".partial"));
 }
 
 TEST_F(FleetTool, ExitCodes) {

@@ -75,8 +75,10 @@ std::vector<std::string> DistinctKeys(const FleetRow &row) {
   return keys;
 }
 
+}  // namespace
+
 // Control bytes as \xHH, so a string from the data cannot move the
-// cursor or recolour the terminal.
+// cursor or recolour the terminal, nor hide on the page.
 std::string Cell(const std::string &text) {
   static const char HEX[] = "0123456789ABCDEF";
   std::string cell;
@@ -91,6 +93,8 @@ std::string Cell(const std::string &text) {
   }
   return cell;
 }
+
+namespace {
 
 // Columns a UTF-8 text takes: one per character.
 size_t Width(const std::string &text) {
@@ -250,6 +254,7 @@ ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<K
       kits_(kits),
       kit_machines_(kits.size()),
       kit_outcomes_(kits.size()) {
+  if (format_ == Format::Html) page_ = std::make_unique<PageWriter>(kits, out_);
   if (format_ == Format::Json) out_ << "[";
   if (format_ == Format::Csv) out_ << CsvRecord(CSV_TITLES) << "\r\n";
   if (format_ == Format::Table) sample_.push_back(TABLE_TITLES);
@@ -259,7 +264,9 @@ void ReportWriter::Add(const FleetRow &row) {
   ++rows_;
   bool failed = !row.error.empty();
   errors_ += failed;
-  if (format_ == Format::Json) {
+  if (format_ == Format::Html) {
+    page_->Add(row);
+  } else if (format_ == Format::Json) {
     out_ << (rows_ == 1 ? "\n" : ",\n") << RowToJson(row);
   } else if (format_ == Format::Csv) {
     if (failed) {
@@ -331,7 +338,7 @@ void ReportWriter::PrintKitSummary() {
     out_ << "  " << Cell(kit.folder) << " (ProductName="
          << (kit.has_product_name ? Cell(kit.product_name) : "-")
          << ", Version=" << (kit.has_version ? Cell(kit.version) : "-") << "): " << kit_machines_[i]
-         << " machines";
+         << (kit_machines_[i] == 1 ? " machine" : " machines");
     // The three outcomes always, so a kit's line reads the same on every report.
     std::map<std::string, size_t> outcomes = kit_outcomes_[i];
     for (const char *outcome : {"UpdateHWOld.nsh", "UpdateHWNew.nsh", "no script"}) {
@@ -369,6 +376,7 @@ void ReportWriter::PrintTableRow(const std::vector<std::string> &cells) {
 }
 
 void ReportWriter::Finish() {
+  if (format_ == Format::Html) page_->Finish();
   if (format_ == Format::Json) out_ << (rows_ == 0 ? "]\n" : "\n]\n");
   if (format_ == Format::Table) {
     if (!sized_) FlushSample();

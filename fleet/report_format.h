@@ -2,22 +2,26 @@
 //   json   an array, one object per input, in input order;
 //   csv    RFC 4180 with a header line, lists joined with "; ";
 //   table  aligned columns, then a summary of outcomes, messages and
-//          warnings.
+//          warnings;
+//   html   one page for a person to look at (fleet/report_page.h), written
+//          whole at the end: it keeps every row, in a compact form.
 // Memory stays flat with the number of rows: json and csv keep nothing, the
 // table keeps the first TABLE_SAMPLE_ROWS rows to size its columns (later
 // rows that are wider overflow their column) and counts for the summary.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "fleet/fleet_row.h"
+#include "fleet/report_page.h"
 
 namespace fleet {
 
-enum class Format { Table, Csv, Json };
+enum class Format { Table, Csv, Json, Html };
 
 constexpr size_t TABLE_SAMPLE_ROWS = 1000;
 
@@ -27,6 +31,10 @@ constexpr size_t TABLE_SAMPLE_ROWS = 1000;
 std::string RowToJson(const FleetRow &row);
 // Reads back what RowToJson wrote; false when the text is not such a row.
 bool RowFromJson(const std::string &text, FleetRow *row);
+
+// A text from the data as the table and the page show it: control bytes
+// as \xHH, so it cannot drive a terminal and stays visible on the page.
+std::string Cell(const std::string &text);
 
 // One CSV record (no line end) of the given fields.
 std::string CsvRecord(const std::vector<std::string> &fields);
@@ -46,6 +54,7 @@ class ReportWriter {
 
   Format format_;
   std::ostream &out_;
+  std::unique_ptr<PageWriter> page_;  // the html form
   size_t rows_ = 0;
   size_t errors_ = 0;
   // Table state.

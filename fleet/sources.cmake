@@ -4,6 +4,9 @@ set(FLEET_SOURCES
   fleet/machine_facts.cpp
   fleet/fleet_row.cpp
   fleet/report_format.cpp
+  fleet/report_page.cpp
+  fleet/report_page_style.cpp
+  fleet/report_page_script.cpp
   fleet/row_workers.cpp
   fleet/fleet_report.cpp
 )

@@ -30,8 +30,8 @@ int main(int argc, char **argv) {
                  "the image's options for every run, split on blanks (e.g. \"-product\")");
   std::string format;
   app.add_option("--format", format,
-                 "table (the default on a terminal), csv (the default otherwise) or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
+                 "table (the default on a terminal), csv (the default otherwise), json or html (a page)")
+      ->check(CLI::IsMember({"table", "csv", "json", "html"}));
   long online = sysconf(_SC_NPROCESSORS_ONLN);
   command.jobs = online > 0 ? static_cast<unsigned>(online) : 1;
   app.add_option("--jobs", command.jobs, "worker processes (default: the number of processors)")
@@ -54,7 +54,8 @@ int main(int argc, char **argv) {
     return fleet::FLEET_CANNOT_RUN;
   }
   static const std::map<std::string, fleet::Format> FORMATS = {
-      {"table", fleet::Format::Table}, {"csv", fleet::Format::Csv}, {"json", fleet::Format::Json}};
+      {"table", fleet::Format::Table}, {"csv", fleet::Format::Csv}, {"json", fleet::Format::Json},
+      {"html", fleet::Format::Html}};
   command.format = format.empty() ? (isatty(STDOUT_FILENO) ? fleet::Format::Table : fleet::Format::Csv)
                                   : FORMATS.at(format);
   command.progress = isatty(STDERR_FILENO) != 0;

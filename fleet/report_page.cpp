@@ -1,0 +1,206 @@
+// Writing the fleet report's page. Texts are shown as the table shows them
+// (control bytes as \xHH, so they stay visible and move nothing), their
+// bytes that are not UTF-8 replaced by nlohmann-json's dump, and the whole
+// JSON text escaped for a <script> element. Nothing from the data goes
+// anywhere else in the page: the markup around it is fixed.
+#include "fleet/report_page.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "fleet/report_format.h"
+#include "fleet/report_page_assets.h"
+
+namespace fleet {
+namespace {
+
+using Json = nlohmann::json;
+
+// A run's messages as the page shows them: one per line. A line end within
+// a message is \x0A by then, so the lines stay apart.
+std::string JoinLines(const std::vector<std::string> &lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + Cell(lines[i]);
+  return text;
+}
+
+// Every request a page could make is refused: the page is one file and a
+// text from the data that did become markup could still fetch nothing.
+const char PAGE_HEAD[] =
+    "<!DOCTYPE html>\n"
+    "<html lang=\"en\">\n"
+    "<head>\n"
+    "<meta charset=\"utf-8\">\n"
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+    "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+    "<title>Fleet report</title>\n"
+    "<style>\n";
+
+const char PAGE_BODY[] =
+    "</style>\n"
+    "</head>\n"
+    "<body>\n"
+    "<header><h1>Fleet report</h1><p id=\"subtitle\"></p></header>\n"
+    "<noscript><p class=\"note\">This page draws the report with its own inline script: "
+    "allow scripts for it.</p></noscript>\n"
+    "<main>\n"
+    "<section id=\"totals\" aria-label=\"Totals\"></section>\n"
+    "<section id=\"kits\"><h2>Kits</h2><p class=\"hint\">One bar per kit, split by what its "
+    "run does with the kit's options. Click a part to list those machines.</p>"
+    "<div id=\"kit-legend\" class=\"legend\"></div><div id=\"kit-bars\"></div></section>\n"
+    "<section id=\"products\"><h2>BIOS versions per product</h2><p class=\"hint\">The "
+    "versions installed across the fleet, beside the Version= of the kit that serves the "
+    "product. Click a version to list those machines.</p><div id=\"product-list\"></div>"
+    "</section>\n"
+    "<section id=\"warnings\"><h2>Warnings</h2><div id=\"warning-list\"></div></section>\n"
+    "<section id=\"machines\"><h2>Machines</h2>\n"
+    "<div class=\"controls\"><label>Filter <input id=\"filter\" type=\"search\" "
+    "autocomplete=\"off\" spellcheck=\"false\" placeholder=\"text in any column\"></label>"
+    "<span id=\"selection\"></span></div>\n"
+    "<p id=\"shown\" class=\"hint\"></p>\n"
+    "<table id=\"machine-table\"><thead><tr id=\"machine-head\"></tr></thead>"
+    "<tbody id=\"machine-rows\"></tbody></table>\n"
+    "<p><button id=\"more\" type=\"button\" hidden>Show more</button></p>\n"
+    "</section>\n"
+    "</main>\n"
+    "<script type=\"application/json\" id=\"fleet-data\">";
+
+const char PAGE_TAIL_SCRIPT[] = "</script>\n<script>\n";
+const char PAGE_TAIL[] = "</script>\n</body>\n</html>\n";
+
+}  // namespace
+
+std::string ScriptSafeJson(const std::string &json) {
+  static const char HEX[] = "0123456789abcdef";
+  std::string safe;
+  safe.reserve(json.size() + json.size() / 16);
+  for (size_t i = 0; i < json.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(json[i]);
+    unsigned code = c;
+    // U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
+    if (c == 0xE2 && i + 2 < json.size() && static_cast<unsigned char>(json[i + 1]) == 0x80 &&
+        (static_cast<unsigned char>(json[i + 2]) & 0xFE) == 0xA8) {
+      code = 0x2028 + (static_cast<unsigned char>(json[i + 2]) & 1);
+      i += 2;
+    } else if (c != '<' && c != '>' && c != '&' && c != 0x7F) {
+      safe += json[i];
+      continue;
+    }
+    safe += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) safe += HEX[(code >> shift) & 0xF];
+  }
+  return safe;
+}
+
+PageWriter::PageWriter(const std::vector<KitInfo> &kits, std::ostream &out)
+    : kits_(kits), out_(out) {}
+
+int PageWriter::Text(const std::string &text) { return Shown(Cell(text)); }
+
+int PageWriter::Shown(const std::string &shown) {
+  auto found = text_index_.find(shown);
+  if (found != text_index_.end()) return found->second;
+  int index = static_cast<int>(texts_.size());
+  texts_.push_back(shown);
+  text_index_.emplace(shown, index);
+  return index;
+}
+
+int PageWriter::OptionalText(bool has, const std::string &text) { return has ? Text(text) : -1; }
+
+// A run under a kit the report was not told of still gets its bar.
+int PageWriter::KitIndex(const std::string &folder) {
+  for (size_t i = 0; i < kits_.size(); ++i) {
+    if (kits_[i].folder == folder) return static_cast<int>(i);
+  }
+  KitInfo kit;
+  kit.folder = folder;
+  kits_.push_back(kit);
+  return static_cast<int>(kits_.size() - 1);
+}
+
+void PageWriter::AddRun(int kit, const RunOutcome &run, const RunOutcome &segments,
+                        std::vector<int> *runs) {
+  runs->insert(runs->end(), {kit, Text(ScriptsOutcome(run)), Text(OutcomeText(run)),
+                             Text(OutcomeText(segments)), Shown(JoinLines(run.messages)),
+                             Shown(JoinLines(segments.messages))});
+}
+
+void PageWriter::Add(const FleetRow &row) {
+  PageRow page_row;
+  bool failed = !row.error.empty();
+  int fields[6] = {Text(row.input),
+                   failed ? -1 : OptionalText(row.has_manufacturer, row.manufacturer),
+                   failed ? -1 : OptionalText(row.has_product, row.product),
+                   failed ? -1 : OptionalText(row.has_bios_version, row.bios_version),
+                   failed ? -1 : OptionalText(row.has_string2, row.string2),
+                   failed ? Text(row.error) : -1};
+  std::copy(fields, fields + 6, page_row.fields);
+  if (!failed) {
+    for (const KitRuns &runs : row.kits) {
+      AddRun(KitIndex(runs.kit), runs.run, runs.segments, &page_row.runs);
+    }
+    // A report of one kit may hand its rows over without naming the kit:
+    // every machine then runs under that kit.
+    if (row.kits.empty() && kits_.size() <= 1) {
+      AddRun(kits_.empty() ? KitIndex("") : 0, row.run, row.segments, &page_row.runs);
+    }
+    for (const Warning &warning : row.warnings) {
+      page_row.warnings.push_back(Text(warning.key));
+      page_row.warnings.push_back(Text(warning.sentence));
+      if (std::find(warning_keys_.begin(), warning_keys_.end(), warning.key) ==
+          warning_keys_.end()) {
+        warning_keys_.push_back(warning.key);
+      }
+    }
+  }
+  rows_.push_back(std::move(page_row));
+}
+
+std::string PageWriter::DataJson() const {
+  // The warnings in the report's own order, then any others as they came.
+  std::vector<std::string> keys(WARNING_KEYS, WARNING_KEYS + WARNING_KEY_COUNT);
+  keys.erase(std::remove_if(keys.begin(), keys.end(),
+                            [&](const std::string &key) {
+                              return std::find(warning_keys_.begin(), warning_keys_.end(), key) ==
+                                     warning_keys_.end();
+                            }),
+             keys.end());
+  for (const std::string &key : warning_keys_) {
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  }
+  Json warnings = Json::array();
+  for (const std::string &key : keys) warnings.push_back({Cell(key), WarningMeaning(key)});
+
+  Json kits = Json::array();
+  for (const KitInfo &kit : kits_) {
+    kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
+                    kit.has_version ? Json(Cell(kit.version)) : Json()});
+  }
+  Json rows = Json::array();
+  for (const PageRow &row : rows_) {
+    Json fields(std::vector<int>(row.fields, row.fields + 6));
+    if (row.fields[5] < 0) {
+      fields.push_back(row.runs);
+      fields.push_back(row.warnings);
+    }
+    rows.push_back(std::move(fields));
+  }
+  Json data = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}, {"rows", rows}};
+  return data.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void PageWriter::Finish() {
+  std::string page = PAGE_HEAD;
+  page += PAGE_STYLE;
+  page += PAGE_BODY;
+  page += ScriptSafeJson(DataJson());
+  page += PAGE_TAIL_SCRIPT;
+  page += PAGE_SCRIPT;
+  page += PAGE_TAIL;
+  out_ << page;
+  out_.flush();
+}
+
+}  // namespace fleet

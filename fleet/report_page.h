@@ -1,0 +1,68 @@
+// The fleet report as one HTML page, for a person deciding whether a
+// rollout may go: totals, a bar per kit split by outcome, the spread of
+// installed BIOS versions per product, the warnings, and a table of every
+// machine that filters and sorts. The page is self-contained (its style,
+// script and charts are inline; it fetches nothing) and opens from disk.
+//
+// The machines' data sits in the page as one JSON text inside
+// <script type="application/json">, with every text from the data, a kit
+// or a path kept in a string table and the rows holding indices into it:
+// 10,000 machines stay within a few megabytes. The page's script draws
+// everything from that data and only ever sets text nodes, so no text from
+// the data is ever read as markup. Escaping happens here, once, where a
+// text joins the page's JSON.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fleet/fleet_row.h"
+
+namespace fleet {
+
+// `json` made safe to stand inside a <script> element: '<', '>', '&',
+// DEL, U+2028 and U+2029 as \u escapes. Only valid outside JSON strings
+// where none of them can appear, so the JSON value is unchanged.
+std::string ScriptSafeJson(const std::string &json);
+
+// Collects the rows, then writes the whole page at Finish(): the page is
+// made complete in memory first, so a report that stops early leaves no
+// half a page behind.
+class PageWriter {
+ public:
+  PageWriter(const std::vector<KitInfo> &kits, std::ostream &out);
+  void Add(const FleetRow &row);
+  void Finish();
+
+  // The page's data as JSON (before ScriptSafeJson), for tests.
+  std::string DataJson() const;
+
+ private:
+  // A text's index in the string table: Text() for a text from the data,
+  // Shown() for one already as the page shows it.
+  int Text(const std::string &text);
+  int Shown(const std::string &shown);
+  int OptionalText(bool has, const std::string &text);
+  int KitIndex(const std::string &folder);
+  void AddRun(int kit, const RunOutcome &run, const RunOutcome &segments, std::vector<int> *runs);
+
+  std::vector<KitInfo> kits_;
+  std::ostream &out_;
+  std::vector<std::string> texts_;
+  std::unordered_map<std::string, int> text_index_;
+  // One entry per row: input, manufacturer, product, BIOS version,
+  // string 2, error (text indices, -1 for none), then the kit runs and the
+  // warnings as their own lists.
+  struct PageRow {
+    int fields[6];
+    std::vector<int> runs;      // per kit: kit, outcome class, outcome, -segments outcome,
+                                // messages, -segments messages
+    std::vector<int> warnings;  // per warning: key, sentence
+  };
+  std::vector<PageRow> rows_;
+  std::vector<std::string> warning_keys_;  // in the order the page lists them
+};
+
+}  // namespace fleet

@@ -1,0 +1,530 @@
+// The fleet report page's script. It reads the page's JSON (a string table,
+// the kits, the warnings' meanings and one array of indices per machine)
+// and draws the totals, the kit bars, the versions per product, the
+// warnings and the machines' table. Every text from the data reaches the
+// page through text nodes and attribute values only, never as markup.
+// The table draws at most a window of rows (DRAWN_ROWS, more on request),
+// so 10,000 machines load in well under two seconds and a keystroke in
+// the filter is answered at once.
+#include "fleet/report_page_assets.h"
+
+namespace fleet {
+
+const char PAGE_SCRIPT[] = R"js(
+"use strict";
+(function () {
+  const DRAWN_ROWS = 200;
+  const PRODUCTS_SHOWN = 100;
+  const VERSIONS_SHOWN = 25;
+  const SENTENCES_SHOWN = 10;
+  const SVG = "http://www.w3.org/2000/svg";
+  // The outcomes every kit's bar shows first, in this order and colour;
+  // any other (several scripts in one run) follows in its own colour.
+  const OUTCOMES = [["UpdateHWOld.nsh", "var(--old)"], ["UpdateHWNew.nsh", "var(--new)"],
+                    ["no script", "var(--none)"]];
+  const NO_KIT = "without a kit";
+  const NOT_SMBIOS = "not SMBIOS data";
+  const SEVERAL = "served by several kits";
+
+  const data = JSON.parse(document.getElementById("fleet-data").textContent);
+  const texts = data.texts;
+  const text = (index) => (index >= 0 ? texts[index] : null);
+  const kits = data.kits.map((kit, index) => ({
+    index, folder: kit[0], productName: kit[1], version: kit[2],
+    name: kit[0] === "" ? "(the kit)" : kit[0],
+  }));
+  const meanings = new Map(data.warnings.map((entry) => [entry[0], entry[1]]));
+
+  // ---- The machines ----------------------------------------------------
+  const machines = data.rows.map((row, index) => {
+    const machine = {
+      index, input: text(row[0]), manufacturer: text(row[1]), product: text(row[2]),
+      bios: text(row[3]), string2: text(row[4]), error: text(row[5]), runs: [], warnings: [],
+      keys: [],
+    };
+    const runs = row[6] || [];
+    for (let i = 0; i + 5 < runs.length; i += 6) {
+      machine.runs.push({
+        kit: runs[i], outcome: text(runs[i + 1]), shown: text(runs[i + 2]),
+        segments: text(runs[i + 3]), messages: text(runs[i + 4]),
+        segmentMessages: text(runs[i + 5]),
+      });
+    }
+    const warnings = row[7] || [];
+    for (let i = 0; i + 1 < warnings.length; i += 2) {
+      const key = text(warnings[i]);
+      machine.warnings.push({ key, sentence: text(warnings[i + 1]) });
+      if (!machine.keys.includes(key)) machine.keys.push(key);
+    }
+    return machine;
+  });
+  const hasKit = (m) => m.error === null && m.runs.length > 0;
+  const noKit = (m) => m.error === null && m.runs.length === 0;
+  const kitName = (index) => kits[index].name;
+  // What happens to a machine: its one kit's outcome, or why there is none.
+  const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !m.runs.length ? NO_KIT :
+                                 m.runs.length > 1 ? SEVERAL : m.runs[0].outcome);
+
+  // The table's columns: what each cell shows, and so what the filter
+  // searches and the sort orders. null is a missing string.
+  const COLUMNS = [
+    ["Input", (m) => m.input],
+    ["Manufacturer", (m) => m.manufacturer],
+    ["Product", (m) => m.product],
+    ["BIOS version", (m) => m.bios],
+    ["Kit", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => kitName(r.kit)).join("; ") : "(no kit)")],
+    ["Outcome", (m) => (m.error !== null ? "not SMBIOS data: " + m.error : m.runs.length ? m.runs.map((r) => r.shown).join("; ") : "no run")],
+    ["With -segments", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => r.segments).join("; ") : "no run")],
+    ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
+  ];
+  const cells = machines.map((m) => COLUMNS.map((column) => column[1](m)));
+  // One lower-case text per machine; a line end cannot be typed into the
+  // filter, so no match runs across two cells.
+  const haystacks = cells.map((row) => row.map((cell) => cell || "").join("\n").toLowerCase());
+
+  // ---- Drawing helpers (text nodes only) --------------------------------
+  function element(tag, className, content) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (content !== undefined && content !== null) node.textContent = String(content);
+    return node;
+  }
+  function svgElement(tag, attributes) {
+    const node = document.createElementNS(SVG, tag);
+    for (const name in attributes) node.setAttribute(name, String(attributes[name]));
+    return node;
+  }
+  function count(n) { return n.toLocaleString("en-US"); }
+  function plural(n, one, many) { return count(n) + " " + (n === 1 ? one : many); }
+  function onActivate(node, action) {
+    node.addEventListener("click", action);
+    node.addEventListener("keydown", (event) => {
+      if (event.key === "Enter" || event.key === " ") { event.preventDefault(); action(); }
+    });
+  }
+  function colourOf(outcome) {
+    for (const [name, colour] of OUTCOMES) if (name === outcome) return colour;
+    if (outcome === NO_KIT) return "var(--nokit)";
+    if (outcome === SEVERAL) return "var(--several)";
+    if (outcome === NOT_SMBIOS) return "var(--error)";
+    return "var(--other)";
+  }
+  // Outcomes in the order the bars draw them: the usual three, then the rest.
+  function orderedOutcomes(counts) {
+    const known = OUTCOMES.map((entry) => entry[0]).filter((name) => counts.has(name));
+    const others = [...counts.keys()].filter((name) => !known.includes(name)).sort(naturalCompare);
+    return known.concat(others);
+  }
+  // A horizontal bar of parts [{label, count, colour, select, attributes}]:
+  // `scale` machines fill 90% of the width, the rest is for the count.
+  function bar(parts, scale, withCount) {
+    const svg = svgElement("svg", { class: "bar", role: "img" });
+    let x = 0;
+    for (const part of parts) {
+      if (!part.count) continue;
+      const width = (90 * part.count) / Math.max(scale, 1);
+      const rect = svgElement("rect", Object.assign({
+        x: x + "%", y: 1, width: Math.max(width, 0.4) + "%", height: "90%", fill: part.colour,
+        tabindex: 0, role: "button", "data-count": part.count,
+      }, part.attributes || {}));
+      const title = svgElement("title", {});
+      title.textContent = part.label + ": " + plural(part.count, "machine", "machines");
+      rect.appendChild(title);
+      onActivate(rect, part.select);
+      svg.appendChild(rect);
+      x += width;
+    }
+    if (withCount) {
+      const label = svgElement("text", { x: x + 0.8 + "%", y: "72%" });
+      label.textContent = count(parts.reduce((sum, part) => sum + part.count, 0));
+      svg.appendChild(label);
+    }
+    return svg;
+  }
+
+  // ---- Natural order ----------------------------------------------------
+  // Case ignored first; runs of digits compare by their value, so 1.9 comes
+  // before 1.10 and A05 before A7. Ties fall back to the exact texts.
+  function isDigit(code) { return code >= 48 && code <= 57; }
+  function naturalCompare(a, b) {
+    const x = a.toLowerCase(), y = b.toLowerCase();
+    let i = 0, j = 0;
+    while (i < x.length && j < y.length) {
+      const cx = x.charCodeAt(i), cy = y.charCodeAt(j);
+      if (isDigit(cx) && isDigit(cy)) {
+        let endX = i, endY = j;
+        while (endX < x.length && isDigit(x.charCodeAt(endX))) endX++;
+        while (endY < y.length && isDigit(y.charCodeAt(endY))) endY++;
+        while (i < endX - 1 && x.charCodeAt(i) === 48) i++;
+        while (j < endY - 1 && y.charCodeAt(j) === 48) j++;
+        if (endX - i !== endY - j) return (endX - i) - (endY - j);
+        for (; i < endX; i++, j++) {
+          if (x.charCodeAt(i) !== y.charCodeAt(j)) return x.charCodeAt(i) - y.charCodeAt(j);
+        }
+      } else {
+        if (cx !== cy) return cx - cy;
+        i++; j++;
+      }
+    }
+    if (x.length - i !== y.length - j) return (x.length - i) - (y.length - j);
+    return a < b ? -1 : a > b ? 1 : 0;
+  }
+
+  // ---- Selection and filter ---------------------------------------------
+  const state = { selection: null, query: "", sort: -1, descending: false, limit: DRAWN_ROWS,
+                  order: machines.map((m) => m.index), shown: [], open: new Set() };
+  const filterInput = document.getElementById("filter");
+
+  function select(label, test) {
+    state.selection = { label, test };
+    state.limit = DRAWN_ROWS;
+    applyFilter();
+    document.getElementById("machines").scrollIntoView();
+  }
+
+  function drawSelection() {
+    const holder = document.getElementById("selection");
+    holder.replaceChildren();
+    if (!state.selection) return;
+    const chip = element("span", "chip", "Only: " + state.selection.label + " ");
+    const clear = element("button", null, "\u00D7");
+    clear.type = "button";
+    clear.title = "Show every machine";
+    clear.setAttribute("aria-label", "Show every machine");
+    clear.addEventListener("click", () => { state.selection = null; applyFilter(); });
+    chip.appendChild(clear);
+    holder.appendChild(chip);
+  }
+
+  function applyFilter() {
+    const query = state.query;
+    const test = state.selection ? state.selection.test : null;
+    state.shown = state.order.filter((i) => (!query || haystacks[i].includes(query)) &&
+                                            (!test || test(machines[i])));
+    drawSelection();
+    drawRows();
+  }
+
+  filterInput.addEventListener("input", () => {
+    state.query = filterInput.value.trim().toLowerCase();
+    state.limit = DRAWN_ROWS;
+    applyFilter();
+  });
+
+  // ---- Sorting ------------------------------------------------------------
+  const ranks = [];
+  function ranksOf(column) {
+    if (!ranks[column]) {
+      const values = [...new Set(cells.map((row) => row[column] || ""))].sort(naturalCompare);
+      const rank = new Map(values.map((value, index) => [value, index]));
+      ranks[column] = Int32Array.from(cells, (row) => rank.get(row[column] || ""));
+    }
+    return ranks[column];
+  }
+  function sortBy(column) {
+    state.descending = state.sort === column ? !state.descending : false;
+    state.sort = column;
+    const rank = ranksOf(column), sign = state.descending ? -1 : 1;
+    state.order = machines.map((m) => m.index)
+      .sort((a, b) => sign * (rank[a] - rank[b]) || a - b);
+    drawHead();
+    applyFilter();
+  }
+
+  // ---- The machines' table ----------------------------------------------
+  function drawHead() {
+    const head = document.getElementById("machine-head");
+    head.replaceChildren();
+    COLUMNS.forEach((column, index) => {
+      const th = element("th");
+      th.setAttribute("aria-sort", state.sort !== index ? "none" : state.descending ? "descending" : "ascending");
+      const button = element("button", null, column[0]);
+      button.type = "button";
+      button.addEventListener("click", () => sortBy(index));
+      th.appendChild(button);
+      head.appendChild(th);
+    });
+  }
+
+  function detailList(m) {
+    const list = element("dl", "details");
+    const add = (term, value) => {
+      list.appendChild(element("dt", null, term));
+      list.appendChild(element("dd", null, value === null || value === "" ? "\u2013" : value));
+    };
+    if (m.error !== null) add("Not SMBIOS data", m.error);
+    else add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
+    for (const run of m.runs) {
+      const kit = kits[run.kit];
+      add("Kit " + kit.name, "ProductName=" + (kit.productName === null ? "(none)" : kit.productName) +
+          "\nVersion=" + (kit.version === null ? "(none)" : kit.version));
+      add("With the kit's options: " + run.shown, run.messages);
+      add("With -segments: " + run.segments, run.segmentMessages);
+    }
+    for (const warning of m.warnings) add("Warning " + warning.key, warning.sentence);
+    return list;
+  }
+
+  function drawRows() {
+    const body = document.getElementById("machine-rows");
+    const rows = document.createDocumentFragment();
+    const drawn = Math.min(state.limit, state.shown.length);
+    for (let n = 0; n < drawn; n++) {
+      const index = state.shown[n];
+      const m = machines[index];
+      const tr = element("tr", "machine");
+      tr.dataset.index = index;
+      cells[index].forEach((cell, column) => {
+        const td = element("td", cell === null ? "missing" : column === 5 && m.error !== null ? "error" : null, cell);
+        tr.appendChild(td);
+      });
+      tr.addEventListener("click", () => {
+        if (state.open.has(index)) state.open.delete(index); else state.open.add(index);
+        drawRows();
+      });
+      rows.appendChild(tr);
+      if (state.open.has(index)) {
+        const details = element("tr", "details");
+        const td = element("td");
+        td.colSpan = COLUMNS.length;
+        td.appendChild(detailList(m));
+        details.appendChild(td);
+        rows.appendChild(details);
+      }
+    }
+    body.replaceChildren(rows);
+    const shown = document.getElementById("shown");
+    shown.dataset.shown = state.shown.length;
+    shown.dataset.drawn = drawn;
+    shown.textContent = drawn < state.shown.length
+      ? "Showing " + count(drawn) + " of " + plural(state.shown.length, "machine", "machines") +
+        " (filter to narrow them down). Click a machine for its runs and warnings."
+      : "Showing " + plural(state.shown.length, "machine", "machines") + " of " + count(machines.length) +
+        ". Click a machine for its runs and warnings.";
+    const more = document.getElementById("more");
+    more.hidden = drawn >= state.shown.length;
+    more.textContent = "Show " + count(Math.min(DRAWN_ROWS, state.shown.length - drawn)) + " more";
+  }
+  document.getElementById("more").addEventListener("click", () => {
+    state.limit += DRAWN_ROWS;
+    drawRows();
+  });
+
+  // ---- Totals -------------------------------------------------------------
+  function drawTotals() {
+    const holder = document.getElementById("totals");
+    // Each machine counts once: under its one kit's outcome, as served by
+    // several kits, without a kit, or as an input that is not SMBIOS data.
+    const outcomes = new Map();
+    for (const m of machines) {
+      if (hasKit(m) && m.runs.length === 1) outcomes.set(m.runs[0].outcome, (outcomes.get(m.runs[0].outcome) || 0) + 1);
+    }
+    const add = (label, n, attributes, selectLabel, test) => {
+      const box = element(test ? "button" : "div", test ? "total" : "total plain");
+      if (test) { box.type = "button"; box.addEventListener("click", () => select(selectLabel, test)); }
+      for (const name in attributes) box.setAttribute(name, attributes[name]);
+      box.dataset.count = n;
+      box.appendChild(element("span", "count", count(n)));
+      box.appendChild(element("span", "label", label));
+      holder.appendChild(box);
+    };
+    add("machines", machines.length, { "data-total": "machines" }, "every machine", () => true);
+    for (const outcome of orderedOutcomes(outcomes)) {
+      const n = outcomes.get(outcome);
+      add(outcome, n, { "data-total": "outcome", "data-outcome": outcome },
+          outcome + " (with the machine's one kit)", (m) => machineOutcome(m) === outcome);
+    }
+    for (const [label, key] of [[SEVERAL, "several-kits"], [NO_KIT, "no-kit"], [NOT_SMBIOS, "error"]]) {
+      add(label, machines.filter((m) => machineOutcome(m) === label).length, { "data-total": key }, label,
+          (m) => machineOutcome(m) === label);
+    }
+    document.getElementById("subtitle").textContent = plural(machines.length, "machine", "machines") +
+      " against " + plural(kits.length, "kit", "kits") + ".";
+  }
+
+  // ---- Kit bars -----------------------------------------------------------
+  function drawKits() {
+    const perKit = kits.map(() => new Map());
+    for (const m of machines) {
+      for (const run of m.runs) perKit[run.kit].set(run.outcome, (perKit[run.kit].get(run.outcome) || 0) + 1);
+    }
+    const noKitCount = machines.filter(noKit).length;
+    const errors = machines.filter((m) => m.error !== null).length;
+    const totals = perKit.map((counts) => [...counts.values()].reduce((a, b) => a + b, 0));
+    const scale = Math.max(1, noKitCount, errors, ...totals);
+    const seen = new Set();
+    perKit.forEach((counts) => counts.forEach((_, outcome) => seen.add(outcome)));
+
+    const legend = document.getElementById("kit-legend");
+    for (const outcome of orderedOutcomes(new Map([...seen].map((o) => [o, 1])))) {
+      const item = element("span");
+      const swatch = element("span", "swatch");
+      swatch.style.background = colourOf(outcome);
+      item.appendChild(swatch);
+      item.appendChild(document.createTextNode(outcome));
+      legend.appendChild(item);
+    }
+    const holder = document.getElementById("kit-bars");
+    const row = (labelNode, svg) => {
+      const line = element("div", "bar-row");
+      line.appendChild(labelNode);
+      line.appendChild(svg);
+      holder.appendChild(line);
+    };
+    kits.forEach((kit, k) => {
+      const label = element("div", "bar-label");
+      label.appendChild(element("span", "mono", kit.name));
+      label.appendChild(element("span", "detail",
+        (kit.productName === null ? "no ProductName=" : "ProductName=" + kit.productName) + "  \u00B7  " +
+        (kit.version === null ? "no Version=" : "Version=" + kit.version) + "  \u00B7  " +
+        plural(totals[k], "machine", "machines")));
+      const parts = orderedOutcomes(perKit[k]).map((outcome) => ({
+        label: kit.name + ", " + outcome, count: perKit[k].get(outcome), colour: colourOf(outcome),
+        attributes: { "data-kit": k, "data-outcome": outcome },
+        select: () => select(kit.name + ", " + outcome,
+                             (m) => m.runs.some((run) => run.kit === k && run.outcome === outcome)),
+      }));
+      row(label, bar(parts, scale, true));
+    });
+    const single = (name, n, colour, key, test) => {
+      const label = element("div", "bar-label", name);
+      row(label, bar([{ label: name, count: n, colour, attributes: { "data-bar": key },
+                        select: () => select(name, test) }], scale, true));
+    };
+    single("Machines " + NO_KIT, noKitCount, colourOf(NO_KIT), "no-kit", noKit);
+    single("Inputs that are " + NOT_SMBIOS, errors, colourOf(NOT_SMBIOS), "error", (m) => m.error !== null);
+  }
+
+  // ---- Versions per product -------------------------------------------------
+  // Quoted when blanks begin or end it: "Model7 Tower" and "Model7 Tower   "
+  // are two products to the exact product rule.
+  function productLabel(name) {
+    if (name === null) return "(no product name)";
+    return name.trim() !== name || name === "" ? "\u201C" + name + "\u201D" : name;
+  }
+  function drawProducts() {
+    const products = new Map();
+    for (const m of machines) {
+      if (m.error !== null) continue;
+      const key = m.product === null ? "\u0000" : m.product;
+      let product = products.get(key);
+      if (!product) {
+        product = { name: m.product, machines: 0, versions: new Map(), kits: new Map(), noKit: 0 };
+        products.set(key, product);
+      }
+      product.machines++;
+      const version = m.bios === null ? "\u0000" : m.bios;
+      let entry = product.versions.get(version);
+      if (!entry) { entry = { bios: m.bios, outcomes: new Map(), machines: 0 }; product.versions.set(version, entry); }
+      entry.machines++;
+      const outcome = machineOutcome(m);
+      entry.outcomes.set(outcome, (entry.outcomes.get(outcome) || 0) + 1);
+      if (!m.runs.length) product.noKit++;
+      for (const run of m.runs) product.kits.set(run.kit, (product.kits.get(run.kit) || 0) + 1);
+    }
+    const holder = document.getElementById("product-list");
+    const sorted = [...products.values()].sort((a, b) => b.machines - a.machines ||
+      naturalCompare(a.name === null ? "" : a.name, b.name === null ? "" : b.name));
+    for (const product of sorted.slice(0, PRODUCTS_SHOWN)) {
+      const block = element("div", "product");
+      const head = element("div");
+      head.appendChild(element("span", "product-name", productLabel(product.name)));
+      const served = [...product.kits.entries()].sort((a, b) => b[1] - a[1]).map(([k]) =>
+        "kit " + kitName(k) + ": " + (kits[k].version === null ? "no Version=" : "Version=" + kits[k].version));
+      if (product.noKit) served.push(plural(product.noKit, "machine", "machines") + " without a kit");
+      head.appendChild(element("span", "hint", "  \u2014  " + plural(product.machines, "machine", "machines") +
+                                               (served.length ? "; " + served.join("; ") : "")));
+      block.appendChild(head);
+      const configured = new Set([...product.kits.keys()].map((k) => kits[k].version).filter((v) => v !== null));
+      const grid = element("div", "versions");
+      const versions = [...product.versions.values()].sort((a, b) =>
+        naturalCompare(a.bios === null ? "" : a.bios, b.bios === null ? "" : b.bios));
+      const most = Math.max(...versions.map((v) => v.machines));
+      for (const entry of versions.slice(0, VERSIONS_SHOWN)) {
+        const name = element("div", "version", entry.bios === null ? "(no BIOS version)" : entry.bios);
+        if (entry.bios !== null && configured.has(entry.bios)) name.appendChild(element("span", "configured", "the kit's Version="));
+        const productName = product.name, bios = entry.bios;
+        const label = productLabel(product.name) + ", BIOS " +
+                      (bios === null ? "(none)" : bios);
+        const parts = orderedOutcomes(entry.outcomes).map((outcome) => ({
+          label: label + ", " + outcome, count: entry.outcomes.get(outcome),
+          colour: colourOf(outcome),
+          select: () => select(label, (m) => m.error === null && m.product === productName && m.bios === bios),
+        }));
+        grid.appendChild(name);
+        grid.appendChild(bar(parts, most));
+        grid.appendChild(element("div", "hint", plural(entry.machines, "machine", "machines")));
+      }
+      block.appendChild(grid);
+      if (versions.length > VERSIONS_SHOWN) {
+        block.appendChild(element("p", "hint", "and " + count(versions.length - VERSIONS_SHOWN) +
+                                               " more versions: filter the table by the product's name"));
+      }
+      holder.appendChild(block);
+    }
+    if (sorted.length > PRODUCTS_SHOWN) {
+      holder.appendChild(element("p", "hint", "and " + count(sorted.length - PRODUCTS_SHOWN) +
+                                              " more products with fewer machines: see the table"));
+    }
+    if (!sorted.length) holder.appendChild(element("p", "hint", "No machine's data could be read."));
+  }
+
+  // ---- Warnings -------------------------------------------------------------
+  function drawWarnings() {
+    const holder = document.getElementById("warning-list");
+    const perKey = new Map(data.warnings.map((entry) => [entry[0], { machines: 0, sentences: new Map() }]));
+    for (const m of machines) {
+      for (const key of m.keys) {
+        if (!perKey.has(key)) perKey.set(key, { machines: 0, sentences: new Map() });
+        perKey.get(key).machines++;
+      }
+      for (const warning of m.warnings) {
+        const sentences = perKey.get(warning.key).sentences;
+        sentences.set(warning.sentence, (sentences.get(warning.sentence) || 0) + 1);
+      }
+    }
+    if (!perKey.size) { holder.appendChild(element("p", "hint", "No warnings.")); return; }
+    const table = element("table", "warning-table");
+    const head = element("tr");
+    for (const title of ["Warning", "Machines", "What it means"]) head.appendChild(element("th", null, title));
+    table.appendChild(element("thead")).appendChild(head);
+    const body = element("tbody");
+    for (const [key, entry] of perKey) {
+      const tr = element("tr", "warning");
+      tr.dataset.warning = key;
+      tr.dataset.count = entry.machines;
+      tr.tabIndex = 0;
+      tr.appendChild(element("td", "key", key));
+      tr.appendChild(element("td", "num", count(entry.machines)));
+      const meaning = element("td", null, meanings.get(key) || "");
+      const sentences = [...entry.sentences.entries()].sort((a, b) => b[1] - a[1]);
+      const details = element("details");
+      details.appendChild(element("summary", null, plural(sentences.length, "sentence", "sentences") + " on the machines"));
+      const list = element("ul");
+      for (const [sentence, n] of sentences.slice(0, SENTENCES_SHOWN)) list.appendChild(element("li", null, count(n) + " \u00D7 " + sentence));
+      if (sentences.length > SENTENCES_SHOWN) list.appendChild(element("li", null, "\u2026 " + count(sentences.length - SENTENCES_SHOWN) + " more"));
+      details.appendChild(list);
+      details.addEventListener("click", (event) => event.stopPropagation());
+      meaning.appendChild(details);
+      tr.appendChild(meaning);
+      onActivate(tr, () => select("warning " + key, (m) => m.keys.includes(key)));
+      body.appendChild(tr);
+    }
+    table.appendChild(body);
+    holder.appendChild(table);
+  }
+
+  drawTotals();
+  drawKits();
+  drawProducts();
+  drawWarnings();
+  drawHead();
+  applyFilter();
+  // When the first frame after drawing is out: the load-and-draw time.
+  requestAnimationFrame(() => setTimeout(() => {
+    document.documentElement.dataset.drawnMs = Math.round(performance.now());
+  }, 0));
+})();
+)js";
+
+}  // namespace fleet

@@ -1,0 +1,268 @@
+// The report page's writer on hand-made rows: hostile texts stay inside the
+// page's JSON and come back out as the texts the page shows, the rows name
+// their kits and outcomes the way the bars count them, and nothing is
+// written before the page is whole. The drawing itself is tested in a
+// browser (page_browser_test.py).
+#include "fleet/report_page.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "fleet/report_format.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using fleet::FleetRow;
+using fleet::KitInfo;
+using fleet::KitRuns;
+using fleet::PageWriter;
+using fleet::RunOutcome;
+
+const char DATA_START[] = "<script type=\"application/json\" id=\"fleet-data\">";
+
+RunOutcome Outcome(std::vector<std::string> scripts, EFI_STATUS status = EFI_SUCCESS,
+               std::vector<std::string> messages = {}) {
+  RunOutcome run;
+  run.scripts = scripts;
+  run.status = status;
+  run.messages = messages;
+  return run;
+}
+
+FleetRow Machine(const std::string &input, const std::string &product, const std::string &version) {
+  FleetRow row;
+  row.input = input;
+  row.has_manufacturer = true;
+  row.manufacturer = "Acme";
+  row.has_product = true;
+  row.product = product;
+  row.has_bios_version = row.has_string2 = true;
+  row.bios_version = row.string2 = version;
+  return row;
+}
+
+KitInfo Kit(const std::string &folder, const std::string &version) {
+  KitInfo kit;
+  kit.folder = folder;
+  kit.has_version = true;
+  kit.version = version;
+  return kit;
+}
+
+std::string Page(const std::vector<KitInfo> &kits, const std::vector<FleetRow> &rows) {
+  std::ostringstream out;
+  PageWriter page(kits, out);
+  for (const FleetRow &row : rows) page.Add(row);
+  page.Finish();
+  return out.str();
+}
+
+// The page's data, read back as the page's script reads it.
+Json Data(const std::string &page) {
+  size_t start = page.find(DATA_START);
+  if (start == std::string::npos) return Json();
+  start += sizeof(DATA_START) - 1;
+  size_t end = page.find("</script>", start);
+  if (end == std::string::npos) return Json();
+  return Json::parse(page.substr(start, end - start), nullptr, false);
+}
+
+std::string TextOf(const Json &data, const Json &index) {
+  return index.get<int>() < 0 ? "(none)" : data["texts"][index.get<int>()].get<std::string>();
+}
+
+size_t Count(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(ScriptSafeJson, EscapesWhatCouldEndOrConfuseAScriptElement) {
+  const struct {
+    std::string json, safe;
+  } cases[] = {
+      {"\"</script><!--\"", "\"\\u003c/script\\u003e\\u003c!--\""},
+      {"\"a&b\"", "\"a\\u0026b\""},
+      {"\"\x7F\"", "\"\\u007f\""},
+      {"\"\xE2\x80\xA8|\xE2\x80\xA9\"", "\"\\u2028|\\u2029\""},
+      // Neighbours of the two line separators, and other UTF-8, stay as they are.
+      {"\"\xE2\x80\xA7\xE2\x80\xAA\xC3\xA9\"", "\"\xE2\x80\xA7\xE2\x80\xAA\xC3\xA9\""},
+      {"{\"a\":[1,-1,null]}", "{\"a\":[1,-1,null]}"},
+      {"\"\xE2\x80\"", "\"\xE2\x80\""},  // cut short at the end: nothing read past it
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(fleet::ScriptSafeJson(c.json), c.safe);
+    Json before = Json::parse(c.json, nullptr, false), after = Json::parse(c.safe, nullptr, false);
+    if (!before.is_discarded()) {
+      EXPECT_EQ(after, before);
+    }
+  }
+}
+
+TEST(PageWriter, HostileTextsStayDataAndComeBackAsShown) {
+  const struct {
+    std::string raw;    // as the SMBIOS data or the kit holds it
+    std::string shown;  // as the page shows it
+  } cases[] = {
+      {"<script>alert(1)</script>", "<script>alert(1)</script>"},
+      {"</script><script>alert(2)</script>", "</script><script>alert(2)</script>"},
+      {"\"'&<b>x</b><!--", "\"'&<b>x</b><!--"},
+      {"tab\there\x1B[31m\x7F", "tab\\x09here\\x1B[31m\\x7F"},
+      {"bad \xFF\xFE utf-8 \xC3", "bad \xEF\xBF\xBD\xEF\xBF\xBD utf-8 \xEF\xBF\xBD"},
+      {"line\xE2\x80\xA8sep", "line\xE2\x80\xA8sep"},
+  };
+  std::vector<FleetRow> rows;
+  std::vector<KitInfo> kits;
+  for (const auto &c : cases) {
+    FleetRow row = Machine("in/" + c.raw, c.raw, c.raw);
+    row.manufacturer = c.raw;
+    row.warnings.push_back({"reads-as-zero", "sentence " + c.raw});
+    KitInfo kit = Kit("kits/" + c.raw, c.raw);
+    kit.has_product_name = true;
+    kit.product_name = c.raw;
+    kits.push_back(kit);
+    row.kits.push_back({kit.folder, Outcome({"UpdateHWOld.nsh"}), Outcome({})});
+    rows.push_back(row);
+  }
+  std::string page = Page(kits, rows);
+  // Our two script elements and no other; no text of the data as markup.
+  EXPECT_EQ(Count(page, "<script"), 2u);
+  EXPECT_EQ(Count(page, "</script>"), 2u);
+  EXPECT_EQ(Count(page, "<b>"), 0u);
+  EXPECT_EQ(Count(page, "<!--"), 0u);
+  EXPECT_EQ(Count(page, "\xE2\x80\xA8"), 0u);
+  Json data = Data(page);
+  ASSERT_TRUE(data.is_object()) << page.substr(0, 400);
+  ASSERT_EQ(data["rows"].size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].shown);
+    const Json &row = data["rows"][i];
+    EXPECT_EQ(TextOf(data, row[0]), "in/" + cases[i].shown);
+    for (int field = 1; field <= 4; ++field) EXPECT_EQ(TextOf(data, row[field]), cases[i].shown);
+    EXPECT_EQ(TextOf(data, row[7][1]), "sentence " + cases[i].shown);
+    const Json &kit = data["kits"][row[6][0].get<int>()];
+    EXPECT_EQ(kit, Json::array({"kits/" + cases[i].shown, cases[i].shown, cases[i].shown}));
+  }
+}
+
+TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
+  std::vector<KitInfo> kits = {Kit("kits/a", "2"), Kit("kits/b", "A07")};
+  FleetRow one = Machine("one.bin", "Model7", "1.26");
+  one.kits = {{"kits/b", Outcome({"UpdateHWNew.nsh"}), Outcome({}, EFI_ABORTED, {"ERROR: x", "second"})}};
+  FleetRow several = Machine("several.bin", "Model7", "1.26");
+  several.kits = {{"kits/a", Outcome({"UpdateHWOld.nsh", "UpdateHWNew.nsh"}), Outcome({"UpdateHWOld.nsh"})},
+                  {"kits/b", Outcome({}, EFI_ABORTED), Outcome({}, EFI_ABORTED)}};
+  FleetRow none = Machine("none.bin", "Other", "A05");
+  none.warnings = {{"no-kit", "no kit serves \"Other\""}};
+  FleetRow unknown = Machine("unknown.bin", "Model7", "1.26");
+  unknown.kits = {{"kits/c", Outcome({"UpdateHWOld.nsh"}), Outcome({"UpdateHWOld.nsh"})}};
+  FleetRow error;
+  error.input = "junk.bin";
+  error.error = "not an SMBIOS dump";
+
+  Json data = Data(Page(kits, {one, several, none, unknown, error}));
+  ASSERT_TRUE(data.is_object());
+  const Json &rows = data["rows"];
+  ASSERT_EQ(rows.size(), 5u);
+  // Per kit run: kit, outcome class, outcome, -segments outcome, messages,
+  // -segments messages.
+  auto runs = [&](const Json &row) {
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < row[6].size(); i += 6) {
+      std::string run = std::to_string(row[6][i].get<int>());
+      for (size_t j = 1; j < 6; ++j) run += "|" + TextOf(data, row[6][i + j]);
+      texts.push_back(run);
+    }
+    return texts;
+  };
+  EXPECT_EQ(runs(rows[0]), std::vector<std::string>(
+                               {"1|UpdateHWNew.nsh|UpdateHWNew.nsh|no script, aborted||ERROR: x\nsecond"}));
+  EXPECT_EQ(runs(rows[1]), std::vector<std::string>(
+                               {"0|UpdateHWOld.nsh + UpdateHWNew.nsh|UpdateHWOld.nsh + UpdateHWNew.nsh|"
+                                "UpdateHWOld.nsh||",
+                                "1|no script|no script, aborted|no script, aborted||"}));
+  EXPECT_TRUE(runs(rows[2]).empty());
+  // A kit the writer was not told of joins the kit list rather than vanish.
+  EXPECT_EQ(runs(rows[3]), std::vector<std::string>({"2|UpdateHWOld.nsh|UpdateHWOld.nsh|UpdateHWOld.nsh||"}));
+  ASSERT_EQ(data["kits"].size(), 3u);
+  EXPECT_EQ(data["kits"][2], Json::array({"kits/c", nullptr, nullptr}));
+  EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07"}));
+  // An error row: the input and the reason, nothing else.
+  EXPECT_EQ(rows[4].size(), 6u);
+  EXPECT_EQ(TextOf(data, rows[4][0]), "junk.bin");
+  EXPECT_EQ(TextOf(data, rows[4][5]), "not an SMBIOS dump");
+  for (int field = 1; field <= 4; ++field) EXPECT_EQ(rows[4][field], -1);
+  // Repeated texts are stored once.
+  EXPECT_EQ(std::count(data["texts"].begin(), data["texts"].end(), Json("Model7")), 1);
+}
+
+TEST(PageWriter, RowsWithoutKitsRunUnderTheReportsOnlyKit) {
+  FleetRow row = Machine("m.bin", "Model7", "1.26");
+  row.run = Outcome({"UpdateHWOld.nsh"});
+  row.segments = Outcome({}, EFI_ABORTED);
+  const struct {
+    std::vector<KitInfo> kits;
+    size_t runs;  // kit runs the row shows
+  } cases[] = {
+      {{Kit("kit", "2")}, 1},
+      {{}, 1},  // no kit named at all: the one unnamed kit
+      {{Kit("a", "2"), Kit("b", "3")}, 0},  // several kits and none named: no kit serves it
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.kits.size());
+    Json data = Data(Page(c.kits, {row}));
+    ASSERT_TRUE(data.is_object());
+    const Json &runs = data["rows"][0][6];
+    ASSERT_EQ(runs.size(), 6 * c.runs);
+    if (c.runs) {
+      EXPECT_EQ(runs[0], 0);
+      EXPECT_EQ(TextOf(data, runs[1]), "UpdateHWOld.nsh");
+      EXPECT_EQ(TextOf(data, runs[3]), "no script, aborted");
+    }
+    EXPECT_EQ(data["kits"].size(), std::max<size_t>(c.kits.size(), 1));
+  }
+}
+
+TEST(PageWriter, WarningsInTheReportsOrderWithTheirMeanings) {
+  FleetRow row = Machine("m.bin", "Model7", "1.26");
+  row.kits = {{"kit", Outcome({}), Outcome({})}};
+  row.warnings = {{"made-up-key", "a"}, {"runs-differ", "b"}, {"reads-as-zero", "c"}, {"runs-differ", "d"}};
+  Json data = Data(Page({Kit("kit", "2")}, {row}));
+  ASSERT_TRUE(data.is_object());
+  EXPECT_EQ(data["warnings"],
+            Json::array({Json::array({"reads-as-zero", fleet::WarningMeaning("reads-as-zero")}),
+                         Json::array({"runs-differ", fleet::WarningMeaning("runs-differ")}),
+                         Json::array({"made-up-key", ""})}));
+  // The machine keeps each of its warnings, in its own order.
+  const Json &warnings = data["rows"][0][7];
+  ASSERT_EQ(warnings.size(), 8u);
+  EXPECT_EQ(TextOf(data, warnings[0]) + TextOf(data, warnings[1]), "made-up-keya");
+  EXPECT_EQ(TextOf(data, warnings[6]) + TextOf(data, warnings[7]), "runs-differd");
+}
+
+TEST(PageWriter, WritesNothingUntilThePageIsWhole) {
+  std::ostringstream out;
+  PageWriter page({Kit("kit", "2")}, out);
+  FleetRow row = Machine("m.bin", "Model7", "1.26");
+  for (int i = 0; i < 100; ++i) page.Add(row);
+  EXPECT_TRUE(out.str().empty());
+  page.Finish();
+  const std::string &text = out.str();
+  EXPECT_EQ(text.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_EQ(text.substr(text.size() - 8), "</html>\n");
+  ASSERT_TRUE(Data(text).is_object());
+  EXPECT_EQ(Data(text)["rows"].size(), 100u);
+  // The report's own writer gives the same page for the html form.
+  std::ostringstream through;
+  fleet::ReportWriter writer(fleet::Format::Html, through, {Kit("kit", "2")});
+  for (int i = 0; i < 100; ++i) writer.Add(row);
+  EXPECT_TRUE(through.str().empty());
+  writer.Finish();
+  EXPECT_EQ(through.str(), text);
+}
+
+}  // namespace

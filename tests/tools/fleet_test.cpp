@@ -320,9 +320,9 @@ TEST_F(FleetTool, ALibraryOfKitsServesEachModelItsOwnKit) {
   Result table = RunTool(BUS_FLEET_PATH, table_args);
   // (The kit's own options use the integer rule: 1.26 and 1.27 are both 1.)
   EXPECT_NE(table.out.find("  " + library + "/desktops/model7 (ProductName=Model7 Tower, Version=1.27): 1 "
-                           "machines, 0 UpdateHWOld.nsh, 1 UpdateHWNew.nsh, 0 no script\n"),
+                           "machine, 0 UpdateHWOld.nsh, 1 UpdateHWNew.nsh, 0 no script\n"),
             std::string::npos) << table.out;
-  EXPECT_NE(table.out.find("  " + library + "/servers (ProductName=AS-2200*, Version=2.10.4): 1 machines"),
+  EXPECT_NE(table.out.find("  " + library + "/servers (ProductName=AS-2200*, Version=2.10.4): 1 machine,"),
             std::string::npos);
   EXPECT_NE(table.out.find("\nMachines without a kit: 1\n"), std::string::npos);
 }

@@ -427,8 +427,10 @@ const char PAGE_SCRIPT[] = R"js(
       naturalCompare(a.name === null ? "" : a.name, b.name === null ? "" : b.name));
     for (const product of sorted.slice(0, PRODUCTS_SHOWN)) {
       const block = element("div", "product");
+      block.dataset.machines = product.machines;
       const head = element("div");
       head.appendChild(element("span", "product-name", productLabel(product.name)));
+      if (product.name !== null) head.lastChild.dataset.product = product.name;
       const served = [...product.kits.entries()].sort((a, b) => b[1] - a[1]).map(([k]) =>
         "kit " + kitName(k) + ": " + (kits[k].version === null ? "no Version=" : "Version=" + kits[k].version));
       if (product.noKit) served.push(plural(product.noKit, "machine", "machines") + " without a kit");
@@ -441,7 +443,9 @@ const char PAGE_SCRIPT[] = R"js(
         naturalCompare(a.bios === null ? "" : a.bios, b.bios === null ? "" : b.bios));
       const most = Math.max(...versions.map((v) => v.machines));
       for (const entry of versions.slice(0, VERSIONS_SHOWN)) {
-        const name = element("div", "version", entry.bios === null ? "(no BIOS version)" : entry.bios);
+        const name = element("div", "version");
+        name.appendChild(element("span", "version-text", entry.bios === null ? "(no BIOS version)" : entry.bios));
+        name.dataset.machines = entry.machines;
         if (entry.bios !== null && configured.has(entry.bios)) name.appendChild(element("span", "configured", "the kit's Version="));
         const productName = product.name, bios = entry.bios;
         const label = productLabel(product.name) + ", BIOS " +

@@ -1,0 +1,577 @@
+#!/usr/bin/python3
+"""The fleet report's page in a real browser (headless Chromium).
+
+Makes a fleet (the dump corpus, plus machines whose product, maker and BIOS
+version are hostile texts, in files whose names are hostile too) and a
+folder of kits (one of them named with markup and a tab), runs the built
+bios-update-select-fleet on it twice, --format json and --format html, opens
+the page from disk and checks, in one browser:
+
+  * no console errors, no alert, no element or script that the data made;
+  * the totals, each kit's bar, the versions per product and the warnings'
+    counts equal what the JSON report says about the same machines;
+  * the filter, the sort and a click on a bar, a version, a total or a
+    warning show exactly the right machines;
+  * hostile texts appear as text, byte for byte as the page shows texts
+    (control bytes as \\xHH, bytes that are not UTF-8 as U+FFFD).
+
+A failing case keeps a screenshot in WORK/failures/ and prints its path.
+
+    page_browser_test.py --fleet PATH --work DIR
+    page_browser_test.py --fleet PATH --work DIR --readme-screenshot PNG
+
+The second form writes the README's picture of the page (a sample fleet
+against examples/kits) instead of testing. Exits 77 (skipped) on a machine
+without chromium, chromium-driver or python3-selenium; run it with Debian's
+/usr/bin/python3, where python3-selenium is importable.
+"""
+
+import argparse
+import collections
+import functools
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tests", "data"))
+import make_dumps as dumps  # noqa: E402
+
+SKIPPED = 77
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+# Headless as root, and nothing that reaches the network on its own.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", "--window-size=1280,900"]
+WAIT_SECONDS = 20
+
+# Texts that would run or break markup if the page ever read one as HTML.
+SCRIPT_PRODUCT = b"<script>window.__pwned='product';alert(1)</script>"
+IMG_VENDOR = b"\"'&<img src=x onerror=\"window.__pwned='vendor'\">"
+CONTROL_VERSION = b"\x01\x1b[31mA05\xff\xfe"
+LATIN1_PRODUCT = b"Caf\xe9 <b>bold</b> & 'more'"
+SEPARATOR_PRODUCT = "Line\u2028Sep</script>".encode("utf-8")
+HOSTILE_KIT = "kit-<img src=x onerror=\"window.__pwned='kit'\">\t&'"
+HOSTILE_FILE = "<svg onload=\"window.__pwned='file'\">.bin"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def equal(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: the page shows %r, the JSON report says %r" % (what, actual, expected))
+
+
+# ---- What the page should show, from the JSON report -------------------------
+
+def shown(text):
+    """A text as the page shows it: control characters as \\xHH (the JSON
+    report has already replaced bytes that are not UTF-8)."""
+    return re.sub(r"[\x00-\x1f\x7f]", lambda m: "\\x%02X" % ord(m.group()), text)
+
+
+def outcome(scripts):
+    return " + ".join(scripts) if scripts else "no script"
+
+
+def runs_of(row):
+    """(kit folder, scripts) of every run of a machine."""
+    if row.get("error") is not None or row["kit"] is None:
+        return []
+    if isinstance(row["kit"], list):
+        return [(run["kit"], run["scripts"]) for run in row["runs"]]
+    return [(row["kit"], row["scripts"])]
+
+
+def expected_summary(report):
+    totals, kits, warnings = collections.Counter(), collections.defaultdict(collections.Counter), \
+        collections.Counter()
+    products = collections.defaultdict(collections.Counter)
+    for row in report:
+        totals["machines"] += 1
+        if "error" in row:
+            totals["error"] += 1
+            continue
+        if row["kit"] is None:
+            totals["no-kit"] += 1
+        elif isinstance(row["kit"], list):
+            totals["several-kits"] += 1
+        else:
+            totals["outcome " + outcome(row["scripts"])] += 1
+        for folder, scripts in runs_of(row):
+            kits[shown(folder)][outcome(scripts)] += 1
+        for key in set(row["warning_keys"]):
+            warnings[shown(key)] += 1
+        if row["product"] is not None:
+            version = "(no BIOS version)" if row["bios_version"] is None else shown(row["bios_version"])
+            products[shown(row["product"])][version] += 1
+    return totals, kits, warnings, products
+
+
+def searchable(row):
+    """The texts of a machine's cells that these tests filter on: input,
+    maker, product, BIOS version, kits and warnings' keys (the outcome
+    columns never hold the texts searched for)."""
+    if "error" in row:
+        return [shown(row["input"]), shown(row["error"])]
+    texts = [row["input"], row["manufacturer"], row["product"], row["bios_version"]]
+    texts += [folder for folder, _ in runs_of(row)] + list(row["warning_keys"])
+    return [shown(t) for t in texts if t is not None]
+
+
+def matches(row, query):
+    return any(query.lower() in text.lower() for text in searchable(row))
+
+
+def natural_compare(a, b):
+    """The page's sort order: case ignored first, digit runs by value, ties
+    by the exact texts (UTF-16 code units; these tests sort ASCII texts)."""
+    x, y = a.lower(), b.lower()
+    i = j = 0
+    while i < len(x) and j < len(y):
+        if x[i].isdigit() and y[j].isdigit() and x[i] < "\x80" and y[j] < "\x80":
+            end_x, end_y = i, j
+            while end_x < len(x) and "0" <= x[end_x] <= "9":
+                end_x += 1
+            while end_y < len(y) and "0" <= y[end_y] <= "9":
+                end_y += 1
+            while i < end_x - 1 and x[i] == "0":
+                i += 1
+            while j < end_y - 1 and y[j] == "0":
+                j += 1
+            if end_x - i != end_y - j:
+                return (end_x - i) - (end_y - j)
+            if x[i:end_x] != y[j:end_y]:
+                return -1 if x[i:end_x] < y[j:end_y] else 1
+            i, j = end_x, end_y
+        else:
+            if x[i] != y[j]:
+                return ord(x[i]) - ord(y[j])
+            i += 1
+            j += 1
+    if len(x) - i != len(y) - j:
+        return (len(x) - i) - (len(y) - j)
+    return (a > b) - (a < b)
+
+
+# ---- The fleet -----------------------------------------------------------------
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def kit(folder, config):
+    write(os.path.join(folder, "UpdateConfig.ini"), config.encode("utf-8") if isinstance(config, str)
+          else config)
+    for script in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+        write(os.path.join(folder, script), b"echo test kit\r\n")
+
+
+def make_fleet(work):
+    """The machines (the corpus and the hostile ones) and the kits."""
+    machines = os.path.join(work, "machines")
+    shutil.rmtree(machines, ignore_errors=True)
+    shutil.copytree(os.path.join(REPO, "tests", "data", "dumps"), machines,
+                    ignore=shutil.ignore_patterns("*.json"))
+    maker = dumps.desktop_structures(b"2.10", vendor=IMG_VENDOR)
+    maker[1] = dumps.system_information(0x0001, IMG_VENDOR, b"Model7 Tower", b"1.0", b"SN1", b"SKU",
+                                        b"Model7")
+    hostile = [
+        (HOSTILE_FILE, dumps.desktop_structures(b"1.26", product=SCRIPT_PRODUCT)),
+        ("maker.bin", maker),
+        ("control.bin", dumps.desktop_structures(CONTROL_VERSION, product=LATIN1_PRODUCT)),
+        ("separator.bin", dumps.desktop_structures(b"1.27", product=SEPARATOR_PRODUCT)),
+    ]
+    for name, structures in hostile:
+        write(os.path.join(machines, "hostile", name), dumps.dump_2x(structures))
+    write(os.path.join(machines, "not-smbios.bin"), b"<html>not a dump</html>\n")
+    kits = os.path.join(work, "kits")
+    shutil.rmtree(kits, ignore_errors=True)
+    kit(os.path.join(kits, "model7"), "ProductName=Model7*\r\nVersion=2\r\n")
+    kit(os.path.join(kits, "as-2200"), "ProductName=AS-2200*\r\nVersion=2.17.1\r\n")
+    # Both match every Notebook 1x: those machines are served by two kits.
+    kit(os.path.join(kits, "notebook-a"), "ProductName=Notebook*\r\nVersion=1\r\n")
+    kit(os.path.join(kits, "notebook-b"), "ProductName=Notebook 1*\r\nVersion=G1ET46WW (1.21 )\r\n")
+    kit(os.path.join(kits, HOSTILE_KIT), b"ProductName=" + SCRIPT_PRODUCT + b"\r\nVersion=<b>2</b>\r\n")
+    return machines, kits
+
+
+def run_report(fleet, kits, machines, form, output=None):
+    command = [fleet, "--kits", kits, "--format", form, "--jobs", "2"]
+    if output:
+        command += ["--output", output]
+    result = subprocess.run(command + [machines], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
+                                              result.stderr.decode("utf-8", "replace")))
+    return result.stdout
+
+
+# ---- The browser -----------------------------------------------------------------
+
+def start_browser(work):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in CHROMIUM_FLAGS:
+        options.add_argument(flag)
+    options.add_argument("--user-data-dir=" + tempfile.mkdtemp(prefix="profile.", dir=work))
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def open_page(driver, path):
+    from selenium.webdriver.support.ui import WebDriverWait
+    driver.get("file://" + os.path.abspath(path))
+    WebDriverWait(driver, WAIT_SECONDS).until(
+        lambda d: d.execute_script("return document.documentElement.dataset.drawnMs"))
+
+
+class Page:
+    """What the page shows, read from its DOM."""
+
+    def __init__(self, driver):
+        self.driver = driver
+        self.logs = []
+
+    def script(self, text, *args):
+        return self.driver.execute_script(text, *args)
+
+    def find(self, css):
+        return self.driver.find_element("css selector", css)
+
+    def read_logs(self):
+        self.logs += self.driver.get_log("browser")
+        return self.logs
+
+    def totals(self):
+        return self.script("""
+            const totals = {};
+            for (const box of document.querySelectorAll('[data-total]')) {
+              const key = box.dataset.total === 'outcome' ? 'outcome ' + box.dataset.outcome : box.dataset.total;
+              totals[key] = Number(box.dataset.count);
+            }
+            return totals;""")
+
+    def kit_bars(self):
+        return self.script("""
+            const kits = {};
+            for (const row of document.querySelectorAll('#kit-bars .bar-row')) {
+              const label = row.querySelector('.mono');
+              if (!label) continue;
+              const parts = {};
+              for (const rect of row.querySelectorAll('rect')) parts[rect.dataset.outcome] = Number(rect.dataset.count);
+              kits[label.textContent] = parts;
+            }
+            return kits;""")
+
+    def warnings(self):
+        return self.script("""
+            const counts = {};
+            for (const row of document.querySelectorAll('tr.warning')) counts[row.dataset.warning] = Number(row.dataset.count);
+            return counts;""")
+
+    def products(self):
+        return self.script("""
+            const products = {};
+            for (const block of document.querySelectorAll('.product')) {
+              const name = block.querySelector('.product-name');
+              if (!('product' in name.dataset)) continue;
+              const versions = {};
+              for (const version of block.querySelectorAll('.version')) {
+                versions[version.querySelector('.version-text').textContent] = Number(version.dataset.machines);
+              }
+              products[name.dataset.product] = versions;
+            }
+            return products;""")
+
+    def rows(self):
+        """The drawn machines' cells, and how many machines the table holds."""
+        cells = self.script("""
+            return [...document.querySelectorAll('#machine-rows tr.machine')].map(
+              (tr) => [...tr.cells].map((td) => td.textContent));""")
+        return cells, int(self.find("#shown").get_attribute("data-shown"))
+
+    def filter(self, text):
+        box = self.find("#filter")
+        box.clear()
+        if text:
+            box.send_keys(text)
+        else:  # clear() sends no input event
+            self.script("const f = document.getElementById('filter'); f.value = '';"
+                        "f.dispatchEvent(new Event('input'));")
+
+    def clear_selection(self):
+        buttons = self.driver.find_elements("css selector", "#selection button")
+        if buttons:
+            buttons[0].click()
+
+    def sort(self, title):
+        for button in self.driver.find_elements("css selector", "#machine-head button"):
+            if button.text == title:
+                button.click()
+                return
+        raise Failure("no column %r" % title)
+
+
+COLUMN = {"input": 0, "manufacturer": 1, "product": 2, "bios": 3, "kit": 4, "outcome": 5}
+
+
+# ---- The cases ---------------------------------------------------------------------
+
+def case_summary_equals_the_json_report(page, report):
+    totals, kits, warnings, products = expected_summary(report)
+    shown_totals = page.totals()
+    for key in set(shown_totals) | set(totals):
+        equal(shown_totals.get(key), totals.get(key, 0), "total %r" % key)
+    check(totals["several-kits"] and totals["no-kit"] and totals["error"],
+          "the fleet should hold machines of every kind: %r" % dict(totals))
+    bars = page.kit_bars()
+    check(len(bars) == 5, "a bar for each of the five kits, got %r" % sorted(bars))
+    equal({name: parts for name, parts in bars.items() if parts},
+          {name: dict(parts) for name, parts in kits.items()}, "kit bars")
+    equal(page.warnings(), dict(warnings), "machines per warning")
+    equal(page.products(), {p: dict(v) for p, v in products.items()}, "versions per product")
+
+
+def case_filter_shows_the_matching_machines(page, report):
+    for query in ["Notebook 13", "<script>", "as-2200", "\\x1B", "zzz-nothing"]:
+        page.filter(query)
+        cells, count = page.rows()
+        expected = [shown(r["input"]) for r in report if matches(r, query)]
+        equal(count, len(expected), "machines matching %r" % query)
+        equal(sorted(row[0] for row in cells), sorted(expected), "inputs matching %r" % query)
+    page.filter("")
+    equal(page.rows()[1], len(report), "machines after the filter is cleared")
+
+
+def case_sort_orders_by_any_column(page, report):
+    for title, column, key in [("BIOS version", COLUMN["bios"], "bios_version"),
+                               ("Input", COLUMN["input"], "input")]:
+        values = sorted((shown(r.get(key) or "") for r in report),
+                        key=functools.cmp_to_key(natural_compare))
+        page.sort(title)
+        cells, count = page.rows()
+        equal([row[column] for row in cells], values[:len(cells)], "%s ascending" % title)
+        page.sort(title)
+        cells, count = page.rows()
+        equal([row[column] for row in cells], values[::-1][:len(cells)], "%s descending" % title)
+    # 1.9 before 1.10 is what a firmware engineer expects of versions.
+    check(natural_compare("1.9", "1.10") < 0 and natural_compare("A05", "A7") < 0, "natural order")
+
+
+def case_clicks_filter_the_table(page, report):
+    def clicked(css, what, expected_inputs):
+        element = page.find(css)
+        element.click()
+        cells, count = page.rows()
+        equal(count, len(expected_inputs), what)
+        equal(sorted(row[0] for row in cells), sorted(expected_inputs), what + ": the machines")
+        page.clear_selection()
+        equal(page.rows()[1], len(report), "machines after %s is cleared" % what)
+
+    index = page.script("""return [...document.querySelectorAll('#kit-bars .bar-row')].findIndex(
+        (row) => (row.querySelector('.mono') || {}).textContent?.endsWith('/model7'));""")
+    check(index >= 0, "a bar for the model7 kit")
+    old = [shown(r["input"]) for r in report for folder, scripts in runs_of(r)
+           if folder.endswith("/model7") and outcome(scripts) == "UpdateHWOld.nsh"]
+    check(old, "machines that get UpdateHWOld.nsh from the model7 kit")
+    clicked("#kit-bars .bar-row:nth-child(%d) rect[data-outcome='UpdateHWOld.nsh']" % (index + 1),
+            "the model7 kit's UpdateHWOld.nsh part", old)
+    clicked("tr.warning[data-warning='several-kits']", "the several-kits warning",
+            [shown(r["input"]) for r in report if "several-kits" in r.get("warning_keys", [])])
+    clicked("[data-total='no-kit']", "the without-a-kit total",
+            [shown(r["input"]) for r in report if "error" not in r and r["kit"] is None])
+    clicked("rect[data-bar='error']", "the not-SMBIOS bar",
+            [shown(r["input"]) for r in report if "error" in r])
+    # A version of a product: the server's 2.17.1.
+    version = page.script("""
+        for (const block of document.querySelectorAll('.product')) {
+          if (block.querySelector('.product-name').dataset.product !== 'AS-2200 R4') continue;
+          const versions = [...block.querySelectorAll('.version')];
+          const index = versions.findIndex((v) => v.querySelector('.version-text').textContent === '2.17.1');
+          if (index >= 0) { versions[index].nextElementSibling.querySelector('rect').id = 'clicked-version'; return true; }
+        }
+        return false;""")
+    check(version, "the AS-2200 R4 product shows version 2.17.1")
+    clicked("#clicked-version", "version 2.17.1 of AS-2200 R4",
+            [shown(r["input"]) for r in report
+             if r.get("product") == "AS-2200 R4" and r.get("bios_version") == "2.17.1"])
+
+
+def case_hostile_texts_are_text(page, report):
+    from selenium.common.exceptions import NoAlertPresentException
+    page.filter("")
+    expected = {
+        "product": shown(SCRIPT_PRODUCT.decode()),
+        "vendor": shown(IMG_VENDOR.decode()),
+        "latin1": "Caf\ufffd <b>bold</b> & 'more'",
+        "control": "\\x01\\x1B[31mA05\ufffd\ufffd",
+        "separator": "Line\u2028Sep</script>",
+        "kit": "\\x09&'",
+    }
+    cells, _ = page.rows()
+    texts = {text for row in cells for text in row}
+    for what in ("product", "vendor", "latin1", "control", "separator"):
+        check(expected[what] in texts, "%s shown as text: %r not in the table" % (what, expected[what]))
+    check(any(row[COLUMN["input"]].endswith(HOSTILE_FILE) for row in cells), "the hostile file name")
+    check(any(expected["kit"] in row[COLUMN["kit"]] and "<img" in row[COLUMN["kit"]] for row in cells),
+          "the hostile kit folder")
+    # Open every hostile machine's details: its sentences are drawn too. A
+    # click draws the rows again, so each is looked up afresh.
+    page.filter("/hostile/")
+    cells, count = page.rows()
+    check(count == 4, "four hostile machines, got %d" % count)
+    for n in range(count):
+        page.driver.find_elements("css selector", "#machine-rows tr.machine")[n].click()
+    details = page.script("return [...document.querySelectorAll('tr.details')].map((tr) => tr.textContent).join('\\n')")
+    check(expected["product"] in details, "the product in a warning's sentence, as text")
+    # Nothing ran, nothing was made.
+    try:
+        page.driver.switch_to.alert
+        raise Failure("an alert is open")
+    except NoAlertPresentException:
+        pass
+    equal(page.script("return window.__pwned === undefined ? null : window.__pwned"), None,
+          "a hostile text ran")
+    equal(page.script("return document.querySelectorAll('script').length"), 2, "script elements")
+    equal(page.script("return document.querySelectorAll('img, iframe, object, embed, b, body svg svg').length"),
+          0, "elements made from the data")
+    equal(page.script("return document.querySelectorAll('[onerror], [onload]').length"), 0,
+          "event attributes made from the data")
+
+
+def case_no_console_errors(page, report):
+    errors = [entry for entry in page.read_logs() if entry.get("level") == "SEVERE"]
+    check(not errors, "console errors: %r" % errors)
+
+
+CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_machines,
+         case_sort_orders_by_any_column, case_clicks_filter_the_table,
+         case_hostile_texts_are_text, case_no_console_errors]
+
+
+# ---- The README's picture ------------------------------------------------------------
+
+def sample_fleet(work):
+    """A few hundred machines against examples/kits, for the README."""
+    machines = os.path.join(work, "sample")
+    shutil.rmtree(machines, ignore_errors=True)
+    plan = [  # product, versions and how many machines of each, maker
+        (b"Model7 Tower", [(b"1.24", 40), (b"1.26", 95), (b"1.27", 60)], b"Acme Corporation"),
+        (b"Notebook 15", [(b"G1ET45WW (1.20 )", 70), (b"G1ET46WW (1.21 )", 35)], b"Acme Mobile"),
+        (b"Notebook 13", [(b"8AET46WW (1.26 )", 18)], b"Acme Mobile"),
+    ]
+    n = 0
+    for product, versions, vendor in plan:
+        for version, count in versions:
+            data = dumps.dump_2x(dumps.desktop_structures(version, vendor=vendor, product=product))
+            for _ in range(count):
+                write(os.path.join(machines, "host-%04d.bin" % n), data)
+                n += 1
+    for version, count in [(b"2.10.4", 22), (b"2.17.1", 14)]:
+        data = dumps.dump_2x(dumps.server_structures(version))
+        for _ in range(count):
+            write(os.path.join(machines, "host-%04d.bin" % n), data)
+            n += 1
+    write(os.path.join(machines, "host-%04d.bin" % n), b"not a dump\n")
+    return machines
+
+
+def readme_screenshot(fleet, work, target):
+    machines = sample_fleet(work)
+    page_path = os.path.join(work, "sample.html")
+    run_report(fleet, os.path.join(REPO, "examples", "kits"), machines, "html", page_path)
+    driver = start_browser(work)
+    try:
+        open_page(driver, page_path)
+        partial = target + ".partial.png"
+        driver.save_screenshot(partial)
+        os.replace(partial, target)
+    finally:
+        driver.quit()
+    print("page_browser_test: wrote %s" % target)
+
+
+# ---- Running ---------------------------------------------------------------------------
+
+def missing_browser():
+    for path in (CHROMIUM, CHROMEDRIVER):
+        if not os.path.exists(path):
+            return path
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        return "python3-selenium (for %s)" % sys.executable
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--fleet", required=True, help="the built bios-update-select-fleet")
+    parser.add_argument("--work", required=True, help="a folder for the fleet, the pages and failures")
+    parser.add_argument("--readme-screenshot", help="write the README's picture here instead of testing")
+    args = parser.parse_args()
+    missing = missing_browser()
+    if missing:
+        print("page_browser_test: skipped, %s is missing (tools/install-deps installs it)" % missing)
+        return SKIPPED
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    if args.readme_screenshot:
+        readme_screenshot(os.path.abspath(args.fleet), work, os.path.abspath(args.readme_screenshot))
+        return 0
+
+    machines, kits = make_fleet(work)
+    report = json.loads(run_report(args.fleet, kits, machines, "json"))
+    page_path = os.path.join(work, "fleet.html")
+    run_report(args.fleet, kits, machines, "html", page_path)
+    failures = os.path.join(work, "failures")
+    shutil.rmtree(failures, ignore_errors=True)
+    driver = start_browser(work)
+    failed = []
+    try:
+        open_page(driver, page_path)
+        page = Page(driver)
+        for case in CASES:
+            name = case.__name__[len("case_"):]
+            try:
+                case(page, report)
+                print("ok    %s" % name)
+            except Exception as error:  # every case runs; each failure is kept
+                failed.append(name)
+                os.makedirs(failures, exist_ok=True)
+                shot = os.path.join(failures, name + ".png")
+                try:
+                    driver.save_screenshot(shot)
+                except Exception:
+                    shot = "(no screenshot: the browser did not answer)"
+                print("FAIL  %s: %s\n      screenshot: %s" % (name, error, shot))
+                if not isinstance(error, Failure):
+                    traceback.print_exc()
+    finally:
+        driver.quit()
+    print("page_browser_test: %d of %d cases passed (page %s)" % (len(CASES) - len(failed), len(CASES),
+                                                                   page_path))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

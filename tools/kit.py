@@ -23,6 +23,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit_medium  # noqa: E402
 import smbios_dump  # noqa: E402
 import vmboot  # noqa: E402
 
@@ -239,12 +240,20 @@ def write_image_file(image, name, data):
 
 
 def prepare_kit_image(source, copy, run_scripts, app_args=None):
-    """A copy of a kit image with the update scripts as chosen, and with
-    `app_args` on the application's line when given (else the image's own
-    line stays). Returns the startup script the copy holds."""
+    """A copy of a kit image (a FAT image, or an ISO made by make-kit-image
+    whose El Torito boot image is the FAT file system) with the update
+    scripts as chosen, and with `app_args` on the application's line when
+    given (else the image's own line stays). Returns the startup script
+    the copy holds."""
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
+    if kit_medium.is_iso(copy):
+        try:
+            # mtools reaches a file system inside a larger file by offset.
+            copy = "%s@@%d" % (copy, kit_medium.iso_fat_offset(copy))
+        except kit_medium.MediumError as error:
+            raise KitError("the ISO %s: %s" % (source, error))
     missing = []
     startup = None
     for name in (IMAGE_NAME, "startup.nsh") + KIT_FILES:
@@ -257,7 +266,7 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None):
         elif name == "startup.nsh":
             startup = data
     if missing:
-        raise KitError("the kit image %s lacks %s (is it a FAT image made by "
+        raise KitError("the kit image %s lacks %s (is it a medium made by "
                        "tools/make-kit-image?)" % (source, ", ".join(missing)))
     if app_args is not None:
         startup = startup_nsh(app_args)
@@ -322,7 +331,12 @@ def parse_console(lines):
     return shown, scripts, status, started
 
 
-def summary(scripts, status, decide_only=False):
+MEDIUM_NAMES = {"disk": "disk", "usb-stick": "USB stick", "cdrom": "CD-ROM"}
+BOOT_PATHS = {"medium": "the medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)",
+              "built-in": "the firmware's built-in shell"}
+
+
+def summary(scripts, status, decide_only=False, attach=None, path=None):
     if not scripts:
         # Under -n a run that succeeds has decided, and ran nothing on purpose.
         ran = "no update script ran (-n: decide only)" if decide_only else "no update script ran"
@@ -331,8 +345,10 @@ def summary(scripts, status, decide_only=False):
     else:
         ran = "%s ran, in that order" % ", ".join(scripts)
     name = STATUS_NAMES.get(status)
-    return "%s; BiosUpdateSelect.efi ended with status %s%s" % (
-        ran, status, " (%s)" % name if name else "")
+    started = ("; started from the %s by %s" % (MEDIUM_NAMES[attach], BOOT_PATHS[path])
+               if attach and path else "")
+    return "%s; BiosUpdateSelect.efi ended with status %s%s%s" % (
+        ran, status, " (%s)" % name if name else "", started)
 
 
 def cmd_run(args):
@@ -345,6 +361,11 @@ def cmd_run(args):
     if args.bios_version is None:
         args.bios_version = DEFAULT_BIOS_VERSION
     app_args = check_app_args(args.app_args)
+    if args.medium and not is_image:
+        raise KitError("--medium is for a kit image; a kit folder boots as a disk")
+    attach = "disk"
+    if is_image:
+        attach = args.medium or ("cdrom" if kit_medium.is_iso(kit) else "usb-stick")
     missing = vmboot.missing_parts()
     if missing:
         raise KitError("cannot start a VM: missing " + ", ".join(missing))
@@ -354,7 +375,7 @@ def cmd_run(args):
     try:
         smbios = smbios_options(args, work)
         if is_image:
-            drive = os.path.join(work, "kit.img")
+            drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup = prepare_kit_image(kit, drive, args.run_scripts, app_args)
         else:
             image = resolve_image(args.efi, log_dir)
@@ -365,7 +386,7 @@ def cmd_run(args):
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine; the VM is switched off once the status has been shown.
-        result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout,
+        result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
                              typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")])
     except (smbios_dump.DumpError, vmboot.VmError) as error:
         raise KitError(str(error))
@@ -385,65 +406,19 @@ def cmd_run(args):
         else:
             why = "the VM stopped before the application ended (did a script reset it?)"
         raise KitError("%s; the console log is %s" % (why, log_path))
-    print("kit-run: " + summary(scripts, status, decides_only(startup)))
+    path = vmboot.boot_path(result.lines, before=START_MARK)
+    print("kit-run: " + summary(scripts, status, decides_only(startup), attach, path))
     return 0 if status == "0x0" else 1
-
-
-# --- Kit images ---------------------------------------------------------
-
-def _run_tool(command, what):
-    try:
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
-    except OSError:
-        raise KitError("cannot %s: %s is missing (Debian packages dosfstools and mtools)"
-                       % (what, command[0]))
-    if done.returncode != 0:
-        raise KitError("cannot %s: %s" % (what, done.stderr.decode(errors="replace").strip()
-                                          .splitlines()[-1:] or ["%s failed" % command[0]])[0])
-
-
-def cmd_image(args):
-    kit = args.kit_dir
-    check_kit_dir(kit)
-    app_args = check_app_args(args.app_args)
-    out = os.path.abspath(args.out)
-    if os.path.isdir(out):
-        raise KitError("%s is a folder; give the image file name" % out)
-    with tempfile.TemporaryDirectory(prefix="kit-image-") as work:
-        image = resolve_image(args.efi, work)
-        folder = os.path.join(work, "drive")
-        os.makedirs(folder)
-        entries, replaced = kit_entries(kit)
-        for name in replaced:
-            print("make-kit-image: the kit's own %s is replaced" % name, file=sys.stderr)
-        # The same drive as a VM run gets, but with the kit's own scripts.
-        fill_kit_folder(kit, image, folder, "own", app_args)
-        total = 0
-        for root, _, files in os.walk(folder):
-            total += sum(os.path.getsize(os.path.join(root, f)) + 4096 for f in files)
-        mib = 1 << 20
-        size = max(4 * mib, -(-(total * 11 // 10 + mib) // mib) * mib)
-        partial = out + ".partial"
-        with open(partial, "wb") as f:
-            f.truncate(size)
-        try:
-            _run_tool(["mkfs.fat", "-n", "UPDATEKIT", partial], "format the kit image")
-            sources = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
-            _run_tool(["mcopy", "-s", "-i", partial] + sources + ["::/"],
-                      "copy the kit into the image")
-            os.replace(partial, out)
-        finally:
-            if os.path.exists(partial):
-                os.unlink(partial)
-    print("make-kit-image: %s (%d MiB): %s, startup.nsh and the kit %s"
-          % (out, size // mib, IMAGE_NAME, kit))
-    return 0
 
 
 # --- Command line -------------------------------------------------------
 
 def main(argv):
+    # kit_image builds on this module; run as a script, this module is
+    # __main__, and kit_image must get it, not a second copy with its own
+    # KitError.
+    sys.modules.setdefault("kit", sys.modules[__name__])
+    import kit_image  # noqa: E402
     parser = argparse.ArgumentParser(prog="kit.py", description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
 
@@ -463,6 +438,9 @@ def main(argv):
     run.add_argument("--app-args", metavar="TEXT",
                      help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
                           "(e.g. \"-v -segments\"); for a kit image, in place of the image's own")
+    run.add_argument("--medium", choices=("usb-stick", "cdrom"),
+                     help="attach a kit image as a USB stick or a CD-ROM (default: an ISO as a "
+                          "CD-ROM, any other image as a USB stick); a folder is a disk")
     run.add_argument("--efi", metavar="FILE",
                      help="application image to use (default: build it, build/efi/%s)"
                           % IMAGE_NAME)
@@ -472,15 +450,9 @@ def main(argv):
                      help="where the VM console log goes (default: build/kit-run)")
 
     image = commands.add_parser("image", prog="make-kit-image",
-                                description="Make a bootable FAT disk image of an update kit.")
-    image.add_argument("--app-args", metavar="TEXT",
-                       help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
-                            "(e.g. \"-segments -product\")")
-    image.add_argument("kit_dir", metavar="KIT_DIR")
-    image.add_argument("out", metavar="OUT.img")
-    image.add_argument("--efi", metavar="FILE",
-                       help="application image to use (default: build it, build/efi/%s)"
-                            % IMAGE_NAME)
+                                description="Make a bootable medium of an update kit: a FAT "
+                                            "disk image, or a hybrid ISO for OUT.iso.")
+    kit_image.add_arguments(image)
 
     # The application's options begin with a dash, which argparse would take
     # for one of ours: `--app-args -v` has to mean `--app-args=-v`.
@@ -491,9 +463,11 @@ def main(argv):
             argv[i:i + 2] = ["--app-args=" + argv[i + 1]]
         i += 1
     args = parser.parse_args(argv)
+    if args.command == "image" and args.passphrase_file and not args.sign:
+        parser.error("--passphrase-file goes with --sign KEY")
     prog = "kit-run" if args.command == "run" else "make-kit-image"
     try:
-        return cmd_run(args) if args.command == "run" else cmd_image(args)
+        return cmd_run(args) if args.command == "run" else kit_image.cmd_image(args)
     except KitError as error:
         print("%s: %s" % (prog, error), file=sys.stderr)
         return 2

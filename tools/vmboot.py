@@ -1,6 +1,6 @@
-"""Boots a host folder (or a disk image) as the drive of a QEMU virtual machine running the
-Debian ovmf firmware and its built-in UEFI Shell, and hands back what the
-serial console showed.
+"""Boots a host folder, a disk image or an ISO in a QEMU virtual machine
+running the Debian ovmf firmware (with its built-in UEFI Shell), and hands
+back what the serial console showed.
 
 The kit runner and the QEMU test suite both use it, so a kit tried by hand
 and a test case boot exactly the same machine. The shell runs startup.nsh
@@ -8,6 +8,13 @@ from the folder; the caller writes that script and ends it with "reset -s",
 which powers the machine off and ends QEMU. Every boot gets a fresh copy of
 the firmware variable store (so one boot cannot leave boot options or
 variables behind for the next) and a hard timeout.
+
+A medium is attached the way a machine meets it: a folder as an internal
+disk, an image as a USB mass-storage stick on an xHCI controller, an ISO
+as a CD-ROM on the same USB bus (as a BMC's virtual media appear). The
+boot log names the boot option the firmware started; boot_path() reads
+whether that was the medium itself (its \\EFI\\BOOT\\BOOTX64.EFI) or the
+firmware's built-in shell.
 """
 
 import os
@@ -25,7 +32,16 @@ FIRMWARE_PAIRS = [
     ("/usr/share/OVMF/OVMF_CODE.fd", "/usr/share/OVMF/OVMF_VARS.fd"),
 ]
 
+# Secure Boot test firmware: its variables enrol Debian's "snakeoil" test
+# key. Never a default for anything but the tests.
+SECURE_BOOT_PAIR = ("/usr/share/OVMF/OVMF_CODE_4M.snakeoil.fd",
+                    "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd")
+
 QEMU_NAME = "qemu-system-x86_64"
+ATTACHMENTS = ("disk", "usb-stick", "cdrom")
+BUILT_IN_SHELL = "EFI Internal Shell"
+# "BdsDxe: starting Boot0002 "UEFI QEMU QEMU USB HARDDRIVE 1-0000:00:02.0-1" from ..."
+_STARTING = re.compile(r'^BdsDxe: starting (Boot[0-9A-Fa-f]{4}) "(.*?)" from ')
 
 # The shell counts down before it runs startup.nsh; any key but ESC ends the
 # wait at once, which saves five seconds on every boot.
@@ -58,6 +74,46 @@ def missing_parts():
     if not find_firmware():
         missing.append("UEFI firmware /usr/share/OVMF/OVMF_CODE_4M.fd (Debian package ovmf)")
     return missing
+
+
+def drive_options(drive, attach):
+    """QEMU options that attach `drive` as `attach` (one of ATTACHMENTS).
+    Guest writes go to a throw-away overlay (snapshot=on) or nowhere (a
+    CD-ROM): the folder or image is never changed. A folder becomes a FAT
+    disk through vvfat."""
+    path = os.path.abspath(drive)
+    if os.path.isdir(drive):
+        return ["-drive", "format=raw,snapshot=on,file=fat:" + path]
+    if attach == "disk":
+        return ["-drive", "format=raw,snapshot=on,file=" + path]
+    media = ",media=cdrom,readonly=on" if attach == "cdrom" else ",snapshot=on"
+    return ["-device", "qemu-xhci,id=xhci",
+            "-drive", "if=none,id=kit,format=raw%s,file=%s" % (media, path),
+            "-device", "usb-storage,bus=xhci.0,drive=kit"]
+
+
+def boot_options_started(lines):
+    """(boot option, description) of every boot option the firmware
+    started, in order."""
+    found = []
+    for line in lines:
+        m = _STARTING.match(line.strip())
+        if m:
+            found.append((m.group(1), m.group(2)))
+    return found
+
+
+def boot_path(lines, before=None):
+    """"built-in" when the last boot option started before the console
+    line `before` (or at all) was the firmware's built-in shell, "medium"
+    when it was a drive's own boot file, None when none was started."""
+    if before is not None:
+        cut = [i for i, line in enumerate(lines) if line.strip() == before]
+        lines = lines[:cut[0]] if cut else lines
+    started = boot_options_started(lines)
+    if not started:
+        return None
+    return "built-in" if started[-1][1] == BUILT_IN_SHELL else "medium"
 
 
 def console_lines(raw):
@@ -107,10 +163,14 @@ class BootResult:
         self.lines = console_lines(raw)
 
 
-def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()):
+def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=(),
+         attach="disk", more_drives=(), secure_boot=False, stop_at=None):
     """Boots `drive` (a host folder, shown to the guest as a FAT disk, or a
-    raw disk image file) and returns a BootResult once the machine has
-    powered off or `timeout` seconds have passed (it is then killed).
+    raw image file attached as `attach`) and returns a BootResult once the
+    machine has powered off, the console has shown `stop_at` (bytes; the
+    machine is then switched off), or `timeout` seconds have passed (it is
+    then killed). `more_drives` are further image files, attached as
+    internal disks. `secure_boot` starts the Secure Boot test firmware.
 
     `smbios_args` are QEMU -smbios options, already split into words.
     `typing` is a sequence of (pattern, keys): when the console output
@@ -119,25 +179,28 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     console output is written to `log_path` in any case."""
     qemu = find_qemu()
     firmware = find_firmware()
+    if secure_boot:
+        firmware = SECURE_BOOT_PAIR if all(map(os.path.isfile, SECURE_BOOT_PAIR)) else None
     if not qemu or not firmware:
-        raise VmError("cannot start a VM: missing " + ", ".join(missing_parts()))
+        raise VmError("cannot start a VM: missing " + ", ".join(
+            missing_parts() or ["Secure Boot test firmware " + SECURE_BOOT_PAIR[0]]))
     code, variables = firmware
     # A fresh variable store per boot; it lives beside the log.
     vars_fd, vars_copy = tempfile.mkstemp(prefix="ovmf-vars-", suffix=".fd",
                                           dir=os.path.dirname(os.path.abspath(log_path)))
     os.close(vars_fd)
     shutil.copyfile(variables, vars_copy)
-    # Guest writes go to a throw-away overlay (snapshot=on): the folder or
-    # image is never changed. A folder becomes a FAT disk through vvfat.
-    if os.path.isdir(drive):
-        disk = "format=raw,snapshot=on,file=fat:" + os.path.abspath(drive)
-    else:
-        disk = "format=raw,snapshot=on,file=" + os.path.abspath(drive)
-    command = [qemu, "-machine", "q35", "-m", "256", "-nographic", "-net", "none",
-               "-no-reboot",
-               "-drive", "if=pflash,format=raw,readonly=on,file=" + code,
-               "-drive", "if=pflash,format=raw,file=" + vars_copy,
-               "-drive", disk]
+    machine = "q35,smm=on" if secure_boot else "q35"
+    command = [qemu, "-machine", machine, "-m", "256", "-nographic", "-net", "none",
+               "-no-reboot"]
+    if secure_boot:
+        # The firmware keeps its variables safe from the OS only in SMM.
+        command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
+    command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + code,
+                "-drive", "if=pflash,format=raw,file=" + vars_copy]
+    command += drive_options(drive, attach)
+    for extra in more_drives:
+        command += drive_options(extra, "disk")
     command += list(machine_args)
     command += list(smbios_args)
     pending = [(COUNTDOWN_PROMPT, b"\r")] + list(typing)
@@ -165,6 +228,8 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
             if not chunk:
                 break
             raw += chunk
+            if stop_at and raw.find(stop_at, max(0, len(raw) - len(chunk) - len(stop_at))) >= 0:
+                break
             while pending:
                 pattern, keys = pending[0]
                 found = raw.find(pattern, searched)

@@ -1,0 +1,236 @@
+"""make-kit-image: turns an update kit folder into a bootable medium, a FAT
+disk image or (OUT ending in .iso) a hybrid ISO for virtual CD/DVD media,
+optionally with a UEFI Shell on it and with its EFI images signed.
+
+Every input is checked before any work starts, and each fault gets one
+line naming the file and the reason (exit status 2): a missing kit file,
+a name FAT cannot hold, a --shell or --efi that is no x64 EFI
+application, a key or certificate that cannot be read or do not match, an
+OUT whose folder is missing or cannot be written. The medium is built in
+a private folder beside OUT and renamed to OUT only when it is complete,
+so an old OUT is replaced whole or not at all. The kit folder is only
+read.
+"""
+
+import os
+import shutil
+import sys
+import tempfile
+
+import firmware_volume
+import kit
+import kit_medium
+import kit_sign
+import pe_image
+import vmboot
+
+BOOT_FOLDERS = ("EFI", "BOOT")
+BOOT_NAME = "BOOTX64.EFI"
+BOOT_PATH = "\\EFI\\BOOT\\BOOTX64.EFI"
+SHELL_FROM_OVMF = "ovmf"
+
+
+def note(text):
+    print("make-kit-image: " + text, file=sys.stderr)
+
+
+def x64_application(path, what):
+    """The bytes of `path`, when it is an x64 EFI application."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as error:
+        raise kit.KitError("%s %s cannot be read: %s" % (what, path, error.strerror))
+    ok, kind = pe_image.describe(data)
+    if not ok:
+        raise kit.KitError("%s %s is %s, not an x64 EFI application (PE32+, machine 0x8664, "
+                           "subsystem 10)" % (what, path, kind))
+    return data
+
+
+def load_shell(choice):
+    """(shell bytes, where it came from) for --shell, or (None, None)."""
+    if choice is None:
+        return None, None
+    if choice != SHELL_FROM_OVMF:
+        return x64_application(choice, "--shell"), choice
+    firmware = vmboot.find_firmware()
+    code = firmware[0] if firmware else vmboot.FIRMWARE_PAIRS[0][0]
+    if not firmware:
+        raise kit.KitError("--shell ovmf: no ovmf firmware at %s (Debian package ovmf)" % code)
+    try:
+        with open(code, "rb") as f:
+            shell = firmware_volume.find_shell(f.read())
+    except OSError as error:
+        raise kit.KitError("--shell ovmf: %s cannot be read: %s" % (code, error.strerror))
+    except firmware_volume.FirmwareError as error:
+        raise kit.KitError("--shell ovmf: %s: %s" % (code, error))
+    ok, kind = pe_image.describe(shell)
+    if not ok:
+        raise kit.KitError("--shell ovmf: the shell in %s is %s" % (code, kind))
+    return shell, "the UEFI Shell of " + code
+
+
+def child(folder, name):
+    """The entry of `folder` that FAT takes for `name` (case ignored), or
+    the path it would have."""
+    for entry in os.listdir(folder) if os.path.isdir(folder) else ():
+        if entry.upper() == name.upper():
+            return os.path.join(folder, entry)
+    return os.path.join(folder, name)
+
+
+def boot_path(drive):
+    path = drive
+    for name in BOOT_FOLDERS + (BOOT_NAME,):
+        path = child(path, name)
+    return path
+
+
+def place_shell(drive, shell):
+    """Puts `shell` at \\EFI\\BOOT\\BOOTX64.EFI, into the kit's own EFI and
+    BOOT folders when it has them (in whatever case): on FAT two folders
+    that differ in case only are one."""
+    target = boot_path(drive)
+    replaced = os.path.exists(target)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    with open(target, "wb") as f:
+        f.write(shell)
+    return replaced
+
+
+def kit_efi_files(drive, skip):
+    """The kit's .efi files on the drive, less those in `skip`."""
+    found = []
+    for root, _, files in os.walk(drive):
+        for name in files:
+            path = os.path.join(root, name)
+            if name.lower().endswith(".efi") and path not in skip:
+                found.append(path)
+    return sorted(found)
+
+
+def dos_path(drive, path):
+    return "\\" + os.path.relpath(path, drive).replace(os.sep, "\\")
+
+
+def check_out(out):
+    if os.path.isdir(out):
+        raise kit.KitError("%s is a folder; give the medium's file name" % out)
+    folder = os.path.dirname(out)
+    if not os.path.isdir(folder):
+        raise kit.KitError("%s: the folder %s does not exist" % (out, folder))
+
+
+def cmd_image(args):
+    kit_dir = args.kit_dir
+    kit.check_kit_dir(kit_dir)
+    app_args = kit.check_app_args(args.app_args)
+    if bool(args.sign) != bool(args.cert):
+        raise kit.KitError("--sign KEY and --cert CERT go together")
+    out = os.path.abspath(args.out)
+    check_out(out)
+    is_iso = out.lower().endswith(".iso")
+    shell, shell_from = load_shell(args.shell)
+    kit_medium.kit_tree(kit_dir, skip=(kit.IMAGE_NAME.lower(), "startup.nsh"))
+    passphrase = kit_sign.read_passphrase(args.passphrase_file) if args.sign else None
+    try:
+        work = tempfile.mkdtemp(prefix="." + os.path.basename(out) + ".", suffix=".partial",
+                                dir=os.path.dirname(out))
+    except OSError as error:
+        raise kit.KitError("%s: cannot write in the folder %s: %s"
+                           % (out, os.path.dirname(out), error.strerror))
+    try:
+        signer = kit_sign.Signer(args.sign, args.cert, passphrase) if args.sign else None
+        with signer or _Nothing():
+            image = kit.resolve_image(args.efi, work)
+            x64_application(image, "the application image")
+            drive = os.path.join(work, "drive")
+            os.makedirs(drive)
+            _, replaced = kit.kit_entries(kit_dir)
+            for name in replaced:
+                note("the kit's own %s is replaced" % name)
+            # The same drive as a VM run gets, but with the kit's own scripts.
+            kit.fill_kit_folder(kit_dir, image, drive, "own", app_args)
+            if shell is not None:
+                if place_shell(drive, shell):
+                    note("the kit's own %s is replaced by the shell" % BOOT_PATH)
+            elif os.path.isfile(boot_path(drive)):
+                note("no --shell: the kit's own %s boots the medium" % BOOT_PATH)
+            else:
+                note("no --shell: the medium boots only on a machine with a built-in UEFI Shell")
+            if signer:
+                sign_drive(signer, drive, shell is not None)
+            medium = os.path.join(work, "medium")
+            fat = medium if not is_iso else os.path.join(work, "kit.img")
+            size = kit_medium.make_fat_image(drive, fat)
+            if is_iso:
+                kit_medium.make_iso(fat, work, medium)
+            os.chmod(medium, 0o666 & ~_umask())
+            total = os.path.getsize(medium)
+            os.replace(medium, out)
+    except kit_medium.MediumError as error:
+        raise kit.KitError(str(error))
+    except kit_sign.SignError as error:
+        raise kit.KitError(str(error))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    parts = [kit.IMAGE_NAME + (" (signed)" if args.sign else ""), "startup.nsh"]
+    if shell is not None:
+        parts.append("%s (%s%s)" % (BOOT_PATH, shell_from, ", signed" if args.sign else ""))
+    kind = ("hybrid ISO, El Torito EFI boot image of %d MiB" % (size >> 20) if is_iso
+            else "FAT disk image")
+    print("make-kit-image: %s (%.1f MiB, %s): %s and the kit %s"
+          % (out, total / float(1 << 20), kind, ", ".join(parts), kit_dir))
+    return 0
+
+
+def sign_drive(signer, drive, has_shell):
+    app = os.path.join(drive, kit.IMAGE_NAME)
+    signer.sign(app)
+    skip = {app}
+    if has_shell:
+        signer.sign(boot_path(drive))
+        skip.add(boot_path(drive))
+    refused = [dos_path(drive, p) for p in kit_efi_files(drive, skip) if not signer.verifies(p)]
+    if refused:
+        note("%s does not verify %s: Secure Boot firmware will refuse to start %s"
+             % (signer.cert_path, ", ".join(refused), "them" if len(refused) > 1 else "it"))
+
+
+class _Nothing:
+    def __enter__(self):
+        return None
+
+    def __exit__(self, *_):
+        return False
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def add_arguments(parser):
+    parser.add_argument("--app-args", metavar="TEXT",
+                        help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
+                             "(e.g. \"-segments -product\")")
+    parser.add_argument("--shell", metavar="FILE|ovmf",
+                        help="a UEFI Shell for x64, placed as \\EFI\\BOOT\\BOOTX64.EFI so the "
+                             "medium boots without a built-in shell; \"ovmf\" takes the one in "
+                             "the installed ovmf firmware")
+    parser.add_argument("--sign", metavar="KEY",
+                        help="sign BiosUpdateSelect.efi and the shell with this private key "
+                             "(PEM); a passphrase comes from $%s or --passphrase-file"
+                             % kit_sign.PASSPHRASE_ENV)
+    parser.add_argument("--cert", metavar="CERT", help="the key's certificate (PEM or DER)")
+    parser.add_argument("--passphrase-file", metavar="FILE",
+                        help="the signing key's passphrase, on the file's first line")
+    parser.add_argument("kit_dir", metavar="KIT_DIR")
+    parser.add_argument("out", metavar="OUT",
+                        help="the medium: OUT.iso makes a hybrid ISO, any other name a FAT "
+                             "disk image")
+    parser.add_argument("--efi", metavar="FILE",
+                        help="application image to use (default: build it, build/efi/%s)"
+                             % kit.IMAGE_NAME)

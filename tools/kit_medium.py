@@ -1,0 +1,251 @@
+"""Kit media: the FAT file system that every kit medium boots from, the
+hybrid ISO around it, and the checks a kit has to pass before either is
+made.
+
+A kit medium is one FAT file system holding the kit, the application, a
+startup.nsh and, for machines without a shell of their own, a UEFI Shell
+as \\EFI\\BOOT\\BOOTX64.EFI. The disk image is that file system alone (no
+partition table, as firmware reads removable media). The ISO carries the
+same file system as its El Torito EFI boot image, as a file inside the
+ISO 9660 tree, so that a boot image above El Torito's 16-bit sector count
+(32 MiB) still spans the whole file: firmware then takes the image's
+extent from the volume. A GPT partition points at the same bytes, so the
+ISO written to a USB stick boots as a disk too.
+
+Needs mkfs.fat (dosfstools), mtools and xorriso; it never changes the kit
+folder, and reads only what make-kit-image copies.
+"""
+
+import os
+import shutil
+import stat
+import struct
+import subprocess
+
+MIB = 1 << 20
+CLUSTER = 4096          # fixed, so the size estimate below holds at any size
+MIN_IMAGE = 4 * MIB
+ISO_BOOT_IMAGE = "EFIBOOT.IMG"
+ISO_VOLUME_ID = "UPDATEKIT"
+FAT_LABEL = "UPDATEKIT"
+ISO_SECTOR = 2048
+# What a FAT long name cannot hold: control characters and these.
+FAT_FORBIDDEN = set('"*/:<>?\\|') | {chr(c) for c in range(0x20)}
+FAT_NAME_MAX = 255      # UTF-16 code units of a long name
+
+
+class MediumError(Exception):
+    """The kit cannot go on a medium as it is; one line naming the file."""
+
+
+# --- What FAT can hold -----------------------------------------------------
+
+def fat_name_problem(name):
+    """Why a FAT long name cannot be `name` (a str from the file system,
+    undecodable bytes as surrogate escapes), or None when it can."""
+    if any("\udc80" <= c <= "\udcff" for c in name):
+        return "the name is not valid UTF-8"
+    bad = sorted({c for c in name if c in FAT_FORBIDDEN})
+    if bad:
+        shown = ", ".join(repr(c) if c >= " " else "control character 0x%02X" % ord(c)
+                          for c in bad)
+        return "FAT names cannot hold %s" % shown
+    if any(ord(c) > 0xFFFF for c in name):
+        return "FAT names hold characters up to U+FFFF only"
+    if name.endswith((".", " ")):
+        # FAT drivers drop trailing dots and blanks: the name would change.
+        return "FAT drops a name's trailing dots and blanks"
+    if len(name) > FAT_NAME_MAX:
+        return "FAT names are at most %d characters" % FAT_NAME_MAX
+    return None
+
+
+def fat_clashes(names):
+    """Pairs of names that FAT, which ignores case, takes for one."""
+    seen = {}
+    clashes = []
+    for name in sorted(names):
+        key = name.upper()
+        if key in seen:
+            clashes.append((seen[key], name))
+        else:
+            seen[key] = name
+    return clashes
+
+
+def kit_tree(kit, skip=()):
+    """(relative path, is folder) of everything under `kit`, in sorted
+    order, checked for what a FAT medium can hold. Links are followed (the
+    medium gets what they point at); a link that points nowhere, one that
+    loops, or anything that is no file or folder stops the medium.
+    `skip` are root names (lower case) that the medium gets from
+    make-kit-image instead."""
+    entries = []
+
+    def walk(folder, relative, ancestors):
+        try:
+            names = sorted(os.listdir(folder))
+        except OSError as error:
+            raise MediumError("%s: cannot list the folder: %s" % (folder, error.strerror))
+        if not relative:
+            names = [n for n in names if n.lower() not in skip]
+        for first, second in fat_clashes(names):
+            raise MediumError("%s and %s: FAT ignores case, so one folder cannot hold both"
+                              % (os.path.join(folder, first), os.path.join(folder, second)))
+        for name in names:
+            path = os.path.join(folder, name)
+            problem = fat_name_problem(name)
+            if problem:
+                raise MediumError("%s: %s" % (os.fsencode(path).decode("utf-8", "replace"),
+                                              problem))
+            try:
+                info = os.stat(path)
+            except OSError as error:
+                if os.path.islink(path):
+                    raise MediumError("%s: a link to nothing" % path)
+                raise MediumError("%s: %s" % (path, error.strerror))
+            rel = os.path.join(relative, name) if relative else name
+            if stat.S_ISDIR(info.st_mode):
+                if (info.st_dev, info.st_ino) in ancestors:
+                    raise MediumError("%s: a link to a folder that holds it" % path)
+                entries.append((rel, True))
+                walk(path, rel, ancestors | {(info.st_dev, info.st_ino)})
+            elif stat.S_ISREG(info.st_mode):
+                if not os.access(path, os.R_OK):
+                    raise MediumError("%s: cannot be read" % path)
+                entries.append((rel, False))
+            else:
+                raise MediumError("%s: neither a file nor a folder" % path)
+
+    top = os.stat(kit)
+    walk(kit, "", {(top.st_dev, top.st_ino)})
+    return entries
+
+
+# --- The FAT file system ---------------------------------------------------
+
+def image_size(folder):
+    """A FAT image size that holds `folder`: each file and folder rounded
+    up to whole clusters, a tenth more for the tables and long names, one
+    MiB of room, whole MiB, at least MIN_IMAGE."""
+    total = 0
+    for root, dirs, files in os.walk(folder):
+        total += CLUSTER * (1 + len(dirs))
+        for name in files:
+            total += -(-os.path.getsize(os.path.join(root, name)) // CLUSTER) * CLUSTER
+    size = -(-(total * 11 // 10 + MIB) // MIB) * MIB
+    return max(MIN_IMAGE, size)
+
+
+def run_tool(command, what, package):
+    """Runs a tool with no terminal; MediumError with its last line."""
+    try:
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE,
+                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    except OSError:
+        raise MediumError("cannot %s: %s is missing (Debian package %s)"
+                          % (what, command[0], package))
+    if done.returncode != 0:
+        lines = done.stderr.decode(errors="replace").strip().splitlines()
+        raise MediumError("cannot %s: %s" % (what, lines[-1] if lines else
+                                             "%s failed" % command[0]))
+    return done.stdout.decode(errors="replace")
+
+
+def image_paths(image, offset=0):
+    """Every path in a FAT image, as mtools lists them ("EFI/BOOT/")."""
+    target = "%s@@%d" % (image, offset) if offset else image
+    listing = run_tool(["mdir", "-/", "-b", "-i", target, "::/"], "list the kit image", "mtools")
+    return {line[3:].rstrip("/") for line in listing.splitlines() if line.startswith("::/")}
+
+
+def make_fat_image(folder, path):
+    """Writes a FAT image of `folder` to `path` (which the caller renames
+    into place), and checks that every file arrived under its own name."""
+    size = image_size(folder)
+    with open(path, "wb") as f:
+        f.truncate(size)
+    # mkfs.fat picks FAT12, 16 or 32 from the cluster count.
+    run_tool(["mkfs.fat", "-S", "512", "-s", str(CLUSTER // 512), "-n", FAT_LABEL, path],
+             "format the kit image", "dosfstools")
+    sources = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
+    run_tool(["mcopy", "-s", "-Q", "-i", path] + sources + ["::/"],
+             "copy the kit into the image", "mtools")
+    want = set()
+    for root, dirs, files in os.walk(folder):
+        rel = os.path.relpath(root, folder)
+        for name in dirs + files:
+            want.add(name if rel == "." else os.path.join(rel, name))
+    got = image_paths(path)
+    lost = sorted(want - got)
+    if lost:
+        raise MediumError("%s did not arrive in the image under its own name" % lost[0])
+    return size
+
+
+# --- The ISO -----------------------------------------------------------------
+
+def make_iso(fat_image, work, path):
+    """Writes the hybrid ISO with `fat_image` as its EFI boot image."""
+    root = os.path.join(work, "iso-root")
+    os.makedirs(root)
+    try:
+        os.link(fat_image, os.path.join(root, ISO_BOOT_IMAGE))
+    except OSError:
+        shutil.copyfile(fat_image, os.path.join(root, ISO_BOOT_IMAGE))
+    run_tool(["xorriso", "-as", "mkisofs", "-quiet", "-o", path, "-V", ISO_VOLUME_ID,
+              "-e", ISO_BOOT_IMAGE, "-no-emul-boot", "-efi-boot-part", "--efi-boot-image",
+              root], "write the ISO", "xorriso")
+
+
+def is_iso(path):
+    """Whether a file holds an ISO 9660 volume (its descriptor at 32 KiB)."""
+    try:
+        with open(path, "rb") as f:
+            f.seek(16 * ISO_SECTOR)
+            return f.read(6)[1:6] == b"CD001"
+    except OSError:
+        return False
+
+
+def el_torito_efi_image(data_at):
+    """Byte offset of the El Torito boot image for the EFI platform (0xEF)
+    of an ISO; `data_at(offset, length)` reads the ISO. MediumError when
+    the ISO has none. The catalog is one sector: a validation entry, the
+    default entry, then section headers each followed by their entries."""
+    record = data_at(17 * ISO_SECTOR, ISO_SECTOR)
+    if len(record) < 0x4B or record[0] != 0 or record[1:6] != b"CD001" \
+            or not record[7:30].startswith(b"EL TORITO SPECIFICATION"):
+        raise MediumError("no El Torito boot record (is it an ISO made by make-kit-image?)")
+    catalog_sector, = struct.unpack_from("<I", record, 0x47)
+    catalog = data_at(catalog_sector * ISO_SECTOR, ISO_SECTOR)
+    if len(catalog) < 64 or catalog[0] != 1 or catalog[30:32] != b"\x55\xaa":
+        raise MediumError("the El Torito boot catalog is damaged")
+    platform = catalog[1]
+    entries = [(platform, catalog[32:64])]
+    offset = 64
+    while offset + 32 <= len(catalog) and catalog[offset] in (0x90, 0x91):
+        platform, count = catalog[offset + 1], struct.unpack_from("<H", catalog, offset + 2)[0]
+        last = catalog[offset] == 0x91
+        offset += 32
+        for _ in range(count):
+            if offset + 32 > len(catalog):
+                break
+            entries.append((platform, catalog[offset:offset + 32]))
+            offset += 32
+        if last:
+            break
+    for platform, entry in entries:
+        if platform == 0xEF and entry[0] == 0x88:
+            return struct.unpack_from("<I", entry, 8)[0] * ISO_SECTOR
+    raise MediumError("no bootable El Torito entry for EFI")
+
+
+def iso_fat_offset(path):
+    """Where an ISO made here keeps its FAT file system."""
+    with open(path, "rb") as f:
+        def data_at(offset, length):
+            f.seek(offset)
+            return f.read(length)
+        return el_torito_efi_image(data_at)

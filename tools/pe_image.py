@@ -1,0 +1,67 @@
+"""Says what a file is as a PE/COFF image, and whether x86-64 UEFI firmware
+would start it as an application.
+
+A kit medium boots through \\EFI\\BOOT\\BOOTX64.EFI, which firmware starts
+only when it is a PE32+ image for x86-64 (machine 0x8664) with the EFI
+application subsystem (10). A wrong file there (an AArch64 shell, a
+32-bit one, a driver, a Windows program, a zip) would leave a machine at
+its boot menu in the middle of an update round, so make-kit-image checks
+the file first and says what it is instead. Only the DOS stub's pointer,
+the COFF header and the optional header's magic and subsystem are read,
+each within the file's bytes.
+"""
+
+import struct
+
+MACHINE_X64 = 0x8664
+SUBSYSTEM_EFI_APPLICATION = 10
+PE32_MAGIC = 0x10B
+PE32_PLUS_MAGIC = 0x20B
+
+MACHINES = {0x014C: "x86 (32-bit)", 0x8664: "x86-64", 0xAA64: "AArch64", 0x01C0: "ARM",
+            0x01C2: "ARM Thumb", 0x01C4: "ARM Thumb-2", 0x0200: "Itanium",
+            0x5032: "RISC-V (32-bit)", 0x5064: "RISC-V (64-bit)", 0x6264: "LoongArch (64-bit)",
+            0x0EBC: "EFI byte code"}
+SUBSYSTEMS = {1: "native Windows driver", 2: "Windows GUI program", 3: "Windows console program",
+              10: "EFI application", 11: "EFI boot service driver", 12: "EFI runtime driver",
+              13: "EFI ROM image"}
+
+
+def _kind_of_non_pe(data):
+    """A few everyday files someone might take for a shell by mistake."""
+    if not data:
+        return "an empty file"
+    if data.startswith(b"\x7fELF"):
+        return "an ELF file"
+    if data.startswith(b"PK\x03\x04"):
+        return "a zip archive (unpack it first)"
+    if data[40:44] == b"_FVH":
+        return "a UEFI firmware volume (--shell ovmf takes the shell out of ovmf's)"
+    if all(32 <= b < 127 or b in b"\t\r\n" for b in data):
+        return "a text file"
+    return "no PE image (no \"MZ\" header)"
+
+
+def describe(data):
+    """(ok, text): ok when `data` is an x86-64 EFI application; text says
+    what the file is, e.g. "a PE32+ EFI boot service driver for AArch64"."""
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        return False, _kind_of_non_pe(data[:64])
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    # The COFF header (20 bytes) and the optional header's first 70 bytes
+    # (magic to subsystem) must lie inside the file.
+    if pe + 24 + 70 > len(data) or data[pe:pe + 4] != b"PE\0\0":
+        return False, "a DOS program (no \"PE\" header)"
+    machine, = struct.unpack_from("<H", data, pe + 4)
+    optional_size, = struct.unpack_from("<H", data, pe + 20)
+    magic, = struct.unpack_from("<H", data, pe + 24)
+    # Subsystem sits at offset 68 of the optional header in PE32 and PE32+.
+    subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
+    if optional_size < 70 or magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
+        return False, "a PE object without an image header"
+    form = "PE32+" if magic == PE32_PLUS_MAGIC else "PE32"
+    what = SUBSYSTEMS.get(subsystem, "image of subsystem %d" % subsystem)
+    arch = MACHINES.get(machine, "machine 0x%04X" % machine)
+    ok = (magic == PE32_PLUS_MAGIC and machine == MACHINE_X64
+          and subsystem == SUBSYSTEM_EFI_APPLICATION)
+    return ok, "a %s %s for %s" % (form, what, arch)

@@ -59,9 +59,9 @@ const char PAGE_BODY[] =
     "autocomplete=\"off\" spellcheck=\"false\" placeholder=\"text in any column\"></label>"
     "<span id=\"selection\"></span></div>\n"
     "<p id=\"shown\" class=\"hint\"></p>\n"
-    "<table id=\"machine-table\"><thead><tr id=\"machine-head\"></tr></thead>"
-    "<tbody id=\"machine-rows\"></tbody></table>\n"
-    "<p><button id=\"more\" type=\"button\" hidden>Show more</button></p>\n"
+    "<div id=\"table-scroll\"><table id=\"machine-table\"><thead><tr id=\"machine-head\">"
+    "</tr></thead><tbody id=\"machine-rows\"></tbody></table></div>\n"
+    "<div id=\"machine-details\" hidden></div>\n"
     "</section>\n"
     "</main>\n"
     "<script type=\"application/json\" id=\"fleet-data\">";

@@ -3,9 +3,9 @@
 // and draws the totals, the kit bars, the versions per product, the
 // warnings and the machines' table. Every text from the data reaches the
 // page through text nodes and attribute values only, never as markup.
-// The table draws at most a window of rows (DRAWN_ROWS, more on request),
-// so 10,000 machines load in well under two seconds and a keystroke in
-// the filter is answered at once.
+// The table draws only the rows in view (and a few around them), so
+// 10,000 machines load in well under two seconds and a keystroke in the
+// filter is answered at once.
 #include "fleet/report_page_assets.h"
 
 namespace fleet {
@@ -13,7 +13,8 @@ namespace fleet {
 const char PAGE_SCRIPT[] = R"js(
 "use strict";
 (function () {
-  const DRAWN_ROWS = 200;
+  const ROW_HEIGHT = 24;  // px, as the style sheet sets tr.machine
+  const OVERSCAN = 20;    // rows drawn beyond the view on either side
   const PRODUCTS_SHOWN = 100;
   const VERSIONS_SHOWN = 25;
   const SENTENCES_SHOWN = 10;
@@ -171,13 +172,12 @@ const char PAGE_SCRIPT[] = R"js(
   }
 
   // ---- Selection and filter ---------------------------------------------
-  const state = { selection: null, query: "", sort: -1, descending: false, limit: DRAWN_ROWS,
-                  order: machines.map((m) => m.index), shown: [], open: new Set() };
+  const state = { selection: null, query: "", sort: -1, descending: false,
+                  order: machines.map((m) => m.index), shown: [], open: null };
   const filterInput = document.getElementById("filter");
 
   function select(label, test) {
     state.selection = { label, test };
-    state.limit = DRAWN_ROWS;
     applyFilter();
     document.getElementById("machines").scrollIntoView();
   }
@@ -207,7 +207,6 @@ const char PAGE_SCRIPT[] = R"js(
 
   filterInput.addEventListener("input", () => {
     state.query = filterInput.value.trim().toLowerCase();
-    state.limit = DRAWN_ROWS;
     applyFilter();
   });
 
@@ -265,49 +264,82 @@ const char PAGE_SCRIPT[] = R"js(
     return list;
   }
 
-  function drawRows() {
-    const body = document.getElementById("machine-rows");
+  // The rows in view, and OVERSCAN more on either side, between two spacer
+  // rows as tall as the rows not drawn: a fixed ROW_HEIGHT makes the
+  // window a matter of arithmetic, and a redraw lays out a few dozen rows
+  // however many machines match.
+  const scroller = document.getElementById("table-scroll");
+  const body = document.getElementById("machine-rows");
+  let window_ = { first: -1, last: -1 };
+
+  function spacer(height) {
+    const tr = element("tr", "spacer");
+    const td = element("td");
+    td.colSpan = COLUMNS.length;
+    td.style.height = height + "px";
+    tr.appendChild(td);
+    return tr;
+  }
+
+  function drawWindow(force) {
+    const total = state.shown.length;
+    const first = Math.max(0, Math.floor(scroller.scrollTop / ROW_HEIGHT) - OVERSCAN);
+    const last = Math.min(total, first + Math.ceil(scroller.clientHeight / ROW_HEIGHT) + 2 * OVERSCAN);
+    if (!force && first === window_.first && last === window_.last) return;
+    window_ = { first, last };
     const rows = document.createDocumentFragment();
-    const drawn = Math.min(state.limit, state.shown.length);
-    for (let n = 0; n < drawn; n++) {
+    rows.appendChild(spacer(first * ROW_HEIGHT));
+    for (let n = first; n < last; n++) {
       const index = state.shown[n];
-      const m = machines[index];
-      const tr = element("tr", "machine");
+      const tr = element("tr", index === state.open ? "machine open" : "machine");
       tr.dataset.index = index;
       cells[index].forEach((cell, column) => {
-        const td = element("td", cell === null ? "missing" : column === 5 && m.error !== null ? "error" : null, cell);
+        const td = element("td", cell === null ? "missing" :
+                                 column === 5 && machines[index].error !== null ? "error" : null, cell);
+        if (cell) td.title = cell;
         tr.appendChild(td);
       });
-      tr.addEventListener("click", () => {
-        if (state.open.has(index)) state.open.delete(index); else state.open.add(index);
-        drawRows();
-      });
       rows.appendChild(tr);
-      if (state.open.has(index)) {
-        const details = element("tr", "details");
-        const td = element("td");
-        td.colSpan = COLUMNS.length;
-        td.appendChild(detailList(m));
-        details.appendChild(td);
-        rows.appendChild(details);
-      }
     }
+    rows.appendChild(spacer((total - last) * ROW_HEIGHT));
     body.replaceChildren(rows);
     const shown = document.getElementById("shown");
-    shown.dataset.shown = state.shown.length;
-    shown.dataset.drawn = drawn;
-    shown.textContent = drawn < state.shown.length
-      ? "Showing " + count(drawn) + " of " + plural(state.shown.length, "machine", "machines") +
-        " (filter to narrow them down). Click a machine for its runs and warnings."
-      : "Showing " + plural(state.shown.length, "machine", "machines") + " of " + count(machines.length) +
-        ". Click a machine for its runs and warnings.";
-    const more = document.getElementById("more");
-    more.hidden = drawn >= state.shown.length;
-    more.textContent = "Show " + count(Math.min(DRAWN_ROWS, state.shown.length - drawn)) + " more";
+    shown.dataset.first = first;
   }
-  document.getElementById("more").addEventListener("click", () => {
-    state.limit += DRAWN_ROWS;
-    drawRows();
+
+  function drawRows() {
+    const shown = document.getElementById("shown");
+    shown.dataset.shown = state.shown.length;
+    shown.textContent = (state.shown.length === machines.length ? "All " + plural(machines.length, "machine", "machines")
+                         : plural(state.shown.length, "machine", "machines") + " of " + count(machines.length)) +
+                        ". Click a machine for its runs and warnings.";
+    scroller.scrollTop = 0;
+    drawWindow(true);
+  }
+  scroller.addEventListener("scroll", () => requestAnimationFrame(() => drawWindow(false)));
+
+  function drawDetails() {
+    const panel = document.getElementById("machine-details");
+    panel.replaceChildren();
+    panel.hidden = state.open === null;
+    if (state.open === null) return;
+    const m = machines[state.open];
+    const close = element("button", "close", "\u00D7");
+    close.type = "button";
+    close.title = "Close";
+    close.setAttribute("aria-label", "Close");
+    close.addEventListener("click", () => { state.open = null; drawDetails(); drawWindow(true); });
+    panel.appendChild(close);
+    panel.appendChild(element("h3", "mono", m.input));
+    panel.appendChild(detailList(m));
+  }
+  body.addEventListener("click", (event) => {
+    const tr = event.target.closest("tr.machine");
+    if (!tr) return;
+    const index = Number(tr.dataset.index);
+    state.open = state.open === index ? null : index;
+    drawDetails();
+    drawWindow(true);
   });
 
   // ---- Totals -------------------------------------------------------------
@@ -461,6 +493,7 @@ const char PAGE_SCRIPT[] = R"js(
       }
       block.appendChild(grid);
       if (versions.length > VERSIONS_SHOWN) {
+        block.dataset.moreVersions = versions.length - VERSIONS_SHOWN;
         block.appendChild(element("p", "hint", "and " + count(versions.length - VERSIONS_SHOWN) +
                                                " more versions: filter the table by the product's name"));
       }

@@ -50,7 +50,17 @@ table { border-collapse: collapse; width: 100%; font-size: 12.5px; }
 #machine-table th:nth-child(6), #machine-table th:nth-child(7) { width: 12%; }
 #machine-table th:nth-child(8) { width: 17%; }
 th, td { border-bottom: 1px solid var(--line); padding: 3px 6px; text-align: left; vertical-align: top; overflow-wrap: anywhere; }
-th { position: sticky; top: 0; background: #fff; z-index: 1; }
+th { position: sticky; top: 0; background: #fff; z-index: 1; box-shadow: 0 1px 0 var(--line); }
+/* One line per machine, of a fixed height: the script draws only the rows
+   in view and works out which those are from the scroll position. */
+#table-scroll { height: 70vh; min-height: 240px; overflow-y: auto; border: 1px solid var(--line); }
+#machine-rows tr.machine { height: 24px; }
+#machine-rows tr.machine td { white-space: nowrap; overflow: hidden; text-overflow: ellipsis; height: 24px; line-height: 17px; }
+#machine-rows tr.open { background: #d6eaf8; }
+#machine-rows tr.spacer td { padding: 0; border: 0; }
+#machine-details { position: relative; margin-top: 10px; border: 1px solid var(--line); border-radius: 6px; padding: 8px 14px; background: var(--soft); }
+#machine-details h3 { font-size: 14px; margin: 0 24px 4px 0; overflow-wrap: anywhere; }
+#machine-details .close { position: absolute; top: 4px; right: 8px; border: 0; background: none; font-size: 18px; cursor: pointer; }
 th button { border: 0; background: none; padding: 0; font-weight: 600; cursor: pointer; text-align: left; }
 th[aria-sort="ascending"] button::after { content: " \25B2"; }
 th[aria-sort="descending"] button::after { content: " \25BC"; }
@@ -58,7 +68,6 @@ th[aria-sort="descending"] button::after { content: " \25BC"; }
 #machine-rows tr.machine:hover { background: var(--soft); }
 td.missing::before { content: "\2013"; color: #aab7b8; }
 td.error { color: var(--none); }
-tr.details td { background: var(--soft); white-space: pre-line; font-family: system-ui, sans-serif; }
 .details dt { font-weight: 600; margin-top: 4px; }
 .details dd { margin: 0 0 0 14px; font-family: ui-monospace, "DejaVu Sans Mono", monospace; white-space: pre-wrap; overflow-wrap: anywhere; }
 .controls { display: flex; flex-wrap: wrap; gap: 12px; align-items: center; }

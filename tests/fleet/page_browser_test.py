@@ -19,9 +19,12 @@ A failing case keeps a screenshot in WORK/failures/ and prints its path.
 
     page_browser_test.py --fleet PATH --work DIR
     page_browser_test.py --fleet PATH --work DIR --readme-screenshot PNG
+    page_browser_test.py --work DIR --measure PAGE
 
 The second form writes the README's picture of the page (a sample fleet
-against examples/kits) instead of testing. Exits 77 (skipped) on a machine
+against examples/kits) instead of testing; the third times a page for
+tools/benchmark (loads and draws, filter keystrokes) and prints the figures
+as JSON. Exits 77 (skipped) on a machine
 without chromium, chromium-driver or python3-selenium; run it with Debian's
 /usr/bin/python3, where python3-selenium is importable.
 """
@@ -51,6 +54,7 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--disable-background-networking", "--disable-component-update",
                   "--disable-sync", "--window-size=1280,900"]
 WAIT_SECONDS = 20
+BULK_MACHINES = 160
 
 # Texts that would run or break markup if the page ever read one as HTML.
 SCRIPT_PRODUCT = b"<script>window.__pwned='product';alert(1)</script>"
@@ -201,6 +205,10 @@ def make_fleet(work):
     for name, structures in hostile:
         write(os.path.join(machines, "hostile", name), dumps.dump_2x(structures))
     write(os.path.join(machines, "not-smbios.bin"), b"<html>not a dump</html>\n")
+    # Enough machines that the table cannot draw them all at once.
+    for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
+        write(os.path.join(machines, "bulk", "desk-%03d.bin" % n),
+              dumps.dump_2x(dumps.desktop_structures(version)))
     kits = os.path.join(work, "kits")
     shutil.rmtree(kits, ignore_errors=True)
     kit(os.path.join(kits, "model7"), "ProductName=Model7*\r\nVersion=2\r\n")
@@ -294,20 +302,45 @@ class Page:
             for (const block of document.querySelectorAll('.product')) {
               const name = block.querySelector('.product-name');
               if (!('product' in name.dataset)) continue;
-              const versions = {};
-              for (const version of block.querySelectorAll('.version')) {
-                versions[version.querySelector('.version-text').textContent] = Number(version.dataset.machines);
-              }
-              products[name.dataset.product] = versions;
+              // Pairs, not an object: the driver hands objects over with their keys sorted.
+              const versions = [...block.querySelectorAll('.version')].map(
+                (version) => [version.querySelector('.version-text').textContent, Number(version.dataset.machines)]);
+              products[name.dataset.product] = [versions, Number(block.dataset.moreVersions || 0)];
             }
             return products;""")
 
     def rows(self):
-        """The drawn machines' cells, and how many machines the table holds."""
-        cells = self.script("""
-            return [...document.querySelectorAll('#machine-rows tr.machine')].map(
-              (tr) => [...tr.cells].map((td) => td.textContent));""")
-        return cells, int(self.find("#shown").get_attribute("data-shown"))
+        """Every machine the table holds, in its order, as cells. The table
+        draws only the rows in view and a few more, so this scrolls through
+        it a view at a time, as a person would, and puts each drawn row where
+        the window says it is."""
+        cells = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const scroller = document.getElementById('table-scroll');
+            const shown = document.getElementById('shown');
+            const rows = new Array(Number(shown.dataset.shown)).fill(null);
+            const read = () => {
+              const first = Number(shown.dataset.first);
+              document.querySelectorAll('#machine-rows tr.machine').forEach((tr, n) => {
+                rows[first + n] = [...tr.cells].map((td) => td.textContent);
+              });
+            };
+            const step = () => {
+              read();
+              if (scroller.scrollTop + scroller.clientHeight >= scroller.scrollHeight - 1) {
+                scroller.scrollTop = 0;
+                requestAnimationFrame(() => requestAnimationFrame(() => done(rows)));
+                return;
+              }
+              scroller.scrollTop += scroller.clientHeight;
+              requestAnimationFrame(() => requestAnimationFrame(step));
+            };
+            step();""")
+        count = int(self.find("#shown").get_attribute("data-shown"))
+        missing = [n for n, row in enumerate(cells) if row is None]
+        check(len(cells) == count and not missing, "%d machines match; rows never drawn: %r"
+              % (count, missing[:10]))
+        return cells, count
 
     def filter(self, text):
         box = self.find("#filter")
@@ -348,7 +381,21 @@ def case_summary_equals_the_json_report(page, report):
     equal({name: parts for name, parts in bars.items() if parts},
           {name: dict(parts) for name, parts in kits.items()}, "kit bars")
     equal(page.warnings(), dict(warnings), "machines per warning")
-    equal(page.products(), {p: dict(v) for p, v in products.items()}, "versions per product")
+    # A product lists its versions in order, the first so many of them, and
+    # says how many more it holds.
+    shown_products = page.products()
+    equal(sorted(shown_products), sorted(products), "products")
+    capped = 0
+    for product, (versions, more) in shown_products.items():
+        order = sorted(products[product], key=functools.cmp_to_key(natural_compare))
+        order = [v for v in order if v != "(no BIOS version)"]
+        if "(no BIOS version)" in products[product]:
+            order.insert(0, "(no BIOS version)")  # sorts as the empty text
+        equal([v for v, _ in versions], order[:len(versions)], "%r's versions in order" % product)
+        equal(dict(versions), {v: products[product][v] for v, _ in versions}, "%r's versions" % product)
+        equal(len(versions) + more, len(order), "%r's versions, those listed and the rest" % product)
+        capped += bool(more)
+    check(capped, "a product with more versions than the page lists")
 
 
 def case_filter_shows_the_matching_machines(page, report):
@@ -439,10 +486,13 @@ def case_hostile_texts_are_text(page, report):
     page.filter("/hostile/")
     cells, count = page.rows()
     check(count == 4, "four hostile machines, got %d" % count)
+    details = []
     for n in range(count):
         page.driver.find_elements("css selector", "#machine-rows tr.machine")[n].click()
-    details = page.script("return [...document.querySelectorAll('tr.details')].map((tr) => tr.textContent).join('\\n')")
-    check(expected["product"] in details, "the product in a warning's sentence, as text")
+        details.append(page.find("#machine-details").get_attribute("textContent"))
+    check(any(expected["product"] in text for text in details),
+          "the product in a warning's sentence, as text: %r" % details)
+    check(any(expected["control"] in text for text in details), "the control bytes in the details")
     # Nothing ran, nothing was made.
     try:
         page.driver.switch_to.alert
@@ -510,6 +560,59 @@ def readme_screenshot(fleet, work, target):
     print("page_browser_test: wrote %s" % target)
 
 
+# ---- Timing a page, for tools/benchmark ----------------------------------------------
+
+LOADS = 3
+# Narrowing, widening, and matching nothing: each is one keystroke.
+KEYSTROKES = ["m", "0", "1", "2", "3", "\b", "\b", "\b", "z", "z"]
+
+
+def wait_for(driver, script, seconds=WAIT_SECONDS):
+    from selenium.webdriver.support.ui import WebDriverWait
+    return WebDriverWait(driver, seconds, poll_frequency=0.005).until(
+        lambda d: d.execute_script(script))
+
+
+def measure(work, page_path):
+    """Load-and-draw times (the page's own clock, from navigation start
+    to the first frame after drawing; and the driver's wall clock) and
+    filter keystrokes (from the key event to the first frame after the
+    table is drawn again), in milliseconds."""
+    import time
+    from selenium.webdriver.common.keys import Keys
+    driver = start_browser(work)
+    figures = {"drawn": [], "wall": [], "keys": [], "shown": []}
+    try:
+        for _ in range(LOADS):
+            started = time.monotonic()
+            driver.get("file://" + os.path.abspath(page_path))
+            drawn = wait_for(driver, "return document.documentElement.dataset.drawnMs")
+            figures["wall"].append(round((time.monotonic() - started) * 1000))
+            figures["drawn"].append(int(drawn))
+        driver.execute_script("""
+            window.keyTimes = [];
+            const filter = document.getElementById('filter');
+            filter.addEventListener('keydown', (event) => { window.keyStart = event.timeStamp; }, true);
+            // Added after the page's own listener, so it runs after the table is drawn.
+            filter.addEventListener('input', () => {
+              const start = window.keyStart;
+              requestAnimationFrame(() => setTimeout(() => window.keyTimes.push(
+                [performance.now() - start, Number(document.getElementById('shown').dataset.shown)]), 0));
+            });""")
+        box = driver.find_element("css selector", "#filter")
+        box.click()
+        for n, key in enumerate(KEYSTROKES, 1):
+            box.send_keys(Keys.BACKSPACE if key == "\b" else key)
+            wait_for(driver, "return window.keyTimes.length >= %d" % n)
+        for milliseconds, shown in driver.execute_script("return window.keyTimes"):
+            figures["keys"].append(round(milliseconds, 1))
+            figures["shown"].append(shown)
+        figures["errors"] = [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    finally:
+        driver.quit()
+    print(json.dumps(figures))
+
+
 # ---- Running ---------------------------------------------------------------------------
 
 def missing_browser():
@@ -525,16 +628,22 @@ def missing_browser():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--fleet", required=True, help="the built bios-update-select-fleet")
+    parser.add_argument("--fleet", help="the built bios-update-select-fleet")
     parser.add_argument("--work", required=True, help="a folder for the fleet, the pages and failures")
     parser.add_argument("--readme-screenshot", help="write the README's picture here instead of testing")
+    parser.add_argument("--measure", metavar="PAGE", help="time this page instead of testing")
     args = parser.parse_args()
+    if not args.fleet and not args.measure:
+        parser.error("--fleet is needed, unless --measure")
     missing = missing_browser()
     if missing:
         print("page_browser_test: skipped, %s is missing (tools/install-deps installs it)" % missing)
         return SKIPPED
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
+    if args.measure:
+        measure(work, args.measure)
+        return 0
     if args.readme_screenshot:
         readme_screenshot(os.path.abspath(args.fleet), work, os.path.abspath(args.readme_screenshot))
         return 0

@@ -332,6 +332,7 @@ const char PAGE_SCRIPT[] = R"js(
     panel.appendChild(close);
     panel.appendChild(element("h3", "mono", m.input));
     panel.appendChild(detailList(m));
+    panel.scrollIntoView({ block: "nearest" });
   }
   body.addEventListener("click", (event) => {
     const tr = event.target.closest("tr.machine");
@@ -347,7 +348,8 @@ const char PAGE_SCRIPT[] = R"js(
     const holder = document.getElementById("totals");
     // Each machine counts once: under its one kit's outcome, as served by
     // several kits, without a kit, or as an input that is not SMBIOS data.
-    const outcomes = new Map();
+    // The usual three outcomes always, so every report reads alike.
+    const outcomes = new Map(OUTCOMES.map((entry) => [entry[0], 0]));
     for (const m of machines) {
       if (hasKit(m) && m.runs.length === 1) outcomes.set(m.runs[0].outcome, (outcomes.get(m.runs[0].outcome) || 0) + 1);
     }
@@ -384,7 +386,7 @@ const char PAGE_SCRIPT[] = R"js(
     const errors = machines.filter((m) => m.error !== null).length;
     const totals = perKit.map((counts) => [...counts.values()].reduce((a, b) => a + b, 0));
     const scale = Math.max(1, noKitCount, errors, ...totals);
-    const seen = new Set();
+    const seen = new Set(OUTCOMES.map((entry) => entry[0]));
     perKit.forEach((counts) => counts.forEach((_, outcome) => seen.add(outcome)));
 
     const legend = document.getElementById("kit-legend");

@@ -36,19 +36,20 @@ svg.bar rect:hover, svg.bar rect:focus { stroke: #000; stroke-width: 1.5; outlin
 svg.bar text { font-size: 11px; fill: #1c2833; }
 .product { border-top: 1px solid var(--line); padding: 6px 0; }
 .product-name { font-weight: 600; overflow-wrap: anywhere; }
-.versions { display: grid; grid-template-columns: minmax(120px, 24%) 1fr 70px; gap: 2px 10px; align-items: center; margin: 4px 0 0 12px; font-size: 13px; }
+.versions { display: grid; grid-template-columns: minmax(120px, 24%) 1fr 110px; gap: 2px 10px; align-items: center; margin: 4px 0 0 12px; font-size: 13px; }
 .versions .version { overflow-wrap: anywhere; font-family: ui-monospace, "DejaVu Sans Mono", monospace; }
 .versions svg.bar { height: 14px; }
+.versions .hint { margin: 0; white-space: nowrap; }
 .configured { font-size: 11px; background: #d6eaf8; border-radius: 3px; padding: 0 4px; margin-left: 6px; font-family: system-ui, sans-serif; }
 table { border-collapse: collapse; width: 100%; font-size: 12.5px; }
 /* Fixed column widths: the browser lays out a drawn window of rows without
    measuring every cell first. */
 #machine-table { table-layout: fixed; }
-#machine-table th:nth-child(1) { width: 20%; }
-#machine-table th:nth-child(2), #machine-table th:nth-child(3), #machine-table th:nth-child(4) { width: 10%; }
-#machine-table th:nth-child(5) { width: 9%; }
-#machine-table th:nth-child(6), #machine-table th:nth-child(7) { width: 12%; }
-#machine-table th:nth-child(8) { width: 17%; }
+#machine-table th:nth-child(1) { width: 18%; }
+#machine-table th:nth-child(2), #machine-table th:nth-child(5) { width: 9%; }
+#machine-table th:nth-child(3) { width: 10%; }
+#machine-table th:nth-child(4), #machine-table th:nth-child(6), #machine-table th:nth-child(7) { width: 12%; }
+#machine-table th:nth-child(8) { width: 18%; }
 th, td { border-bottom: 1px solid var(--line); padding: 3px 6px; text-align: left; vertical-align: top; overflow-wrap: anywhere; }
 th { position: sticky; top: 0; background: #fff; z-index: 1; box-shadow: 0 1px 0 var(--line); }
 /* One line per machine, of a fixed height: the script draws only the rows
@@ -78,7 +79,7 @@ td.error { color: var(--none); }
 .warning-table tr.warning { cursor: pointer; }
 .warning-table tr.warning:hover { background: var(--soft); }
 .warning-table td.key { font-family: ui-monospace, "DejaVu Sans Mono", monospace; white-space: nowrap; }
-.warning-table td.num { text-align: right; }
+.warning-table td.num, .warning-table th:nth-child(2) { text-align: right; }
 details { font-size: 12px; color: #566573; }
 details li { font-family: ui-monospace, "DejaVu Sans Mono", monospace; overflow-wrap: anywhere; }
 )css";

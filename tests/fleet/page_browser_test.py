@@ -522,7 +522,7 @@ CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_mac
 
 def sample_fleet(work):
     """A few hundred machines against examples/kits, for the README."""
-    machines = os.path.join(work, "sample")
+    machines = os.path.join(work, "fleet")
     shutil.rmtree(machines, ignore_errors=True)
     plan = [  # product, versions and how many machines of each, maker
         (b"Model7 Tower", [(b"1.24", 40), (b"1.26", 95), (b"1.27", 60)], b"Acme Corporation"),
@@ -546,11 +546,21 @@ def sample_fleet(work):
 
 
 def readme_screenshot(fleet, work, target):
-    machines = sample_fleet(work)
-    page_path = os.path.join(work, "sample.html")
-    run_report(fleet, os.path.join(REPO, "examples", "kits"), machines, "html", page_path)
+    """The page as an admin makes it, as the README says: the kits in
+    kits/ (copies of examples/kits), the machines' data in fleet/, with
+    -segments as the warnings advise."""
+    sample_fleet(work)
+    kits = os.path.join(work, "kits")
+    shutil.rmtree(kits, ignore_errors=True)
+    shutil.copytree(os.path.join(REPO, "examples", "kits"), kits)
+    page_path = os.path.join(work, "fleet.html")
+    command = [fleet, "--kits", "kits", "--app-args", "-segments", "--format", "html",
+               "--output", page_path, "fleet"]
+    subprocess.run(command, cwd=work, check=True)
     driver = start_browser(work)
     try:
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 1280, "height": 900, "deviceScaleFactor": 1, "mobile": False})
         open_page(driver, page_path)
         partial = target + ".partial.png"
         driver.save_screenshot(partial)

@@ -32,7 +32,7 @@ const char PAGE_HEAD[] =
     "<head>\n"
     "<meta charset=\"utf-8\">\n"
     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-    "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+    "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
     "<title>Fleet report</title>\n"
     "<style>\n";
@@ -68,6 +68,13 @@ const char PAGE_BODY[] =
 
 const char PAGE_TAIL_SCRIPT[] = "</script>\n<script>\n";
 const char PAGE_TAIL[] = "</script>\n</body>\n</html>\n";
+
+void AppendNumbers(const std::vector<int> &numbers, std::string *json) {
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    if (i) *json += ',';
+    *json += std::to_string(numbers[i]);
+  }
+}
 
 }  // namespace
 
@@ -178,17 +185,26 @@ std::string PageWriter::DataJson() const {
     kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
                     kit.has_version ? Json(Cell(kit.version)) : Json()});
   }
-  Json rows = Json::array();
-  for (const PageRow &row : rows_) {
-    Json fields(std::vector<int>(row.fields, row.fields + 6));
+  Json head = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}};
+  std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // The rows are only numbers: written straight out, without a JSON tree
+  // of every row beside the rows themselves.
+  json.pop_back();
+  json += ",\"rows\":[";
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const PageRow &row = rows_[i];
+    json += i ? ",[" : "[";
+    AppendNumbers(std::vector<int>(row.fields, row.fields + 6), &json);
     if (row.fields[5] < 0) {
-      fields.push_back(row.runs);
-      fields.push_back(row.warnings);
+      json += ",[";
+      AppendNumbers(row.runs, &json);
+      json += "],[";
+      AppendNumbers(row.warnings, &json);
+      json += "]";
     }
-    rows.push_back(std::move(fields));
+    json += "]";
   }
-  Json data = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}, {"rows", rows}};
-  return data.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return json + "]}";
 }
 
 void PageWriter::Finish() {

@@ -508,6 +508,21 @@ def case_hostile_texts_are_text(page, report):
           "event attributes made from the data")
 
 
+def case_a_fleet_with_nothing_readable(page, report):
+    """A page whose only input is not SMBIOS data still draws, and says so."""
+    path = os.path.join(page.work, "nothing.html")
+    run_report(page.fleet, page.kits, os.path.join(page.machines, "not-smbios.bin"), "html", path)
+    open_page(page.driver, path)
+    totals = page.totals()
+    equal(totals["machines"], 1, "machines")
+    equal(totals["error"], 1, "inputs that are not SMBIOS data")
+    equal(sum(n for key, n in totals.items() if key not in ("machines", "error")), 0, "other totals")
+    cells, count = page.rows()
+    check(count == 1 and cells[0][COLUMN["outcome"]].startswith("not SMBIOS data: "),
+          "the input's row: %r" % cells)
+    check("No machine's data" in page.find("#product-list").text, "the empty versions section")
+
+
 def case_no_console_errors(page, report):
     errors = [entry for entry in page.read_logs() if entry.get("level") == "SEVERE"]
     check(not errors, "console errors: %r" % errors)
@@ -515,7 +530,7 @@ def case_no_console_errors(page, report):
 
 CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_machines,
          case_sort_orders_by_any_column, case_clicks_filter_the_table,
-         case_hostile_texts_are_text, case_no_console_errors]
+         case_hostile_texts_are_text, case_a_fleet_with_nothing_readable, case_no_console_errors]
 
 
 # ---- The README's picture ------------------------------------------------------------
@@ -669,6 +684,7 @@ def main():
     try:
         open_page(driver, page_path)
         page = Page(driver)
+        page.fleet, page.work, page.machines, page.kits = args.fleet, work, machines, kits
         for case in CASES:
             name = case.__name__[len("case_"):]
             try:

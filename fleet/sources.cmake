@@ -6,7 +6,8 @@ set(FLEET_SOURCES
   fleet/report_format.cpp
   fleet/report_page.cpp
   fleet/report_page_style.cpp
-  fleet/report_page_script.cpp
+  fleet/report_page_table.cpp
+  fleet/report_page_summary.cpp
   fleet/row_workers.cpp
   fleet/fleet_report.cpp
 )

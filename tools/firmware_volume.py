@@ -228,10 +228,14 @@ def _guid_defined(data, _, section, depth):
         # Another encoding (a signed or checksummed section, say): kept as
         # it is, its contents are not searched.
         return [(SECTION_GUID_DEFINED, bytes(payload))]
+    decompressor = lzma.LZMADecompressor(format=lzma.FORMAT_ALONE)
     try:
-        opened = lzma.LZMADecompressor(format=lzma.FORMAT_ALONE).decompress(bytes(payload))
+        opened = decompressor.decompress(bytes(payload))
     except lzma.LZMAError as error:
         raise FirmwareError("an LZMA section does not decompress: %s" % error)
+    if not decompressor.eof:
+        # A stream cut short decompresses to what it holds, without error.
+        raise FirmwareError("an LZMA section does not decompress: its data ends early")
     return read_sections(opened, depth)
 
 

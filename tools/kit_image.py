@@ -132,8 +132,14 @@ def cmd_image(args):
     check_out(out)
     is_iso = out.lower().endswith(".iso")
     shell, shell_from = load_shell(args.shell)
-    kit_medium.kit_tree(kit_dir, skip=(kit.IMAGE_NAME.lower(), "startup.nsh"))
-    passphrase = kit_sign.read_passphrase(args.passphrase_file) if args.sign else None
+    try:
+        kit_medium.kit_tree(kit_dir, skip=(kit.IMAGE_NAME.lower(), "startup.nsh"))
+    except kit_medium.MediumError as error:
+        raise kit.KitError(str(error))
+    try:
+        passphrase = kit_sign.read_passphrase(args.passphrase_file) if args.sign else None
+    except kit_sign.SignError as error:
+        raise kit.KitError(str(error))
     try:
         work = tempfile.mkdtemp(prefix="." + os.path.basename(out) + ".", suffix=".partial",
                                 dir=os.path.dirname(out))

@@ -47,7 +47,7 @@ def fat_name_problem(name):
         return "the name is not valid UTF-8"
     bad = sorted({c for c in name if c in FAT_FORBIDDEN})
     if bad:
-        shown = ", ".join(repr(c) if c >= " " else "control character 0x%02X" % ord(c)
+        shown = ", ".join("'%s'" % c if c >= " " else "control character 0x%02X" % ord(c)
                           for c in bad)
         return "FAT names cannot hold %s" % shown
     if any(ord(c) > 0xFFFF for c in name):

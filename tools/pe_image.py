@@ -45,8 +45,10 @@ def _kind_of_non_pe(data):
 def describe(data):
     """(ok, text): ok when `data` is an x86-64 EFI application; text says
     what the file is, e.g. "a PE32+ EFI boot service driver for AArch64"."""
-    if len(data) < 0x40 or data[:2] != b"MZ":
+    if data[:2] != b"MZ":
         return False, _kind_of_non_pe(data[:64])
+    if len(data) < 0x40:
+        return False, "a file cut short in its DOS header"
     pe, = struct.unpack_from("<I", data, 0x3C)
     # The COFF header (20 bytes) and the optional header's first 70 bytes
     # (magic to subsystem) must lie inside the file.

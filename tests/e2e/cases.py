@@ -355,6 +355,31 @@ def file_options(structures):
     return options
 
 
+def media_boots():
+    """Kit media as machines meet them: made by make-kit-image (the shell
+    taken out of ovmf at test time), booted by kit-run. `medium` and
+    `path` are what the boot must show: the medium kit-run attached, and
+    whether the medium's own shell or the firmware's ran the kit."""
+    old = [OLD]
+    verbose = [ENTRY_2X, decision(("1.26", 1), ("2", 2), "older", OLD),
+               leading_number_only("1.26"), OLD]
+    return [
+        KitBoot("kit-usb-stick-own-shell", "medium", out="kit.img", shell=True, events=old,
+                bios="1.26", medium="USB stick", path="medium"),
+        KitBoot("kit-iso-cdrom-own-shell", "medium", out="kit.iso", shell=True,
+                app_args="-v", events=verbose, bios="1.26", medium="CD-ROM", path="medium"),
+        KitBoot("kit-iso-cdrom-built-in-shell", "medium", out="kit.iso", shell=False,
+                events=[NEW], bios="2.05", medium="CD-ROM", path="built-in"),
+        KitBoot("kit-iso-as-usb-disk", "medium", out="kit.iso", shell=True, attach="usb-stick",
+                events=old, bios="1.26", medium="USB stick", path="medium"),
+        # 64 MiB of flash files, first on the medium, so the application,
+        # the configuration and the scripts lie beyond El Torito's 32 MiB.
+        KitBoot("kit-iso-64mib", "medium", out="kit.iso", shell=True, flash_mib=64,
+                events=old, bios="1.26", medium="CD-ROM", path="medium"),
+        KitBoot("kit-secure-boot", "secure_boot"),
+    ]
+
+
 def kit_boots(expected):
     """Kit runner checks; `expected` is tests/data/dumps/expected.json."""
     result = [KitBoot("kit-example", "example"),
@@ -363,6 +388,7 @@ def kit_boots(expected):
               KitBoot("kit-app-args", "app_args"),
               KitBoot("kit-refusals", "refusals",
                       dumps=[d["file"] for d in expected["dumps"] if not d["vm"]])]
+    result += media_boots()
     for entry in expected["dumps"]:
         if entry["vm"]:
             result.append(KitBoot("kit-dump-" + entry["file"][:-4], "dump", dump=entry["file"],

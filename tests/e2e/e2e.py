@@ -2,7 +2,7 @@
 """Runs BiosUpdateSelect.efi under QEMU with the ovmf firmware and its UEFI
 Shell, and checks every case against the console and %lasterror%; checks
 that the preview tool decides the same on the same inputs; and runs the kit
-runner on the example kit, a kit image and the dump corpus.
+runner on the example kit, kit media (media.py) and the dump corpus.
 
     e2e.py --list                       names of the boots
     e2e.py --boot NAME --image EFI --preview TOOL --work DIR
@@ -250,13 +250,23 @@ def echo_lines(script_path):
     return lines
 
 
-def summary(scripts, status):
+BOOTED_BY = {"medium": "the medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)",
+             "built-in": "the firmware's built-in shell"}
+
+
+def started_from(medium, path):
+    return "; started from the %s by %s" % (medium, BOOTED_BY[path])
+
+
+def summary(scripts, status, medium="disk", path="built-in"):
+    """kit-run's last line. A kit folder boots as a disk, by the
+    firmware's shell; a kit image names the medium it was attached as."""
     names = {"0x0": " (success)", "0x15": " (Aborted: no decision was made)"}
     ran = ("no update script ran" if not scripts else
            "%s ran" % scripts[0] if len(scripts) == 1 else
            "%s ran, in that order" % ", ".join(scripts))
-    return "kit-run: %s; BiosUpdateSelect.efi ended with status %s%s" % (ran, status,
-                                                                        names.get(status, ""))
+    return "kit-run: %s; BiosUpdateSelect.efi ended with status %s%s%s" % (
+        ran, status, names.get(status, ""), started_from(medium, path))
 
 
 def kit_run(args, root, extra):
@@ -299,7 +309,8 @@ def check_image(kit, args, report):
                         "exit %s, %r %r" % (code, out, err)):
         return
     result = kit_run(args, root, ["--kit", image])
-    want = [STAND_IN % "UpdateHWOld.nsh", summary(["UpdateHWOld.nsh"], "0x0")]
+    want = [STAND_IN % "UpdateHWOld.nsh",
+            summary(["UpdateHWOld.nsh"], "0x0", "USB stick", "built-in")]
     check_kit_output(report, kit.name + " [kit-run]", result, want, 0, root)
 
 
@@ -324,14 +335,14 @@ def check_app_args(kit, args, report):
     result = kit_run(args, root, ["--kit", image, "--bios-version", "2.05"])
     want = [suite.ENTRY_2X[1], suite.decision(("2.05", 2), ("2", 2), "same", suite.NEW)[1],
             suite.leading_number_only("2.05")[1], STAND_IN % "UpdateHWNew.nsh",
-            summary(["UpdateHWNew.nsh"], "0x0")]
+            summary(["UpdateHWNew.nsh"], "0x0", "USB stick", "built-in")]
     check_kit_output(report, kit.name + " [image made with -v]", result, want, 0, root)
     result = kit_run(args, root, ["--kit", image, "--app-args", "-n"])
     want = [suite.ENTRY_2X[1],
             suite.decision(("1.26", 1), ("2", 2), "older", suite.OLD, not_run=True)[1],
             suite.leading_number_only("1.26")[1],
             "kit-run: no update script ran (-n: decide only); BiosUpdateSelect.efi ended with "
-            "status 0x0 (success)"]
+            "status 0x0 (success)" + started_from("USB stick", "built-in")]
     check_kit_output(report, kit.name + " [--app-args -n]", result, want, 0, root)
 
 
@@ -397,6 +408,12 @@ def check_dump(kit, args, report):
 
 KIT_CHECKS = {"example": check_example, "own_scripts": check_own_scripts, "image": check_image,
               "app_args": check_app_args, "refusals": check_refusals, "dump": check_dump}
+
+# The media checks build on this module's helpers; run as a script, this
+# module is __main__, and media must get it rather than a second copy.
+sys.modules.setdefault("e2e", sys.modules[__name__])
+import media  # noqa: E402
+KIT_CHECKS.update(media.CHECKS)
 
 
 # --- The corpus without QEMU --------------------------------------------

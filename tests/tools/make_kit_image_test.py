@@ -1,0 +1,240 @@
+"""Tests of make-kit-image without a VM: every bad input gets one line
+naming the file and the reason, exit status 2, no output and no leftover,
+an old output untouched and the kit folder unchanged; signing works with
+a passphrase from the environment or a file, without a terminal; an ISO
+holds the kit's FAT file system as its El Torito EFI image and as a GPT
+partition. Keys are made with openssl at test time."""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from tool_fixtures import REPO, pe
+import kit_medium
+
+KIT_PY = os.path.join(REPO, "tools", "kit.py")
+EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
+BUILT_IMAGE = os.environ.get("BUS_EFI_IMAGE",
+                             os.path.join(REPO, "build", "efi", "BiosUpdateSelect.efi"))
+PASSPHRASE = "correct horse"
+
+
+def tree_digest(folder):
+    digest = hashlib.sha256()
+    for root, dirs, files in os.walk(folder):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(root, name)
+            digest.update(os.path.relpath(path, folder).encode())
+            with open(path, "rb") as f:
+                digest.update(f.read())
+    return digest.hexdigest()
+
+
+def openssl(*args):
+    subprocess.run(("openssl",) + args, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+class MakeKitImage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.mkdtemp(prefix="kit-keys-")
+        k = lambda name: os.path.join(cls.keys, name)  # noqa: E731
+        for name in ("db", "other"):
+            openssl("req", "-new", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                    "/CN=%s test key/" % name, "-days", "30", "-keyout", k(name + ".key"),
+                    "-out", k(name + ".pem"))
+        openssl("pkey", "-in", k("db.key"), "-aes256", "-passout", "pass:" + PASSPHRASE,
+                "-out", k("db-protected.key"))
+        openssl("x509", "-in", k("db.pem"), "-outform", "DER", "-out", k("db.der"))
+        with open(k("passphrase"), "w") as f:
+            f.write(PASSPHRASE + "\n")
+        with open(k("wrong-passphrase"), "w") as f:
+            f.write("not it\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.keys)
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="make-kit-image-")
+        self.addCleanup(shutil.rmtree, self.root)
+        self.kit = os.path.join(self.root, "kit")
+        shutil.copytree(EXAMPLE_KIT, self.kit)
+        self.out_dir = os.path.join(self.root, "out")
+        os.makedirs(self.out_dir)
+        self.tmp = os.path.join(self.root, "tmp")
+        os.makedirs(self.tmp)
+        self.app = self.file("app.efi", pe())
+
+    def file(self, name, data):
+        path = os.path.join(self.root, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def key(self, name):
+        return os.path.join(self.keys, name)
+
+    def make(self, options, out="kit.img", env=None, app=None):
+        command = [sys.executable, KIT_PY, "image", "--efi", app or self.app] + options + [
+            self.kit, os.path.join(self.out_dir, out) if not os.path.isabs(out) else out]
+        environment = {k: v for k, v in os.environ.items() if k != "KIT_SIGN_PASSPHRASE"}
+        environment.update(env or {}, TMPDIR=self.tmp)
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=environment, timeout=120)
+        return done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()
+
+    def bad_inputs(self):
+        k = self.key
+        elf = self.file("shell-elf", b"\x7fELF\x02\x01\x01" + b"\0" * 200)
+        arm = self.file("shell-arm.efi", pe(machine=0xAA64))
+        driver = self.file("driver.efi", pe(subsystem=11))
+        text = self.file("not-a-cert.pem", b"hello\n")
+        protected = {"KIT_SIGN_PASSPHRASE": PASSPHRASE}
+        cases = [
+            # (what, options, setup, out, env, app, words the one line must hold)
+            ("missing kit file", [], lambda: os.unlink(os.path.join(self.kit, "UpdateHWOld.nsh")),
+             "kit.img", None, None, [self.kit, "UpdateHWOld.nsh"]),
+            ("shell is ELF", ["--shell", elf], None, "kit.img", None, None,
+             [elf, "an ELF file, not an x64 EFI application"]),
+            ("shell for AArch64", ["--shell", arm], None, "kit.iso", None, None,
+             [arm, "a PE32+ EFI application for AArch64"]),
+            ("shell missing", ["--shell", arm + ".gone"], None, "kit.img", None, None,
+             [arm + ".gone", "cannot be read"]),
+            ("application is a driver", [], None, "kit.img", None, driver,
+             [driver, "EFI boot service driver"]),
+            ("key missing", ["--sign", k("gone.key"), "--cert", k("db.pem")], None, "kit.img",
+             None, None, [k("gone.key"), "cannot be read"]),
+            ("certificate missing", ["--sign", k("db.key"), "--cert", k("gone.pem")], None,
+             "kit.img", None, None, [k("gone.pem"), "cannot be read"]),
+            ("certificate is text", ["--sign", k("db.key"), "--cert", text], None, "kit.img",
+             None, None, [text, "no X.509 certificate"]),
+            ("key is a certificate", ["--sign", k("db.pem"), "--cert", k("db.pem")], None,
+             "kit.img", None, None, [k("db.pem"), "no private key"]),
+            ("key and certificate differ", ["--sign", k("other.key"), "--cert", k("db.pem")],
+             None, "kit.iso", None, None, [k("other.key"), k("db.pem"), "does not match"]),
+            ("wrong passphrase", ["--sign", k("db-protected.key"), "--cert", k("db.pem")], None,
+             "kit.img", {"KIT_SIGN_PASSPHRASE": "not it"}, None,
+             [k("db-protected.key"), "wrong passphrase"]),
+            ("wrong passphrase file", ["--sign", k("db-protected.key"), "--cert", k("db.pem"),
+                                       "--passphrase-file", k("wrong-passphrase")], None,
+             "kit.img", protected, None, [k("db-protected.key"), "wrong passphrase"]),
+            ("no passphrase", ["--sign", k("db-protected.key"), "--cert", k("db.pem")], None,
+             "kit.img", None, None, [k("db-protected.key"), "KIT_SIGN_PASSPHRASE"]),
+            ("passphrase file missing", ["--sign", k("db-protected.key"), "--cert", k("db.pem"),
+                                         "--passphrase-file", k("gone")], None, "kit.img",
+             None, None, [k("gone"), "cannot be read"]),
+            ("key without certificate", ["--sign", k("db.key")], None, "kit.img", None, None,
+             ["--cert"]),
+            ("output folder missing", [], None, os.path.join(self.root, "gone", "kit.img"), None,
+             None, [os.path.join(self.root, "gone"), "does not exist"]),
+            ("output folder not writable", [], None, "/sys/kit.img", None, None,
+             ["/sys", "cannot write"]),
+            ("output is a folder", [], None, self.out_dir, None, None, [self.out_dir, "folder"]),
+            ("name FAT cannot hold", [], lambda: open(os.path.join(self.kit, "v1:2.bin"), "w")
+             .close(), "kit.img", None, None, ["v1:2.bin", "':'"]),
+            ("names that differ in case", [], lambda: (
+                os.makedirs(os.path.join(self.kit, "tools")),
+                os.makedirs(os.path.join(self.kit, "Tools"))), "kit.iso", None, None,
+             ["tools", "Tools", "ignores case"]),
+            ("options on two lines", ["--app-args", "-v\nreset -s"], None, "kit.img", None, None,
+             ["--app-args"]),
+        ]
+        return cases
+
+    def test_bad_input(self):
+        for index in range(len(self.bad_inputs())):
+            self.setUp()    # a fresh kit and output folder per case
+            what, options, setup, out, env, app, words = self.bad_inputs()[index]
+            with self.subTest(what):
+                if setup:
+                    setup()
+                old = os.path.join(self.out_dir, "kit.img")
+                with open(old, "wb") as f:
+                    f.write(b"old output")
+                before = tree_digest(self.kit)
+                code, stdout, stderr = self.make(options, out, env, app)
+                self.assertEqual((code, stdout, len(stderr)), (2, "", 1), stderr)
+                self.assertTrue(stderr[0].startswith("make-kit-image: "), stderr)
+                for word in words:
+                    self.assertIn(word, stderr[0])
+                self.assertEqual(tree_digest(self.kit), before)
+                self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img"])
+                with open(old, "rb") as f:
+                    self.assertEqual(f.read(), b"old output")
+                self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_disk_image_and_iso_hold_the_kit(self):
+        os.makedirs(os.path.join(self.kit, "tools"))
+        with open(os.path.join(self.kit, "tools", "Model7 BIOS 1.99.bin"), "wb") as f:
+            f.write(os.urandom(100000))
+        before = tree_digest(self.kit)
+        expected = {"BiosUpdateSelect.efi", "startup.nsh", "UpdateConfig.ini",
+                    "UpdateHWOld.nsh", "UpdateHWNew.nsh", "tools", "tools/Model7 BIOS 1.99.bin",
+                    "EFI", "EFI/BOOT", "EFI/BOOT/BOOTX64.EFI"}
+        shell = self.file("shell.efi", pe() + b"the shell")
+        for out in ("kit.img", "kit.iso"):
+            with self.subTest(out):
+                code, stdout, stderr = self.make(["--shell", shell], out)
+                self.assertEqual((code, stderr), (0, []))
+                self.assertIn(out, stdout)
+                path = os.path.join(self.out_dir, out)
+                offset = kit_medium.iso_fat_offset(path) if out.endswith(".iso") else 0
+                self.assertEqual(kit_medium.image_paths(path, offset), expected)
+                if out.endswith(".iso"):
+                    with open(path, "rb") as f:
+                        f.seek(512)
+                        self.assertEqual(f.read(8), b"EFI PART")   # the GPT for a stick
+        self.assertEqual(tree_digest(self.kit), before)
+        self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img", "kit.iso"])
+
+    def test_without_a_shell_says_so(self):
+        code, _, stderr = self.make([])
+        self.assertEqual(code, 0)
+        self.assertEqual(stderr, ["make-kit-image: no --shell: the medium boots only on a "
+                                  "machine with a built-in UEFI Shell"])
+
+    def test_signing(self):
+        if not os.path.isfile(BUILT_IMAGE):
+            self.skipTest("no %s to sign (cmake --build --preset efi)" % BUILT_IMAGE)
+        shutil.copyfile(BUILT_IMAGE, os.path.join(self.kit, "FlashTool.efi"))
+        k = self.key
+        ways = {
+            "passphrase from the environment": (["--cert", k("db.pem")],
+                                                {"KIT_SIGN_PASSPHRASE": PASSPHRASE}),
+            "passphrase from a file, DER certificate": (
+                ["--cert", k("db.der"), "--passphrase-file", k("passphrase")], None),
+        }
+        for what, (options, env) in ways.items():
+            with self.subTest(what):
+                old = os.path.join(self.out_dir, "kit.img")
+                with open(old, "wb") as f:
+                    f.write(b"old output")
+                code, _, stderr = self.make(["--shell", BUILT_IMAGE, "--sign",
+                                             k("db-protected.key")] + options, env=env,
+                                            app=BUILT_IMAGE)
+                self.assertEqual(code, 0, stderr)
+                self.assertEqual(len(stderr), 1)
+                self.assertIn("\\FlashTool.efi", stderr[0])
+                self.assertIn("refuse", stderr[0])
+                for name, signed in (("BiosUpdateSelect.efi", True),
+                                     ("EFI/BOOT/BOOTX64.EFI", True), ("FlashTool.efi", False)):
+                    target = os.path.join(self.root, "check.efi")
+                    subprocess.run(["mcopy", "-o", "-n", "-i", old, "::/" + name, target],
+                                   check=True, env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+                    verified = subprocess.run(["sbverify", "--cert", k("db.pem"), target],
+                                              stdout=subprocess.DEVNULL,
+                                              stderr=subprocess.DEVNULL).returncode == 0
+                    self.assertEqual(verified, signed, name)
+                # The decrypted key lived in a private folder, gone now.
+                self.assertEqual(os.listdir(self.tmp), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

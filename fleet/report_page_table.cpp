@@ -297,6 +297,7 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
       const index = state.shown[n];
       const tr = element("tr", index === state.open ? "machine open" : "machine");
       tr.dataset.index = index;
+      tr.tabIndex = 0;
       cells[index].forEach((cell, column) => {
         const td = element("td", cell === null ? "missing" :
                                  column === 5 && machines[index].error !== null ? "error" : null, cell);
@@ -338,13 +339,17 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
     panel.appendChild(detailList(m));
     panel.scrollIntoView({ block: "nearest" });
   }
-  body.addEventListener("click", (event) => {
+  function toggleDetails(event) {
     const tr = event.target.closest("tr.machine");
     if (!tr) return;
     const index = Number(tr.dataset.index);
     state.open = state.open === index ? null : index;
     drawDetails();
     drawWindow(true);
+  }
+  body.addEventListener("click", toggleDetails);
+  body.addEventListener("keydown", (event) => {
+    if (event.key === "Enter") toggleDetails(event);
   });
 
 )js";

@@ -130,5 +130,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   table_writer.Add(row);
   table_writer.Finish();
   FUZZ_CHECK(table.str().find('\r') == std::string::npos, "the table shows no raw CR");
+  // The page: whatever the strings hold, its data cannot end its <script>
+  // element or open another.
+  std::ostringstream html;
+  fleet::ReportWriter page_writer(fleet::Format::Html, html);
+  page_writer.Add(row);
+  page_writer.Finish();
+  std::string page = html.str();
+  size_t scripts = 0;
+  for (size_t at = page.find("<script"); at != std::string::npos; at = page.find("<script", at + 1)) {
+    ++scripts;
+  }
+  FUZZ_CHECK(scripts == 2, "the page holds its own two script elements and no other");
   return 0;
 }

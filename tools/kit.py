@@ -1,13 +1,14 @@
 """Update kits: trying one in a virtual machine, and turning one into a
-bootable FAT disk image.
+bootable medium (kit_image.py).
 
 An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
 BiosUpdateSelect.efi comes from this repository's image build.
 
-    kit.py run [--kit DIR|IMAGE] [--bios-version TEXT | --smbios-dump FILE]
-               [--app-args TEXT] ...
-    kit.py image [--app-args TEXT] KIT_DIR OUT.img
+    kit.py run [--kit DIR|IMAGE] [--medium usb-stick|cdrom]
+               [--bios-version TEXT | --smbios-dump FILE] [--app-args TEXT] ...
+    kit.py image [--app-args TEXT] [--shell FILE|ovmf] [--sign KEY --cert CERT]
+                 KIT_DIR OUT
 
 tools/kit-run and tools/make-kit-image install what is missing and call
 these. Both build the same kit drive: the kit's files, the application and
@@ -244,7 +245,7 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None):
     whose El Torito boot image is the FAT file system) with the update
     scripts as chosen, and with `app_args` on the application's line when
     given (else the image's own line stays). Returns the startup script
-    the copy holds."""
+    the copy holds, and whether the copy has a shell of its own."""
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
@@ -271,7 +272,7 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None):
     if app_args is not None:
         startup = startup_nsh(app_args)
         write_image_file(copy, "startup.nsh", startup)
-    return startup
+    return startup, read_image_file(copy, "EFI/BOOT/BOOTX64.EFI") is not None
 
 
 # --- Running ------------------------------------------------------------
@@ -366,6 +367,9 @@ def cmd_run(args):
     attach = "disk"
     if is_image:
         attach = args.medium or ("cdrom" if kit_medium.is_iso(kit) else "usb-stick")
+        if attach == "cdrom" and not kit_medium.is_iso(kit):
+            raise KitError("--medium cdrom: %s is no ISO (make one with make-kit-image "
+                           "... OUT.iso)" % kit)
     missing = vmboot.missing_parts()
     if missing:
         raise KitError("cannot start a VM: missing " + ", ".join(missing))
@@ -376,13 +380,14 @@ def cmd_run(args):
         smbios = smbios_options(args, work)
         if is_image:
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
-            startup = prepare_kit_image(kit, drive, args.run_scripts, app_args)
+            startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args)
         else:
             image = resolve_image(args.efi, log_dir)
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
             startup = fill_kit_folder(kit, image, drive,
                                       "marked" if args.run_scripts else "stand-in", app_args)
+            own_shell = False
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine; the VM is switched off once the status has been shown.
@@ -407,6 +412,9 @@ def cmd_run(args):
             why = "the VM stopped before the application ended (did a script reset it?)"
         raise KitError("%s; the console log is %s" % (why, log_path))
     path = vmboot.boot_path(result.lines, before=START_MARK)
+    if path == "built-in" and own_shell:
+        say("note: the firmware did not start the medium's own \\EFI\\BOOT\\BOOTX64.EFI; "
+            "its built-in shell ran the kit")
     print("kit-run: " + summary(scripts, status, decides_only(startup), attach, path))
     return 0 if status == "0x0" else 1
 

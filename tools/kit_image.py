@@ -114,12 +114,18 @@ def dos_path(drive, path):
     return "\\" + os.path.relpath(path, drive).replace(os.sep, "\\")
 
 
-def check_out(out):
+def check_out(out, kit_dir):
     if os.path.isdir(out):
         raise kit.KitError("%s is a folder; give the medium's file name" % out)
     folder = os.path.dirname(out)
     if not os.path.isdir(folder):
         raise kit.KitError("%s: the folder %s does not exist" % (out, folder))
+    # The medium is built beside OUT: inside the kit it would change the
+    # kit and land in its own copy.
+    real_kit = os.path.realpath(kit_dir)
+    if os.path.commonpath([os.path.realpath(folder), real_kit]) == real_kit:
+        raise kit.KitError("%s lies inside the kit folder %s; write the medium elsewhere"
+                           % (out, kit_dir))
 
 
 def cmd_image(args):
@@ -129,7 +135,7 @@ def cmd_image(args):
     if bool(args.sign) != bool(args.cert):
         raise kit.KitError("--sign KEY and --cert CERT go together")
     out = os.path.abspath(args.out)
-    check_out(out)
+    check_out(out, kit_dir)
     is_iso = out.lower().endswith(".iso")
     shell, shell_from = load_shell(args.shell)
     try:

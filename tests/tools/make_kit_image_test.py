@@ -8,10 +8,12 @@ partition. Keys are made with openssl at test time."""
 import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import uuid
 
 from tool_fixtures import REPO, pe
 import kit_medium
@@ -38,6 +40,23 @@ def tree_digest(folder):
 def openssl(*args):
     subprocess.run(("openssl",) + args, check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
+
+
+ESP_TYPE = uuid.UUID("C12A7328-F81F-11D2-BA4B-00A0C93EC93B").bytes_le
+
+
+def esp_offsets(path):
+    """Byte offsets of the EFI system partitions in a file's GPT."""
+    with open(path, "rb") as f:
+        f.seek(512)
+        header = f.read(92)
+        if header[:8] != b"EFI PART":
+            return []
+        entries_lba, count, size = struct.unpack_from("<QII", header, 72)
+        f.seek(entries_lba * 512)
+        table = f.read(count * size)
+    return [struct.unpack_from("<Q", table, i + 32)[0] * 512
+            for i in range(0, len(table) - size + 1, size) if table[i:i + 16] == ESP_TYPE]
 
 
 class MakeKitImage(unittest.TestCase):
@@ -137,6 +156,9 @@ class MakeKitImage(unittest.TestCase):
             ("output folder not writable", [], None, "/sys/kit.img", None, None,
              ["/sys", "cannot write"]),
             ("output is a folder", [], None, self.out_dir, None, None, [self.out_dir, "folder"]),
+            ("output inside the kit", [], lambda: os.makedirs(os.path.join(self.kit, "tools")),
+             os.path.join(self.kit, "tools", "kit.iso"), None, None,
+             [self.kit, "inside the kit folder"]),
             ("name FAT cannot hold", [], lambda: open(os.path.join(self.kit, "v1:2.bin"), "w")
              .close(), "kit.img", None, None, ["v1:2.bin", "':'"]),
             ("names that differ in case", [], lambda: (
@@ -188,9 +210,9 @@ class MakeKitImage(unittest.TestCase):
                 offset = kit_medium.iso_fat_offset(path) if out.endswith(".iso") else 0
                 self.assertEqual(kit_medium.image_paths(path, offset), expected)
                 if out.endswith(".iso"):
-                    with open(path, "rb") as f:
-                        f.seek(512)
-                        self.assertEqual(f.read(8), b"EFI PART")   # the GPT for a stick
+                    # Written to a stick, the firmware finds the same file
+                    # system as an EFI system partition.
+                    self.assertIn(offset, esp_offsets(path))
         self.assertEqual(tree_digest(self.kit), before)
         self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img", "kit.iso"])
 

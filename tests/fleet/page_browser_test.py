@@ -204,6 +204,9 @@ def make_fleet(work):
     ]
     for name, structures in hostile:
         write(os.path.join(machines, "hostile", name), dumps.dump_2x(structures))
+    # A file name that is not UTF-8 (a path is bytes to Linux).
+    write(os.path.join(os.fsencode(machines), b"hostile", b"latin1-caf\xe9.bin"),
+          dumps.dump_2x(dumps.desktop_structures(b"1.26")))
     write(os.path.join(machines, "not-smbios.bin"), b"<html>not a dump</html>\n")
     # Enough machines that the table cannot draw them all at once.
     for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
@@ -485,7 +488,9 @@ def case_hostile_texts_are_text(page, report):
     # click draws the rows again, so each is looked up afresh.
     page.filter("/hostile/")
     cells, count = page.rows()
-    check(count == 4, "four hostile machines, got %d" % count)
+    check(count == 5, "five hostile machines, got %d" % count)
+    check(any(row[COLUMN["input"]].endswith("/latin1-caf\ufffd.bin") for row in cells),
+          "a file name that is not UTF-8: %r" % [row[0] for row in cells])
     details = []
     for n in range(count):
         page.driver.find_elements("css selector", "#machine-rows tr.machine")[n].click()

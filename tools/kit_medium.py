@@ -25,6 +25,7 @@ import subprocess
 MIB = 1 << 20
 CLUSTER = 4096          # fixed, so the size estimate below holds at any size
 MIN_IMAGE = 4 * MIB
+FAT16_LIMIT = 256 * MIB     # 65524 clusters of CLUSTER bytes, less the tables
 ISO_BOOT_IMAGE = "EFIBOOT.IMG"
 ISO_VOLUME_ID = "UPDATEKIT"
 FAT_LABEL = "UPDATEKIT"
@@ -166,9 +167,11 @@ def make_fat_image(folder, path):
     size = image_size(folder)
     with open(path, "wb") as f:
         f.truncate(size)
-    # mkfs.fat picks FAT12, 16 or 32 from the cluster count.
-    run_tool(["mkfs.fat", "-S", "512", "-s", str(CLUSTER // 512), "-n", FAT_LABEL, path],
-             "format the kit image", "dosfstools")
+    # mkfs.fat picks FAT12 or 16 by size, but picks FAT32 only from 512 MiB
+    # on, where FAT16 with 4 KiB clusters ends at 256 MiB.
+    fat32 = ["-F", "32"] if size > FAT16_LIMIT else []
+    run_tool(["mkfs.fat", "-S", "512", "-s", str(CLUSTER // 512)] + fat32 +
+             ["-n", FAT_LABEL, path], "format the kit image", "dosfstools")
     sources = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
     run_tool(["mcopy", "-s", "-Q", "-i", path] + sources + ["::/"],
              "copy the kit into the image", "mtools")

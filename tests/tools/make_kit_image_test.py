@@ -216,6 +216,17 @@ class MakeKitImage(unittest.TestCase):
         self.assertEqual(tree_digest(self.kit), before)
         self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img", "kit.iso"])
 
+    def test_a_kit_beyond_fat16(self):
+        """300 MiB of flash files: past what FAT16 with 4 KiB clusters holds."""
+        with open(os.path.join(self.kit, "FLASH.BIN"), "wb") as f:
+            f.truncate(300 << 20)
+        code, _, stderr = self.make([])
+        self.assertEqual(code, 0, stderr)
+        path = os.path.join(self.out_dir, "kit.img")
+        self.assertIn("FLASH.BIN", kit_medium.image_paths(path))
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(90)[82:90], b"FAT32   ")   # the boot sector's type
+
     def test_without_a_shell_says_so(self):
         code, _, stderr = self.make([])
         self.assertEqual(code, 0)

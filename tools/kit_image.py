@@ -12,6 +12,7 @@ so an old OUT is replaced whole or not at all. The kit folder is only
 read.
 """
 
+import contextlib
 import os
 import shutil
 import sys
@@ -154,7 +155,7 @@ def cmd_image(args):
                            % (out, os.path.dirname(out), error.strerror))
     try:
         signer = kit_sign.Signer(args.sign, args.cert, passphrase) if args.sign else None
-        with signer or _Nothing():
+        with signer or contextlib.nullcontext():
             image = kit.resolve_image(args.efi, work)
             x64_application(image, "the application image")
             drive = os.path.join(work, "drive")
@@ -208,14 +209,6 @@ def sign_drive(signer, drive, has_shell):
     if refused:
         note("%s does not verify %s: Secure Boot firmware will refuse to start %s"
              % (signer.cert_path, ", ".join(refused), "them" if len(refused) > 1 else "it"))
-
-
-class _Nothing:
-    def __enter__(self):
-        return None
-
-    def __exit__(self, *_):
-        return False
 
 
 def _umask():

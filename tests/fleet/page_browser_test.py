@@ -18,15 +18,10 @@ the page from disk and checks, in one browser:
 A failing case keeps a screenshot in WORK/failures/ and prints its path.
 
     page_browser_test.py --fleet PATH --work DIR
-    page_browser_test.py --fleet PATH --work DIR --readme-screenshot PNG
-    page_browser_test.py --work DIR --measure PAGE
 
-The second form writes the README's picture of the page (a sample fleet
-against examples/kits) instead of testing; the third times a page for
-tools/benchmark (loads and draws, filter keystrokes) and prints the figures
-as JSON. Exits 77 (skipped) on a machine
-without chromium, chromium-driver or python3-selenium; run it with Debian's
-/usr/bin/python3, where python3-selenium is importable.
+Exits 77 (skipped) on a machine without chromium, chromium-driver or
+python3-selenium; run it with Debian's /usr/bin/python3, where
+python3-selenium is importable.
 """
 
 import argparse
@@ -36,24 +31,13 @@ import json
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import traceback
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tests", "data"))
-import make_dumps as dumps  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from page_browser import (REPO, SKIPPED, Failure, dumps, missing_browser, open_page,  # noqa: E402
+                          run_report, start_browser, write)
 
-SKIPPED = 77
-CHROMIUM = "/usr/bin/chromium"
-CHROMEDRIVER = "/usr/bin/chromedriver"
-# Headless as root, and nothing that reaches the network on its own.
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update",
-                  "--disable-sync", "--window-size=1280,900"]
-WAIT_SECONDS = 20
 BULK_MACHINES = 160
 
 # Texts that would run or break markup if the page ever read one as HTML.
@@ -64,10 +48,6 @@ LATIN1_PRODUCT = b"Caf\xe9 <b>bold</b> & 'more'"
 SEPARATOR_PRODUCT = "Line\u2028Sep</script>".encode("utf-8")
 HOSTILE_KIT = "kit-<img src=x onerror=\"window.__pwned='kit'\">\t&'"
 HOSTILE_FILE = "<svg onload=\"window.__pwned='file'\">.bin"
-
-
-class Failure(Exception):
-    pass
 
 
 def check(condition, message):
@@ -174,12 +154,6 @@ def natural_compare(a, b):
 
 # ---- The fleet -----------------------------------------------------------------
 
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as out:
-        out.write(data)
-
-
 def kit(folder, config):
     write(os.path.join(folder, "UpdateConfig.ini"), config.encode("utf-8") if isinstance(config, str)
           else config)
@@ -223,37 +197,7 @@ def make_fleet(work):
     return machines, kits
 
 
-def run_report(fleet, kits, machines, form, output=None):
-    command = [fleet, "--kits", kits, "--format", form, "--jobs", "2"]
-    if output:
-        command += ["--output", output]
-    result = subprocess.run(command + [machines], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if result.returncode != 0:
-        raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
-                                              result.stderr.decode("utf-8", "replace")))
-    return result.stdout
-
-
 # ---- The browser -----------------------------------------------------------------
-
-def start_browser(work):
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for flag in CHROMIUM_FLAGS:
-        options.add_argument(flag)
-    options.add_argument("--user-data-dir=" + tempfile.mkdtemp(prefix="profile.", dir=work))
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-
-
-def open_page(driver, path):
-    from selenium.webdriver.support.ui import WebDriverWait
-    driver.get("file://" + os.path.abspath(path))
-    WebDriverWait(driver, WAIT_SECONDS).until(
-        lambda d: d.execute_script("return document.documentElement.dataset.drawnMs"))
-
 
 class Page:
     """What the page shows, read from its DOM."""
@@ -538,145 +482,19 @@ CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_mac
          case_hostile_texts_are_text, case_a_fleet_with_nothing_readable, case_no_console_errors]
 
 
-# ---- The README's picture ------------------------------------------------------------
-
-def sample_fleet(work):
-    """A few hundred machines against examples/kits, for the README."""
-    machines = os.path.join(work, "fleet")
-    shutil.rmtree(machines, ignore_errors=True)
-    plan = [  # product, versions and how many machines of each, maker
-        (b"Model7 Tower", [(b"1.24", 40), (b"1.26", 95), (b"1.27", 60)], b"Acme Corporation"),
-        (b"Notebook 15", [(b"G1ET45WW (1.20 )", 70), (b"G1ET46WW (1.21 )", 35)], b"Acme Mobile"),
-        (b"Notebook 13", [(b"8AET46WW (1.26 )", 18)], b"Acme Mobile"),
-    ]
-    n = 0
-    for product, versions, vendor in plan:
-        for version, count in versions:
-            data = dumps.dump_2x(dumps.desktop_structures(version, vendor=vendor, product=product))
-            for _ in range(count):
-                write(os.path.join(machines, "host-%04d.bin" % n), data)
-                n += 1
-    for version, count in [(b"2.10.4", 22), (b"2.17.1", 14)]:
-        data = dumps.dump_2x(dumps.server_structures(version))
-        for _ in range(count):
-            write(os.path.join(machines, "host-%04d.bin" % n), data)
-            n += 1
-    write(os.path.join(machines, "host-%04d.bin" % n), b"not a dump\n")
-    return machines
-
-
-def readme_screenshot(fleet, work, target):
-    """The page as an admin makes it, as the README says: the kits in
-    kits/ (copies of examples/kits), the machines' data in fleet/, with
-    -segments as the warnings advise."""
-    sample_fleet(work)
-    kits = os.path.join(work, "kits")
-    shutil.rmtree(kits, ignore_errors=True)
-    shutil.copytree(os.path.join(REPO, "examples", "kits"), kits)
-    page_path = os.path.join(work, "fleet.html")
-    command = [fleet, "--kits", "kits", "--app-args", "-segments", "--format", "html",
-               "--output", page_path, "fleet"]
-    subprocess.run(command, cwd=work, check=True)
-    driver = start_browser(work)
-    try:
-        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                               {"width": 1280, "height": 900, "deviceScaleFactor": 1, "mobile": False})
-        open_page(driver, page_path)
-        partial = target + ".partial.png"
-        driver.save_screenshot(partial)
-        os.replace(partial, target)
-    finally:
-        driver.quit()
-    print("page_browser_test: wrote %s" % target)
-
-
-# ---- Timing a page, for tools/benchmark ----------------------------------------------
-
-LOADS = 3
-# Narrowing, widening, and matching nothing: each is one keystroke.
-KEYSTROKES = ["m", "0", "1", "2", "3", "\b", "\b", "\b", "z", "z"]
-
-
-def wait_for(driver, script, seconds=WAIT_SECONDS):
-    from selenium.webdriver.support.ui import WebDriverWait
-    return WebDriverWait(driver, seconds, poll_frequency=0.005).until(
-        lambda d: d.execute_script(script))
-
-
-def measure(work, page_path):
-    """Load-and-draw times (the page's own clock, from navigation start
-    to the first frame after drawing; and the driver's wall clock) and
-    filter keystrokes (from the key event to the first frame after the
-    table is drawn again), in milliseconds."""
-    import time
-    from selenium.webdriver.common.keys import Keys
-    driver = start_browser(work)
-    figures = {"drawn": [], "wall": [], "keys": [], "shown": []}
-    try:
-        for _ in range(LOADS):
-            started = time.monotonic()
-            driver.get("file://" + os.path.abspath(page_path))
-            drawn = wait_for(driver, "return document.documentElement.dataset.drawnMs")
-            figures["wall"].append(round((time.monotonic() - started) * 1000))
-            figures["drawn"].append(int(drawn))
-        driver.execute_script("""
-            window.keyTimes = [];
-            const filter = document.getElementById('filter');
-            filter.addEventListener('keydown', (event) => { window.keyStart = event.timeStamp; }, true);
-            // Added after the page's own listener, so it runs after the table is drawn.
-            filter.addEventListener('input', () => {
-              const start = window.keyStart;
-              requestAnimationFrame(() => setTimeout(() => window.keyTimes.push(
-                [performance.now() - start, Number(document.getElementById('shown').dataset.shown)]), 0));
-            });""")
-        box = driver.find_element("css selector", "#filter")
-        box.click()
-        for n, key in enumerate(KEYSTROKES, 1):
-            box.send_keys(Keys.BACKSPACE if key == "\b" else key)
-            wait_for(driver, "return window.keyTimes.length >= %d" % n)
-        for milliseconds, shown in driver.execute_script("return window.keyTimes"):
-            figures["keys"].append(round(milliseconds, 1))
-            figures["shown"].append(shown)
-        figures["errors"] = [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-    finally:
-        driver.quit()
-    print(json.dumps(figures))
-
-
 # ---- Running ---------------------------------------------------------------------------
-
-def missing_browser():
-    for path in (CHROMIUM, CHROMEDRIVER):
-        if not os.path.exists(path):
-            return path
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        return "python3-selenium (for %s)" % sys.executable
-    return None
-
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--fleet", help="the built bios-update-select-fleet")
+    parser.add_argument("--fleet", required=True, help="the built bios-update-select-fleet")
     parser.add_argument("--work", required=True, help="a folder for the fleet, the pages and failures")
-    parser.add_argument("--readme-screenshot", help="write the README's picture here instead of testing")
-    parser.add_argument("--measure", metavar="PAGE", help="time this page instead of testing")
     args = parser.parse_args()
-    if not args.fleet and not args.measure:
-        parser.error("--fleet is needed, unless --measure")
     missing = missing_browser()
     if missing:
         print("page_browser_test: skipped, %s is missing (tools/install-deps installs it)" % missing)
         return SKIPPED
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
-    if args.measure:
-        measure(work, args.measure)
-        return 0
-    if args.readme_screenshot:
-        readme_screenshot(os.path.abspath(args.fleet), work, os.path.abspath(args.readme_screenshot))
-        return 0
 
     machines, kits = make_fleet(work)
     report = json.loads(run_report(args.fleet, kits, machines, "json"))

@@ -54,7 +54,7 @@ th, td { border-bottom: 1px solid var(--line); padding: 3px 6px; text-align: lef
 th { position: sticky; top: 0; background: #fff; z-index: 1; box-shadow: 0 1px 0 var(--line); }
 /* One line per machine, of a fixed height: the script draws only the rows
    in view and works out which those are from the scroll position. */
-#table-scroll { height: 70vh; min-height: 240px; overflow-y: auto; border: 1px solid var(--line); }
+#table-scroll { height: 70vh; min-height: 240px; overflow-y: auto; border: 1px solid var(--line); contain: strict; }
 #machine-rows tr.machine { height: 24px; }
 #machine-rows tr.machine td { white-space: nowrap; overflow: hidden; text-overflow: ellipsis; height: 24px; line-height: 17px; }
 #machine-rows tr.open { background: #d6eaf8; }

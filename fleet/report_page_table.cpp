@@ -17,7 +17,7 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
 "use strict";
 (function () {
   const ROW_HEIGHT = 24;  // px, as the style sheet sets tr.machine
-  const OVERSCAN = 20;    // rows drawn beyond the view on either side
+  const OVERSCAN = 8;     // rows drawn beyond the view on either side
   const PRODUCTS_SHOWN = 100;
   const VERSIONS_SHOWN = 25;
   const SENTENCES_SHOWN = 10;

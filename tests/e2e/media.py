@@ -29,7 +29,8 @@ BUILT_IN_NOTE = ("make-kit-image: no --shell: the medium boots only on a machine
                  "built-in UEFI Shell")
 # Boot option descriptions the firmware gives each medium.
 USB_OPTION = '"UEFI QEMU QEMU USB HARDDRIVE'
-SATA_OPTION = '"UEFI QEMU HARDDISK'
+# The first and second internal disk, as the firmware names them.
+FIRST_DISK, SECOND_DISK = '"UEFI QEMU HARDDISK QM00001', '"UEFI QEMU HARDDISK QM00003'
 SHELL_OPTION = '"EFI Internal Shell"'
 
 
@@ -137,7 +138,9 @@ def check_secure_boot(boot, args, report):
     Debian's shell will not start under Secure Boot, so the firmware's
     verdict on each image is what can be shown. A started application
     finds no shell and returns at once with status -1 (FFFFFFFF in the
-    firmware's line); a refused one is never started."""
+    firmware's line); a refused one is never started. A third medium, on
+    the second disk, carries ovmf's shell signed by make-kit-image: the
+    firmware starts it, and the shell itself refuses to run."""
     if not all(map(os.path.isfile, vmboot.SECURE_BOOT_PAIR + (SNAKEOIL_KEY, SNAKEOIL_CERT))):
         report.check(boot.name, False, "the ovmf Secure Boot test firmware or key is missing")
         return
@@ -150,6 +153,7 @@ def check_secure_boot(boot, args, report):
     # A flash tool the kit's certificate does not sign: make-kit-image names it.
     shutil.copyfile(args.image, os.path.join(kit, "FlashTool.efi"))
     signed, unsigned = os.path.join(root, "signed.img"), os.path.join(root, "unsigned.img")
+    signed_shell = os.path.join(root, "signed-shell.img")
     code, _, err = make_kit_image(args, ["--shell", args.image, "--sign", SNAKEOIL_KEY,
                                          "--cert", SNAKEOIL_CERT, kit], signed,
                                   env={"KIT_SIGN_PASSPHRASE": SNAKEOIL_PASSPHRASE})
@@ -159,6 +163,11 @@ def check_secure_boot(boot, args, report):
                  "exit %s, stderr %r" % (code, err))
     code, _, err = make_kit_image(args, ["--shell", args.image, kit], unsigned)
     report.check(boot.name + " [make-kit-image unsigned]", code == 0, "exit %s, %r" % (code, err))
+    code, _, err = make_kit_image(args, ["--shell", "ovmf", "--sign", SNAKEOIL_KEY, "--cert",
+                                         SNAKEOIL_CERT, KIT], signed_shell,
+                                  env={"KIT_SIGN_PASSPHRASE": SNAKEOIL_PASSPHRASE})
+    report.check(boot.name + " [make-kit-image --shell ovmf --sign]", code == 0,
+                 "exit %s, %r" % (code, err))
     if report.failed != failed_before:
         return
     for name in ("BiosUpdateSelect.efi", "EFI/BOOT/BOOTX64.EFI", "FlashTool.efi"):
@@ -169,13 +178,14 @@ def check_secure_boot(boot, args, report):
                          image_file(image, name, target) and verifies(target) == want)
     log = os.path.join(root, "console.log")
     result = vmboot.boot(signed, [], log, timeout=args.timeout, attach="usb-stick",
-                         more_drives=[unsigned], secure_boot=True,
+                         more_drives=[unsigned, signed_shell], secure_boot=True,
                          stop_at=b"No bootable option or device was found")
     print("boot %s: %.1f s%s" % (boot.name, result.elapsed, ", timed out" if result.timed_out
                                   else ""))
     events = started_options(log)
     usb = [(verb, rest) for verb, d, rest in events if d.startswith(USB_OPTION)]
-    sata = [(verb, rest) for verb, d, rest in events if d.startswith(SATA_OPTION)]
+    sata = [(verb, rest) for verb, d, rest in events if d.startswith(FIRST_DISK)]
+    shell = [(verb, rest) for verb, d, rest in events if d.startswith(SECOND_DISK)]
     report.check(boot.name + " [signed image started]",
                  len(usb) == 2 and usb[0][0] == "starting" and usb[1][0] == "failed to start"
                  and usb[1][1].endswith(": FFFFFFFF"),
@@ -184,6 +194,10 @@ def check_secure_boot(boot, args, report):
                  len(sata) == 1 and sata[0][0] == "failed to load" and
                  sata[0][1].endswith((": Access Denied", ": Security Violation")),
                  "the disk's boot option: %r (console log %s)" % (sata, log))
+    report.check(boot.name + " [signed shell started, refuses to run]",
+                 len(shell) == 2 and shell[0][0] == "starting" and shell[1][0] ==
+                 "failed to start" and shell[1][1].endswith(": Security Violation"),
+                 "the second disk's boot option: %r (console log %s)" % (shell, log))
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)
 

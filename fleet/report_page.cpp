@@ -101,7 +101,7 @@ std::string ScriptSafeJson(const std::string &json) {
 }
 
 PageWriter::PageWriter(const std::vector<KitInfo> &kits, std::ostream &out)
-    : kits_(kits), out_(out) {}
+    : kits_(kits), given_kits_(kits.size()), out_(out) {}
 
 int PageWriter::Text(const std::string &text) { return Shown(Cell(text)); }
 
@@ -150,7 +150,7 @@ void PageWriter::Add(const FleetRow &row) {
     }
     // A report of one kit may hand its rows over without naming the kit:
     // every machine then runs under that kit.
-    if (row.kits.empty() && kits_.size() <= 1) {
+    if (row.kits.empty() && given_kits_ <= 1) {
       AddRun(kits_.empty() ? KitIndex("") : 0, row.run, row.segments, &page_row.runs);
     }
     for (const Warning &warning : row.warnings) {

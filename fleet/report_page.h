@@ -49,6 +49,7 @@ class PageWriter {
   void AddRun(int kit, const RunOutcome &run, const RunOutcome &segments, std::vector<int> *runs);
 
   std::vector<KitInfo> kits_;
+  size_t given_kits_;  // the report's own kits; kits_ may grow past them
   std::ostream &out_;
   std::vector<std::string> texts_;
   std::unordered_map<std::string, int> text_index_;

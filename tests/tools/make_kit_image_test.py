@@ -130,6 +130,8 @@ class MakeKitImage(unittest.TestCase):
              [driver, "EFI boot service driver"]),
             ("key missing", ["--sign", k("gone.key"), "--cert", k("db.pem")], None, "kit.img",
              None, None, [k("gone.key"), "cannot be read"]),
+            ("key is a folder", ["--sign", self.keys, "--cert", k("db.pem")], None, "kit.img",
+             None, None, [self.keys, "cannot be read"]),
             ("certificate missing", ["--sign", k("db.key"), "--cert", k("gone.pem")], None,
              "kit.img", None, None, [k("gone.pem"), "cannot be read"]),
             ("certificate is text", ["--sign", k("db.key"), "--cert", text], None, "kit.img",

@@ -45,6 +45,7 @@ SECTION_USER_INTERFACE = 0x15
 SECTION_FV_IMAGE = 0x17
 
 LZMA_GUID = uuid.UUID("EE4E5898-3914-4259-9D6E-DC7BD79403CF")
+GUIDED_PROCESSING_REQUIRED = 0x0001
 # The shell's user-interface name in the firmware volume.
 SHELL_UI_NAME = "Shell"
 # Volumes nest (a compressed main volume inside the flash volume): a bound
@@ -177,9 +178,9 @@ def read_volume(volume, header_length, depth=0):
 
 
 def read_sections(body, depth):
-    """The sections of a file body as (type, data); GUID-defined LZMA and
-    uncompressed compression sections are opened and their sections
-    listed in their place. A nested firmware volume's files are read too
+    """The sections of a file body as (type, data); LZMA and checksummed
+    GUID-defined sections and uncompressed compression sections are
+    opened and their sections listed in their place. A nested firmware volume's files are read too
     and appear as a (SECTION_FV_IMAGE, [FfsFile]) entry."""
     sections = []
     offset = 0
@@ -196,7 +197,7 @@ def read_sections(body, depth):
             raise FirmwareError("a section claims %d bytes, beyond its file's end" % size)
         data = body[offset + header:offset + size]
         if kind == SECTION_GUID_DEFINED:
-            sections += _guid_defined(data, offset + header, body[offset:offset + size], depth)
+            sections += _guid_defined(data, body[offset:offset + size], depth)
         elif kind == SECTION_COMPRESSION:
             if len(data) < 5:
                 raise FirmwareError("a compression section is too short")
@@ -216,17 +217,21 @@ def read_sections(body, depth):
     return sections
 
 
-def _guid_defined(data, _, section, depth):
+def _guid_defined(data, section, depth):
+    """The sections inside a GUID-defined section (`data` after its common
+    header, `section` with it: the data offset counts from the latter)."""
     if len(data) < 20:
         raise FirmwareError("a GUID-defined section is too short")
     guid = uuid.UUID(bytes_le=bytes(data[:16]))
-    data_offset, = struct.unpack_from("<H", data, 16)
+    data_offset, attributes = struct.unpack_from("<HH", data, 16)
     if data_offset > len(section):
         raise FirmwareError("a GUID-defined section's data offset lies beyond its end")
     payload = section[data_offset:]
     if guid != LZMA_GUID:
-        # Another encoding (a signed or checksummed section, say): kept as
-        # it is, its contents are not searched.
+        if not attributes & GUIDED_PROCESSING_REQUIRED:
+            # Sections that only carry a checksum or signature beside them.
+            return read_sections(payload, depth)
+        # An encoding this reader does not know: kept, not searched.
         return [(SECTION_GUID_DEFINED, bytes(payload))]
     decompressor = lzma.LZMADecompressor(format=lzma.FORMAT_ALONE)
     try:
@@ -263,7 +268,7 @@ def find_shell(data):
     """The UEFI Shell's PE32 image in a flash image: the application file
     whose user-interface name is "Shell". FirmwareError when there is
     none, or more than one that differ."""
-    candidates = [f for f in read_firmware(memoryview(data).tobytes())
+    candidates = [f for f in read_firmware(bytes(data))
                   if f.file_type == FILE_TYPE_APPLICATION and f.ui_name == SHELL_UI_NAME
                   and f.pe32 is not None]
     images = {bytes(f.pe32) for f in candidates}

@@ -35,6 +35,9 @@ class FindShell(unittest.TestCase):
             "erase polarity 0": volume([shell_file(erased=0)], erased=0),
             "behind a pad file": volume([pad, shell_file()]),
             "large-file header": volume([shell_file(large=True)]),
+            "inside a checksummed section": volume([ffs_file(SHELL_GUID, APPLICATION, section(
+                0x02, bytes(16) + b"\x18\0\x02\0" + sections(section(0x10, SHELL),
+                                                             ui_section("Shell"))))]),
             "compressed main volume": compressed_main_volume([other, shell_file()]),
             "after garbage and a second volume": b"\x5a" * 4096 + volume([other])
             + compressed_main_volume([shell_file()]),

@@ -432,10 +432,11 @@ def main(argv):
 
     run = commands.add_parser("run", prog="kit-run",
                               description="Boot an update kit in a VM and report which update "
-                                          "script BiosUpdateSelect.efi chose.")
+                                          "script BiosUpdateSelect.efi chose, and from which "
+                                          "medium and shell.")
     run.add_argument("--kit", default=DEFAULT_KIT, metavar="DIR|IMAGE",
-                     help="kit folder, or a kit image from make-kit-image "
-                          "(default: examples/kit)")
+                     help="kit folder, or a kit medium (disk image or ISO) from "
+                          "make-kit-image (default: examples/kit)")
     run.add_argument("--bios-version", metavar="TEXT",
                      help="BIOS version the VM publishes (default: %s)" % DEFAULT_BIOS_VERSION)
     run.add_argument("--smbios-dump", metavar="FILE",

@@ -356,7 +356,12 @@ def check_refusals(kit, args, report):
     not_a_dump = os.path.join(root, "not-a-dump.bin")
     write(not_a_dump, b"this is not SMBIOS data")
     attempts = [(["--smbios-dump", os.path.join(DUMP_DIR, name)], name) for name in kit.params["dumps"]]
+    not_an_iso = os.path.join(root, "disk.img")
+    write(not_an_iso, b"\0" * 65536)
     attempts += [(["--kit", half_kit], "UpdateHWOld.nsh"),
+                 (["--kit", not_an_iso, "--medium", "cdrom"], "no ISO"),
+                 (["--kit", os.path.join(REPO, "examples", "kit"), "--medium", "usb-stick"],
+                  "--medium"),
                  (["--smbios-dump", os.path.join(root, "missing.bin")], "missing.bin"),
                  (["--smbios-dump", not_a_dump], "not an SMBIOS dump")]
     for extra, mention in attempts:

@@ -186,6 +186,13 @@ def cmd_image(args):
         raise kit.KitError(str(error))
     except kit_sign.SignError as error:
         raise kit.KitError(str(error))
+    except shutil.Error as error:
+        # copytree gathers (source, target, reason) for every file it failed.
+        source, _, why = error.args[0][0]
+        raise kit.KitError("%s: %s" % (source, why))
+    except OSError as error:
+        # A full disk or a failing read while the medium is made.
+        raise kit.KitError("%s: %s" % (error.filename or out, error.strerror or error))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     parts = [kit.IMAGE_NAME + (" (signed)" if args.sign else ""), "startup.nsh"]

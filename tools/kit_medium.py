@@ -212,6 +212,11 @@ def is_iso(path):
         return False
 
 
+# The boot system identifier an El Torito boot record holds at byte 7: the
+# format fixes these 23 bytes.
+EL_TORITO_ID = b"EL TORITO SPECIFICATION"
+
+
 def el_torito_efi_image(data_at):
     """Byte offset of the El Torito boot image for the EFI platform (0xEF)
     of an ISO; `data_at(offset, length)` reads the ISO. MediumError when
@@ -219,7 +224,7 @@ def el_torito_efi_image(data_at):
     default entry, then section headers each followed by their entries."""
     record = data_at(17 * ISO_SECTOR, ISO_SECTOR)
     if len(record) < 0x4B or record[0] != 0 or record[1:6] != b"CD001" \
-            or not record[7:30].startswith(b"EL TORITO SPECIFICATION"):
+            or record[7:7 + len(EL_TORITO_ID)] != EL_TORITO_ID:
         raise MediumError("no El Torito boot record (is it an ISO made by make-kit-image?)")
     catalog_sector, = struct.unpack_from("<I", record, 0x47)
     catalog = data_at(catalog_sector * ISO_SECTOR, ISO_SECTOR)

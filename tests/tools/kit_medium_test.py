@@ -90,7 +90,7 @@ def iso_with_catalog(catalog, record_ok=True):
     data = bytearray(20 * km.ISO_SECTOR)
     record = 17 * km.ISO_SECTOR
     data[record:record + 6] = b"\0CD001"
-    data[record + 7:record + 30] = b"EL TORITO SPECIFICATION" if record_ok else b"X" * 23
+    data[record + 7:record + 30] = km.EL_TORITO_ID if record_ok else b"X" * 23
     struct.pack_into("<I", data, record + 0x47, 19)
     data[19 * km.ISO_SECTOR:19 * km.ISO_SECTOR + len(catalog)] = catalog
     return bytes(data)

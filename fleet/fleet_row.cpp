@@ -221,44 +221,34 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
 
 }  // namespace
 
-const char *const WARNING_KEYS[] = {
-    "reads-as-zero", "leading-number-only",     "string2-not-version", "walk-stopped",
-    "3.x-only",      "runs-differ",             "segments-cannot-compare",
-    "no-kit",        "several-kits",            "product-mismatch",
+const WarningKind WARNING_KINDS[] = {
+    {"reads-as-zero",
+     "the integer rule reads the installed version as 0: every such machine looks alike"},
+    {"leading-number-only",
+     "the integer rule reads only the leading number: minor versions or a model code decide"},
+    {"string2-not-version",
+     "the integer rule reads string 2, but the BIOS Version field names another string"},
+    {"walk-stopped",
+     "the structure walk stopped before the end of the table: structures after it are not read"},
+    {"3.x-only",
+     "only a 3.x entry point: \"ERROR: SMBIOS table not found.\" unless the kit passes -smbios3"},
+    {"runs-differ", "the run with the kit's options and the -segments run disagree"},
+    {"segments-cannot-compare",
+     "the segment rule cannot compare the installed and the configured version: no script, "
+     "EFI_ABORTED"},
+    {"no-kit", "no kit's ProductName= matches the machine's product: no kit serves it"},
+    {"several-kits",
+     "the ProductName= of more than one kit matches the machine's product: which kit ships to it "
+     "is not plain"},
+    {"product-mismatch",
+     "the machine's product does not match the kit's ProductName=: without -product the kit "
+     "would update another model"},
 };
-const size_t WARNING_KEY_COUNT = sizeof(WARNING_KEYS) / sizeof(WARNING_KEYS[0]);
+const size_t WARNING_KIND_COUNT = sizeof(WARNING_KINDS) / sizeof(WARNING_KINDS[0]);
 
 const char *WarningMeaning(const std::string &key) {
-  if (key == "reads-as-zero") {
-    return "the integer rule reads the installed version as 0: every such machine looks alike";
-  }
-  if (key == "leading-number-only") {
-    return "the integer rule reads only the leading number: minor versions or a model code decide";
-  }
-  if (key == "string2-not-version") {
-    return "the integer rule reads string 2, but the BIOS Version field names another string";
-  }
-  if (key == "walk-stopped") {
-    return "the structure walk stopped before the end of the table: structures after it are "
-           "not read";
-  }
-  if (key == "3.x-only") {
-    return "only a 3.x entry point: \"ERROR: SMBIOS table not found.\" unless the kit passes "
-           "-smbios3";
-  }
-  if (key == "runs-differ") return "the run with the kit's options and the -segments run disagree";
-  if (key == "segments-cannot-compare") {
-    return "the segment rule cannot compare the installed and the configured version: no "
-           "script, EFI_ABORTED";
-  }
-  if (key == "no-kit") return "no kit's ProductName= matches the machine's product: no kit serves it";
-  if (key == "several-kits") {
-    return "the ProductName= of more than one kit matches the machine's product: which kit "
-           "ships to it is not plain";
-  }
-  if (key == "product-mismatch") {
-    return "the machine's product does not match the kit's ProductName=: without -product the "
-           "kit would update another model";
+  for (const WarningKind &kind : WARNING_KINDS) {
+    if (key == kind.key) return kind.meaning;
   }
   return "";
 }

@@ -69,10 +69,15 @@ struct FleetRow {
   std::vector<Warning> warnings;
 };
 
-// The warnings' keys, in the order the report lists them.
-extern const char *const WARNING_KEYS[];
-extern const size_t WARNING_KEY_COUNT;
-// What a key means, for the report's summary and the README.
+// Every warning the report gives: its key and what it means, for the
+// report's summary and the page, in the order they list them.
+struct WarningKind {
+  const char *key;
+  const char *meaning;
+};
+extern const WarningKind WARNING_KINDS[];
+extern const size_t WARNING_KIND_COUNT;
+// A key's meaning; empty for a key that is none of those.
 const char *WarningMeaning(const std::string &key);
 
 // A run's scripts as the summaries count them: "UpdateHWOld.nsh",

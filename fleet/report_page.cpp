@@ -167,7 +167,8 @@ void PageWriter::Add(const FleetRow &row) {
 
 std::string PageWriter::DataJson() const {
   // The warnings in the report's own order, then any others as they came.
-  std::vector<std::string> keys(WARNING_KEYS, WARNING_KEYS + WARNING_KEY_COUNT);
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < WARNING_KIND_COUNT; ++i) keys.push_back(WARNING_KINDS[i].key);
   keys.erase(std::remove_if(keys.begin(), keys.end(),
                             [&](const std::string &key) {
                               return std::find(warning_keys_.begin(), warning_keys_.end(), key) ==

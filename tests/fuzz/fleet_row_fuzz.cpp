@@ -46,8 +46,8 @@ const fleet::FleetSettings &Settings() {
 }
 
 bool KnownKey(const std::string &key) {
-  for (size_t i = 0; i < fleet::WARNING_KEY_COUNT; ++i) {
-    if (key == fleet::WARNING_KEYS[i]) return true;
+  for (size_t i = 0; i < fleet::WARNING_KIND_COUNT; ++i) {
+    if (key == fleet::WARNING_KINDS[i].key) return true;
   }
   return false;
 }

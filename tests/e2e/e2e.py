@@ -31,7 +31,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tools"))
 sys.path.insert(0, HERE)
 import cases as suite  # noqa: E402
-import vmboot  # noqa: E402
+from kittools import vmboot  # noqa: E402
 
 SKIP = 77
 BOOT_TIMEOUT = 300  # TCG on a busy 2-core machine; a good boot takes 10-30 s

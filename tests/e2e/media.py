@@ -18,7 +18,7 @@ import subprocess
 
 import cases as suite
 import e2e
-import vmboot
+from kittools import vmboot
 
 KIT = os.path.join(e2e.REPO, "examples", "kit")
 # Debian's ovmf test key: trusted by the Secure Boot test firmware only.

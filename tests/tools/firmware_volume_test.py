@@ -1,4 +1,4 @@
-"""Tests of tools/firmware_volume.py: the shell is found by what the
+"""Tests of the kit tools' firmware_volume: the shell is found by what the
 volumes say wherever it sits (plain, LZMA-compressed, in a nested volume,
 as a large file, behind padding), and damaged flash images end in one
 FirmwareError, never in a crash or a read past the data."""
@@ -8,8 +8,8 @@ import unittest
 
 from tool_fixtures import (OTHER_GUID, SHELL_GUID, ffs_file, lzma_section, pe, section,
                            sections, ui_section, volume)
-import firmware_volume as fv
-import pe_image
+from kittools import firmware_volume as fv
+from kittools import pe_image
 
 SHELL = pe() + b"shell body"
 APPLICATION, DRIVER, FV_IMAGE = 0x09, 0x07, 0x0B

@@ -1,4 +1,4 @@
-"""Tests of tools/kit_medium.py: which names a FAT medium can hold, the
+"""Tests of the kit tools' kit_medium: which names a FAT medium can hold, the
 walk over a kit folder (links, loops, odd files), and finding the EFI
 boot image in an El Torito catalog laid out by hand."""
 
@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 import tool_fixtures  # noqa: F401  (puts tools/ on the path)
-import kit_medium as km
+from kittools import kit_medium as km
 
 
 class FatNames(unittest.TestCase):

@@ -16,9 +16,9 @@ import unittest
 import uuid
 
 from tool_fixtures import REPO, pe
-import kit_medium
+from kittools import kit_medium
 
-KIT_PY = os.path.join(REPO, "tools", "kit.py")
+TOOLS = os.path.join(REPO, "tools")
 EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
 BUILT_IMAGE = os.environ.get("BUS_EFI_IMAGE",
                              os.path.join(REPO, "build", "efi", "BiosUpdateSelect.efi"))
@@ -101,10 +101,10 @@ class MakeKitImage(unittest.TestCase):
         return os.path.join(self.keys, name)
 
     def make(self, options, out="kit.img", env=None, app=None):
-        command = [sys.executable, KIT_PY, "image", "--efi", app or self.app] + options + [
+        command = [sys.executable, "-m", "kittools", "image", "--efi", app or self.app] + options + [
             self.kit, os.path.join(self.out_dir, out) if not os.path.isabs(out) else out]
         environment = {k: v for k, v in os.environ.items() if k != "KIT_SIGN_PASSPHRASE"}
-        environment.update(env or {}, TMPDIR=self.tmp)
+        environment.update(env or {}, TMPDIR=self.tmp, PYTHONPATH=TOOLS)
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, env=environment, timeout=120)
         return done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()

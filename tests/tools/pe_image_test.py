@@ -1,10 +1,10 @@
-"""Tests of tools/pe_image.py: only a PE32+ x86-64 EFI application passes,
+"""Tests of the kit tools' pe_image: only a PE32+ x86-64 EFI application passes,
 and everything else is named for what it is, however short or damaged."""
 
 import unittest
 
 from tool_fixtures import pe
-import pe_image
+from kittools import pe_image
 
 
 class Describe(unittest.TestCase):

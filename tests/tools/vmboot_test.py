@@ -1,4 +1,4 @@
-"""Tests of tools/vmboot.py's reading of the firmware's boot log: which
+"""Tests of the kit tools' vmboot's reading of the firmware's boot log: which
 boot option started the kit, and how each medium is attached."""
 
 import os
@@ -6,7 +6,7 @@ import tempfile
 import unittest
 
 import tool_fixtures  # noqa: F401  (puts tools/ on the path)
-import vmboot
+from kittools import vmboot
 
 USB = 'BdsDxe: starting Boot0002 "UEFI QEMU QEMU USB HARDDRIVE 1-0000:00:02.0-1" from Pci(0x2)'
 USB_FAILED = ('BdsDxe: failed to load Boot0002 "UEFI QEMU QEMU USB HARDDRIVE 1-0000:00:02.0-1" '

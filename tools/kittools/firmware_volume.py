@@ -10,8 +10,8 @@ volumes). Every length it reads is checked against the bytes it has: a
 damaged or foreign file ends in FirmwareError, never in a read past its
 end or a loop.
 
-    python3 tools/firmware_volume.py list FIRMWARE.fd
-    python3 tools/firmware_volume.py shell FIRMWARE.fd OUT.efi
+    python3 tools/kittools/firmware_volume.py list FIRMWARE.fd
+    python3 tools/kittools/firmware_volume.py shell FIRMWARE.fd OUT.efi
 """
 
 import lzma

@@ -1,212 +1,37 @@
-"""Update kits: trying one in a virtual machine, and turning one into a
-bootable medium (kit_image.py).
+"""kit-run: boots an update kit (a folder, or a medium from make-kit-image:
+a disk image as a USB stick, an ISO as a CD-ROM) in a VM and reports which
+update script BiosUpdateSelect.efi chose and which shell ran it.
 
 An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
-BiosUpdateSelect.efi comes from this repository's image build.
-
-    kit.py run [--kit DIR|IMAGE] [--medium usb-stick|cdrom]
-               [--bios-version TEXT | --smbios-dump FILE] [--app-args TEXT] ...
-    kit.py image [--app-args TEXT] [--shell FILE|ovmf] [--sign KEY --cert CERT]
-                 KIT_DIR OUT
-
-tools/kit-run and tools/make-kit-image install what is missing and call
-these. Both build the same kit drive: the kit's files, the application and
-a startup.nsh that finds the kit's drive, runs the application there and
-prints its status, so a VM run and a USB stick boot behave alike.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import kit_medium  # noqa: E402
-import smbios_dump  # noqa: E402
-import vmboot  # noqa: E402
+from . import kit_medium, layout, smbios_dump, vmboot
+from .common import (IMAGE_NAME, KIT_FILES, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
+                     STATUS_MARK, KitError)
 
-REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-IMAGE_NAME = "BiosUpdateSelect.efi"
-CONFIG_NAME = "UpdateConfig.ini"
-SCRIPTS = ("UpdateHWOld.nsh", "UpdateHWNew.nsh")
-KIT_FILES = (CONFIG_NAME,) + SCRIPTS
 DEFAULT_KIT = os.path.join(REPO, "examples", "kit")
 # Below the example kit's configured version (2), so by default the VM
 # shows the old-BIOS update being chosen.
 DEFAULT_BIOS_VERSION = "1.26"
 DEFAULT_VENDOR = "Acme"
 
-START_MARK = "=== BiosUpdateSelect.efi: start ==="
-STATUS_MARK = "=== BiosUpdateSelect.efi: status "
-SCRIPT_MARK = "=== update script ran: "
-DRIVES = 10  # fs0: to fs9:
-
 STATUS_NAMES = {"0x0": "success", "0x15": "Aborted: no decision was made",
                 "0x1": "Load Error", "0x2": "Invalid Parameter", "0x3": "Unsupported",
                 "0x9": "Out of Resources", "0xE": "Not Found"}
-
-
-class KitError(Exception):
-    """The kit, dump or machine cannot be used; the message is one line."""
 
 
 def say(text):
     print("kit-run: " + text, file=sys.stderr)
 
 
-# --- What goes on a kit drive -------------------------------------------
-
-def check_app_args(text):
-    """The application's options as they go on its line in startup.nsh.
-    The script is ASCII, one command per line: anything else would end
-    the line early or make the shell read the script as something else."""
-    if text is None:
-        return None
-    if any(not " " <= c <= "~" for c in text):
-        raise KitError("--app-args must be printable ASCII on one line")
-    return " ".join(text.split())
-
-
-def app_line(app_args):
-    return IMAGE_NAME + (" " + app_args if app_args else "")
-
-
-def decides_only(script):
-    """Whether a startup.nsh starts the application with -n, which decides
-    and runs no script; the shell hands the option over in any case."""
-    for line in script.decode("latin-1").splitlines():
-        words = line.split()
-        if words and words[0].lower() == IMAGE_NAME.lower():
-            return any(word.strip('"').lower() == "-n" for word in words[1:])
-    return False
-
-
-def startup_nsh(app_args=None):
-    """The kit drive's startup.nsh. On a real machine the kit may be any
-    drive, so it looks for the one that holds both the application and the
-    configuration, and makes it current: the application reads
-    UpdateConfig.ini from the current directory and the shell finds the
-    update scripts there. `app_args` go on the application's line."""
-    lines = ["@echo -off",
-             "# Update kit: find the drive with BiosUpdateSelect.efi and UpdateConfig.ini,",
-             "# make it current, and let BiosUpdateSelect.efi choose the update script."]
-    for n in range(DRIVES):
-        lines += ["if exist fs%d:\\%s then" % (n, IMAGE_NAME),
-                  "  if exist fs%d:\\%s then" % (n, CONFIG_NAME),
-                  "    fs%d:" % n,
-                  "    goto KIT_FOUND",
-                  "  endif",
-                  "endif"]
-    lines += ['echo "Update kit not found: no drive fs0: to fs%d: holds %s and %s."'
-              % (DRIVES - 1, IMAGE_NAME, CONFIG_NAME),
-              "goto KIT_END",
-              ":KIT_FOUND",
-              "cd \\",
-              'echo "%s"' % START_MARK,
-              app_line(app_args),
-              'echo "%s%%lasterror%% ==="' % STATUS_MARK,
-              ":KIT_END"]
-    return vmboot.startup_script(lines)
-
-
-def stand_in_script(name):
-    return vmboot.startup_script([
-        "# Stand-in written by kit-run: reports its name instead of updating.",
-        'echo "%s%s (stand-in; the kit\'s own script was not run)"' % (SCRIPT_MARK, name)])
-
-
-def marked_script(name, data):
-    """The kit's own script with one line in front that reports its name.
-    The shell also runs scripts saved as UTF-16 with a byte-order mark;
-    the added line then has to be UTF-16 too."""
-    line = 'echo "%s%s"\r\n' % (SCRIPT_MARK, name)
-    if data.startswith(b"\xff\xfe"):
-        return b"\xff\xfe" + line.encode("utf-16-le") + data[2:]
-    return line.encode("ascii") + data
-
-
-# --- The application image ---------------------------------------------
-
-def default_image():
-    return os.path.join(REPO, "build", "efi", IMAGE_NAME)
-
-
-def build_image(log_dir):
-    """Configures and builds the efi preset; a build that is up to date
-    costs a fraction of a second, so a changed source never goes into a
-    kit unnoticed."""
-    log_path = os.path.join(log_dir, "efi-build.log")
-    with open(log_path, "wb") as log:
-        for command in (["cmake", "--preset", "efi"], ["cmake", "--build", "--preset", "efi"]):
-            if command[1] == "--preset" and os.path.isfile(os.path.join(REPO, "build", "efi",
-                                                                        "build.ninja")):
-                continue
-            try:
-                done = subprocess.run(command, cwd=REPO, stdout=log, stderr=subprocess.STDOUT)
-            except OSError as error:
-                raise KitError("cannot build %s: %s: %s" % (IMAGE_NAME, command[0], error.strerror))
-            if done.returncode != 0:
-                raise KitError("building %s failed; see %s" % (IMAGE_NAME, log_path))
-    image = default_image()
-    if not os.path.isfile(image):
-        raise KitError("the build made no %s; see %s" % (IMAGE_NAME, log_path))
-    return image
-
-
-def resolve_image(efi, log_dir):
-    if efi:
-        if not os.path.isfile(efi):
-            raise KitError("no application image at %s" % efi)
-        return efi
-    return build_image(log_dir)
-
-
-# --- Kit folders and kit images ----------------------------------------
-
-def check_kit_dir(kit):
-    if not os.path.isdir(kit):
-        raise KitError("no kit folder at %s" % kit)
-    missing = [f for f in KIT_FILES if not os.path.isfile(os.path.join(kit, f))]
-    if missing:
-        raise KitError("the kit %s lacks %s" % (kit, ", ".join(missing)))
-
-
-def kit_entries(kit):
-    """The kit's own files and folders, less what every kit drive gets
-    from this tool (the application and startup.nsh)."""
-    names = sorted(os.listdir(kit))
-    replaced = [n for n in names if n.lower() in (IMAGE_NAME.lower(), "startup.nsh")]
-    return [n for n in names if n not in replaced], replaced
-
-
-def fill_kit_folder(kit, image, folder, scripts, app_args=None):
-    """Lays out a kit drive in `folder`: the kit, the application, the
-    startup script (with `app_args` on the application's line), and the
-    update scripts as `scripts` says: "own" (the kit's, unchanged),
-    "marked" (the kit's, reporting their name) or "stand-in" (scripts that
-    only report their name). Returns the startup script."""
-    entries, _ = kit_entries(kit)
-    for name in entries:
-        source = os.path.join(kit, name)
-        if os.path.isdir(source):
-            shutil.copytree(source, os.path.join(folder, name))
-        else:
-            shutil.copyfile(source, os.path.join(folder, name))
-    shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
-    startup = startup_nsh(app_args)
-    with open(os.path.join(folder, "startup.nsh"), "wb") as f:
-        f.write(startup)
-    for name in SCRIPTS if scripts != "own" else ():
-        path = os.path.join(folder, name)
-        with open(path, "rb") as f:
-            data = f.read()
-        with open(path, "wb") as f:
-            f.write(marked_script(name, data) if scripts == "marked" else stand_in_script(name))
-    return startup
-
+# --- Kit images ----------------------------------------------------------
 
 def _mtools(args, image, what):
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
@@ -262,15 +87,15 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None):
         if data is None:
             missing.append(name)
         elif name in SCRIPTS:
-            write_image_file(copy, name, marked_script(name, data) if run_scripts
-                             else stand_in_script(name))
+            write_image_file(copy, name, layout.marked_script(name, data) if run_scripts
+                             else layout.stand_in_script(name))
         elif name == "startup.nsh":
             startup = data
     if missing:
         raise KitError("the kit image %s lacks %s (is it a medium made by "
                        "tools/make-kit-image?)" % (source, ", ".join(missing)))
     if app_args is not None:
-        startup = startup_nsh(app_args)
+        startup = layout.startup_nsh(app_args)
         write_image_file(copy, "startup.nsh", startup)
     return startup, read_image_file(copy, "EFI/BOOT/BOOTX64.EFI") is not None
 
@@ -356,12 +181,12 @@ def cmd_run(args):
     kit = args.kit
     is_image = os.path.isfile(kit)
     if not is_image:
-        check_kit_dir(kit)
+        layout.check_kit_dir(kit)
     if args.smbios_dump and args.bios_version is not None:
         raise KitError("give --bios-version or --smbios-dump, not both")
     if args.bios_version is None:
         args.bios_version = DEFAULT_BIOS_VERSION
-    app_args = check_app_args(args.app_args)
+    app_args = layout.check_app_args(args.app_args)
     if args.medium and not is_image:
         raise KitError("--medium is for a kit image; a kit folder boots as a disk")
     attach = "disk"
@@ -382,10 +207,10 @@ def cmd_run(args):
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args)
         else:
-            image = resolve_image(args.efi, log_dir)
+            image = layout.resolve_image(args.efi, log_dir)
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
-            startup = fill_kit_folder(kit, image, drive,
+            startup = layout.fill_kit_folder(kit, image, drive,
                                       "marked" if args.run_scripts else "stand-in", app_args)
             own_shell = False
         log_path = os.path.join(log_dir, "qemu-console.log")
@@ -415,25 +240,11 @@ def cmd_run(args):
     if path == "built-in" and own_shell:
         say("note: the firmware did not start the medium's own \\EFI\\BOOT\\BOOTX64.EFI; "
             "its built-in shell ran the kit")
-    print("kit-run: " + summary(scripts, status, decides_only(startup), attach, path))
+    print("kit-run: " + summary(scripts, status, layout.decides_only(startup), attach, path))
     return 0 if status == "0x0" else 1
 
 
-# --- Command line -------------------------------------------------------
-
-def main(argv):
-    # kit_image builds on this module; run as a script, this module is
-    # __main__, and kit_image must get it, not a second copy with its own
-    # KitError.
-    sys.modules.setdefault("kit", sys.modules[__name__])
-    import kit_image  # noqa: E402
-    parser = argparse.ArgumentParser(prog="kit.py", description=__doc__.split("\n\n")[0])
-    commands = parser.add_subparsers(dest="command", required=True)
-
-    run = commands.add_parser("run", prog="kit-run",
-                              description="Boot an update kit in a VM and report which update "
-                                          "script BiosUpdateSelect.efi chose, and from which "
-                                          "medium and shell.")
+def add_arguments(run):
     run.add_argument("--kit", default=DEFAULT_KIT, metavar="DIR|IMAGE",
                      help="kit folder, or a kit medium (disk image or ISO) from "
                           "make-kit-image (default: examples/kit)")
@@ -457,30 +268,3 @@ def main(argv):
                      help="give up on the VM after this long (default: 180)")
     run.add_argument("--log-dir", metavar="DIR",
                      help="where the VM console log goes (default: build/kit-run)")
-
-    image = commands.add_parser("image", prog="make-kit-image",
-                                description="Make a bootable medium of an update kit: a FAT "
-                                            "disk image, or a hybrid ISO for OUT.iso.")
-    kit_image.add_arguments(image)
-
-    # The application's options begin with a dash, which argparse would take
-    # for one of ours: `--app-args -v` has to mean `--app-args=-v`.
-    argv = list(argv)
-    i = 0
-    while i < len(argv) - 1 and argv[i] != "--":
-        if argv[i] == "--app-args":
-            argv[i:i + 2] = ["--app-args=" + argv[i + 1]]
-        i += 1
-    args = parser.parse_args(argv)
-    if args.command == "image" and args.passphrase_file and not args.sign:
-        parser.error("--passphrase-file goes with --sign KEY")
-    prog = "kit-run" if args.command == "run" else "make-kit-image"
-    try:
-        return cmd_run(args) if args.command == "run" else kit_image.cmd_image(args)
-    except KitError as error:
-        print("%s: %s" % (prog, error), file=sys.stderr)
-        return 2
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))

@@ -18,12 +18,8 @@ import shutil
 import sys
 import tempfile
 
-import firmware_volume
-import kit
-import kit_medium
-import kit_sign
-import pe_image
-import vmboot
+from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, vmboot
+from .common import IMAGE_NAME, KitError
 
 BOOT_FOLDERS = ("EFI", "BOOT")
 BOOT_NAME = "BOOTX64.EFI"
@@ -41,10 +37,10 @@ def x64_application(path, what):
         with open(path, "rb") as f:
             data = f.read()
     except OSError as error:
-        raise kit.KitError("%s %s cannot be read: %s" % (what, path, error.strerror))
+        raise KitError("%s %s cannot be read: %s" % (what, path, error.strerror))
     ok, kind = pe_image.describe(data)
     if not ok:
-        raise kit.KitError("%s %s is %s, not an x64 EFI application (PE32+, machine 0x8664, "
+        raise KitError("%s %s is %s, not an x64 EFI application (PE32+, machine 0x8664, "
                            "subsystem 10)" % (what, path, kind))
     return data
 
@@ -58,17 +54,17 @@ def load_shell(choice):
     firmware = vmboot.find_firmware()
     code = firmware[0] if firmware else vmboot.FIRMWARE_PAIRS[0][0]
     if not firmware:
-        raise kit.KitError("--shell ovmf: no ovmf firmware at %s (Debian package ovmf)" % code)
+        raise KitError("--shell ovmf: no ovmf firmware at %s (Debian package ovmf)" % code)
     try:
         with open(code, "rb") as f:
             shell = firmware_volume.find_shell(f.read())
     except OSError as error:
-        raise kit.KitError("--shell ovmf: %s cannot be read: %s" % (code, error.strerror))
+        raise KitError("--shell ovmf: %s cannot be read: %s" % (code, error.strerror))
     except firmware_volume.FirmwareError as error:
-        raise kit.KitError("--shell ovmf: %s: %s" % (code, error))
+        raise KitError("--shell ovmf: %s: %s" % (code, error))
     ok, kind = pe_image.describe(shell)
     if not ok:
-        raise kit.KitError("--shell ovmf: the shell in %s is %s" % (code, kind))
+        raise KitError("--shell ovmf: the shell in %s is %s" % (code, kind))
     return shell, "the UEFI Shell of " + code
 
 
@@ -117,54 +113,54 @@ def dos_path(drive, path):
 
 def check_out(out, kit_dir):
     if os.path.isdir(out):
-        raise kit.KitError("%s is a folder; give the medium's file name" % out)
+        raise KitError("%s is a folder; give the medium's file name" % out)
     folder = os.path.dirname(out)
     if not os.path.isdir(folder):
-        raise kit.KitError("%s: the folder %s does not exist" % (out, folder))
+        raise KitError("%s: the folder %s does not exist" % (out, folder))
     # The medium is built beside OUT: inside the kit it would change the
     # kit and land in its own copy.
     real_kit = os.path.realpath(kit_dir)
     if os.path.commonpath([os.path.realpath(folder), real_kit]) == real_kit:
-        raise kit.KitError("%s lies inside the kit folder %s; write the medium elsewhere"
+        raise KitError("%s lies inside the kit folder %s; write the medium elsewhere"
                            % (out, kit_dir))
 
 
 def cmd_image(args):
     kit_dir = args.kit_dir
-    kit.check_kit_dir(kit_dir)
-    app_args = kit.check_app_args(args.app_args)
+    layout.check_kit_dir(kit_dir)
+    app_args = layout.check_app_args(args.app_args)
     if bool(args.sign) != bool(args.cert):
-        raise kit.KitError("--sign KEY and --cert CERT go together")
+        raise KitError("--sign KEY and --cert CERT go together")
     out = os.path.abspath(args.out)
     check_out(out, kit_dir)
     is_iso = out.lower().endswith(".iso")
     shell, shell_from = load_shell(args.shell)
     try:
-        kit_medium.kit_tree(kit_dir, skip=(kit.IMAGE_NAME.lower(), "startup.nsh"))
+        kit_medium.kit_tree(kit_dir, skip=(IMAGE_NAME.lower(), "startup.nsh"))
     except kit_medium.MediumError as error:
-        raise kit.KitError(str(error))
+        raise KitError(str(error))
     try:
         passphrase = kit_sign.read_passphrase(args.passphrase_file) if args.sign else None
     except kit_sign.SignError as error:
-        raise kit.KitError(str(error))
+        raise KitError(str(error))
     try:
         work = tempfile.mkdtemp(prefix="." + os.path.basename(out) + ".", suffix=".partial",
                                 dir=os.path.dirname(out))
     except OSError as error:
-        raise kit.KitError("%s: cannot write in the folder %s: %s"
+        raise KitError("%s: cannot write in the folder %s: %s"
                            % (out, os.path.dirname(out), error.strerror))
     try:
         signer = kit_sign.Signer(args.sign, args.cert, passphrase) if args.sign else None
         with signer or contextlib.nullcontext():
-            image = kit.resolve_image(args.efi, work)
+            image = layout.resolve_image(args.efi, work)
             x64_application(image, "the application image")
             drive = os.path.join(work, "drive")
             os.makedirs(drive)
-            _, replaced = kit.kit_entries(kit_dir)
+            _, replaced = layout.kit_entries(kit_dir)
             for name in replaced:
                 note("the kit's own %s is replaced" % name)
             # The same drive as a VM run gets, but with the kit's own scripts.
-            kit.fill_kit_folder(kit_dir, image, drive, "own", app_args)
+            layout.fill_kit_folder(kit_dir, image, drive, "own", app_args)
             if shell is not None:
                 if place_shell(drive, shell):
                     note("the kit's own %s is replaced by the shell" % BOOT_PATH)
@@ -183,19 +179,19 @@ def cmd_image(args):
             total = os.path.getsize(medium)
             os.replace(medium, out)
     except kit_medium.MediumError as error:
-        raise kit.KitError(str(error))
+        raise KitError(str(error))
     except kit_sign.SignError as error:
-        raise kit.KitError(str(error))
+        raise KitError(str(error))
     except shutil.Error as error:
         # copytree gathers (source, target, reason) for every file it failed.
         source, _, why = error.args[0][0]
-        raise kit.KitError("%s: %s" % (source, why))
+        raise KitError("%s: %s" % (source, why))
     except OSError as error:
         # A full disk or a failing read while the medium is made.
-        raise kit.KitError("%s: %s" % (error.filename or out, error.strerror or error))
+        raise KitError("%s: %s" % (error.filename or out, error.strerror or error))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    parts = [kit.IMAGE_NAME + (" (signed)" if args.sign else ""), "startup.nsh"]
+    parts = [IMAGE_NAME + (" (signed)" if args.sign else ""), "startup.nsh"]
     if shell is not None:
         parts.append("%s (%s%s)" % (BOOT_PATH, shell_from, ", signed" if args.sign else ""))
     kind = ("hybrid ISO, El Torito EFI boot image of %d MiB" % (size >> 20) if is_iso
@@ -206,7 +202,7 @@ def cmd_image(args):
 
 
 def sign_drive(signer, drive, has_shell):
-    app = os.path.join(drive, kit.IMAGE_NAME)
+    app = os.path.join(drive, IMAGE_NAME)
     signer.sign(app)
     skip = {app}
     if has_shell:
@@ -245,4 +241,4 @@ def add_arguments(parser):
                              "disk image")
     parser.add_argument("--efi", metavar="FILE",
                         help="application image to use (default: build it, build/efi/%s)"
-                             % kit.IMAGE_NAME)
+                             % IMAGE_NAME)

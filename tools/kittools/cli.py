@@ -1,0 +1,51 @@
+"""The kit tools' command line: `run` (tools/kit-run) boots a kit in a VM,
+`image` (tools/make-kit-image) makes a bootable medium of it.
+
+    python3 -m kittools run [--kit DIR|IMAGE] [--medium usb-stick|cdrom]
+                            [--bios-version TEXT | --smbios-dump FILE] [--app-args TEXT] ...
+    python3 -m kittools image [--app-args TEXT] [--shell FILE|ovmf] [--sign KEY --cert CERT]
+                              KIT_DIR OUT
+
+tools/kit-run and tools/make-kit-image install what is missing and call
+these, with tools/ on the module path.
+"""
+
+import argparse
+import sys
+
+from . import kit_image, kit_run
+from .common import KitError
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="kittools", description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+
+    run = commands.add_parser("run", prog="kit-run",
+                              description="Boot an update kit in a VM and report which update "
+                                          "script BiosUpdateSelect.efi chose, and from which "
+                                          "medium and shell.")
+    kit_run.add_arguments(run)
+
+    image = commands.add_parser("image", prog="make-kit-image",
+                                description="Make a bootable medium of an update kit: a FAT "
+                                            "disk image, or a hybrid ISO for OUT.iso.")
+    kit_image.add_arguments(image)
+
+    # The application's options begin with a dash, which argparse would take
+    # for one of ours: `--app-args -v` has to mean `--app-args=-v`.
+    argv = list(argv)
+    i = 0
+    while i < len(argv) - 1 and argv[i] != "--":
+        if argv[i] == "--app-args":
+            argv[i:i + 2] = ["--app-args=" + argv[i + 1]]
+        i += 1
+    args = parser.parse_args(argv)
+    if args.command == "image" and args.passphrase_file and not args.sign:
+        parser.error("--passphrase-file goes with --sign KEY")
+    prog = "kit-run" if args.command == "run" else "make-kit-image"
+    try:
+        return kit_run.cmd_run(args) if args.command == "run" else kit_image.cmd_image(args)
+    except KitError as error:
+        print("%s: %s" % (prog, error), file=sys.stderr)
+        return 2

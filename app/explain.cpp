@@ -1,10 +1,9 @@
-// The -v and -n lines. The texts come from firmware and from
+// The lines of the decision. The texts come from firmware and from
 // UpdateConfig.ini, so they are quoted through ShowText; the notes name the
 // readings that make the integer rule blind on real version strings.
 #include "app/explain.h"
 
 #include "app/shown_text.h"
-#include "app/version_check.h"
 #include "platform/console.h"
 
 namespace {
@@ -19,9 +18,9 @@ const char *OutcomeText(VersionOrder order) { return kOutcomeTexts[static_cast<i
 
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
-void NoteReading(const char *text) {
+void NoteReading(const char *text, IntegerReading reading) {
   char shown[SHOWN_TEXT_SIZE];
-  switch (DescribeIntegerReading(text)) {
+  switch (reading) {
     case IntegerReading::CountsAsZero:
       ConsolePrintAscii("Note: \"%a\" counts as 0.\n", ShowText(text, shown));
       break;
@@ -35,26 +34,23 @@ void NoteReading(const char *text) {
 
 }  // namespace
 
-void ExplainIntegerDecision(SmbiosStructurePointer Structure, const char *Installed,
-                            int32_t InstalledNumber, const char *Configured,
-                            int32_t ConfiguredNumber, bool DecideOnly) {
-  VersionOrder order = ConfiguredNumber > InstalledNumber    ? VersionOrder::Older
-                       : ConfiguredNumber == InstalledNumber ? VersionOrder::Same
-                                                             : VersionOrder::Newer;
+void ExplainIntegerDecision(const char *Installed, const char *Configured,
+                            const IntegerDecision *Decision, IntegerReading InstalledReading,
+                            IntegerReading ConfiguredReading, BiosVersionField Field,
+                            bool DecideOnly) {
   char shown_installed[SHOWN_TEXT_SIZE];
   char shown_configured[SHOWN_TEXT_SIZE];
   ConsolePrintAscii("Installed \"%a\" (%d), configured \"%a\" (%d), integer rule: %a%a\n",
-                    ShowText(Installed, shown_installed), InstalledNumber,
-                    ShowText(Configured, shown_configured), ConfiguredNumber, OutcomeText(order),
-                    NotRun(DecideOnly));
-  NoteReading(Installed);
-  NoteReading(Configured);
+                    ShowText(Installed, shown_installed), Decision->InstalledNumber,
+                    ShowText(Configured, shown_configured), Decision->ConfiguredNumber,
+                    OutcomeText(Decision->Order), NotRun(DecideOnly));
+  NoteReading(Installed, InstalledReading);
+  NoteReading(Configured, ConfiguredReading);
   // Firmware that keeps its version elsewhere says so in the BIOS Version
   // field; the integer rule reads string 2 all the same.
-  uint8_t field = 0;
-  GetBiosVersionFieldString(Structure, &field);
-  if (Structure.Hdr->Length > BIOS_VERSION_FIELD_OFFSET && field != 2) {
-    ConsolePrintAscii("Note: the BIOS Version field names string %d, not string 2.\n", field);
+  if (Field.Held && Field.Number != 2) {
+    ConsolePrintAscii("Note: the BIOS Version field names string %d, not string 2.\n",
+                      Field.Number);
   }
 }
 
@@ -65,4 +61,31 @@ void ExplainSegmentDecision(const char *Installed, const char *Configured, Versi
   ConsolePrintAscii("Installed \"%a\", configured \"%a\", segment rule: %a%a\n",
                     ShowText(Installed, shown_installed), ShowText(Configured, shown_configured),
                     OutcomeText(Order), NotRun(DecideOnly));
+}
+
+void TellBiosVersionNotFound() { ConsolePrint(u"ERROR: BIOS version not found.\n"); }
+
+void TellVersionsNotComparable(const char *Installed, const char *Configured) {
+  char shown_installed[SHOWN_TEXT_SIZE];
+  char shown_configured[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: installed \"%a\" and configured \"%a\" cannot be compared.\n",
+                    ShowText(Installed, shown_installed), ShowText(Configured, shown_configured));
+}
+
+void TellNoProductName(const char *Names) {
+  char shown_configured[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: no product name in SMBIOS; ProductName= \"%a\".\n",
+                    ShowText(Names, shown_configured));
+}
+
+void TellProductNotListed(const char *Product, const char *Names) {
+  char shown_product[SHOWN_TEXT_SIZE];
+  char shown_configured[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: product \"%a\" is not ProductName= \"%a\".\n",
+                    ShowText(Product, shown_product), ShowText(Names, shown_configured));
+}
+
+void TellProductMatches(const char *Product) {
+  char shown_product[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("Product \"%a\" matches ProductName=.\n", ShowText(Product, shown_product));
 }

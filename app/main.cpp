@@ -1,6 +1,7 @@
 // The run: find the SMBIOS entry point, read UpdateConfig.ini, then walk the
 // structure table in table order and hand every BIOS Information structure
 // to the version check, which has the shell run one update script for it.
+// The steps themselves live in run_steps.cpp; this file holds their order.
 //
 // The run ends with 1 (EFI_ABORTED for the shell) whenever the decision
 // could not be made: no SMBIOS table, no readable configuration file, no
@@ -13,9 +14,8 @@
 #include "app/main.h"
 
 #include "app/options.h"
-#include "app/product_check.h"
+#include "app/run_steps.h"
 #include "app/update_config.h"
-#include "app/version_check.h"
 #include "platform/console.h"
 #include "platform/globals.h"
 #include "smbios/entry_point.h"

@@ -1,4 +1,4 @@
-// The -product check. A kit is made for one model; the version strings of
+// The product rule. A kit is made for one model; the version strings of
 // two models can look alike ("1.26" on both), so the only safe guard is the
 // product name the firmware publishes. Real product names can end in blanks
 // that nobody types into UpdateConfig.ini, so trailing blanks and tabs do
@@ -7,26 +7,9 @@
 // "20L5S0CD00"), hence the list and the trailing '*'.
 #include "app/product_check.h"
 
-#include "app/shown_text.h"
 #include "libc/string.h"
-#include "platform/console.h"
-#include "smbios/structure_table.h"
 
 namespace {
-
-constexpr uint8_t kProductNameField = 0x05;
-
-struct Search {
-  bool found;
-  SmbiosStructurePointer structure;
-};
-
-void FindFirstSystemInformation(SmbiosStructurePointer Structure, void *Context) {
-  Search *search = static_cast<Search *>(Context);
-  if (search->found || Structure.Hdr->Type != SMBIOS_TYPE_SYSTEM_INFORMATION) return;
-  search->found = true;
-  search->structure = Structure;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -55,29 +38,4 @@ bool ProductNameMatches(const char *Product, const char *Names) {
     if (name[name_length] == '\0') return false;
     name += name_length + 1;
   }
-}
-
-bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
-                      bool Verbose) {
-  char shown_configured[SHOWN_TEXT_SIZE];
-  ShowText(Config->WholeProductName, shown_configured);
-  Search search = {false, {nullptr}};
-  Walk(DeclaredCount, FindFirstSystemInformation, &search);
-  if (!search.found) {
-    ConsolePrintAscii("ERROR: no product name in SMBIOS; ProductName= \"%a\".\n", shown_configured);
-    return false;
-  }
-
-  const char *product = GetSmbiosFieldString(search.structure, kProductNameField);
-  if (product == nullptr) product = "";
-  char shown_product[SHOWN_TEXT_SIZE];
-  ShowText(product, shown_product);
-
-  if (!ProductNameMatches(product, Config->WholeProductName)) {
-    ConsolePrintAscii("ERROR: product \"%a\" is not ProductName= \"%a\".\n", shown_product,
-                 shown_configured);
-    return false;
-  }
-  if (Verbose) ConsolePrintAscii("Product \"%a\" matches ProductName=.\n", shown_product);
-  return true;
 }

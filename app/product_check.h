@@ -1,8 +1,6 @@
-// The -product check: the machine must be a model the kit was made for.
+// The product rule: whether a machine's product name is one of the models a
+// ProductName= value lists. Pure: texts in, yes or no out.
 #pragma once
-
-#include "app/update_config.h"
-#include "smbios/structure_walk.h"
 
 // Whether a product name is one of the names a ProductName= value lists.
 // The value lists names separated by '|'; a name that ends in '*' stands
@@ -13,10 +11,3 @@
 // assigns machines to kits with this same function.
 bool ProductNameMatches(const char *Product, const char *Names);
 
-// Finds the Product Name string of the first System Information structure
-// and checks it against the whole ProductName= value with
-// ProductNameMatches. Prints a line naming both and returns false on a
-// mismatch, a missing structure or an empty value; with Verbose, says when
-// they match.
-bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
-                      bool Verbose);

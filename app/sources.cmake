@@ -1,9 +1,12 @@
 set(APP_SOURCES
+  app/actions.cpp
   app/explain.cpp
   app/main.cpp
   app/options.cpp
   app/product_check.cpp
+  app/run_steps.cpp
   app/shown_text.cpp
+  app/smbios_facts.cpp
   app/update_config.cpp
   app/version_check.cpp
   app/version_segments.cpp

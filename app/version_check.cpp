@@ -2,15 +2,8 @@
 // installed BIOS version (string 2 of a BIOS Information structure) and the
 // configured version into signed 32-bit numbers; a configured number above
 // the installed one selects the old-BIOS update script, anything else the
-// new-BIOS one. The segment rule (-segments) compares whole version strings
-// instead and refuses to guess when they follow different schemes.
+// new-BIOS one.
 #include "app/version_check.h"
-
-#include "app/explain.h"
-#include "app/version_segments.h"
-#include "platform/console.h"
-#include "platform/shell_access.h"
-#include "smbios/structure_table.h"
 
 namespace {
 
@@ -49,26 +42,6 @@ const char *ScanVersionNumber(const char *Text, uint32_t *Low, bool *ReadDigits)
   return p;
 }
 
-bool DecideByInteger(SmbiosStructurePointer structure, const UpdateConfig *config,
-                     const RunOptions *options, const char16_t **script) {
-  // A copy of the cursor: looking up a missing string moves it.
-  SmbiosStructurePointer cursor = structure;
-  const char *installed_text = GetSmbiosString(&cursor, 2);
-  if (installed_text == nullptr) {
-    // Taking an unknown version as 0 would run the old-BIOS update.
-    ConsolePrint(u"ERROR: BIOS version not found.\n");
-    return false;
-  }
-  int32_t installed = ParseVersionNumber(installed_text);
-  int32_t configured = ParseVersionNumber(config->Version);
-  *script = ChooseUpdateScript(installed, configured);
-  if (options->Verbose) {
-    ExplainIntegerDecision(structure, installed_text, installed, config->Version, configured,
-                           options->DecideOnly);
-  }
-  return true;
-}
-
 }  // namespace
 
 int32_t ParseVersionNumber(const char *Text) {
@@ -90,25 +63,20 @@ IntegerReading DescribeIntegerReading(const char *Text) {
   return IntegerReading::Whole;
 }
 
-const char *GetBiosVersionFieldString(SmbiosStructurePointer Structure, uint8_t *FieldNumber) {
-  bool held = Structure.Hdr->Length > BIOS_VERSION_FIELD_OFFSET;
-  *FieldNumber = held ? Structure.Raw[BIOS_VERSION_FIELD_OFFSET] : 0;
-  return GetSmbiosFieldString(Structure, BIOS_VERSION_FIELD_OFFSET);
+IntegerDecision DecideByInteger(const char *Installed, const char *Configured) {
+  IntegerDecision decision;
+  decision.InstalledNumber = ParseVersionNumber(Installed);
+  decision.ConfiguredNumber = ParseVersionNumber(Configured);
+  decision.Order = decision.ConfiguredNumber > decision.InstalledNumber    ? VersionOrder::Older
+                   : decision.ConfiguredNumber == decision.InstalledNumber ? VersionOrder::Same
+                                                                           : VersionOrder::Newer;
+  return decision;
 }
 
 const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured) {
   return Configured > Installed ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
 }
 
-bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
-                      const RunOptions *Options, EFI_HANDLE *ImageHandleCopy) {
-  const char16_t *script = nullptr;
-  bool decided = Options->Segments ? DecideBySegments(Structure, Config, Options, &script)
-                                   : DecideByInteger(Structure, Config, Options, &script);
-  if (!decided) return false;
-  if (Options->DecideOnly) return true;
-  EFI_STATUS script_status = EFI_SUCCESS;
-  // The script's own outcome belongs to the script; it is not examined.
-  RunShellCommand(ImageHandleCopy, script, &script_status);
-  return true;
+const char16_t *UpdateScriptFor(VersionOrder Order) {
+  return Order == VersionOrder::Older ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
 }

@@ -3,11 +3,6 @@
 // a number of any length is ordered without converting it.
 #include "app/version_segments.h"
 
-#include "app/explain.h"
-#include "app/shown_text.h"
-#include "app/version_check.h"
-#include "platform/console.h"
-
 namespace {
 
 enum Kind { kSeparator, kDigit, kLetter };
@@ -57,40 +52,4 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
   if (!any_token) return SegmentComparison::NotComparable;
   if (order < 0) return SegmentComparison::Below;
   return order > 0 ? SegmentComparison::Above : SegmentComparison::Equal;
-}
-
-bool DecideBySegments(SmbiosStructurePointer Structure, const UpdateConfig *Config,
-                      const RunOptions *Options, const char16_t **Script) {
-  uint8_t field = 0;
-  const char *installed = GetBiosVersionFieldString(Structure, &field);
-  if (installed == nullptr) {
-    ConsolePrint(u"ERROR: BIOS version not found.\n");
-    return false;
-  }
-  VersionOrder order;
-  switch (CompareVersionSegments(installed, Config->WholeVersion)) {
-    case SegmentComparison::Below:
-      order = VersionOrder::Older;
-      break;
-    case SegmentComparison::Equal:
-      order = VersionOrder::Same;
-      break;
-    case SegmentComparison::Above:
-      order = VersionOrder::Newer;
-      break;
-    default: {
-      // Another model or another numbering scheme: any script is a guess.
-      char shown_installed[SHOWN_TEXT_SIZE];
-      char shown_configured[SHOWN_TEXT_SIZE];
-      ConsolePrintAscii("ERROR: installed \"%a\" and configured \"%a\" cannot be compared.\n",
-                        ShowText(installed, shown_installed),
-                        ShowText(Config->WholeVersion, shown_configured));
-      return false;
-    }
-  }
-  *Script = order == VersionOrder::Older ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
-  if (Options->Verbose) {
-    ExplainSegmentDecision(installed, Config->WholeVersion, order, Options->DecideOnly);
-  }
-  return true;
 }

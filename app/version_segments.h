@@ -3,10 +3,6 @@
 // ("A05", "1.22.1", "7LET56WW (1.26 )") that one leading integer cannot order.
 #pragma once
 
-#include "app/options.h"
-#include "app/update_config.h"
-#include "smbios/smbios_types.h"
-
 // Where the installed version stands against the configured one.
 enum class SegmentComparison { Below, Equal, Above, NotComparable };
 
@@ -17,9 +13,3 @@ enum class SegmentComparison { Below, Equal, Above, NotComparable };
 // value, decides. Both texts are NUL-terminated.
 SegmentComparison CompareVersionSegments(const char *Installed, const char *Configured);
 
-// The -segments decision for one BIOS Information structure: the string its
-// BIOS Version field names against the whole Version= value. Sets *Script
-// and returns true; prints why and returns false when the structure has no
-// such string or the two cannot be compared.
-bool DecideBySegments(SmbiosStructurePointer Structure, const UpdateConfig *Config,
-                      const RunOptions *Options, const char16_t **Script);

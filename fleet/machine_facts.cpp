@@ -3,6 +3,7 @@
 // unmapped page, so the facts read no further than the run could.
 #include "fleet/machine_facts.h"
 
+#include "app/smbios_facts.h"
 #include "smbios/entry_point.h"
 #include "smbios/structure_table.h"
 #include "smbios/structure_walk.h"
@@ -43,10 +44,11 @@ void Record(SmbiosStructurePointer structure, void *context) {
   if (structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
   BiosVersionFacts bios;
   bios.offset = static_cast<uint64_t>(structure.Raw - visit->start.Raw);
-  const char *field_string = GetBiosVersionFieldString(structure, &bios.field);
-  if (field_string != nullptr) {
+  BiosVersionField field = ReadBiosVersionField(structure);
+  bios.field = field.Number;
+  if (field.Text != nullptr) {
     bios.has_field_string = true;
-    bios.field_string = field_string;
+    bios.field_string = field.Text;
   }
   SmbiosStructurePointer cursor = structure;
   const char *string2 = GetSmbiosString(&cursor, 2);

@@ -1,0 +1,90 @@
+// The run's steps, each a short sequence over the floors below it: the
+// readers hand texts to the rules, the rules hand an outcome to the lines
+// that tell it and to the action that carries it out.
+#include "app/run_steps.h"
+
+#include "app/actions.h"
+#include "app/explain.h"
+#include "app/product_check.h"
+#include "app/smbios_facts.h"
+#include "app/version_check.h"
+#include "app/version_segments.h"
+
+namespace {
+
+bool DecideByIntegerRule(SmbiosStructurePointer structure, const UpdateConfig *config,
+                         const RunOptions *options, const char16_t **script) {
+  const char *installed = ReadInstalledVersionString(structure);
+  if (installed == nullptr) {
+    // Taking an unknown version as 0 would run the old-BIOS update.
+    TellBiosVersionNotFound();
+    return false;
+  }
+  IntegerDecision decision = DecideByInteger(installed, config->Version);
+  *script = UpdateScriptFor(decision.Order);
+  if (options->Verbose) {
+    // How much of each text the rule read is asked only when it is told.
+    ExplainIntegerDecision(installed, config->Version, &decision,
+                           DescribeIntegerReading(installed),
+                           DescribeIntegerReading(config->Version),
+                           ReadBiosVersionField(structure), options->DecideOnly);
+  }
+  return true;
+}
+
+bool DecideBySegmentRule(SmbiosStructurePointer structure, const UpdateConfig *config,
+                         const RunOptions *options, const char16_t **script) {
+  const char *installed = ReadBiosVersionField(structure).Text;
+  if (installed == nullptr) {
+    TellBiosVersionNotFound();
+    return false;
+  }
+  VersionOrder order;
+  switch (CompareVersionSegments(installed, config->WholeVersion)) {
+    case SegmentComparison::Below:
+      order = VersionOrder::Older;
+      break;
+    case SegmentComparison::Equal:
+      order = VersionOrder::Same;
+      break;
+    case SegmentComparison::Above:
+      order = VersionOrder::Newer;
+      break;
+    default:
+      // Another model or another numbering scheme: any script is a guess.
+      TellVersionsNotComparable(installed, config->WholeVersion);
+      return false;
+  }
+  *script = UpdateScriptFor(order);
+  if (options->Verbose) {
+    ExplainSegmentDecision(installed, config->WholeVersion, order, options->DecideOnly);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
+                      const RunOptions *Options, EFI_HANDLE *ImageHandleCopy) {
+  const char16_t *script = nullptr;
+  bool decided = Options->Segments ? DecideBySegmentRule(Structure, Config, Options, &script)
+                                   : DecideByIntegerRule(Structure, Config, Options, &script);
+  if (!decided) return false;
+  if (!Options->DecideOnly) RunUpdateScript(ImageHandleCopy, script);
+  return true;
+}
+
+bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
+                      bool Verbose) {
+  const char *product = nullptr;
+  if (!FindProductName(Walk, DeclaredCount, &product)) {
+    TellNoProductName(Config->WholeProductName);
+    return false;
+  }
+  if (!ProductNameMatches(product, Config->WholeProductName)) {
+    TellProductNotListed(product, Config->WholeProductName);
+    return false;
+  }
+  if (Verbose) TellProductMatches(product);
+  return true;
+}

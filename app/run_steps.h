@@ -1,0 +1,27 @@
+// The run's steps. Each step reads (configuration, SMBIOS facts), decides
+// with the pure rules, tells (-v and ERROR lines) and acts (the script), in
+// that order, by calling those floors; none of them calls back up.
+#pragma once
+
+#include <stdint.h>
+
+#include "app/options.h"
+#include "app/update_config.h"
+#include "platform/efi.h"
+#include "smbios/smbios_types.h"
+#include "smbios/structure_walk.h"
+
+// The version check for one BIOS Information structure: the integer rule on
+// string 2, or with -segments the segment rule on the string the BIOS
+// Version field names; the chosen script runs through the shell, with
+// ImageHandleCopy as the parent, unless -n. Returns false, after its
+// message, when no decision can be made for the structure.
+bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
+                      const RunOptions *Options, EFI_HANDLE *ImageHandleCopy);
+
+// The -product check: the Product Name of the first System Information
+// structure against the whole ProductName= value. Prints a line naming both
+// and returns false on a mismatch, a missing structure or an empty value;
+// with Verbose, says when they match.
+bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
+                      bool Verbose);

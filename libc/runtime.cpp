@@ -1,7 +1,6 @@
-// The run of `main` and its abnormal end. The return point is taken with
-// the compiler's own setjmp intrinsics, which need no library: the frame,
-// the stack pointer and the resumption address are all they keep, so every
-// value that must survive the jump lives in the run-time state block.
+// The run of `main` and its abnormal end. The return point
+// (return_point.h) keeps no more than a called function must preserve, so
+// every value that must survive the jump lives in the run-time state block.
 #include "libc/runtime.h"
 
 #include "libc/errno.h"
@@ -43,7 +42,7 @@ void ExitProcessing(int ExitStatus) {
 // alive for as long as `main` runs, and the jump must come from a deeper
 // function than the one that took the return point.
 __attribute__((noinline)) void RunMain(int (*Main)(int, char **), int Argc, char **Argv) {
-  if (__builtin_setjmp(gRuntime->ReturnPoint) == 0) {
+  if (LIBC_TAKE_RETURN_POINT(gRuntime->ReturnPoint) == 0) {
     gRuntime->ReturnPointSet = true;
     ErrorNumber = 0;
     int result = Main(Argc, Argv);
@@ -67,7 +66,7 @@ void abort() {
 #if defined(LIBC_UNDER_ASAN)
   __asan_handle_no_return();
 #endif
-  __builtin_longjmp(state->ReturnPoint, 1);
+  LIBC_RESUME_RETURN_POINT(state->ReturnPoint);
 }
 
 }  // namespace libc

@@ -4,6 +4,7 @@
 // without descriptors (host tests of the application's readers use it so).
 #pragma once
 
+#include "libc/return_point.h"
 #include "platform/efi.h"
 
 namespace libc {
@@ -13,9 +14,6 @@ struct FILE;
 
 constexpr int DESCRIPTOR_COUNT = 20;
 constexpr int ARGUMENT_VECTOR_SIZE = 64;
-// Words that __builtin_setjmp keeps: frame, resumption address, stack and
-// two spare.
-constexpr int RETURN_POINT_WORDS = 5;
 
 // One descriptor slot; a null Dev marks it free. A descriptor of the shell
 // file device belongs to the stream in Stream.

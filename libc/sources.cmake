@@ -12,3 +12,8 @@ set(LIBC_SOURCES
 set(LIBC_IMAGE_ONLY_SOURCES
   libc/exports.cpp
 )
+# Linked into the AArch64 image only: the abnormal end's return point, for
+# which the compiler has no intrinsics on that machine.
+set(LIBC_AARCH64_IMAGE_ONLY_SOURCES
+  libc/return_point_aarch64.cpp
+)

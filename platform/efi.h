@@ -1,17 +1,24 @@
 // Core UEFI definitions: base types, status codes, the system table, the boot
 // services and the text console protocols, laid out as the published UEFI
-// interfaces define them for x86-64. Only the members this application calls
-// are typed; every other slot is a `void *` so the offsets stay right.
+// interfaces define them for the 64-bit machines (x86-64 and AArch64, whose
+// layouts are the same). Only the members this application calls are typed;
+// every other slot is a `void *` so the offsets stay right.
 //
 // The same header is compiled into the firmware image and into the host
 // build. EFIAPI pins the firmware calling convention, so host code calls the
-// simulated firmware exactly as the image calls the real one.
+// simulated firmware exactly as the image calls the real one. Only x86-64
+// firmware has a convention of its own (the Microsoft one); AArch64 firmware
+// calls with the platform's standard procedure call convention.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(__x86_64__)
 #define EFIAPI __attribute__((ms_abi))
+#else
+#define EFIAPI
+#endif
 
 typedef uint8_t UINT8;
 typedef uint16_t UINT16;
@@ -29,7 +36,7 @@ typedef UINTN EFI_STATUS;
 typedef void *EFI_HANDLE;
 typedef void *EFI_EVENT;
 
-static_assert(sizeof(UINTN) == 8, "x86-64 only");
+static_assert(sizeof(UINTN) == 8, "64-bit firmware only");
 
 #define EFI_ERROR_BIT 0x8000000000000000ULL
 #define EFI_ERROR(status) (((status) & EFI_ERROR_BIT) != 0)

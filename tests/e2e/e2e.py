@@ -258,15 +258,20 @@ def started_from(medium, path):
     return "; started from the %s by %s" % (medium, BOOTED_BY[path])
 
 
-def summary(scripts, status, medium="disk", path="built-in"):
+def summary(scripts, status, medium="disk", path="built-in", options="", kit=None):
     """kit-run's last line. A kit folder boots as a disk, by the
-    firmware's shell; a kit image names the medium it was attached as."""
+    firmware's shell; a kit image names the medium it was attached as;
+    the application's options follow its name; a library run (`kit` given,
+    "" for none chosen) names the kit first."""
     names = {"0x0": " (success)", "0x15": " (Aborted: no decision was made)"}
     ran = ("no update script ran" if not scripts else
            "%s ran" % scripts[0] if len(scripts) == 1 else
            "%s ran, in that order" % ", ".join(scripts))
-    return "kit-run: %s; BiosUpdateSelect.efi ended with status %s%s%s" % (
-        ran, status, names.get(status, ""), started_from(medium, path))
+    if kit is not None:
+        ran = "kit %s: %s" % (kit, ran) if kit else "no kit chosen, " + ran
+    return "kit-run: %s; %s ended with status %s%s%s" % (
+        ran, " ".join(["BiosUpdateSelect.efi"] + options.split()), status,
+        names.get(status, ""), started_from(medium, path))
 
 
 def kit_run(args, root, extra):
@@ -335,14 +340,14 @@ def check_app_args(kit, args, report):
     result = kit_run(args, root, ["--kit", image, "--bios-version", "2.05"])
     want = [suite.ENTRY_2X[1], suite.decision(("2.05", 2), ("2", 2), "same", suite.NEW)[1],
             suite.leading_number_only("2.05")[1], STAND_IN % "UpdateHWNew.nsh",
-            summary(["UpdateHWNew.nsh"], "0x0", "USB stick", "built-in")]
+            summary(["UpdateHWNew.nsh"], "0x0", "USB stick", "built-in", "-v")]
     check_kit_output(report, kit.name + " [image made with -v]", result, want, 0, root)
     result = kit_run(args, root, ["--kit", image, "--app-args", "-n"])
     want = [suite.ENTRY_2X[1],
             suite.decision(("1.26", 1), ("2", 2), "older", suite.OLD, not_run=True)[1],
             suite.leading_number_only("1.26")[1],
-            "kit-run: no update script ran (-n: decide only); BiosUpdateSelect.efi ended with "
-            "status 0x0 (success)" + started_from("USB stick", "built-in")]
+            "kit-run: no update script ran (-n: decide only); BiosUpdateSelect.efi -n ended "
+            "with status 0x0 (success)" + started_from("USB stick", "built-in")]
     check_kit_output(report, kit.name + " [--app-args -n]", result, want, 0, root)
 
 

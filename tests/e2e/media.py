@@ -94,7 +94,7 @@ def check_medium(boot, args, report):
     messages = [value for kind, value in p["events"] if kind == "msg"]
     scripts = [value for kind, value in p["events"] if kind == "run"]
     want = messages + [e2e.STAND_IN % s for s in scripts] + [
-        e2e.summary(scripts, "0x0", p["medium"], p["path"])]
+        e2e.summary(scripts, "0x0", p["medium"], p["path"], p.get("app_args") or "")]
     e2e.check_kit_output(report, boot.name + " [kit-run]", result, want, 0, root)
     log = os.path.join(root, "qemu-console.log")
     started = [d for verb, d, _ in started_options(log) if verb == "starting"] \

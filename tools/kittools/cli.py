@@ -1,10 +1,11 @@
 """The kit tools' command line: `run` (tools/kit-run) boots a kit in a VM,
 `image` (tools/make-kit-image) makes a bootable medium of it.
 
-    python3 -m kittools run [--kit DIR|IMAGE] [--medium usb-stick|cdrom]
-                            [--bios-version TEXT | --smbios-dump FILE] [--app-args TEXT] ...
+    python3 -m kittools run [--kit DIR|IMAGE | --kits DIR] [--medium usb-stick|cdrom]
+                            [--bios-version TEXT [--product NAME] | --smbios-dump FILE|DIR]
+                            [--app-args TEXT] [--decide-only] ...
     python3 -m kittools image [--app-args TEXT] [--shell FILE|ovmf] [--sign KEY --cert CERT]
-                              KIT_DIR OUT
+                              (KIT_DIR | --kits DIR) OUT
 
 tools/kit-run and tools/make-kit-image install what is missing and call
 these, with tools/ on the module path.

@@ -1,6 +1,8 @@
-"""make-kit-image: turns an update kit folder into a bootable medium, a FAT
-disk image or (OUT ending in .iso) a hybrid ISO for virtual CD/DVD media,
-optionally with a UEFI Shell on it and with its EFI images signed.
+"""make-kit-image: turns an update kit folder, or a library of kits (each
+machine then runs the kit that serves its product), into a bootable
+medium, a FAT disk image or (OUT ending in .iso) a hybrid ISO for virtual
+CD/DVD media, optionally with a UEFI Shell on it and with its EFI images
+signed.
 
 Every input is checked before any work starts, and each fault gets one
 line naming the file and the reason (exit status 2): a missing kit file,
@@ -19,7 +21,7 @@ import sys
 import tempfile
 
 from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, vmboot
-from .common import IMAGE_NAME, KitError
+from .common import IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
 
 BOOT_FOLDERS = ("EFI", "BOOT")
 BOOT_NAME = "BOOTX64.EFI"
@@ -125,20 +127,36 @@ def check_out(out, kit_dir):
                            % (out, kit_dir))
 
 
+def sources(args):
+    """(kit folder or library folder, kits of the library or None, OUT)
+    from the command line: KIT_DIR OUT, or --kits DIR OUT."""
+    if args.kits is not None:
+        if args.out is not None or args.kit_dir is None:
+            raise KitError("--kits DIR takes the place of KIT_DIR: give --kits DIR OUT")
+        return args.kits, layout.library_kits(args.kits), args.kit_dir
+    if args.out is None:
+        raise KitError("give KIT_DIR and OUT (or --kits DIR OUT for a library of kits)")
+    layout.check_kit_dir(args.kit_dir)
+    return args.kit_dir, None, args.out
+
+
 def cmd_image(args):
-    kit_dir = args.kit_dir
-    layout.check_kit_dir(kit_dir)
+    kit_dir, kits, out = sources(args)
     app_args = layout.check_app_args(args.app_args)
+    if kits is None and LIBRARY_OPTION in (app_args or "").lower().split():
+        raise KitError("--app-args %s is for a library of kits: give --kits DIR OUT"
+                       % LIBRARY_OPTION)
     if bool(args.sign) != bool(args.cert):
         raise KitError("--sign KEY and --cert CERT go together")
-    out = os.path.abspath(args.out)
+    out = os.path.abspath(out)
     check_out(out, kit_dir)
     is_iso = out.lower().endswith(".iso")
     shell, shell_from = load_shell(args.shell)
-    try:
-        kit_medium.kit_tree(kit_dir, skip=(IMAGE_NAME.lower(), "startup.nsh"))
-    except kit_medium.MediumError as error:
-        raise KitError(str(error))
+    if kits is None:
+        try:
+            kit_medium.kit_tree(kit_dir, skip=(IMAGE_NAME.lower(), "startup.nsh"))
+        except kit_medium.MediumError as error:
+            raise KitError(str(error))
     try:
         passphrase = kit_sign.read_passphrase(args.passphrase_file) if args.sign else None
     except kit_sign.SignError as error:
@@ -156,11 +174,14 @@ def cmd_image(args):
             x64_application(image, "the application image")
             drive = os.path.join(work, "drive")
             os.makedirs(drive)
-            _, replaced = layout.kit_entries(kit_dir)
-            for name in replaced:
-                note("the kit's own %s is replaced" % name)
             # The same drive as a VM run gets, but with the kit's own scripts.
-            layout.fill_kit_folder(kit_dir, image, drive, "own", app_args)
+            if kits is not None:
+                layout.fill_library_folder(kit_dir, kits, image, drive, "own", app_args)
+            else:
+                _, replaced = layout.kit_entries(kit_dir)
+                for name in replaced:
+                    note("the kit's own %s is replaced" % name)
+                layout.fill_kit_folder(kit_dir, image, drive, "own", app_args)
             if shell is not None:
                 if place_shell(drive, shell):
                     note("the kit's own %s is replaced by the shell" % BOOT_PATH)
@@ -175,6 +196,11 @@ def cmd_image(args):
             size = kit_medium.make_fat_image(drive, fat)
             if is_iso:
                 kit_medium.make_iso(fat, work, medium)
+                if size > kit_medium.EL_TORITO_MAX_IMAGE:
+                    note("the ISO's boot image is %d MiB, more than the 32 MiB its boot "
+                         "catalog can state: firmware that takes the size from the catalog "
+                         "alone will not boot it (ovmf takes it from the volume)"
+                         % (size >> 20))
             os.chmod(medium, 0o666 & ~_umask())
             total = os.path.getsize(medium)
             os.replace(medium, out)
@@ -196,8 +222,10 @@ def cmd_image(args):
         parts.append("%s (%s%s)" % (BOOT_PATH, shell_from, ", signed" if args.sign else ""))
     kind = ("hybrid ISO, El Torito EFI boot image of %d MiB" % (size >> 20) if is_iso
             else "FAT disk image")
-    print("make-kit-image: %s (%.1f MiB, %s): %s and the kit %s"
-          % (out, total / float(1 << 20), kind, ", ".join(parts), kit_dir))
+    what = ("the kit %s" % kit_dir if kits is None else "the library %s as \\%s\\ (%d kit%s)"
+            % (kit_dir, LIBRARY_FOLDER, len(kits), "" if len(kits) == 1 else "s"))
+    print("make-kit-image: %s (%.1f MiB, %s): %s and %s"
+          % (out, total / float(1 << 20), kind, ", ".join(parts), what))
     return 0
 
 
@@ -235,8 +263,13 @@ def add_arguments(parser):
     parser.add_argument("--cert", metavar="CERT", help="the key's certificate (PEM or DER)")
     parser.add_argument("--passphrase-file", metavar="FILE",
                         help="the signing key's passphrase, on the file's first line")
-    parser.add_argument("kit_dir", metavar="KIT_DIR")
-    parser.add_argument("out", metavar="OUT",
+    parser.add_argument("--kits", metavar="DIR",
+                        help="a library of kits in place of KIT_DIR: every folder under DIR "
+                             "that holds an UpdateConfig.ini; the medium holds DIR as \\%s\\ "
+                             "and each machine runs the kit whose ProductName= serves it"
+                             % LIBRARY_FOLDER)
+    parser.add_argument("kit_dir", metavar="KIT_DIR", nargs="?")
+    parser.add_argument("out", metavar="OUT", nargs="?",
                         help="the medium: OUT.iso makes a hybrid ISO, any other name a FAT "
                              "disk image")
     parser.add_argument("--efi", metavar="FILE",

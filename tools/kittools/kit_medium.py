@@ -21,6 +21,7 @@ import shutil
 import stat
 import struct
 import subprocess
+import tempfile
 
 MIB = 1 << 20
 CLUSTER = 4096          # fixed, so the size estimate below holds at any size
@@ -30,6 +31,8 @@ ISO_BOOT_IMAGE = "EFIBOOT.IMG"
 ISO_VOLUME_ID = "UPDATEKIT"
 FAT_LABEL = "UPDATEKIT"
 ISO_SECTOR = 2048
+# An El Torito entry counts its image in 512-byte sectors, in 16 bits.
+EL_TORITO_MAX_IMAGE = 0xFFFF * 512
 # What a FAT long name cannot hold: control characters and these.
 FAT_FORBIDDEN = set('"*/:<>?\\|') | {chr(c) for c in range(0x20)}
 FAT_NAME_MAX = 255      # UTF-16 code units of a long name
@@ -159,6 +162,57 @@ def image_paths(image, offset=0):
     target = "%s@@%d" % (image, offset) if offset else image
     listing = run_tool(["mdir", "-/", "-b", "-i", target, "::/"], "list the kit image", "mtools")
     return {line[3:].rstrip("/") for line in listing.splitlines() if line.startswith("::/")}
+
+
+def fat_target(path):
+    """How mtools reaches a medium's FAT file system: the disk image
+    itself, or an ISO's El Torito EFI boot image by its offset."""
+    if is_iso(path):
+        return "%s@@%d" % (path, iso_fat_offset(path))
+    return path
+
+
+def _mtools(command, what):
+    try:
+        return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE,
+                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    except OSError:
+        raise MediumError("cannot %s: %s is missing (Debian package mtools)"
+                          % (what, command[0]))
+
+
+def read_file(target, name, limit=1 << 20):
+    """The bytes of the file `name` ("kits/a/UpdateConfig.ini") in the FAT
+    file system `target` (see fat_target), at most `limit` of them, or
+    None when it holds no such file."""
+    with tempfile.TemporaryDirectory(prefix="kit-read-") as tmp:
+        copy = os.path.join(tmp, "file")
+        done = _mtools(["mcopy", "-n", "-i", target, "::/" + name, copy], "read the medium")
+        if done.returncode != 0 or not os.path.isfile(copy):
+            return None
+        with open(copy, "rb") as f:
+            return f.read(limit)
+
+
+def write_file(target, name, data):
+    """Writes `data` as the file `name` of the FAT file system `target`,
+    over the file of that name (FAT ignores case)."""
+    with tempfile.TemporaryDirectory(prefix="kit-write-") as tmp:
+        source = os.path.join(tmp, "file")
+        with open(source, "wb") as f:
+            f.write(data)
+        done = _mtools(["mcopy", "-o", "-i", target, source, "::/" + name], "write the medium")
+        if done.returncode != 0:
+            raise MediumError("cannot write %s into %s: %s"
+                              % (name, target, done.stderr.decode(errors="replace").strip()))
+
+
+def copy_out(target, name, folder):
+    """Copies the folder `name` of the FAT file system `target`, with
+    everything in it, into the host folder `folder`."""
+    run_tool(["mcopy", "-s", "-n", "-i", target, "::/" + name, folder],
+             "read the medium", "mtools")
 
 
 def make_fat_image(folder, path):

@@ -1,20 +1,23 @@
 """kit-run: boots an update kit (a folder, or a medium from make-kit-image:
-a disk image as a USB stick, an ISO as a CD-ROM) in a VM and reports which
-update script BiosUpdateSelect.efi chose and which shell ran it.
+a disk image as a USB stick, an ISO as a CD-ROM) or a library of kits (a
+folder of kits, or a library medium) in a VM as a given machine, and
+reports the kit the application chose, the update script it ran, the
+options it ran with and which shell ran it.
 
 An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
 """
 
 import os
+import re
 import shutil
-import subprocess
 import sys
 import tempfile
 
 from . import kit_medium, layout, smbios_dump, vmboot
-from .common import (IMAGE_NAME, KIT_FILES, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
-                     STATUS_MARK, KitError)
+from .common import (CONFIG_NAME, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH, LIBRARY_FOLDER,
+                     LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK,
+                     KitError)
 
 DEFAULT_KIT = os.path.join(REPO, "examples", "kit")
 # Below the example kit's configured version (2), so by default the VM
@@ -33,71 +36,61 @@ def say(text):
 
 # --- Kit images ----------------------------------------------------------
 
-def _mtools(args, image, what):
-    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
-    try:
-        done = subprocess.run(args[:1] + ["-i", image] + args[1:], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    except OSError:
-        raise KitError("cannot %s: %s is missing (Debian package mtools)" % (what, args[0]))
-    return done
+def medium_kits(paths):
+    """The kits of a library medium, from the paths it holds: folders under
+    \\kits\\ that hold an UpdateConfig.ini, as the image finds them."""
+    found = set()
+    for path in paths:
+        parts = path.split("/")
+        if (len(parts) >= 3 and parts[0].lower() == LIBRARY_FOLDER
+                and parts[-1].upper() == CONFIG_NAME.upper() and len(parts) - 2 <= LIBRARY_DEPTH):
+            found.add("/".join(parts[:-1]))
+    # A kit is not searched further: one inside another is not a kit.
+    return sorted(k for k in found if not any(k.startswith(o + "/") for o in found))
 
 
-def read_image_file(image, name):
-    """A root file of a FAT image, or None when the image lacks it."""
-    with tempfile.TemporaryDirectory(prefix="kit-read-") as tmp:
-        target = os.path.join(tmp, "file")
-        done = _mtools(["mcopy", "-n", "::/" + name, target], image, "read the kit image")
-        if done.returncode != 0 or not os.path.isfile(target):
-            return None
-        with open(target, "rb") as f:
-            return f.read()
-
-
-def write_image_file(image, name, data):
-    with tempfile.TemporaryDirectory(prefix="kit-write-") as tmp:
-        source = os.path.join(tmp, name)
-        with open(source, "wb") as f:
-            f.write(data)
-        done = _mtools(["mcopy", "-o", source, "::/" + name], image, "write the kit image")
-        if done.returncode != 0:
-            raise KitError("cannot write %s into %s: %s"
-                           % (name, image, done.stderr.decode(errors="replace").strip()))
-
-
-def prepare_kit_image(source, copy, run_scripts, app_args=None):
-    """A copy of a kit image (a FAT image, or an ISO made by make-kit-image
+def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=False):
+    """A copy of a kit medium (a FAT image, or an ISO made by make-kit-image
     whose El Torito boot image is the FAT file system) with the update
-    scripts as chosen, and with `app_args` on the application's line when
-    given (else the image's own line stays). Returns the startup script
-    the copy holds, and whether the copy has a shell of its own."""
+    scripts of its kit, or of every kit of its library, as chosen, and
+    with `app_args` on the application's line when given (else the
+    medium's own line stays; `decide_only` adds -n to it). Returns the
+    startup script the copy holds, and whether the copy has a shell of
+    its own."""
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
-    if kit_medium.is_iso(copy):
-        try:
-            # mtools reaches a file system inside a larger file by offset.
-            copy = "%s@@%d" % (copy, kit_medium.iso_fat_offset(copy))
-        except kit_medium.MediumError as error:
-            raise KitError("the ISO %s: %s" % (source, error))
-    missing = []
-    startup = None
-    for name in (IMAGE_NAME, "startup.nsh") + KIT_FILES:
-        data = read_image_file(copy, name)
-        if data is None:
-            missing.append(name)
-        elif name in SCRIPTS:
-            write_image_file(copy, name, layout.marked_script(name, data) if run_scripts
-                             else layout.stand_in_script(name))
-        elif name == "startup.nsh":
-            startup = data
-    if missing:
-        raise KitError("the kit image %s lacks %s (is it a medium made by "
-                       "tools/make-kit-image?)" % (source, ", ".join(missing)))
-    if app_args is not None:
-        startup = layout.startup_nsh(app_args)
-        write_image_file(copy, "startup.nsh", startup)
-    return startup, read_image_file(copy, "EFI/BOOT/BOOTX64.EFI") is not None
+    try:
+        copy = kit_medium.fat_target(copy)
+        paths = {p.lower(): p for p in kit_medium.image_paths(copy)}
+        startup = kit_medium.read_file(copy, "startup.nsh")
+        library = startup is not None and layout.is_library_run(startup)
+        folders = [paths[k] for k in medium_kits(paths.values())] if library else [""]
+        missing = [name for name in (IMAGE_NAME, "startup.nsh") if name.lower() not in paths]
+        if library and not folders:
+            missing.append("a kit under \\%s\\" % LIBRARY_FOLDER)
+        for folder in folders:
+            for name in KIT_FILES:
+                path = (folder + "/" + name if folder else name).lower()
+                if path not in paths:
+                    missing.append(path.replace("/", "\\") if folder else name)
+                elif name in SCRIPTS:
+                    data = kit_medium.read_file(copy, paths[path], limit=1 << 24)
+                    kit_medium.write_file(copy, paths[path],
+                                          layout.marked_script(name, data) if run_scripts
+                                          else layout.stand_in_script(name))
+        if missing:
+            raise KitError("the kit image %s lacks %s (is it a medium made by "
+                           "tools/make-kit-image?)" % (source, ", ".join(missing)))
+        if app_args is not None:
+            startup = layout.startup_nsh(app_args, library)
+        if decide_only:
+            startup = layout.with_decide_only(startup)
+        if app_args is not None or decide_only:
+            kit_medium.write_file(copy, "startup.nsh", startup)
+    except kit_medium.MediumError as error:
+        raise KitError("the medium %s: %s" % (source, error))
+    return startup, "efi/boot/bootx64.efi" in paths
 
 
 # --- Running ------------------------------------------------------------
@@ -133,28 +126,59 @@ def smbios_options(args, work):
     # A vendor string makes the version string 2 of the structure, where
     # machines keep it and the application reads it. QEMU's option syntax
     # writes a comma inside a value as two.
-    return ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024"
-            % (DEFAULT_VENDOR, version.replace(",", ",,"))]
+    options = ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024"
+               % (DEFAULT_VENDOR, version.replace(",", ",,"))]
+    if args.product is not None:
+        # The first System Information structure's Product Name: what
+        # -product and -kits match. QEMU keeps its own manufacturer.
+        options += ["-smbios", "type=1,product=%s" % args.product.replace(",", ",,")]
+    return options
 
 
-def parse_console(lines):
-    """(lines between the start and status marks, scripts that ran, status
-    text or None, whether the start mark was seen)."""
-    started = False
-    shown, scripts, status = [], [], None
-    for line in lines:
-        if not started:
-            started = line.strip() == START_MARK
-            continue
-        if line.startswith(STATUS_MARK):
-            status = line[len(STATUS_MARK):].replace("===", "").strip()
-            break
-        if line.startswith(SCRIPT_MARK):
-            scripts.append(line[len(SCRIPT_MARK):].split(" ")[0])
-        shown.append(line)
-    while shown and not shown[-1].strip():
-        shown.pop()
-    return shown, scripts, status, started
+# The line -v prints for the kit that -kits chose: Kit kits\NAME: ...
+_KIT_LINE = re.compile(r"^Kit (%s\\.*?): ProductName= " % LIBRARY_FOLDER, re.IGNORECASE)
+# What `cd` prints after a script's mark: the folder the script runs in.
+# The shell prints a drive's root as "FS0:".
+_FOLDER_LINE = re.compile(r"^[A-Za-z][A-Za-z0-9]*:(\\.*)?$")
+
+
+class Console:
+    """What the console showed of the application's run: the lines
+    between the start and status marks (less the folder lines of the
+    scripts' marks), the scripts that ran with the folder each ran in,
+    the kit a library run chose, the status text (or None) and whether
+    the start mark was seen."""
+
+    def __init__(self, lines):
+        self.shown, self.scripts, self.folders = [], [], []
+        self.kit, self.status, self.started = None, None, False
+        after_mark = False
+        for line in lines:
+            if not self.started:
+                self.started = line.strip() == START_MARK
+                continue
+            if line.startswith(STATUS_MARK):
+                self.status = line[len(STATUS_MARK):].replace("===", "").strip()
+                break
+            folder = _FOLDER_LINE.match(line.strip()) if after_mark else None
+            after_mark = line.startswith(SCRIPT_MARK)
+            if after_mark:
+                self.scripts.append(line[len(SCRIPT_MARK):].split(" ")[0])
+            if folder:
+                self.folders.append(folder.group(1) or "\\")
+                continue
+            kit = _KIT_LINE.match(line)
+            if kit and self.kit is None:
+                self.kit = kit.group(1)
+            self.shown.append(line)
+        while self.shown and not self.shown[-1].strip():
+            self.shown.pop()
+        # Without -v a library run says nothing of its kit: the folder its
+        # script ran in is the kit.
+        if self.kit is None:
+            kits = [f[1:] for f in self.folders
+                    if f[1:].lower().startswith(LIBRARY_FOLDER + "\\")]
+            self.kit = kits[0] if kits else None
 
 
 MEDIUM_NAMES = {"disk": "disk", "usb-stick": "USB stick", "cdrom": "CD-ROM"}
@@ -162,7 +186,10 @@ BOOT_PATHS = {"medium": "the medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)",
               "built-in": "the firmware's built-in shell"}
 
 
-def summary(scripts, status, decide_only=False, attach=None, path=None):
+def summary(scripts, status, decide_only=False, attach=None, path=None, options=(),
+            library=False, kit=None):
+    """kit-run's last line: the kit a library run chose, the scripts that
+    ran, the application's line and status, and the boot path."""
     if not scripts:
         # Under -n a run that succeeds has decided, and ran nothing on purpose.
         ran = "no update script ran (-n: decide only)" if decide_only else "no update script ran"
@@ -170,23 +197,48 @@ def summary(scripts, status, decide_only=False, attach=None, path=None):
         ran = "%s ran" % scripts[0]
     else:
         ran = "%s ran, in that order" % ", ".join(scripts)
+    if library:
+        ran = ("kit %s: %s" % (kit, ran)) if kit else "no kit chosen, " + ran
     name = STATUS_NAMES.get(status)
     started = ("; started from the %s by %s" % (MEDIUM_NAMES[attach], BOOT_PATHS[path])
                if attach and path else "")
-    return "%s; BiosUpdateSelect.efi ended with status %s%s%s" % (
-        ran, status, " (%s)" % name if name else "", started)
+    return "%s; %s ended with status %s%s%s" % (
+        ran, " ".join((IMAGE_NAME,) + tuple(options)), status, " (%s)" % name if name else "",
+        started)
+
+
+def check_machine(args):
+    """The machine the VM shows: a BIOS version (and product name), or a
+    real machine's SMBIOS data, not both."""
+    if args.smbios_dump and args.bios_version is not None:
+        raise KitError("give --bios-version or --smbios-dump, not both")
+    if args.smbios_dump and args.product is not None:
+        raise KitError("give --product or --smbios-dump, not both: the dump has the machine's "
+                       "own product name")
+    if args.product is not None and (not args.product or
+                                     any(c in args.product for c in "\r\n\0")):
+        raise KitError("--product must be non-empty text on one line")
+    if args.bios_version is None:
+        args.bios_version = DEFAULT_BIOS_VERSION
 
 
 def cmd_run(args):
-    kit = args.kit
-    is_image = os.path.isfile(kit)
-    if not is_image:
+    kit = args.kits if args.kits is not None else args.kit
+    if args.kits is not None and args.kit is not None:
+        raise KitError("give --kit or --kits, not both")
+    kit = kit or DEFAULT_KIT
+    is_image = args.kits is None and os.path.isfile(kit)
+    kits = layout.library_kits(kit) if args.kits is not None else None
+    if kits is None and not is_image:
         layout.check_kit_dir(kit)
-    if args.smbios_dump and args.bios_version is not None:
-        raise KitError("give --bios-version or --smbios-dump, not both")
-    if args.bios_version is None:
-        args.bios_version = DEFAULT_BIOS_VERSION
+    check_machine(args)
     app_args = layout.check_app_args(args.app_args)
+    if kits is None and not is_image and LIBRARY_OPTION in (app_args or "").lower().split():
+        raise KitError("--app-args %s is for a library of kits: give --kits DIR"
+                       % LIBRARY_OPTION)
+    if args.decide_only and not is_image:
+        # A folder's run has no options of its own: -n joins those given.
+        app_args = " ".join(filter(None, [app_args, "-n"]))
     if args.medium and not is_image:
         raise KitError("--medium is for a kit image; a kit folder boots as a disk")
     attach = "disk"
@@ -201,17 +253,21 @@ def cmd_run(args):
     log_dir = os.path.abspath(args.log_dir or os.path.join(REPO, "build", "kit-run"))
     os.makedirs(log_dir, exist_ok=True)
     work = tempfile.mkdtemp(prefix="kit-run-")
+    scripts = "marked" if args.run_scripts else "stand-in"
     try:
         smbios = smbios_options(args, work)
         if is_image:
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
-            startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args)
+            startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args,
+                                                   args.decide_only)
         else:
             image = layout.resolve_image(args.efi, log_dir)
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
-            startup = layout.fill_kit_folder(kit, image, drive,
-                                      "marked" if args.run_scripts else "stand-in", app_args)
+            if kits is not None:
+                startup = layout.fill_library_folder(kit, kits, image, drive, scripts, app_args)
+            else:
+                startup = layout.fill_kit_folder(kit, image, drive, scripts, app_args)
             own_shell = False
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
@@ -220,18 +276,21 @@ def cmd_run(args):
                              typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")])
     except (smbios_dump.DumpError, vmboot.VmError) as error:
         raise KitError(str(error))
+    except shutil.Error as error:
+        source, _, why = error.args[0][0]
+        raise KitError("%s: %s" % (source, why))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    shown, scripts, status, started = parse_console(vmboot.without_shell_chatter(result.lines))
-    for line in shown:
+    console = Console(vmboot.without_shell_chatter(result.lines))
+    for line in console.shown:
         print(line)
-    if status is None:
+    if console.status is None:
         refusal = [line for line in result.lines if line.startswith(vmboot.QEMU_NAME + ":")]
         if refusal:
             raise KitError("QEMU refused to start: %s" % refusal[0].split(":", 1)[1].strip())
         if result.timed_out:
             why = "the VM did not finish within %d s" % args.timeout
-        elif not started:
+        elif not console.started:
             why = "the VM never started the application"
         else:
             why = "the VM stopped before the application ended (did a script reset it?)"
@@ -240,18 +299,30 @@ def cmd_run(args):
     if path == "built-in" and own_shell:
         say("note: the firmware did not start the medium's own \\EFI\\BOOT\\BOOTX64.EFI; "
             "its built-in shell ran the kit")
-    print("kit-run: " + summary(scripts, status, layout.decides_only(startup), attach, path))
-    return 0 if status == "0x0" else 1
+    print("kit-run: " + summary(console.scripts, console.status, layout.decides_only(startup),
+                                attach, path, layout.app_words(startup) or (),
+                                layout.is_library_run(startup), console.kit))
+    return 0 if console.status == "0x0" else 1
 
 
 def add_arguments(run):
-    run.add_argument("--kit", default=DEFAULT_KIT, metavar="DIR|IMAGE",
-                     help="kit folder, or a kit medium (disk image or ISO) from "
-                          "make-kit-image (default: examples/kit)")
+    run.add_argument("--kit", metavar="DIR|IMAGE",
+                     help="kit folder, or a medium (disk image or ISO) from make-kit-image, of "
+                          "one kit or of a library (default: examples/kit)")
+    run.add_argument("--kits", metavar="DIR",
+                     help="a library of kits, made into a medium for the run (as make-kit-image "
+                          "--kits DIR would): the machine runs the kit that serves its product")
     run.add_argument("--bios-version", metavar="TEXT",
                      help="BIOS version the VM publishes (default: %s)" % DEFAULT_BIOS_VERSION)
-    run.add_argument("--smbios-dump", metavar="FILE",
-                     help="publish the SMBIOS structures of a `dmidecode --dump-bin` file instead")
+    run.add_argument("--product", metavar="NAME",
+                     help="product name the VM publishes (System Information), which -product "
+                          "and a library's kits are matched against (default: QEMU's own)")
+    run.add_argument("--smbios-dump", metavar="FILE|DIR",
+                     help="publish the SMBIOS structures of a `dmidecode --dump-bin` file, or "
+                          "of a copy of /sys/firmware/dmi/tables, instead")
+    run.add_argument("--decide-only", action="store_true",
+                     help="add -n to the application's options, a medium's own ones kept: it "
+                          "decides, says what it would run, and runs nothing")
     run.add_argument("--run-scripts", action="store_true",
                      help="run the kit's own update scripts (default: stand-ins that only "
                           "report their name)")

@@ -7,9 +7,10 @@ import os
 import shutil
 import subprocess
 
-from . import vmboot
-from .common import (CONFIG_NAME, IMAGE_NAME, KIT_FILES, REPO, SCRIPT_MARK, SCRIPTS,
-                     START_MARK, STATUS_MARK, KitError)
+from . import kit_medium, vmboot
+from .common import (CONFIG_NAME, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES, LIBRARY_DEPTH,
+                     LIBRARY_FOLDER, LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
+                     STATUS_MARK, KitError)
 
 DRIVES = 10  # fs0: to fs9:
 
@@ -17,70 +18,113 @@ DRIVES = 10  # fs0: to fs9:
 def check_app_args(text):
     """The application's options as they go on its line in startup.nsh.
     The script is ASCII, one command per line: anything else would end
-    the line early or make the shell read the script as something else."""
+    the line early or make the shell read the script as something else.
+    Every word must be one of the image's options: the image ignores any
+    other, so a misspelt `-prodcut` would leave the product check off."""
     if text is None:
         return None
     if any(not " " <= c <= "~" for c in text):
         raise KitError("--app-args must be printable ASCII on one line")
+    for word in text.split():
+        if word.strip('"').lower() not in IMAGE_OPTIONS:
+            raise KitError('--app-args: "%s" is not an option of %s; its options are %s'
+                           % (word, IMAGE_NAME, ", ".join(IMAGE_OPTIONS)))
     return " ".join(text.split())
 
 
-def app_line(app_args):
-    return IMAGE_NAME + (" " + app_args if app_args else "")
+def app_line(app_args, library=False):
+    """The application's line; a library medium's always passes -kits."""
+    words = app_args.split() if app_args else []
+    if library and LIBRARY_OPTION not in [w.strip('"').lower() for w in words]:
+        words.insert(0, LIBRARY_OPTION)
+    return " ".join([IMAGE_NAME] + words)
+
+
+def app_words(script):
+    """The words after the application's name on its line in a
+    startup.nsh (quotes taken off, as the shell hands them over), or None
+    when no line starts it."""
+    for line in script.decode("latin-1").splitlines():
+        words = line.split()
+        if words and words[0].lower() == IMAGE_NAME.lower():
+            return [word.strip('"') for word in words[1:]]
+    return None
 
 
 def decides_only(script):
     """Whether a startup.nsh starts the application with -n, which decides
-    and runs no script; the shell hands the option over in any case."""
-    for line in script.decode("latin-1").splitlines():
-        words = line.split()
+    and runs no script."""
+    return "-n" in [word.lower() for word in app_words(script) or ()]
+
+
+def is_library_run(script):
+    """Whether a startup.nsh runs the application over a kit library."""
+    return LIBRARY_OPTION in [word.lower() for word in app_words(script) or ()]
+
+
+def with_decide_only(script):
+    """The startup.nsh with -n added to the application's own line, its
+    other options kept as they are."""
+    lines = script.split(b"\r\n")
+    for i, line in enumerate(lines):
+        words = line.decode("latin-1").split()
         if words and words[0].lower() == IMAGE_NAME.lower():
-            return any(word.strip('"').lower() == "-n" for word in words[1:])
-    return False
+            if "-n" not in [word.strip('"').lower() for word in words[1:]]:
+                lines[i] = line + b" -n"
+            return b"\r\n".join(lines)
+    raise KitError("the medium's startup.nsh does not start %s" % IMAGE_NAME)
 
 
-def startup_nsh(app_args=None):
+def startup_nsh(app_args=None, library=False):
     """The kit drive's startup.nsh. On a real machine the kit may be any
     drive, so it looks for the one that holds both the application and the
-    configuration, and makes it current: the application reads
-    UpdateConfig.ini from the current directory and the shell finds the
-    update scripts there. `app_args` go on the application's line."""
+    configuration (for a library, its kits folder), and makes its root
+    current: the application reads UpdateConfig.ini from the current
+    directory (with -kits, changes to the chosen kit's folder first) and
+    the shell finds the update scripts there. `app_args` go on the
+    application's line."""
+    beside = LIBRARY_FOLDER if library else CONFIG_NAME
     lines = ["@echo -off",
-             "# Update kit: find the drive with BiosUpdateSelect.efi and UpdateConfig.ini,",
+             "# Update kit: find the drive with BiosUpdateSelect.efi and %s," % beside,
              "# make it current, and let BiosUpdateSelect.efi choose the update script."]
     for n in range(DRIVES):
         lines += ["if exist fs%d:\\%s then" % (n, IMAGE_NAME),
-                  "  if exist fs%d:\\%s then" % (n, CONFIG_NAME),
+                  "  if exist fs%d:\\%s then" % (n, beside),
                   "    fs%d:" % n,
                   "    goto KIT_FOUND",
                   "  endif",
                   "endif"]
     lines += ['echo "Update kit not found: no drive fs0: to fs%d: holds %s and %s."'
-              % (DRIVES - 1, IMAGE_NAME, CONFIG_NAME),
+              % (DRIVES - 1, IMAGE_NAME, "a %s folder" % LIBRARY_FOLDER if library
+                 else CONFIG_NAME),
               "goto KIT_END",
               ":KIT_FOUND",
               "cd \\",
               'echo "%s"' % START_MARK,
-              app_line(app_args),
+              app_line(app_args, library),
               'echo "%s%%lasterror%% ==="' % STATUS_MARK,
               ":KIT_END"]
     return vmboot.startup_script(lines)
 
 
 def stand_in_script(name):
+    """A script that reports its name and, on the next line, the folder it
+    runs in (`cd` alone prints the current directory, e.g.
+    FS0:\\kits\\model7-tower): the folder the application chose."""
     return vmboot.startup_script([
         "# Stand-in written by kit-run: reports its name instead of updating.",
-        'echo "%s%s (stand-in; the kit\'s own script was not run)"' % (SCRIPT_MARK, name)])
+        'echo "%s%s (stand-in; the kit\'s own script was not run)"' % (SCRIPT_MARK, name),
+        "cd"])
 
 
 def marked_script(name, data):
-    """The kit's own script with one line in front that reports its name.
-    The shell also runs scripts saved as UTF-16 with a byte-order mark;
-    the added line then has to be UTF-16 too."""
-    line = 'echo "%s%s"\r\n' % (SCRIPT_MARK, name)
+    """The kit's own script with two lines in front that report its name
+    and the folder it runs in. The shell also runs scripts saved as UTF-16
+    with a byte-order mark; the added lines then have to be UTF-16 too."""
+    lines = 'echo "%s%s"\r\ncd\r\n' % (SCRIPT_MARK, name)
     if data.startswith(b"\xff\xfe"):
-        return b"\xff\xfe" + line.encode("utf-16-le") + data[2:]
-    return line.encode("ascii") + data
+        return b"\xff\xfe" + lines.encode("utf-16-le") + data[2:]
+    return lines.encode("ascii") + data
 
 
 # --- The application image ---------------------------------------------
@@ -154,10 +198,70 @@ def fill_kit_folder(kit, image, folder, scripts, app_args=None):
     startup = startup_nsh(app_args)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
         f.write(startup)
-    for name in SCRIPTS if scripts != "own" else ():
-        path = os.path.join(folder, name)
+    if scripts != "own":
+        replace_scripts(folder, scripts)
+    return startup
+
+
+# --- Kit libraries -----------------------------------------------------
+
+def library_kits(library):
+    """The kits of a library folder, as paths relative to it in sorted
+    order, each checked as a kit, after the whole tree has been checked
+    for what a FAT medium can hold. The kits are found as the image finds
+    them on the medium (a folder holding UpdateConfig.ini, in any case, at
+    most LIBRARY_DEPTH levels down, not searched further), so a kit it
+    would miss or could take for two is refused here."""
+    if not os.path.isdir(library):
+        raise KitError("no kit library folder at %s" % library)
+    try:
+        tree = kit_medium.kit_tree(library)
+    except kit_medium.MediumError as error:
+        raise KitError(str(error))
+    kits = sorted({os.path.dirname(rel) for rel, is_folder in tree
+                   if not is_folder and os.path.basename(rel).upper() == CONFIG_NAME.upper()})
+    if "" in kits:
+        raise KitError("%s holds %s itself: it is one kit, not a library of kits (make its "
+                       "medium without --kits, or put it in a folder of its own)"
+                       % (library, os.path.join(library, CONFIG_NAME)))
+    if not kits:
+        raise KitError("no kit in the library %s (no folder under it holds %s)"
+                       % (library, CONFIG_NAME))
+    for kit in kits:
+        path = os.path.join(library, kit)
+        outer = [other for other in kits if kit.startswith(other + os.sep)]
+        if outer:
+            raise KitError("%s is a kit inside the kit %s: the application does not search "
+                           "a kit's folders; put it beside, not inside"
+                           % (path, os.path.join(library, outer[0])))
+        depth = len(kit.split(os.sep))
+        if depth > LIBRARY_DEPTH:
+            raise KitError("%s lies %d levels down; the application searches a library at "
+                           "most %d levels deep" % (path, depth, LIBRARY_DEPTH))
+        check_kit_dir(path)
+    return kits
+
+
+def fill_library_folder(library, kits, image, folder, scripts, app_args=None):
+    """Lays out a library drive in `folder`: the library as \\kits\\, laid
+    out as it is, the application once at the root, the startup script
+    (-kits and `app_args` on the application's line), and each kit's
+    update scripts as `scripts` says (see fill_kit_folder). Returns the
+    startup script."""
+    shutil.copytree(library, os.path.join(folder, LIBRARY_FOLDER))
+    shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
+    startup = startup_nsh(app_args, library=True)
+    with open(os.path.join(folder, "startup.nsh"), "wb") as f:
+        f.write(startup)
+    for kit in kits if scripts != "own" else ():
+        replace_scripts(os.path.join(folder, LIBRARY_FOLDER, kit), scripts)
+    return startup
+
+
+def replace_scripts(kit_folder, scripts):
+    for name in SCRIPTS:
+        path = os.path.join(kit_folder, name)
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
             f.write(marked_script(name, data) if scripts == "marked" else stand_in_script(name))
-    return startup

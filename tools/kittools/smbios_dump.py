@@ -1,4 +1,5 @@
-"""Reads a `dmidecode --dump-bin` file and lists the SMBIOS structures that
+"""Reads a `dmidecode --dump-bin` file (or a copy of Linux's
+/sys/firmware/dmi/tables folder) and lists the SMBIOS structures that
 the application would visit on that machine, so the kit runner can publish
 exactly those in a virtual machine (QEMU takes one raw structure per
 `-smbios file=` option).
@@ -12,6 +13,7 @@ bounds-checked against the file; a file that is not a dump raises
 DumpError with a one-line reason.
 """
 
+import os
 import struct
 
 ANCHOR_2X = b"_SM_"
@@ -85,8 +87,11 @@ def _end_of_structure(table, start):
         p = nul + 1
 
 
-def parse_dump(data):
-    """A Dump from the bytes of a `dmidecode --dump-bin` file."""
+def parse_dump(data, table=None):
+    """A Dump from the bytes of a `dmidecode --dump-bin` file, or from an
+    entry point and its `table` read apart (a copy of Linux's
+    /sys/firmware/dmi/tables, whose DMI file is the table whatever
+    address the entry point names)."""
     dump = Dump()
     if data.startswith(ANCHOR_3X):
         if len(data) < 24:
@@ -102,12 +107,15 @@ def parse_dump(data):
         table_length, address, dump.declared_count = struct.unpack_from("<HIH", data, 0x16)
     else:
         raise DumpError("not an SMBIOS dump: no \"_SM_\" or \"_SM3_\" anchor at offset 0")
-    if address > len(data):
-        raise DumpError("the table address %d lies beyond the end of the file (%d bytes); "
-                        "was the file written with dmidecode --dump-bin?" % (address, len(data)))
+    if table is None:
+        if address > len(data):
+            raise DumpError("the table address %d lies beyond the end of the file (%d bytes); "
+                            "was the file written with dmidecode --dump-bin?"
+                            % (address, len(data)))
+        table = data[address:address + table_length]
     # Bytes the file lacks up to the declared length read as zeros, as the
     # preview tool places them.
-    table = data[address:address + table_length].ljust(table_length, b"\0")
+    table = table[:table_length].ljust(table_length, b"\0")
     dump.table_length = table_length
     seen = set()
     cursor = 0
@@ -133,14 +141,29 @@ def parse_dump(data):
     return dump
 
 
-def read_dump(path):
+SYSFS_ENTRY_POINT = "smbios_entry_point"
+SYSFS_TABLE = "DMI"
+READ_LIMIT = 1 << 22    # far above the largest table a 3.x entry point can give
+
+
+def _read(path):
     try:
         with open(path, "rb") as f:
-            data = f.read(1 << 22)
+            return f.read(READ_LIMIT)
     except OSError as error:
         raise DumpError("cannot read %s: %s" % (path, error.strerror))
+
+
+def read_dump(path):
+    """A Dump from a `dmidecode --dump-bin` file or a copied sysfs folder
+    (holding smbios_entry_point and DMI)."""
+    if os.path.isdir(path):
+        entry = _read(os.path.join(path, SYSFS_ENTRY_POINT))
+        table = _read(os.path.join(path, SYSFS_TABLE))
+    else:
+        entry, table = _read(path), None
     try:
-        return parse_dump(data)
+        return parse_dump(entry, table)
     except DumpError as error:
         raise DumpError("%s: %s" % (path, error))
 

@@ -1,0 +1,221 @@
+"""Tests of kit libraries without a VM: which folders make-kit-image takes
+for kits and which libraries it refuses, the library medium it makes, how
+kit-run prepares such a medium (stand-in scripts in every kit, -n added
+to the medium's own options), and the refusal of an --app-args word that
+is no option of the image."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from tool_fixtures import REPO, pe
+from kittools import kit_medium, kit_run, layout
+from kittools.common import KitError
+
+TOOLS = os.path.join(REPO, "tools")
+EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
+EXAMPLE_LIBRARY = os.path.join(REPO, "examples", "kits")
+
+
+def kittools(*args, tmp=None):
+    env = dict(os.environ, PYTHONPATH=TOOLS)
+    if tmp:
+        env["TMPDIR"] = tmp
+    done = subprocess.run([sys.executable, "-m", "kittools"] + list(args),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env=env, timeout=120)
+    return done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()
+
+
+class Library(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="kit-library-")
+        self.addCleanup(shutil.rmtree, self.root)
+        self.library = os.path.join(self.root, "kits")
+        os.makedirs(self.library)
+
+    def kit(self, relative):
+        shutil.copytree(EXAMPLE_KIT, os.path.join(self.library, relative))
+
+    def test_kits_found_and_refused(self):
+        """Each library laid out, and the kits found or the words of the
+        one line that refuses it."""
+        lib = lambda *parts: os.path.join(self.library, *parts)  # noqa: E731
+        cases = [
+            ("one kit", ["a"], None, ["a"]),
+            ("kits side by side, in sorted order", ["b", "a", "vendor/z"], None,
+             ["a", "b", os.path.join("vendor", "z")]),
+            ("a kit four levels down", ["1/2/3/4"], None, [os.path.join("1", "2", "3", "4")]),
+            ("a kit five levels down", ["1/2/3/4/5"], None,
+             [lib("1", "2", "3", "4", "5"), "5 levels down", "at most 4"]),
+            ("a kit inside a kit", ["a", "a/old"], None,
+             [lib("a", "old"), "inside the kit", lib("a")]),
+            ("no kit at all", [], lambda: os.makedirs(lib("empty")),
+             ["no kit", self.library]),
+            ("the folder is a kit itself", [],
+             lambda: shutil.copy(os.path.join(EXAMPLE_KIT, "UpdateConfig.ini"), self.library),
+             ["one kit, not a library", lib("UpdateConfig.ini")]),
+            ("kits whose paths differ in case only", ["vendor/Model7", "vendor/model7"], None,
+             [lib("vendor", "Model7"), lib("vendor", "model7"), "ignores case"]),
+            ("a kit without its scripts", ["a"], lambda: os.unlink(lib("a", "UpdateHWNew.nsh")),
+             [lib("a"), "UpdateHWNew.nsh"]),
+            # The image opens UpdateConfig.ini in any case: such a folder is
+            # a kit to it, and must be a whole one.
+            ("a configuration in other case", [], lambda: (
+                os.makedirs(lib("odd")),
+                open(lib("odd", "updateconfig.ini"), "w").close()), [lib("odd"), "lacks"]),
+            ("a name FAT cannot hold", ["a:b"], None, ["a:b", "':'"]),
+            ("a link to nothing", ["a"], lambda: os.symlink(lib("gone"), lib("a", "tool.bin")),
+             ["a link to nothing"]),
+        ]
+        for what, kits, setup, want in cases:
+            with self.subTest(what):
+                shutil.rmtree(self.library)
+                os.makedirs(self.library)
+                for kit in kits:
+                    self.kit(kit)
+                if setup:
+                    setup()
+                if what.startswith(("one kit", "kits side", "a kit four")):
+                    self.assertEqual(layout.library_kits(self.library), want)
+                    continue
+                with self.assertRaises(KitError) as caught:
+                    layout.library_kits(self.library)
+                for word in want:
+                    self.assertIn(word, str(caught.exception))
+
+    def test_library_medium(self):
+        """make-kit-image --kits: the library as \\kits\\, the image once at
+        the root, and a startup.nsh that runs it with -kits; kit-run's copy
+        of that medium gets stand-ins in every kit and -n added to the
+        medium's own options."""
+        self.kit("model7")
+        self.kit("servers/bx")
+        os.makedirs(os.path.join(self.library, "servers", "bx", "tools"))
+        with open(os.path.join(self.library, "servers", "bx", "tools", "flash.bin"), "wb") as f:
+            f.write(b"\xaa" * 5000)
+        app = os.path.join(self.root, "app.efi")
+        with open(app, "wb") as f:
+            f.write(pe())
+        out = os.path.join(self.root, "fleet.img")
+        code, stdout, stderr = kittools("image", "--efi", app, "--app-args", "-segments -product",
+                                        "--kits", self.library, out)
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("the library %s as \\kits\\ (2 kits)" % self.library, stdout)
+        kit_files = {"UpdateConfig.ini", "UpdateHWOld.nsh", "UpdateHWNew.nsh"}
+        self.assertEqual(kit_medium.image_paths(out),
+                         {"BiosUpdateSelect.efi", "startup.nsh", "kits", "kits/model7",
+                          "kits/servers", "kits/servers/bx", "kits/servers/bx/tools",
+                          "kits/servers/bx/tools/flash.bin"} |
+                         {"kits/model7/" + n for n in kit_files} |
+                         {"kits/servers/bx/" + n for n in kit_files})
+        startup = kit_medium.read_file(out, "startup.nsh")
+        self.assertEqual(layout.app_words(startup), ["-kits", "-segments", "-product"])
+        self.assertIn(b"if exist fs0:\\kits then", startup)
+        self.assertEqual(kit_run.medium_kits(kit_medium.image_paths(out)),
+                         ["kits/model7", "kits/servers/bx"])
+
+        copy = os.path.join(self.root, "copy.img")
+        startup, own_shell = kit_run.prepare_kit_image(out, copy, run_scripts=False,
+                                                       decide_only=True)
+        self.assertFalse(own_shell)
+        self.assertEqual(layout.app_words(startup), ["-kits", "-segments", "-product", "-n"])
+        self.assertEqual(kit_medium.read_file(copy, "startup.nsh"), startup)
+        for kit in ("kits/model7", "kits/servers/bx"):
+            for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+                self.assertEqual(kit_medium.read_file(copy, kit + "/" + name),
+                                 layout.stand_in_script(name))
+        # The medium itself is as it was made.
+        self.assertEqual(layout.app_words(kit_medium.read_file(out, "startup.nsh")),
+                         ["-kits", "-segments", "-product"])
+
+        # Options given for the run replace the medium's, and stay a
+        # library run.
+        startup, _ = kit_run.prepare_kit_image(out, copy, run_scripts=True, app_args="-v")
+        self.assertEqual(layout.app_words(startup), ["-kits", "-v"])
+        marked = kit_medium.read_file(copy, "kits/model7/UpdateHWOld.nsh")
+        with open(os.path.join(EXAMPLE_KIT, "UpdateHWOld.nsh"), "rb") as f:
+            self.assertEqual(marked, layout.marked_script("UpdateHWOld.nsh", f.read()))
+
+    def test_large_iso_says_so(self):
+        self.kit("a")
+        with open(os.path.join(self.library, "a", "FLASH.BIN"), "wb") as f:
+            f.truncate(33 << 20)
+        app = os.path.join(self.root, "app.efi")
+        with open(app, "wb") as f:
+            f.write(pe())
+        code, _, stderr = kittools("image", "--efi", app, "--kits", self.library,
+                                   os.path.join(self.root, "fleet.iso"))
+        self.assertEqual(code, 0, stderr)
+        big = [line for line in stderr if "32 MiB" in line]
+        self.assertEqual(len(big), 1, stderr)
+        self.assertIn("boot image is 38 MiB", big[0])
+        code, _, stderr = kittools("image", "--efi", app, EXAMPLE_KIT,
+                                   os.path.join(self.root, "small.iso"))
+        self.assertEqual(code, 0, stderr)
+        self.assertEqual([line for line in stderr if "32 MiB" in line], [])
+
+
+class Options(unittest.TestCase):
+    def test_app_args(self):
+        """The image's options pass, in any case and quoted as the shell
+        takes them; any other word is named with the options there are."""
+        cases = [
+            ("-segments -product", "-segments -product"),
+            ("  -V  -Segments  ", "-V -Segments"),
+            ("-v\t-n", "printable ASCII on one line"),
+            ('"-n" -smbios3 -kits', '"-n" -smbios3 -kits'),
+            ("", ""),
+            ("-segment -prodcut", '"-segment" is not an option'),
+            ("-v --product", '"--product" is not an option'),
+            ("-v product", '"product" is not an option'),
+            ("-v\nreset -s", "printable ASCII on one line"),
+            ("-v \u00e9", "printable ASCII on one line"),
+        ]
+        for text, want in cases:
+            with self.subTest(text):
+                try:
+                    got = layout.check_app_args(text)
+                except KitError as error:
+                    got = str(error)
+                    if "not an option" in want:
+                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits", got)
+                if "not an option" in want or "ASCII" in want:
+                    self.assertIn(want, got)
+                else:
+                    self.assertEqual(got, want)
+
+    def test_refused_before_any_work(self):
+        """One line, exit status 2, no output: for each tool's misuse."""
+        root = tempfile.mkdtemp(prefix="kit-refusals-")
+        self.addCleanup(shutil.rmtree, root)
+        out = os.path.join(root, "fleet.img")
+        cases = [
+            (["image", "--app-args", "-segments -prodcut", "--kits", EXAMPLE_LIBRARY, out],
+             ['"-prodcut"', "-product"]),
+            (["image", "--app-args", "-kits", EXAMPLE_KIT, out], ["-kits", "--kits DIR"]),
+            (["image", "--kits", EXAMPLE_LIBRARY], ["--kits DIR OUT"]),
+            (["image", "--kits", EXAMPLE_LIBRARY, EXAMPLE_KIT, out], ["--kits DIR OUT"]),
+            (["run", "--kits", EXAMPLE_LIBRARY, "--app-args", "-prodcut"], ['"-prodcut"']),
+            (["run", "--kit", EXAMPLE_KIT, "--kits", EXAMPLE_LIBRARY], ["--kit or --kits"]),
+            (["run", "--kits", EXAMPLE_KIT], ["one kit, not a library"]),
+            (["run", "--kit", EXAMPLE_KIT, "--app-args", "-kits"], ["--kits DIR"]),
+            (["run", "--product", "Model7 Tower", "--smbios-dump",
+              os.path.join(REPO, "tests", "data", "dumps", "desktop-2.8.bin")],
+             ["--product or --smbios-dump"]),
+            (["run", "--product", ""], ["--product"]),
+        ]
+        for args, words in cases:
+            with self.subTest(" ".join(args)):
+                code, stdout, stderr = kittools(*args)
+                self.assertEqual((code, stdout, len(stderr)), (2, "", 1), stderr)
+                for word in words:
+                    self.assertIn(word, stderr[0])
+                self.assertEqual(os.listdir(root), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,122 @@
+"""Tests of kit-run without a VM: how it reads the console of a run (the
+kit a library run chose, the folder each script ran in), its summary
+line, -n added to a medium's own options, and the SMBIOS data of a copied
+sysfs folder."""
+
+import os
+import unittest
+
+import tool_fixtures  # noqa: F401  (puts tools/ on the path)
+from kittools import kit_run, layout, smbios_dump
+from kittools.common import KitError
+
+DUMPS = os.path.join(tool_fixtures.REPO, "tests", "data", "dumps")
+
+
+class Console(unittest.TestCase):
+    MARK = "=== update script ran: "
+
+    def test_reading_the_run(self):
+        """The kit a run chose, from the folder its script ran in or from
+        -v's line; the folder lines are not shown."""
+        start, status = "=== BiosUpdateSelect.efi: start ===", "=== BiosUpdateSelect.efi: status "
+        stand_in = self.MARK + "UpdateHWOld.nsh (stand-in; the kit's own script was not run)"
+        kit_line = 'Kit kits\\Model7 Tower: ProductName= "Model7*" serves product "Model7 Tower".'
+        cases = [
+            ("library, script ran", [stand_in, "FS0:\\kits\\Model7 Tower"],
+             [stand_in], ["UpdateHWOld.nsh"], "kits\\Model7 Tower"),
+            ("library, -v", [kit_line, stand_in, "FS1:\\kits\\Model7 Tower"],
+             [kit_line, stand_in], ["UpdateHWOld.nsh"], "kits\\Model7 Tower"),
+            ("library, -n: the kit from -v's line", [kit_line],
+             [kit_line], [], "kits\\Model7 Tower"),
+            ("refused", ['ERROR: no kit in kits serves product "X".'],
+             ['ERROR: no kit in kits serves product "X".'], [], None),
+            ("one kit at the root", [stand_in, "FS0:"], [stand_in], ["UpdateHWOld.nsh"], None),
+            # A script's own output that looks like a folder is shown.
+            ("a folder line the script printed", [stand_in, "FS0:\\", "FS0:\\x"],
+             [stand_in, "FS0:\\x"], ["UpdateHWOld.nsh"], None),
+        ]
+        for what, lines, shown, scripts, kit in cases:
+            with self.subTest(what):
+                console = kit_run.Console(["noise", start] + lines + [status + "0x0 ===",
+                                                                      "after"])
+                self.assertEqual((console.shown, console.scripts, console.kit, console.status),
+                                 (shown, scripts, kit, "0x0"))
+
+    def test_summary(self):
+        cases = [
+            ((["UpdateHWOld.nsh"], "0x0", False, "cdrom", "medium", ["-kits", "-segments"],
+              True, "kits\\model7-tower"),
+             "kit kits\\model7-tower: UpdateHWOld.nsh ran; BiosUpdateSelect.efi -kits "
+             "-segments ended with status 0x0 (success); started from the CD-ROM by the "
+             "medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)"),
+            (([], "0x15", False, "disk", "built-in", ["-kits"], True, None),
+             "no kit chosen, no update script ran; BiosUpdateSelect.efi -kits ended with "
+             "status 0x15 (Aborted: no decision was made); started from the disk by the "
+             "firmware's built-in shell"),
+            (([], "0x0", True, "usb-stick", "built-in", ["-kits", "-n"], True, "kits\\a"),
+             "kit kits\\a: no update script ran (-n: decide only); BiosUpdateSelect.efi -kits "
+             "-n ended with status 0x0 (success); started from the USB stick by the "
+             "firmware's built-in shell"),
+            ((["UpdateHWNew.nsh"], "0x0", False, "disk", "built-in", [], False, None),
+             "UpdateHWNew.nsh ran; BiosUpdateSelect.efi ended with status 0x0 (success); "
+             "started from the disk by the firmware's built-in shell"),
+        ]
+        for args, want in cases:
+            with self.subTest(want[:40]):
+                self.assertEqual(kit_run.summary(*args), want)
+
+    def test_decide_only_keeps_the_medium_options(self):
+        cases = [
+            (layout.startup_nsh("-segments -product", library=True),
+             ["-kits", "-segments", "-product", "-n"]),
+            (layout.startup_nsh("-N -v"), ["-N", "-v"]),
+            (layout.startup_nsh(None), ["-n"]),
+        ]
+        for script, want in cases:
+            with self.subTest(want):
+                changed = layout.with_decide_only(script)
+                self.assertEqual(layout.app_words(changed), want)
+                self.assertTrue(layout.decides_only(changed))
+                self.assertEqual(changed.replace(b" -n", b""), script.replace(b" -n", b""))
+        with self.assertRaises(KitError):
+            layout.with_decide_only(b"@echo -off\r\necho nothing\r\n")
+
+
+class DumpFolder(unittest.TestCase):
+    def test_sysfs_folder_reads_as_its_table(self):
+        """A copy of /sys/firmware/dmi/tables: the DMI file is the table,
+        whatever address the entry point names; the same structures as
+        the dump file of the same bytes laid out by dmidecode."""
+        folder = os.path.join(DUMPS, "sysfs-desktop-A05")
+        dump = smbios_dump.read_dump(folder)
+        with open(os.path.join(folder, "smbios_entry_point"), "rb") as f:
+            entry = f.read()
+        with open(os.path.join(folder, "DMI"), "rb") as f:
+            table = f.read()
+        # dmidecode --dump-bin puts the table at 0x20 and says so.
+        laid_out = bytearray(entry.ljust(0x20, b"\0") + table)
+        laid_out[0x18:0x1C] = (0x20).to_bytes(4, "little")
+        same = smbios_dump.parse_dump(bytes(laid_out))
+        self.assertEqual([s.data for s in dump.structures], [s.data for s in same.structures])
+        self.assertEqual([s.string(2) for s in dump.bios_information()], [b"A05"])
+        self.assertEqual(len(smbios_dump.vm_structures(dump)), len(dump.structures) - (
+            1 if dump.structures[-1].type == 127 else 0))
+
+    def test_damaged_folders(self):
+        folder = os.path.join(DUMPS, "sysfs-server-3.2-only")
+        cases = [
+            (os.path.join(DUMPS, "no-such-folder"), smbios_dump.read_dump, "cannot read"),
+            (DUMPS, smbios_dump.read_dump, "smbios_entry_point"),
+            (folder, lambda p: smbios_dump.vm_structures(smbios_dump.read_dump(p)),
+             "only an SMBIOS 3.x entry point"),
+        ]
+        for path, call, words in cases:
+            with self.subTest(path):
+                with self.assertRaises(smbios_dump.DumpError) as caught:
+                    call(path)
+                self.assertIn(words, str(caught.exception))
+
+
+if __name__ == "__main__":
+    unittest.main()

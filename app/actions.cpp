@@ -2,9 +2,19 @@
 // shell do something.
 #include "app/actions.h"
 
+#include "platform/efi_protocols.h"
 #include "platform/shell_access.h"
 
-void RunUpdateScript(EFI_HANDLE *ImageHandleCopy, const char16_t *Script) {
+EFI_STATUS RunUpdateScript(EFI_HANDLE *ImageHandleCopy, const char16_t *Script) {
   EFI_STATUS script_status = EFI_SUCCESS;
-  RunShellCommand(ImageHandleCopy, Script, &script_status);
+  return RunShellCommand(ImageHandleCopy, Script, &script_status);
+}
+
+EFI_STATUS FindUpdateScript(const char16_t *Script) {
+  SHELL_FILE_HANDLE handle = nullptr;
+  EFI_STATUS status = OpenNamedFile(Script, &handle, EFI_FILE_MODE_READ, 0);
+  if (!EFI_ERROR(status) && handle != nullptr && ShellFileFunctions.CloseFile != nullptr) {
+    ShellFileFunctions.CloseFile(handle);
+  }
+  return status;
 }

@@ -89,3 +89,14 @@ void TellProductMatches(const char *Product) {
   char shown_product[SHOWN_TEXT_SIZE];
   ConsolePrintAscii("Product \"%a\" matches ProductName=.\n", ShowText(Product, shown_product));
 }
+
+void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status) {
+  // The script names are the image's own ASCII literals.
+  char name[32];
+  size_t length = 0;
+  for (; Script[length] != u'\0' && length + 1 < sizeof(name); ++length) {
+    name[length] = static_cast<char>(Script[length]);
+  }
+  name[length] = '\0';
+  ConsolePrintAscii("Note: the shell could not run %a: %r.\n", name, Status);
+}

@@ -8,6 +8,7 @@
 
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
+#include "platform/efi.h"
 
 // Installed is the string the rule read, and Field the BIOS Version field,
 // which may name another string.
@@ -27,3 +28,7 @@ void TellVersionsNotComparable(const char *Installed, const char *Configured);
 void TellNoProductName(const char *Names);
 void TellProductNotListed(const char *Product, const char *Names);
 void TellProductMatches(const char *Product);
+
+// -v: the shell could not run Script (no such file, or it refused it);
+// Status is what said so.
+void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status);

@@ -70,7 +70,17 @@ bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Conf
   bool decided = Options->Segments ? DecideBySegmentRule(Structure, Config, Options, &script)
                                    : DecideByIntegerRule(Structure, Config, Options, &script);
   if (!decided) return false;
-  if (!Options->DecideOnly) RunUpdateScript(ImageHandleCopy, script);
+  if (Options->DecideOnly) return true;
+  // The UEFI Shell answers a script it cannot find with a console line of
+  // its own and a success status, so only -v looks for the file first; the
+  // plain run makes no such call and says nothing.
+  EFI_STATUS found = Options->Verbose ? FindUpdateScript(script) : EFI_SUCCESS;
+  EFI_STATUS started = RunUpdateScript(ImageHandleCopy, script);
+  // A refusal by the shell says more than the missing file it may follow.
+  // Under the EFI 1.x shell a refusal arrives as the script's own status
+  // and stays unsaid, like any script's outcome.
+  EFI_STATUS not_run = EFI_ERROR(started) ? started : found;
+  if (Options->Verbose && EFI_ERROR(not_run)) TellScriptNotRun(script, not_run);
   return true;
 }
 

@@ -44,6 +44,9 @@ Outcome RunMachine(const Machine &machine, const std::string &config, const Line
   if (machine.smbios2) fw.PublishSmbios2(machine.table, machine.count);
   if (machine.smbios3) fw.PublishSmbios3(machine.table);
   fw.AddFile("UpdateConfig.ini", config);
+  // A kit holds both scripts; without them -v notes that the shell could not run one.
+  fw.AddFile(kOld, "echo old\r\n");
+  fw.AddFile(kNew, "echo new\r\n");
   Outcome outcome;
   outcome.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   for (const std::u16string &line : fw.Executed()) outcome.scripts.push_back(Narrow(line));

@@ -23,6 +23,8 @@
 namespace fleet {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Frames: a 4-byte little-endian length, then that many bytes.
 void AppendFrame(const std::string &text, std::string *out) {
   uint32_t size = static_cast<uint32_t>(text.size());
@@ -30,15 +32,18 @@ void AppendFrame(const std::string &text, std::string *out) {
   *out += text;
 }
 
+enum class Frame { Whole, Partial, Oversized };
+
 // Takes one whole frame off the front of `buffer`.
-bool TakeFrame(std::string *buffer, std::string *text) {
-  if (buffer->size() < 4) return false;
+Frame TakeFrame(std::string *buffer, std::string *text) {
+  if (buffer->size() < 4) return Frame::Partial;
   uint32_t size = 0;
   for (int i = 0; i < 4; ++i) size |= static_cast<uint32_t>(static_cast<uint8_t>((*buffer)[i])) << (8 * i);
-  if (buffer->size() - 4 < size) return false;
+  if (size > ROW_FRAME_LIMIT) return Frame::Oversized;
+  if (buffer->size() - 4 < size) return Frame::Partial;
   text->assign(*buffer, 4, size);
   buffer->erase(0, 4 + size);
-  return true;
+  return Frame::Whole;
 }
 
 bool ReadAll(int fd, void *bytes, size_t size) {
@@ -72,6 +77,7 @@ bool WriteAll(int fd, const std::string &bytes) {
     uint32_t size = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
     std::string path(size, '\0');
     if (!ReadAll(in, &path[0], size)) _exit(0);
+    if (gRowWorkerFault != nullptr && gRowWorkerFault(path, out)) continue;
     std::string frame;
     AppendFrame(RowToJson(MakeFleetRow(path, settings)), &frame);
     if (!WriteAll(out, frame)) _exit(0);
@@ -84,10 +90,12 @@ struct Worker {
   int from = -1;  // its rows
   std::string outgoing, incoming;
   std::deque<size_t> owed;  // input numbers sent and not yet answered, in order
+  Clock::time_point since;  // when the worker came to the first of them
 };
 
 struct Pool {
   const FleetSettings &settings;
+  std::chrono::milliseconds row_limit;
   std::vector<Worker> workers;
   std::map<size_t, std::string> inputs;  // input number -> path, while in flight
   std::map<size_t, FleetRow> ready;      // rows made, waiting for earlier ones
@@ -138,6 +146,7 @@ bool Start(Pool *pool, Worker *worker) {
 }
 
 void Send(Pool *pool, Worker *worker, size_t number) {
+  if (worker->owed.empty()) worker->since = Clock::now();
   worker->owed.push_back(number);
   AppendFrame(pool->inputs[number], &worker->outgoing);
 }
@@ -149,23 +158,36 @@ FleetRow ErrorRow(const std::string &input, const std::string &error) {
   return row;
 }
 
-// A worker ended before answering: the input it was on is the cause, the
-// ones queued behind it go to a fresh worker (or are made here, when no
-// process can be started).
-void Replace(Pool *pool, Worker *worker) {
+std::string LimitText(std::chrono::milliseconds limit) {
+  long long ms = static_cast<long long>(limit.count());
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// A worker ended before answering, or was ended: the input it was on is
+// the cause and becomes an error row, never made again (here it could take
+// the report down with it); the ones queued behind it go to a fresh worker
+// (or are made here, when no process can be started). `why` empty: the
+// worker ended by itself, and how it ended says why.
+void Replace(Pool *pool, Worker *worker, std::string why = std::string()) {
+  if (!why.empty()) kill(worker->pid, SIGKILL);
   int status = 0;
   waitpid(worker->pid, &status, 0);
   Close(&worker->to);
   Close(&worker->from);
   worker->pid = -1;
+  bool halfway = !worker->incoming.empty();
+  worker->incoming.clear();
+  worker->outgoing.clear();
   std::deque<size_t> owed;
   owed.swap(worker->owed);
   if (owed.empty()) return;
   size_t culprit = owed.front();
   owed.pop_front();
-  std::string why = WIFSIGNALED(status)
-                        ? "making this row ended with signal " + std::to_string(WTERMSIG(status))
-                        : "making this row ended the worker process";
+  if (why.empty()) {
+    why = WIFSIGNALED(status) ? "making this row ended with signal " + std::to_string(WTERMSIG(status))
+          : halfway           ? "the worker process ended halfway through this row"
+                              : "making this row ended the worker process";
+  }
   pool->ready[culprit] = ErrorRow(pool->inputs[culprit], why);
   if (owed.empty()) return;
   if (!Start(pool, worker)) {
@@ -177,14 +199,37 @@ void Replace(Pool *pool, Worker *worker) {
 
 void Receive(Pool *pool, Worker *worker) {
   std::string text;
-  while (TakeFrame(&worker->incoming, &text)) {
-    if (worker->owed.empty()) break;
+  while (!worker->owed.empty()) {
+    Frame frame = TakeFrame(&worker->incoming, &text);
+    if (frame == Frame::Partial) break;
+    if (frame == Frame::Oversized) {
+      Replace(pool, worker, "a worker sent a damaged row");
+      return;
+    }
     size_t number = worker->owed.front();
     worker->owed.pop_front();
+    worker->since = Clock::now();
     FleetRow row;
     if (!RowFromJson(text, &row)) row = ErrorRow(pool->inputs[number], "a worker sent a damaged row");
     pool->ready[number] = std::move(row);
   }
+}
+
+// How long the next poll may wait: until the first worker runs out of time
+// on its row; -1 (for ever) when no worker owes a row.
+int PollTimeout(const Pool &pool) {
+  bool any = false;
+  Clock::time_point first;
+  for (const Worker &worker : pool.workers) {
+    if (worker.pid < 0 || worker.owed.empty()) continue;
+    Clock::time_point end = worker.since + pool.row_limit;
+    if (!any || end < first) first = end;
+    any = true;
+  }
+  if (!any) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+  // Rounded up, so a wake-up never comes before the end it waits for.
+  return left <= 0 ? 0 : static_cast<int>(left + 1);
 }
 
 // One round of pipe traffic: writes what waits to be sent, reads what has
@@ -202,7 +247,7 @@ void Pump(Pool *pool) {
     owners.push_back(&worker);
   }
   if (fds.empty()) return;
-  if (poll(fds.data(), fds.size(), -1) < 0) return;  // EINTR: the caller comes round again
+  if (poll(fds.data(), fds.size(), PollTimeout(*pool)) < 0) return;  // EINTR: the caller comes round again
   for (size_t i = 0; i < fds.size(); ++i) {
     Worker *worker = owners[i];
     if (worker->pid < 0 || fds[i].revents == 0) continue;
@@ -220,6 +265,13 @@ void Pump(Pool *pool) {
       Replace(pool, worker);
     }
   }
+  Clock::time_point now = Clock::now();
+  for (Worker &worker : pool->workers) {
+    if (worker.pid < 0 || worker.owed.empty() || now - worker.since < pool->row_limit) continue;
+    Replace(pool, &worker,
+            "making this row took longer than " + LimitText(pool->row_limit) +
+                "; its worker process was stopped");
+  }
 }
 
 Worker *LeastBusy(Pool *pool) {
@@ -233,8 +285,11 @@ Worker *LeastBusy(Pool *pool) {
 
 }  // namespace
 
+bool (*gRowWorkerFault)(const std::string &path, int rows_fd) = nullptr;
+
 void MakeRows(sim::SmbiosInputSearch *search, const FleetSettings &settings, unsigned jobs,
-              const std::function<bool(const FleetRow &row)> &sink) {
+              const std::function<bool(const FleetRow &row)> &sink,
+              std::chrono::milliseconds row_limit) {
   std::string path;
   if (jobs <= 1) {
     while (search->Next(&path)) {
@@ -249,7 +304,7 @@ void MakeRows(sim::SmbiosInputSearch *search, const FleetSettings &settings, uns
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &previous);
 
-  Pool pool{settings, std::vector<Worker>(jobs), {}, {}};
+  Pool pool{settings, row_limit, std::vector<Worker>(jobs), {}, {}};
   size_t started = 0;
   for (Worker &worker : pool.workers) started += Start(&pool, &worker);
   size_t next = 0, emitted = 0;
@@ -291,10 +346,12 @@ void MakeRows(sim::SmbiosInputSearch *search, const FleetSettings &settings, uns
     }
     Pump(&pool);
   }
-  // Closing a worker's input pipe is its signal to end.
+  // Closing a worker's input pipe is its signal to end. One still on a row
+  // (the sink stopped the work early) may be on it for good: it is ended.
   for (Worker &worker : pool.workers) {
     Close(&worker.to);
     Close(&worker.from);
+    if (worker.pid > 0 && !worker.owed.empty()) kill(worker.pid, SIGKILL);
     if (worker.pid > 0) waitpid(worker.pid, nullptr, 0);
   }
   sigaction(SIGPIPE, &previous, nullptr);

@@ -213,6 +213,23 @@ class OutputFile {
 
 }  // namespace
 
+void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits) {
+  for (const std::string &rule : shown_as) {
+    size_t equals = rule.find('=');
+    if (equals == std::string::npos) continue;
+    std::string folder = rule.substr(0, equals);
+    for (KitInfo &kit : *kits) {
+      if (kit.folder != folder && kit.folder.compare(0, folder.size() + 1, folder + "/") != 0) {
+        continue;
+      }
+      std::string path = kit.folder.substr(folder.size());
+      std::replace(path.begin(), path.end(), '/', '\\');
+      kit.dir = kit.folder;
+      kit.folder = rule.substr(equals + 1) + (path.empty() ? "\\" : path);
+    }
+  }
+}
+
 int RunFleetReport(const FleetCommand &command, std::ostream &standard_out, std::ostream &err) {
   FleetSettings settings;
   settings.args = SplitOnBlanks(command.app_args);
@@ -221,6 +238,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &standard_out, std:
     err << "bios-update-select-fleet: " << error << "\n";
     return FLEET_CANNOT_RUN;
   }
+  NameKitsAsShown(command.shown_as, &settings.kits);
   std::unique_ptr<OutputFile> file;
   if (!command.output.empty()) {
     file.reset(new OutputFile(command.output));

@@ -25,6 +25,9 @@ struct FleetCommand {
   std::vector<std::string> libraries;  // --kits: folders searched for kit folders
   std::string output;                  // --output: the report's file; empty: standard output
   std::string app_args;
+  // FOLDER=NAME: kits read under FOLDER (a medium's kits, unpacked there by
+  // tools/fleet-report --medium) are named NAME\PATH, as the medium holds them.
+  std::vector<std::string> shown_as;
   Format format = Format::Csv;
   unsigned jobs = 1;
   bool progress = false;  // a running count on the error stream
@@ -50,6 +53,10 @@ bool FindKits(const std::string &library, std::vector<std::string> *folders, std
 // --kits folder; "." when neither is given. False with a one-line reason
 // when a kit cannot be read or two of them are one folder.
 bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error);
+
+// Names each kit read under a FOLDER of `shown_as` (FOLDER=NAME) as
+// NAME\PATH, PATH its place under FOLDER, and keeps where it is read.
+void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits);
 
 // Makes the report. Returns the exit code.
 int RunFleetReport(const FleetCommand &command, std::ostream &out, std::ostream &err);

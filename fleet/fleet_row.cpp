@@ -203,7 +203,7 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
   runs.kit = kit.folder;
   sim::ImageRun run;
   run.args = args;
-  run.dir = kit.folder;
+  run.dir = kit.dir.empty() ? kit.folder : kit.dir;
   run.smbios = &dump;
   sim::ImageRunResult result;
   sim::RunImage(run, &result, error);

@@ -15,7 +15,8 @@ namespace fleet {
 // UpdateConfig.ini that the report shows (the whole values, as the options
 // read them).
 struct KitInfo {
-  std::string folder;
+  std::string folder;  // as the report names it
+  std::string dir;     // where it is read: the folder itself, or where a medium's kits were unpacked
   bool has_product_name = false;
   std::string product_name;  // the whole ProductName= value: a name or a list
   bool has_version = false;

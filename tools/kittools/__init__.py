@@ -2,8 +2,10 @@
 
 The modules form a line; each imports only those below it:
 
-    cli                 the command line (tools/kit-run, tools/make-kit-image)
+    cli                 the command line (tools/kit-run, tools/make-kit-image, and
+                        tools/fleet-report --medium)
     kit_run             the run command: a kit or medium booted as a machine
+    fleet_medium        the fleet report's kits and options read off a medium
     kit_image           the image command: a kit made into a medium
     layout              what goes on a kit drive (files, application, startup.nsh)
     kit_medium, kit_sign  FAT and ISO file systems; signing

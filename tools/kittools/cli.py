@@ -1,11 +1,14 @@
 """The kit tools' command line: `run` (tools/kit-run) boots a kit in a VM,
-`image` (tools/make-kit-image) makes a bootable medium of it.
+`image` (tools/make-kit-image) makes a bootable medium of it,
+`fleet-medium` (tools/fleet-report --medium) runs the fleet report with a
+medium's kits and options.
 
     python3 -m kittools run [--kit DIR|IMAGE | --kits DIR] [--medium usb-stick|cdrom]
                             [--bios-version TEXT [--product NAME] | --smbios-dump FILE|DIR]
                             [--app-args TEXT] [--decide-only] ...
     python3 -m kittools image [--app-args TEXT] [--shell FILE|ovmf] [--sign KEY --cert CERT]
                               (KIT_DIR | --kits DIR) OUT
+    python3 -m kittools fleet-medium REPORT --medium FILE [REPORT'S OPTIONS] INPUT...
 
 tools/kit-run and tools/make-kit-image install what is missing and call
 these, with tools/ on the module path.
@@ -14,11 +17,15 @@ these, with tools/ on the module path.
 import argparse
 import sys
 
-from . import kit_image, kit_run
+from . import fleet_medium, kit_image, kit_run
 from .common import KitError
 
 
 def main(argv):
+    if argv[:1] == ["fleet-medium"]:
+        # tools/fleet-report --medium: the report's own command line,
+        # passed through but for --medium.
+        return fleet_medium.main(argv[1:])
     parser = argparse.ArgumentParser(prog="kittools", description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
 

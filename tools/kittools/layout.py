@@ -15,7 +15,7 @@ from .common import (CONFIG_NAME, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES, LIBRARY_
 DRIVES = 10  # fs0: to fs9:
 
 
-def check_app_args(text):
+def check_app_args(text, what="--app-args"):
     """The application's options as they go on its line in startup.nsh.
     The script is ASCII, one command per line: anything else would end
     the line early or make the shell read the script as something else.
@@ -24,11 +24,11 @@ def check_app_args(text):
     if text is None:
         return None
     if any(not " " <= c <= "~" for c in text):
-        raise KitError("--app-args must be printable ASCII on one line")
+        raise KitError("%s must be printable ASCII on one line" % what)
     for word in text.split():
         if word.strip('"').lower() not in IMAGE_OPTIONS:
-            raise KitError('--app-args: "%s" is not an option of %s; its options are %s'
-                           % (word, IMAGE_NAME, ", ".join(IMAGE_OPTIONS)))
+            raise KitError('%s: "%s" is not an option of %s; its options are %s'
+                           % (what, word, IMAGE_NAME, ", ".join(IMAGE_OPTIONS)))
     return " ".join(text.split())
 
 

@@ -1,0 +1,127 @@
+"""Tests of fleet-report --medium: the plan read off a finished medium is
+the plan of the folder it was made from (each machine the same kit, named
+as the medium holds it, and the same outcomes under the medium's own
+options), for a library and for one kit, on a disk image and an ISO; and
+what it refuses, with one line, exit status 2 and no output."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from tool_fixtures import REPO, pe
+from kittools import kit_medium
+
+TOOLS = os.path.join(REPO, "tools")
+FLEET = os.environ.get("BUS_FLEET", os.path.join(REPO, "build", "host",
+                                                 "bios-update-select-fleet"))
+DUMPS = os.path.join(REPO, "tests", "data", "dumps")
+LIBRARY = os.path.join(REPO, "examples", "kits")
+KIT = os.path.join(REPO, "examples", "kit")
+
+
+def kittools(*args):
+    done = subprocess.run([sys.executable, "-m", "kittools"] + list(args),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=dict(os.environ, PYTHONPATH=TOOLS), timeout=300)
+    return done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()
+
+
+def plan(rows, rename=lambda kit: kit):
+    """input -> (kit or kits, outcome, segments outcome) of a JSON report."""
+    def kit_of(row):
+        kit = row.get("kit")
+        return [rename(k) for k in kit] if isinstance(kit, list) else (
+            rename(kit) if kit else None)
+    return {os.path.basename(row["input"]): (kit_of(row), row.get("scripts"), row.get("status"),
+                                             json.dumps(row.get("segments"), sort_keys=True))
+            for row in rows}
+
+
+class FleetMedium(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.isfile(FLEET):
+            raise AssertionError("no fleet report at %s (cmake --build --preset host)" % FLEET)
+        cls.root = tempfile.mkdtemp(prefix="fleet-medium-")
+        cls.app = os.path.join(cls.root, "app.efi")
+        with open(cls.app, "wb") as f:
+            f.write(pe())
+        cls.media = {}
+        for name, source in (("fleet.img", ["--kits", LIBRARY]), ("fleet.iso", ["--kits", LIBRARY]),
+                             ("kit.img", [KIT])):
+            out = os.path.join(cls.root, name)
+            code, _, err = kittools("image", "--efi", cls.app, "--app-args",
+                                    "-segments -product", *source, out)
+            assert code == 0, err
+            cls.media[name] = out
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root)
+
+    def report(self, *args):
+        """The JSON report, through --medium or straight from the folders."""
+        if "--medium" in args:
+            code, out, err = kittools("fleet-medium", FLEET, "--format", "json", *args, DUMPS)
+        else:
+            done = subprocess.run([FLEET, "--format", "json"] + list(args) + [DUMPS],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+            code, out, err = done.returncode, done.stdout.decode(), done.stderr.decode().split()
+        self.assertEqual((code, err), (0, []))
+        return json.loads(out)
+
+    def test_the_medium_plans_as_its_folder(self):
+        folder = self.report("--kits", LIBRARY, "--app-args", "-segments -product")
+        # The folder's plan assigns kits to some machines, refuses others:
+        # the comparison below has something to compare.
+        kits = {str(row.get("kit")) for row in folder}
+        self.assertTrue({"None", os.path.join(LIBRARY, "model7-tower")} <= kits, kits)
+        for name in ("fleet.img", "fleet.iso"):
+            with self.subTest(name):
+                medium = self.media[name]
+                rows = self.report("--medium", medium)
+                shown = medium + ":\\kits\\"
+                self.assertEqual(
+                    plan(rows, lambda kit: kit.replace(shown, LIBRARY + "/").replace("\\", "/")),
+                    plan(folder))
+                named = {row["kit"] for row in rows if isinstance(row.get("kit"), str)}
+                self.assertIn(shown + "model7-tower", named)
+
+    def test_a_medium_of_one_kit(self):
+        folder = self.report("--kit", KIT, "--app-args", "-segments -product")
+        rows = self.report("--medium", self.media["kit.img"])
+        self.assertEqual(plan(rows, lambda kit: KIT if kit == self.media["kit.img"] + ":\\"
+                              else kit), plan(folder))
+
+    def test_refused(self):
+        misspelt = os.path.join(self.root, "misspelt.img")
+        shutil.copyfile(self.media["fleet.img"], misspelt)
+        kit_medium.write_file(misspelt, "startup.nsh", kit_medium.read_file(
+            misspelt, "startup.nsh").replace(b"-product", b"-prodcut"))
+        not_a_medium = os.path.join(self.root, "notes.txt")
+        with open(not_a_medium, "wb") as f:
+            f.write(b"not a medium\n" * 100)
+        cases = [
+            (["--medium", self.media["fleet.img"], "--kits", LIBRARY], ["give no --kits"]),
+            (["--medium", self.media["fleet.img"], "--app-args=-v"], ["give no --app-args"]),
+            (["--medium", self.media["fleet.img"], "--medium", self.media["kit.img"]],
+             ["--medium FILE once"]),
+            (["--medium", os.path.join(self.root, "gone.iso")], ["gone.iso", "no such file"]),
+            (["--medium", not_a_medium], [not_a_medium]),
+            (["--medium", misspelt], [misspelt, '"-prodcut" is not an option']),
+        ]
+        for args, words in cases:
+            with self.subTest(" ".join(args)):
+                code, out, err = kittools("fleet-medium", FLEET, *args, DUMPS)
+                self.assertEqual((code, out, len(err)), (2, "", 1), err)
+                self.assertTrue(err[0].startswith("fleet-report: "), err)
+                for word in words:
+                    self.assertIn(word, err[0])
+
+
+if __name__ == "__main__":
+    unittest.main()

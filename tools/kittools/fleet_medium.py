@@ -1,0 +1,110 @@
+"""fleet-report --medium: the fleet report's plan taken from a finished
+medium (a disk image or an ISO made by make-kit-image), so that it cannot
+drift from what the machines will run: the kits are the medium's own
+(every kit's UpdateConfig.ini, read out of its FAT file system, laid out
+as on the medium), the options those on the application's line in its
+startup.nsh.
+
+tools/fleet-report hands its command line here when it holds --medium;
+the report itself then runs with --kits (or --kit for a medium of one
+kit) and --app-args in place of --medium, and names each kit as the
+medium holds it (fleet.iso:\\kits\\model7-tower).
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from . import kit_medium, layout
+from .common import CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
+
+PROG = "fleet-report"
+# What --medium stands in for: a medium brings its own.
+REPLACED = ("--kit", "--kits", "--app-args")
+
+
+def split_medium(argv):
+    """(the --medium FILE given, the other arguments). KitError when it is
+    given twice or beside what it replaces."""
+    medium, rest = [], []
+    i = 0
+    while i < len(argv):
+        word = argv[i]
+        if word == "--medium" and i + 1 < len(argv):
+            medium.append(argv[i + 1])
+            i += 2
+            continue
+        if word.startswith("--medium="):
+            medium.append(word[len("--medium="):])
+        else:
+            if word.split("=", 1)[0] in REPLACED:
+                raise KitError("--medium takes the kits and the options from the medium; "
+                               "give no %s with it" % word.split("=", 1)[0])
+            rest.append(word)
+        i += 1
+    if len(medium) != 1:
+        raise KitError("give --medium FILE once" if medium else "--medium needs a FILE")
+    return medium[0], rest
+
+
+def unpack(medium, folder):
+    """Copies the configurations of the medium's kits into `folder`, laid
+    out as on the medium, and returns the report's arguments for them."""
+    if not os.path.isfile(medium):
+        raise KitError("--medium %s: no such file (a disk image or an ISO made by "
+                       "make-kit-image)" % medium)
+    try:
+        target = kit_medium.fat_target(medium)
+        paths = kit_medium.image_paths(target)
+        startup = kit_medium.read_file(target, "startup.nsh")
+    except kit_medium.MediumError as error:
+        raise KitError("--medium %s: %s" % (medium, error))
+    words = layout.app_words(startup) if startup is not None else None
+    if words is None:
+        raise KitError("--medium %s: no startup.nsh that starts %s (is it a medium made by "
+                       "make-kit-image?)" % (medium, IMAGE_NAME))
+    library = LIBRARY_OPTION in [w.lower() for w in words]
+    options = " ".join(w for w in words if w.lower() != LIBRARY_OPTION)
+    layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
+    if library:
+        configs = sorted(p for p in paths if p.split("/")[0].lower() == LIBRARY_FOLDER
+                         and p.split("/")[-1].upper() == CONFIG_NAME.upper())
+        root = os.path.join(folder, LIBRARY_FOLDER)
+        os.makedirs(root)
+        kit_args = ["--kits", root]
+    else:
+        configs = [p for p in paths if p.upper() == CONFIG_NAME.upper()]
+        kit_args = ["--kit", folder]
+    for path in configs:
+        # Each kit's folder as on the medium; its file under the name the
+        # image opens (FAT ignores case, a host search does not).
+        kit = os.path.join(folder, *path.split("/")[:-1])
+        os.makedirs(kit, exist_ok=True)
+        data = kit_medium.read_file(target, path)
+        if data is None:
+            raise KitError("--medium %s: %s cannot be read" % (medium, path))
+        with open(os.path.join(kit, CONFIG_NAME), "wb") as f:
+            f.write(data)
+    return kit_args + ["--app-args", options, "--shown-as", "%s=%s:" % (folder, medium)]
+
+
+def main(argv):
+    """fleet-report BINARY ARGS...: runs the report BINARY with --medium
+    replaced; its exit status, or 2 with one line."""
+    binary, argv = argv[0], argv[1:]
+    folder = None
+    try:
+        medium, rest = split_medium(argv)
+        folder = tempfile.mkdtemp(prefix="fleet-medium-")
+        extra = unpack(medium, folder)
+        return subprocess.run([binary] + extra + rest).returncode
+    except KitError as error:
+        print("%s: %s" % (PROG, error), file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        return 130
+    finally:
+        if folder:
+            shutil.rmtree(folder, ignore_errors=True)

@@ -8,7 +8,8 @@ The walk here follows the application's own: table order from the table
 start, at most the entry point's declared number of structures, never past
 the declared table length, ending quietly at a damaged structure (Length
 below 4, or a formatted area or string-set that runs into the end of the
-table), at handle 0xFFFF, or where a handle repeats. Every byte read is
+table), at handle 0xFFFF, or where a handle repeats. A 3.x table declares
+no count: it ends after its End-of-Table structure. Every byte read is
 bounds-checked against the file; a file that is not a dump raises
 DumpError with a one-line reason.
 """
@@ -136,8 +137,11 @@ def parse_dump(data, table=None):
         if end is None:
             dump.stop_reason = reason
             break
-        dump.structures.append(Structure(cursor, table[cursor:end]))
+        found = Structure(cursor, table[cursor:end])
+        dump.structures.append(found)
         cursor = end
+        if dump.kind == "3.x" and found.type == END_OF_TABLE:
+            break
     return dump
 
 

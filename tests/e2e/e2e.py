@@ -442,6 +442,18 @@ def check_corpus_preview(args, report):
     on_disk = {n for n in os.listdir(DUMP_DIR) if n.endswith(".bin")}
     report.check("corpus lists every dump", on_disk == listed,
                  "not in expected.json: %s" % sorted(on_disk - listed))
+    # The copies of /sys/firmware/dmi/tables: the preview reads a folder as
+    # the machine's table, whatever address its entry point names.
+    listed = set()
+    for entry in expected["folders"]:
+        listed.add(entry["folder"])
+        got, err = run_preview(args.preview, os.path.join(DUMP_DIR, entry["folder"]), root, [])
+        report.check("corpus " + entry["folder"], got == entry["preview"],
+                     "expected %r, got %r %s" % (entry["preview"], got, err))
+    on_disk = {n for n in os.listdir(DUMP_DIR)
+               if os.path.isfile(os.path.join(DUMP_DIR, n, "smbios_entry_point"))}
+    report.check("corpus lists every folder", on_disk == listed,
+                 "not in expected.json: %s" % sorted(on_disk - listed))
 
 
 # --- Command line --------------------------------------------------------

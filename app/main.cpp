@@ -10,10 +10,12 @@
 // read through a missing table or flash on a guess, and ending with success
 // would tell a fleet script that the update was taken care of. The options
 // add refusals of their own (another model, versions that cannot be
-// compared); without options the run is the plain decision.
+// compared); without options the run is the plain decision. With -log the
+// run tells the record what it learns, and the record ends with the run.
 #include "app/main.h"
 
 #include "app/options.h"
+#include "app/record.h"
 #include "app/run_steps.h"
 #include "app/update_config.h"
 #include "platform/console.h"
@@ -65,20 +67,24 @@ bool LocateTable(const RunOptions *options, uint16_t *declared) {
 }  // namespace
 
 int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
+  BeginRunRecord(Options, Walk);
   uint16_t declared = 0;
-  if (!LocateTable(Options, &declared)) return 1;
+  if (!LocateTable(Options, &declared)) return EndRunRecord(1);
+  RecordTableFound(declared);
 
   RunState run = {};
   run.options = Options;
   run.image_handle = gImageHandle;
-  bool whole_values = Options->Segments || Options->Product;
-  if (LoadUpdateConfig(&run.config, whole_values) != ConfigResult::Loaded) return 1;
+  bool whole_values = Options->Segments || Options->Product || Options->Log != nullptr;
+  if (LoadUpdateConfig(&run.config, whole_values) != ConfigResult::Loaded) return EndRunRecord(1);
+  RecordConfig(&run.config);
   if (Options->Product && !CheckProductName(Walk, declared, &run.config, Options->Verbose)) {
-    return 1;
+    return EndRunRecord(1);
   }
 
+  ForgetRecordMessage();
   Walk(declared, VisitStructure, &run);
-  return run.undecided || run.decided == 0 ? 1 : 0;
+  return EndRunRecord(run.undecided || run.decided == 0 ? 1 : 0);
 }
 
 int main(int argc, char **argv) {

@@ -27,6 +27,9 @@ void ParseRunOptions(int argc, char **argv, RunOptions *Options) {
     if (Matches(argument, "-segments")) Options->Segments = true;
     if (Matches(argument, "-product")) Options->Product = true;
     if (Matches(argument, "-smbios3")) Options->Smbios3 = true;
+    if (Matches(argument, "-log")) {
+      Options->Log = i + 1 < argc && argv[i + 1] != nullptr ? argv[++i] : "";
+    }
   }
   // Deciding without running is only worth anything when it is said.
   if (Options->DecideOnly) Options->Verbose = true;

@@ -6,6 +6,7 @@
 #include "app/actions.h"
 #include "app/explain.h"
 #include "app/product_check.h"
+#include "app/record.h"
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
 #include "app/version_segments.h"
@@ -69,6 +70,8 @@ bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Conf
   const char16_t *script = nullptr;
   bool decided = Options->Segments ? DecideBySegmentRule(Structure, Config, Options, &script)
                                    : DecideByIntegerRule(Structure, Config, Options, &script);
+  // The record is written and closed before the script may flash and reset.
+  RecordDecision(Structure, decided ? script : nullptr, decided && !Options->DecideOnly);
   if (!decided) return false;
   if (Options->DecideOnly) return true;
   // The UEFI Shell answers a script it cannot find with a console line of

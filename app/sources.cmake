@@ -4,6 +4,7 @@ set(APP_SOURCES
   app/main.cpp
   app/options.cpp
   app/product_check.cpp
+  app/record.cpp
   app/run_steps.cpp
   app/shown_text.cpp
   app/smbios_facts.cpp

@@ -9,10 +9,13 @@
 
 #include "platform/globals.h"
 
+CHAR16 *gConsoleLineCopy = nullptr;
+
 namespace {
 
 constexpr size_t kMaxUnits = 320;                          // text, NUL excluded
 constexpr size_t kBufferBytes = (kMaxUnits + 1) * sizeof(CHAR16);  // 642
+static_assert(kMaxUnits + 1 == CONSOLE_LINE_UNITS, "a copy holds a whole message");
 
 const CHAR8 *const kWarningTexts[] = {
     "Success",
@@ -149,6 +152,9 @@ UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
     }
   }
   out.buffer[out.count] = u'\0';
+  if (gConsoleLineCopy != nullptr) {
+    for (size_t i = 0; i <= out.count; ++i) gConsoleLineCopy[i] = out.buffer[i];
+  }
 
   UINT64 result = out.count;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *con_out = gST != nullptr ? gST->ConOut : nullptr;

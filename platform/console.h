@@ -11,6 +11,13 @@
 // when nothing could be produced or the console reported an error.
 UINT64 ConsolePrint(const CHAR16 *Format, ...);
 
+// Room for a copy of one message: its 320 code units and the NUL.
+constexpr size_t CONSOLE_LINE_UNITS = 321;
+
+// When set, each message printed is also copied here, whole as it went to
+// ConOut: the run record quotes the last one as the run's error line.
+extern CHAR16 *gConsoleLineCopy;
+
 // ConsolePrint with an ASCII format (at most 320 characters), for the
 // longer messages of the options.
 UINT64 ConsolePrintAscii(const CHAR8 *Format, ...);

@@ -201,10 +201,49 @@ static_assert(offsetof(EFI_BOOT_SERVICES, CloseProtocol) == 288, "CloseProtocol"
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320, "LocateProtocol");
 static_assert(sizeof(EFI_BOOT_SERVICES) == 376, "EFI_BOOT_SERVICES size");
 
-// Only recorded; no runtime service is called.
+// TimeZone value of a clock that keeps local time without knowing the zone.
+constexpr int16_t EFI_UNSPECIFIED_TIMEZONE = 0x07FF;
+
+struct EFI_TIME {
+  UINT16 Year;
+  UINT8 Month;
+  UINT8 Day;
+  UINT8 Hour;
+  UINT8 Minute;
+  UINT8 Second;
+  UINT8 Pad1;
+  UINT32 Nanosecond;
+  int16_t TimeZone;  // minutes east of UTC, -1440 to 1440, or unspecified
+  UINT8 Daylight;
+  UINT8 Pad2;
+};
+static_assert(sizeof(EFI_TIME) == 16, "EFI_TIME layout");
+static_assert(offsetof(EFI_TIME, TimeZone) == 12, "TimeZone");
+
+// The clock's capabilities are never asked for: callers pass null.
+typedef EFI_STATUS(EFIAPI *EFI_GET_TIME)(EFI_TIME *Time, void *Capabilities);
+
+// Only GetTime is called: the run record's time stamp.
 struct EFI_RUNTIME_SERVICES {
   EFI_TABLE_HEADER Hdr;
+  EFI_GET_TIME GetTime;
+  void *SetTime;
+  void *GetWakeupTime;
+  void *SetWakeupTime;
+  void *SetVirtualAddressMap;
+  void *ConvertPointer;
+  void *GetVariable;
+  void *GetNextVariableName;
+  void *SetVariable;
+  void *GetNextHighMonotonicCount;
+  void *ResetSystem;
+  void *UpdateCapsule;
+  void *QueryCapsuleCapabilities;
+  void *QueryVariableInfo;
 };
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetTime) == 24, "GetTime");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104, "ResetSystem");
+static_assert(sizeof(EFI_RUNTIME_SERVICES) == 136, "EFI_RUNTIME_SERVICES size");
 
 // ---- System and configuration tables ---------------------------------------
 

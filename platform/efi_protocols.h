@@ -56,21 +56,6 @@ static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64, "GetInfo");
 static_assert(offsetof(EFI_FILE_PROTOCOL, SetInfo) == 72, "SetInfo");
 static_assert(offsetof(EFI_FILE_PROTOCOL, Flush) == 80, "Flush");
 
-struct EFI_TIME {
-  UINT16 Year;
-  UINT8 Month;
-  UINT8 Day;
-  UINT8 Hour;
-  UINT8 Minute;
-  UINT8 Second;
-  UINT8 Pad1;
-  UINT32 Nanosecond;
-  int16_t TimeZone;
-  UINT8 Daylight;
-  UINT8 Pad2;
-};
-static_assert(sizeof(EFI_TIME) == 16, "EFI_TIME layout");
-
 // Variable-length record: FileName runs on past the fixed part.
 struct EFI_FILE_INFO {
   UINT64 Size;

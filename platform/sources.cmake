@@ -3,6 +3,7 @@ set(PLATFORM_SOURCES
   platform/console.cpp
   platform/shell_access.cpp
   platform/entry.cpp
+  platform/record_file.cpp
 )
 # Linked into the image only: the PE entry symbol.
 set(PLATFORM_IMAGE_ONLY_SOURCES

@@ -1,9 +1,11 @@
 // EFI_FILE_PROTOCOL over the simulated volume: directories open files by
 // name, files read, seek and report their information. The volume is
-// read-only: opens for writing, writes, information changes and deletes are
-// refused with the statuses the platform gives for read-only media and
-// read-only opens. Every member checks its handle first, so a handle used
-// after its close is reported, not dereferenced.
+// read-only unless the firmware was made writable: then in-memory files open
+// for writing, are created in folders that exist, grow and flush, while the
+// host folder stays read-only. Everything refused is refused with the
+// statuses the platform gives for read-only media and read-only opens.
+// Every member checks its handle first, so a handle used after its close is
+// reported, not dereferenced.
 #include <cstring>
 
 #include "sim/internal.h"
@@ -63,10 +65,20 @@ EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *, UINTN, 
 EFI_STATUS OpenPath(Firmware::State *state, const std::vector<std::string> &path, UINT64 mode,
                     SimFile **opened) {
   if (!ValidOpenMode(mode)) return EFI_INVALID_PARAMETER;
-  if (mode != EFI_FILE_MODE_READ) return EFI_WRITE_PROTECTED;
+  bool write = mode != EFI_FILE_MODE_READ;
+  if (write && !state->options.writable) return EFI_WRITE_PROTECTED;
   FileLookup found = state->Lookup(path);
-  if (!found.found) return EFI_NOT_FOUND;
+  if (!found.found) {
+    if ((mode & EFI_FILE_MODE_CREATE) == 0 || path.empty()) return EFI_NOT_FOUND;
+    FileLookup folder = state->Lookup(std::vector<std::string>(path.begin(), path.end() - 1));
+    if (!folder.found || !folder.is_dir) return EFI_NOT_FOUND;
+    if (!folder.in_memory) return EFI_WRITE_PROTECTED;
+    state->memory_files.emplace_back(path, std::string());
+    found = FileLookup{true, false, true, path, std::string()};
+  }
+  if (write && !found.is_dir && !found.in_memory) return EFI_WRITE_PROTECTED;
   *opened = state->NewFile(found);
+  (*opened)->writing = write && !found.is_dir;
   return EFI_SUCCESS;
 }
 
@@ -107,9 +119,23 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *self, UINTN *size, void *buffer) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *self, UINTN *, void *) {
-  if (CurrentState()->CheckFile(self, "Write") == nullptr) return EFI_INVALID_PARAMETER;
-  return EFI_ACCESS_DENIED;
+EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *self, UINTN *size, void *buffer) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS fault = EFI_SUCCESS;
+  bool faulted = state->Fault(Call::FileWrite, &fault);
+  SimFile *file = state->CheckFile(self, "Write");
+  if (file == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
+  if (file->is_dir) return EFI_UNSUPPORTED;
+  if (!file->writing) return EFI_ACCESS_DENIED;
+  if (*size != 0 && buffer == nullptr) return EFI_INVALID_PARAMETER;
+  // A faulted write stops half-way, as on a medium that fills up.
+  UINTN count = faulted ? *size / 2 : *size;
+  if (file->position > file->bytes.size()) file->bytes.resize(file->position, '\0');
+  file->bytes.replace(file->position, count, static_cast<const char *>(buffer), count);
+  file->position += count;
+  *size = count;
+  state->StoreFile(*file);
+  return faulted ? fault : EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *self, UINT64 *position) {
@@ -136,8 +162,12 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *self, UINT64 position) {
 }
 
 EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *self) {
-  if (CurrentState()->CheckFile(self, "Flush") == nullptr) return EFI_INVALID_PARAMETER;
-  return EFI_ACCESS_DENIED;  // every open is read-only
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::FileFlush, &status)) return status;
+  SimFile *file = state->CheckFile(self, "Flush");
+  if (file == nullptr) return EFI_INVALID_PARAMETER;
+  return file->writing || file->is_dir ? EFI_SUCCESS : EFI_ACCESS_DENIED;
 }
 
 void SetUpFileProtocol(EFI_FILE_PROTOCOL *protocol) {

@@ -1,6 +1,6 @@
-// The files the simulated shell serves: in-memory files added by tests and,
-// behind them, a read-only host folder that plays the shell's current
-// directory. Names are matched without regard to case, as on the FAT
+// The files the simulated shell serves: in-memory files added by tests (or
+// written by the application on a writable volume) and, behind them, a
+// read-only host folder that plays the shell's current directory. Names are matched without regard to case, as on the FAT
 // volumes the shell reads from. A host file is read whole when it is
 // opened, so the handle sees one consistent content.
 #include <dirent.h>
@@ -85,8 +85,10 @@ FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
   if (path.empty()) {
     result.found = true;
     result.is_dir = true;
+    result.in_memory = true;
     return result;
   }
+  result.in_memory = true;
   for (const auto &file : memory_files) {
     if (SamePath(file.first, path)) {
       result.found = true;
@@ -103,11 +105,21 @@ FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
       return result;
     }
   }
+  result.in_memory = false;
   if (!options.dir.empty()) {
     FileLookup host;
     if (LookupHost(options.dir, path, &host)) return host;
   }
   return result;
+}
+
+void Firmware::State::StoreFile(const SimFile &file) {
+  for (auto &stored : memory_files) {
+    if (SamePath(stored.first, file.path)) {
+      stored.second = file.bytes;
+      return;
+    }
+  }
 }
 
 SimFile *Firmware::State::NewFile(const FileLookup &found) {
@@ -144,6 +156,17 @@ void Firmware::AddFile(const std::string &name, const std::string &bytes) {
     }
   }
   state_->memory_files.emplace_back(path, bytes);
+}
+
+bool Firmware::ReadFile(const std::string &name, std::string *bytes) const {
+  std::vector<std::string> path = SplitPath(name, {});
+  for (const auto &file : state_->memory_files) {
+    if (SamePath(file.first, path)) {
+      *bytes = file.second;
+      return true;
+    }
+  }
+  return false;
 }
 
 size_t Firmware::OpenFileHandles() const {

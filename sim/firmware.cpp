@@ -42,6 +42,15 @@ EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE type, UINTN size, void **buffer) 
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI GetTime(EFI_TIME *time, void *) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::GetTime, &status)) return status;
+  if (time == nullptr) return EFI_INVALID_PARAMETER;
+  *time = state->options.clock;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI FreePool(void *buffer) {
   Firmware::State *state = CurrentState();
   EFI_STATUS status;
@@ -113,7 +122,8 @@ const char *CallName(Call call) {
       "AllocatePool",    "FreePool",        "OpenProtocol",  "CloseProtocol", "LocateProtocol",
       "LocateHandle",    "LocateDevicePath", "OutputString", "ShellExecute",  "LegacyExecute",
       "NameToPath",      "OpenVolume",      "FileOpen",      "FileRead",      "FileSetPosition",
-      "FileGetPosition", "FileGetInfo",     "FileClose",     "StriColl",
+      "FileGetPosition", "FileGetInfo",     "FileClose",     "StriColl",      "FileWrite",
+      "FileFlush",       "GetTime",
   };
   static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Call::kCount),
                 "one name per call kind");
@@ -137,6 +147,7 @@ Firmware::Firmware(const Options &options) : state_(new State) {
   s.runtime_services.Hdr.Signature = 0x56524553544e5552ULL;  // "RUNTSERV"
   s.runtime_services.Hdr.Revision = (2u << 16) | 70;
   s.runtime_services.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
+  s.runtime_services.GetTime = GetTime;
 
   EFI_SYSTEM_TABLE &st = s.system_table;
   st.Hdr.Signature = 0x5453595320494249ULL;  // "IBI SYST"

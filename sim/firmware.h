@@ -40,6 +40,9 @@ enum class Call : unsigned {
   FileGetInfo,      // GetFileInfo, GetFileSize and GetInfo
   FileClose,        // CloseFile and Close
   StriColl,
+  FileWrite,        // WriteFile and Write
+  FileFlush,        // FlushFile and Flush
+  GetTime,          // the runtime clock
   kCount
 };
 const char *CallName(Call call);
@@ -61,11 +64,20 @@ struct Options {
   // Hands out NameToPath's device paths at odd addresses, as a shell whose
   // nodes are byte-packed may.
   bool odd_device_paths = false;
+  // The volume takes writes: in-memory files (and new ones in folders that
+  // exist) open for writing, grow and flush; the host folder stays
+  // read-only. Off, every open for writing is refused as on a CD-ROM.
+  bool writable = false;
+  // What GetTime reports: 2026-03-01 08:30:15, zone unspecified, unless set.
+  EFI_TIME clock = {2026, 3, 1, 8, 30, 15, 0, 0, EFI_UNSPECIFIED_TIMEZONE, 0, 0};
 };
 
 struct Event {
   enum Kind { Console, Execute } kind;
   std::u16string text;
+  // Execute: file handles open when the command started; a script that
+  // flashes may reset the machine before any of them is closed.
+  size_t open_files = 0;
 };
 
 // One live pool block, as AllocatePool handed it out.
@@ -106,7 +118,8 @@ class Firmware {
   // status fail their own way: GetFileInfo returns null, NameToPath no
   // path, StriColl "different". A close cannot fail on the platform, so a
   // faulted FileClose reports the status but closes the handle all the
-  // same. Pool blocks the firmware hands out itself (GetFileInfo's record)
+  // same. A faulted FileWrite writes the first half of its bytes before it
+  // reports the status, as a medium that fills up part-way does. Pool blocks the firmware hands out itself (GetFileInfo's record)
   // are accounted but are not AllocatePool calls.
   void FailNth(Call call, unsigned nth, EFI_STATUS status = EFI_DEVICE_ERROR);
   // Makes every call of `call` fail from now on.
@@ -139,6 +152,9 @@ class Firmware {
 
   // ---- Files ----
   void AddFile(const std::string &name, const std::string &bytes);
+  // The content of an in-memory file as writes left it; false when there
+  // is no such file.
+  bool ReadFile(const std::string &name, std::string *bytes) const;
   size_t OpenFileHandles() const;
 
   // ---- Records ----

@@ -64,12 +64,14 @@ struct SimFile {
   std::vector<std::string> path;  // components from the volume root
   std::string bytes;              // the file's content, read at open
   uint64_t position = 0;
+  bool writing = false;           // opened for writing (in-memory files only)
 };
 
 // Result of resolving a name against the file store.
 struct FileLookup {
   bool found = false;
   bool is_dir = false;
+  bool in_memory = false;  // an in-memory file or folder, which a writable volume changes
   std::vector<std::string> path;
   std::string bytes;
 };
@@ -152,6 +154,8 @@ struct Firmware::State {
   // Files.
   FileLookup Lookup(const std::vector<std::string> &path) const;
   SimFile *NewFile(const FileLookup &found);
+  // Stores a written file's content back into the in-memory files.
+  void StoreFile(const SimFile &file);
   SimFile *CheckFile(const void *handle, const char *operation);
   void SyncConfigurationTable();
 };
@@ -176,7 +180,7 @@ void SetUpShell(Firmware::State *state);
 void SetUpLegacyShell(Firmware::State *state);
 
 // The file protocol's members, which the shell's file members share, and
-// the open both use (read-only modes only).
+// the open both use (writing only on a writable volume).
 EFI_STATUS OpenPath(Firmware::State *state, const std::vector<std::string> &path, UINT64 mode,
                     SimFile **opened);
 EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *self);

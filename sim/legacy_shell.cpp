@@ -40,7 +40,7 @@ EFI_STATUS EFIAPI LegacyExecute(EFI_HANDLE image, CHAR16 *command_line, BOOLEAN)
     state->Error("legacy execute: the image handle is not a handle");
     return EFI_INVALID_PARAMETER;
   }
-  state->events.push_back(Event{Event::Execute, command_line});
+  state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles()});
   return state->options.command_status;
 }
 

@@ -27,7 +27,7 @@ EFI_STATUS EFIAPI Execute(EFI_HANDLE *parent, CHAR16 *command_line, CHAR16 **,
     state->Error("Execute: ParentImageHandle does not refer to a handle");
     return EFI_INVALID_PARAMETER;
   }
-  state->events.push_back(Event{Event::Execute, command_line});
+  state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles()});
   if (command_status != nullptr) *command_status = state->options.command_status;
   return EFI_SUCCESS;
 }

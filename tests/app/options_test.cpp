@@ -63,3 +63,42 @@ TEST(ParseRunOptions, NullArgumentsArePassedOver) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseRunOptions, LogTakesTheNextArgumentAsItsFile) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *log;  // null: no record
+    std::string flags;
+  };
+  const Case cases[] = {
+      {{"x", "-log", "\\rollout.jsonl"}, "\\rollout.jsonl", ""},
+      {{"x", "-LOG", "a.jsonl", "-v"}, "a.jsonl", "v"},
+      // Whatever follows is the file, even when it looks like an option.
+      {{"x", "-log", "-v"}, "-v", ""},
+      {{"x", "-log", "a", "-log", "b"}, "b", ""},
+      {{"x", "-v", "-log"}, "", "v"},
+      {{"x", "-logfile", "a"}, nullptr, ""},
+      {{"-log", "a"}, nullptr, ""},
+  };
+  for (const Case &c : cases) {
+    std::string joined;
+    for (const std::string &a : c.args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    std::vector<std::string> args = c.args;
+    std::vector<char *> argv;
+    for (std::string &argument : args) argv.push_back(&argument[0]);
+    RunOptions options;
+    ParseRunOptions(static_cast<int>(argv.size()), argv.data(), &options);
+    if (c.log == nullptr) {
+      EXPECT_EQ(options.Log, nullptr);
+    } else {
+      ASSERT_NE(options.Log, nullptr);
+      EXPECT_STREQ(options.Log, c.log);
+    }
+    EXPECT_EQ(Flags(options), c.flags);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+// The run record. Each line is built whole in one pool block and handed to
+// the file layer in one write, so a failed write or a reset can cut at most
+// the line being written, never an earlier one; the file layer starts a
+// line of its own after such a cut. A record that cannot be written gets a
+// note and the run goes on: a record never stops an update.
+//
+// The texts come from firmware and from the kit, and may hold any byte:
+// each is escaped so the line is valid JSON, and a byte that is not part
+// of valid UTF-8 keeps its value as \u00XX (the Latin-1 reading, which is
+// what older firmware strings usually are) rather than becoming U+FFFD.
+#include "app/record.h"
+
+#include "app/shown_text.h"
+#include "app/smbios_facts.h"
+#include "libc/stdlib.h"
+#include "platform/console.h"
+#include "platform/record_file.h"
+#include "smbios/entry_point.h"
+#include "smbios/structure_table.h"
+
+namespace {
+
+// Room for every key, every text at its limit fully escaped, and the
+// console line quoted as the message.
+constexpr size_t LINE_SIZE = 24 * 1024;
+
+constexpr uint8_t SYSTEM_MANUFACTURER = 0x04;
+constexpr uint8_t SYSTEM_PRODUCT = 0x05;
+constexpr uint8_t SYSTEM_SERIAL = 0x07;
+constexpr uint8_t SYSTEM_UUID = 0x08;
+constexpr uint8_t SYSTEM_SKU = 0x19;
+constexpr uint8_t BIOS_VENDOR_FIELD = 0x04;
+constexpr uint8_t BIOS_DATE_FIELD = 0x08;
+
+const char HEX_DIGITS[] = "0123456789abcdef";
+
+struct SystemSearch {
+  bool Found;
+  SmbiosStructurePointer Structure;
+};
+
+void FindSystemInformation(SmbiosStructurePointer Structure, void *Context) {
+  SystemSearch *search = static_cast<SystemSearch *>(Context);
+  if (!search->Found && Structure.Hdr->Type == SMBIOS_TYPE_SYSTEM_INFORMATION) {
+    search->Found = true;
+    search->Structure = Structure;
+  }
+}
+
+struct RecordState {
+  bool Active;
+  const RunOptions *Options;
+  SmbiosWalk Walk;
+  // Found before the run's own walk: a walk cannot run inside another.
+  SystemSearch System;
+  const UpdateConfig *Config;
+  bool Undecided;  // a structure could not be decided: the run ends with 1
+  unsigned Lines;  // records attempted
+  CHAR16 Message[CONSOLE_LINE_UNITS];
+};
+RecordState gRecord;
+
+// Length of the valid UTF-8 sequence at Text (at most Left bytes), or 0.
+int Utf8SequenceLength(const unsigned char *Text, int Left) {
+  unsigned char c = Text[0];
+  int length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (length == 0 || length > Left) return 0;
+  for (int i = 1; i < length; ++i) {
+    if ((Text[i] & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  unsigned char second = Text[1];
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
+      (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
+  return length;
+}
+
+char *PutEscape(char *At, unsigned Byte) {
+  for (const char *p = "\\u00"; *p != '\0'; ++p) *At++ = *p;
+  *At++ = HEX_DIGITS[Byte >> 4];
+  *At++ = HEX_DIGITS[Byte & 0xF];
+  return At;
+}
+
+// The keys of a line, in order.
+enum Field {
+  KEY_TIME, KEY_MANUFACTURER, KEY_PRODUCT, KEY_SERIAL, KEY_SKU, KEY_UUID, KEY_BIOS_VENDOR,
+  KEY_BIOS_VERSION, KEY_BIOS_DATE, KEY_KIT, KEY_PRODUCT_NAME, KEY_VERSION, KEY_OPTIONS, KEY_SCRIPT,
+  KEY_RAN, KEY_STATUS, KEY_MESSAGE, KEY_FIELD_COUNT
+};
+const char KEYS[] =
+    "time\0manufacturer\0product\0serial\0sku\0uuid\0bios_vendor\0bios_version\0bios_date\0kit\0"
+    "product_name\0version\0options\0script\0ran\0status\0message";
+
+// What a line holds before it is written out: a text to quote, or null, for
+// each key; `time` and `ran` are written as they stand.
+struct LineValues {
+  const char *Text[KEY_FIELD_COUNT];
+  const char *Time;
+  char TimeText[32];
+  char Uuid[UUID_TEXT_SIZE];
+  char Options[64];
+  char Script[16];
+  char Message[CONSOLE_LINE_UNITS];
+};
+
+// Writes Value's last Count digits so that the last lands before End.
+void PutDigits(char *End, unsigned Value, int Count) {
+  while (Count-- > 0) {
+    *--End = static_cast<char>('0' + Value % 10);
+    Value /= 10;
+  }
+}
+
+// "YYYY-MM-DDTHH:MM:SS" and the zone, quoted, or null when the clock cannot
+// be read or reads nonsense.
+const char *FormatTime(char Out[32]) {
+  EFI_TIME t;
+  if (!ReadFirmwareClock(&t) || t.Year > 9999 || t.Month - 1u > 11 || t.Day - 1u > 30 ||
+      t.Hour > 23 || t.Minute > 59 || t.Second > 59) {
+    return "null";
+  }
+  // Local time = UTC + TimeZone, an hour more while daylight saving time
+  // is in effect; a clock that keeps no zone gets no suffix.
+  int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
+  bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
+  const char *pattern = !zoned ? "\"0000-00-00T00:00:00\""
+                        : offset == 0 ? "\"0000-00-00T00:00:00Z\""
+                        : offset < 0  ? "\"0000-00-00T00:00:00-00:00\""
+                                      : "\"0000-00-00T00:00:00+00:00\"";
+  char *at = Out;
+  while ((*at++ = *pattern++) != '\0') {
+  }
+  const unsigned values[] = {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
+  for (int i = 0; i < 6; ++i) PutDigits(Out + 5 + 3 * i, values[i], i == 0 ? 4 : 2);
+  unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+  if (zoned && offset != 0) {
+    PutDigits(Out + 23, minutes / 60, 2);
+    PutDigits(Out + 26, minutes % 60, 2);
+  }
+  return Out;
+}
+
+// SMBIOS 2.6 changed the UUID's first three fields to little-endian.
+bool UuidLittleEndian() {
+  if (gSmbios3EntryPoint != nullptr || gSmbiosEntryPoint == nullptr) return true;
+  return gSmbiosEntryPoint->MajorVersion > 2 ||
+         (gSmbiosEntryPoint->MajorVersion == 2 && gSmbiosEntryPoint->MinorVersion >= 6);
+}
+
+void FillSystem(LineValues *v) {
+  if (!gRecord.System.Found) return;
+  SmbiosStructurePointer s = gRecord.System.Structure;
+  v->Text[KEY_MANUFACTURER] = GetSmbiosFieldString(s, SYSTEM_MANUFACTURER);
+  v->Text[KEY_PRODUCT] = GetSmbiosFieldString(s, SYSTEM_PRODUCT);
+  v->Text[KEY_SERIAL] = GetSmbiosFieldString(s, SYSTEM_SERIAL);
+  v->Text[KEY_SKU] = GetSmbiosFieldString(s, SYSTEM_SKU);
+  if (s.Hdr->Length >= SYSTEM_UUID + 16 &&
+      FormatSmbiosUuid(s.Raw + SYSTEM_UUID, UuidLittleEndian(), v->Uuid)) {
+    v->Text[KEY_UUID] = v->Uuid;
+  }
+}
+
+void FillBios(LineValues *v, SmbiosStructurePointer Bios) {
+  if (Bios.Raw == nullptr) return;
+  v->Text[KEY_BIOS_VENDOR] = GetSmbiosFieldString(Bios, BIOS_VENDOR_FIELD);
+  // The string the decision read.
+  v->Text[KEY_BIOS_VERSION] = gRecord.Options->Segments ? ReadBiosVersionField(Bios).Text
+                                                        : ReadInstalledVersionString(Bios);
+  v->Text[KEY_BIOS_DATE] = GetSmbiosFieldString(Bios, BIOS_DATE_FIELD);
+}
+
+void FillOptions(LineValues *v) {
+  static const struct {
+    bool RunOptions::*Set;
+    char Name[10];
+  } OPTIONS[] = {{&RunOptions::Verbose, "-v"},        {&RunOptions::DecideOnly, "-n"},
+                 {&RunOptions::Segments, "-segments"}, {&RunOptions::Product, "-product"},
+                 {&RunOptions::Smbios3, "-smbios3"}};
+  char *at = v->Options;
+  for (const auto &option : OPTIONS) {
+    if (!(gRecord.Options->*option.Set)) continue;
+    for (const char *p = option.Name; *p != '\0'; ++p) *at++ = *p;
+    *at++ = ' ';
+  }
+  for (const char *p = "-log"; (*at++ = *p++) != '\0';) {
+  }
+  v->Text[KEY_OPTIONS] = v->Options;
+}
+
+// ASCII of a UTF-16 text without its line end. The console's lines are
+// bytes widened to units, so the low byte is the text; a unit above 0xFF,
+// which no message holds, shows as '?'.
+const char *Narrow(const CHAR16 *Text, char *Out, size_t Size) {
+  size_t n = 0;
+  for (; Text[n] != 0 && n + 1 < Size; ++n) Out[n] = Text[n] <= 0xFF ? char(Text[n]) : '?';
+  while (n > 0 && (Out[n - 1] == '\n' || Out[n - 1] == '\r')) --n;
+  Out[n] = '\0';
+  return n != 0 ? Out : nullptr;
+}
+
+// Writes the line, an LF first for the file layer to use or skip, into
+// Out, which holds LINE_SIZE bytes. Returns its length.
+size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
+  char *at = Out;
+  *at++ = '\n';
+  const char *key = KEYS;
+  for (int i = 0; i < KEY_FIELD_COUNT; ++i) {
+    *at++ = i == 0 ? '{' : ',';
+    *at++ = '"';
+    while (*key != '\0') *at++ = *key++;
+    ++key;
+    *at++ = '"';
+    *at++ = ':';
+    const char *raw = i == KEY_TIME  ? v->Time
+                      : i == KEY_RAN ? Ran
+                      : v->Text[i] == nullptr ? "null"
+                                              : nullptr;
+    if (raw == nullptr) {
+      at += QuoteJsonText(v->Text[i], at);
+    } else {
+      while (*raw != '\0') *at++ = *raw++;
+    }
+  }
+  *at++ = '}';
+  *at++ = '\n';
+  return static_cast<size_t>(at - Out);
+}
+
+// FILE as the shell file layer takes it. The argument came from UTF-16
+// without surrogates, so it is well-formed UTF-8 of at most three bytes a
+// character and at most 255 bytes.
+void WideName(const char *Name, CHAR16 Wide[RECORD_TEXT_LIMIT + 1]) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(Name);
+  int n = 0;
+  while (*p != 0 && n < RECORD_TEXT_LIMIT) {
+    unsigned c = *p++;
+    if (c >= 0xE0 && p[0] != 0 && p[1] != 0) {
+      c = ((c & 0x0F) << 12) | ((p[0] & 0x3F) << 6) | (p[1] & 0x3F);
+      p += 2;
+    } else if (c >= 0xC0 && p[0] != 0) {
+      c = ((c & 0x1F) << 6) | (p[0] & 0x3F);
+      p += 1;
+    }
+    Wide[n++] = static_cast<CHAR16>(c);
+  }
+  Wide[n] = 0;
+}
+
+void NoteNotWritten(const char *Reason, const char *Step) {
+  char shown[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("Note: no record written to %a: %a%a.\n", ShowText(gRecord.Options->Log, shown),
+                    Reason, Step);
+}
+
+void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, int ExitStatus) {
+  ++gRecord.Lines;
+  if (gRecord.Options->Log[0] == '\0') {
+    NoteNotWritten("no file name after -log", "");
+    return;
+  }
+  LineValues *v = static_cast<LineValues *>(libc::calloc(1, sizeof(LineValues) + LINE_SIZE));
+  if (v == nullptr) {
+    NoteNotWritten("Out of Resources", "");
+    return;
+  }
+  char *line = reinterpret_cast<char *>(v + 1);
+  v->Time = FormatTime(v->TimeText);
+  FillSystem(v);
+  FillBios(v, Bios);
+  if (gRecord.Config != nullptr) {
+    v->Text[KEY_PRODUCT_NAME] = gRecord.Config->WholeProductName;
+    v->Text[KEY_VERSION] = gRecord.Config->WholeVersion;
+  }
+  FillOptions(v);
+  if (Script != nullptr) v->Text[KEY_SCRIPT] = Narrow(Script, v->Script, sizeof(v->Script));
+  // What the shell's %lasterror% shows for main's 0 and 1 (EFI_ABORTED).
+  v->Text[KEY_STATUS] = ExitStatus == 0 ? "0x0" : "0x15";
+  if (Script == nullptr) {
+    v->Text[KEY_MESSAGE] = Narrow(gRecord.Message, v->Message, sizeof(v->Message));
+  }
+  gRecord.Message[0] = 0;
+  size_t length = BuildLine(v, Ran ? "true" : "false", line);
+
+  CHAR16 name[RECORD_TEXT_LIMIT + 1];
+  WideName(gRecord.Options->Log, name);
+  AppendStep step = AppendStep::Open;
+  EFI_STATUS status = AppendLineToFile(name, line, length, &step);
+  libc::free(v);
+  if (!EFI_ERROR(status)) return;
+  const char *const STEPS[] = {" (open)", "", " (position)", " (write)", " (flush)", " (close)"};
+  CHAR8 scratch[STATUS_TEXT_SIZE];
+  NoteNotWritten(step == AppendStep::Folder ? "a folder has that name" : StatusToText(status, scratch),
+                 STEPS[static_cast<int>(step)]);
+}
+
+}  // namespace
+
+bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
+  bool zeros = true;
+  bool ones = true;
+  for (int i = 0; i < 16; ++i) {
+    zeros = zeros && Bytes[i] == 0x00;
+    ones = ones && Bytes[i] == 0xFF;
+  }
+  if (zeros || ones) return false;
+  static const uint8_t SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  int n = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) Text[n++] = '-';
+    uint8_t byte = Bytes[LittleEndian ? SWAPPED[i] : i];
+    Text[n++] = HEX_DIGITS[byte >> 4];
+    Text[n++] = HEX_DIGITS[byte & 0xF];
+  }
+  Text[n] = '\0';
+  return true;
+}
+
+int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(Text);
+  char *at = Out;
+  *at++ = '"';
+  int left = 0;
+  while (left < RECORD_TEXT_LIMIT && p[left] != 0) ++left;
+  while (left > 0) {
+    int length = Utf8SequenceLength(p, left);
+    if (length > 1) {
+      for (int i = 0; i < length; ++i) *at++ = static_cast<char>(p[i]);
+    } else {
+      unsigned c = *p;
+      if (length == 0 || c < 0x20 || c == 0x7F) {
+        at = PutEscape(at, c);
+      } else {
+        if (c == '"' || c == '\\') *at++ = '\\';
+        *at++ = static_cast<char>(c);
+      }
+      length = 1;
+    }
+    p += length;
+    left -= length;
+  }
+  *at++ = '"';
+  *at = '\0';
+  return static_cast<int>(at - Out);
+}
+
+void BeginRunRecord(const RunOptions *Options, SmbiosWalk Walk) {
+  gRecord = RecordState{};
+  gRecord.Active = Options->Log != nullptr;
+  gRecord.Options = Options;
+  gRecord.Walk = Walk;
+  gConsoleLineCopy = gRecord.Active ? gRecord.Message : nullptr;
+}
+
+void RecordTableFound(uint16_t DeclaredCount) {
+  if (gRecord.Active) gRecord.Walk(DeclaredCount, FindSystemInformation, &gRecord.System);
+}
+
+void RecordConfig(const UpdateConfig *Config) { gRecord.Config = Config; }
+
+void ForgetRecordMessage() { gRecord.Message[0] = 0; }
+
+void RecordDecision(SmbiosStructurePointer Bios, const char16_t *Script, bool Ran) {
+  if (!gRecord.Active) return;
+  if (Script == nullptr) gRecord.Undecided = true;
+  WriteRecord(Bios, Script, Ran, gRecord.Undecided ? 1 : 0);
+}
+
+int EndRunRecord(int ExitStatus) {
+  if (gRecord.Active && gRecord.Lines == 0) {
+    WriteRecord(SmbiosStructurePointer{nullptr}, nullptr, false, ExitStatus);
+  }
+  gConsoleLineCopy = nullptr;
+  gRecord.Active = false;
+  return ExitStatus;
+}

@@ -1,0 +1,46 @@
+// The run record (-log FILE): a JSON line for each decision, appended to
+// FILE before the chosen script starts, and one line for a run that ends
+// without a decision. The run tells the record what it learns as it goes;
+// without -log every one of these calls returns at once and the run makes
+// exactly the firmware calls it makes without a record.
+#pragma once
+
+#include <stdint.h>
+
+#include "app/options.h"
+#include "app/update_config.h"
+#include "smbios/structure_walk.h"
+
+void BeginRunRecord(const RunOptions *Options, SmbiosWalk Walk);
+// The structure table was found and holds at most DeclaredCount
+// structures; called before the run walks it.
+void RecordTableFound(uint16_t DeclaredCount);
+void RecordConfig(const UpdateConfig *Config);
+// What the console said so far is not the run's error line.
+void ForgetRecordMessage();
+// One BIOS Information structure decided on: Script is the script chosen,
+// or null when none could be (the console's last line is then the
+// message); Ran tells whether it is about to be run.
+void RecordDecision(SmbiosStructurePointer Bios, const char16_t *Script, bool Ran);
+// The end of the run with main's ExitStatus, which it returns: a run that
+// recorded no decision leaves its one line here.
+int EndRunRecord(int ExitStatus);
+
+// Bytes of a text from SMBIOS or the kit that a record keeps.
+constexpr int RECORD_TEXT_LIMIT = 255;
+constexpr int UUID_TEXT_SIZE = 37;  // 8-4-4-4-12 and the NUL
+
+// The System Information UUID (16 bytes at offset 0x08) as Linux shows it:
+// lower-case hex, 8-4-4-4-12, its first three fields little-endian from
+// SMBIOS 2.6 on (LittleEndian) and in byte order before. False when the
+// bytes are all 00 or all FF, which mean "not set".
+bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]);
+
+// Writes Text as a JSON string (quotes included) into Out, which holds
+// RECORD_TEXT_LIMIT * 6 + 3 bytes, and returns the length. At most 255
+// bytes of Text are read. Valid UTF-8 passes through; '"', '\' and the
+// control bytes are escaped, and a byte that is not part of a valid UTF-8
+// sequence is written as the character of the same number (\u00XX), so the
+// line stays valid JSON and no byte is lost.
+constexpr int JSON_TEXT_SIZE = RECORD_TEXT_LIMIT * 6 + 3;
+int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]);

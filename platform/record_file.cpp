@@ -1,0 +1,78 @@
+// The run record's firmware side. A record is written before an update
+// script starts, and the script may flash and reset the machine: the line
+// goes out in one write, is flushed, and the file is closed before the
+// caller goes on. Nothing here stops the run; failures come back as a
+// status for the caller's note.
+#include "platform/record_file.h"
+
+#include "platform/globals.h"
+#include "platform/shell_access.h"
+
+namespace {
+
+constexpr UINT64 FILE_ATTRIBUTE_DIRECTORY = 0x10;
+
+EFI_STATUS WriteAtEnd(SHELL_FILE_HANDLE File, const char *Line, UINTN Length, AppendStep *Step) {
+  *Step = AppendStep::Open;
+  EFI_FILE_INFO *Info = ShellFileFunctions.GetFileInfo(File);
+  if (Info == nullptr) return EFI_DEVICE_ERROR;
+  UINT64 Size = Info->FileSize;
+  bool Folder = (Info->Attribute & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  (void)gBS->FreePool(Info);  // nothing to do if the firmware keeps it
+  if (Folder) {
+    *Step = AppendStep::Folder;
+    return EFI_ACCESS_DENIED;
+  }
+
+  *Step = AppendStep::Position;
+  EFI_STATUS Status;
+  // Whether the file ends in LF: a power cut or a full medium may have left
+  // a line without one. An unreadable last byte counts as not LF, which
+  // costs at most an empty line.
+  bool Separate = false;
+  if (Size != 0) {
+    Status = ShellFileFunctions.SetFilePosition(File, Size - 1);
+    if (EFI_ERROR(Status)) return Status;
+    char Last = 0;
+    UINTN One = 1;
+    Status = ShellFileFunctions.ReadFile(File, &One, &Last);
+    Separate = EFI_ERROR(Status) || One != 1 || Last != '\n';
+  }
+  Status = ShellFileFunctions.SetFilePosition(File, Size);
+  if (EFI_ERROR(Status)) return Status;
+
+  *Step = AppendStep::Write;
+  UINTN Skip = Separate ? 0 : 1;
+  UINTN Count = Length - Skip;
+  UINTN Written = Count;
+  Status = ShellFileFunctions.WriteFile(File, &Written, const_cast<char *>(Line + Skip));
+  if (EFI_ERROR(Status)) return Status;
+  if (Written != Count) return EFI_DEVICE_ERROR;
+
+  *Step = AppendStep::Flush;
+  return ShellFileFunctions.FlushFile(File);
+}
+
+}  // namespace
+
+bool ReadFirmwareClock(EFI_TIME *Time) {
+  if (gRT == nullptr || gRT->GetTime == nullptr) return false;
+  return !EFI_ERROR(gRT->GetTime(Time, nullptr));
+}
+
+EFI_STATUS AppendLineToFile(const CHAR16 *Name, const char *Line, UINTN Length, AppendStep *Step) {
+  *Step = AppendStep::Open;
+  if (Length < 2 || ShellFileFunctions.CloseFile == nullptr) return EFI_UNSUPPORTED;
+  SHELL_FILE_HANDLE File = nullptr;
+  EFI_STATUS Status = OpenNamedFile(
+      Name, &File, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
+  if (EFI_ERROR(Status)) return Status;
+  if (File == nullptr) return EFI_DEVICE_ERROR;
+  Status = WriteAtEnd(File, Line, Length, Step);
+  EFI_STATUS Closed = ShellFileFunctions.CloseFile(File);
+  if (!EFI_ERROR(Status) && EFI_ERROR(Closed)) {
+    *Step = AppendStep::Close;
+    Status = Closed;
+  }
+  return Status;
+}

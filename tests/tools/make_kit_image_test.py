@@ -22,6 +22,8 @@ TOOLS = os.path.join(REPO, "tools")
 EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
 BUILT_IMAGE = os.environ.get("BUS_EFI_IMAGE",
                              os.path.join(REPO, "build", "efi", "BiosUpdateSelect.efi"))
+BUILT_AARCH64_IMAGE = os.environ.get(
+    "BUS_EFI_AARCH64_IMAGE", os.path.join(REPO, "build", "efi-aarch64", "BiosUpdateSelect.efi"))
 PASSPHRASE = "correct horse"
 
 
@@ -121,9 +123,23 @@ class MakeKitImage(unittest.TestCase):
             ("missing kit file", [], lambda: os.unlink(os.path.join(self.kit, "UpdateHWOld.nsh")),
              "kit.img", None, None, [self.kit, "UpdateHWOld.nsh"]),
             ("shell is ELF", ["--shell", elf], None, "kit.img", None, None,
-             [elf, "an ELF file, not an x64 EFI application"]),
+             [elf, "an ELF file, not a PE32+ EFI application for x64"]),
             ("shell for AArch64", ["--shell", arm], None, "kit.iso", None, None,
-             [arm, "a PE32+ EFI application for AArch64"]),
+             [arm, "a PE32+ EFI application for AArch64", "add --arch x64,aarch64"]),
+            ("unknown machine", ["--arch", "x64,riscv64"], None, "kit.img", None, None,
+             ["--arch", "riscv64"]),
+            ("two shells for one machine", ["--arch", "x64,aarch64", "--efi", arm, "--shell",
+                                            self.app, "--shell", self.app], None, "kit.img",
+             None, None, [self.app, "both for x64"]),
+            ("ovmf and a file", ["--arch", "x64,aarch64", "--efi", arm, "--shell", "ovmf",
+                                 "--shell", arm], None, "kit.img", None, None,
+             ["--shell ovmf", "alone"]),
+            ("x64 application for an AArch64 medium", ["--arch", "aarch64"], None, "kit.img",
+             None, None, [self.app, "for x86-64", "not a PE32+ EFI application for AArch64"]),
+            ("AArch64 driver as the application", ["--arch", "x64,aarch64", "--efi",
+                                                   self.file("driver-arm.efi",
+                                                             pe(machine=0xAA64, subsystem=11))],
+             None, "kit.img", None, None, ["driver-arm.efi", "EFI boot service driver"]),
             ("shell missing", ["--shell", arm + ".gone"], None, "kit.img", None, None,
              [arm + ".gone", "cannot be read"]),
             ("application is a driver", [], None, "kit.img", None, driver,
@@ -218,6 +234,67 @@ class MakeKitImage(unittest.TestCase):
         self.assertEqual(tree_digest(self.kit), before)
         self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img", "kit.iso"])
 
+    def read_medium(self, out, name):
+        path = os.path.join(self.out_dir, out)
+        if out.endswith(".iso"):
+            path = "%s@@%d" % (path, kit_medium.iso_fat_offset(path))
+        done = subprocess.run(["mtype", "-i", path, "::/" + name], stdout=subprocess.PIPE,
+                              check=True, env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+        return done.stdout
+
+    def test_media_for_each_machine(self):
+        arm_app = self.file("app-arm.efi", pe(machine=0xAA64) + b"the AArch64 application")
+        x64_shell = self.file("shell.efi", pe() + b"the x64 shell")
+        arm_shell = self.file("shell-arm.efi", pe(machine=0xAA64) + b"the AArch64 shell")
+        kit_files = {"startup.nsh", "UpdateConfig.ini", "UpdateHWOld.nsh", "UpdateHWNew.nsh"}
+        note = ("make-kit-image: the AArch64 image's line gets -smbios3: AArch64 firmware "
+                "publishes SMBIOS through the 3.x entry point only")
+        cases = [
+            # (what, options, app, files on the medium: source, line of the
+            #  image in startup.nsh or None, notes)
+            ("AArch64 alone", ["--arch", "aarch64", "--shell", arm_shell], arm_app,
+             {"BiosUpdateSelect.efi": arm_app, "EFI/BOOT/BOOTAA64.EFI": arm_shell},
+             ["BiosUpdateSelect.efi -smbios3 -v"], [note]),
+            ("AArch64 with -smbios3 given", ["--arch", "aarch64", "--app-args", "-SMBIOS3 -v"],
+             arm_app, {"BiosUpdateSelect.efi": arm_app}, ["BiosUpdateSelect.efi -SMBIOS3 -v"],
+             ["make-kit-image: no --shell: the medium boots only on a machine with a built-in "
+              "UEFI Shell"]),
+            # Files are placed by their machine, whatever the order given.
+            ("both, one shell each", ["--arch", "aarch64,x64", "--efi", arm_app, "--shell",
+                                      arm_shell, "--shell", x64_shell], self.app,
+             {"BiosUpdateSelectX64.efi": self.app, "BiosUpdateSelectAA64.efi": arm_app,
+              "EFI/BOOT/BOOTX64.EFI": x64_shell, "EFI/BOOT/BOOTAA64.EFI": arm_shell,
+              "BiosUpdateSelectProbe.nsh": None},
+             ["BiosUpdateSelectX64.efi -v", "BiosUpdateSelectAA64.efi -smbios3 -v"], [note]),
+            ("both, a shell for x64 only", ["--arch", "x64,aarch64", "--efi", arm_app, "--shell",
+                                            x64_shell], self.app,
+             {"BiosUpdateSelectX64.efi": self.app, "BiosUpdateSelectAA64.efi": arm_app,
+              "EFI/BOOT/BOOTX64.EFI": x64_shell, "BiosUpdateSelectProbe.nsh": None},
+             ["BiosUpdateSelectX64.efi -v", "BiosUpdateSelectAA64.efi -smbios3 -v"],
+             [note, "make-kit-image: no --shell for AArch64: the medium boots only on a machine "
+                    "with a built-in UEFI Shell"]),
+        ]
+        for what, options, app, files, lines, notes in cases:
+            for out in ("kit.img", "kit.iso"):
+                with self.subTest(what, out=out):
+                    if "--app-args" not in options:
+                        options = options + ["--app-args", "-v"]
+                    code, stdout, stderr = self.make(options, out, app=app)
+                    self.assertEqual((code, stderr), (0, notes))
+                    path = os.path.join(self.out_dir, out)
+                    offset = kit_medium.iso_fat_offset(path) if out.endswith(".iso") else 0
+                    folders = {"EFI", "EFI/BOOT"} if any("/" in n for n in files) else set()
+                    self.assertEqual(kit_medium.image_paths(path, offset),
+                                     kit_files | set(files) | folders)
+                    for name, source in files.items():
+                        if source is not None:
+                            with open(source, "rb") as f:
+                                self.assertEqual(self.read_medium(out, name), f.read(), name)
+                    startup = self.read_medium(out, "startup.nsh").decode().splitlines()
+                    self.assertEqual([line for line in startup
+                                      if line.lower().startswith("biosupdateselect")
+                                      and not line.startswith("BiosUpdateSelectProbe")], lines)
+
     def test_a_kit_beyond_fat16(self):
         """300 MiB of flash files: past what FAT16 with 4 KiB clusters holds."""
         with open(os.path.join(self.kit, "FLASH.BIN"), "wb") as f:
@@ -269,6 +346,24 @@ class MakeKitImage(unittest.TestCase):
                     self.assertEqual(verified, signed, name)
                 # The decrypted key lived in a private folder, gone now.
                 self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_signing_a_medium_for_both_machines(self):
+        if not all(map(os.path.isfile, (BUILT_IMAGE, BUILT_AARCH64_IMAGE))):
+            self.skipTest("no %s and %s to sign" % (BUILT_IMAGE, BUILT_AARCH64_IMAGE))
+        k = self.key
+        code, _, stderr = self.make(["--arch", "x64,aarch64", "--efi", BUILT_AARCH64_IMAGE,
+                                     "--shell", BUILT_IMAGE, "--shell", BUILT_AARCH64_IMAGE,
+                                     "--sign", k("db.key"), "--cert", k("db.pem")],
+                                    app=BUILT_IMAGE)
+        self.assertEqual(code, 0, stderr)
+        for name in ("BiosUpdateSelectX64.efi", "BiosUpdateSelectAA64.efi",
+                     "EFI/BOOT/BOOTX64.EFI", "EFI/BOOT/BOOTAA64.EFI"):
+            target = os.path.join(self.root, "check.efi")
+            with open(target, "wb") as f:
+                f.write(self.read_medium("kit.img", name))
+            verified = subprocess.run(["sbverify", "--cert", k("db.pem"), target],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.assertEqual(verified.returncode, 0, name)
 
 
 if __name__ == "__main__":

@@ -40,6 +40,37 @@ class Describe(unittest.TestCase):
             with self.subTest(text=text, size=len(data)):
                 self.assertEqual(pe_image.describe(data), (ok, text))
 
+    def test_each_machine_passes_only_its_own_application(self):
+        cases = [
+            (pe(), pe_image.MACHINE_X64, True),
+            (pe(), pe_image.MACHINE_AARCH64, False),
+            (pe(machine=0xAA64), pe_image.MACHINE_AARCH64, True),
+            (pe(machine=0xAA64), pe_image.MACHINE_X64, False),
+            (pe(machine=0xAA64, subsystem=11), pe_image.MACHINE_AARCH64, False),
+            (pe(machine=0xAA64, magic=0x10B), pe_image.MACHINE_AARCH64, False),
+        ]
+        for data, machine, ok in cases:
+            with self.subTest(machine=hex(machine), text=pe_image.describe(data)[1]):
+                self.assertEqual(pe_image.describe(data, machine)[0], ok)
+
+
+class ApplicationMachine(unittest.TestCase):
+    def test_table(self):
+        cases = [
+            (pe(), 0x8664),
+            (pe(machine=0xAA64), 0xAA64),
+            (pe(machine=0x5064), 0x5064),
+            # Not an application, or no PE32+ at all: no machine to go by.
+            (pe(machine=0xAA64, subsystem=11), None),
+            (pe(magic=0x10B), None),
+            (pe()[:0x40 + 24 + 10], None),
+            (b"\x7fELF" + b"\0" * 100, None),
+            (b"", None),
+        ]
+        for data, want in cases:
+            with self.subTest(size=len(data), want=want):
+                self.assertEqual(pe_image.application_machine(data), want)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -50,6 +50,32 @@ class DriveOptions(unittest.TestCase):
         self.assertIn("if=none,id=kit,format=raw,media=cdrom,readonly=on,file=" + image, cdrom)
         self.assertIn("usb-storage,bus=xhci.0,drive=kit", cdrom)
 
+    def test_each_attachment_on_the_arm_machine(self):
+        folder = tempfile.mkdtemp(prefix="vmboot-")
+        self.addCleanup(os.rmdir, folder)
+        image = "/nowhere/kit.img"
+        cases = [
+            # The ARM board has no IDE: internal disks are virtio block
+            # devices, each with its own drive name.
+            ((folder, "disk", 0), ["if=none,id=disk0,format=raw,snapshot=on,file=fat:" + folder,
+                                   "virtio-blk-device,drive=disk0"]),
+            ((image, "disk", 2), ["if=none,id=disk2,format=raw,snapshot=on,file=" + image,
+                                  "virtio-blk-device,drive=disk2"]),
+            ((image, "usb-stick", 0), ["qemu-xhci,id=xhci", "usb-storage,bus=xhci.0,drive=kit",
+                                       "if=none,id=kit,format=raw,snapshot=on,file=" + image]),
+            ((image, "cdrom", 0), ["virtio-scsi-pci,id=scsi", "scsi-cd,bus=scsi.0,drive=kit",
+                                   "if=none,id=kit,format=raw,media=cdrom,readonly=on,file="
+                                   + image]),
+        ]
+        for (drive, attach, index), wanted in cases:
+            with self.subTest(attach=attach, drive=drive):
+                options = vmboot.drive_options(drive, attach, "aarch64", index)
+                for word in wanted:
+                    self.assertIn(word, options)
+                # Nothing of the x86 machine's attachments leaks in.
+                self.assertNotIn("usb-storage,bus=xhci.0,drive=kit",
+                                 options if attach == "cdrom" else [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,13 +1,14 @@
 """make-kit-image: turns an update kit folder, or a library of kits (each
 machine then runs the kit that serves its product), into a bootable
 medium, a FAT disk image or (OUT ending in .iso) a hybrid ISO for virtual
-CD/DVD media, optionally with a UEFI Shell on it and with its EFI images
+CD/DVD media, for x64 machines, AArch64 machines or both (--arch),
+optionally with a UEFI Shell on it for each and with its EFI images
 signed.
 
 Every input is checked before any work starts, and each fault gets one
 line naming the file and the reason (exit status 2): a missing kit file,
-a name FAT cannot hold, a --shell or --efi that is no x64 EFI
-application, a key or certificate that cannot be read or do not match, an
+a name FAT cannot hold, a --shell or --efi that is no EFI application for
+a machine of the medium, a key or certificate that cannot be read or do not match, an
 OUT whose folder is missing or cannot be written. The medium is built in
 a private folder beside OUT and renamed to OUT only when it is complete,
 so an old OUT is replaced whole or not at all. The kit folder is only
@@ -21,11 +22,10 @@ import sys
 import tempfile
 
 from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, vmboot
-from .common import IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION,
+                     PROBE_NAME, TOOL_NAMES, KitError, image_name, parse_arches)
 
 BOOT_FOLDERS = ("EFI", "BOOT")
-BOOT_NAME = "BOOTX64.EFI"
-BOOT_PATH = "\\EFI\\BOOT\\BOOTX64.EFI"
 SHELL_FROM_OVMF = "ovmf"
 
 
@@ -33,30 +33,52 @@ def note(text):
     print("make-kit-image: " + text, file=sys.stderr)
 
 
-def x64_application(path, what):
-    """The bytes of `path`, when it is an x64 EFI application."""
+def boot_file_path(arch):
+    return "\\EFI\\BOOT\\" + ARCHES[arch].boot_name
+
+
+def read_application(path, what):
     try:
         with open(path, "rb") as f:
-            data = f.read()
+            return f.read()
     except OSError as error:
         raise KitError("%s %s cannot be read: %s" % (what, path, error.strerror))
-    ok, kind = pe_image.describe(data)
-    if not ok:
-        raise KitError("%s %s is %s, not an x64 EFI application (PE32+, machine 0x8664, "
-                           "subsystem 10)" % (what, path, kind))
-    return data
 
 
-def load_shell(choice):
-    """(shell bytes, where it came from) for --shell, or (None, None)."""
-    if choice is None:
-        return None, None
-    if choice != SHELL_FROM_OVMF:
-        return x64_application(choice, "--shell"), choice
-    firmware = vmboot.find_firmware()
-    code = firmware[0] if firmware else vmboot.FIRMWARE_PAIRS[0][0]
+def files_by_arch(paths, what, arches):
+    """{machine: (path, bytes)} of the files given as `what` (--shell FILE
+    or --efi FILE, each once per machine), each placed by its PE machine
+    type, which must be one of the medium's."""
+    found = {}
+    for path in paths:
+        data = read_application(path, what)
+        machine = pe_image.application_machine(data)
+        arch = next((a.name for a in ARCHES.values() if a.pe_machine == machine), None)
+        if arch not in arches:
+            kind = pe_image.describe(data)[1]
+            wanted = " or ".join("%s (machine 0x%04X)" % (ARCHES[x].title, ARCHES[x].pe_machine)
+                                 for x in arches)
+            raise KitError("%s %s is %s, not a PE32+ EFI application for %s%s"
+                           % (what, path, kind, wanted,
+                              "; add --arch %s for it" % ",".join(
+                                  x for x in ARCHES if x in arches or x == arch)
+                              if arch else ""))
+        if arch in found:
+            raise KitError("%s %s and %s are both for %s; give one per machine"
+                           % (what, found[arch][0], path, ARCHES[arch].title))
+        found[arch] = (path, data)
+    return found
+
+
+def firmware_shell(arch):
+    """(shell bytes, where it came from) out of the machine's own Debian
+    firmware: ovmf for x64, qemu-efi-aarch64 for AArch64."""
+    machine = vmboot.MACHINES[arch]
+    firmware = vmboot.find_firmware(arch)
+    code = firmware[0] if firmware else machine.firmware_pairs[0][0]
     if not firmware:
-        raise KitError("--shell ovmf: no ovmf firmware at %s (Debian package ovmf)" % code)
+        raise KitError("--shell ovmf: no %s firmware at %s (Debian package %s)"
+                       % (ARCHES[arch].title, code, machine.firmware_package))
     try:
         with open(code, "rb") as f:
             shell = firmware_volume.find_shell(f.read())
@@ -64,10 +86,29 @@ def load_shell(choice):
         raise KitError("--shell ovmf: %s cannot be read: %s" % (code, error.strerror))
     except firmware_volume.FirmwareError as error:
         raise KitError("--shell ovmf: %s: %s" % (code, error))
-    ok, kind = pe_image.describe(shell)
+    ok, kind = pe_image.describe(shell, ARCHES[arch].pe_machine)
     if not ok:
         raise KitError("--shell ovmf: the shell in %s is %s" % (code, kind))
     return shell, "the UEFI Shell of " + code
+
+
+def load_shells(choices, arches):
+    """{machine: (shell bytes, where it came from)} for the --shell options:
+    "ovmf" (each machine's from its firmware package) or a FILE per
+    machine."""
+    choices = choices or []
+    if isinstance(choices, str):
+        choices = [choices]
+    shells = {}
+    if SHELL_FROM_OVMF in choices:
+        if len(choices) > 1:
+            raise KitError("--shell ovmf brings every machine's shell; give it alone")
+        for arch in arches:
+            shells[arch] = firmware_shell(arch)
+        return shells
+    for arch, (path, data) in files_by_arch(choices, "--shell", arches).items():
+        shells[arch] = (data, path)
+    return shells
 
 
 def child(folder, name):
@@ -79,18 +120,18 @@ def child(folder, name):
     return os.path.join(folder, name)
 
 
-def boot_path(drive):
+def boot_path(drive, arch=DEFAULT_ARCH):
     path = drive
-    for name in BOOT_FOLDERS + (BOOT_NAME,):
+    for name in BOOT_FOLDERS + (ARCHES[arch].boot_name,):
         path = child(path, name)
     return path
 
 
-def place_shell(drive, shell):
-    """Puts `shell` at \\EFI\\BOOT\\BOOTX64.EFI, into the kit's own EFI and
-    BOOT folders when it has them (in whatever case): on FAT two folders
-    that differ in case only are one."""
-    target = boot_path(drive)
+def place_shell(drive, shell, arch=DEFAULT_ARCH):
+    """Puts `shell` at \\EFI\\BOOT\\BOOTX64.EFI (BOOTAA64.EFI for AArch64),
+    into the kit's own EFI and BOOT folders when it has them (in whatever
+    case): on FAT two folders that differ in case only are one."""
+    target = boot_path(drive, arch)
     replaced = os.path.exists(target)
     os.makedirs(os.path.dirname(target), exist_ok=True)
     with open(target, "wb") as f:
@@ -146,15 +187,17 @@ def cmd_image(args):
     if kits is None and LIBRARY_OPTION in (app_args or "").lower().split():
         raise KitError("--app-args %s is for a library of kits: give --kits DIR OUT"
                        % LIBRARY_OPTION)
+    arches = parse_arches(args.arch)
     if bool(args.sign) != bool(args.cert):
         raise KitError("--sign KEY and --cert CERT go together")
     out = os.path.abspath(out)
     check_out(out, kit_dir)
     is_iso = out.lower().endswith(".iso")
-    shell, shell_from = load_shell(args.shell)
+    shells = load_shells(args.shell, arches)
+    efi = files_by_arch(args.efi or [], "--efi", arches)
     if kits is None:
         try:
-            kit_medium.kit_tree(kit_dir, skip=(IMAGE_NAME.lower(), "startup.nsh"))
+            kit_medium.kit_tree(kit_dir, skip=tuple(name.lower() for name in TOOL_NAMES))
         except kit_medium.MediumError as error:
             raise KitError(str(error))
     try:
@@ -170,27 +213,39 @@ def cmd_image(args):
     try:
         signer = kit_sign.Signer(args.sign, args.cert, passphrase) if args.sign else None
         with signer or contextlib.nullcontext():
-            image = layout.resolve_image(args.efi, work)
-            x64_application(image, "the application image")
+            images = {}
+            for arch in arches:
+                images[arch] = efi[arch][0] if arch in efi else layout.resolve_image(
+                    None, work, arch)
+                # A build that went wrong must not reach a medium either.
+                files_by_arch([images[arch]], "the application image", (arch,))
+                extra = layout.arch_options(arch, app_args)
+                if extra:
+                    note("the %s image's line gets %s: %s firmware publishes SMBIOS through "
+                         "the 3.x entry point only" % (ARCHES[arch].title, extra,
+                                                       ARCHES[arch].title))
             drive = os.path.join(work, "drive")
             os.makedirs(drive)
             # The same drive as a VM run gets, but with the kit's own scripts.
             if kits is not None:
-                layout.fill_library_folder(kit_dir, kits, image, drive, "own", app_args)
+                layout.fill_library_folder(kit_dir, kits, images, drive, "own", app_args)
             else:
                 _, replaced = layout.kit_entries(kit_dir)
                 for name in replaced:
                     note("the kit's own %s is replaced" % name)
-                layout.fill_kit_folder(kit_dir, image, drive, "own", app_args)
-            if shell is not None:
-                if place_shell(drive, shell):
-                    note("the kit's own %s is replaced by the shell" % BOOT_PATH)
-            elif os.path.isfile(boot_path(drive)):
-                note("no --shell: the kit's own %s boots the medium" % BOOT_PATH)
-            else:
-                note("no --shell: the medium boots only on a machine with a built-in UEFI Shell")
+                layout.fill_kit_folder(kit_dir, images, drive, "own", app_args)
+            for arch in arches:
+                if arch in shells:
+                    if place_shell(drive, shells[arch][0], arch):
+                        note("the kit's own %s is replaced by the shell" % boot_file_path(arch))
+                elif os.path.isfile(boot_path(drive, arch)):
+                    note("no --shell%s: the kit's own %s boots the medium"
+                         % (for_arch(arch, arches), boot_file_path(arch)))
+                else:
+                    note("no --shell%s: the medium boots only on a machine with a built-in "
+                         "UEFI Shell" % for_arch(arch, arches))
             if signer:
-                sign_drive(signer, drive, shell is not None)
+                sign_drive(signer, drive, arches, shells)
             medium = os.path.join(work, "medium")
             fat = medium if not is_iso else os.path.join(work, "kit.img")
             size = kit_medium.make_fat_image(drive, fat)
@@ -217,9 +272,15 @@ def cmd_image(args):
         raise KitError("%s: %s" % (error.filename or out, error.strerror or error))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    parts = [IMAGE_NAME + (" (signed)" if args.sign else ""), "startup.nsh"]
-    if shell is not None:
-        parts.append("%s (%s%s)" % (BOOT_PATH, shell_from, ", signed" if args.sign else ""))
+    signed = " (signed)" if args.sign else ""
+    parts = [image_name(arch, arches) + signed for arch in arches]
+    if len(arches) > 1:
+        parts.append(PROBE_NAME)
+    parts.append("startup.nsh")
+    for arch in arches:
+        if arch in shells:
+            parts.append("%s (%s%s)" % (boot_file_path(arch), shells[arch][1],
+                                        ", signed" if args.sign else ""))
     kind = ("hybrid ISO, El Torito EFI boot image of %d MiB" % (size >> 20) if is_iso
             else "FAT disk image")
     what = ("the kit %s" % kit_dir if kits is None else "the library %s as \\%s\\ (%d kit%s)"
@@ -229,13 +290,19 @@ def cmd_image(args):
     return 0
 
 
-def sign_drive(signer, drive, has_shell):
-    app = os.path.join(drive, IMAGE_NAME)
-    signer.sign(app)
-    skip = {app}
-    if has_shell:
-        signer.sign(boot_path(drive))
-        skip.add(boot_path(drive))
+def for_arch(arch, arches):
+    return " for %s" % ARCHES[arch].title if len(arches) > 1 else ""
+
+
+def sign_drive(signer, drive, arches, shells):
+    skip = set()
+    for arch in arches:
+        app = os.path.join(drive, image_name(arch, arches))
+        signer.sign(app)
+        skip.add(app)
+        if arch in shells:
+            signer.sign(boot_path(drive, arch))
+            skip.add(boot_path(drive, arch))
     refused = [dos_path(drive, p) for p in kit_efi_files(drive, skip) if not signer.verifies(p)]
     if refused:
         note("%s does not verify %s: Secure Boot firmware will refuse to start %s"
@@ -252,12 +319,18 @@ def add_arguments(parser):
     parser.add_argument("--app-args", metavar="TEXT",
                         help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
                              "(e.g. \"-segments -product\")")
-    parser.add_argument("--shell", metavar="FILE|ovmf",
-                        help="a UEFI Shell for x64, placed as \\EFI\\BOOT\\BOOTX64.EFI so the "
-                             "medium boots without a built-in shell; \"ovmf\" takes the one in "
-                             "the installed ovmf firmware")
+    parser.add_argument("--arch", default=DEFAULT_ARCH, metavar="LIST",
+                        help="the machines the medium serves: x64 (default), aarch64 (64-bit "
+                             "ARM), or x64,aarch64 (one medium with both images; startup.nsh "
+                             "starts the one the machine's firmware loads)")
+    parser.add_argument("--shell", metavar="FILE|ovmf", action="append",
+                        help="a UEFI Shell, placed as \\EFI\\BOOT\\BOOTX64.EFI (x64) or "
+                             "BOOTAA64.EFI (AArch64) so the medium boots without a built-in "
+                             "shell; give a FILE once per machine (placed by its PE machine "
+                             "type); \"ovmf\" takes each machine's from the installed firmware "
+                             "packages (ovmf, qemu-efi-aarch64)")
     parser.add_argument("--sign", metavar="KEY",
-                        help="sign BiosUpdateSelect.efi and the shell with this private key "
+                        help="sign every BiosUpdateSelect image and shell with this private key "
                              "(PEM); a passphrase comes from $%s or --passphrase-file"
                              % kit_sign.PASSPHRASE_ENV)
     parser.add_argument("--cert", metavar="CERT", help="the key's certificate (PEM or DER)")
@@ -272,6 +345,7 @@ def add_arguments(parser):
     parser.add_argument("out", metavar="OUT", nargs="?",
                         help="the medium: OUT.iso makes a hybrid ISO, any other name a FAT "
                              "disk image")
-    parser.add_argument("--efi", metavar="FILE",
-                        help="application image to use (default: build it, build/efi/%s)"
-                             % IMAGE_NAME)
+    parser.add_argument("--efi", metavar="FILE", action="append",
+                        help="application image to use, once per machine, placed by its PE "
+                             "machine type (default: build it, build/efi/%s or "
+                             "build/efi-aarch64/%s)" % (IMAGE_NAME, IMAGE_NAME))

@@ -1,8 +1,8 @@
 """kit-run: boots an update kit (a folder, or a medium from make-kit-image:
 a disk image as a USB stick, an ISO as a CD-ROM) or a library of kits (a
-folder of kits, or a library medium) in a VM as a given machine, and
-reports the kit the application chose, the update script it ran, the
-options it ran with and which shell ran it.
+folder of kits, or a library medium) in a VM as a given machine, x64 or
+AArch64 (--arch), and reports the kit the application chose, the update
+script it ran, the options it ran with and which shell ran it.
 
 An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
@@ -14,10 +14,10 @@ import shutil
 import sys
 import tempfile
 
-from . import kit_medium, layout, smbios_dump, vmboot
-from .common import (CONFIG_NAME, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH, LIBRARY_FOLDER,
-                     LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK,
-                     KitError)
+from . import kit_medium, layout, pe_image, smbios_dump, vmboot
+from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH,
+                     LIBRARY_FOLDER, LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
+                     STATUS_MARK, KitError)
 
 DEFAULT_KIT = os.path.join(REPO, "examples", "kit")
 # Below the example kit's configured version (2), so by default the VM
@@ -49,14 +49,26 @@ def medium_kits(paths):
     return sorted(k for k in found if not any(k.startswith(o + "/") for o in found))
 
 
-def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=False):
+def medium_arches(copy, paths):
+    """The machines a kit medium serves, from the images it holds: each
+    machine's named image, or BiosUpdateSelect.efi by its PE machine."""
+    found = tuple(arch for arch in ARCHES if ARCHES[arch].image_name.lower() in paths)
+    if found or IMAGE_NAME.lower() not in paths:
+        return found
+    machine = pe_image.application_machine(
+        kit_medium.read_file(copy, paths[IMAGE_NAME.lower()], limit=1 << 24))
+    return tuple(arch for arch in ARCHES if ARCHES[arch].pe_machine == machine) or (DEFAULT_ARCH,)
+
+
+def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=False,
+                      arch=DEFAULT_ARCH):
     """A copy of a kit medium (a FAT image, or an ISO made by make-kit-image
     whose El Torito boot image is the FAT file system) with the update
     scripts of its kit, or of every kit of its library, as chosen, and
     with `app_args` on the application's line when given (else the
     medium's own line stays; `decide_only` adds -n to it). Returns the
     startup script the copy holds, and whether the copy has a shell of
-    its own."""
+    its own for the VM's machine `arch`."""
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
@@ -66,7 +78,9 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
         startup = kit_medium.read_file(copy, "startup.nsh")
         library = startup is not None and layout.is_library_run(startup)
         folders = [paths[k] for k in medium_kits(paths.values())] if library else [""]
-        missing = [name for name in (IMAGE_NAME, "startup.nsh") if name.lower() not in paths]
+        arches = medium_arches(copy, paths)
+        missing = [] if arches else [IMAGE_NAME]
+        missing += [name for name in ("startup.nsh",) if name.lower() not in paths]
         if library and not folders:
             missing.append("a kit under \\%s\\" % LIBRARY_FOLDER)
         for folder in folders:
@@ -82,25 +96,36 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
         if missing:
             raise KitError("the kit image %s lacks %s (is it a medium made by "
                            "tools/make-kit-image?)" % (source, ", ".join(missing)))
+        if arch not in arches:
+            raise KitError("the kit image %s holds no image for %s, only for %s (make it with "
+                           "make-kit-image --arch %s)"
+                           % (source, ARCHES[arch].title,
+                              ", ".join(ARCHES[a].title for a in arches),
+                              ",".join(a for a in ARCHES if a in arches or a == arch)))
         if app_args is not None:
-            startup = layout.startup_nsh(app_args, library)
+            startup = layout.startup_nsh(app_args, library, arches)
         if decide_only:
             startup = layout.with_decide_only(startup)
         if app_args is not None or decide_only:
             kit_medium.write_file(copy, "startup.nsh", startup)
     except kit_medium.MediumError as error:
         raise KitError("the medium %s: %s" % (source, error))
-    return startup, "efi/boot/bootx64.efi" in paths
+    return startup, "efi/boot/" + ARCHES[arch].boot_name.lower() in paths
 
 
 # --- Running ------------------------------------------------------------
 
 def smbios_options(args, work):
     """QEMU options for the installed BIOS the VM shows."""
+    if args.smbios_dump and args.arch == "aarch64":
+        say("note: the AArch64 VM's firmware publishes SMBIOS through the 3.x entry point only: "
+            "it shows the dump's structures there, whatever entry point the dump came with, "
+            "and the AArch64 image reads them with -smbios3, to the End-of-Table structure; "
+            "a 2.x dump's structure count takes no part")
     if args.smbios_dump:
         dump = smbios_dump.read_dump(args.smbios_dump)
         try:
-            structures = smbios_dump.vm_structures(dump)
+            structures = smbios_dump.vm_structures(dump, args.arch)
         except smbios_dump.DumpError as error:
             raise KitError("%s: %s" % (args.smbios_dump, error))
         if dump.stop_reason:
@@ -182,12 +207,12 @@ class Console:
 
 
 MEDIUM_NAMES = {"disk": "disk", "usb-stick": "USB stick", "cdrom": "CD-ROM"}
-BOOT_PATHS = {"medium": "the medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)",
+BOOT_PATHS = {"medium": "the medium's own shell (\\EFI\\BOOT\\%s)",
               "built-in": "the firmware's built-in shell"}
 
 
 def summary(scripts, status, decide_only=False, attach=None, path=None, options=(),
-            library=False, kit=None):
+            library=False, kit=None, arch=DEFAULT_ARCH):
     """kit-run's last line: the kit a library run chose, the scripts that
     ran, the application's line and status, and the boot path."""
     if not scripts:
@@ -200,7 +225,8 @@ def summary(scripts, status, decide_only=False, attach=None, path=None, options=
     if library:
         ran = ("kit %s: %s" % (kit, ran)) if kit else "no kit chosen, " + ran
     name = STATUS_NAMES.get(status)
-    started = ("; started from the %s by %s" % (MEDIUM_NAMES[attach], BOOT_PATHS[path])
+    booted_by = BOOT_PATHS[path].replace("%s", ARCHES[arch].boot_name) if path else ""
+    started = ("; started from the %s by %s" % (MEDIUM_NAMES[attach], booted_by)
                if attach and path else "")
     return "%s; %s ended with status %s%s%s" % (
         ran, " ".join((IMAGE_NAME,) + tuple(options)), status, " (%s)" % name if name else "",
@@ -247,7 +273,7 @@ def cmd_run(args):
         if attach == "cdrom" and not kit_medium.is_iso(kit):
             raise KitError("--medium cdrom: %s is no ISO (make one with make-kit-image "
                            "... OUT.iso)" % kit)
-    missing = vmboot.missing_parts()
+    missing = vmboot.missing_parts(args.arch)
     if missing:
         raise KitError("cannot start a VM: missing " + ", ".join(missing))
     log_dir = os.path.abspath(args.log_dir or os.path.join(REPO, "build", "kit-run"))
@@ -259,9 +285,10 @@ def cmd_run(args):
         if is_image:
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args,
-                                                   args.decide_only)
+                                                   args.decide_only, args.arch)
         else:
-            image = layout.resolve_image(args.efi, log_dir)
+            image = {args.arch: checked_image(layout.resolve_image(args.efi, log_dir, args.arch),
+                                              args.arch)}
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
             if kits is not None:
@@ -273,7 +300,8 @@ def cmd_run(args):
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine; the VM is switched off once the status has been shown.
         result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
-                             typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")])
+                             typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")],
+                             arch=args.arch)
     except (smbios_dump.DumpError, vmboot.VmError) as error:
         raise KitError(str(error))
     except shutil.Error as error:
@@ -285,7 +313,8 @@ def cmd_run(args):
     for line in console.shown:
         print(line)
     if console.status is None:
-        refusal = [line for line in result.lines if line.startswith(vmboot.QEMU_NAME + ":")]
+        qemu = vmboot.MACHINES[args.arch].qemu
+        refusal = [line for line in result.lines if line.startswith(qemu + ":")]
         if refusal:
             raise KitError("QEMU refused to start: %s" % refusal[0].split(":", 1)[1].strip())
         if result.timed_out:
@@ -297,12 +326,27 @@ def cmd_run(args):
         raise KitError("%s; the console log is %s" % (why, log_path))
     path = vmboot.boot_path(result.lines, before=START_MARK)
     if path == "built-in" and own_shell:
-        say("note: the firmware did not start the medium's own \\EFI\\BOOT\\BOOTX64.EFI; "
-            "its built-in shell ran the kit")
+        say("note: the firmware did not start the medium's own \\EFI\\BOOT\\%s; "
+            "its built-in shell ran the kit" % ARCHES[args.arch].boot_name)
     print("kit-run: " + summary(console.scripts, console.status, layout.decides_only(startup),
-                                attach, path, layout.app_words(startup) or (),
-                                layout.is_library_run(startup), console.kit))
+                                attach, path, layout.app_words(startup, args.arch) or (),
+                                layout.is_library_run(startup), console.kit, args.arch))
     return 0 if console.status == "0x0" else 1
+
+
+def checked_image(path, arch):
+    """`path`, when it is an EFI application for the VM's machine."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as error:
+        raise KitError("the application image %s cannot be read: %s" % (path, error.strerror))
+    ok, kind = pe_image.describe(data, ARCHES[arch].pe_machine)
+    if not ok:
+        raise KitError("the application image %s is %s; the %s VM needs one for %s "
+                       "(build/%s/%s)" % (path, kind, ARCHES[arch].title, ARCHES[arch].title,
+                                          ARCHES[arch].preset, IMAGE_NAME))
+    return path
 
 
 def add_arguments(run):
@@ -332,9 +376,13 @@ def add_arguments(run):
     run.add_argument("--medium", choices=("usb-stick", "cdrom"),
                      help="attach a kit image as a USB stick or a CD-ROM (default: an ISO as a "
                           "CD-ROM, any other image as a USB stick); a folder is a disk")
+    run.add_argument("--arch", choices=tuple(ARCHES), default=DEFAULT_ARCH,
+                     help="the VM's machine: x64 (default; ovmf) or aarch64 (64-bit ARM; "
+                          "qemu-efi-aarch64); a kit medium must hold an image for it")
     run.add_argument("--efi", metavar="FILE",
-                     help="application image to use (default: build it, build/efi/%s)"
-                          % IMAGE_NAME)
+                     help="application image to use for a kit folder (default: build it, "
+                          "build/efi/%s, or build/efi-aarch64/%s for --arch aarch64)"
+                          % (IMAGE_NAME, IMAGE_NAME))
     run.add_argument("--timeout", type=int, default=180, metavar="SECONDS",
                      help="give up on the VM after this long (default: 180)")
     run.add_argument("--log-dir", metavar="DIR",

@@ -1,18 +1,31 @@
 """What goes on a kit drive: the kit's files, the application image (built
 from this repository when none is given) and a startup.nsh that finds the
 kit's drive, runs the application there and prints its status, so a VM
-run and a USB stick boot behave alike."""
+run and a USB stick boot behave alike.
+
+A drive for one machine holds its image as BiosUpdateSelect.efi. A drive
+for x64 and AArch64 holds both images, each under its machine's name, and
+its startup.nsh starts the one this machine's firmware loads: firmware
+refuses an image for another processor with Unsupported, and the shell
+then abandons the script that tried it. So the script tries each image
+in a nested script of its own (BiosUpdateSelectProbe.nsh, deciding only,
+its output caught in a shell variable): a refusal ends that script with
+%lasterror% 0x3, and startup.nsh goes on to the next machine's image."""
 
 import os
 import shutil
 import subprocess
 
 from . import kit_medium, vmboot
-from .common import (CONFIG_NAME, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES, LIBRARY_DEPTH,
-                     LIBRARY_FOLDER, LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
-                     STATUS_MARK, KitError)
+from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
+                     LIBRARY_DEPTH, LIBRARY_FOLDER, LIBRARY_OPTION, PROBE_NAME, REPO,
+                     SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, KitError,
+                     image_name)
 
 DRIVES = 10  # fs0: to fs9:
+PROBE_VARIABLE = "BiosUpdateSelectProbe"
+# The names an application line may start with.
+IMAGE_NAMES = tuple(name.lower() for name in TOOL_NAMES if name.lower().endswith(".efi"))
 
 
 def check_app_args(text, what="--app-args"):
@@ -32,22 +45,32 @@ def check_app_args(text, what="--app-args"):
     return " ".join(text.split())
 
 
-def app_line(app_args, library=False):
-    """The application's line; a library medium's always passes -kits."""
+def arch_options(arch, app_args):
+    """The machine's own options (ARCHES) that `app_args` lack, as text."""
+    given = [word.strip('"').lower() for word in (app_args or "").split()]
+    return " ".join(w for w in ARCHES[arch].options.split() if w.lower() not in given)
+
+
+def app_line(app_args, library=False, arch=DEFAULT_ARCH, arches=(DEFAULT_ARCH,)):
+    """The application's line; a library medium's always passes -kits, and
+    each machine's its own options (ARCHES)."""
     words = app_args.split() if app_args else []
     if library and LIBRARY_OPTION not in [w.strip('"').lower() for w in words]:
         words.insert(0, LIBRARY_OPTION)
-    return " ".join([IMAGE_NAME] + words)
+    extra = arch_options(arch, app_args)
+    return " ".join([image_name(arch, arches)] + ([extra] if extra else []) + words)
 
 
-def app_words(script):
+def app_words(script, arch=None):
     """The words after the application's name on its line in a
     startup.nsh (quotes taken off, as the shell hands them over), or None
-    when no line starts it."""
-    for line in script.decode("latin-1").splitlines():
-        words = line.split()
-        if words and words[0].lower() == IMAGE_NAME.lower():
-            return [word.strip('"') for word in words[1:]]
+    when no line starts it. On a medium for several machines, `arch`
+    picks that machine's line."""
+    lines = [line.split() for line in script.decode("latin-1").splitlines()]
+    lines = [words for words in lines if words and words[0].lower() in IMAGE_NAMES]
+    own = [words for words in lines if arch and words[0].lower() == ARCHES[arch].image_name.lower()]
+    for words in own + lines:
+        return [word.strip('"') for word in words[1:]]
     return None
 
 
@@ -63,48 +86,87 @@ def is_library_run(script):
 
 
 def with_decide_only(script):
-    """The startup.nsh with -n added to the application's own line, its
-    other options kept as they are."""
+    """The startup.nsh with -n added to the application's own lines (one
+    per machine the medium serves), their other options kept as they
+    are."""
     lines = script.split(b"\r\n")
+    found = False
     for i, line in enumerate(lines):
         words = line.decode("latin-1").split()
-        if words and words[0].lower() == IMAGE_NAME.lower():
+        if words and words[0].lower() in IMAGE_NAMES:
+            found = True
             if "-n" not in [word.strip('"').lower() for word in words[1:]]:
                 lines[i] = line + b" -n"
-            return b"\r\n".join(lines)
-    raise KitError("the medium's startup.nsh does not start %s" % IMAGE_NAME)
+    if not found:
+        raise KitError("the medium's startup.nsh does not start %s" % IMAGE_NAME)
+    return b"\r\n".join(lines)
 
 
-def startup_nsh(app_args=None, library=False):
+def startup_nsh(app_args=None, library=False, arches=(DEFAULT_ARCH,)):
     """The kit drive's startup.nsh. On a real machine the kit may be any
     drive, so it looks for the one that holds both the application and the
     configuration (for a library, its kits folder), and makes its root
     current: the application reads UpdateConfig.ini from the current
     directory (with -kits, changes to the chosen kit's folder first) and
     the shell finds the update scripts there. `app_args` go on the
-    application's line."""
+    application's line, after the options of the machine it is for. A
+    drive for several machines first finds the image this machine's
+    firmware starts."""
     beside = LIBRARY_FOLDER if library else CONFIG_NAME
+    found = image_name(arches[0], arches)
     lines = ["@echo -off",
-             "# Update kit: find the drive with BiosUpdateSelect.efi and %s," % beside,
+             "# Update kit: find the drive with %s and %s," % (found, beside),
              "# make it current, and let BiosUpdateSelect.efi choose the update script."]
     for n in range(DRIVES):
-        lines += ["if exist fs%d:\\%s then" % (n, IMAGE_NAME),
+        lines += ["if exist fs%d:\\%s then" % (n, found),
                   "  if exist fs%d:\\%s then" % (n, beside),
                   "    fs%d:" % n,
                   "    goto KIT_FOUND",
                   "  endif",
                   "endif"]
     lines += ['echo "Update kit not found: no drive fs0: to fs%d: holds %s and %s."'
-              % (DRIVES - 1, IMAGE_NAME, "a %s folder" % LIBRARY_FOLDER if library
+              % (DRIVES - 1, found, "a %s folder" % LIBRARY_FOLDER if library
                  else CONFIG_NAME),
               "goto KIT_END",
               ":KIT_FOUND",
-              "cd \\",
-              'echo "%s"' % START_MARK,
-              app_line(app_args, library),
-              'echo "%s%%lasterror%% ==="' % STATUS_MARK,
-              ":KIT_END"]
+              "cd \\"]
+    if len(arches) == 1:
+        lines += run_lines(app_args, library, arches[0], arches)
+    else:
+        lines += ["# Firmware starts images for its own processor only, and refuses any",
+                  "# other with Unsupported (0x3). Each try runs in %s," % PROBE_NAME,
+                  "# where a refusal ends that script instead of this one. Its output goes",
+                  "# to a variable: redirecting to nul stalls the shell on a read-only medium."]
+        for arch in arches:
+            lines += ["%s %s >v %s" % (PROBE_NAME, image_name(arch, arches), PROBE_VARIABLE),
+                      "if not %lasterror% == 0x3 then",
+                      "  goto KIT_%s" % arch.upper(),
+                      "endif"]
+        lines += ['echo "Update kit: this machine\'s firmware starts none of %s."'
+                  % ", ".join(image_name(arch, arches) for arch in arches),
+                  "goto KIT_END"]
+        for arch in arches:
+            lines += [":KIT_%s" % arch.upper()] + run_lines(app_args, library, arch, arches)
+            if arch != arches[-1]:
+                lines.append("goto KIT_END")
+    lines.append(":KIT_END")
     return vmboot.startup_script(lines)
+
+
+def run_lines(app_args, library, arch, arches):
+    return ['echo "%s"' % START_MARK,
+            app_line(app_args, library, arch, arches),
+            'echo "%s%%lasterror%% ==="' % STATUS_MARK]
+
+
+def probe_script():
+    """BiosUpdateSelectProbe.nsh IMAGE: starts IMAGE deciding only (-n
+    runs no update script); startup.nsh keeps what it prints out of sight
+    and reads %lasterror%."""
+    return vmboot.startup_script([
+        "# Written by make-kit-image: startup.nsh tries each machine's image here,",
+        "# so that firmware refusing one abandons this script, not startup.nsh.",
+        "%1 -n"])
 
 
 def stand_in_script(name):
@@ -129,18 +191,19 @@ def marked_script(name, data):
 
 # --- The application image ---------------------------------------------
 
-def default_image():
-    return os.path.join(REPO, "build", "efi", IMAGE_NAME)
+def default_image(arch=DEFAULT_ARCH):
+    return os.path.join(REPO, "build", ARCHES[arch].preset, IMAGE_NAME)
 
 
-def build_image(log_dir):
-    """Configures and builds the efi preset; a build that is up to date
-    costs a fraction of a second, so a changed source never goes into a
-    kit unnoticed."""
-    log_path = os.path.join(log_dir, "efi-build.log")
+def build_image(log_dir, arch=DEFAULT_ARCH):
+    """Configures and builds the machine's efi preset; a build that is up
+    to date costs a fraction of a second, so a changed source never goes
+    into a kit unnoticed."""
+    preset = ARCHES[arch].preset
+    log_path = os.path.join(log_dir, "%s-build.log" % preset)
     with open(log_path, "wb") as log:
-        for command in (["cmake", "--preset", "efi"], ["cmake", "--build", "--preset", "efi"]):
-            if command[1] == "--preset" and os.path.isfile(os.path.join(REPO, "build", "efi",
+        for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset]):
+            if command[1] == "--preset" and os.path.isfile(os.path.join(REPO, "build", preset,
                                                                         "build.ninja")):
                 continue
             try:
@@ -149,18 +212,18 @@ def build_image(log_dir):
                 raise KitError("cannot build %s: %s: %s" % (IMAGE_NAME, command[0], error.strerror))
             if done.returncode != 0:
                 raise KitError("building %s failed; see %s" % (IMAGE_NAME, log_path))
-    image = default_image()
+    image = default_image(arch)
     if not os.path.isfile(image):
         raise KitError("the build made no %s; see %s" % (IMAGE_NAME, log_path))
     return image
 
 
-def resolve_image(efi, log_dir):
+def resolve_image(efi, log_dir, arch=DEFAULT_ARCH):
     if efi:
         if not os.path.isfile(efi):
             raise KitError("no application image at %s" % efi)
         return efi
-    return build_image(log_dir)
+    return build_image(log_dir, arch)
 
 
 # --- Kit folders -------------------------------------------------------
@@ -175,18 +238,34 @@ def check_kit_dir(kit):
 
 def kit_entries(kit):
     """The kit's own files and folders, less what every kit drive gets
-    from this tool (the application and startup.nsh)."""
+    from this tool (the application images, startup.nsh and the probe)."""
     names = sorted(os.listdir(kit))
-    replaced = [n for n in names if n.lower() in (IMAGE_NAME.lower(), "startup.nsh")]
+    ours = [name.lower() for name in TOOL_NAMES]
+    replaced = [n for n in names if n.lower() in ours]
     return [n for n in names if n not in replaced], replaced
 
 
+def place_images(image, folder):
+    """Copies the application to the drive's root: `image` is the x64
+    image's path, or {machine: path} for the machines the drive serves
+    (with the probe script when they are several). Returns the machines."""
+    images = image if isinstance(image, dict) else {DEFAULT_ARCH: image}
+    arches = tuple(arch for arch in ARCHES if arch in images)
+    for arch in arches:
+        shutil.copyfile(images[arch], os.path.join(folder, image_name(arch, arches)))
+    if len(arches) > 1:
+        with open(os.path.join(folder, PROBE_NAME), "wb") as f:
+            f.write(probe_script())
+    return arches
+
+
 def fill_kit_folder(kit, image, folder, scripts, app_args=None):
-    """Lays out a kit drive in `folder`: the kit, the application, the
-    startup script (with `app_args` on the application's line), and the
-    update scripts as `scripts` says: "own" (the kit's, unchanged),
-    "marked" (the kit's, reporting their name) or "stand-in" (scripts that
-    only report their name). Returns the startup script."""
+    """Lays out a kit drive in `folder`: the kit, the application (see
+    place_images), the startup script (with `app_args` on the
+    application's line), and the update scripts as `scripts` says: "own"
+    (the kit's, unchanged), "marked" (the kit's, reporting their name) or
+    "stand-in" (scripts that only report their name). Returns the startup
+    script."""
     entries, _ = kit_entries(kit)
     for name in entries:
         source = os.path.join(kit, name)
@@ -194,8 +273,8 @@ def fill_kit_folder(kit, image, folder, scripts, app_args=None):
             shutil.copytree(source, os.path.join(folder, name))
         else:
             shutil.copyfile(source, os.path.join(folder, name))
-    shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
-    startup = startup_nsh(app_args)
+    arches = place_images(image, folder)
+    startup = startup_nsh(app_args, arches=arches)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
         f.write(startup)
     if scripts != "own":
@@ -244,13 +323,13 @@ def library_kits(library):
 
 def fill_library_folder(library, kits, image, folder, scripts, app_args=None):
     """Lays out a library drive in `folder`: the library as \\kits\\, laid
-    out as it is, the application once at the root, the startup script
+    out as it is, the application once at the root (see place_images), the startup script
     (-kits and `app_args` on the application's line), and each kit's
     update scripts as `scripts` says (see fill_kit_folder). Returns the
     startup script."""
     shutil.copytree(library, os.path.join(folder, LIBRARY_FOLDER))
-    shutil.copyfile(image, os.path.join(folder, IMAGE_NAME))
-    startup = startup_nsh(app_args, library=True)
+    arches = place_images(image, folder)
+    startup = startup_nsh(app_args, library=True, arches=arches)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
         f.write(startup)
     for kit in kits if scripts != "own" else ():

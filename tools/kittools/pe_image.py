@@ -1,12 +1,13 @@
-"""Says what a file is as a PE/COFF image, and whether x86-64 UEFI firmware
-would start it as an application.
+"""Says what a file is as a PE/COFF image, and whether a machine's UEFI
+firmware would start it as an application.
 
-A kit medium boots through \\EFI\\BOOT\\BOOTX64.EFI, which firmware starts
-only when it is a PE32+ image for x86-64 (machine 0x8664) with the EFI
-application subsystem (10). A wrong file there (an AArch64 shell, a
-32-bit one, a driver, a Windows program, a zip) would leave a machine at
-its boot menu in the middle of an update round, so make-kit-image checks
-the file first and says what it is instead. Only the DOS stub's pointer,
+A kit medium boots through \\EFI\\BOOT\\BOOTX64.EFI (x86-64) or
+\\EFI\\BOOT\\BOOTAA64.EFI (AArch64), which firmware starts only when it is
+a PE32+ image for its own machine (0x8664, 0xAA64) with the EFI
+application subsystem (10). A wrong file there (a shell for the other
+machine, a 32-bit one, a driver, a Windows program, a zip) would leave a
+machine at its boot menu in the middle of an update round, so
+make-kit-image checks the file first and says what it is instead. Only the DOS stub's pointer,
 the COFF header and the optional header's magic and subsystem are read,
 each within the file's bytes.
 """
@@ -14,6 +15,7 @@ each within the file's bytes.
 import struct
 
 MACHINE_X64 = 0x8664
+MACHINE_AARCH64 = 0xAA64
 SUBSYSTEM_EFI_APPLICATION = 10
 PE32_MAGIC = 0x10B
 PE32_PLUS_MAGIC = 0x20B
@@ -42,28 +44,45 @@ def _kind_of_non_pe(data):
     return "no PE image (no \"MZ\" header)"
 
 
-def describe(data):
-    """(ok, text): ok when `data` is an x86-64 EFI application; text says
-    what the file is, e.g. "a PE32+ EFI boot service driver for AArch64"."""
+def describe(data, machine=MACHINE_X64):
+    """(ok, text): ok when `data` is an EFI application for `machine`;
+    text says what the file is, e.g. "a PE32+ EFI boot service driver for
+    AArch64"."""
+    found, text = read_header(data)
+    if found is None:
+        return False, text
+    ok = found == (PE32_PLUS_MAGIC, machine, SUBSYSTEM_EFI_APPLICATION)
+    return ok, text
+
+
+def application_machine(data):
+    """The machine of a PE32+ EFI application, or None for anything else."""
+    found, _ = read_header(data)
+    if found is None or found[0] != PE32_PLUS_MAGIC or found[2] != SUBSYSTEM_EFI_APPLICATION:
+        return None
+    return found[1]
+
+
+def read_header(data):
+    """((magic, machine, subsystem), text) of a PE image, or (None, text)
+    for anything else; text says what the file is."""
     if data[:2] != b"MZ":
-        return False, _kind_of_non_pe(data[:64])
+        return None, _kind_of_non_pe(data[:64])
     if len(data) < 0x40:
-        return False, "a file cut short in its DOS header"
+        return None, "a file cut short in its DOS header"
     pe, = struct.unpack_from("<I", data, 0x3C)
     # The COFF header (20 bytes) and the optional header's first 70 bytes
     # (magic to subsystem) must lie inside the file.
     if pe + 24 + 70 > len(data) or data[pe:pe + 4] != b"PE\0\0":
-        return False, "a DOS program (no \"PE\" header)"
+        return None, "a DOS program (no \"PE\" header)"
     machine, = struct.unpack_from("<H", data, pe + 4)
     optional_size, = struct.unpack_from("<H", data, pe + 20)
     magic, = struct.unpack_from("<H", data, pe + 24)
     # Subsystem sits at offset 68 of the optional header in PE32 and PE32+.
     subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
     if optional_size < 70 or magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
-        return False, "a PE object without an image header"
+        return None, "a PE object without an image header"
     form = "PE32+" if magic == PE32_PLUS_MAGIC else "PE32"
     what = SUBSYSTEMS.get(subsystem, "image of subsystem %d" % subsystem)
     arch = MACHINES.get(machine, "machine 0x%04X" % machine)
-    ok = (magic == PE32_PLUS_MAGIC and machine == MACHINE_X64
-          and subsystem == SUBSYSTEM_EFI_APPLICATION)
-    return ok, "a %s %s for %s" % (form, what, arch)
+    return (magic, machine, subsystem), "a %s %s for %s" % (form, what, arch)

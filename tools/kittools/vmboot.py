@@ -1,6 +1,7 @@
 """Boots a host folder, a disk image or an ISO in a QEMU virtual machine
-running the Debian ovmf firmware (with its built-in UEFI Shell), and hands
-back what the serial console showed.
+running Debian's UEFI firmware (with its built-in UEFI Shell): ovmf on an
+x86-64 machine, qemu-efi-aarch64 on a 64-bit ARM one. Hands back what the
+serial console showed.
 
 The kit runner and the QEMU test suite both use it, so a kit tried by hand
 and a test case boot exactly the same machine. The shell runs startup.nsh
@@ -11,10 +12,12 @@ variables behind for the next) and a hard timeout.
 
 A medium is attached the way a machine meets it: a folder as an internal
 disk, an image as a USB mass-storage stick on an xHCI controller, an ISO
-as a CD-ROM on the same USB bus (as a BMC's virtual media appear). The
+as a CD-ROM on the same USB bus (as a BMC's virtual media appear). On the
+ARM machine the internal disk is a virtio block device and the CD-ROM
+sits on a virtio SCSI controller, as on ARM servers' virtual media. The
 boot log names the boot option the firmware started; boot_path() reads
-whether that was the medium itself (its \\EFI\\BOOT\\BOOTX64.EFI) or the
-firmware's built-in shell.
+whether that was the medium itself (its \\EFI\\BOOT\\BOOTX64.EFI or
+BOOTAA64.EFI) or the firmware's built-in shell.
 """
 
 import os
@@ -38,6 +41,38 @@ SECURE_BOOT_PAIR = ("/usr/share/OVMF/OVMF_CODE_4M.snakeoil.fd",
                     "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd")
 
 QEMU_NAME = "qemu-system-x86_64"
+
+# The ARM machine: QEMU's generic board, whose firmware (64 MiB code and
+# variables flash) publishes SMBIOS through the 3.x entry point only.
+AARCH64_FIRMWARE_PAIRS = [
+    ("/usr/share/AAVMF/AAVMF_CODE.fd", "/usr/share/AAVMF/AAVMF_VARS.fd"),
+]
+
+
+class Machine:
+    """What one firmware machine boots with."""
+
+    def __init__(self, arch, qemu, qemu_package, firmware_pairs, firmware_package, board,
+                 disk_device, cdrom_devices):
+        self.arch = arch
+        self.qemu = qemu
+        self.qemu_package = qemu_package
+        self.firmware_pairs = firmware_pairs
+        self.firmware_package = firmware_package
+        self.board = board
+        self.disk_device = disk_device
+        self.cdrom_devices = cdrom_devices
+
+
+MACHINES = {
+    "x64": Machine("x64", QEMU_NAME, "qemu-system-x86", FIRMWARE_PAIRS, "ovmf",
+                   ["-machine", "q35"], None, None),
+    "aarch64": Machine("aarch64", "qemu-system-aarch64", "qemu-system-arm",
+                       AARCH64_FIRMWARE_PAIRS, "qemu-efi-aarch64",
+                       ["-machine", "virt", "-cpu", "cortex-a57"], "virtio-blk-device",
+                       ["-device", "virtio-scsi-pci,id=scsi",
+                        "-device", "scsi-cd,bus=scsi.0,drive=kit"]),
+}
 ATTACHMENTS = ("disk", "usb-stick", "cdrom")
 BUILT_IN_SHELL = "EFI Internal Shell"
 # "BdsDxe: starting Boot0002 "UEFI QEMU QEMU USB HARDDRIVE 1-0000:00:02.0-1" from ..."
@@ -55,41 +90,49 @@ class VmError(Exception):
     """A machine cannot be started here; the message is one line."""
 
 
-def find_qemu():
-    return shutil.which(QEMU_NAME)
+def find_qemu(arch="x64"):
+    return shutil.which(MACHINES[arch].qemu)
 
 
-def find_firmware():
-    for code, variables in FIRMWARE_PAIRS:
+def find_firmware(arch="x64"):
+    for code, variables in MACHINES[arch].firmware_pairs:
         if os.path.isfile(code) and os.path.isfile(variables):
             return code, variables
     return None
 
 
-def missing_parts():
+def missing_parts(arch="x64"):
     """Names of what this machine lacks to boot a VM (empty when ready)."""
+    machine = MACHINES[arch]
     missing = []
-    if not find_qemu():
-        missing.append(QEMU_NAME + " (Debian package qemu-system-x86)")
-    if not find_firmware():
-        missing.append("UEFI firmware /usr/share/OVMF/OVMF_CODE_4M.fd (Debian package ovmf)")
+    if not find_qemu(arch):
+        missing.append("%s (Debian package %s)" % (machine.qemu, machine.qemu_package))
+    if not find_firmware(arch):
+        missing.append("UEFI firmware %s (Debian package %s)"
+                       % (machine.firmware_pairs[0][0], machine.firmware_package))
     return missing
 
 
-def drive_options(drive, attach):
+def drive_options(drive, attach, arch="x64", index=0):
     """QEMU options that attach `drive` as `attach` (one of ATTACHMENTS).
     Guest writes go to a throw-away overlay (snapshot=on) or nowhere (a
     CD-ROM): the folder or image is never changed. A folder becomes a FAT
-    disk through vvfat."""
+    disk through vvfat. `index` tells several internal disks apart."""
+    machine = MACHINES[arch]
     path = os.path.abspath(drive)
-    if os.path.isdir(drive):
-        return ["-drive", "format=raw,snapshot=on,file=fat:" + path]
-    if attach == "disk":
-        return ["-drive", "format=raw,snapshot=on,file=" + path]
+    if os.path.isdir(drive) or attach == "disk":
+        source = ("fat:" if os.path.isdir(drive) else "") + path
+        if machine.disk_device is None:
+            return ["-drive", "format=raw,snapshot=on,file=" + source]
+        name = "disk%d" % index
+        return ["-drive", "if=none,id=%s,format=raw,snapshot=on,file=%s" % (name, source),
+                "-device", "%s,drive=%s" % (machine.disk_device, name)]
     media = ",media=cdrom,readonly=on" if attach == "cdrom" else ",snapshot=on"
-    return ["-device", "qemu-xhci,id=xhci",
-            "-drive", "if=none,id=kit,format=raw%s,file=%s" % (media, path),
-            "-device", "usb-storage,bus=xhci.0,drive=kit"]
+    kit = ["-drive", "if=none,id=kit,format=raw%s,file=%s" % (media, path)]
+    if attach == "cdrom" and machine.cdrom_devices:
+        return kit + machine.cdrom_devices
+    return ["-device", "qemu-xhci,id=xhci"] + kit + [
+        "-device", "usb-storage,bus=xhci.0,drive=kit"]
 
 
 def boot_options_started(lines):
@@ -164,7 +207,7 @@ class BootResult:
 
 
 def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=(),
-         attach="disk", more_drives=(), secure_boot=False, stop_at=None):
+         attach="disk", more_drives=(), secure_boot=False, stop_at=None, arch="x64"):
     """Boots `drive` (a host folder, shown to the guest as a FAT disk, or a
     raw image file attached as `attach`) and returns a BootResult once the
     machine has powered off, the console has shown `stop_at` (bytes; the
@@ -176,31 +219,32 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     `typing` is a sequence of (pattern, keys): when the console output
     shows `pattern` (bytes, after the previous pattern), `keys` are typed
     on the serial console; keys None only waits for the pattern. The raw
-    console output is written to `log_path` in any case."""
-    qemu = find_qemu()
-    firmware = find_firmware()
+    console output is written to `log_path` in any case. `arch` picks the
+    machine (MACHINES); Secure Boot is tried on x64 only."""
+    qemu = find_qemu(arch)
+    firmware = find_firmware(arch)
     if secure_boot:
-        firmware = SECURE_BOOT_PAIR if all(map(os.path.isfile, SECURE_BOOT_PAIR)) else None
+        firmware = (SECURE_BOOT_PAIR if arch == "x64" and all(map(os.path.isfile,
+                                                                  SECURE_BOOT_PAIR)) else None)
     if not qemu or not firmware:
         raise VmError("cannot start a VM: missing " + ", ".join(
-            missing_parts() or ["Secure Boot test firmware " + SECURE_BOOT_PAIR[0]]))
+            missing_parts(arch) or ["Secure Boot test firmware " + SECURE_BOOT_PAIR[0]]))
     code, variables = firmware
     # A fresh variable store per boot; it lives beside the log.
     vars_fd, vars_copy = tempfile.mkstemp(prefix="ovmf-vars-", suffix=".fd",
                                           dir=os.path.dirname(os.path.abspath(log_path)))
     os.close(vars_fd)
     shutil.copyfile(variables, vars_copy)
-    machine = "q35,smm=on" if secure_boot else "q35"
-    command = [qemu, "-machine", machine, "-m", "256", "-nographic", "-net", "none",
-               "-no-reboot"]
+    board = ["-machine", "q35,smm=on"] if secure_boot else MACHINES[arch].board
+    command = [qemu] + board + ["-m", "256", "-nographic", "-net", "none", "-no-reboot"]
     if secure_boot:
         # The firmware keeps its variables safe from the OS only in SMM.
         command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
     command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + code,
                 "-drive", "if=pflash,format=raw,file=" + vars_copy]
-    command += drive_options(drive, attach)
-    for extra in more_drives:
-        command += drive_options(extra, "disk")
+    command += drive_options(drive, attach, arch)
+    for index, extra in enumerate(more_drives, 1):
+        command += drive_options(extra, "disk", arch, index)
     command += list(machine_args)
     command += list(smbios_args)
     pending = [(COUNTDOWN_PROMPT, b"\r")] + list(typing)

@@ -200,6 +200,21 @@ class VmStructures(unittest.TestCase):
                 dump = smbios_dump.parse_dump(dump_2x(structures))
                 self.assertEqual(smbios_dump.vm_structures(dump), given)
 
+    def test_the_arm_vm_shows_a_3x_only_machine(self):
+        # ARM firmware has the 3.x entry point only, so a 3.x dump is what
+        # that machine shows; a 2.x dump is shown through a 3.x one too.
+        cases = [
+            ("3.x dump", dump_3x([bios(0), system(1), end_of_table(2)]), [bios(0), system(1)]),
+            ("2.x dump", dump_2x([bios(0), system(1), end_of_table(2)]), [bios(0), system(1)]),
+        ]
+        for what, data, given in cases:
+            with self.subTest(what):
+                dump = smbios_dump.parse_dump(data)
+                self.assertEqual(smbios_dump.vm_structures(dump, "aarch64"), given)
+        with self.assertRaises(smbios_dump.DumpError):
+            smbios_dump.vm_structures(smbios_dump.parse_dump(
+                dump_3x([system(0), end_of_table(1)])), "aarch64")
+
     def test_machines_a_vm_cannot_show(self):
         cases = [
             ("only a 3.x entry point", dump_3x([bios(0), end_of_table(1)]),
@@ -234,7 +249,8 @@ class KitRunOptions(unittest.TestCase):
             f.write(data)
         work = os.path.join(self.tmp, name)
         os.makedirs(work)
-        args = types.SimpleNamespace(smbios_dump=path, bios_version=None, product=None)
+        args = types.SimpleNamespace(smbios_dump=path, bios_version=None, product=None,
+                                     arch="x64")
         return kit_run.smbios_options(args, work), os.path.join(work, "smbios")
 
     def test_structures_and_processors(self):

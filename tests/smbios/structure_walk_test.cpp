@@ -1,12 +1,14 @@
-// The one-pass walk against the walk that fetches handle after handle with
-// GetSmbiosStructure: both must visit the same structures in the same order
-// on every table, well-formed or not.
+// The one-pass walk: on tables laid out byte by byte, the structures it
+// visits, written out; and against the walk that fetches handle after
+// handle with GetSmbiosStructure, which must visit the same structures in
+// the same order on every table, well-formed or not.
 #include "smbios/structure_walk.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include "sim/firmware.h"
 #include "smbios/entry_point.h"
@@ -44,6 +46,94 @@ class StructureWalkTest : public ::testing::Test {
   sim::Firmware fw_;
   SmbiosEntryPoint entry_ = {};
 };
+
+// A structure with the empty string-set: 6 bytes.
+std::vector<uint8_t> Bare(uint8_t type, uint16_t handle) {
+  return {type, 4, static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8), 0, 0};
+}
+
+// A structure with the one string "a": 7 bytes.
+std::vector<uint8_t> OneString(uint8_t type, uint16_t handle) {
+  return {type, 4, static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8), 'a', 0, 0};
+}
+
+std::vector<uint8_t> Table(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> bytes;
+  for (const std::vector<uint8_t> &part : parts) bytes.insert(bytes.end(), part.begin(), part.end());
+  return bytes;
+}
+
+// A visit as the test writes it: table offset, type, handle.
+using Visit = std::tuple<size_t, uint8_t, uint16_t>;
+
+struct VisitLog {
+  const uint8_t *table;
+  std::vector<Visit> visits;
+};
+
+void Log(SmbiosStructurePointer s, void *context) {
+  VisitLog *log = static_cast<VisitLog *>(context);
+  uint8_t type = s.Hdr->Type;
+  uint16_t handle = s.Hdr->Handle;
+  log->visits.emplace_back(static_cast<size_t>(s.Raw - log->table), type, handle);
+}
+
+TEST_F(StructureWalkTest, HandMadeTablesVisitTheStructuresWrittenOut) {
+  const uint16_t ALL = 0xFFFF;
+  struct Case {
+    const char *name;
+    std::vector<uint8_t> bytes;
+    int length;  // the declared Structure Table Length; -1: the bytes' size
+    uint16_t count;
+    bool smbios3;  // the 3.x entry point, its maximum size the length
+    std::vector<Visit> visits;
+  } const cases[] = {
+      {"unique handles", Table({OneString(0, 0), Bare(1, 1), Bare(127, 2)}), -1, ALL, false,
+       {{0, 0, 0}, {7, 1, 1}, {13, 127, 2}}},
+      {"the declared count", Table({OneString(0, 0), Bare(1, 1), Bare(127, 2)}), -1, 2, false,
+       {{0, 0, 0}, {7, 1, 1}}},
+      {"a count of 0", Table({OneString(0, 0), Bare(1, 1)}), -1, 0, false, {}},
+      {"a repeat of the first handle", Table({Bare(1, 5), Bare(2, 6), Bare(3, 5), Bare(4, 7)}),
+       -1, ALL, false, {{0, 1, 5}, {6, 2, 6}}},
+      {"a repeat of a later handle",
+       Table({Bare(1, 1), Bare(2, 2), Bare(3, 3), Bare(4, 2), Bare(0, 9)}), -1, ALL, false,
+       {{0, 1, 1}, {6, 2, 2}, {12, 3, 3}}},
+      {"the same handle twice in a row", Table({Bare(1, 4), Bare(2, 4), Bare(0, 6)}), -1, ALL,
+       false, {{0, 1, 4}}},
+      {"handle 0xFFFF inside", Table({Bare(1, 1), Bare(2, 0xFFFF), Bare(0, 3)}), -1, ALL, false,
+       {{0, 1, 1}}},
+      {"handle 0xFFFF first", Table({Bare(1, 0xFFFF), Bare(0, 3)}), -1, ALL, false, {}},
+      {"a Length byte below 4", Table({Bare(1, 1), {3, 2, 3, 0, 0, 0}, Bare(0, 4)}), -1, ALL,
+       false, {{0, 1, 1}}},
+      {"a formatted area past the end", Table({Bare(1, 1), {3, 40, 3, 0, 0, 0}}), -1, ALL, false,
+       {{0, 1, 1}}},
+      {"a string-set without its final NUL", Table({Bare(1, 1), {2, 4, 2, 0, 'a', 0}}), -1, ALL,
+       false, {{0, 1, 1}}},
+      {"the length cuts the second structure", Table({Bare(1, 1), OneString(2, 2)}), 12, ALL,
+       false, {{0, 1, 1}}},
+      {"the length ends inside the first header", Table({Bare(1, 1)}), 3, ALL, false, {}},
+      {"a length of 0", Table({Bare(1, 1)}), 0, ALL, false, {}},
+      {"End-of-Table inside a 2.x table", Table({Bare(127, 1), Bare(0, 2)}), -1, ALL, false,
+       {{0, 127, 1}, {6, 0, 2}}},
+      {"a 3.x table ends at End-of-Table", Table({Bare(0, 1), Bare(127, 2), Bare(1, 3)}), -1, ALL,
+       true, {{0, 0, 1}, {6, 127, 2}}},
+      {"a 3.x table without End-of-Table ends at its maximum size",
+       Table({Bare(0, 1), Bare(1, 2), Bare(2, 3)}), 14, ALL, true, {{0, 0, 1}, {6, 1, 2}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    uint16_t length = static_cast<uint16_t>(c.length < 0 ? c.bytes.size() : c.length);
+    Place(c.bytes, length);
+    Smbios3EntryPoint entry3 = {};
+    entry3.TableMaximumSize = length;
+    gSmbios3EntryPoint = c.smbios3 ? &entry3 : nullptr;
+    VisitLog log = {gSmbiosTableStart.Raw, {}};
+    unsigned count = WalkSmbiosTable(c.count, Log, &log);
+    gSmbios3EntryPoint = nullptr;
+    EXPECT_EQ(log.visits, c.visits);
+    EXPECT_EQ(count, c.visits.size());
+  }
+}
 
 TEST_F(StructureWalkTest, HandMadeTables) {
   struct Case {

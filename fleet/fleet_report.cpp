@@ -1,6 +1,7 @@
 // The fleet report's top level. The kit is read once, before any worker is
 // forked, through the application's own configuration reader: the segment
-// warnings then compare exactly the Version= text the runs compare.
+// warnings then compare exactly the Version= text the runs compare, and
+// every run reads the same bytes without going back to the host file.
 #include "fleet/fleet_report.h"
 
 #include <dirent.h>
@@ -11,12 +12,15 @@
 #include <chrono>
 #include <memory>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <utility>
 
 #include "app/update_config.h"
+#include "fleet/report_output.h"
 #include "fleet/row_workers.h"
+#include "sim/host_file.h"
+#include "sim/host_output.h"
 #include "sim/run.h"
 #include "sim/smbios_input.h"
 
@@ -58,17 +62,26 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
     *error = "--kit " + folder + ": not a readable folder";
     return false;
   }
+  std::string why;
+  switch (sim::ReadFolderFile(folder, "UpdateConfig.ini", &kit->config, &why, KIT_CONFIG_LIMIT)) {
+    case sim::FolderFile::NotFound:
+      *error = "--kit " + folder + ": UpdateConfig.ini not found";
+      return false;
+    case sim::FolderFile::Unreadable:
+      *error = "--kit " + folder + ": UpdateConfig.ini could not be read: " + why;
+      return false;
+    case sim::FolderFile::Read:
+      break;
+  }
+  kit->has_config = true;
   sim::ImageRun run;
   run.dir = folder;
+  run.files = {{"UpdateConfig.ini", kit->config}};
   run.main = ReadKitConfig;
   sim::ImageRunResult result;
   gKitConfigResult = ConfigResult::FileNotFound;
   if (!sim::RunImage(run, &result, error)) return false;
-  if (gKitConfigResult == ConfigResult::FileNotFound) {
-    *error = "--kit " + folder + ": UpdateConfig.ini not found";
-    return false;
-  }
-  if (gKitConfigResult == ConfigResult::ReadError) {
+  if (gKitConfigResult != ConfigResult::Loaded && gKitConfigResult != ConfigResult::VersionNotFound) {
     *error = "--kit " + folder + ": UpdateConfig.ini could not be read";
     return false;
   }
@@ -85,9 +98,12 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-bool IsFile(const std::string &path) {
+// Whether the name is there at all: a kit whose UpdateConfig.ini is a link
+// to nothing or a FIFO is still a kit, refused by LoadKit with its reason,
+// not a folder silently passed over.
+bool HasEntry(const std::string &path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return lstat(path.c_str(), &info) == 0;
 }
 
 // Depth-first, entries in byte order; `seen` keeps every folder met, so a
@@ -112,7 +128,7 @@ bool SearchKits(const std::string &folder, std::map<FolderId, std::string> *seen
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
     auto met = seen->insert({{info.st_dev, info.st_ino}, path});
-    bool kit = IsFile(path + "/UpdateConfig.ini");
+    bool kit = HasEntry(path + "/UpdateConfig.ini");
     if (!met.second && kit) {
       *error = "kits " + met.first->second + " and " + path + " are the same folder";
       return false;
@@ -173,46 +189,6 @@ bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::stri
   return true;
 }
 
-namespace {
-
-// The report's file, written beside its name and renamed when whole, so a
-// report that fails half-way leaves no half file, and an older report of
-// the same name stays as it was.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string &path) : path_(path), partial_(path + ".partial") {}
-  ~OutputFile() {
-    if (!done_) std::remove(partial_.c_str());
-  }
-  bool Open(std::string *error) {
-    struct stat info;
-    if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      *error = "--output " + path_ + ": is a folder";
-      return false;
-    }
-    out_.open(partial_, std::ios::binary | std::ios::trunc);
-    if (!out_) *error = "--output " + path_ + ": cannot be written";
-    return static_cast<bool>(out_);
-  }
-  std::ostream &Stream() { return out_; }
-  bool Commit(std::string *error) {
-    out_.close();
-    if (out_.fail() || std::rename(partial_.c_str(), path_.c_str()) != 0) {
-      *error = "--output " + path_ + ": cannot be written";
-      return false;
-    }
-    done_ = true;
-    return true;
-  }
-
- private:
-  std::string path_, partial_;
-  std::ofstream out_;
-  bool done_ = false;
-};
-
-}  // namespace
-
 void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits) {
   for (const std::string &rule : shown_as) {
     size_t equals = rule.find('=');
@@ -230,29 +206,44 @@ void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitIn
   }
 }
 
-int RunFleetReport(const FleetCommand &command, std::ostream &standard_out, std::ostream &err) {
+int RunFleetReport(const FleetCommand &command, std::ostream &err) {
+  auto fail = [&err](const std::string &why) {
+    err << "bios-update-select-fleet: " << Cell(why) << "\n";  // one line, whatever it names
+    return FLEET_CANNOT_RUN;
+  };
   FleetSettings settings;
   settings.args = SplitOnBlanks(command.app_args);
   std::string error;
-  if (!LoadKits(command, &settings.kits, &error)) {
-    err << "bios-update-select-fleet: " << error << "\n";
-    return FLEET_CANNOT_RUN;
-  }
+  if (!LoadKits(command, &settings.kits, &error)) return fail(error);
   NameKitsAsShown(command.shown_as, &settings.kits);
-  std::unique_ptr<OutputFile> file;
+  sim::FdBuffer standard_buffer(STDOUT_FILENO);
+  std::ostream standard_out(&standard_buffer);
+  std::unique_ptr<ReportFile> file;
   if (!command.output.empty()) {
-    file.reset(new OutputFile(command.output));
-    if (!file->Open(&error)) {
-      err << "bios-update-select-fleet: " << error << "\n";
-      return FLEET_CANNOT_RUN;
+    file.reset(new ReportFile(command.output));
+    if (!file->Open(&error)) return fail(error);
+    std::vector<std::string> inputs = command.inputs;
+    for (const KitInfo &kit : settings.kits) {
+      std::string folder = kit.dir.empty() ? kit.folder : kit.dir, entry;
+      if (sim::FindFolderEntry(folder, "UpdateConfig.ini", &entry)) inputs.push_back(folder + "/" + entry);
     }
+    for (const std::string &input : inputs) {
+      if (file->IsInput(input)) return fail("--output " + command.output + ": is an input (" + input + ")");
+    }
+  } else if (command.standard_output_closed) {
+    return fail("standard output is closed: give --output FILE");
   }
   std::ostream &out = file ? file->Stream() : standard_out;
   ReportWriter writer(command.format, out, settings.kits);
   sim::SmbiosInputSearch search(command.inputs);
   size_t rows = 0;
+  std::string clash;  // an input found by the search that is the output's file
   auto last = std::chrono::steady_clock::now();
   MakeRows(&search, settings, command.jobs, [&](const FleetRow &row) {
+    if (file && file->IsInput(row.input)) {
+      clash = row.input;
+      return false;
+    }
     writer.Add(row);
     ++rows;
     if (command.progress) {
@@ -265,10 +256,12 @@ int RunFleetReport(const FleetCommand &command, std::ostream &standard_out, std:
     return static_cast<bool>(out);
   });
   if (command.progress) err << "\rbios-update-select-fleet: " << rows << " machines\n" << std::flush;
+  if (!clash.empty()) return fail("--output " + command.output + ": is an input (" + clash + ")");
   writer.Finish();
-  if (file && !file->Commit(&error)) {
-    err << "bios-update-select-fleet: " << error << "\n";
-    return FLEET_CANNOT_RUN;
+  if (file) return file->Commit(&error) ? FLEET_REPORT_MADE : fail(error);
+  standard_out.flush();
+  if (standard_buffer.Error() != 0) {
+    return fail(std::string("standard output: cannot be written: ") + std::strerror(standard_buffer.Error()));
   }
   return FLEET_REPORT_MADE;
 }

@@ -6,6 +6,7 @@
 //                            [--jobs N] INPUT...
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ namespace fleet {
 constexpr int FLEET_REPORT_MADE = 0;
 constexpr int FLEET_CANNOT_RUN = 2;
 
+// A kit's UpdateConfig.ini is a few lines; the application searches it
+// byte by byte on every run, so a huge one would make a report of hours.
+constexpr uint64_t KIT_CONFIG_LIMIT = 1u << 20;
+
 struct FleetCommand {
   std::vector<std::string> kits;       // --kit: kit folders; none and no --kits: "."
   std::vector<std::string> libraries;  // --kits: folders searched for kit folders
@@ -31,6 +36,7 @@ struct FleetCommand {
   Format format = Format::Csv;
   unsigned jobs = 1;
   bool progress = false;  // a running count on the error stream
+  bool standard_output_closed = false;  // descriptor 1 was closed at start
   std::vector<std::string> inputs;
 };
 
@@ -58,7 +64,10 @@ bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::stri
 // NAME\PATH, PATH its place under FOLDER, and keeps where it is read.
 void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits);
 
-// Makes the report. Returns the exit code.
-int RunFleetReport(const FleetCommand &command, std::ostream &out, std::ostream &err);
+// Makes the report, on standard output (descriptor 1) or in --output's
+// file. Returns the exit code; an output that cannot be written, or that
+// is one of the report's inputs, is a one-line reason on `err` and status
+// FLEET_CANNOT_RUN, with nothing left behind.
+int RunFleetReport(const FleetCommand &command, std::ostream &err);
 
 }  // namespace fleet

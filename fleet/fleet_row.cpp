@@ -204,6 +204,7 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
   sim::ImageRun run;
   run.args = args;
   run.dir = kit.dir.empty() ? kit.folder : kit.dir;
+  if (kit.has_config) run.files = {{"UpdateConfig.ini", kit.config}};
   run.smbios = &dump;
   sim::ImageRunResult result;
   sim::RunImage(run, &result, error);
@@ -258,6 +259,47 @@ std::vector<std::string> WithSegments(const std::vector<std::string> &args) {
   std::vector<std::string> with = args;
   with.push_back("-segments");
   return with;
+}
+
+size_t Utf8Length(const std::string &text, size_t at) {
+  if (at >= text.size()) return 0;
+  unsigned char c = static_cast<unsigned char>(text[at]);
+  if (c < 0x80) return 1;
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;   // no overlong forms
+    if (c == 0xED) high = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    unsigned char next = static_cast<unsigned char>(text[at + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+}
+
+std::string ShownText(const std::string &text) {
+  const size_t limit = static_cast<size_t>(SHOWN_TEXT_LIMIT);
+  if (text.size() <= limit) return text;
+  // A character the cut would split is left out whole.
+  size_t cut = limit;
+  for (size_t back = 1; back <= 3; ++back) {
+    if (Utf8Length(text, limit - back) > back) {
+      cut = limit - back;
+      break;
+    }
+  }
+  return text.substr(0, cut) + "...";
 }
 
 std::string StatusText(EFI_STATUS status) {
@@ -327,6 +369,11 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
     AddKitWarnings(facts, settings.kits[serving[i]], row.kits[i], which, &row);
   }
   AddKitChoiceWarnings(settings, &row);
+  // The texts are matched and compared whole above; the report shows them
+  // as the image quotes them, so one 64 KiB string cannot swell every form.
+  for (std::string *text : {&row.manufacturer, &row.product, &row.bios_version, &row.string2}) {
+    *text = ShownText(*text);
+  }
   return row;
 }
 

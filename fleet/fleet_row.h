@@ -21,6 +21,10 @@ struct KitInfo {
   std::string product_name;  // the whole ProductName= value: a name or a list
   bool has_version = false;
   std::string version;       // the whole Version= value
+  // The bytes of its UpdateConfig.ini, read once when the kit is loaded:
+  // every run under the kit reads these, not the host file again.
+  bool has_config = false;
+  std::string config;
 };
 
 struct FleetSettings {
@@ -104,6 +108,14 @@ FleetRow MakeFleetRow(const std::string &input, const FleetSettings &settings);
 // The same for SMBIOS data already in memory, in the dump layout.
 FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_t> &dump,
                               const FleetSettings &settings);
+
+// The length of the UTF-8 character that begins at `at` (1 to 4); 0 when
+// the bytes there begin none (a stray, overlong or surrogate form).
+size_t Utf8Length(const std::string &text, size_t at);
+// A text from the data as a report shows it: whole up to 64 bytes, else its
+// first 64 bytes (fewer, so as not to split a character) and "...", as the
+// image quotes texts.
+std::string ShownText(const std::string &text);
 
 // "0x" and 16 upper-case hex digits, as the preview tool prints a status.
 std::string StatusText(EFI_STATUS status);

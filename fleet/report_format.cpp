@@ -9,6 +9,7 @@
 #include <set>
 #include <nlohmann/json.hpp>
 
+
 namespace fleet {
 namespace {
 
@@ -77,21 +78,65 @@ std::vector<std::string> DistinctKeys(const FleetRow &row) {
 
 }  // namespace
 
-// Control bytes as \xHH, so a string from the data cannot move the
-// cursor or recolour the terminal, nor hide on the page.
+// Control characters (C0, DEL and the C1 range U+0080..U+009F, whose CSI
+// and OSC a terminal obeys as it obeys ESC [) as \xHH, so a string from the
+// data cannot move the cursor or recolour the terminal, nor hide on the
+// page; a byte that begins no UTF-8 character as U+FFFD, as in the json
+// and csv forms, so the cell is always UTF-8.
 std::string Cell(const std::string &text) {
   static const char HEX[] = "0123456789ABCDEF";
   std::string cell;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      cell += "\\x";
-      cell += HEX[c >> 4];
-      cell += HEX[c & 0xF];
+  auto escape = [&](unsigned char c) {
+    cell += "\\x";
+    cell += HEX[c >> 4];
+    cell += HEX[c & 0xF];
+  };
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = Utf8Length(text, i);
+    if (length == 0) {
+      cell += "\xEF\xBF\xBD";  // U+FFFD, as every form shows a byte that begins no character
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      escape(c);
+      ++i;
+    } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      escape(static_cast<unsigned char>(text[i + 1]));  // U+0080..U+009F
+      i += 2;
     } else {
-      cell += static_cast<char>(c);
+      cell.append(text, i, length);
+      i += length;
     }
   }
   return cell;
+}
+
+std::string ValidUtf8(const std::string &text) {
+  std::string valid;
+  for (size_t i = 0; i < text.size();) {
+    size_t length = Utf8Length(text, i);
+    if (length == 0) {
+      valid += "\xEF\xBF\xBD";  // U+FFFD
+      ++i;
+    } else {
+      valid.append(text, i, length);
+      i += length;
+    }
+  }
+  return valid;
+}
+
+std::string CsvField(const std::string &text) {
+  std::string field = ValidUtf8(text);
+  if (field.empty()) return field;
+  // A spreadsheet reads a cell that begins with one of these as a formula.
+  // A leading '-' is left alone unless a call or a link could follow it:
+  // BIOS versions such as "-[A3E148AUS-1.07]-" begin with one and are text
+  // to every spreadsheet, and arithmetic alone reaches nothing outside.
+  char first = field.front();
+  bool formula = first == '=' || first == '+' || first == '@' || first == '\t' || first == '\r' ||
+                 (first == '-' && field.find_first_of("(|!=+@") != std::string::npos);
+  return formula ? "'" + field : field;
 }
 
 namespace {
@@ -133,7 +178,9 @@ void PrintCounts(std::ostream &out, const char *title, const std::map<std::strin
 
 }  // namespace
 
-std::string RowToJson(const FleetRow &row) {
+namespace {
+
+Json RowJson(const FleetRow &row) {
   Json json = Json::object();
   json["input"] = row.input;
   if (!row.error.empty()) {
@@ -164,11 +211,10 @@ std::string RowToJson(const FleetRow &row) {
     json["warnings"] = Sentences(row);
     json["warning_keys"] = Keys(row);
   }
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return json;
 }
 
-bool RowFromJson(const std::string &text, FleetRow *row) {
-  Json json = Json::parse(text, nullptr, false);
+bool RowFromJsonValue(const Json &json, FleetRow *row) {
   if (json.is_discarded() || !json.is_object() || !json.contains("input") ||
       !json["input"].is_string()) {
     return false;
@@ -215,11 +261,40 @@ bool RowFromJson(const std::string &text, FleetRow *row) {
   return true;
 }
 
+}  // namespace
+
+std::string RowToJson(const FleetRow &row) {
+  return RowJson(row).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// A text of the right syntax may still hold members of the wrong types:
+// such a row is refused, never the end of the report.
+bool RowFromJson(const std::string &text, FleetRow *row) {
+  try {
+    return RowFromJsonValue(Json::parse(text, nullptr, false), row);
+  } catch (const Json::exception &) {
+    return false;
+  }
+}
+
+std::string RowToTransport(const FleetRow &row) {
+  std::vector<uint8_t> bytes = Json::to_cbor(RowJson(row));
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool RowFromTransport(const std::string &bytes, FleetRow *row) {
+  try {
+    return RowFromJsonValue(Json::from_cbor(bytes, true, false), row);
+  } catch (const Json::exception &) {
+    return false;
+  }
+}
+
 std::string CsvRecord(const std::vector<std::string> &fields) {
   std::string record;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) record += ',';
-    const std::string &field = fields[i];
+    const std::string field = CsvField(fields[i]);
     if (field.find_first_of(",\"\r\n") == std::string::npos) {
       record += field;
       continue;

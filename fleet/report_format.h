@@ -32,10 +32,24 @@ std::string RowToJson(const FleetRow &row);
 // Reads back what RowToJson wrote; false when the text is not such a row.
 bool RowFromJson(const std::string &text, FleetRow *row);
 
-// A text from the data as the table and the page show it: control bytes
-// as \xHH, so it cannot drive a terminal and stays visible on the page.
+// Rows as worker processes hand them over: the json form's content in a
+// binary encoding that keeps every byte of every text, so a row reads the
+// same whichever process made it.
+std::string RowToTransport(const FleetRow &row);
+bool RowFromTransport(const std::string &bytes, FleetRow *row);
+
+// A text from the data as the table and the page show it: control
+// characters (C1 included) as \xHH, so it cannot drive a terminal and
+// stays visible on the page; bytes that are not UTF-8 as U+FFFD.
 std::string Cell(const std::string &text);
 
+// `text` with each byte that begins no UTF-8 character as U+FFFD.
+std::string ValidUtf8(const std::string &text);
+
+// One CSV field as the report writes it, before quoting: UTF-8, and a
+// leading ' before a text a spreadsheet would take for a formula (one that
+// begins with =, +, @, a tab or CR, or with - when a call or link follows).
+std::string CsvField(const std::string &text);
 // One CSV record (no line end) of the given fields.
 std::string CsvRecord(const std::vector<std::string> &fields);
 

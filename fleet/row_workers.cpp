@@ -1,8 +1,10 @@
 // Worker processes for the fleet report. The parent finds the inputs and
 // writes the report; each worker reads input paths from a pipe and answers
-// each with its row, in order, as one framed JSON text. The parent never
-// blocks on a pipe: it polls, so a worker that is busy writing a long row
-// can never stall the hand-out of inputs to the others.
+// each with its row, in order, as one frame (the row's json content in a
+// binary form that keeps every byte of its texts, so a row reads the same
+// whichever process made it). The parent never blocks on a pipe: it
+// polls, so a worker that is busy writing a long row can never stall the
+// hand-out of inputs to the others.
 #include "fleet/row_workers.h"
 
 #include <fcntl.h>
@@ -79,7 +81,7 @@ bool WriteAll(int fd, const std::string &bytes) {
     if (!ReadAll(in, &path[0], size)) _exit(0);
     if (gRowWorkerFault != nullptr && gRowWorkerFault(path, out)) continue;
     std::string frame;
-    AppendFrame(RowToJson(MakeFleetRow(path, settings)), &frame);
+    AppendFrame(RowToTransport(MakeFleetRow(path, settings)), &frame);
     if (!WriteAll(out, frame)) _exit(0);
   }
 }
@@ -210,7 +212,7 @@ void Receive(Pool *pool, Worker *worker) {
     worker->owed.pop_front();
     worker->since = Clock::now();
     FleetRow row;
-    if (!RowFromJson(text, &row)) row = ErrorRow(pool->inputs[number], "a worker sent a damaged row");
+    if (!RowFromTransport(text, &row)) row = ErrorRow(pool->inputs[number], "a worker sent a damaged row");
     pool->ready[number] = std::move(row);
   }
 }

@@ -9,5 +9,6 @@ set(FLEET_SOURCES
   fleet/report_page_table.cpp
   fleet/report_page_summary.cpp
   fleet/row_workers.cpp
+  fleet/report_output.cpp
   fleet/fleet_report.cpp
 )

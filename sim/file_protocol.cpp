@@ -109,7 +109,7 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *self, UINTN *size, void *buffer) {
   if (file == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
   // Directory listings are not served: nothing here reads them.
   if (file->is_dir) return EFI_UNSUPPORTED;
-  if (file->position > file->bytes.size()) return EFI_DEVICE_ERROR;
+  if (file->unreadable || file->position > file->bytes.size()) return EFI_DEVICE_ERROR;
   UINTN left = file->bytes.size() - file->position;
   UINTN count = *size < left ? *size : left;
   if (count != 0 && buffer == nullptr) return EFI_INVALID_PARAMETER;

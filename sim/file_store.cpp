@@ -3,12 +3,9 @@
 // read-only host folder that plays the shell's current directory. Names are matched without regard to case, as on the FAT
 // volumes the shell reads from. A host file is read whole when it is
 // opened, so the handle sees one consistent content.
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "sim/host_file.h"
 #include "sim/internal.h"
 
 namespace sim {
@@ -30,51 +27,26 @@ bool IsPrefix(const std::vector<std::string> &prefix, const std::vector<std::str
   return true;
 }
 
-// The entry of `folder` named `name` without regard to case; an exact
-// match wins over others that differ only in case.
-bool FindEntry(const std::string &folder, const std::string &name, std::string *entry) {
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool found = false;
-  while (struct dirent *item = readdir(dir)) {
-    std::string candidate = item->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    if (candidate == name) {
-      *entry = candidate;
-      found = true;
-      break;
-    }
-    if (!found && NamesEqualIgnoringCase(candidate, name)) {
-      *entry = candidate;
-      found = true;
-    }
-  }
-  closedir(dir);
-  return found;
-}
-
 bool LookupHost(const std::string &root, const std::vector<std::string> &path, FileLookup *out) {
   std::string current = root;
   for (const std::string &part : path) {
     std::string entry;
-    if (!FindEntry(current, part, &entry)) return false;
+    if (!FindFolderEntry(current, part, &entry)) return false;
     current += "/" + entry;
     out->path.push_back(entry);
   }
-  struct stat info;
-  if (stat(current.c_str(), &info) != 0) return false;
-  if (S_ISDIR(info.st_mode)) {
-    out->is_dir = true;
-  } else if (S_ISREG(info.st_mode)) {
-    std::ifstream in(current, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    out->bytes = bytes.str();
-  } else {
-    return false;
-  }
   out->found = true;
+  struct stat info;
+  if (stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    out->is_dir = true;
+    return true;
+  }
+  // The name is there: a file whose content cannot be had (a link to
+  // nothing, a FIFO or device in its place, a read error, too large) is a
+  // file whose reads fail, as a damaged file on a medium is.
+  std::string why;
+  out->unreadable = !ReadRegularFile(current, HOST_FILE_LIMIT, &out->bytes, &why);
+  if (out->unreadable) out->bytes.clear();
   return true;
 }
 
@@ -129,6 +101,7 @@ SimFile *Firmware::State::NewFile(const FileLookup &found) {
   file->is_dir = found.is_dir;
   file->path = found.path;
   file->bytes = found.bytes;
+  file->unreadable = found.unreadable;
   file_addresses.insert(file);
   return file;
 }

@@ -63,6 +63,7 @@ struct SimFile {
   bool is_dir = false;
   std::vector<std::string> path;  // components from the volume root
   std::string bytes;              // the file's content, read at open
+  bool unreadable = false;        // its host file could not be read: reads fail
   uint64_t position = 0;
   bool writing = false;           // opened for writing (in-memory files only)
 };
@@ -74,6 +75,7 @@ struct FileLookup {
   bool in_memory = false;  // an in-memory file or folder, which a writable volume changes
   std::vector<std::string> path;
   std::string bytes;
+  bool unreadable = false;
 };
 
 struct LowMapping {

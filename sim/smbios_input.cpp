@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/host_file.h"
 #include "smbios/smbios_types.h"
 
 namespace sim {
@@ -30,36 +31,15 @@ bool Fail(std::string *error, const std::string &why) {
   return false;
 }
 
-// The whole of a regular file, at most `limit` bytes.
-bool ReadRegularFile(const std::string &path, uint64_t limit, std::vector<uint8_t> *bytes,
-                     std::string *error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Fail(error, std::strerror(errno));
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return Fail(error, S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file");
+// The whole of a regular file, at most `limit` bytes, as dump bytes.
+bool ReadInputFile(const std::string &path, uint64_t limit, std::vector<uint8_t> *bytes,
+                   std::string *error) {
+  std::string read, why;
+  if (!ReadRegularFile(path, limit, &read, &why)) {
+    if (why.rfind("larger than ", 0) == 0) why += ": too large to be SMBIOS data";
+    return Fail(error, why);
   }
-  bytes->clear();
-  // sysfs reports a size that need not be the content's, so read to the end.
-  uint8_t buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int saved = errno;
-      close(fd);
-      return Fail(error, std::string("read error: ") + std::strerror(saved));
-    }
-    if (got == 0) break;
-    if (bytes->size() + static_cast<size_t>(got) > limit) {
-      close(fd);
-      return Fail(error, "larger than " + std::to_string(limit) +
-                             " bytes: too large to be SMBIOS data");
-    }
-    bytes->insert(bytes->end(), buffer, buffer + got);
-  }
-  close(fd);
+  bytes->assign(read.begin(), read.end());
   return true;
 }
 
@@ -87,12 +67,14 @@ bool EndsWithBin(const std::string &name) {
   return tail == ".bin";
 }
 
-// A file that a search takes for a dump: named so, or beginning like one.
-// Only regular files are opened, and without blocking.
+// A file that a search takes for a dump: named so (whatever it turns out
+// to be: a FIFO or a device named as a dump is a row that says so), or a
+// regular file beginning like one. Only regular files are opened, and
+// without blocking.
 bool LooksLikeDump(const std::string &path, const std::string &name) {
+  if (EndsWithBin(name)) return true;
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (EndsWithBin(name)) return true;
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   uint8_t head[5] = {};
@@ -151,8 +133,10 @@ bool SysfsToDump(const std::vector<uint8_t> &entry_point, const std::vector<uint
 
 bool LoadSmbiosInput(const std::string &path, std::vector<uint8_t> *dump, std::string *error) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) return Fail(error, std::strerror(errno));
-  if (!S_ISDIR(info.st_mode)) return ReadRegularFile(path, SMBIOS_INPUT_LIMIT, dump, error);
+  // A name that leads nowhere gets its reason from the read.
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return ReadInputFile(path, SMBIOS_INPUT_LIMIT, dump, error);
+  }
 
   if (!IsSysfsTablesFolder(path)) {
     DIR *folder = opendir(path.c_str());
@@ -163,10 +147,10 @@ bool LoadSmbiosInput(const std::string &path, std::vector<uint8_t> *dump, std::s
   std::vector<uint8_t> entry_point, table;
   std::string why;
   // An entry point is a few dozen bytes; anything much longer is not one.
-  if (!ReadRegularFile(path + "/" + ENTRY_POINT_FILE, 4096, &entry_point, &why)) {
+  if (!ReadInputFile(path + "/" + ENTRY_POINT_FILE, 4096, &entry_point, &why)) {
     return Fail(error, std::string(ENTRY_POINT_FILE) + ": " + why);
   }
-  if (!ReadRegularFile(path + "/" + TABLE_FILE, SMBIOS_INPUT_LIMIT - DUMP_TABLE_OFFSET, &table, &why)) {
+  if (!ReadInputFile(path + "/" + TABLE_FILE, SMBIOS_INPUT_LIMIT - DUMP_TABLE_OFFSET, &table, &why)) {
     return Fail(error, std::string(TABLE_FILE) + ": " + why);
   }
   return SysfsToDump(entry_point, table, dump, error);
@@ -212,8 +196,15 @@ bool SmbiosInputSearch::Next(std::string *path) {
     }
     const std::string &name = level.names[level.next++];
     std::string child = level.path + (level.path.back() == '/' ? "" : "/") + name;
-    struct stat link_info;
-    if (lstat(child.c_str(), &link_info) != 0) continue;
+    struct stat link_info, info;
+    if (lstat(child.c_str(), &link_info) != 0 || stat(child.c_str(), &info) != 0) {
+      // A link to nothing or round in a loop, or a path past the system's
+      // limit: what it names cannot be known, so it is a row that says why
+      // rather than a machine that silently leaves the fleet.
+      found_under_root_ = true;
+      *path = child;
+      return true;
+    }
     if (IsFolder(child)) {
       if (IsSysfsTablesFolder(child)) {
         found_under_root_ = true;

@@ -52,9 +52,11 @@ bool LoadSmbiosInput(const std::string &path, std::vector<uint8_t> *dump, std::s
 // entries in byte order of their names, for sysfs tables folders and for
 // files that are dumps (an ".bin" name, or an SMBIOS anchor in their first
 // bytes). Folders reached through symbolic links are not entered, so a
-// link cannot make the search go round. A folder that cannot be read, and
-// a named input that does not exist, are handed out as inputs all the
-// same, so they become rows that say so.
+// link cannot make the search go round. A folder that cannot be read, an
+// entry that cannot be looked at (a link to nothing or round a loop, a
+// path past the system's length limit), and a named input that does not
+// exist, are handed out as inputs all the same, so they become rows that
+// say so: a fleet never shrinks unnoticed.
 class SmbiosInputSearch {
  public:
   explicit SmbiosInputSearch(std::vector<std::string> roots);

@@ -5,6 +5,8 @@ set(SIM_SOURCES
   sim/smbios_publish.cpp
   sim/names.cpp
   sim/file_store.cpp
+  sim/host_file.cpp
+  sim/host_output.cpp
   sim/file_protocol.cpp
   sim/shell.cpp
   sim/legacy_shell.cpp

@@ -8,9 +8,32 @@
 #include <map>
 
 #include "fleet/fleet_report.h"
+#include "sim/host_output.h"
+
+namespace {
+
+// "--output=" with nothing after the "=" would have the parser take the
+// next word as the value: a dump named there would leave the report, or be
+// overwritten by it. An option's value is never empty that way.
+bool RefuseEmptyValues(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--") break;
+    if (word.rfind("--", 0) == 0 && word.find('=') == word.size() - 1) {
+      std::cerr << "bios-update-select-fleet: " << fleet::Cell(word) << " has no value after the '=' (see --help)\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
+  sim::StandardStreams streams = sim::KeepStandardStreamsTaken();
+  if (!RefuseEmptyValues(argc, argv)) return fleet::FLEET_CANNOT_RUN;
   fleet::FleetCommand command;
+  command.standard_output_closed = streams.closed[STDOUT_FILENO];
   CLI::App app(
       "Runs BiosUpdateSelect.efi on simulated firmware once per machine (twice: with the kit's "
       "options, and with -segments added) and reports every machine's outcome, with a warning "
@@ -45,14 +68,24 @@ int main(int argc, char **argv) {
   app.footer(
       "Exit status: 0 when the report was made, whatever the outcomes; 2 for bad usage, a kit "
       "whose UpdateConfig.ini cannot be read, a --kits folder without kits, two kits that are one "
-      "folder, or an output that cannot be written. Inputs that are not SMBIOS data are rows.");
+      "folder, or an output that cannot be written. Inputs that are not SMBIOS data are rows. "
+      "--output takes a new or regular file, never a link, a device or one of the inputs; the "
+      "report is written beside it and renamed over it when whole.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
-    std::cout << app.help();
+    std::cout << app.help() << std::flush;
+    if (!std::cout) {
+      std::cerr << "bios-update-select-fleet: standard output: cannot be written\n";
+      return fleet::FLEET_CANNOT_RUN;
+    }
     return fleet::FLEET_REPORT_MADE;
   } catch (const CLI::ParseError &error) {
-    std::cerr << "bios-update-select-fleet: " << error.what() << " (see --help)\n";
+    std::cerr << "bios-update-select-fleet: " << fleet::Cell(error.what()) << " (see --help)\n";
+    return fleet::FLEET_CANNOT_RUN;
+  }
+  if (app.count("--output") > 0 && command.output.empty()) {
+    std::cerr << "bios-update-select-fleet: --output needs a file name (see --help)\n";
     return fleet::FLEET_CANNOT_RUN;
   }
   static const std::map<std::string, fleet::Format> FORMATS = {
@@ -61,5 +94,5 @@ int main(int argc, char **argv) {
   command.format = format.empty() ? (isatty(STDOUT_FILENO) ? fleet::Format::Table : fleet::Format::Csv)
                                   : FORMATS.at(format);
   command.progress = isatty(STDERR_FILENO) != 0;
-  return fleet::RunFleetReport(command, std::cout, std::cerr);
+  return fleet::RunFleetReport(command, std::cerr);
 }

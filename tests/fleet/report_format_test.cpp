@@ -1,0 +1,152 @@
+// Properties of the report's text handling over random texts: what the
+// table and the page show is UTF-8 that holds no control character, a CSV
+// field never begins like a formula, and a row handed over by a worker
+// reads back with every byte of every text, whatever bytes it held.
+#include "fleet/report_format.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+// Random texts weighted toward what breaks text handling: control bytes,
+// C1 characters, stray continuation bytes, cut sequences, formula marks.
+std::string RandomText(std::mt19937 *random) {
+  static const std::string PIECES[] = {"a", "1.07", "-", "=", "+", "@", "\t", "\r", "\n", "\x1B[31m",
+                                       "\xC2\x9B", "\xC2\x9D", "\xC2\xA0", "\xE9", "\xFF", "\x80",
+                                       "\xC3", "\xE2\x82", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xED\xA0\x80",
+                                       "\xC0\xAF", "\xF4\x90\x80\x80", "(", "|", "!", std::string(1, '\0'), "\"", ","};
+  std::uniform_int_distribution<size_t> count(0, 12), piece(0, sizeof(PIECES) / sizeof(PIECES[0]) - 1);
+  std::string text;
+  for (size_t n = count(*random); n > 0; --n) text += PIECES[piece(*random)];
+  return text;
+}
+
+// A strict UTF-8 check, written apart from the one under test.
+bool IsUtf8(const std::string &text) {
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    uint32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static const uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < LEAST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+bool HoldsControl(const std::string &text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) return true;
+  }
+  return false;
+}
+
+TEST(ReportText, CellsAreUtf8WithoutControlsAndCsvFieldsAreNoFormulas) {
+  std::mt19937 random(19);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = RandomText(&random);
+    SCOPED_TRACE(testing::PrintToString(text));
+    std::string cell = fleet::Cell(text);
+    EXPECT_TRUE(IsUtf8(cell));
+    EXPECT_FALSE(HoldsControl(cell));
+    if (IsUtf8(text) && !HoldsControl(text)) {
+      EXPECT_EQ(cell, text);  // plain texts as they are
+    }
+
+    std::string field = fleet::CsvField(text);
+    EXPECT_TRUE(IsUtf8(field));
+    if (!field.empty()) {
+      EXPECT_EQ(std::string("=+@\t\r").find(field.front()), std::string::npos);
+    }
+    if (!field.empty() && field.front() == '-') {
+      EXPECT_EQ(field.find_first_of("(|!=+@"), std::string::npos);
+    }
+    // The defence adds one quote and takes nothing away.
+    std::string valid = fleet::ValidUtf8(text);
+    EXPECT_TRUE(field == valid || field == "'" + valid);
+  }
+  // Real versions that begin with '-' stay as they are.
+  EXPECT_EQ(fleet::CsvField("-[A3E148AUS-1.07]-"), "-[A3E148AUS-1.07]-");
+  EXPECT_EQ(fleet::CsvField("-1.07-"), "-1.07-");
+}
+
+TEST(ReportText, ShownTextsAreCutAfter64BytesBetweenCharacters) {
+  std::mt19937 random(64);
+  for (int i = 0; i < 5000; ++i) {
+    std::string text;
+    while (text.size() < 90) text += RandomText(&random);
+    text.resize(random() % 90);
+    SCOPED_TRACE(testing::PrintToString(text));
+    std::string shown = fleet::ShownText(text);
+    if (text.size() <= 64) {
+      EXPECT_EQ(shown, text);
+      continue;
+    }
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(shown.substr(shown.size() - 3), "...");
+    std::string kept = shown.substr(0, shown.size() - 3);
+    EXPECT_LE(kept.size(), 64u);
+    EXPECT_GE(kept.size(), 61u);
+    EXPECT_EQ(text.compare(0, kept.size(), kept), 0);
+    if (IsUtf8(text)) {
+      EXPECT_TRUE(IsUtf8(kept));
+    }
+  }
+}
+
+TEST(ReportText, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
+  std::mt19937 random(2);
+  for (int i = 0; i < 2000; ++i) {
+    fleet::FleetRow row;
+    row.input = "/dumps/" + RandomText(&random);
+    row.has_product = true;
+    row.product = RandomText(&random);
+    row.has_bios_version = true;
+    row.bios_version = RandomText(&random);
+    fleet::KitRuns kit;
+    kit.kit = "/kits/" + RandomText(&random);
+    kit.run.scripts = {"UpdateHWOld.nsh"};
+    kit.run.messages = {RandomText(&random)};
+    kit.run.status = random();
+    kit.segments = kit.run;
+    row.kits = {kit};
+    row.run = kit.run;
+    row.segments = kit.segments;
+    row.warnings = {{"runs-differ", RandomText(&random)}};
+    SCOPED_TRACE(testing::PrintToString(row.product));
+
+    std::string bytes = fleet::RowToTransport(row);
+    fleet::FleetRow back;
+    ASSERT_TRUE(fleet::RowFromTransport(bytes, &back));
+    EXPECT_EQ(back.input, row.input);
+    EXPECT_EQ(back.product, row.product);
+    EXPECT_EQ(back.bios_version, row.bios_version);
+    ASSERT_EQ(back.kits.size(), 1u);
+    EXPECT_EQ(back.kits[0].kit, kit.kit);
+    EXPECT_EQ(back.run.messages, kit.run.messages);
+    EXPECT_EQ(back.run.status, kit.run.status);
+    ASSERT_EQ(back.warnings.size(), 1u);
+    EXPECT_EQ(back.warnings[0].sentence, row.warnings[0].sentence);
+
+    // A frame cut short or with a byte changed is refused or read as some
+    // row; it never ends the report.
+    std::string damaged = bytes.substr(0, random() % bytes.size());
+    fleet::RowFromTransport(damaged, &back);
+    damaged = bytes;
+    damaged[random() % damaged.size()] ^= static_cast<char>(1 + random() % 255);
+    fleet::RowFromTransport(damaged, &back);
+  }
+}
+
+}  // namespace

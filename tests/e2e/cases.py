@@ -90,7 +90,8 @@ class Case:
 
 
 class Boot:
-    def __init__(self, name, smbios, table, cases, why="", machine=(), both_entry_points=False):
+    def __init__(self, name, smbios, table, cases, why="", machine=(), both_entry_points=False,
+                 arch="x64"):
         self.name = name
         self.smbios = smbios            # QEMU options
         self.table = table              # the same structures, for the preview
@@ -100,14 +101,19 @@ class Boot:
         # The firmware publishes the table under a 3.x entry point as well
         # as the 2.x one.
         self.both_entry_points = both_entry_points
+        # The VM's machine: "aarch64" boots the AArch64 image on the ARM VM,
+        # whose firmware publishes the 3.x entry point alone.
+        self.arch = arch
 
 
 class KitBoot:
-    """A run of tools/kit-run; `check` names the check in e2e.py."""
+    """A run of tools/kit-run; `check` names the check in e2e.py. The
+    machines it boots are in `arches`."""
 
-    def __init__(self, name, check, **params):
+    def __init__(self, name, check, arches=("x64",), **params):
         self.name = name
         self.check = check
+        self.arches = arches
         self.params = params
 
 
@@ -352,6 +358,43 @@ def boots():
     ]
 
 
+def aarch64_boots():
+    """The AArch64 image on the ARM VM: its firmware publishes SMBIOS
+    through the 3.x entry point only, so the plain run finds no table and
+    -smbios3 decides as the x64 image does."""
+    example = EXAMPLE_CONFIG
+    verbose_old = [ENTRY_3X, decision(("1.26", 1), ("2", 2), "older", OLD),
+                   leading_number_only("1.26"), OLD]
+    return [
+        Boot("aarch64-installed-1.26", type0_option("1.26") + type1_option("Model7"),
+             type0_table("1.26") + type1_table("Model7"), [
+                 Case("arm-plain-run", example, [msg("ERROR: SMBIOS table not found.")], "0x15",
+                      why="no 2.x entry point on ARM firmware"),
+                 Case("arm-plain-run-verbose", example, [msg("ERROR: SMBIOS table not found.")],
+                      "0x15", args=["-v"]),
+                 Case("arm-smbios3-old", example, [OLD], "0x0", args=["-smbios3"]),
+                 Case("arm-smbios3-new", config(b"Version=1"), [NEW], "0x0", args=["-smbios3"]),
+                 Case("arm-smbios3-verbose", example, verbose_old, "0x0",
+                      args=["-smbios3", "-v"]),
+                 Case("arm-smbios3-segments-product", config(b"Version=1.30"),
+                      [ENTRY_3X, product_matches("Model7"),
+                       decision("1.26", "1.30", "older", OLD), OLD], "0x0",
+                      args=["-v", "-product", "-segments", "-smbios3"]),
+                 Case("arm-smbios3-product-differs",
+                      config(b"Version=2", b"ProductName=Model8\r\n"),
+                      [product_differs("Model7", "Model8")], "0x15",
+                      args=["-smbios3", "-product"]),
+                 Case("arm-no-config", None, [msg(NOT_FOUND)], "0x15", args=["-smbios3"])],
+             arch="aarch64"),
+        KitBoot("aarch64-kit-example", "arm_example", arches=("aarch64",)),
+        KitBoot("aarch64-kit-usb-stick-dump", "arm_stick_dump", arches=("aarch64",),
+                dump="server-3.2-only-2.8.2.bin", events=[NEW],
+                why="installed 2.8.2 reads as 2, the corpus kit's Version=2: same"),
+        KitBoot("aarch64-kit-both-iso", "both_iso", arches=("x64", "aarch64"), vm="aarch64"),
+        KitBoot("kit-both-iso-x64", "both_iso", arches=("x64", "aarch64"), vm="x64"),
+    ]
+
+
 def file_options(structures):
     """Placeholders: e2e.py writes each structure to a file and puts the
     path in place of the index."""
@@ -395,6 +438,7 @@ def kit_boots(expected):
               KitBoot("kit-refusals", "refusals",
                       dumps=[d["file"] for d in expected["dumps"] if not d["vm"]])]
     result += media_boots()
+    result += [boot for boot in aarch64_boots() if isinstance(boot, KitBoot)]
     for entry in expected["dumps"]:
         if entry["vm"]:
             result.append(KitBoot("kit-dump-" + entry["file"][:-4], "dump", dump=entry["file"],

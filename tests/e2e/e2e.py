@@ -5,7 +5,7 @@ that the preview tool decides the same on the same inputs; and runs the kit
 runner on the example kit, kit media (media.py) and the dump corpus.
 
     e2e.py --list                       names of the boots
-    e2e.py --boot NAME --image EFI --preview TOOL --work DIR
+    e2e.py --boot NAME --image EFI [--image-aarch64 EFI] --preview TOOL --work DIR
     e2e.py --corpus-preview --preview TOOL --work DIR
 
 A shell boot lays out a FAT folder: the image at the root (with a decoy
@@ -15,7 +15,8 @@ startup.nsh that enters each case folder, runs \\BiosUpdateSelect.efi,
 echoes the case name and %lasterror%, and at the end powers off. A case
 passes only when exactly its expected lines appear between its markers and
 %lasterror% is exactly right. Exit status 77 means the machine has no QEMU
-or ovmf, and nothing was run.
+or no firmware for the boot's VM, and nothing was run. The aarch64-* boots
+run the AArch64 image on the ARM VM (aarch64.py).
 """
 
 import argparse
@@ -50,7 +51,16 @@ def load_expected():
 
 
 def all_boots():
-    return suite.boots() + suite.kit_boots(load_expected())
+    shell_boots = [b for b in suite.aarch64_boots() if isinstance(b, suite.Boot)]
+    return suite.boots() + shell_boots + suite.kit_boots(load_expected())
+
+
+def boot_arches(boot):
+    return boot.arches if isinstance(boot, suite.KitBoot) else (boot.arch,)
+
+
+def image_for(args, arch):
+    return args.image_aarch64 if arch == "aarch64" else args.image
 
 
 class Report:
@@ -111,6 +121,9 @@ def write(path, data):
 
 
 def lay_out(boot, image, root):
+    """The boot's drive, its SMBIOS options, and the dump the preview
+    reads: the table under a 2.x entry point, or on the ARM VM under the
+    3.x one, which is all its firmware publishes."""
     drive = os.path.join(root, "drive")
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(os.path.join(drive, "cases"))
@@ -144,7 +157,8 @@ def lay_out(boot, image, root):
             option = "file=" + path
         smbios.append(option)
     dump = os.path.join(root, "table.bin")
-    write(dump, suite.dumps.dump_2x(boot.table))
+    write(dump, suite.dumps.dump_3x(boot.table) if boot.arch == "aarch64"
+          else suite.dumps.dump_2x(boot.table))
     if boot.both_entry_points:
         write(os.path.join(root, "table-3x.bin"), suite.dumps.dump_3x(boot.table))
     return drive, smbios, dump
@@ -193,9 +207,10 @@ def run_preview(preview, dump, folder, args):
 
 def run_shell_boot(boot, args, report):
     root = os.path.join(args.work, boot.name)
-    drive, smbios, dump = lay_out(boot, args.image, root)
+    drive, smbios, dump = lay_out(boot, image_for(args, boot.arch), root)
     log = os.path.join(root, "console.log")
-    result = vmboot.boot(drive, smbios, log, timeout=args.timeout, machine_args=boot.machine)
+    result = vmboot.boot(drive, smbios, log, timeout=args.timeout, machine_args=boot.machine,
+                         arch=boot.arch)
     print("boot %s: %.1f s, %d cases%s" % (boot.name, result.elapsed, len(boot.cases),
                                           ", timed out" if result.timed_out else ""))
     outputs = case_outputs(result.lines)
@@ -250,15 +265,17 @@ def echo_lines(script_path):
     return lines
 
 
-BOOTED_BY = {"medium": "the medium's own shell (\\EFI\\BOOT\\BOOTX64.EFI)",
+BOOTED_BY = {"medium": "the medium's own shell (\\EFI\\BOOT\\%s)",
              "built-in": "the firmware's built-in shell"}
+BOOT_FILES = {"x64": "BOOTX64.EFI", "aarch64": "BOOTAA64.EFI"}
 
 
-def started_from(medium, path):
-    return "; started from the %s by %s" % (medium, BOOTED_BY[path])
+def started_from(medium, path, arch="x64"):
+    return "; started from the %s by %s" % (medium,
+                                            BOOTED_BY[path].replace("%s", BOOT_FILES[arch]))
 
 
-def summary(scripts, status, medium="disk", path="built-in", options="", kit=None):
+def summary(scripts, status, medium="disk", path="built-in", options="", kit=None, arch="x64"):
     """kit-run's last line. A kit folder boots as a disk, by the
     firmware's shell; a kit image names the medium it was attached as;
     the application's options follow its name; a library run (`kit` given,
@@ -271,13 +288,13 @@ def summary(scripts, status, medium="disk", path="built-in", options="", kit=Non
         ran = "kit %s: %s" % (kit, ran) if kit else "no kit chosen, " + ran
     return "kit-run: %s; %s ended with status %s%s%s" % (
         ran, " ".join(["BiosUpdateSelect.efi"] + options.split()), status,
-        names.get(status, ""), started_from(medium, path))
+        names.get(status, ""), started_from(medium, path, arch))
 
 
-def kit_run(args, root, extra):
+def kit_run(args, root, extra, arch="x64"):
     os.makedirs(root, exist_ok=True)
-    command = [KIT_RUN, "--efi", args.image, "--log-dir", root, "--timeout",
-               str(args.timeout)] + extra
+    command = [KIT_RUN, "--efi", image_for(args, arch), "--log-dir", root, "--timeout",
+               str(args.timeout)] + (["--arch", arch] if arch != "x64" else []) + extra
     return run_tool(command, args.timeout + 120)
 
 
@@ -423,7 +440,9 @@ KIT_CHECKS = {"example": check_example, "own_scripts": check_own_scripts, "image
 # module is __main__, and media must get it rather than a second copy.
 sys.modules.setdefault("e2e", sys.modules[__name__])
 import media  # noqa: E402
+import aarch64  # noqa: E402
 KIT_CHECKS.update(media.CHECKS)
+KIT_CHECKS.update(aarch64.CHECKS)
 
 
 # --- The corpus without QEMU --------------------------------------------
@@ -465,6 +484,8 @@ def main():
     parser.add_argument("--all", action="store_true")
     parser.add_argument("--corpus-preview", action="store_true")
     parser.add_argument("--image", metavar="EFI")
+    parser.add_argument("--image-aarch64", metavar="EFI",
+                        default=os.path.join(REPO, "build", "efi-aarch64", "BiosUpdateSelect.efi"))
     parser.add_argument("--preview", metavar="TOOL")
     parser.add_argument("--work", metavar="DIR", default=os.path.join(REPO, "build", "e2e"))
     parser.add_argument("--timeout", type=int, default=BOOT_TIMEOUT)
@@ -487,15 +508,18 @@ def main():
     if unknown:
         print("FAIL: no such boot: %s" % ", ".join(unknown))
         return 1
-    if selected:
-        missing = vmboot.missing_parts()
+    arches = sorted({arch for name in selected for arch in boot_arches(boots[name])})
+    for arch in arches:
+        missing = vmboot.missing_parts(arch)
         if missing:
             print("SKIP: this machine lacks %s; tools/install-deps installs them"
                   % ", ".join(missing))
             return SKIP
-        if not args.image or not os.path.isfile(args.image):
+        image = image_for(args, arch)
+        if not image or not os.path.isfile(image):
+            preset = "efi-aarch64" if arch == "aarch64" else "efi"
             print("FAIL: no application image at %s; build it with "
-                  "`cmake --preset efi && cmake --build --preset efi`" % args.image)
+                  "`cmake --preset %s && cmake --build --preset %s`" % (image, preset, preset))
             return 1
     started = time.monotonic()
     for name in selected:

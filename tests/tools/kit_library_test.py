@@ -140,6 +140,25 @@ class Library(unittest.TestCase):
         with open(os.path.join(EXAMPLE_KIT, "UpdateHWOld.nsh"), "rb") as f:
             self.assertEqual(marked, layout.marked_script("UpdateHWOld.nsh", f.read()))
 
+    def test_medium_lists_folders_in_sorted_order(self):
+        """FAT keeps entries in the order written and the firmware lists
+        them so: the image then names several kits in the same order as
+        the host tools, whatever order the host's folder lists them in."""
+        names = ["kit-%02d" % n for n in (7, 3, 11, 1, 9, 5, 2, 10, 8, 4, 6)]
+        for name in names:
+            self.kit(name)
+        app = os.path.join(self.root, "app.efi")
+        with open(app, "wb") as f:
+            f.write(pe())
+        out = os.path.join(self.root, "fleet.img")
+        code, _, stderr = kittools("image", "--efi", app, "--kits", self.library, out)
+        self.assertEqual(code, 0, stderr)
+        listing = subprocess.run(["mdir", "-b", "-i", out, "::/kits"], stdout=subprocess.PIPE,
+                                 env=dict(os.environ, MTOOLS_SKIP_CHECK="1"), check=True)
+        listed = [line.rstrip("/").split("/")[-1]
+                  for line in listing.stdout.decode().splitlines() if line.strip()]
+        self.assertEqual(listed, sorted(names))
+
     def test_large_iso_says_so(self):
         self.kit("a")
         with open(os.path.join(self.library, "a", "FLASH.BIN"), "wb") as f:

@@ -226,9 +226,22 @@ def make_fat_image(folder, path):
     fat32 = ["-F", "32"] if size > FAT16_LIMIT else []
     run_tool(["mkfs.fat", "-S", "512", "-s", str(CLUSTER // 512)] + fat32 +
              ["-n", FAT_LABEL, path], "format the kit image", "dosfstools")
-    sources = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
-    run_tool(["mcopy", "-s", "-Q", "-i", path] + sources + ["::/"],
-             "copy the kit into the image", "mtools")
+    # Folder by folder, each in sorted order: FAT keeps entries in the order
+    # they are written, and the firmware lists a folder in that order, so
+    # the medium lists its kits the same on every host.
+    folders, files = [], []
+    for root, dirs, names in os.walk(folder):
+        dirs.sort()
+        rel = os.path.relpath(root, folder)
+        target = "::/" if rel == "." else "::/" + rel.replace(os.sep, "/") + "/"
+        folders += [target + d for d in dirs]
+        if names:
+            files.append((target, [os.path.join(root, n) for n in sorted(names)]))
+    if folders:
+        run_tool(["mmd", "-i", path] + folders, "make the kit's folders in the image", "mtools")
+    for target, sources in files:
+        run_tool(["mcopy", "-Q", "-i", path] + sources + [target],
+                 "copy the kit into the image", "mtools")
     want = set()
     for root, dirs, files in os.walk(folder):
         rel = os.path.relpath(root, folder)

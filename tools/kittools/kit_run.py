@@ -178,6 +178,7 @@ class Console:
         self.shown, self.scripts, self.folders = [], [], []
         self.kit, self.status, self.started = None, None, False
         after_mark = False
+        said = None
         for line in lines:
             if not self.started:
                 self.started = line.strip() == START_MARK
@@ -193,17 +194,16 @@ class Console:
                 self.folders.append(folder.group(1) or "\\")
                 continue
             kit = _KIT_LINE.match(line)
-            if kit and self.kit is None:
-                self.kit = kit.group(1)
+            if kit and said is None:
+                said = kit.group(1)
             self.shown.append(line)
         while self.shown and not self.shown[-1].strip():
             self.shown.pop()
-        # Without -v a library run says nothing of its kit: the folder its
-        # script ran in is the kit.
-        if self.kit is None:
-            kits = [f[1:] for f in self.folders
-                    if f[1:].lower().startswith(LIBRARY_FOLDER + "\\")]
-            self.kit = kits[0] if kits else None
+        # The kit that ran is the folder its script ran in; without a
+        # script (-n), the kit -v says was chosen.
+        kits = [f[1:] for f in self.folders
+                if f[1:].lower().startswith(LIBRARY_FOLDER + "\\")]
+        self.kit = kits[0] if kits else said
 
 
 MEDIUM_NAMES = {"disk": "disk", "usb-stick": "USB stick", "cdrom": "CD-ROM"}
@@ -298,9 +298,10 @@ def cmd_run(args):
             own_shell = False
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
-        # machine; the VM is switched off once the status has been shown.
+        # machine (in the kit's folder after a library run: "FS0:\\kits\\a\\> ");
+        # the VM is switched off once the status has been shown.
         result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
-                             typing=[(STATUS_MARK.encode(), None), (b":\\> ", b"reset -s\r")],
+                             typing=[(STATUS_MARK.encode(), None), (b"\\> ", b"reset -s\r")],
                              arch=args.arch)
     except (smbios_dump.DumpError, vmboot.VmError) as error:
         raise KitError(str(error))

@@ -1,9 +1,14 @@
 """Tests of kit-run without a VM: how it reads the console of a run (the
 kit a library run chose, the folder each script ran in), its summary
-line, -n added to a medium's own options, and the SMBIOS data of a copied
-sysfs folder."""
+line, -n added to a medium's own options, the startup.nsh of a medium for
+both machines, the machines a medium serves, and the SMBIOS data of a
+copied sysfs folder."""
 
 import os
+import shutil
+import subprocess
+import sys
+import tempfile
 import unittest
 
 import tool_fixtures  # noqa: F401  (puts tools/ on the path)
@@ -11,6 +16,8 @@ from kittools import kit_run, layout, smbios_dump
 from kittools.common import KitError
 
 DUMPS = os.path.join(tool_fixtures.REPO, "tests", "data", "dumps")
+KIT = os.path.join(tool_fixtures.REPO, "examples", "kit")
+TOOLS = os.path.join(tool_fixtures.REPO, "tools")
 
 
 class Console(unittest.TestCase):
@@ -81,6 +88,112 @@ class Console(unittest.TestCase):
                 self.assertEqual(changed.replace(b" -n", b""), script.replace(b" -n", b""))
         with self.assertRaises(KitError):
             layout.with_decide_only(b"@echo -off\r\necho nothing\r\n")
+
+    def test_decide_only_on_every_machines_line(self):
+        script = layout.startup_nsh("-v", arches=("x64", "aarch64"))
+        changed = layout.with_decide_only(script)
+        self.assertEqual(layout.app_words(changed, "x64"), ["-v", "-n"])
+        self.assertEqual(layout.app_words(changed, "aarch64"), ["-smbios3", "-v", "-n"])
+        # The probe lines are left as they are: they decide only already.
+        self.assertEqual([l for l in changed.split(b"\r\n") if b"Probe.nsh " in l],
+                         [l for l in script.split(b"\r\n") if b"Probe.nsh " in l])
+
+
+class BothMachines(unittest.TestCase):
+    """The startup.nsh of a medium for x64 and AArch64: each image tried in
+    the probe, in order, a refusal (0x3) going on to the next, and each
+    machine's own line with its own options."""
+
+    def lines(self, script):
+        return script.decode("ascii").split("\r\n")
+
+    def test_each_machine_runs_its_own_line(self):
+        cases = [
+            # (arches, app_args, library, the application's lines)
+            (("x64",), "-v", False, ["BiosUpdateSelect.efi -v"]),
+            (("aarch64",), "-v", False, ["BiosUpdateSelect.efi -smbios3 -v"]),
+            (("aarch64",), "-V -SMBIOS3", False, ["BiosUpdateSelect.efi -V -SMBIOS3"]),
+            (("x64", "aarch64"), None, False,
+             ["BiosUpdateSelectX64.efi", "BiosUpdateSelectAA64.efi -smbios3"]),
+            (("x64", "aarch64"), "-segments", True,
+             ["BiosUpdateSelectX64.efi -kits -segments",
+              "BiosUpdateSelectAA64.efi -smbios3 -kits -segments"]),
+        ]
+        for arches, app_args, library, want in cases:
+            with self.subTest(arches=arches, app_args=app_args, library=library):
+                lines = self.lines(layout.startup_nsh(app_args, library, arches))
+                self.assertEqual([l for l in lines if l.lower().startswith("biosupdateselect")
+                                  and ".efi" in l.split()[0]], want)
+
+    def test_probes_come_first_and_fall_through_on_a_refusal(self):
+        lines = self.lines(layout.startup_nsh(None, arches=("x64", "aarch64")))
+        probes = [i for i, l in enumerate(lines) if l.startswith("BiosUpdateSelectProbe.nsh ")]
+        self.assertEqual([lines[i].split()[1] for i in probes],
+                         ["BiosUpdateSelectX64.efi", "BiosUpdateSelectAA64.efi"])
+        for i, target in zip(probes, ("KIT_X64", "KIT_AARCH64")):
+            # Output into a variable, never to nul: that stalls the shell
+            # on a read-only medium.
+            self.assertIn(">v ", lines[i])
+            self.assertEqual(lines[i + 1:i + 4],
+                             ["if not %lasterror% == 0x3 then", "  goto " + target, "endif"])
+        # Each machine's run lies behind its label, after every probe, and
+        # the first machine's run does not fall into the second's.
+        x64, arm = lines.index(":KIT_X64"), lines.index(":KIT_AARCH64")
+        self.assertLess(probes[-1], x64)
+        self.assertIn("goto KIT_END", lines[x64:arm])
+        self.assertEqual(lines[x64 + 2], "BiosUpdateSelectX64.efi")
+        self.assertEqual(lines[arm + 2], "BiosUpdateSelectAA64.efi -smbios3")
+        # The kit drive is found by the first machine's image.
+        self.assertIn("if exist fs0:\\BiosUpdateSelectX64.efi then", lines)
+
+    def test_the_probe_decides_only(self):
+        lines = self.lines(layout.probe_script())
+        self.assertEqual([l for l in lines if l and not l.startswith("#")], ["%1 -n"])
+
+
+class MediumMachines(unittest.TestCase):
+    """kit-run reads which machines a medium serves from the images on it,
+    and refuses to boot one on a VM it holds no image for."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="kit-run-test-")
+        self.addCleanup(shutil.rmtree, self.root)
+
+    def medium(self, arches, shells):
+        files = {"x64": tool_fixtures.pe(), "aarch64": tool_fixtures.pe(machine=0xAA64)}
+        command = [sys.executable, "-m", "kittools", "image", "--arch", ",".join(arches)]
+        for arch in arches:
+            path = os.path.join(self.root, arch + ".efi")
+            with open(path, "wb") as f:
+                f.write(files[arch])
+            command += ["--efi", path] + (["--shell", path] if arch in shells else [])
+        out = os.path.join(self.root, "-".join(arches) + ".img")
+        subprocess.run(command + [KIT, out], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, env=dict(os.environ, PYTHONPATH=TOOLS))
+        return out
+
+    def test_table(self):
+        cases = [
+            # (machines of the medium, with a shell, VM, own shell, refusal)
+            (("aarch64",), ("aarch64",), "aarch64", True, None),
+            (("aarch64",), ("aarch64",), "x64", None, "--arch x64,aarch64"),
+            (("x64",), (), "aarch64", None, "--arch x64,aarch64"),
+            (("x64", "aarch64"), ("x64",), "aarch64", False, None),
+            (("x64", "aarch64"), ("x64",), "x64", True, None),
+        ]
+        for arches, shells, vm, own_shell, refusal in cases:
+            with self.subTest(arches=arches, vm=vm):
+                medium = self.medium(arches, shells)
+                copy = os.path.join(self.root, "copy.img")
+                if refusal:
+                    with self.assertRaises(KitError) as caught:
+                        kit_run.prepare_kit_image(medium, copy, False, arch=vm)
+                    self.assertIn(refusal, str(caught.exception))
+                    continue
+                startup, has_shell = kit_run.prepare_kit_image(medium, copy, False, arch=vm)
+                self.assertEqual(has_shell, own_shell)
+                self.assertEqual(layout.app_words(startup, vm)[:1],
+                                 ["-smbios3"] if vm == "aarch64" else [])
 
 
 class DumpFolder(unittest.TestCase):

@@ -4,6 +4,7 @@
 
 #include "platform/efi_protocols.h"
 #include "platform/shell_access.h"
+#include "platform/shell_directory.h"
 
 EFI_STATUS RunUpdateScript(EFI_HANDLE *ImageHandleCopy, const char16_t *Script) {
   EFI_STATUS script_status = EFI_SUCCESS;
@@ -18,3 +19,5 @@ EFI_STATUS FindUpdateScript(const char16_t *Script) {
   }
   return status;
 }
+
+bool EnterKitFolder(const char16_t *Path) { return !EFI_ERROR(ChangeCurrentDirectory(Path)); }

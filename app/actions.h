@@ -12,3 +12,8 @@ EFI_STATUS RunUpdateScript(EFI_HANDLE *ImageHandleCopy, const char16_t *Script);
 // Whether the shell finds Script in its current directory, where the kit
 // keeps it beside UpdateConfig.ini: the status of opening it for reading.
 EFI_STATUS FindUpdateScript(const char16_t *Script);
+
+// Makes the kit's folder (Path, relative to the shell's current directory)
+// the shell's current directory. False, with the directory as it was, when
+// the shell refused.
+bool EnterKitFolder(const char16_t *Path);

@@ -63,7 +63,7 @@ void ExplainSegmentDecision(const char *Installed, const char *Configured, Versi
                     OutcomeText(Order), NotRun(DecideOnly));
 }
 
-void TellBiosVersionNotFound() { ConsolePrint(u"ERROR: BIOS version not found.\n"); }
+void TellBiosVersionNotFound() { ConsolePrintAscii("ERROR: BIOS version not found.\n"); }
 
 void TellVersionsNotComparable(const char *Installed, const char *Configured) {
   char shown_installed[SHOWN_TEXT_SIZE];
@@ -99,4 +99,52 @@ void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status) {
   }
   name[length] = '\0';
   ConsolePrintAscii("Note: the shell could not run %a: %r.\n", name, Status);
+}
+
+void TellKitChosen(const char16_t *Path, const char *Names, const char *Product) {
+  char shown_names[SHOWN_TEXT_SIZE];
+  char shown_product[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("Kit %s: ProductName= \"%a\" serves product \"%a\".\n", Path,
+                    ShowText(Names, shown_names), ShowText(Product, shown_product));
+}
+
+void TellNoProductForKits() {
+  ConsolePrintAscii("ERROR: no product name in SMBIOS; no kit can be chosen.\n");
+}
+
+void TellNoKitServes(const char *Product) {
+  char shown_product[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: no kit in kits serves product \"%a\".\n",
+                    ShowText(Product, shown_product));
+}
+
+void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {
+  char shown_product[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: several kits serve product \"%a\": %s.\n",
+                    ShowText(Product, shown_product), Kits);
+}
+
+void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
+  static const char *const PROBLEM_TEXTS[] = {
+      "",
+      "",
+      "cannot be read",
+      "holds a name longer than 255 characters",
+      "holds a folder name that is not valid UTF-16",
+      "takes the library beyond 4096 folders or 65536 entries",
+      "has an UpdateConfig.ini that cannot be read",
+      "cannot be entered",
+  };
+  static_assert(KIT_FOLDER_LIMIT == 4096 && KIT_ENTRY_LIMIT == 65536, "the line names the bounds");
+  if (Problem == LibraryProblem::NoLibrary) {
+    ConsolePrintAscii("ERROR: no kit found in kits.\n");
+  } else {
+    ConsolePrintAscii("ERROR: %s %a; no kit can be chosen.\n", Where,
+                      PROBLEM_TEXTS[static_cast<int>(Problem)]);
+  }
+}
+
+void TellNotAnOption(const char *Argument) {
+  char shown[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("Note: \"%a\" is not an option; it is ignored.\n", ShowText(Argument, shown));
 }

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "app/kit_library.h"
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
 #include "platform/efi.h"
@@ -32,3 +33,13 @@ void TellProductMatches(const char *Product);
 // -v: the shell could not run Script (no such file, or it refused it);
 // Status is what said so.
 void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status);
+
+// -kits: the kit chosen (-v), and each reason no kit is chosen.
+void TellKitChosen(const char16_t *Path, const char *Names, const char *Product);
+void TellNoProductForKits();
+void TellNoKitServes(const char *Product);
+void TellSeveralKitsServe(const char *Product, const char16_t *Kits);
+void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where);
+
+// An argument that looks like an option but is none.
+void TellNotAnOption(const char *Argument);

@@ -14,6 +14,7 @@
 // run tells the record what it learns, and the record ends with the run.
 #include "app/main.h"
 
+#include "app/explain.h"
 #include "app/options.h"
 #include "app/record.h"
 #include "app/run_steps.h"
@@ -72,13 +73,21 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
   if (!LocateTable(Options, &declared)) return EndRunRecord(1);
   RecordTableFound(declared);
 
+  // -kits: the run goes on in the chosen kit's folder as if started there
+  // with -product as well.
+  RunOptions options = *Options;
+  if (options.Kits) {
+    if (!ChooseKit(Walk, declared, options.Verbose)) return EndRunRecord(1);
+    options.Product = true;
+  }
+
   RunState run = {};
-  run.options = Options;
+  run.options = &options;
   run.image_handle = gImageHandle;
-  bool whole_values = Options->Segments || Options->Product || Options->Log != nullptr;
+  bool whole_values = options.Segments || options.Product || options.Log != nullptr;
   if (LoadUpdateConfig(&run.config, whole_values) != ConfigResult::Loaded) return EndRunRecord(1);
   RecordConfig(&run.config);
-  if (Options->Product && !CheckProductName(Walk, declared, &run.config, Options->Verbose)) {
+  if (options.Product && !CheckProductName(Walk, declared, &run.config, options.Verbose)) {
     return EndRunRecord(1);
   }
 
@@ -90,6 +99,11 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
 int main(int argc, char **argv) {
   RunOptions options;
   ParseRunOptions(argc, argv, &options);
+  // The plain run ignores arguments it does not know; one spelt like an
+  // option is said, so a misspelt safety check is not off without a word.
+  for (int i = NextUnknownOption(argc, argv, 1); i < argc; i = NextUnknownOption(argc, argv, i + 1)) {
+    TellNotAnOption(argv[i]);
+  }
   return RunUpdateSelection(WalkSmbiosTable, &options);
 }
 

@@ -15,21 +15,49 @@ bool Matches(const char *argument, const char *word) {
   return *argument == '\0';
 }
 
+struct OptionWord {
+  const char *word;
+  bool RunOptions::*flag;
+};
+
+const OptionWord OPTION_WORDS[] = {
+    {"-v", &RunOptions::Verbose},         {"-n", &RunOptions::DecideOnly},
+    {"-segments", &RunOptions::Segments}, {"-product", &RunOptions::Product},
+    {"-smbios3", &RunOptions::Smbios3},   {"-kits", &RunOptions::Kits},
+};
+
+// The option Argument is; null for none.
+const OptionWord *FindOption(const char *argument) {
+  for (const OptionWord &option : OPTION_WORDS) {
+    if (Matches(argument, option.word)) return &option;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+int NextUnknownOption(int argc, char **argv, int Start) {
+  for (int i = Start; i < argc; ++i) {
+    if (argv[i] == nullptr) continue;
+    if (Matches(argv[i], "-log")) {
+      ++i;  // its FILE, whatever it looks like
+    } else if (argv[i][0] == '-' && FindOption(argv[i]) == nullptr) {
+      return i;
+    }
+  }
+  return argc;
+}
 
 void ParseRunOptions(int argc, char **argv, RunOptions *Options) {
   *Options = RunOptions{};
   for (int i = 1; i < argc; ++i) {
-    const char *argument = argv[i];
-    if (argument == nullptr) continue;
-    if (Matches(argument, "-v")) Options->Verbose = true;
-    if (Matches(argument, "-n")) Options->DecideOnly = true;
-    if (Matches(argument, "-segments")) Options->Segments = true;
-    if (Matches(argument, "-product")) Options->Product = true;
-    if (Matches(argument, "-smbios3")) Options->Smbios3 = true;
-    if (Matches(argument, "-log")) {
+    if (argv[i] == nullptr) continue;
+    if (Matches(argv[i], "-log")) {
       Options->Log = i + 1 < argc && argv[i + 1] != nullptr ? argv[++i] : "";
+      continue;
     }
+    const OptionWord *option = FindOption(argv[i]);
+    if (option != nullptr) Options->*option->flag = true;
   }
   // Deciding without running is only worth anything when it is said.
   if (Options->DecideOnly) Options->Verbose = true;

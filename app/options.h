@@ -6,11 +6,14 @@
 //   -segments  compare whole version strings segment by segment
 //   -product   refuse to run a script on another model
 //   -smbios3   read the SMBIOS 3.x entry point when the firmware has one
+//   -kits      choose this machine's kit from the library in the folder
+//              kits, and run there as if started in it with -product
 //   -log FILE  append a line on each decision to FILE (the run record)
 //
 // Single dash, ASCII case ignored, any order; an option given twice counts
-// once (-log: the last FILE), and any other argument is ignored. The
-// argument after -log is its FILE, whatever it looks like.
+// once (-log: the last FILE), and any other argument is ignored (one that
+// begins with '-' with a note saying so). The argument after -log is its
+// FILE, whatever it looks like.
 #pragma once
 
 struct RunOptions {
@@ -19,9 +22,14 @@ struct RunOptions {
   bool Segments;
   bool Product;
   bool Smbios3;
+  bool Kits;
   const char *Log;  // -log's FILE, as given; "" when -log ends the line; null without -log
 };
 
 // Fills *Options from argv[1] .. argv[argc-1] (argv[0] is the image's own
 // name). Null entries are passed over.
 void ParseRunOptions(int argc, char **argv, RunOptions *Options);
+
+// The index of the first argument from Start on that begins with '-' but is
+// none of the options above (-log's FILE aside); argc when there is none.
+int NextUnknownOption(int argc, char **argv, int Start);

@@ -5,13 +5,18 @@
 
 #include "app/actions.h"
 #include "app/explain.h"
+#include "app/kit_choice.h"
+#include "app/kit_library.h"
 #include "app/product_check.h"
 #include "app/record.h"
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
 #include "app/version_segments.h"
+#include "libc/string.h"
 
 namespace {
+
+constexpr size_t SERVING_UNITS = 321;
 
 bool DecideByIntegerRule(SmbiosStructurePointer structure, const UpdateConfig *config,
                          const RunOptions *options, const char16_t **script) {
@@ -63,6 +68,37 @@ bool DecideBySegmentRule(SmbiosStructurePointer structure, const UpdateConfig *c
   return true;
 }
 
+// What the kit choice keeps while the library is walked: the first kit
+// serving the product, and the serving kits' paths for the line that names
+// them all when there are several.
+struct KitSearch {
+  const char *product;
+  KitTally tally;
+  char16_t chosen[KIT_PATH_UNITS];
+  char chosen_names[CONFIG_WHOLE_PRODUCT_SIZE];
+  size_t listed;                    // units in `serving`
+  char16_t serving[SERVING_UNITS];  // "kits\A, kits\B", cut at the console's width
+};
+
+void AppendServing(KitSearch *search, const char16_t *text) {
+  for (; *text != 0 && search->listed < SERVING_UNITS - 1; ++text) {
+    search->serving[search->listed++] = *text;
+  }
+  search->serving[search->listed] = 0;
+}
+
+void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
+  KitSearch *search = static_cast<KitSearch *>(Context);
+  if (!TallyKit(&search->tally, search->product, Config->WholeProductName)) return;
+  if (search->tally.Serving == 1) {
+    libc::memcpy(search->chosen, Path, sizeof(search->chosen));
+    libc::memcpy(search->chosen_names, Config->WholeProductName, sizeof(search->chosen_names));
+  } else {
+    AppendServing(search, u", ");
+  }
+  AppendServing(search, Path);
+}
+
 }  // namespace
 
 bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
@@ -99,5 +135,43 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
     return false;
   }
   if (Verbose) TellProductMatches(product);
+  return true;
+}
+
+bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose) {
+  KitSearch search;
+  search.product = nullptr;
+  search.tally = KitTally{0, 0};
+  search.listed = 0;
+  search.serving[0] = 0;
+  // Without a product name no library needs to be read to say so.
+  bool has_product =
+      FindProductName(Walk, DeclaredCount, &search.product) && search.product[0] != '\0';
+  LibraryWalk walk;
+  if (has_product && !WalkKitLibrary(VisitKit, &search, &walk)) {
+    TellLibraryProblem(walk.Problem, walk.Where);
+    return false;
+  }
+  switch (DecideKit(&search.tally, has_product)) {
+    case KitOutcome::NoProduct:
+      TellNoProductForKits();
+      return false;
+    case KitOutcome::NoKitFound:
+      TellLibraryProblem(LibraryProblem::NoLibrary, u"kits");
+      return false;
+    case KitOutcome::NoKitServes:
+      TellNoKitServes(search.product);
+      return false;
+    case KitOutcome::SeveralServe:
+      TellSeveralKitsServe(search.product, search.serving);
+      return false;
+    case KitOutcome::Chosen:
+      break;
+  }
+  if (Verbose) TellKitChosen(search.chosen, search.chosen_names, search.product);
+  if (!EnterKitFolder(search.chosen)) {
+    TellLibraryProblem(LibraryProblem::NotEntered, search.chosen);
+    return false;
+  }
   return true;
 }

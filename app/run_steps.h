@@ -25,3 +25,10 @@ bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Conf
 // with Verbose, says when they match.
 bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
                       bool Verbose);
+
+// The -kits choice: the product name of the first System Information
+// structure against every kit of the library in the folder kits. Exactly
+// one kit serving it becomes the shell's current directory; otherwise, or
+// when the library cannot be read whole, a line says why, the directory
+// stays as it was, and the result is false.
+bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose);

@@ -1,6 +1,8 @@
 set(APP_SOURCES
   app/actions.cpp
   app/explain.cpp
+  app/kit_choice.cpp
+  app/kit_library.cpp
   app/main.cpp
   app/options.cpp
   app/product_check.cpp

@@ -122,17 +122,12 @@ bool ReadWholeValue(libc::FILE *stream, int32_t offset, char *value, size_t size
 
 }  // namespace
 
-ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
+ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool WholeValues) {
   Config->ProductName[0] = '\0';
   Config->Version[0] = '\0';
   Config->WholeProductName[0] = '\0';
   Config->WholeVersion[0] = '\0';
-
-  libc::FILE *stream = libc::fopen("UpdateConfig.ini", "r");
-  if (stream == nullptr) {
-    ConsolePrint(u"UpdateConfig.ini not found\n");
-    return ConfigResult::FileNotFound;
-  }
+  if (stream == nullptr) return ConfigResult::FileNotFound;
   ValueOffsets offsets = {-1, -1};
   bool readable = SearchKeys(stream, Config, &offsets);
   // The whole values are read only when an option asks for them, so a run
@@ -148,12 +143,25 @@ ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
   if (!readable) {
     Config->Version[0] = '\0';
     Config->WholeVersion[0] = '\0';
-    ConsolePrint(u"ERROR: UpdateConfig.ini could not be read.\n");
     return ConfigResult::ReadError;
   }
-  if (offsets.version < 0) {
-    ConsolePrint(u"ERROR: Version= not found in UpdateConfig.ini.\n");
-    return ConfigResult::VersionNotFound;
+  return offsets.version < 0 ? ConfigResult::VersionNotFound : ConfigResult::Loaded;
+}
+
+ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
+  ConfigResult result = ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues);
+  switch (result) {
+    case ConfigResult::FileNotFound:
+      ConsolePrintAscii("UpdateConfig.ini not found\n");
+      break;
+    case ConfigResult::ReadError:
+      ConsolePrintAscii("ERROR: UpdateConfig.ini could not be read.\n");
+      break;
+    case ConfigResult::VersionNotFound:
+      ConsolePrintAscii("ERROR: Version= not found in UpdateConfig.ini.\n");
+      break;
+    case ConfigResult::Loaded:
+      break;
   }
-  return ConfigResult::Loaded;
+  return result;
 }

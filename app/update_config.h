@@ -33,6 +33,10 @@ constexpr int32_t CONFIG_READ_ERROR = -2;
 // file. Prints the run's message on failure.
 ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues = false);
 
+// The same reading of a file the caller opened (FileNotFound for a null
+// Stream), without a message. The stream is closed.
+ConfigResult ReadUpdateConfig(libc::FILE *Stream, UpdateConfig *Config, bool WholeValues);
+
 // Offset of the first occurrence of Key (KeyLength bytes) at or after Start,
 // with the stream left just past it; CONFIG_KEY_NOT_FOUND when the file ends
 // first, CONFIG_READ_ERROR when the file cannot be read.

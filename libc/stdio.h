@@ -26,6 +26,9 @@ extern FILE *const stderr;
 // Opens a file for reading; Mode is "r" or "rb". Null with the error
 // number and the last status set when it cannot be opened.
 FILE *fopen(const char *name, const char *mode);
+// Not in the standard: fopen(name, "r") for a name in UTF-16 as the shell's
+// own folder listings give it, taken unit for unit.
+FILE *fopen_utf16(const char16_t *name);
 int fclose(FILE *stream);
 
 // SEEK_SET, SEEK_CUR or SEEK_END (which asks the firmware for the size).

@@ -33,8 +33,15 @@ bool IsReadMode(const char *Mode) {
   return Mode[0] == 'r' && (Mode[1] == '\0' || (Mode[1] == 'b' && Mode[2] == '\0'));
 }
 
-// The name as the shell takes it: one UTF-16 unit per byte, '/' as '\'.
-EFI_STATUS OpenByName(const char *Name, SHELL_FILE_HANDLE *Handle) {
+// The name as the shell takes it: one UTF-16 unit per byte, '/' as '\'; a
+// name already in UTF-16 (Wide) as it stands.
+EFI_STATUS OpenByName(const char *Name, const CHAR16 *Wide, SHELL_FILE_HANDLE *Handle) {
+  *Handle = nullptr;
+  if (Wide != nullptr) {
+    EFI_STATUS status = OpenNamedFile(Wide, Handle, EFI_FILE_MODE_READ, 0);
+    if (!EFI_ERROR(status) && *Handle == nullptr) status = EFI_DEVICE_ERROR;
+    return status;
+  }
   size_t length = strlen(Name);
   CHAR16 *wide = static_cast<CHAR16 *>(calloc(length + 1, sizeof(CHAR16)));
   if (wide == nullptr) return EFI_OUT_OF_RESOURCES;
@@ -166,13 +173,8 @@ bool RefuseRead(FILE *Stream) {
   return false;
 }
 
-}  // namespace
-
-FILE *fopen(const char *name, const char *mode) {
-  if (name == nullptr || mode == nullptr || !IsReadMode(mode)) {
-    RecordFailure(LIBC_EINVAL, EFI_INVALID_PARAMETER);
-    return nullptr;
-  }
+// The open behind both fopen forms: Name in bytes, or Wide in UTF-16.
+FILE *OpenStream(const char *name, const CHAR16 *wide) {
   const Device *device = ShellFileDevice();
   if (device == nullptr) {
     RecordFailure(LIBC_ENODEV, EFI_NOT_FOUND);
@@ -186,7 +188,7 @@ FILE *fopen(const char *name, const char *mode) {
   FILE *stream = static_cast<FILE *>(malloc(sizeof(FILE) + BUFFER_SIZE));
   if (stream == nullptr) return nullptr;
   SHELL_FILE_HANDLE handle;
-  EFI_STATUS status = OpenByName(name, &handle);
+  EFI_STATUS status = OpenByName(name, wide, &handle);
   if (EFI_ERROR(status)) {
     free(stream);
     RecordEfiFailure(status);
@@ -204,6 +206,24 @@ FILE *fopen(const char *name, const char *mode) {
   if (descriptor >= 0) gRuntime->Descriptors[descriptor] = {device, stream};
   UseStreams();
   return stream;
+}
+
+}  // namespace
+
+FILE *fopen(const char *name, const char *mode) {
+  if (name == nullptr || mode == nullptr || !IsReadMode(mode)) {
+    RecordFailure(LIBC_EINVAL, EFI_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return OpenStream(name, nullptr);
+}
+
+FILE *fopen_utf16(const char16_t *name) {
+  if (name == nullptr) {
+    RecordFailure(LIBC_EINVAL, EFI_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return OpenStream(nullptr, name);
 }
 
 bool CloseStream(FILE *Stream) {

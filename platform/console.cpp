@@ -1,8 +1,8 @@
 // Console messages. Every line the application shows goes through
 // ConsolePrint: a bounded UTF-16 buffer from the pool, the directives the
-// messages use (`%a` for 8-bit text, `%d` for an int, `%r` for a status), CR
-// LF line ends, and one OutputString call on the system table's ConOut, read
-// afresh each call.
+// messages use (`%a` for 8-bit text, `%s` for UTF-16 text, `%d` for an int,
+// `%r` for a status), CR LF line ends, and one OutputString call on the
+// system table's ConOut, read afresh each call.
 #include "platform/console.h"
 
 #include <stdarg.h>
@@ -138,6 +138,10 @@ UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
     } else if (*p == u'%' && p[1] == u'a') {
       const CHAR8 *text = va_arg(args, const CHAR8 *);
       out.PutNarrow(text != nullptr ? text : "<null string>");
+      ++p;
+    } else if (*p == u'%' && p[1] == u's') {
+      const CHAR16 *text = va_arg(args, const CHAR16 *);
+      for (text = text != nullptr ? text : u"<null string>"; *text != 0; ++text) out.Put(*text);
       ++p;
     } else if (*p == u'%' && p[1] == u'd') {
       out.PutDecimal(va_arg(args, int));

@@ -4,11 +4,11 @@
 
 #include "platform/efi.h"
 
-// Formats a UTF-16 message (directives `%a`, `%d` and `%r`, LF written as
-// CR LF)
-// into a 642-byte pool buffer, at most 320 code units, and hands it to
-// ConOut in one OutputString call. Returns the code units produced, or 0
-// when nothing could be produced or the console reported an error.
+// Formats a UTF-16 message (directives `%a` for 8-bit text, `%s` for UTF-16
+// text, `%d` and `%r`, LF written as CR LF) into a 642-byte pool buffer, at
+// most 320 code units, and hands it to ConOut in one OutputString call.
+// Returns the code units produced, or 0 when nothing could be produced or
+// the console reported an error.
 UINT64 ConsolePrint(const CHAR16 *Format, ...);
 
 // Room for a copy of one message: its 320 code units and the NUL.

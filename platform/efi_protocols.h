@@ -11,6 +11,7 @@
 constexpr UINT64 EFI_FILE_MODE_READ = 0x0000000000000001ULL;
 constexpr UINT64 EFI_FILE_MODE_WRITE = 0x0000000000000002ULL;
 constexpr UINT64 EFI_FILE_MODE_CREATE = 0x8000000000000000ULL;
+constexpr UINT64 EFI_FILE_DIRECTORY = 0x0000000000000010ULL;
 
 struct EFI_FILE_PROTOCOL;
 typedef EFI_STATUS(EFIAPI *EFI_FILE_OPEN)(EFI_FILE_PROTOCOL *This, EFI_FILE_PROTOCOL **NewHandle,
@@ -133,6 +134,9 @@ typedef EFI_STATUS(EFIAPI *EFI_SHELL_SET_FILE_POSITION)(SHELL_FILE_HANDLE FileHa
                                                         UINT64 Position);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_FLUSH_FILE)(SHELL_FILE_HANDLE FileHandle);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle, UINT64 *Size);
+// The current directory is the shell's: GetCurDir's text belongs to it.
+typedef const CHAR16 *(EFIAPI *EFI_SHELL_GET_CUR_DIR)(const CHAR16 *FileSystemMapping);
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_SET_CUR_DIR)(const CHAR16 *FileSystem, const CHAR16 *Dir);
 
 struct EFI_SHELL_PROTOCOL {
   EFI_SHELL_EXECUTE Execute;
@@ -146,8 +150,8 @@ struct EFI_SHELL_PROTOCOL {
   void *GetDevicePathFromFilePath;
   void *GetFilePathFromDevicePath;
   void *SetMap;
-  void *GetCurDir;
-  void *SetCurDir;
+  EFI_SHELL_GET_CUR_DIR GetCurDir;
+  EFI_SHELL_SET_CUR_DIR SetCurDir;
   void *OpenFileList;
   void *FreeFileList;
   void *RemoveDupInFileList;
@@ -179,6 +183,8 @@ struct EFI_SHELL_PROTOCOL {
   UINT32 MinorVersion;
 };
 static_assert(offsetof(EFI_SHELL_PROTOCOL, Execute) == 0, "Execute");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, GetCurDir) == 88, "GetCurDir");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, SetCurDir) == 96, "SetCurDir");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileInfo) == 176, "GetFileInfo");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, SetFileInfo) == 184, "SetFileInfo");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, OpenFileByName) == 192, "OpenFileByName");

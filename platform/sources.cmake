@@ -2,6 +2,7 @@ set(PLATFORM_SOURCES
   platform/globals.cpp
   platform/console.cpp
   platform/shell_access.cpp
+  platform/shell_directory.cpp
   platform/entry.cpp
   platform/record_file.cpp
 )

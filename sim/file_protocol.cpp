@@ -55,6 +55,40 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *type, UIN
   return EFI_SUCCESS;
 }
 
+// One listing entry per read; a read of size 0 at the end.
+EFI_STATUS ReadListing(Firmware::State *state, SimFile *folder, UINTN *size, void *buffer) {
+  if (!folder->listed) {
+    state->FillListing(folder);
+    folder->listed = true;
+  }
+  if (folder->position >= folder->listing.size()) {
+    if (!folder->endless || folder->listing.empty()) {
+      *size = 0;
+      return EFI_SUCCESS;
+    }
+    folder->position = 0;
+  }
+  const ListingEntry &entry = folder->listing[folder->position];
+  size_t needed = offsetof(EFI_FILE_INFO, FileName) + (entry.name.size() + 1) * sizeof(CHAR16);
+  if (*size < needed) {
+    *size = needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (buffer == nullptr) return EFI_INVALID_PARAMETER;
+  SimFile record;
+  record.is_dir = entry.is_dir;
+  record.bytes.assign(entry.size, '\0');
+  record.path = {ToUtf8(entry.name)};
+  FillFileInfo(record, static_cast<EFI_FILE_INFO *>(buffer));
+  // The name as it stands, which UTF-8 could not carry (a lone surrogate).
+  std::memcpy(reinterpret_cast<uint8_t *>(buffer) + offsetof(EFI_FILE_INFO, FileName),
+              entry.name.c_str(), (entry.name.size() + 1) * sizeof(CHAR16));
+  static_cast<EFI_FILE_INFO *>(buffer)->Size = needed;
+  *size = entry.reported_size != 0 ? entry.reported_size : needed;
+  ++folder->position;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *, UINTN, void *) {
   if (CurrentState()->CheckFile(self, "SetInfo") == nullptr) return EFI_INVALID_PARAMETER;
   return EFI_WRITE_PROTECTED;
@@ -107,8 +141,7 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *self, UINTN *size, void *buffer) {
   if (state->Fault(Call::FileRead, &status)) return status;
   SimFile *file = state->CheckFile(self, "Read");
   if (file == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
-  // Directory listings are not served: nothing here reads them.
-  if (file->is_dir) return EFI_UNSUPPORTED;
+  if (file->is_dir) return ReadListing(state, file, size, buffer);
   if (file->unreadable || file->position > file->bytes.size()) return EFI_DEVICE_ERROR;
   UINTN left = file->bytes.size() - file->position;
   UINTN count = *size < left ? *size : left;
@@ -155,7 +188,12 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *self, UINT64 position) {
   if (state->Fault(Call::FileSetPosition, &status)) return status;
   SimFile *file = state->CheckFile(self, "SetPosition");
   if (file == nullptr) return EFI_INVALID_PARAMETER;
-  if (file->is_dir) return position == 0 ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  if (file->is_dir) {
+    // A folder's listing can only start over.
+    if (position != 0) return EFI_UNSUPPORTED;
+    file->position = 0;
+    return EFI_SUCCESS;
+  }
   // Past the end is allowed; the next read reports the error.
   file->position = position == kEndOfFile ? file->bytes.size() : position;
   return EFI_SUCCESS;

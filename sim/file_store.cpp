@@ -5,6 +5,10 @@
 // opened, so the handle sees one consistent content.
 #include <sys/stat.h>
 
+#include <dirent.h>
+
+#include <algorithm>
+
 #include "sim/host_file.h"
 #include "sim/internal.h"
 
@@ -50,7 +54,114 @@ bool LookupHost(const std::string &root, const std::vector<std::string> &path, F
   return true;
 }
 
+// The entries of the host folder that `path` names, sorted by name.
+void ListHost(const std::string &root, const std::vector<std::string> &path,
+              std::vector<ListingEntry> *entries) {
+  std::string current = root;
+  for (const std::string &part : path) current += "/" + part;
+  DIR *dir = opendir(current.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> names;
+  while (struct dirent *item = readdir(dir)) {
+    std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    struct stat info;
+    if (stat((current + "/" + name).c_str(), &info) != 0) continue;
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
+    ListingEntry entry;
+    entry.name = ToUtf16(name);
+    entry.is_dir = S_ISDIR(info.st_mode);
+    entry.size = entry.is_dir ? 0 : static_cast<uint64_t>(info.st_size);
+    entries->push_back(entry);
+  }
+}
+
+bool Listed(const std::vector<ListingEntry> &entries, const std::u16string &name) {
+  std::string wanted = ToUtf8(name);
+  for (const ListingEntry &entry : entries) {
+    if (NamesEqualIgnoringCase(ToUtf8(entry.name), wanted)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void Firmware::State::FillListing(SimFile *folder) const {
+  std::vector<ListingEntry> &entries = folder->listing;
+  entries.clear();
+  if (!folder->path.empty()) {
+    ListingEntry dot;
+    dot.name = u".";
+    dot.is_dir = true;
+    entries.push_back(dot);
+    dot.name = u"..";
+    entries.push_back(dot);
+  }
+  size_t depth = folder->path.size();
+  std::vector<ListingEntry> own;
+  for (const auto &file : memory_files) {
+    if (!IsPrefix(folder->path, file.first)) continue;
+    ListingEntry entry;
+    entry.name = ToUtf16(file.first[depth]);
+    entry.is_dir = file.first.size() > depth + 1;
+    entry.size = entry.is_dir ? 0 : file.second.size();
+    if (!Listed(own, entry.name)) own.push_back(entry);
+  }
+  if (!options.dir.empty()) {
+    std::vector<ListingEntry> host;
+    ListHost(options.dir, folder->path, &host);
+    for (const ListingEntry &entry : host) {
+      if (!Listed(own, entry.name)) own.push_back(entry);
+    }
+  }
+  entries.insert(entries.end(), own.begin(), own.end());
+  folder->endless = false;
+  for (const auto &damage : folder_damage) {
+    if (!SamePath(damage.first, folder->path)) continue;
+    ListingEntry entry;
+    entry.is_dir = true;
+    switch (damage.second) {
+      case FolderDamage::EndlessListing:
+        folder->endless = true;
+        break;
+      case FolderDamage::NameNotUtf16:
+        entry.name = u"kit";
+        entry.name += static_cast<char16_t>(0xD800);
+        entries.push_back(entry);
+        break;
+      case FolderDamage::NameWithoutEnd:
+        entry.name = u"damaged";
+        entry.reported_size = offsetof(EFI_FILE_INFO, FileName) + 4 * sizeof(CHAR16);
+        entries.push_back(entry);
+        break;
+    }
+  }
+}
+
+EFI_STATUS Firmware::State::ChangeDirectory(const std::u16string &name) {
+  FileLookup found = Lookup(SplitPath(ToUtf8(name), current_directory));
+  if (!found.found || !found.is_dir) return EFI_NOT_FOUND;
+  current_directory = found.path;
+  return EFI_SUCCESS;
+}
+
+std::u16string Firmware::State::CurrentDirectoryText() const {
+  std::u16string text;
+  for (const std::string &part : current_directory) {
+    text += (text.empty() ? u"" : u"\\") + ToUtf16(part);
+  }
+  return text;
+}
+
+void Firmware::DamageFolder(const std::string &folder, FolderDamage damage) {
+  state_->folder_damage.emplace_back(SplitPath(folder, {}), damage);
+}
+
+std::u16string Firmware::CurrentDirectory() const { return state_->CurrentDirectoryText(); }
 
 FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
   FileLookup result;

@@ -123,7 +123,7 @@ const char *CallName(Call call) {
       "LocateHandle",    "LocateDevicePath", "OutputString", "ShellExecute",  "LegacyExecute",
       "NameToPath",      "OpenVolume",      "FileOpen",      "FileRead",      "FileSetPosition",
       "FileGetPosition", "FileGetInfo",     "FileClose",     "StriColl",      "FileWrite",
-      "FileFlush",       "GetTime",
+      "FileFlush",       "GetTime",         "CurDir",
   };
   static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Call::kCount),
                 "one name per call kind");

@@ -43,6 +43,7 @@ enum class Call : unsigned {
   FileWrite,        // WriteFile and Write
   FileFlush,        // FlushFile and Flush
   GetTime,          // the runtime clock
+  CurDir,           // EFI_SHELL_PROTOCOL.GetCurDir and SetCurDir
   kCount
 };
 const char *CallName(Call call);
@@ -78,6 +79,17 @@ struct Event {
   // Execute: file handles open when the command started; a script that
   // flashes may reset the machine before any of them is closed.
   size_t open_files = 0;
+  // Execute: the shell's current directory when the command ran, from the
+  // volume root ("" for the root itself, else "kits\\A").
+  std::u16string folder = u"";
+};
+
+// Damage a test can give a folder's listing, as a worn or badly written
+// medium may have it.
+enum class FolderDamage {
+  EndlessListing,  // after its last entry the listing starts over, for ever
+  NameNotUtf16,    // one more folder entry, its name an unpaired surrogate
+  NameWithoutEnd,  // one more folder entry, whose reported size cuts its name
 };
 
 // One live pool block, as AllocatePool handed it out.
@@ -156,6 +168,11 @@ class Firmware {
   // is no such file.
   bool ReadFile(const std::string &name, std::string *bytes) const;
   size_t OpenFileHandles() const;
+  // Gives the listing of `folder` (a path from the volume root) the damage.
+  void DamageFolder(const std::string &folder, FolderDamage damage);
+  // The shell's current directory from the volume root ("" for the root).
+  // Set by the UEFI Shell's SetCurDir and the EFI 1.x shell's "cd".
+  std::u16string CurrentDirectory() const;
 
   // ---- Records ----
   const std::vector<Event> &Events() const;

@@ -21,7 +21,6 @@ constexpr EFI_STATUS EFI_NOT_READY = EFI_ERROR_BIT | 6;
 constexpr EFI_STATUS EFI_WRITE_PROTECTED = EFI_ERROR_BIT | 8;
 constexpr EFI_STATUS EFI_WARN_DELETE_FAILURE = 2;
 constexpr UINT64 EFI_FILE_READ_ONLY = 0x01;
-constexpr UINT64 EFI_FILE_DIRECTORY = 0x10;
 constexpr UINT64 EFI_FILE_ARCHIVE = 0x20;
 constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
     0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
@@ -53,6 +52,14 @@ struct ConsoleDevice {
   bool is_stderr;
 };
 
+// One entry of a folder's listing, as Read hands it out.
+struct ListingEntry {
+  std::u16string name;
+  bool is_dir = false;
+  uint64_t size = 0;
+  size_t reported_size = 0;  // the size Read reports; 0 for the record's own
+};
+
 // One open file or directory. The protocol comes first: the shell's file
 // handle and the EFI_FILE_PROTOCOL instance are the same address, as under
 // the real shell. Records stay allocated after Close so that a late use is
@@ -64,8 +71,11 @@ struct SimFile {
   std::vector<std::string> path;  // components from the volume root
   std::string bytes;              // the file's content, read at open
   bool unreadable = false;        // its host file could not be read: reads fail
-  uint64_t position = 0;
+  uint64_t position = 0;          // a folder: the next listing entry
   bool writing = false;           // opened for writing (in-memory files only)
+  bool listed = false;            // a folder: `listing` is filled
+  bool endless = false;
+  std::vector<ListingEntry> listing;
 };
 
 // Result of resolving a name against the file store.
@@ -127,6 +137,9 @@ struct Firmware::State {
   std::vector<std::pair<std::vector<std::string>, std::string>> memory_files;
   std::vector<std::unique_ptr<SimFile>> files;
   std::unordered_set<const void *> file_addresses;
+  std::vector<std::pair<std::vector<std::string>, FolderDamage>> folder_damage;
+  std::vector<std::string> current_directory;  // from the volume root
+  std::u16string current_directory_text;       // as GetCurDir hands it out
 
   // Shell objects.
   std::vector<std::u16string> arg_storage;
@@ -155,6 +168,13 @@ struct Firmware::State {
 
   // Files.
   FileLookup Lookup(const std::vector<std::string> &path) const;
+  // The folder's entries: "." and ".." below the root, the in-memory
+  // files' names, then the host folder's, and the damage given to it.
+  void FillListing(SimFile *folder) const;
+  // Changes the current directory to `name` (relative to it, or from the
+  // root); EFI_NOT_FOUND, unchanged, when that is no folder.
+  EFI_STATUS ChangeDirectory(const std::u16string &name);
+  std::u16string CurrentDirectoryText() const;
   SimFile *NewFile(const FileLookup &found);
   // Stores a written file's content back into the in-memory files.
   void StoreFile(const SimFile &file);

@@ -40,7 +40,18 @@ EFI_STATUS EFIAPI LegacyExecute(EFI_HANDLE image, CHAR16 *command_line, BOOLEAN)
     state->Error("legacy execute: the image handle is not a handle");
     return EFI_INVALID_PARAMETER;
   }
-  state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles()});
+  std::u16string line(command_line);
+  state->events.push_back(Event{Event::Execute, line, state->owner->OpenFileHandles(),
+                                 state->CurrentDirectoryText()});
+  // The shell's own "cd" changes its current directory; a quoted name may
+  // hold blanks.
+  if (line.compare(0, 3, u"cd ") == 0) {
+    std::u16string name = line.substr(3);
+    if (name.size() >= 2 && name.front() == u'"' && name.back() == u'"') {
+      name = name.substr(1, name.size() - 2);
+    }
+    return state->ChangeDirectory(name);
+  }
   return state->options.command_status;
 }
 
@@ -54,7 +65,11 @@ EFI_DEVICE_PATH_PROTOCOL *EFIAPI NameToPath(CHAR16 *name) {
   if (colon != std::u16string::npos && colon < text.find_first_of(u"\\/")) {
     text = text.substr(colon + 1);
   }
-  if (text.empty() || text[0] != u'\\') text.insert(text.begin(), u'\\');
+  // A relative name is taken from the current directory.
+  if (text.empty() || text[0] != u'\\') {
+    std::u16string current = state->CurrentDirectoryText();
+    text = u"\\" + current + (current.empty() ? u"" : u"\\") + text;
+  }
 
   std::vector<uint8_t> path(state->volume_path.begin(), state->volume_path.end() - 4);
   AppendNode(&path, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, text.c_str(),

@@ -27,9 +27,32 @@ EFI_STATUS EFIAPI Execute(EFI_HANDLE *parent, CHAR16 *command_line, CHAR16 **,
     state->Error("Execute: ParentImageHandle does not refer to a handle");
     return EFI_INVALID_PARAMETER;
   }
-  state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles()});
+  state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles(),
+                                state->CurrentDirectoryText()});
   if (command_status != nullptr) *command_status = state->options.command_status;
   return EFI_SUCCESS;
+}
+
+// The current directory as the shell names it: the mapping, then the path
+// from the root. The text stays the shell's; the next change replaces it.
+const CHAR16 *EFIAPI GetCurDir(const CHAR16 *mapping) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::CurDir, &status) || mapping != nullptr) return nullptr;
+  state->current_directory_text = u"FS0:\\" + state->CurrentDirectoryText();
+  return state->current_directory_text.c_str();
+}
+
+// Only the current file system is served (FileSystem null); Dir is taken
+// from the root when it starts with a mapping or '\\', else from the
+// current directory.
+EFI_STATUS EFIAPI SetCurDir(const CHAR16 *file_system, const CHAR16 *dir) {
+  Firmware::State *state = CurrentState();
+  EFI_STATUS status;
+  if (state->Fault(Call::CurDir, &status)) return status;
+  if (dir == nullptr) return EFI_INVALID_PARAMETER;
+  if (file_system != nullptr) return EFI_UNSUPPORTED;
+  return state->ChangeDirectory(dir);
 }
 
 EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *name, SHELL_FILE_HANDLE *handle, UINT64 mode) {
@@ -38,9 +61,8 @@ EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *name, SHELL_FILE_HANDLE *handle, 
   if (handle != nullptr) *handle = nullptr;
   if (state->Fault(Call::FileOpen, &status)) return status;
   if (name == nullptr || handle == nullptr) return EFI_INVALID_PARAMETER;
-  // The current directory is the volume's root.
   SimFile *opened = nullptr;
-  status = OpenPath(state, SplitPath(ToUtf8(name), {}), mode, &opened);
+  status = OpenPath(state, SplitPath(ToUtf8(name), state->current_directory), mode, &opened);
   if (status == EFI_SUCCESS) *handle = opened;
   return status;
 }
@@ -117,6 +139,8 @@ void SetUpShell(Firmware::State *state) {
 
   EFI_SHELL_PROTOCOL &shell = state->shell;
   shell.Execute = Execute;
+  shell.GetCurDir = GetCurDir;
+  shell.SetCurDir = SetCurDir;
   shell.GetFileInfo = GetFileInfo;
   shell.SetFileInfo = SetFileInfo;
   shell.OpenFileByName = OpenFileByName;

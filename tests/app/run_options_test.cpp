@@ -86,13 +86,27 @@ std::string Config(const std::string &version, const std::string &product = "Mod
 }
 
 TEST(RunOptions, WithoutOptionsTheRunIsThePlainIntegerDecision) {
-  // Unknown arguments, the options' look-alikes among them, change nothing.
-  for (const Lines &args : {Lines{"BiosUpdateSelect.efi"},
-                            Lines{"BiosUpdateSelect.efi", "--v", "-segment", "foo", "-nv"}}) {
-    Outcome run = RunMachine(Desktop("A05"), Config("A07"), args);
+  // Unknown arguments, the options' look-alikes among them, change nothing
+  // in the decision; each look-alike (a leading '-') gets a note.
+  const struct {
+    Lines args;
+    Lines console;
+  } cases[] = {
+      {{"BiosUpdateSelect.efi"}, {}},
+      {{"BiosUpdateSelect.efi", "--v", "-segment", "foo", "-nv", "-PRODCUT"},
+       {"Note: \"--v\" is not an option; it is ignored.",
+        "Note: \"-segment\" is not an option; it is ignored.",
+        "Note: \"-nv\" is not an option; it is ignored.",
+        "Note: \"-PRODCUT\" is not an option; it is ignored."}},
+      // A lone dash is no option either.
+      {{"BiosUpdateSelect.efi", "-"}, {"Note: \"-\" is not an option; it is ignored."}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args.back());
+    Outcome run = RunMachine(Desktop("A05"), Config("A07"), c.args);
     EXPECT_EQ(run.status, EFI_SUCCESS);
     EXPECT_EQ(run.scripts, Lines{kNew});  // "A05" and "A07" both count as 0
-    EXPECT_EQ(run.console, Lines{});
+    EXPECT_EQ(run.console, c.console);
   }
 }
 

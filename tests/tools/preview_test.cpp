@@ -90,11 +90,13 @@ TEST_F(PreviewTool, ChoosesTheScriptUnderEitherShell) {
     std::string version;
     std::vector<std::string> extra;
     const char *script;
+    std::string console;  // what the run prints before the script
   } cases[] = {
-      {"1.07", {}, "UpdateHWOld.nsh"},
-      {"1.07", {"--legacy-shell"}, "UpdateHWOld.nsh"},
-      {"2.00", {}, "UpdateHWNew.nsh"},
-      {"10", {"--legacy-shell", "--", "-x", "arg"}, "UpdateHWNew.nsh"},
+      {"1.07", {}, "UpdateHWOld.nsh", ""},
+      {"1.07", {"--legacy-shell"}, "UpdateHWOld.nsh", ""},
+      {"2.00", {}, "UpdateHWNew.nsh", ""},
+      {"10", {"--legacy-shell", "--", "-x", "arg"}, "UpdateHWNew.nsh",
+       "console: Note: \"-x\" is not an option; it is ignored.\\r\\n\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.version);
@@ -102,7 +104,7 @@ TEST_F(PreviewTool, ChoosesTheScriptUnderEitherShell) {
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     Result result = Run(arguments);
     EXPECT_EQ(result.out,
-              std::string("execute: ") + c.script + "\nstatus: 0x0000000000000000\n");
+              c.console + "execute: " + c.script + "\nstatus: 0x0000000000000000\n");
     EXPECT_EQ(result.code, 0);
     EXPECT_EQ(result.err, "");
   }

@@ -1,0 +1,41 @@
+// Reading a library of kits: the folder "kits" of the shell's current
+// directory. A kit is a folder under it that holds an UpdateConfig.ini; a
+// kit is not searched further, and folders are searched at most
+// KIT_SEARCH_DEPTH levels deep. Each kit's configuration is read whole, as
+// -product reads it, and handed to a visitor; nothing here decides.
+#pragma once
+
+#include <stdint.h>
+
+#include "app/update_config.h"
+
+constexpr unsigned KIT_SEARCH_DEPTH = 4;
+// Bounds of the search: a damaged or looping listing ends at one of them.
+constexpr unsigned KIT_FOLDER_LIMIT = 4096;
+constexpr unsigned KIT_ENTRY_LIMIT = 65536;
+// "kits", then up to four names of up to 255 units, each after a '\'.
+constexpr unsigned KIT_PATH_UNITS = 4 + KIT_SEARCH_DEPTH * 256 + 1;
+
+enum class LibraryProblem {
+  None,
+  NoLibrary,           // no folder "kits"
+  FolderUnreadable,    // a listing failed or held a damaged entry
+  NameTooLong,         // an entry's name is longer than 255 units
+  NameNotText,         // a folder name that is not valid UTF-16 text
+  TooLarge,            // beyond KIT_FOLDER_LIMIT folders or KIT_ENTRY_LIMIT entries
+  ConfigUnreadable,    // a kit's UpdateConfig.ini could not be read
+  NotEntered,          // the shell refused to change to the chosen kit
+};
+
+struct LibraryWalk {
+  LibraryProblem Problem;
+  char16_t Where[KIT_PATH_UNITS];  // the folder (or kit) the problem is in
+};
+
+// Called for each kit in listing order: Path is "kits\..." and Config its
+// configuration, read with whole values.
+typedef void (*KitVisitor)(const char16_t *Path, const UpdateConfig *Config, void *Context);
+
+// Walks the library. False when the walk met a problem (*Walk says which
+// and where); kits visited before it were handed over all the same.
+bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk);

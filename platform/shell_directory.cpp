@@ -1,0 +1,91 @@
+// Folders through the shell. Listing uses the same file entries as reading
+// a file: on a folder handle, ReadFile (UEFI Shell 2.0) or Read (EFI 1.x,
+// through EFI_FILE_PROTOCOL) hands back one EFI_FILE_INFO record per call
+// and a size of 0 at the end.
+//
+// Changing directory: the UEFI Shell 2.0 has SetCurDir, which is given the
+// whole path (the current directory as GetCurDir names it, then the
+// folder), so nothing depends on how a shell reads a relative one. The EFI
+// 1.x shell's environment has no such entry; its own "cd" command, run
+// through the execute entry, changes the directory of the shell that
+// started us.
+#include "platform/shell_directory.h"
+
+#include "libc/string.h"
+#include "platform/globals.h"
+#include "platform/shell_access.h"
+
+namespace {
+
+// The longest current directory and folder, or command line, handled; a
+// longer one is refused rather than cut.
+constexpr UINTN PATH_UNITS = 2048;
+
+size_t WideLength(const CHAR16 *Text) {
+  size_t n = 0;
+  while (Text[n] != 0) ++n;
+  return n;
+}
+
+// Appends Text to Path (Units used so far); false when it would not fit
+// with the NUL.
+bool Append(CHAR16 *Path, UINTN *Units, const CHAR16 *Text) {
+  size_t length = WideLength(Text);
+  if (*Units + length >= PATH_UNITS) return false;
+  libc::memcpy(Path + *Units, Text, length * sizeof(CHAR16));
+  *Units += length;
+  Path[*Units] = 0;
+  return true;
+}
+
+}  // namespace
+
+EFI_STATUS OpenFolder(const CHAR16 *Name, SHELL_FILE_HANDLE *Folder) {
+  return OpenNamedFile(Name, Folder, EFI_FILE_MODE_READ, 0);
+}
+
+EFI_STATUS ReadFolderEntry(SHELL_FILE_HANDLE Folder, FOLDER_ENTRY *Entry, bool *More) {
+  *More = false;
+  // The unit past what the read may fill stays 0, so the scan below ends.
+  UINTN Room = sizeof(*Entry) - sizeof(CHAR16);
+  reinterpret_cast<CHAR16 *>(Entry)[Room / sizeof(CHAR16)] = 0;
+  UINTN Size = Room;
+  EFI_STATUS Status = ShellFileFunctions.ReadFile(Folder, &Size, Entry);
+  if (EFI_ERROR(Status) || Size == 0) return Status;
+  // The size handed back is not trusted either: the name must end inside
+  // what it says was written.
+  UINTN Units = 0;
+  while (Entry->Info.FileName[Units] != 0) ++Units;
+  UINTN End = offsetof(EFI_FILE_INFO, FileName) + (Units + 1) * sizeof(CHAR16);
+  if (Size > Room || End > Size) return EFI_VOLUME_CORRUPTED;
+  *More = true;
+  return EFI_SUCCESS;
+}
+
+void CloseFolder(SHELL_FILE_HANDLE Folder) {
+  // The handle is gone either way; nothing to act on.
+  if (Folder != nullptr) (void)ShellFileFunctions.CloseFile(Folder);
+}
+
+EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
+  CHAR16 Line[PATH_UNITS];
+  UINTN Units = 0;
+  if (gEfiShellProtocol != nullptr) {
+    const CHAR16 *Current = gEfiShellProtocol->GetCurDir(nullptr);
+    if (Current == nullptr || !Append(Line, &Units, Current)) return EFI_NOT_FOUND;
+    bool Separated = Units > 0 && Line[Units - 1] == u'\\';
+    if ((!Separated && !Append(Line, &Units, u"\\")) || !Append(Line, &Units, Name)) {
+      return EFI_BAD_BUFFER_SIZE;
+    }
+    return gEfiShellProtocol->SetCurDir(nullptr, Line);
+  }
+  if (gLegacyShellEnvironment == nullptr) return EFI_UNSUPPORTED;
+  // Quoted for names with blanks (a name cannot hold a quote on FAT).
+  if (!Append(Line, &Units, u"cd \"") || !Append(Line, &Units, Name) ||
+      !Append(Line, &Units, u"\"")) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+  EFI_STATUS CommandStatus = EFI_SUCCESS;
+  EFI_STATUS Status = RunShellCommand(&gImageHandle, Line, &CommandStatus);
+  return EFI_ERROR(Status) ? Status : CommandStatus;
+}

@@ -47,7 +47,7 @@ EFI_STATUS OpenFolder(const CHAR16 *Name, SHELL_FILE_HANDLE *Folder) {
 EFI_STATUS ReadFolderEntry(SHELL_FILE_HANDLE Folder, FOLDER_ENTRY *Entry, bool *More) {
   *More = false;
   // The unit past what the read may fill stays 0, so the scan below ends.
-  UINTN Room = sizeof(*Entry) - sizeof(CHAR16);
+  UINTN Room = FOLDER_ENTRY_SIZE - sizeof(CHAR16);
   reinterpret_cast<CHAR16 *>(Entry)[Room / sizeof(CHAR16)] = 0;
   UINTN Size = Room;
   EFI_STATUS Status = ShellFileFunctions.ReadFile(Folder, &Size, Entry);

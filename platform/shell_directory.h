@@ -5,12 +5,13 @@
 
 #include "platform/efi_protocols.h"
 
-// Room for one listing entry: the fixed part of EFI_FILE_INFO and a name of
-// up to 255 UTF-16 units with its NUL. Longer names do not fit and are
-// reported as EFI_BUFFER_TOO_SMALL.
+// Room for one listing entry: the fixed part of EFI_FILE_INFO, a name of up
+// to 255 UTF-16 units with its NUL, and one unit more that the read never
+// fills, which bounds the scan of a damaged name. Longer names do not fit
+// and are reported as EFI_BUFFER_TOO_SMALL.
 constexpr UINTN FOLDER_NAME_LIMIT = 255;
 constexpr UINTN FOLDER_ENTRY_SIZE =
-    offsetof(EFI_FILE_INFO, FileName) + (FOLDER_NAME_LIMIT + 1) * sizeof(CHAR16);
+    offsetof(EFI_FILE_INFO, FileName) + (FOLDER_NAME_LIMIT + 2) * sizeof(CHAR16);
 
 // One listing entry, aligned for the record it holds.
 union FOLDER_ENTRY {

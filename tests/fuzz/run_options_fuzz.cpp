@@ -143,6 +143,7 @@ std::string Show(const RunOptions &options) {
   out += options.Segments ? " Segments" : "";
   out += options.Product ? " Product" : "";
   out += options.Smbios3 ? " Smbios3" : "";
+  out += options.Kits ? " Kits" : "";
   return out.empty() ? " (none)" : out;
 }
 
@@ -177,16 +178,17 @@ void CheckOptions(const uint8_t *data, size_t size) {
     want.Segments |= ModelMatches(argument, "-segments");
     want.Product |= ModelMatches(argument, "-product");
     want.Smbios3 |= ModelMatches(argument, "-smbios3");
+    want.Kits |= ModelMatches(argument, "-kits");
   }
   // Deciding without running always says what it decided.
   want.Verbose |= want.DecideOnly;
 
   // Start from every flag set, so a parser that leaves a flag alone is seen.
-  RunOptions got = {true, true, true, true, true};
+  RunOptions got = {true, true, true, true, true, true};
   ParseRunOptions(argc, argv.data(), &got);
   bool same = got.Verbose == want.Verbose && got.DecideOnly == want.DecideOnly &&
               got.Segments == want.Segments && got.Product == want.Product &&
-              got.Smbios3 == want.Smbios3;
+              got.Smbios3 == want.Smbios3 && got.Kits == want.Kits;
   std::string listed;
   for (const std::string &text : texts) listed += " " + text;
   FUZZ_CHECK(same, "arguments" + listed + " gave" + Show(got) + ", the model" + Show(want));

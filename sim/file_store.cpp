@@ -3,9 +3,8 @@
 // read-only host folder that plays the shell's current directory. Names are matched without regard to case, as on the FAT
 // volumes the shell reads from. A host file is read whole when it is
 // opened, so the handle sees one consistent content.
-#include <sys/stat.h>
-
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 

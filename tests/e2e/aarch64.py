@@ -14,6 +14,7 @@ import shutil
 
 import cases as suite
 import e2e
+import media
 from kittools import smbios_dump, vmboot
 
 KIT = os.path.join(e2e.REPO, "examples", "kit")
@@ -68,6 +69,15 @@ def check_example(boot, args, report):
     want = [e2e.STAND_IN % "UpdateHWOld.nsh",
             e2e.summary(["UpdateHWOld.nsh"], "0x0", options="-smbios3", arch="aarch64")]
     e2e.check_kit_output(report, boot.name, result, want, 0, root)
+    # kit-run's default machine (BIOS 1.26) under the 3.x entry point alone.
+    dump = os.path.join(root, "table.bin")
+    e2e.write(dump, suite.dumps.dump_3x(suite.type0_table("1.26")))
+    want_preview = events_as_preview([suite.OLD])
+    preview_lines(args, report, boot.name, dump, KIT, ["-smbios3"], want_preview)
+    lines, status = e2e.as_preview_lines(result[1])
+    report.check(boot.name + " [preview agrees with the VM]",
+                 status == "0x0" and lines == want_preview[:-1],
+                 "the VM showed %r, status %s" % (lines, status))
 
 
 def check_stick_dump(boot, args, report):
@@ -146,5 +156,55 @@ def check_both_iso(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
+def check_secure_boot(boot, args, report):
+    """The ARM Secure Boot test firmware (it trusts the snakeoil test key)
+    with an AArch64 medium signed by make-kit-image on a USB stick and an
+    unsigned one on an internal disk, each booting the application itself
+    as \\EFI\\BOOT\\BOOTAA64.EFI (the Debian shell does not run under Secure
+    Boot): the firmware starts the signed one, which finds no shell and
+    returns -1 (FFFFFFFF), and refuses the unsigned one."""
+    machine = vmboot.MACHINES["aarch64"]
+    if not all(map(os.path.isfile, machine.secure_boot_pair + (media.SNAKEOIL_KEY,
+                                                                media.SNAKEOIL_CERT))):
+        report.check(boot.name, False, "the AArch64 Secure Boot test firmware or key is missing")
+        return
+    failed_before = report.failed
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    passphrase = os.path.join(root, "passphrase")
+    e2e.write(passphrase, (media.SNAKEOIL_PASSPHRASE + "\n").encode())
+    signed_ok, signed, made, err = make_medium(
+        args, root, ("aarch64",), ["--shell", args.image_aarch64, "--sign", media.SNAKEOIL_KEY,
+                                   "--cert", media.SNAKEOIL_CERT, "--passphrase-file", passphrase,
+                                   KIT], "signed.img")
+    report.check(boot.name + " [make-kit-image --sign]", signed_ok, "%r %r" % (made, err))
+    unsigned_ok, unsigned, made, err = make_medium(
+        args, root, ("aarch64",), ["--shell", args.image_aarch64, KIT], "unsigned.img")
+    report.check(boot.name + " [make-kit-image unsigned]", unsigned_ok, "%r %r" % (made, err))
+    if report.failed != failed_before:
+        return
+    log = os.path.join(root, "console.log")
+    result = vmboot.boot(signed, [], log, timeout=args.timeout, attach="usb-stick",
+                         more_drives=[unsigned], secure_boot=True, arch="aarch64",
+                         stop_at=b"No bootable option or device was found")
+    print("boot %s: %.1f s%s" % (boot.name, result.elapsed, ", timed out" if result.timed_out
+                                  else ""))
+    events = media.started_options(log)
+    usb = [(verb, rest) for verb, d, rest in events if d.startswith(media.USB_OPTION)]
+    others = [(verb, rest) for verb, d, rest in events
+              if not d.startswith(media.USB_OPTION) and d != media.SHELL_OPTION]
+    report.check(boot.name + " [signed image started]",
+                 len(usb) == 2 and usb[0][0] == "starting" and usb[1][0] == "failed to start"
+                 and usb[1][1].endswith(": FFFFFFFF"),
+                 "the USB stick's boot option: %r (console log %s)" % (usb, log))
+    report.check(boot.name + " [unsigned image refused]",
+                 len(others) == 1 and others[0][0] == "failed to load" and
+                 others[0][1].endswith((": Access Denied", ": Security Violation")),
+                 "the disk's boot option: %r (console log %s)" % (others, log))
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
 CHECKS = {"arm_example": check_example, "arm_stick_dump": check_stick_dump,
-          "both_iso": check_both_iso}
+          "both_iso": check_both_iso, "arm_secure_boot": check_secure_boot}

@@ -398,6 +398,7 @@ def aarch64_boots():
                 why="installed 2.8.2 reads as 2, the corpus kit's Version=2: same"),
         KitBoot("aarch64-kit-both-iso", "both_iso", arches=("x64", "aarch64"), vm="aarch64"),
         KitBoot("kit-both-iso-x64", "both_iso", arches=("x64", "aarch64"), vm="x64"),
+        KitBoot("aarch64-kit-secure-boot", "arm_secure_boot", arches=("aarch64",)),
     ]
 
 

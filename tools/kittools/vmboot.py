@@ -47,13 +47,16 @@ QEMU_NAME = "qemu-system-x86_64"
 AARCH64_FIRMWARE_PAIRS = [
     ("/usr/share/AAVMF/AAVMF_CODE.fd", "/usr/share/AAVMF/AAVMF_VARS.fd"),
 ]
+# Its Secure Boot test firmware enrols the same snakeoil test key.
+AARCH64_SECURE_BOOT_PAIR = ("/usr/share/AAVMF/AAVMF_CODE.snakeoil.fd",
+                            "/usr/share/AAVMF/AAVMF_VARS.snakeoil.fd")
 
 
 class Machine:
     """What one firmware machine boots with."""
 
     def __init__(self, arch, qemu, qemu_package, firmware_pairs, firmware_package, board,
-                 disk_device, cdrom_devices):
+                 disk_device, cdrom_devices, secure_boot_pair, secure_boot_board):
         self.arch = arch
         self.qemu = qemu
         self.qemu_package = qemu_package
@@ -62,16 +65,22 @@ class Machine:
         self.board = board
         self.disk_device = disk_device
         self.cdrom_devices = cdrom_devices
+        self.secure_boot_pair = secure_boot_pair
+        self.secure_boot_board = secure_boot_board
 
 
 MACHINES = {
+    # ovmf keeps its variables safe from the OS only in SMM.
     "x64": Machine("x64", QEMU_NAME, "qemu-system-x86", FIRMWARE_PAIRS, "ovmf",
-                   ["-machine", "q35"], None, None),
+                   ["-machine", "q35"], None, None, SECURE_BOOT_PAIR,
+                   ["-machine", "q35,smm=on",
+                    "-global", "driver=cfi.pflash01,property=secure,value=on"]),
     "aarch64": Machine("aarch64", "qemu-system-aarch64", "qemu-system-arm",
                        AARCH64_FIRMWARE_PAIRS, "qemu-efi-aarch64",
                        ["-machine", "virt", "-cpu", "cortex-a57"], "virtio-blk-device",
                        ["-device", "virtio-scsi-pci,id=scsi",
-                        "-device", "scsi-cd,bus=scsi.0,drive=kit"]),
+                        "-device", "scsi-cd,bus=scsi.0,drive=kit"],
+                       AARCH64_SECURE_BOOT_PAIR, ["-machine", "virt", "-cpu", "cortex-a57"]),
 }
 ATTACHMENTS = ("disk", "usb-stick", "cdrom")
 BUILT_IN_SHELL = "EFI Internal Shell"
@@ -220,26 +229,24 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     shows `pattern` (bytes, after the previous pattern), `keys` are typed
     on the serial console; keys None only waits for the pattern. The raw
     console output is written to `log_path` in any case. `arch` picks the
-    machine (MACHINES); Secure Boot is tried on x64 only."""
+    machine (MACHINES)."""
+    machine = MACHINES[arch]
     qemu = find_qemu(arch)
     firmware = find_firmware(arch)
     if secure_boot:
-        firmware = (SECURE_BOOT_PAIR if arch == "x64" and all(map(os.path.isfile,
-                                                                  SECURE_BOOT_PAIR)) else None)
+        pair = machine.secure_boot_pair
+        firmware = pair if all(map(os.path.isfile, pair)) else None
     if not qemu or not firmware:
         raise VmError("cannot start a VM: missing " + ", ".join(
-            missing_parts(arch) or ["Secure Boot test firmware " + SECURE_BOOT_PAIR[0]]))
+            missing_parts(arch) or ["Secure Boot test firmware " + machine.secure_boot_pair[0]]))
     code, variables = firmware
     # A fresh variable store per boot; it lives beside the log.
     vars_fd, vars_copy = tempfile.mkstemp(prefix="ovmf-vars-", suffix=".fd",
                                           dir=os.path.dirname(os.path.abspath(log_path)))
     os.close(vars_fd)
     shutil.copyfile(variables, vars_copy)
-    board = ["-machine", "q35,smm=on"] if secure_boot else MACHINES[arch].board
+    board = machine.secure_boot_board if secure_boot else machine.board
     command = [qemu] + board + ["-m", "256", "-nographic", "-net", "none", "-no-reboot"]
-    if secure_boot:
-        # The firmware keeps its variables safe from the OS only in SMM.
-        command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
     command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + code,
                 "-drive", "if=pflash,format=raw,file=" + vars_copy]
     command += drive_options(drive, attach, arch)

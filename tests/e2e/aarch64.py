@@ -156,6 +156,46 @@ def check_both_iso(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
+def check_library_both(boot, args, report):
+    """A library of kits on one ISO for both machines, booted on the ARM VM
+    as a given product: the AArch64 image's line runs with -smbios3 and
+    -kits, and chooses the kit and script the preview tool chooses on the
+    same structures under the 3.x entry point."""
+    failed_before = report.failed
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    library = os.path.join(e2e.REPO, "examples", "kits")
+    ok, iso, made, err = make_medium(args, root, ("x64", "aarch64"),
+                                     ["--shell", "ovmf", "--app-args", "-v", "--kits", library],
+                                     "library.iso")
+    if not report.check(boot.name + " [make-kit-image]", ok and err == [SMBIOS3_NOTE],
+                        "%r %r" % (made, err)):
+        return
+    product = boot.params["product"]
+    code, out, err = e2e.kit_run(args, root, ["--kit", iso, "--product", product], "aarch64")
+    want_summary = e2e.summary(["UpdateHWNew.nsh"], "0x0", "CD-ROM", "medium",
+                               "-smbios3 -kits -v", kit=boot.params["kit"], arch="aarch64")
+    report.check(boot.name + " [kit-run]", code == 0 and bool(out) and out[-1] == want_summary,
+                 "expected exit 0 and %r last, got exit %s, %r; stderr %r (console log %s)"
+                 % (want_summary, code, out, err, os.path.join(root, "qemu-console.log")))
+    # The library as the medium holds it, beside the machine's structures.
+    medium_root = os.path.join(root, "medium")
+    shutil.copytree(library, os.path.join(medium_root, "kits"))
+    dump = os.path.join(root, "table.bin")
+    e2e.write(dump, suite.dumps.dump_3x(suite.type0_table("1.26") + suite.type1_table(product)))
+    preview, perr = e2e.run_preview(args.preview, dump, medium_root, ["-smbios3", "-kits", "-v"])
+    lines, status = e2e.as_preview_lines(out)
+    # The preview writes a backslash in a console text as two.
+    lines = [line.replace("\\", "\\\\").replace("\\\\r\\\\n", "\\r\\n") for line in lines]
+    report.check(boot.name + " [preview agrees with the VM]",
+                 preview is not None and status == "0x0" and lines == preview[:-1]
+                 and "execute: UpdateHWNew.nsh" in lines,
+                 "the VM showed %r, status %s; the preview %r %s" % (lines, status, preview, perr))
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
 def check_secure_boot(boot, args, report):
     """The ARM Secure Boot test firmware (it trusts the snakeoil test key)
     with an AArch64 medium signed by make-kit-image on a USB stick and an
@@ -207,4 +247,5 @@ def check_secure_boot(boot, args, report):
 
 
 CHECKS = {"arm_example": check_example, "arm_stick_dump": check_stick_dump,
-          "both_iso": check_both_iso, "arm_secure_boot": check_secure_boot}
+          "both_iso": check_both_iso, "arm_secure_boot": check_secure_boot,
+          "library_both": check_library_both}

@@ -399,6 +399,8 @@ def aarch64_boots():
         KitBoot("aarch64-kit-both-iso", "both_iso", arches=("x64", "aarch64"), vm="aarch64"),
         KitBoot("kit-both-iso-x64", "both_iso", arches=("x64", "aarch64"), vm="x64"),
         KitBoot("aarch64-kit-secure-boot", "arm_secure_boot", arches=("aarch64",)),
+        KitBoot("aarch64-kit-library-both", "library_both", arches=("x64", "aarch64"),
+                product="Model7 Tower", kit="kits\\model7-tower"),
     ]
 
 

@@ -24,29 +24,35 @@ class Console(unittest.TestCase):
     MARK = "=== update script ran: "
 
     def test_reading_the_run(self):
-        """The kit a run chose, from the folder its script ran in or from
+        """The kit a run chose: the folder its script ran in, else the
+        folder the run left the shell in (shown after the status), else
         -v's line; the folder lines are not shown."""
         start, status = "=== BiosUpdateSelect.efi: start ===", "=== BiosUpdateSelect.efi: status "
         stand_in = self.MARK + "UpdateHWOld.nsh (stand-in; the kit's own script was not run)"
         kit_line = 'Kit kits\\Model7 Tower: ProductName= "Model7*" serves product "Model7 Tower".'
+        refused = 'ERROR: no kit in kits serves product "X".'
+        not_compared = 'ERROR: installed "1.26" and configured "2.17.1" cannot be compared.'
         cases = [
-            ("library, script ran", [stand_in, "FS0:\\kits\\Model7 Tower"],
+            # (what, lines before the status, the line after it, shown, scripts, kit)
+            ("library, script ran", [stand_in, "FS0:\\kits\\Model7 Tower"], "FS0:\\kits\\Model7 Tower",
              [stand_in], ["UpdateHWOld.nsh"], "kits\\Model7 Tower"),
-            ("library, -v", [kit_line, stand_in, "FS1:\\kits\\Model7 Tower"],
+            ("library, -v", [kit_line, stand_in, "FS1:\\kits\\Model7 Tower"], "FS1:\\kits\\Model7 Tower",
              [kit_line, stand_in], ["UpdateHWOld.nsh"], "kits\\Model7 Tower"),
-            ("library, -n: the kit from -v's line", [kit_line],
+            ("library, -n: the kit from -v's line", [kit_line], "after",
              [kit_line], [], "kits\\Model7 Tower"),
-            ("refused", ['ERROR: no kit in kits serves product "X".'],
-             ['ERROR: no kit in kits serves product "X".'], [], None),
-            ("one kit at the root", [stand_in, "FS0:"], [stand_in], ["UpdateHWOld.nsh"], None),
+            ("library, no script, no -v: the folder the run left", [not_compared],
+             "FS0:\\kits\\as-2200", [not_compared], [], "kits\\as-2200"),
+            ("refused: the run left the root", [refused], "FS0:", [refused], [], None),
+            ("one kit at the root", [stand_in, "FS0:"], "after", [stand_in], ["UpdateHWOld.nsh"],
+             None),
             # A script's own output that looks like a folder is shown.
-            ("a folder line the script printed", [stand_in, "FS0:\\", "FS0:\\x"],
+            ("a folder line the script printed", [stand_in, "FS0:\\", "FS0:\\x"], "after",
              [stand_in, "FS0:\\x"], ["UpdateHWOld.nsh"], None),
         ]
-        for what, lines, shown, scripts, kit in cases:
+        for what, lines, after, shown, scripts, kit in cases:
             with self.subTest(what):
                 console = kit_run.Console(["noise", start] + lines + [status + "0x0 ===",
-                                                                      "after"])
+                                                                      after, "FS0:\\kits\\z"])
                 self.assertEqual((console.shown, console.scripts, console.kit, console.status),
                                  (shown, scripts, kit, "0x0"))
 

@@ -170,9 +170,10 @@ _FOLDER_LINE = re.compile(r"^[A-Za-z][A-Za-z0-9]*:(\\.*)?$")
 class Console:
     """What the console showed of the application's run: the lines
     between the start and status marks (less the folder lines of the
-    scripts' marks), the scripts that ran with the folder each ran in,
-    the kit a library run chose, the status text (or None) and whether
-    the start mark was seen."""
+    scripts' marks), the scripts that ran with the folder each ran in
+    (and last, the folder the run left the shell in), the kit a library
+    run chose, the status text (or None) and whether the start mark was
+    seen."""
 
     def __init__(self, lines):
         self.shown, self.scripts, self.folders = [], [], []
@@ -183,9 +184,15 @@ class Console:
             if not self.started:
                 self.started = line.strip() == START_MARK
                 continue
+            if self.status is not None:
+                # A library's startup.nsh shows the folder the run left.
+                left = _FOLDER_LINE.match(line.strip())
+                if left:
+                    self.folders.append(left.group(1) or "\\")
+                break
             if line.startswith(STATUS_MARK):
                 self.status = line[len(STATUS_MARK):].replace("===", "").strip()
-                break
+                continue
             folder = _FOLDER_LINE.match(line.strip()) if after_mark else None
             after_mark = line.startswith(SCRIPT_MARK)
             if after_mark:
@@ -200,7 +207,8 @@ class Console:
         while self.shown and not self.shown[-1].strip():
             self.shown.pop()
         # The kit that ran is the folder its script ran in; without a
-        # script (-n), the kit -v says was chosen.
+        # script, the folder the run left the shell in, or the kit -v says
+        # was chosen (a medium made before startup.nsh showed the folder).
         kits = [f[1:] for f in self.folders
                 if f[1:].lower().startswith(LIBRARY_FOLDER + "\\")]
         self.kit = kits[0] if kits else said

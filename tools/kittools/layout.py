@@ -154,9 +154,11 @@ def startup_nsh(app_args=None, library=False, arches=(DEFAULT_ARCH,)):
 
 
 def run_lines(app_args, library, arch, arches):
+    # After a library run `cd` shows the folder the run left the shell in:
+    # the chosen kit's, or the root when none was chosen.
     return ['echo "%s"' % START_MARK,
             app_line(app_args, library, arch, arches),
-            'echo "%s%%lasterror%% ==="' % STATUS_MARK]
+            'echo "%s%%lasterror%% ==="' % STATUS_MARK] + (["cd"] if library else [])
 
 
 def probe_script():

@@ -14,14 +14,20 @@ sys.path.insert(0, os.path.join(REPO, "tools"))
 
 
 def pe(machine=0x8664, magic=0x20B, subsystem=10, optional_size=0xF0):
-    """A PE image's headers: DOS stub pointing at 0x40, COFF header,
-    optional header with `magic` and `subsystem`, no sections."""
+    """A whole PE image: DOS stub pointing at 0x40, COFF header, optional
+    header with `magic` and `subsystem`, one section of 0x200 bytes in the
+    file (at 0x200, mapped at 0x1000) holding the entry point."""
     dos = b"MZ" + b"\0" * 0x3A + struct.pack("<I", 0x40)
-    coff = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 0, 0, 0, 0, optional_size, 0x22)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, optional_size, 0x22)
     optional = bytearray(max(optional_size, 72))
     struct.pack_into("<H", optional, 0, magic)
     struct.pack_into("<H", optional, 68, subsystem)
-    return dos + coff + bytes(optional)
+    if len(optional) >= 64:
+        struct.pack_into("<I", optional, 16, 0x1000)             # entry point
+        struct.pack_into("<II", optional, 56, 0x2000, 0x200)     # image, headers size
+    table = b".text\0\0\0" + struct.pack("<IIII", 0x200, 0x1000, 0x200, 0x200) + b"\0" * 16
+    headers = dos + coff + bytes(optional) + table
+    return headers + b"\0" * (0x200 - len(headers)) + b"\xC3" * 0x200
 
 
 def guid_bytes(text):

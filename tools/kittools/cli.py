@@ -15,10 +15,39 @@ these, with tools/ on the module path.
 """
 
 import argparse
+import os
+import signal
 import sys
 
 from . import fleet_medium, kit_image, kit_run
 from .common import KitError
+from .safe_files import one_line
+
+
+class Interrupted(BaseException):
+    """A signal that ends the run: raised where the run is, so every
+    `finally` on the way out removes what it made (a half medium, a
+    decrypted key)."""
+
+    def __init__(self, number):
+        BaseException.__init__(self, number)
+        self.number = number
+
+
+def _interrupt(number, _frame):
+    raise Interrupted(number)
+
+
+def empty_value(argv):
+    """The first `--name=` with nothing after the '=': argparse would take
+    the next word as its value, so a kit folder or OUT would silently
+    become an option's value."""
+    for word in argv:
+        if word == "--":
+            return None
+        if word.startswith("--") and word.endswith("=") and word.count("=") == 1:
+            return word
+    return None
 
 
 def main(argv):
@@ -46,14 +75,36 @@ def main(argv):
     i = 0
     while i < len(argv) - 1 and argv[i] != "--":
         if argv[i] == "--app-args":
+            if argv[i + 1] == "--":
+                # argparse would drop the "--" and hand over an empty list.
+                print("%s: --app-args takes the image's options; \"--\" is none of them"
+                      % {"run": "kit-run", "image": "make-kit-image"}.get(argv[0], "kittools"),
+                      file=sys.stderr)
+                return 2
             argv[i:i + 2] = ["--app-args=" + argv[i + 1]]
         i += 1
+    empty = empty_value(argv)
+    if empty:
+        prog = {"run": "kit-run", "image": "make-kit-image"}.get(argv[0] if argv else "", "kittools")
+        print("%s: %s has no value after the '='" % (prog, one_line(empty)), file=sys.stderr)
+        return 2
     args = parser.parse_args(argv)
     if args.command == "image" and args.passphrase_file and not args.sign:
         parser.error("--passphrase-file goes with --sign KEY")
     prog = "kit-run" if args.command == "run" else "make-kit-image"
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(number) != signal.SIG_IGN:
+            signal.signal(number, _interrupt)
     try:
         return kit_run.cmd_run(args) if args.command == "run" else kit_image.cmd_image(args)
     except KitError as error:
-        print("%s: %s" % (prog, error), file=sys.stderr)
+        print("%s: %s" % (prog, one_line(str(error))), file=sys.stderr)
         return 2
+    except (Interrupted, KeyboardInterrupt) as error:
+        number = error.number if isinstance(error, Interrupted) else signal.SIGINT
+        print("%s: ended by %s; what it had begun is removed"
+              % (prog, signal.Signals(number).name), file=sys.stderr)
+        # The caller sees the signal, as from any program it ends.
+        signal.signal(number, signal.SIG_DFL)
+        os.kill(os.getpid(), number)
+        return 128 + number

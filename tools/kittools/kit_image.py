@@ -21,7 +21,7 @@ import shutil
 import sys
 import tempfile
 
-from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, vmboot
+from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, safe_files, vmboot
 from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION,
                      PROBE_NAME, TOOL_NAMES, KitError, image_name, parse_arches)
 
@@ -37,12 +37,13 @@ def boot_file_path(arch):
     return "\\EFI\\BOOT\\" + ARCHES[arch].boot_name
 
 
+# Far above any shell or application image, far below what would strain
+# the host: a link to /dev/zero or a huge file is refused, not read.
+APPLICATION_LIMIT = 64 << 20
+
+
 def read_application(path, what):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError as error:
-        raise KitError("%s %s cannot be read: %s" % (what, path, error.strerror))
+    return safe_files.read_regular(path, APPLICATION_LIMIT, what + " ")
 
 
 def files_by_arch(paths, what, arches):
@@ -132,6 +133,12 @@ def place_shell(drive, shell, arch=DEFAULT_ARCH):
     into the kit's own EFI and BOOT folders when it has them (in whatever
     case): on FAT two folders that differ in case only are one."""
     target = boot_path(drive, arch)
+    folder = os.path.dirname(target)
+    while folder != drive:
+        if os.path.exists(folder) and not os.path.isdir(folder):
+            raise KitError("the kit's %s is a file, where --shell needs the folder %s"
+                           % (dos_path(drive, folder), "\\".join(("",) + BOOT_FOLDERS)))
+        folder = os.path.dirname(folder)
     replaced = os.path.exists(target)
     os.makedirs(os.path.dirname(target), exist_ok=True)
     with open(target, "wb") as f:
@@ -154,7 +161,13 @@ def dos_path(drive, path):
     return "\\" + os.path.relpath(path, drive).replace(os.sep, "\\")
 
 
-def check_out(out, kit_dir):
+def check_out(out, kit_dir, args):
+    inputs = [("--shell", path) for path in args.shell or () if path != SHELL_FROM_OVMF]
+    inputs += [("--efi", path) for path in args.efi or ()]
+    inputs += [("--sign", args.sign), ("--cert", args.cert),
+               ("--passphrase-file", args.passphrase_file)]
+    safe_files.check_output(out, inputs, "make-kit-image writes an image file; put it on the "
+                            "stick with dd if=IMAGE of=%s bs=4M conv=fsync" % out)
     if os.path.isdir(out):
         raise KitError("%s is a folder; give the medium's file name" % out)
     folder = os.path.dirname(out)
@@ -191,13 +204,14 @@ def cmd_image(args):
     if bool(args.sign) != bool(args.cert):
         raise KitError("--sign KEY and --cert CERT go together")
     out = os.path.abspath(out)
-    check_out(out, kit_dir)
+    check_out(out, kit_dir, args)
     is_iso = out.lower().endswith(".iso")
     shells = load_shells(args.shell, arches)
     efi = files_by_arch(args.efi or [], "--efi", arches)
     if kits is None:
         try:
-            kit_medium.kit_tree(kit_dir, skip=tuple(name.lower() for name in TOOL_NAMES))
+            kit_medium.kit_tree(kit_dir, skip=tuple(name.lower() for name in TOOL_NAMES),
+                                avoid=os.path.dirname(out))
         except kit_medium.MediumError as error:
             raise KitError(str(error))
     try:
@@ -205,7 +219,8 @@ def cmd_image(args):
     except kit_sign.SignError as error:
         raise KitError(str(error))
     try:
-        work = tempfile.mkdtemp(prefix="." + os.path.basename(out) + ".", suffix=".partial",
+        # A short name of our own: OUT's may be as long as a name can be.
+        work = tempfile.mkdtemp(prefix=".make-kit-image-", suffix=".partial",
                                 dir=os.path.dirname(out))
     except OSError as error:
         raise KitError("%s: cannot write in the folder %s: %s"
@@ -228,19 +243,28 @@ def cmd_image(args):
             os.makedirs(drive)
             # The same drive as a VM run gets, but with the kit's own scripts.
             if kits is not None:
-                layout.fill_library_folder(kit_dir, kits, images, drive, "own", app_args)
+                layout.fill_library_folder(kit_dir, kits, images, drive, "own", app_args,
+                                           shown=out)
             else:
                 _, replaced = layout.kit_entries(kit_dir)
                 for name in replaced:
                     note("the kit's own %s is replaced" % name)
-                layout.fill_kit_folder(kit_dir, images, drive, "own", app_args)
+                layout.fill_kit_folder(kit_dir, images, drive, "own", app_args, shown=out)
             for arch in arches:
                 if arch in shells:
                     if place_shell(drive, shells[arch][0], arch):
                         note("the kit's own %s is replaced by the shell" % boot_file_path(arch))
                 elif os.path.isfile(boot_path(drive, arch)):
-                    note("no --shell%s: the kit's own %s boots the medium"
-                         % (for_arch(arch, arches), boot_file_path(arch)))
+                    ok, kind = pe_image.describe(
+                        read_application(boot_path(drive, arch), "the kit's"),
+                        ARCHES[arch].pe_machine)
+                    if ok:
+                        note("no --shell%s: the kit's own %s boots the medium"
+                             % (for_arch(arch, arches), boot_file_path(arch)))
+                    else:
+                        note("no --shell%s: the kit's own %s is %s, which firmware will not "
+                             "start: the medium boots only on a machine with a built-in UEFI "
+                             "Shell" % (for_arch(arch, arches), boot_file_path(arch), kind))
                 else:
                     note("no --shell%s: the medium boots only on a machine with a built-in "
                          "UEFI Shell" % for_arch(arch, arches))
@@ -268,8 +292,12 @@ def cmd_image(args):
         source, _, why = error.args[0][0]
         raise KitError("%s: %s" % (source, why))
     except OSError as error:
-        # A full disk or a failing read while the medium is made.
-        raise KitError("%s: %s" % (error.filename or out, error.strerror or error))
+        # A full disk or a failing read while the medium is made; the
+        # private work folder is no name the admin knows: OUT is.
+        name = error.filename
+        if not name or os.path.commonpath([os.path.abspath(name), work]) == work:
+            name = out
+        raise KitError("%s: %s" % (name, error.strerror or error))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     signed = " (signed)" if args.sign else ""

@@ -16,12 +16,15 @@ Needs mkfs.fat (dosfstools), mtools and xorriso; it never changes the kit
 folder, and reads only what make-kit-image copies.
 """
 
+import errno
 import os
 import shutil
 import stat
 import struct
 import subprocess
 import tempfile
+
+from . import safe_files
 
 MIB = 1 << 20
 CLUSTER = 4096          # fixed, so the size estimate below holds at any size
@@ -36,6 +39,7 @@ EL_TORITO_MAX_IMAGE = 0xFFFF * 512
 # What a FAT long name cannot hold: control characters and these.
 FAT_FORBIDDEN = set('"*/:<>?\\|') | {chr(c) for c in range(0x20)}
 FAT_NAME_MAX = 255      # UTF-16 code units of a long name
+FAT_FILE_MAX = 0xFFFFFFFF  # a directory entry's 32-bit size
 
 
 class MediumError(Exception):
@@ -77,14 +81,20 @@ def fat_clashes(names):
     return clashes
 
 
-def kit_tree(kit, skip=()):
+def kit_tree(kit, skip=(), avoid=None):
     """(relative path, is folder) of everything under `kit`, in sorted
     order, checked for what a FAT medium can hold. Links are followed (the
     medium gets what they point at); a link that points nowhere, one that
     loops, or anything that is no file or folder stops the medium.
     `skip` are root names (lower case) that the medium gets from
-    make-kit-image instead."""
+    make-kit-image instead; `avoid` is a folder (where the medium is
+    written) that no link in the kit may lead to: its copy would hold
+    itself."""
     entries = []
+    avoided = None
+    if avoid is not None:
+        info = os.stat(avoid)
+        avoided = (info.st_dev, info.st_ino)
 
     def walk(folder, relative, ancestors):
         try:
@@ -105,6 +115,8 @@ def kit_tree(kit, skip=()):
             try:
                 info = os.stat(path)
             except OSError as error:
+                if error.errno == errno.ELOOP:
+                    raise MediumError("%s: a link that loops" % path)
                 if os.path.islink(path):
                     raise MediumError("%s: a link to nothing" % path)
                 raise MediumError("%s: %s" % (path, error.strerror))
@@ -112,17 +124,22 @@ def kit_tree(kit, skip=()):
             if stat.S_ISDIR(info.st_mode):
                 if (info.st_dev, info.st_ino) in ancestors:
                     raise MediumError("%s: a link to a folder that holds it" % path)
+                if (info.st_dev, info.st_ino) == avoided:
+                    raise MediumError("%s: a link to %s, where the medium is written"
+                                      % (path, avoid))
                 entries.append((rel, True))
                 walk(path, rel, ancestors | {(info.st_dev, info.st_ino)})
             elif stat.S_ISREG(info.st_mode):
                 if not os.access(path, os.R_OK):
                     raise MediumError("%s: cannot be read" % path)
+                if info.st_size > FAT_FILE_MAX:
+                    raise MediumError("%s: %d bytes, more than a FAT file holds (4 GiB less "
+                                      "one byte)" % (path, info.st_size))
                 entries.append((rel, False))
             else:
                 raise MediumError("%s: neither a file nor a folder" % path)
 
-    top = os.stat(kit)
-    walk(kit, "", {(top.st_dev, top.st_ino)})
+    walk(kit, "", safe_files.folder_chain(kit))
     return entries
 
 

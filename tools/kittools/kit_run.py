@@ -8,6 +8,7 @@ An update kit is a folder with UpdateConfig.ini, UpdateHWOld.nsh,
 UpdateHWNew.nsh and whatever those scripts need (flash tools, BIOS files).
 """
 
+import errno
 import os
 import re
 import shutil
@@ -138,7 +139,7 @@ def smbios_options(args, work):
             path = os.path.join(folder, "structure-%05d.bin" % index)
             with open(path, "wb") as f:
                 f.write(data)
-            options += ["-smbios", "file=" + path]
+            options += ["-smbios", "file=" + vmboot.qemu_value(path)]
         # QEMU refuses Processor Information (type 4) structures whose
         # count differs from the VM's processor count.
         processors = sum(1 for data in structures if data[0] == 4)
@@ -285,7 +286,11 @@ def cmd_run(args):
     if missing:
         raise KitError("cannot start a VM: missing " + ", ".join(missing))
     log_dir = os.path.abspath(args.log_dir or os.path.join(REPO, "build", "kit-run"))
-    os.makedirs(log_dir, exist_ok=True)
+    try:
+        os.makedirs(log_dir, exist_ok=True)
+    except OSError as error:
+        raise KitError("--log-dir %s: %s" % (log_dir, "a file, not a folder"
+                                             if error.errno == errno.EEXIST else error.strerror))
     work = tempfile.mkdtemp(prefix="kit-run-")
     scripts = "marked" if args.run_scripts else "stand-in"
     try:

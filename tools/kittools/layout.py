@@ -16,7 +16,7 @@ import os
 import shutil
 import subprocess
 
-from . import kit_medium, vmboot
+from . import kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
                      LIBRARY_DEPTH, LIBRARY_FOLDER, LIBRARY_OPTION, PROBE_NAME, REPO,
                      SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, KitError,
@@ -261,20 +261,16 @@ def place_images(image, folder):
     return arches
 
 
-def fill_kit_folder(kit, image, folder, scripts, app_args=None):
+def fill_kit_folder(kit, image, folder, scripts, app_args=None, shown=None):
     """Lays out a kit drive in `folder`: the kit, the application (see
     place_images), the startup script (with `app_args` on the
     application's line), and the update scripts as `scripts` says: "own"
     (the kit's, unchanged), "marked" (the kit's, reporting their name) or
-    "stand-in" (scripts that only report their name). Returns the startup
+    "stand-in" (scripts that only report their name). A copy that cannot
+    be written is named as `shown` (default: `folder`). Returns the startup
     script."""
-    entries, _ = kit_entries(kit)
-    for name in entries:
-        source = os.path.join(kit, name)
-        if os.path.isdir(source):
-            shutil.copytree(source, os.path.join(folder, name))
-        else:
-            shutil.copyfile(source, os.path.join(folder, name))
+    _, replaced = kit_entries(kit)
+    safe_files.copy_tree(kit, folder, shown or folder, skip=[name.lower() for name in replaced])
     arches = place_images(image, folder)
     startup = startup_nsh(app_args, arches=arches)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
@@ -323,13 +319,14 @@ def library_kits(library):
     return kits
 
 
-def fill_library_folder(library, kits, image, folder, scripts, app_args=None):
+def fill_library_folder(library, kits, image, folder, scripts, app_args=None, shown=None):
     """Lays out a library drive in `folder`: the library as \\kits\\, laid
     out as it is, the application once at the root (see place_images), the startup script
     (-kits and `app_args` on the application's line), and each kit's
     update scripts as `scripts` says (see fill_kit_folder). Returns the
     startup script."""
-    shutil.copytree(library, os.path.join(folder, LIBRARY_FOLDER))
+    os.mkdir(os.path.join(folder, LIBRARY_FOLDER))
+    safe_files.copy_tree(library, os.path.join(folder, LIBRARY_FOLDER), shown or folder)
     arches = place_images(image, folder)
     startup = startup_nsh(app_args, library=True, arches=arches)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:

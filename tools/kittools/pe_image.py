@@ -47,20 +47,63 @@ def _kind_of_non_pe(data):
 def describe(data, machine=MACHINE_X64):
     """(ok, text): ok when `data` is an EFI application for `machine`;
     text says what the file is, e.g. "a PE32+ EFI boot service driver for
-    AArch64"."""
+    AArch64", or what is wrong with its layout."""
     found, text = read_header(data)
     if found is None:
         return False, text
     ok = found == (PE32_PLUS_MAGIC, machine, SUBSYSTEM_EFI_APPLICATION)
+    if ok:
+        fault = layout_fault(data)
+        if fault:
+            return False, "%s, %s" % (text, fault)
     return ok, text
 
 
 def application_machine(data):
-    """The machine of a PE32+ EFI application, or None for anything else."""
+    """The machine of a whole PE32+ EFI application, or None for anything
+    else (a file cut short or overwritten included)."""
     found, _ = read_header(data)
     if found is None or found[0] != PE32_PLUS_MAGIC or found[2] != SUBSYSTEM_EFI_APPLICATION:
         return None
+    if layout_fault(data):
+        return None
     return found[1]
+
+
+def layout_fault(data):
+    """Why firmware would refuse to load the PE32+ image `data` although
+    its header says "EFI application", or None: the headers, the section
+    table, every section's bytes and the entry point must lie inside the
+    file. A shell cut short by a copy, or with its body overwritten, stops
+    here rather than on a machine in the middle of an update round."""
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    sections, = struct.unpack_from("<H", data, pe + 6)
+    optional_size, = struct.unpack_from("<H", data, pe + 20)
+    optional = pe + 24
+    # PE32+: AddressOfEntryPoint at 16, SizeOfImage at 56, SizeOfHeaders at 60.
+    if optional_size < 64 or optional + 64 > len(data):
+        return "cut short in its optional header"
+    entry, = struct.unpack_from("<I", data, optional + 16)
+    image_size, headers_size = struct.unpack_from("<II", data, optional + 56)
+    if headers_size > len(data):
+        return "cut short: its headers end at byte %d of %d" % (headers_size, len(data))
+    table = optional + optional_size
+    if sections == 0 or table + 40 * sections > min(len(data), headers_size or len(data)):
+        return "its section table does not lie inside its headers"
+    entry_found = False
+    for index in range(sections):
+        at = table + 40 * index
+        virtual_size, address, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
+        if raw_size and raw_at + raw_size > len(data):
+            return "cut short: section %d ends at byte %d of %d" % (index + 1, raw_at + raw_size,
+                                                                    len(data))
+        if address + max(virtual_size, raw_size) > image_size:
+            return "section %d lies beyond the image's size" % (index + 1)
+        if address <= entry < address + min(raw_size, max(virtual_size, raw_size)):
+            entry_found = True
+    if not entry_found:
+        return "its entry point 0x%X lies in no section's bytes" % entry
+    return None
 
 
 def read_header(data):

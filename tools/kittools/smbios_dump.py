@@ -15,6 +15,7 @@ DumpError with a one-line reason.
 """
 
 import os
+import stat
 import struct
 
 ANCHOR_2X = b"_SM_"
@@ -151,11 +152,29 @@ READ_LIMIT = 1 << 22    # far above the largest table a 3.x entry point can give
 
 
 def _read(path):
+    """At most READ_LIMIT bytes of the regular file `path`, opened without
+    blocking: a FIFO or a device named as a dump is refused, never waited
+    on or read without end."""
     try:
-        with open(path, "rb") as f:
-            return f.read(READ_LIMIT)
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC | os.O_NOCTTY)
     except OSError as error:
         raise DumpError("cannot read %s: %s" % (path, error.strerror))
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise DumpError("%s is no regular file (a FIFO, a device or a socket)" % path)
+        chunks, total = [], 0
+        while total < READ_LIMIT:
+            try:
+                chunk = os.read(fd, READ_LIMIT - total)
+            except OSError as error:
+                raise DumpError("cannot read %s: %s" % (path, error.strerror))
+            if not chunk:
+                break
+            chunks.append(chunk)
+            total += len(chunk)
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
 
 
 def read_dump(path):

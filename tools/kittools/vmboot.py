@@ -122,13 +122,20 @@ def missing_parts(arch="x64"):
     return missing
 
 
+def qemu_value(text):
+    """`text` as a QEMU option value: a comma ends the value unless doubled,
+    so a path holding one (a log folder, TMPDIR, the repository) would
+    otherwise name another file and an unrelated option."""
+    return text.replace(",", ",,")
+
+
 def drive_options(drive, attach, arch="x64", index=0):
     """QEMU options that attach `drive` as `attach` (one of ATTACHMENTS).
     Guest writes go to a throw-away overlay (snapshot=on) or nowhere (a
     CD-ROM): the folder or image is never changed. A folder becomes a FAT
     disk through vvfat. `index` tells several internal disks apart."""
     machine = MACHINES[arch]
-    path = os.path.abspath(drive)
+    path = qemu_value(os.path.abspath(drive))
     if os.path.isdir(drive) or attach == "disk":
         source = ("fat:" if os.path.isdir(drive) else "") + path
         if machine.disk_device is None:
@@ -247,8 +254,8 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     shutil.copyfile(variables, vars_copy)
     board = machine.secure_boot_board if secure_boot else machine.board
     command = [qemu] + board + ["-m", "256", "-nographic", "-net", "none", "-no-reboot"]
-    command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + code,
-                "-drive", "if=pflash,format=raw,file=" + vars_copy]
+    command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + qemu_value(code),
+                "-drive", "if=pflash,format=raw,file=" + qemu_value(vars_copy)]
     command += drive_options(drive, attach, arch)
     for index, extra in enumerate(more_drives, 1):
         command += drive_options(extra, "disk", arch, index)

@@ -1,0 +1,289 @@
+"""make-kit-image and kit-run as an attacker or a careless admin would run
+them, as root, without a VM: devices, FIFOs and planted links where files
+are meant, outputs that are inputs, empty option values, names with line
+ends, a full file system, signals during signing. Each case checks the
+exit status, the one line on stderr (no traceback), and that nothing under
+the test's folder changed but the asked output: every entry's type and
+bytes or link target, before and after."""
+
+import hashlib
+import os
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from tool_fixtures import REPO, pe
+from kittools import vmboot
+
+TOOLS = os.path.join(REPO, "tools")
+EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
+
+
+def snapshot(root):
+    """{relative path: what it is} for every entry under `root`, links not followed."""
+    entries = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            if stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as f:
+                    what = ("file", hashlib.sha256(f.read()).hexdigest())
+            elif stat.S_ISLNK(info.st_mode):
+                what = ("link", os.readlink(path))
+            elif stat.S_ISDIR(info.st_mode):
+                what = ("folder",)
+            else:
+                what = ("special", stat.S_IFMT(info.st_mode), info.st_rdev)
+            entries[os.path.relpath(path, root)] = what
+    return entries
+
+
+class HostileInput(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="kit-hostile-")
+        self.addCleanup(self.clean)
+        self.kit = os.path.join(self.root, "kit")
+        shutil.copytree(EXAMPLE_KIT, self.kit)
+        self.tmp = os.path.join(self.root, "tmp")
+        os.makedirs(self.tmp)
+        self.out = os.path.join(self.root, "out")
+        os.makedirs(self.out)
+        self.app = self.file("app.efi", pe())
+        self.mounted = []
+
+    def clean(self):
+        for path in self.mounted:
+            subprocess.run(["umount", "-l", path], stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def file(self, name, data):
+        path = os.path.join(self.root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def path(self, name):
+        return os.path.join(self.root, name)
+
+    def small_file_system(self, name, size):
+        """A tmpfs of `size` bytes at `name`; the test is skipped where
+        mounting is not allowed (the tools' tests run as root in CI)."""
+        path = self.path(name)
+        os.makedirs(path, exist_ok=True)
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", path],
+                              stderr=subprocess.DEVNULL)
+        if done.returncode != 0:
+            self.skipTest("mounting a tmpfs needs root, as admins run the tools")
+        self.mounted.append(path)
+        return path
+
+    def tool(self, command, arguments, **popen):
+        environment = dict(os.environ, TMPDIR=self.tmp, PYTHONPATH=TOOLS)
+        environment.pop("KIT_SIGN_PASSPHRASE", None)
+        environment.update(popen.pop("env", {}))
+        return [sys.executable, "-m", "kittools", command] + arguments, environment
+
+    def run_tool(self, command, arguments):
+        argv, environment = self.tool(command, arguments)
+        done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=environment, timeout=120)
+        return done.returncode, done.stderr.decode("utf-8", "replace")
+
+    def check_cases(self, command, prog, cases, output=None):
+        """`output`: a folder the tool may make (kit-run's log folder), empty."""
+        for what, make, arguments, holds in cases:
+            with self.subTest(what):
+                self.tearDown_between()
+                if make:
+                    make()
+                before = snapshot(self.root)
+                code, err = self.run_tool(command, [a.replace("{}", self.root) for a in arguments])
+                self.assertEqual(code, 2, err)
+                self.assertNotIn("Traceback", err)
+                self.assertEqual(err.count("\n"), 1, err)
+                self.assertTrue(err.startswith(prog + ": "), err)
+                for word in holds:
+                    self.assertIn(word.replace("{}", self.root), err)
+                after = snapshot(self.root)
+                if output and output not in before and after.get(output) == ("folder",):
+                    del after[output]
+                self.assertEqual(after, before)
+
+    def tearDown_between(self):
+        """Each case starts from the same folder: the kit, the image, empty out/ and tmp/."""
+        for path in self.mounted:
+            subprocess.run(["umount", "-l", path], stderr=subprocess.DEVNULL)
+        self.mounted = []
+        shutil.rmtree(self.root)
+        os.makedirs(self.root)
+        shutil.copytree(EXAMPLE_KIT, self.kit)
+        os.makedirs(self.tmp)
+        os.makedirs(self.out)
+        self.file("app.efi", pe())
+
+    def test_make_kit_image_refuses_in_one_line_and_writes_nothing(self):
+        shell = pe()
+        image = ["--efi", "{}/app.efi"]
+
+        def planted_link():
+            self.file("secret.key", b"private\n")
+            os.symlink(self.path("secret.key"), self.path("out/kit.img"))
+
+        cases = [
+            ("OUT a character device",
+             lambda: os.mknod(self.path("out/disk"), stat.S_IFCHR | 0o600, os.makedev(1, 3)),
+             ["{}/kit", "{}/out/disk"], ["{}/out/disk is a device", "dd if=IMAGE"]),
+            ("OUT a block device",
+             lambda: os.mknod(self.path("out/sdx"), stat.S_IFBLK | 0o600, os.makedev(7, 200)),
+             ["{}/kit", "{}/out/sdx"], ["{}/out/sdx is a device"]),
+            ("OUT a FIFO", lambda: os.mkfifo(self.path("out/fifo")),
+             ["{}/kit", "{}/out/fifo"], ["a FIFO, not a regular file"]),
+            ("OUT a link planted to a key", planted_link,
+             ["{}/kit", "{}/out/kit.img"], ["symbolic link"]),
+            ("OUT the --shell", lambda: self.file("out/shell.efi", shell),
+             ["--shell", "{}/out/shell.efi", "{}/kit", "{}/out/shell.efi"],
+             ["is --shell {}/out/shell.efi"]),
+            ("OUT the --cert", lambda: self.file("out/db.pem", b"cert"),
+             ["--sign", "{}/out/db.pem", "--cert", "{}/out/db.pem", "{}/kit", "{}/out/db.pem"],
+             ["writing it would destroy an input"]),
+            ("OUT a hard link to the --efi image",
+             lambda: os.link(self.path("app.efi"), self.path("out/kit.img")),
+             ["{}/kit", "{}/out/kit.img"], ["is --efi"]),
+            ("--shell a FIFO", lambda: os.mkfifo(self.path("shell.fifo")),
+             ["--shell", "{}/shell.fifo", "{}/kit", "{}/out/kit.img"], ["a FIFO, not a regular"]),
+            ("--shell /dev/zero", None,
+             ["--shell", "/dev/zero", "{}/kit", "{}/out/kit.img"], ["a device, not a regular"]),
+            ("--shell cut to 600 bytes", lambda: self.file("cut.efi", shell[:600]),
+             ["--shell", "{}/cut.efi", "{}/kit", "{}/out/kit.img"], ["cut short"]),
+            ("--shell with its section table overwritten",
+             lambda: self.file("over.efi", shell[:0x148] + b"\xFF" * (len(shell) - 0x148)),
+             ["--shell", "{}/over.efi", "{}/kit", "{}/out/kit.img"], ["{}/over.efi"]),
+            ("--app-args= with no value", None,
+             ["--app-args=", "{}/kit", "{}/out/kit.img"], ["--app-args= has no value"]),
+            ("--app-args with a comment", None,
+             ["--app-args", "-v # -n", "{}/kit", "{}/out/kit.img"], ['"#" is not an option']),
+            ("a FIFO in the kit", lambda: os.mkfifo(self.path("kit/pipe")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/pipe"]),
+            ("a kit file linked to /dev/zero", lambda: os.symlink("/dev/zero", self.path("kit/zero")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/zero"]),
+            ("a link in the kit to itself", lambda: os.symlink("self", self.path("kit/self")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/self: a link that loops"]),
+            ("a dangling link in the kit", lambda: os.symlink("missing", self.path("kit/gone")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/gone: a link to nothing"]),
+            ("a link in the kit to its parent", lambda: os.symlink("..", self.path("kit/up")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/up: a link to a folder that holds it"]),
+            ("a link in the kit to OUT's folder", lambda: os.symlink(self.out, self.path("kit/o")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/o: a link to {}/out, where the medium"]),
+            ("a line end in a kit's name", lambda: os.makedirs(self.path("kit/two\nlines")),
+             ["{}/kit", "{}/out/kit.img"], ["two\\x0Alines"]),
+            ("a file EFI in the kit and --shell", lambda: (self.file("kit/EFI", b"x"),
+                                                            self.file("shell.efi", shell)),
+             ["--shell", "{}/shell.efi", "{}/kit", "{}/out/kit.img"], ["the kit's \\EFI is a file"]),
+        ]
+        self.check_cases("image", "make-kit-image",
+                         [(w, m, image + a, h) for w, m, a, h in cases])
+
+    def test_kit_run_refuses_in_one_line_and_writes_nothing(self):
+        run = ["--efi", "{}/app.efi", "--log-dir", "{}/logs"]
+        cases = [
+            ("a FIFO in the kit", lambda: os.mkfifo(self.path("kit/pipe")),
+             ["--kit", "{}/kit"], ["{}/kit/pipe: a FIFO"]),
+            ("a kit file linked to /dev/zero", lambda: os.symlink("/dev/zero", self.path("kit/zero")),
+             ["--kit", "{}/kit"], ["{}/kit/zero: a device"]),
+            ("a link in the kit to itself", lambda: os.symlink("self", self.path("kit/self")),
+             ["--kit", "{}/kit"], ["{}/kit/self: a link that loops"]),
+            ("a dangling link in the kit", lambda: os.symlink("missing", self.path("kit/gone")),
+             ["--kit", "{}/kit"], ["{}/kit/gone: a link to nothing"]),
+            ("a link in the kit to its parent", lambda: os.symlink("..", self.path("kit/up")),
+             ["--kit", "{}/kit"], ["{}/kit/up: a link to a folder that holds it"]),
+            ("--app-args --", None, ["--kit", "{}/kit", "--app-args", "--"], ["--app-args"]),
+            ("--app-args= with no value", None, ["--kit", "{}/kit", "--app-args="],
+             ["--app-args= has no value"]),
+            ("--log-dir a file", lambda: self.file("logs", b"x"), ["--kit", "{}/kit"],
+             ["--log-dir {}/logs: a file, not a folder"]),
+            ("--smbios-dump a FIFO", lambda: os.mkfifo(self.path("dump")),
+             ["--kit", "{}/kit", "--smbios-dump", "{}/dump"], ["{}/dump is no regular file"]),
+            ("--smbios-dump /dev/zero", None, ["--kit", "{}/kit", "--smbios-dump", "/dev/zero"],
+             ["/dev/zero is no regular file"]),
+        ]
+        self.check_cases("run", "kit-run", [(w, m, run + a, h) for w, m, a, h in cases],
+                         output="logs")
+
+    def test_paths_with_commas_reach_qemu_whole(self):
+        # QEMU ends an option's value at a single comma: a log folder, TMPDIR
+        # or repository path holding one must reach it doubled.
+        def value_of(option, key):
+            parts, part, i = [], "", 0
+            while i < len(option):
+                if option[i] == "," and option[i + 1:i + 2] == ",":
+                    part, i = part + ",", i + 2
+                elif option[i] == ",":
+                    parts, part, i = parts + [part], "", i + 1
+                else:
+                    part, i = part + option[i], i + 1
+            values = dict(p.split("=", 1) for p in parts + [part] if "=" in p)
+            return values[key]
+
+        folder = self.path("a,b,,c/kit")
+        os.makedirs(folder)
+        image = self.file("x,y/kit.img", b"\0" * 512)
+        for drive, attach, want in ((folder, "disk", "fat:" + folder), (image, "usb-stick", image),
+                                    (image, "cdrom", image)):
+            with self.subTest(attach=attach):
+                options = vmboot.drive_options(drive, attach)
+                value = [o for o in options if "file=" in o][0]
+                self.assertEqual(value_of(value, "file"), want)
+
+    def test_a_full_file_system_gets_one_line_naming_the_output(self):
+        small = self.small_file_system("small", 1 << 20)
+        with open(self.path("kit/flash.bin"), "wb") as f:
+            f.write(os.urandom(2 << 20))
+        before = snapshot(self.root)
+        code, err = self.run_tool("image", ["--efi", self.app, self.kit, small + "/kit.img"])
+        self.assertEqual(code, 2, err)
+        self.assertEqual(err.count("\n"), 1, err)
+        self.assertIn(small + "/kit.img", err)
+        self.assertIn("No space left on device", err)
+        self.assertEqual(snapshot(self.root), before)  # no half medium, no work folder
+
+    def test_signals_remove_the_half_medium_and_the_decrypted_key(self):
+        key, cert = self.path("db.key"), self.path("db.pem")
+        subprocess.run(["openssl", "req", "-new", "-x509", "-newkey", "rsa:2048", "-subj",
+                        "/CN=test key/", "-days", "30", "-passout", "pass:secret", "-keyout", key,
+                        "-out", cert], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        # A kit big enough that the medium is still being made when the signal comes.
+        with open(self.path("kit/flash.bin"), "wb") as f:
+            f.write(os.urandom(1 << 20) * 128)
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            with self.subTest(signal.Signals(number).name):
+                before = snapshot(self.root)
+                argv, environment = self.tool(
+                    "image", ["--efi", self.app, "--sign", key, "--cert", cert, self.kit,
+                              self.path("out/kit.img")], env={"KIT_SIGN_PASSPHRASE": "secret"})
+                process = subprocess.Popen(argv, env=environment, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                           preexec_fn=lambda: signal.signal(signal.SIGINT,
+                                                                            signal.SIG_DFL))
+                deadline = time.monotonic() + 60
+                while not os.listdir(self.out) and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                time.sleep(0.3)
+                process.send_signal(number)
+                err = process.communicate(timeout=60)[1].decode()
+                self.assertEqual(process.returncode, -number, err)
+                self.assertIn("make-kit-image: ended by %s" % signal.Signals(number).name, err)
+                self.assertNotIn("Traceback", err)
+                self.assertEqual(os.listdir(self.tmp), [], "a decrypted key is left behind")
+                self.assertEqual(snapshot(self.root), before)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -56,7 +56,7 @@ struct RecordState {
   const UpdateConfig *Config;
   bool Undecided;  // a structure could not be decided: the run ends with 1
   unsigned Lines;  // records attempted
-  CHAR16 Message[CONSOLE_LINE_UNITS];
+  char Message[CONSOLE_LINE_UNITS];
 };
 RecordState gRecord;
 
@@ -103,8 +103,6 @@ struct LineValues {
   char TimeText[32];
   char Uuid[UUID_TEXT_SIZE];
   char Options[64];
-  char Script[16];
-  char Message[CONSOLE_LINE_UNITS];
 };
 
 // Writes Value's last Count digits so that the last lands before End.
@@ -191,17 +189,6 @@ void FillOptions(LineValues *v) {
   v->Text[KEY_OPTIONS] = v->Options;
 }
 
-// ASCII of a UTF-16 text without its line end. The console's lines are
-// bytes widened to units, so the low byte is the text; a unit above 0xFF,
-// which no message holds, shows as '?'.
-const char *Narrow(const CHAR16 *Text, char *Out, size_t Size) {
-  size_t n = 0;
-  for (; Text[n] != 0 && n + 1 < Size; ++n) Out[n] = Text[n] <= 0xFF ? char(Text[n]) : '?';
-  while (n > 0 && (Out[n - 1] == '\n' || Out[n - 1] == '\r')) --n;
-  Out[n] = '\0';
-  return n != 0 ? Out : nullptr;
-}
-
 // Writes the line, an LF first for the file layer to use or skip, into
 // Out, which holds LINE_SIZE bytes. Returns its length.
 size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
@@ -276,14 +263,17 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
     v->Text[KEY_VERSION] = gRecord.Config->WholeVersion;
   }
   FillOptions(v);
-  if (Script != nullptr) v->Text[KEY_SCRIPT] = Narrow(Script, v->Script, sizeof(v->Script));
+  // The two scripts differ from their ninth character on.
+  if (Script != nullptr) {
+    v->Text[KEY_SCRIPT] = Script[8] == u'O' ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+  }
   // What the shell's %lasterror% shows for main's 0 and 1 (EFI_ABORTED).
   v->Text[KEY_STATUS] = ExitStatus == 0 ? "0x0" : "0x15";
   if (Script == nullptr) {
-    v->Text[KEY_MESSAGE] = Narrow(gRecord.Message, v->Message, sizeof(v->Message));
+    v->Text[KEY_MESSAGE] = gRecord.Message[0] != '\0' ? gRecord.Message : nullptr;
   }
-  gRecord.Message[0] = 0;
   size_t length = BuildLine(v, Ran ? "true" : "false", line);
+  gRecord.Message[0] = '\0';
 
   CHAR16 name[RECORD_TEXT_LIMIT + 1];
   WideName(gRecord.Options->Log, name);

@@ -9,7 +9,7 @@
 
 #include "platform/globals.h"
 
-CHAR16 *gConsoleLineCopy = nullptr;
+CHAR8 *gConsoleLineCopy = nullptr;
 
 namespace {
 
@@ -157,7 +157,11 @@ UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
   }
   out.buffer[out.count] = u'\0';
   if (gConsoleLineCopy != nullptr) {
-    for (size_t i = 0; i <= out.count; ++i) gConsoleLineCopy[i] = out.buffer[i];
+    size_t i = 0;
+    for (; i < out.count && out.buffer[i] != u'\r' && out.buffer[i] != u'\n'; ++i) {
+      gConsoleLineCopy[i] = out.buffer[i] <= 0xFF ? static_cast<CHAR8>(out.buffer[i]) : '?';
+    }
+    gConsoleLineCopy[i] = '\0';
   }
 
   UINT64 result = out.count;

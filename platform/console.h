@@ -14,9 +14,10 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...);
 // Room for a copy of one message: its 320 code units and the NUL.
 constexpr size_t CONSOLE_LINE_UNITS = 321;
 
-// When set, each message printed is also copied here, whole as it went to
-// ConOut: the run record quotes the last one as the run's error line.
-extern CHAR16 *gConsoleLineCopy;
+// When set, each message printed is also copied here as 8-bit text up to
+// its line end (the messages are 8-bit texts widened; a unit above 0xFF
+// becomes '?'): the run record quotes the last one as the run's error line.
+extern CHAR8 *gConsoleLineCopy;
 
 // ConsolePrint with an ASCII format (at most 320 characters), for the
 // longer messages of the options.

@@ -142,13 +142,6 @@ const char *FormatTime(char Out[32]) {
   return Out;
 }
 
-// SMBIOS 2.6 changed the UUID's first three fields to little-endian.
-bool UuidLittleEndian() {
-  if (gSmbios3EntryPoint != nullptr || gSmbiosEntryPoint == nullptr) return true;
-  return gSmbiosEntryPoint->MajorVersion > 2 ||
-         (gSmbiosEntryPoint->MajorVersion == 2 && gSmbiosEntryPoint->MinorVersion >= 6);
-}
-
 void FillSystem(LineValues *v) {
   if (!gRecord.System.Found) return;
   SmbiosStructurePointer s = gRecord.System.Structure;
@@ -157,7 +150,7 @@ void FillSystem(LineValues *v) {
   v->Text[KEY_SERIAL] = GetSmbiosFieldString(s, SYSTEM_SERIAL);
   v->Text[KEY_SKU] = GetSmbiosFieldString(s, SYSTEM_SKU);
   if (s.Hdr->Length >= SYSTEM_UUID + 16 &&
-      FormatSmbiosUuid(s.Raw + SYSTEM_UUID, UuidLittleEndian(), v->Uuid)) {
+      FormatSmbiosUuid(s.Raw + SYSTEM_UUID, SmbiosUuidLittleEndian(), v->Uuid)) {
     v->Text[KEY_UUID] = v->Uuid;
   }
 }
@@ -288,6 +281,13 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
 }
 
 }  // namespace
+
+// SMBIOS 2.6 changed the UUID's first three fields to little-endian.
+bool SmbiosUuidLittleEndian() {
+  if (gSmbios3EntryPoint != nullptr || gSmbiosEntryPoint == nullptr) return true;
+  return gSmbiosEntryPoint->MajorVersion > 2 ||
+         (gSmbiosEntryPoint->MajorVersion == 2 && gSmbiosEntryPoint->MinorVersion >= 6);
+}
 
 bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
   bool zeros = true;

@@ -35,6 +35,9 @@ constexpr int UUID_TEXT_SIZE = 37;  // 8-4-4-4-12 and the NUL
 // SMBIOS 2.6 on (LittleEndian) and in byte order before. False when the
 // bytes are all 00 or all FF, which mean "not set".
 bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]);
+// Whether the located entry point (3.x, or 2.x of version 2.6 or later)
+// makes the UUID's first three fields little-endian.
+bool SmbiosUuidLittleEndian();
 
 // Writes Text as a JSON string (quotes included) into Out, which holds
 // RECORD_TEXT_LIMIT * 6 + 3 bytes, and returns the length. At most 255

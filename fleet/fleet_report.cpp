@@ -18,6 +18,7 @@
 
 #include "app/update_config.h"
 #include "fleet/report_output.h"
+#include "fleet/rollout_records.h"
 #include "fleet/row_workers.h"
 #include "sim/host_file.h"
 #include "sim/host_output.h"
@@ -206,6 +207,31 @@ void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitIn
   }
 }
 
+namespace {
+
+// Every records file the arguments name; damaged lines are warned of and
+// skipped.
+bool LoadRecords(const std::vector<std::string> &files, RecordSet *records, std::ostream &err,
+                 std::string *error) {
+  for (const std::string &file : files) {
+    if (!records->ReadFile(file, error)) return false;
+  }
+  for (const std::string &warning : records->Warnings()) {
+    err << "bios-update-select-fleet: warning: " << Cell(warning) << "\n";
+  }
+  return true;
+}
+
+std::string Named(bool has, const std::string &text) { return has ? text : "-"; }
+
+std::string UnmatchedText(const RolloutRecord &record) {
+  return record.file + ":" + std::to_string(record.line) + ": serial " +
+         Named(record.has_serial, record.serial) + ", product " +
+         Named(record.has_product, record.product) + ", uuid " + Named(record.has_uuid, record.uuid);
+}
+
+}  // namespace
+
 int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   auto fail = [&err](const std::string &why) {
     err << "bios-update-select-fleet: " << Cell(why) << "\n";  // one line, whatever it names
@@ -215,6 +241,13 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   settings.args = SplitOnBlanks(command.app_args);
   std::string error;
   if (!LoadKits(command, &settings.kits, &error)) return fail(error);
+  RecordSet records;
+  bool with_records = !command.records.empty();
+  std::vector<std::string> record_files;
+  if (with_records && (!ListRecordFiles(command.records, &record_files, &error) ||
+                       !LoadRecords(record_files, &records, err, &error))) {
+    return fail(error);
+  }
   NameKitsAsShown(command.shown_as, &settings.kits);
   sim::FdBuffer standard_buffer(STDOUT_FILENO);
   std::ostream standard_out(&standard_buffer);
@@ -223,6 +256,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     file.reset(new ReportFile(command.output));
     if (!file->Open(&error)) return fail(error);
     std::vector<std::string> inputs = command.inputs;
+    inputs.insert(inputs.end(), record_files.begin(), record_files.end());
     for (const KitInfo &kit : settings.kits) {
       std::string folder = kit.dir.empty() ? kit.folder : kit.dir, entry;
       if (sim::FindFolderEntry(folder, "UpdateConfig.ini", &entry)) inputs.push_back(folder + "/" + entry);
@@ -234,17 +268,23 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     return fail("standard output is closed: give --output FILE");
   }
   std::ostream &out = file ? file->Stream() : standard_out;
-  ReportWriter writer(command.format, out, settings.kits);
+  ReportWriter writer(command.format, out, settings.kits, with_records);
   sim::SmbiosInputSearch search(command.inputs);
   size_t rows = 0;
   std::string clash;  // an input found by the search that is the output's file
   auto last = std::chrono::steady_clock::now();
-  MakeRows(&search, settings, command.jobs, [&](const FleetRow &row) {
-    if (file && file->IsInput(row.input)) {
-      clash = row.input;
+  MakeRows(&search, settings, command.jobs, [&](const FleetRow &made) {
+    if (file && file->IsInput(made.input)) {
+      clash = made.input;
       return false;
     }
-    writer.Add(row);
+    if (!with_records) {
+      writer.Add(made);
+    } else {
+      FleetRow row = made;
+      ApplyRecords(&records, &row);
+      writer.Add(row);
+    }
     ++rows;
     if (command.progress) {
       auto now = std::chrono::steady_clock::now();
@@ -257,6 +297,18 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   });
   if (command.progress) err << "\rbios-update-select-fleet: " << rows << " machines\n" << std::flush;
   if (!clash.empty()) return fail("--output " + command.output + ": is an input (" + clash + ")");
+  if (with_records) {
+    // Machines the inventory lacks: the table lists them in its summary,
+    // every other form on the error stream.
+    std::vector<std::string> unmatched;
+    for (const RolloutRecord *record : records.Unmatched()) unmatched.push_back(UnmatchedText(*record));
+    writer.SetUnmatched(unmatched);
+    if (command.format != Format::Table && !unmatched.empty()) {
+      err << "bios-update-select-fleet: " << unmatched.size()
+          << (unmatched.size() == 1 ? " record matches" : " records match") << " no machine:\n";
+      for (const std::string &line : unmatched) err << "  " << Cell(line) << "\n";
+    }
+  }
   writer.Finish();
   if (file) return file->Commit(&error) ? FLEET_REPORT_MADE : fail(error);
   standard_out.flush();

@@ -3,7 +3,7 @@
 //
 //   bios-update-select-fleet [--kit DIR]... [--kits DIR]... [--app-args "ARGS"]
 //                            [--format table|csv|json|html] [--output FILE]
-//                            [--jobs N] INPUT...
+//                            [--jobs N] [--records FILE|DIR]... INPUT...
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,9 @@ struct FleetCommand {
   unsigned jobs = 1;
   bool progress = false;  // a running count on the error stream
   bool standard_output_closed = false;  // descriptor 1 was closed at start
+  // --records: run records (files, or folders of *.jsonl files) joined to
+  // the machines for their rollout states.
+  std::vector<std::string> records;
   std::vector<std::string> inputs;
 };
 

@@ -347,6 +347,12 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
   row.manufacturer = facts.manufacturer;
   row.has_product = facts.has_product;
   row.product = facts.product;
+  row.has_serial = facts.has_serial;
+  row.serial = facts.serial;
+  row.has_sku = facts.has_sku;
+  row.sku = facts.sku;
+  row.has_uuid = facts.has_uuid;
+  row.uuid = facts.uuid;
   if (!facts.bios.empty()) {
     row.has_bios_version = facts.bios[0].has_field_string;
     row.bios_version = facts.bios[0].field_string;

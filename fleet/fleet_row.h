@@ -41,6 +41,19 @@ struct RunOutcome {
   EFI_STATUS status = EFI_SUCCESS;
 };
 
+// What the report shows of a run record.
+struct RecordSummary {
+  std::string where;  // FILE:LINE
+  bool has_time = false;
+  std::string time;
+  bool has_script = false;
+  std::string script;
+  bool ran = false;
+  std::string status;
+  bool has_message = false;
+  std::string message;
+};
+
 struct Warning {
   std::string key;       // a short name, the same for every machine it applies to
   std::string sentence;  // what it means for this machine
@@ -60,6 +73,14 @@ struct FleetRow {
   std::string manufacturer;
   bool has_product = false;
   std::string product;
+  // Serial Number, SKU Number and UUID of the first System Information
+  // structure, as the run record writes them: what records join on.
+  bool has_serial = false;
+  std::string serial;
+  bool has_sku = false;
+  std::string sku;
+  bool has_uuid = false;
+  std::string uuid;
   bool has_bios_version = false;
   std::string bios_version;  // the string the BIOS Version field names
   bool has_string2 = false;
@@ -72,6 +93,11 @@ struct FleetRow {
   RunOutcome run;       // with the kit's options
   RunOutcome segments;  // with -segments added
   std::vector<Warning> warnings;
+  // With records read (--records): the machine's rollout state ("" when
+  // none applies) and its latest record.
+  std::string rollout;
+  bool has_record = false;
+  RecordSummary record;
 };
 
 // Every warning the report gives: its key and what it means, for the

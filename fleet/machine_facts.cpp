@@ -3,6 +3,7 @@
 // unmapped page, so the facts read no further than the run could.
 #include "fleet/machine_facts.h"
 
+#include "app/record.h"
 #include "app/smbios_facts.h"
 #include "smbios/entry_point.h"
 #include "smbios/structure_table.h"
@@ -13,6 +14,9 @@ namespace {
 
 constexpr uint8_t MANUFACTURER_FIELD = 0x04;  // System Information
 constexpr uint8_t PRODUCT_NAME_FIELD = 0x05;
+constexpr uint8_t SERIAL_NUMBER_FIELD = 0x07;
+constexpr uint8_t UUID_OFFSET = 0x08;
+constexpr uint8_t SKU_NUMBER_FIELD = 0x19;
 
 struct Visit {
   MachineFacts *facts;
@@ -40,6 +44,12 @@ void Record(SmbiosStructurePointer structure, void *context) {
     facts.has_system_information = true;
     facts.has_manufacturer = FieldString(structure, MANUFACTURER_FIELD, &facts.manufacturer);
     facts.has_product = FieldString(structure, PRODUCT_NAME_FIELD, &facts.product);
+    facts.has_serial = FieldString(structure, SERIAL_NUMBER_FIELD, &facts.serial);
+    facts.has_sku = FieldString(structure, SKU_NUMBER_FIELD, &facts.sku);
+    char uuid[UUID_TEXT_SIZE];
+    facts.has_uuid = structure.Hdr->Length >= UUID_OFFSET + 16 &&
+                     FormatSmbiosUuid(structure.Raw + UUID_OFFSET, SmbiosUuidLittleEndian(), uuid);
+    if (facts.has_uuid) facts.uuid = uuid;
   }
   if (structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
   BiosVersionFacts bios;

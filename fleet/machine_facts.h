@@ -47,6 +47,12 @@ struct MachineFacts {
   std::string manufacturer;  // of the first System Information structure
   bool has_product = false;
   std::string product;
+  bool has_serial = false;
+  std::string serial;
+  bool has_sku = false;
+  std::string sku;
+  bool has_uuid = false;
+  std::string uuid;  // as the run record writes it (FormatSmbiosUuid)
   std::vector<BiosVersionFacts> bios;  // in table order
 };
 

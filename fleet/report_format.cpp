@@ -4,6 +4,8 @@
 // string from the data cannot drive the terminal.
 #include "fleet/report_format.h"
 
+#include "fleet/rollout_records.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <set>
@@ -33,6 +35,29 @@ Json KitToJson(const FleetRow &row) {
   Json kits = Json::array();
   for (const KitRuns &runs : row.kits) kits.push_back(runs.kit);
   return kits;
+}
+
+Json RecordToJson(const RecordSummary &record) {
+  Json json = Json::object();
+  json["where"] = record.where;
+  json["time"] = OptionalText(record.has_time, record.time);
+  json["script"] = OptionalText(record.has_script, record.script);
+  json["ran"] = record.ran;
+  json["status"] = record.status;
+  json["message"] = OptionalText(record.has_message, record.message);
+  return json;
+}
+
+void ReadOptional(const Json &json, const char *key, bool *has, std::string *text);
+
+void RecordFromJson(const Json &json, RecordSummary *record) {
+  bool has = false;
+  ReadOptional(json, "where", &has, &record->where);
+  ReadOptional(json, "time", &record->has_time, &record->time);
+  ReadOptional(json, "script", &record->has_script, &record->script);
+  record->ran = json.value("ran", false);
+  ReadOptional(json, "status", &has, &record->status);
+  ReadOptional(json, "message", &record->has_message, &record->message);
 }
 
 bool RunFromJson(const Json &json, RunOutcome *outcome) {
@@ -153,9 +178,11 @@ const std::vector<std::string> TABLE_TITLES = {"INPUT",   "KIT",             "PR
                                                "WARNINGS"};
 
 const std::vector<std::string> CSV_TITLES = {
-    "input",           "kit",               "manufacturer",      "product",         "bios_version", "string2",
-    "scripts",         "messages",          "status",          "segments_scripts",
-    "segments_messages", "segments_status", "warnings",        "error"};
+    "input",           "kit",             "manufacturer",    "product",          "serial",
+    "sku",             "uuid",            "bios_version",    "string2",          "scripts",
+    "messages",        "status",          "segments_scripts", "segments_messages", "segments_status",
+    "warnings",        "rollout",         "record",          "record_time",      "record_script",
+    "record_ran",      "record_message",  "error"};
 
 void PrintCounts(std::ostream &out, const char *title, const std::map<std::string, size_t> &counts,
                  bool with_meaning = false) {
@@ -188,6 +215,9 @@ Json RowJson(const FleetRow &row) {
   } else {
     json["manufacturer"] = OptionalText(row.has_manufacturer, row.manufacturer);
     json["product"] = OptionalText(row.has_product, row.product);
+    json["serial"] = OptionalText(row.has_serial, row.serial);
+    json["sku"] = OptionalText(row.has_sku, row.sku);
+    json["uuid"] = OptionalText(row.has_uuid, row.uuid);
     json["bios_version"] = OptionalText(row.has_bios_version, row.bios_version);
     json["string2"] = OptionalText(row.has_string2, row.string2);
     json["kit"] = KitToJson(row);
@@ -210,6 +240,8 @@ Json RowJson(const FleetRow &row) {
     }
     json["warnings"] = Sentences(row);
     json["warning_keys"] = Keys(row);
+    json["rollout"] = row.rollout.empty() ? Json(nullptr) : Json(row.rollout);
+    json["record"] = row.has_record ? RecordToJson(row.record) : Json(nullptr);
   }
   return json;
 }
@@ -227,6 +259,9 @@ bool RowFromJsonValue(const Json &json, FleetRow *row) {
   }
   ReadOptional(json, "manufacturer", &row->has_manufacturer, &row->manufacturer);
   ReadOptional(json, "product", &row->has_product, &row->product);
+  ReadOptional(json, "serial", &row->has_serial, &row->serial);
+  ReadOptional(json, "sku", &row->has_sku, &row->sku);
+  ReadOptional(json, "uuid", &row->has_uuid, &row->uuid);
   ReadOptional(json, "bios_version", &row->has_bios_version, &row->bios_version);
   ReadOptional(json, "string2", &row->has_string2, &row->string2);
   if (json.contains("runs") && json["runs"].is_array()) {
@@ -257,6 +292,12 @@ bool RowFromJsonValue(const Json &json, FleetRow *row) {
   std::vector<std::string> keys = json.value("warning_keys", std::vector<std::string>());
   for (size_t i = 0; i < sentences.size(); ++i) {
     row->warnings.push_back(Warning{i < keys.size() ? keys[i] : "", sentences[i]});
+  }
+  bool has_rollout = false;
+  ReadOptional(json, "rollout", &has_rollout, &row->rollout);
+  if (json.contains("record") && json["record"].is_object()) {
+    row->has_record = true;
+    RecordFromJson(json["record"], &row->record);
   }
   return true;
 }
@@ -323,16 +364,26 @@ std::string RowOutcome(const FleetRow &row, bool segments) {
   return OutcomeText(segments ? row.segments : row.run);
 }
 
-ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits)
+ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits,
+                           bool records)
     : format_(format),
       out_(out),
       kits_(kits),
       kit_machines_(kits.size()),
-      kit_outcomes_(kits.size()) {
+      kit_outcomes_(kits.size()),
+      records_(records),
+      kit_states_(kits.size()) {
   if (format_ == Format::Html) page_ = std::make_unique<PageWriter>(kits, out_);
   if (format_ == Format::Json) out_ << "[";
   if (format_ == Format::Csv) out_ << CsvRecord(CSV_TITLES) << "\r\n";
-  if (format_ == Format::Table) sample_.push_back(TABLE_TITLES);
+  if (format_ == Format::Table) {
+    sample_.push_back(TABLE_TITLES);
+    if (records_) sample_.back().push_back("ROLLOUT");
+  }
+}
+
+void ReportWriter::SetUnmatched(const std::vector<std::string> &unmatched) {
+  unmatched_ = unmatched;
 }
 
 void ReportWriter::Add(const FleetRow &row) {
@@ -358,10 +409,19 @@ void ReportWriter::Add(const FleetRow &row) {
                 StatusText(row.run.status),       Join(row.segments.scripts, "; "),
                 Join(row.segments.messages, "; "), StatusText(row.segments.status)};
       }
-      std::vector<std::string> fields = {row.input,   KitsText(row),    row.manufacturer,
-                                         row.product, row.bios_version, row.string2};
+      std::vector<std::string> fields = {row.input,   KitsText(row), row.manufacturer,
+                                         row.product, row.serial,    row.sku,
+                                         row.uuid,    row.bios_version, row.string2};
       fields.insert(fields.end(), runs.begin(), runs.end());
       fields.push_back(Join(Sentences(row), "; "));
+      fields.push_back(row.rollout);
+      const RecordSummary &record = row.record;
+      bool has = row.has_record;
+      std::vector<std::string> recorded = {has ? record.where : "", has ? record.time : "",
+                                           has ? record.script : "",
+                                           has ? (record.ran ? "true" : "false") : "",
+                                           has ? record.message : ""};
+      fields.insert(fields.end(), recorded.begin(), recorded.end());
       fields.push_back("");
       out_ << CsvRecord(fields) << "\r\n";
     }
@@ -369,6 +429,7 @@ void ReportWriter::Add(const FleetRow &row) {
     std::vector<std::string> cells;
     if (failed) {
       cells = {Cell(row.input), "-", "-", "-", Cell("error: " + row.error), "-", ""};
+      if (records_) cells.push_back("-");
       ++outcomes_["error: not SMBIOS data, or unreadable"];
     } else {
       std::string outcome = RowOutcome(row, false), segment_outcome = RowOutcome(row, true);
@@ -376,6 +437,7 @@ void ReportWriter::Add(const FleetRow &row) {
                row.has_product ? Cell(row.product) : "-",
                row.has_bios_version ? Cell(row.bios_version) : "-", outcome, segment_outcome,
                Join(DistinctKeys(row), ", ")};
+      if (records_) cells.push_back(row.rollout.empty() ? "-" : row.rollout);
       ++outcomes_[outcome];
       ++segment_outcomes_[segment_outcome];
       std::set<std::string> messages(row.run.messages.begin(), row.run.messages.end());
@@ -401,6 +463,7 @@ void ReportWriter::CountKits(const FleetRow &row) {
       if (kits_[i].folder != runs.kit) continue;
       ++kit_machines_[i];
       ++kit_outcomes_[i][ScriptsOutcome(runs.run)];
+      if (records_ && row.kits.size() == 1) ++kit_states_[i][row.rollout.empty() ? "other" : row.rollout];
       break;
     }
   }
@@ -424,10 +487,37 @@ void ReportWriter::PrintKitSummary() {
     out_ << "\n";
   }
   out_ << "Machines without a kit: " << without_kit_ << "\n";
+  if (!records_) return;
+  // The four states always, so each kit's line reads the same.
+  out_ << "Rollout per kit (from the records):\n";
+  std::map<std::string, size_t> totals;
+  for (size_t i = 0; i < kits_.size(); ++i) {
+    std::map<std::string, size_t> states = kit_states_[i];
+    out_ << "  " << Cell(kits_[i].folder) << ":";
+    const char *separator = " ";
+    for (const char *state : ROLLOUT_STATES) {
+      out_ << separator << states[state] << " " << state;
+      totals[state] += states[state];
+      separator = ", ";
+    }
+    if (states["other"] != 0) out_ << ", " << states["other"] << " other";
+    totals["other"] += states["other"];
+    out_ << "\n";
+  }
+  out_ << "  all kits:";
+  const char *separator = " ";
+  for (const char *state : ROLLOUT_STATES) {
+    out_ << separator << totals[state] << " " << state;
+    separator = ", ";
+  }
+  if (totals["other"] != 0) out_ << ", " << totals["other"] << " other";
+  out_ << "\n";
+  out_ << "Records matching no machine: " << unmatched_.size() << "\n";
+  for (const std::string &line : unmatched_) out_ << "  " << Cell(line) << "\n";
 }
 
 void ReportWriter::FlushSample() {
-  widths_.assign(TABLE_TITLES.size(), 0);
+  widths_.assign(TABLE_TITLES.size() + (records_ ? 1 : 0), 0);
   for (const auto &cells : sample_) {
     for (size_t i = 0; i < cells.size(); ++i) widths_[i] = std::max(widths_[i], Width(cells[i]));
   }

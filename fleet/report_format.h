@@ -55,9 +55,15 @@ std::string CsvRecord(const std::vector<std::string> &fields);
 
 class ReportWriter {
  public:
-  // `kits` are the report's kits, for the table's summary per kit.
-  ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits = {});
+  // `kits` are the report's kits, for the table's summary per kit. With
+  // `records` the rows carry rollout states (--records): the table shows
+  // them in a column of their own and counts them per kit.
+  ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits = {},
+               bool records = false);
   void Add(const FleetRow &row);
+  // Records that matched no machine, each as one line of text (where, and
+  // what it names), for the summaries; before Finish.
+  void SetUnmatched(const std::vector<std::string> &unmatched);
   void Finish();
 
  private:
@@ -81,6 +87,11 @@ class ReportWriter {
   std::vector<size_t> kit_machines_;
   std::vector<std::map<std::string, size_t>> kit_outcomes_;
   size_t without_kit_ = 0;
+  // Rollout: whether records were read, the states per kit, and the
+  // records that matched no machine.
+  bool records_ = false;
+  std::vector<std::map<std::string, size_t>> kit_states_;
+  std::vector<std::string> unmatched_;
 };
 
 }  // namespace fleet

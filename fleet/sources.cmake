@@ -3,6 +3,7 @@
 set(FLEET_SOURCES
   fleet/machine_facts.cpp
   fleet/fleet_row.cpp
+  fleet/rollout_records.cpp
   fleet/report_format.cpp
   fleet/report_page.cpp
   fleet/report_page_style.cpp

@@ -61,6 +61,11 @@ int main(int argc, char **argv) {
   command.jobs = online > 0 ? static_cast<unsigned>(online) : 1;
   app.add_option("--jobs", command.jobs, "worker processes (default: the number of processors)")
       ->check(CLI::Range(1u, 256u));
+  app.add_option("--records", command.records,
+                 "run records a rollout brought back (the image's -log file, rollout.jsonl), or a "
+                 "folder of *.jsonl files; give it once per file or folder; each machine gets its "
+                 "latest record and a rollout state")
+      ->allow_extra_args(false);
   app.add_option("INPUT", command.inputs,
                  "a dump file (dmidecode --dump-bin), a copy of /sys/firmware/dmi/tables, or a "
                  "folder searched for both")

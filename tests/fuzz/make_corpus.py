@@ -168,6 +168,23 @@ def fleet_row():
     }
 
 
+def record_file():
+    line = (b'{"time":"2026-03-01T08:30:15","manufacturer":"Acme","product":"Model7",'
+            b'"serial":"SN-1","sku":null,"uuid":"00112233-4455-6677-8899-aabbccddeeff",'
+            b'"bios_vendor":"Acme","bios_version":"10","bios_date":"03/04/2025","kit":null,'
+            b'"product_name":"Model7","version":"20","options":"-log",'
+            b'"script":"UpdateHWOld.nsh","ran":true,"status":"0x0","message":null}')
+    refused = (b'{"time":null,"serial":"SN-2","product":"Model8","uuid":null,"script":null,'
+               b'"ran":false,"status":"0x15","message":"ERROR: product \\"Model8\\" is not '
+               b'ProductName= \\"Model7\\"."}')
+    return {
+        "one-line.jsonl": line + b"\n",
+        "cut-then-whole.jsonl": line[:90] + b"\n" + line + b"\r\n" + refused + b"\n",
+        "refused-no-lf.jsonl": refused,
+        "escapes.jsonl": b'{"script":null,"ran":false,"serial":"\\u00e9\\u0000\\"","product":"\\ud83d\\ude00"}\n',
+    }
+
+
 TARGETS = {
     "update_config": update_config,
     "argument_conversion": argument_conversion,
@@ -176,6 +193,7 @@ TARGETS = {
     "smbios_walk": smbios_walk,
     "run_options": run_options,
     "fleet_row": fleet_row,
+    "record_file": record_file,
 }
 
 

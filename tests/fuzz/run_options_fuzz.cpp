@@ -144,6 +144,7 @@ std::string Show(const RunOptions &options) {
   out += options.Product ? " Product" : "";
   out += options.Smbios3 ? " Smbios3" : "";
   out += options.Kits ? " Kits" : "";
+  if (options.Log != nullptr) out += " Log=" + fuzzcheck::Show(std::string(options.Log));
   return out.empty() ? " (none)" : out;
 }
 
@@ -170,9 +171,17 @@ void CheckOptions(const uint8_t *data, size_t size) {
   argv.push_back(nullptr);
 
   RunOptions want = {};
+  // -log takes the argument after it, whatever it is, as its file.
+  bool want_log = false;
+  std::string want_log_file;
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
     std::string argument(argv[i]);
+    if (ModelMatches(argument, "-log")) {
+      want_log = true;
+      want_log_file = i + 1 < argc && argv[i + 1] != nullptr ? argv[++i] : "";
+      continue;
+    }
     want.Verbose |= ModelMatches(argument, "-v");
     want.DecideOnly |= ModelMatches(argument, "-n");
     want.Segments |= ModelMatches(argument, "-segments");
@@ -184,11 +193,12 @@ void CheckOptions(const uint8_t *data, size_t size) {
   want.Verbose |= want.DecideOnly;
 
   // Start from every flag set, so a parser that leaves a flag alone is seen.
-  RunOptions got = {true, true, true, true, true, true};
+  RunOptions got = {true, true, true, true, true, true, "left over"};
   ParseRunOptions(argc, argv.data(), &got);
   bool same = got.Verbose == want.Verbose && got.DecideOnly == want.DecideOnly &&
               got.Segments == want.Segments && got.Product == want.Product &&
-              got.Smbios3 == want.Smbios3 && got.Kits == want.Kits;
+              got.Smbios3 == want.Smbios3 && got.Kits == want.Kits &&
+              (got.Log != nullptr) == want_log && (!want_log || want_log_file == got.Log);
   std::string listed;
   for (const std::string &text : texts) listed += " " + text;
   FUZZ_CHECK(same, "arguments" + listed + " gave" + Show(got) + ", the model" + Show(want));

@@ -1,0 +1,320 @@
+// Run records read back by the fleet report: which lines are records, how
+// they join to machines, which record is a machine's latest, the rollout
+// states, and the whole report with records beside the inventory.
+#include "fleet/rollout_records.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fleet/fleet_report.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+const std::string kLine =
+    R"({"time":"2026-03-01T08:30:15","manufacturer":"Acme","product":"Model7","serial":"SN-1",)"
+    R"("sku":null,"uuid":"00112233-4455-6677-8899-aabbccddeeff","bios_vendor":"Acme",)"
+    R"("bios_version":"10","bios_date":"03/04/2025","kit":null,"product_name":"Model7",)"
+    R"("version":"20","options":"-log","script":"UpdateHWOld.nsh","ran":true,"status":"0x0",)"
+    R"("message":null})";
+
+TEST(ParseRecordLine, TakesTheImagesLinesAndNamesWhatIsWrongWithOthers) {
+  struct Case {
+    const char *name;
+    std::string line;
+    const char *why;  // null: a record
+  };
+  const Case cases[] = {
+      {"the image's line", kLine, nullptr},
+      {"the least a record holds", R"({"script":null,"ran":false})", nullptr},
+      {"a line cut by a power cut", kLine.substr(0, 120), "not JSON (a cut or damaged line)"},
+      {"two records run together", kLine + kLine, "not JSON (a cut or damaged line)"},
+      {"bytes that are not UTF-8", "{\"script\":null,\"ran\":false,\"serial\":\"\xe9\"}",
+       "not JSON (a cut or damaged line)"},
+      {"an array", "[1,2]", "not a JSON object"},
+      {"no ran", R"({"script":null})", "no \"ran\" true or false"},
+      {"ran as text", R"({"script":null,"ran":"yes"})", "no \"ran\" true or false"},
+      {"no script", R"({"ran":true})", "no \"script\""},
+      {"a number for a serial", R"({"script":null,"ran":true,"serial":5})",
+       "\"serial\" is neither a text nor null"},
+      {"an object for a message", R"({"script":null,"ran":true,"message":{}})",
+       "\"message\" is neither a text nor null"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fleet::RolloutRecord record;
+    std::string why;
+    bool parsed = fleet::ParseRecordLine(c.line, &record, &why);
+    EXPECT_EQ(parsed, c.why == nullptr);
+    if (c.why != nullptr) {
+      EXPECT_EQ(why, c.why);
+    }
+  }
+  fleet::RolloutRecord record;
+  std::string why;
+  ASSERT_TRUE(fleet::ParseRecordLine(kLine, &record, &why));
+  EXPECT_EQ(record.serial, "SN-1");
+  EXPECT_EQ(record.uuid, "00112233-4455-6677-8899-aabbccddeeff");
+  EXPECT_EQ(record.script, "UpdateHWOld.nsh");
+  EXPECT_TRUE(record.ran);
+  EXPECT_FALSE(record.has_message);
+  EXPECT_EQ(record.product, "Model7");
+}
+
+TEST(RecordSet, ReadsEveryWholeLineAndWarnsOfTheRest) {
+  std::string text = kLine + "\n" +                        // 1
+                     "\n" +                                // 2: empty, passed over
+                     kLine.substr(0, 50) + "\r\n" +        // 3: cut
+                     kLine + "\r\n" +                      // 4: CRLF
+                     "{" + std::string(70000, ' ') + "}\n" +  // 5: too long
+                     kLine;                                // 6: no LF at the end
+  std::istringstream in(text);
+  fleet::RecordSet set;
+  set.Read("stick.jsonl", in);
+  std::vector<size_t> lines;
+  for (const fleet::RolloutRecord &record : set.Records()) {
+    EXPECT_EQ(record.file, "stick.jsonl");
+    lines.push_back(record.line);
+  }
+  EXPECT_EQ(lines, (std::vector<size_t>{1, 4, 6}));
+  EXPECT_EQ(set.Warnings(),
+            (std::vector<std::string>{
+                "stick.jsonl:3: not JSON (a cut or damaged line); skipped",
+                "stick.jsonl:5: longer than 65536 bytes; skipped"}));
+}
+
+fleet::FleetRow Machine(const char *uuid, const char *serial, const char *product,
+                        const char *decides = "UpdateHWOld.nsh") {
+  fleet::FleetRow row;
+  row.input = serial != nullptr ? serial : "machine";
+  row.has_uuid = uuid != nullptr;
+  row.uuid = uuid != nullptr ? uuid : "";
+  row.has_serial = serial != nullptr;
+  row.serial = serial != nullptr ? serial : "";
+  row.has_product = product != nullptr;
+  row.product = product != nullptr ? product : "";
+  fleet::KitRuns kit;
+  kit.kit = "kit";
+  if (decides != nullptr) kit.run.scripts.push_back(decides);
+  row.kits.push_back(kit);
+  row.run = kit.run;
+  return row;
+}
+
+std::string Record(const char *uuid, const char *serial, const char *product, const char *time,
+                   const char *script, bool ran, const char *message) {
+  auto text = [](const char *value) { return value != nullptr ? Json(value) : Json(nullptr); };
+  Json record = {{"time", text(time)},     {"uuid", text(uuid)},     {"serial", text(serial)},
+                 {"product", text(product)}, {"script", text(script)}, {"ran", ran},
+                 {"status", "0x0"},         {"message", text(message)}};
+  return record.dump() + "\n";
+}
+
+TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
+  const char *U1 = "00112233-4455-6677-8899-aabbccddeeff";
+  const char *U2 = "10112233-4455-6677-8899-aabbccddeeff";
+  std::string text =
+      Record(U1, "SN-1", "Model7", "2026-03-01T08:00:00", "UpdateHWOld.nsh", true, nullptr) +  // 1
+      Record("00112233-4455-6677-8899-AABBCCDDEEFF", "other", "other", "2026-03-02T08:00:00",
+             "UpdateHWOld.nsh", true, nullptr) +                                               // 2
+      Record(nullptr, "SN-3 ", "Model9", nullptr, "UpdateHWOld.nsh", true, nullptr) +          // 3
+      Record(nullptr, "SN-3", "Model9  ", nullptr, nullptr, false, "ERROR: refused") +         // 4
+      Record(U2, "SN-4", "Model7", nullptr, "UpdateHWOld.nsh", true, nullptr) +                // 5
+      Record(nullptr, "", "Model7", nullptr, nullptr, false, "ERROR: x") +                     // 6
+      Record(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>", nullptr, nullptr, false, "ERROR: x");   // 7
+  struct Case {
+    const char *name;
+    fleet::FleetRow row;
+    size_t latest_line;  // 0: none
+  };
+  const Case cases[] = {
+      // Line 2 names another serial number, yet its UUID (in upper case) is this machine's.
+      {"UUID, the later of two by time", Machine(U1, "SN-1", "Model7"), 2},
+      {"serial number and product, trailing blanks aside, the one read last",
+       Machine(nullptr, "SN-3", "Model9"), 4},
+      // A machine whose UUID is another's: its serial number does not join it to line 5.
+      {"both sides' UUIDs differ", Machine("20112233-4455-6677-8899-aabbccddeeff", "SN-4", "Model7"),
+       0},
+      {"a record without UUID joins by serial number",
+       Machine("30112233-4455-6677-8899-aabbccddeeff", "SN-3", "Model9"), 4},
+      {"an empty serial number joins nothing", Machine(nullptr, "", "Model7"), 0},
+      {"another product", Machine(nullptr, "SN-3", "Model8"), 0},
+      {"a hostile product joins as it stands", Machine(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>"), 7},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream in(text);
+    fleet::RecordSet set;
+    set.Read("r.jsonl", in);
+    ASSERT_EQ(set.Records().size(), 7u);
+    const fleet::RolloutRecord *latest = set.Latest(c.row);
+    EXPECT_EQ(latest == nullptr ? 0 : latest->line, c.latest_line);
+  }
+  // Over a whole inventory: what no machine matched is left over.
+  std::istringstream in(text);
+  fleet::RecordSet set;
+  set.Read("r.jsonl", in);
+  set.Latest(Machine(U1, "SN-1", "Model7"));
+  set.Latest(Machine(nullptr, "SN-3", "Model9"));
+  std::vector<size_t> unmatched;
+  for (const fleet::RolloutRecord *record : set.Unmatched()) unmatched.push_back(record->line);
+  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7}));
+}
+
+TEST(RolloutState, FromTheDataAndTheLatestRecord) {
+  auto record = [](const char *script, bool ran, const char *message) {
+    fleet::RolloutRecord r;
+    r.has_script = script != nullptr;
+    r.script = script != nullptr ? script : "";
+    r.ran = ran;
+    r.has_message = message != nullptr;
+    r.message = message != nullptr ? message : "";
+    return r;
+  };
+  fleet::RolloutRecord started = record("UpdateHWOld.nsh", true, nullptr);
+  fleet::RolloutRecord refused = record(nullptr, false, "ERROR: product \"X\" is not ProductName= \"Y\".");
+  fleet::RolloutRecord decided_only = record("UpdateHWOld.nsh", false, nullptr);
+  fleet::RolloutRecord newer = record("UpdateHWNew.nsh", true, nullptr);
+  fleet::FleetRow old_row = Machine(nullptr, "SN", "P");
+  fleet::FleetRow new_row = Machine(nullptr, "SN", "P", "UpdateHWNew.nsh");
+  fleet::FleetRow none_row = Machine(nullptr, "SN", "P", nullptr);
+  fleet::FleetRow no_kit = old_row;
+  no_kit.kits.clear();
+  fleet::FleetRow two_kits = old_row;
+  two_kits.kits.push_back(two_kits.kits.front());
+  struct Case {
+    const char *name;
+    const fleet::FleetRow *row;
+    const fleet::RolloutRecord *latest;
+    const char *state;
+  };
+  const Case cases[] = {
+      {"at the target, visited", &new_row, &started, "at-target"},
+      {"at the target, never visited", &new_row, nullptr, "at-target"},
+      {"flashed and still below", &old_row, &started, "started-still-below"},
+      {"refused", &old_row, &refused, "refused"},
+      {"refused, and the data decides no script", &none_row, &refused, "refused"},
+      {"never visited", &old_row, nullptr, "not-visited"},
+      {"decided with -n only", &old_row, &decided_only, ""},
+      {"the record ran the new script yet the data is below", &old_row, &newer, ""},
+      {"no script and no record", &none_row, nullptr, ""},
+      {"no kit", &no_kit, nullptr, ""},
+      {"several kits", &two_kits, &started, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(fleet::RolloutState(*c.row, c.latest), c.state);
+  }
+}
+
+class FleetRecords : public testsupport::ScratchFolderTest {
+ protected:
+  // Runs the report into a file of the scratch folder; its text in *out.
+  int Report(fleet::FleetCommand command, std::string *out, std::string *err) {
+    command.output = dir_ + "/report.out";
+    std::ostringstream errors;
+    int code = fleet::RunFleetReport(command, errors);
+    *err = errors.str();
+    std::ifstream in(command.output, std::ios::binary);
+    out->assign(std::istreambuf_iterator<char>(in), {});
+    std::filesystem::remove(command.output);
+    return code;
+  }
+};
+
+TEST_F(FleetRecords, TheReportJoinsRecordsToItsMachines) {
+  namespace fs = std::filesystem;
+  fs::path dumps = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";
+  // desktop-2.8 decides the old script under this kit, laptop-8AET46WW
+  // the new one; both carry this UUID. qemu-old-bios names no machine.
+  std::string kit = Write("kit/UpdateConfig.ini", "ProductName=x\r\nVersion=2\r\n");
+  kit = dir_ + "/kit";
+  const char *uuid = "13121110-1514-1716-1819-1a1b1c1d1e1f";
+  Write("sticks/a/rollout.jsonl",
+        Record(uuid, "ACM7T0042", "Model7 Tower", "2026-03-01T08:00:00", "UpdateHWOld.nsh", true,
+               nullptr) +
+            "{\"script\":\"UpdateHWOld.nsh\",\"ran\":tr\n" +
+            Record("ffffffff-0000-0000-0000-000000000001", "<script>\x1b[2J", "Gone", nullptr,
+                   nullptr, false, "ERROR: SMBIOS table not found."));
+  Write("sticks/b/notes.txt", "not a records file\n");
+
+  fleet::FleetCommand command;
+  command.kits = {kit};
+  command.records = {dir_ + "/sticks"};
+  command.inputs = {(dumps / "desktop-2.8.bin").string(), (dumps / "laptop-8AET46WW.bin").string(),
+                    (dumps / "qemu-old-bios.bin").string()};
+  command.format = fleet::Format::Json;
+  std::string out, warnings;
+  ASSERT_EQ(Report(command, &out, &warnings), fleet::FLEET_REPORT_MADE) << warnings;
+  Json report = Json::parse(out);
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_EQ(report[0]["rollout"], "started-still-below");
+  EXPECT_EQ(report[0]["uuid"], uuid);
+  EXPECT_EQ(report[0]["serial"], "ACM7T0042");
+  EXPECT_EQ(report[0]["record"]["where"], dir_ + "/sticks/a/rollout.jsonl:1");
+  EXPECT_EQ(report[1]["rollout"], "at-target");
+  EXPECT_EQ(report[2]["rollout"], "not-visited");
+  EXPECT_EQ(report[2]["record"], nullptr);
+  EXPECT_NE(warnings.find("warning: " + dir_ + "/sticks/a/rollout.jsonl:2: not JSON"),
+            std::string::npos)
+      << warnings;
+  EXPECT_NE(warnings.find("1 record matches no machine:\n  " + dir_ +
+                          "/sticks/a/rollout.jsonl:3: serial <script>\\x1B[2J, product Gone"),
+            std::string::npos)
+      << warnings;
+
+  // The table: a column of states, and per kit the states and what matched nothing.
+  command.format = fleet::Format::Table;
+  std::string text, table_err;
+  ASSERT_EQ(Report(command, &text, &table_err), fleet::FLEET_REPORT_MADE);
+  EXPECT_NE(text.find("ROLLOUT"), std::string::npos) << text;
+  EXPECT_NE(text.find("  " + kit + ": 1 at-target, 1 started-still-below, 0 refused, 1 not-visited\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Records matching no machine: 1\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << "a record's text cannot drive the terminal";
+
+  // Without records nothing changes: no state, no column.
+  command.records.clear();
+  std::string plain, plain_err;
+  ASSERT_EQ(Report(command, &plain, &plain_err), fleet::FLEET_REPORT_MADE);
+  EXPECT_EQ(plain.find("ROLLOUT"), std::string::npos);
+}
+
+TEST_F(FleetRecords, RecordsThatCannotBeReadStopTheReportWithOneLine) {
+  std::string kit = Write("kit/UpdateConfig.ini", "Version=2\r\n");
+  Write("empty/readme.txt", "");
+  struct Case {
+    const char *name;
+    std::string records;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"missing", dir_ + "/missing.jsonl", "--records " + dir_ + "/missing.jsonl: not found"},
+      {"a folder without records", dir_ + "/empty",
+       "--records " + dir_ + "/empty: no *.jsonl file in it"},
+      {"a device", "/dev/null", "--records /dev/null: not a file or a folder"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fleet::FleetCommand command;
+    command.kits = {dir_ + "/kit"};
+    command.records = {c.records};
+    command.inputs = {dir_ + "/kit"};
+    std::string out, err;
+    EXPECT_EQ(Report(command, &out, &err), fleet::FLEET_CANNOT_RUN);
+    EXPECT_EQ(err, "bios-update-select-fleet: " + c.error + "\n");
+    EXPECT_EQ(out, "");
+  }
+}
+
+}  // namespace

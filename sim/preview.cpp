@@ -53,7 +53,8 @@ const char *PreviewUsage() {
          "\n"
          "Runs BiosUpdateSelect.efi on simulated firmware and prints, one line per event:\n"
          "  console: TEXT      each console output (\\\\, \\r, \\n and \\xHH escapes)\n"
-         "  execute: COMMAND   each command line the application has the shell run\n"
+         "  execute: COMMAND   each command line the application has the shell run,\n"
+         "                     after FOLDER> when it runs in a folder below DIR (-kits)\n"
          "  status: 0x...      the image's exit status, last\n"
          "\n"
          "  --smbios FILE   SMBIOS data as `dmidecode --dump-bin` writes it (2.x or 3.x\n"
@@ -65,7 +66,9 @@ const char *PreviewUsage() {
          "  --legacy-shell  run under an EFI 1.x shell instead of the UEFI Shell 2.0\n"
          "  --no-shell      run with no shell at all\n"
          "  ARG...          the application's arguments after its name: its options\n"
-         "                  -v, -n, -segments, -product, -smbios3 (after \"--\")\n"
+         "                  -v, -n, -segments, -product, -smbios3, -kits, -log FILE\n"
+         "                  (after \"--\"); with -kits, DIR is a medium's folder that\n"
+         "                  holds the library kits\n"
          "  --help          this text\n"
          "\n"
          "Exit status: 0 when the image returned EFI_SUCCESS, 1 for any other status,\n"
@@ -135,7 +138,11 @@ std::string EscapeText(const std::u16string &text) {
 }
 
 std::string FormatEvent(const Event &event) {
-  return (event.kind == Event::Console ? "console: " : "execute: ") + EscapeText(event.text);
+  if (event.kind == Event::Console) return "console: " + EscapeText(event.text);
+  // A command run from a folder below the medium's root (-kits) names it,
+  // as the shell's prompt would.
+  std::string folder = event.folder.empty() ? "" : EscapeText(event.folder) + "> ";
+  return "execute: " + folder + EscapeText(event.text);
 }
 
 std::string FormatStatus(EFI_STATUS status) {

@@ -45,9 +45,9 @@ class PreviewTool : public testsupport::ScratchFolderTest {
 
   // A dump with one BIOS Information structure carrying `version`, as
   // `dmidecode --dump-bin` lays it out: 2.x entry point, table at 32.
-  std::string Dump2(const std::string &version) {
+  std::string Dump2(const std::string &version, const std::string &product = "Board") {
     testsupport::SmbiosTableBuilder table;
-    table.Add(1, 0x0001, {"Acme", "Board"}, 8).AddBios(0x0000, version).Raw({127, 4, 0xFF, 0xFE, 0, 0});
+    table.Add(1, 0x0001, {"Acme", product}, 8).SetField(0, 5, 2).AddBios(0x0000, version).Raw({127, 4, 0xFF, 0xFE, 0, 0});
     std::string bytes(32, '\0');
     std::memcpy(&bytes[0], "_SM_", 4);
     bytes[5] = 0x1F;
@@ -61,7 +61,7 @@ class PreviewTool : public testsupport::ScratchFolderTest {
     std::memcpy(&bytes[0x18], &address, 4);
     std::memcpy(&bytes[0x1C], &count, 2);
     bytes.append(table.Bytes().begin(), table.Bytes().end());
-    return Write("dump-" + version + ".bin", bytes);
+    return Write("dump-" + version + (product == "Board" ? "" : "-" + product) + ".bin", bytes);
   }
 
   std::string Dump3Only() {
@@ -83,6 +83,42 @@ class PreviewTool : public testsupport::ScratchFolderTest {
   }
 
 };
+
+TEST_F(PreviewTool, RunsAMediumFolderWithItsLibraryOfKits) {
+  Write("medium/kits/tower/UpdateConfig.ini", "ProductName=Tower\r\nVersion=2\r\n");
+  Write("medium/kits/servers/bx/UpdateConfig.ini", "ProductName=BX-2*\r\nVersion=1\r\n");
+  Write("medium/kits/servers/bx/UpdateHWNew.nsh", "flash\r\n");
+  std::string medium = dir_ + "/medium";
+  const struct {
+    std::string product;
+    std::vector<std::string> extra;
+    std::string out;
+    int code;
+  } cases[] = {
+      // The preview escapes a backslash as two.
+      {"Tower", {}, "execute: kits\\\\tower> UpdateHWOld.nsh\nstatus: 0x0000000000000000\n", 0},
+      {"BX-2100", {}, "execute: kits\\\\servers\\\\bx> UpdateHWNew.nsh\nstatus: 0x0000000000000000\n",
+       0},
+      {"BX-2100", {"--legacy-shell"},
+       "execute: cd \"kits\\\\servers\\\\bx\"\nexecute: kits\\\\servers\\\\bx> UpdateHWNew.nsh\n"
+       "status: 0x0000000000000000\n",
+       0},
+      {"Desk", {},
+       "console: ERROR: no kit in kits serves product \"Desk\".\\r\\n\n"
+       "status: 0x8000000000000015\n",
+       1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.product);
+    std::vector<std::string> arguments = {"--smbios", Dump2("1.07", c.product), "--dir", medium};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    arguments.insert(arguments.end(), {"--", "-kits"});
+    Result result = Run(arguments);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_EQ(result.err, "");
+  }
+}
 
 TEST_F(PreviewTool, ChoosesTheScriptUnderEitherShell) {
   std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");

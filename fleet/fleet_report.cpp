@@ -4,7 +4,6 @@
 // every run reads the same bytes without going back to the host file.
 #include "fleet/fleet_report.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,8 @@
 #include <map>
 #include <utility>
 
+#include "app/explain.h"
+#include "app/kit_library.h"
 #include "app/update_config.h"
 #include "fleet/report_output.h"
 #include "fleet/rollout_records.h"
@@ -99,49 +100,43 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-// Whether the name is there at all: a kit whose UpdateConfig.ini is a link
-// to nothing or a FIFO is still a kit, refused by LoadKit with its reason,
-// not a folder silently passed over.
-bool HasEntry(const std::string &path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+// The library walk, run by the image's own code (-kits) over the library
+// served as a medium's folder kits: the same kits, found in the same order
+// to the same depth, as a machine booted from that medium finds.
+std::vector<std::u16string> gLibraryKits;
+std::string gLibraryProblem;
+LibraryWalk gLibraryWalk;
+
+void CollectKit(const char16_t *Path, const UpdateConfig *, void *) {
+  gLibraryKits.push_back(Path);
 }
 
-// Depth-first, entries in byte order; `seen` keeps every folder met, so a
-// link back up the tree is entered once, and a kit met twice (through a
-// link) is an error: LoadKits would refuse it anyway, this names both.
-bool SearchKits(const std::string &folder, std::map<FolderId, std::string> *seen,
-                std::vector<std::string> *folders, std::string *error) {
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    *error = "--kits " + folder + ": not a readable folder";
-    return false;
+int WalkLibrary(int, char **) {
+  if (!WalkKitLibrary(CollectKit, nullptr, &gLibraryWalk)) {
+    // The line the image would print, as the report's reason.
+    TellLibraryProblem(gLibraryWalk.Problem, gLibraryWalk.Where);
+    gLibraryProblem = "?";
   }
-  std::vector<std::string> names;
-  while (dirent *entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  return 0;
+}
+
+// "kits\\A\\B" as the image names a folder of the library, "ROOT/A/B" on the host.
+std::string HostFolder(const std::string &root, const std::u16string &path) {
+  std::string host = sim::TextToUtf8(path.substr(4));
+  std::replace(host.begin(), host.end(), '\\', '/');
+  return root + host;
+}
+
+// The console line without "ERROR: " and its line end.
+std::string ReasonOf(const std::vector<sim::Event> &events) {
+  for (const sim::Event &event : events) {
+    if (event.kind != sim::Event::Console) continue;
+    std::string line = sim::TextToUtf8(event.text);
+    if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
   }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const std::string &name : names) {
-    std::string path = folder + "/" + name;
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-    auto met = seen->insert({{info.st_dev, info.st_ino}, path});
-    bool kit = HasEntry(path + "/UpdateConfig.ini");
-    if (!met.second && kit) {
-      *error = "kits " + met.first->second + " and " + path + " are the same folder";
-      return false;
-    }
-    if (!met.second) continue;
-    if (kit) {
-      folders->push_back(path);
-    } else if (!SearchKits(path, seen, folders, error)) {
-      return false;
-    }
-  }
-  return true;
+  return "cannot be read";
 }
 
 }  // namespace
@@ -150,18 +145,42 @@ bool FindKits(const std::string &library, std::vector<std::string> *folders, std
   std::string root = library;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   struct stat info;
-  if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      access(root.c_str(), R_OK | X_OK) != 0) {
     *error = "--kits " + library + ": not a readable folder";
     return false;
   }
-  std::map<FolderId, std::string> seen = {{{info.st_dev, info.st_ino}, root}};
-  size_t before = folders->size();
-  if (!SearchKits(root, &seen, folders, error)) return false;
-  if (folders->size() == before) {
+  sim::ImageRun run;
+  run.kits_dir = root;
+  run.main = WalkLibrary;
+  sim::ImageRunResult result;
+  gLibraryKits.clear();
+  gLibraryProblem.clear();
+  if (!sim::RunImage(run, &result, error)) return false;
+  if (!gLibraryProblem.empty()) {
+    *error = "--kits " + library + ": " + ReasonOf(result.events);
+    // The host's own reason, where it has one, says what to mend.
+    std::string kit = HostFolder(root, gLibraryWalk.Where), bytes, why;
+    if (gLibraryWalk.Problem == LibraryProblem::ConfigUnreadable &&
+        sim::ReadFolderFile(kit, "UpdateConfig.ini", &bytes, &why, KIT_CONFIG_LIMIT) ==
+            sim::FolderFile::Unreadable) {
+      *error = "--kits " + library + ": kit " + kit + ": UpdateConfig.ini could not be read: " + why;
+    }
+    return false;
+  }
+  if (gLibraryKits.empty()) {
     *error = "--kits " + library + ": no kit in it (no folder holding UpdateConfig.ini)";
     return false;
   }
+  for (const std::u16string &path : gLibraryKits) folders->push_back(HostFolder(root, path));
   return true;
+}
+
+FleetSettings SettingsOf(const FleetCommand &command) {
+  FleetSettings settings;
+  settings.args = SplitOnBlanks(command.app_args);
+  settings.library = !command.libraries.empty();
+  return settings;
 }
 
 bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error) {
@@ -237,8 +256,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     err << "bios-update-select-fleet: " << Cell(why) << "\n";  // one line, whatever it names
     return FLEET_CANNOT_RUN;
   };
-  FleetSettings settings;
-  settings.args = SplitOnBlanks(command.app_args);
+  FleetSettings settings = SettingsOf(command);
   std::string error;
   if (!LoadKits(command, &settings.kits, &error)) return fail(error);
   RecordSet records;

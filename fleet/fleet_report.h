@@ -52,11 +52,17 @@ std::vector<std::string> SplitOnBlanks(const std::string &text);
 // one-line reason when the folder or the file cannot be read.
 bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error);
 
-// The kit folders under `library`, in byte order of their paths: every
-// folder that holds an UpdateConfig.ini (a kit's own subfolders are not
-// searched). Folders reached through links are followed, once. False with
-// a one-line reason when the folder cannot be read or holds no kit.
+// The kit folders under `library`, found by the image's own -kits walk with
+// `library` served as a medium's folder kits: every folder that holds an
+// UpdateConfig.ini, at most four levels deep (a kit's own subfolders are
+// not searched), in listing order (byte order of the names). False with a
+// one-line reason when the folder cannot be read, holds no kit, or holds
+// what the image would refuse (a damaged name, a kit it cannot read).
 bool FindKits(const std::string &library, std::vector<std::string> *folders, std::string *error);
+
+// The settings of the command's runs, its kits aside: the image's options,
+// and whether the kits are a library that machines choose from by product.
+FleetSettings SettingsOf(const FleetCommand &command);
 
 // Every kit of the command, read: the --kit folders, then the kits of each
 // --kits folder; "." when neither is given. False with a one-line reason

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/options.h"
+#include "app/kit_choice.h"
 #include "app/product_check.h"
 #include "app/shown_text.h"
 #include "app/version_segments.h"
@@ -165,7 +166,7 @@ std::string ProductOf(const FleetRow &row) {
 
 // Which kits serve the machine, when that is not plainly one kit made for it.
 void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row) {
-  if (settings.kits.size() == 1) {
+  if (settings.kits.size() == 1 && !settings.library) {
     const KitInfo &kit = settings.kits.front();
     if (row->has_product && ProductNameMatches(row->product.c_str(), kit.product_name.c_str())) return;
     Add(row, "product-mismatch",
@@ -326,10 +327,12 @@ std::string ScriptsOutcome(const RunOutcome &outcome) {
 
 std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
                                 const std::string &product) {
-  if (settings.kits.size() == 1) return {0};
+  if (settings.kits.size() == 1 && !settings.library) return {0};
+  // The image's own tally: a kit serves the machine as -kits counts it.
+  KitTally tally = {0, 0};
   std::vector<size_t> serving;
   for (size_t i = 0; has_product && i < settings.kits.size(); ++i) {
-    if (ProductNameMatches(product.c_str(), settings.kits[i].product_name.c_str())) {
+    if (TallyKit(&tally, product.c_str(), settings.kits[i].product_name.c_str())) {
       serving.push_back(i);
     }
   }

@@ -33,6 +33,9 @@ struct FleetSettings {
   // ProductName= matches its product, by the image's own -product rule.
   std::vector<KitInfo> kits;
   std::vector<std::string> args;  // the image's options for every run
+  // The kits are a library (--kits) that machines choose from as the image
+  // does with -kits: by their product, even when the library holds one kit.
+  bool library = false;
 };
 
 struct RunOutcome {
@@ -117,8 +120,9 @@ const char *WarningMeaning(const std::string &key);
 std::string ScriptsOutcome(const RunOutcome &outcome);
 
 // The kits a machine is served by, as indexes into `settings.kits`: the
-// only kit when there is one; else every kit whose ProductName= matches
-// `product` (none when the data names no product).
+// only kit when there is one and it is no library; else every kit whose
+// ProductName= matches `product`, counted as -kits counts them (none when
+// the data names no product).
 std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
                                 const std::string &product);
 

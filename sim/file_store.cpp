@@ -110,7 +110,21 @@ void Firmware::State::FillListing(SimFile *folder) const {
     entry.size = entry.is_dir ? 0 : file.second.size();
     if (!Listed(own, entry.name)) own.push_back(entry);
   }
-  if (!options.dir.empty()) {
+  bool in_kits = !options.kits_dir.empty() && !folder->path.empty() &&
+                 NamesEqualIgnoringCase(folder->path[0], "kits");
+  if (!options.kits_dir.empty() && folder->path.empty()) {
+    ListingEntry kits;
+    kits.name = u"kits";
+    kits.is_dir = true;
+    if (!Listed(own, kits.name)) own.push_back(kits);
+  }
+  if (in_kits) {
+    std::vector<ListingEntry> host;
+    ListHost(options.kits_dir, {folder->path.begin() + 1, folder->path.end()}, &host);
+    for (const ListingEntry &entry : host) {
+      if (!Listed(own, entry.name)) own.push_back(entry);
+    }
+  } else if (!options.dir.empty()) {
     std::vector<ListingEntry> host;
     ListHost(options.dir, folder->path, &host);
     for (const ListingEntry &entry : host) {
@@ -188,6 +202,12 @@ FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
     }
   }
   result.in_memory = false;
+  if (!options.kits_dir.empty() && NamesEqualIgnoringCase(path[0], "kits")) {
+    FileLookup host;
+    if (!LookupHost(options.kits_dir, {path.begin() + 1, path.end()}, &host)) return result;
+    host.path.insert(host.path.begin(), "kits");
+    return host;
+  }
   if (!options.dir.empty()) {
     FileLookup host;
     if (LookupHost(options.dir, path, &host)) return host;

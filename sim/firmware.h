@@ -59,6 +59,9 @@ struct Options {
   // Host folder that relative names resolve against (read-only); empty
   // means the in-memory files only.
   std::string dir;
+  // Host folder served as the folder "kits" of the volume's root, in front
+  // of `dir` (read-only): a library of kits run as a medium would hold it.
+  std::string kits_dir;
   // What the nested command reports through Execute's status reference
   // (UEFI Shell) or as the legacy execute entry's result.
   EFI_STATUS command_status = EFI_SUCCESS;

@@ -12,6 +12,7 @@ bool RunImage(const ImageRun &run, ImageRunResult *result, std::string *error) {
   Options options;
   options.shell = run.shell;
   options.dir = run.dir;
+  options.kits_dir = run.kits_dir;
   for (const std::string &arg : run.args) options.args.push_back(ToUtf16(arg));
 
   Firmware firmware(options);

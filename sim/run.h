@@ -19,6 +19,7 @@ struct ImageRun {
   ShellKind shell = ShellKind::Uefi2;
   std::vector<std::string> args;  // the application's arguments after its own name
   std::string dir;                // host folder behind the shell's current directory; empty: none
+  std::string kits_dir;           // host folder served as the root's folder kits; empty: none
   std::vector<std::pair<std::string, std::string>> files;  // in-memory files: name, bytes
   const std::vector<uint8_t> *smbios = nullptr;  // dump layout; null: no SMBIOS published
   ApplicationMain main = nullptr;                // null: the application's own main

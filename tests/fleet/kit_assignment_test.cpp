@@ -1,0 +1,133 @@
+// The fleet report's plan for a library of kits against the image's own
+// choice: for every machine, the kit the report names (or no-kit /
+// several-kits) is the kit the image with -kits chooses on a medium that
+// holds the same library, under both shells.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "fleet/fleet_report.h"
+#include "fleet/fleet_row.h"
+#include "sim/run.h"
+#include "support/scratch_folder.h"
+#include "support/smbios_table_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A dump (2.x entry point, table at 32) of a machine: BIOS "1.26", and a
+// System Information structure naming the product (none when empty).
+std::vector<uint8_t> Machine(const std::string &product) {
+  testsupport::SmbiosTableBuilder table;
+  table.Add(0, 0, {"Acme", "1.26", "01/02/2026"}, 0x18).SetField(0, 5, 2);
+  if (!product.empty()) table.Add(1, 1, {"Acme", product}, 8).SetField(1, 5, 2);
+  table.Add(127, 2, {});
+  std::vector<uint8_t> dump(32, 0);
+  std::memcpy(dump.data(), "_SM_", 4);
+  std::memcpy(dump.data() + 0x10, "_DMI_", 5);
+  uint16_t length = static_cast<uint16_t>(table.Bytes().size());
+  uint32_t address = 32;
+  uint16_t count = static_cast<uint16_t>(table.Count());
+  std::memcpy(dump.data() + 0x16, &length, 2);
+  std::memcpy(dump.data() + 0x18, &address, 4);
+  std::memcpy(dump.data() + 0x1C, &count, 2);
+  dump.insert(dump.end(), table.Bytes().begin(), table.Bytes().end());
+  return dump;
+}
+
+class KitAssignment : public testsupport::ScratchFolderTest {
+ protected:
+  void Kit(const std::string &library, const std::string &folder, const std::string &products) {
+    Write(library + "/" + folder + "/UpdateConfig.ini",
+          "ProductName=" + products + "\r\nVersion=1.26\r\n");
+  }
+
+  // What the report plans: the kit's path under the library ("A/B"), or
+  // the warning that says why none.
+  std::string Planned(const std::string &library, const std::vector<uint8_t> &dump) {
+    fleet::FleetCommand command;
+    command.libraries = {dir_ + "/" + library};
+    fleet::FleetSettings settings = fleet::SettingsOf(command);
+    std::string error;
+    EXPECT_TRUE(fleet::LoadKits(command, &settings.kits, &error)) << error;
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, settings);
+    if (row.kits.size() == 1) return row.kits.front().kit.substr(command.libraries[0].size() + 1);
+    for (const fleet::Warning &warning : row.warnings) {
+      if (warning.key == "no-kit" || warning.key == "several-kits") return warning.key;
+    }
+    return "(no kit and no warning)";
+  }
+
+  // What the image chooses with -kits on the same library: the folder it
+  // ran in ("A/B"), or which refusal it printed.
+  std::string Chosen(const std::string &library, const std::vector<uint8_t> &dump,
+                     sim::ShellKind shell) {
+    sim::ImageRun run;
+    run.shell = shell;
+    run.kits_dir = dir_ + "/" + library;
+    run.args = {"-kits", "-n"};
+    run.smbios = &dump;
+    std::string folder;
+    run.after = [&folder](sim::Firmware &firmware) {
+      folder = sim::TextToUtf8(firmware.CurrentDirectory());
+    };
+    sim::ImageRunResult result;
+    std::string error;
+    EXPECT_TRUE(sim::RunImage(run, &result, &error)) << error;
+    if (!folder.empty()) {
+      std::string kit = folder.substr(5);  // "kits\"
+      std::replace(kit.begin(), kit.end(), '\\', '/');
+      return kit;
+    }
+    for (const sim::Event &event : result.events) {
+      std::string line = sim::TextToUtf8(event.text);
+      if (line.find("no kit in kits serves") != std::string::npos ||
+          line.find("no product name") != std::string::npos) {
+        return "no-kit";
+      }
+      if (line.find("several kits serve") != std::string::npos) return "several-kits";
+    }
+    return "(no choice)";
+  }
+};
+
+TEST_F(KitAssignment, TheReportNamesTheKitTheImageChooses) {
+  Kit("lib", "model7-tower", "Model7 Tower");
+  Kit("lib", "servers/bx", "BX-2*|BX-3*");
+  Kit("lib", "servers/bx-old", "BX-2100");  // overlaps servers/bx
+  Kit("lib", "laptops/lenovo/t480/l14", "20L5*|20L6*");  // four levels down
+  Kit("lib", "a/b/c/d/too-deep", "Model9");  // five: neither finds it
+  Kit("lib", "model7-tower/inner", "Model8");  // inside a kit: not searched
+  Write("lib/notes.txt", "not a kit");
+  Kit("single", "only/kit", "Model7 Tower");  // a library of one kit
+  const struct {
+    std::string library;
+    std::string product;
+    std::string kit;
+  } cases[] = {
+      {"lib", "Model7 Tower", "model7-tower"},
+      {"lib", "BX-3100", "servers/bx"},
+      {"lib", "BX-2100", "several-kits"},
+      {"lib", "20L6S0CD00", "laptops/lenovo/t480/l14"},
+      {"lib", "Model9", "no-kit"},
+      {"lib", "Model8", "no-kit"},
+      {"lib", "", "no-kit"},
+      {"single", "Model7 Tower", "only/kit"},
+      // One kit is no kit for another model: the image refuses it too.
+      {"single", "BX-2100", "no-kit"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.library + ", " + c.product);
+    std::vector<uint8_t> dump = Machine(c.product);
+    EXPECT_EQ(Planned(c.library, dump), c.kit);
+    for (sim::ShellKind shell : {sim::ShellKind::Uefi2, sim::ShellKind::Legacy}) {
+      EXPECT_EQ(Chosen(c.library, dump, shell), c.kit);
+    }
+  }
+}
+
+}  // namespace

@@ -279,6 +279,36 @@ TEST_F(HostileInput, FleetReportWritesOnlyTheAskedOutputOrRefusesInOneLine) {
   }
 }
 
+TEST_F(HostileInput, TwoRunsSharingOneOutputLeaveOneWholeReport) {
+  std::string corpus = std::string(BUS_SOURCE_DIR) + "/tests/data/dumps";
+  std::string inputs;
+  for (int i = 0; i < 15; ++i) inputs += " " + ShellQuote(corpus);
+  std::string report = dir_ + "/out/report";
+  fs::create_directories(dir_ + "/out");
+  std::string run = ShellQuote(BUS_FLEET_PATH) + " --kit " + ShellQuote(kit_) + " --jobs 1 --output " +
+                    ShellQuote(report) + " --format ";
+  std::string out;
+  int code = testsupport::RunShellCommand("(" + run + "json" + inputs + " & " + run + "csv" + inputs +
+                                              " & wait) 2>&1",
+                                          &out);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_EQ(out, "");
+  std::string text = ReadFile(report);
+  Json json = Json::parse(text, nullptr, false);
+  if (text.rfind("[", 0) == 0) {
+    ASSERT_TRUE(json.is_array()) << "a json report mixed with another: " << text.substr(0, 200);
+    EXPECT_EQ(json.size() % 15, 0u);
+  } else {
+    EXPECT_EQ(text.rfind("input,kit,", 0), 0u) << text.substr(0, 200);
+    EXPECT_EQ(text.find("[\n{"), std::string::npos) << "a csv report mixed with json";
+    EXPECT_EQ(text.find("\"input\":"), std::string::npos) << "a csv report mixed with json";
+  }
+  // Nothing but the report in its folder.
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(dir_ + "/out")) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"report"});
+}
+
 TEST_F(HostileInput, FleetReportOnAFullFileSystemLeavesNothing) {
   if (!SmallFileSystem(16384)) GTEST_SKIP() << "mounting a tmpfs needs root, as the tools run";
   Write("small/old.html", "last week's report\n");

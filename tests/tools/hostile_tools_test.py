@@ -8,9 +8,11 @@ bytes or link target, before and after."""
 
 import hashlib
 import os
+import resource
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -31,7 +33,9 @@ def snapshot(root):
         for name in dirs + files:
             path = os.path.join(folder, name)
             info = os.lstat(path)
-            if stat.S_ISREG(info.st_mode):
+            if stat.S_ISREG(info.st_mode) and info.st_size > 64 << 20:
+                what = ("file", info.st_size, info.st_mtime_ns)  # a sparse giant, not read
+            elif stat.S_ISREG(info.st_mode):
                 with open(path, "rb") as f:
                     what = ("file", hashlib.sha256(f.read()).hexdigest())
             elif stat.S_ISLNK(info.st_mode):
@@ -42,6 +46,16 @@ def snapshot(root):
                 what = ("special", stat.S_IFMT(info.st_mode), info.st_rdev)
             entries[os.path.relpath(path, root)] = what
     return entries
+
+
+def entry_point_3x(table_length):
+    """A 3.x entry point (24 bytes, checksum right) whose table follows at 32."""
+    entry = bytearray(32)
+    entry[0:5] = b"_SM3_"
+    entry[6], entry[7], entry[8], entry[10] = 0x18, 3, 2, 1
+    struct.pack_into("<IQ", entry, 12, table_length, 32)
+    entry[5] = -sum(entry[:0x18]) & 0xFF
+    return bytes(entry)
 
 
 class HostileInput(unittest.TestCase):
@@ -92,8 +106,11 @@ class HostileInput(unittest.TestCase):
 
     def run_tool(self, command, arguments):
         argv, environment = self.tool(command, arguments)
+        # A tool that read without bound would fail here, not fill the host.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))  # noqa: E731
         done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, env=environment, timeout=120)
+                              stderr=subprocess.PIPE, env=environment, timeout=120,
+                              preexec_fn=limit)
         return done.returncode, done.stderr.decode("utf-8", "replace")
 
     def check_cases(self, command, prog, cases, output=None):
@@ -183,6 +200,12 @@ class HostileInput(unittest.TestCase):
              ["{}/kit", "{}/out/kit.img"], ["{}/kit/o: a link to {}/out, where the medium"]),
             ("a line end in a kit's name", lambda: os.makedirs(self.path("kit/two\nlines")),
              ["{}/kit", "{}/out/kit.img"], ["two\\x0Alines"]),
+            ("a kit file that gives a read error",
+             lambda: os.symlink("/proc/self/mem", self.path("kit/mem")),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/mem: read error: Input/output error"]),
+            ("a kit file larger than FAT holds",
+             lambda: os.truncate(self.file("kit/huge.bin", b""), 1 << 32),
+             ["{}/kit", "{}/out/kit.img"], ["{}/kit/huge.bin: 4294967296 bytes, more than a FAT"]),
             ("a file EFI in the kit and --shell", lambda: (self.file("kit/EFI", b"x"),
                                                             self.file("shell.efi", shell)),
              ["--shell", "{}/shell.efi", "{}/kit", "{}/out/kit.img"], ["the kit's \\EFI is a file"]),
@@ -212,9 +235,21 @@ class HostileInput(unittest.TestCase):
              ["--kit", "{}/kit", "--smbios-dump", "{}/dump"], ["{}/dump is no regular file"]),
             ("--smbios-dump /dev/zero", None, ["--kit", "{}/kit", "--smbios-dump", "/dev/zero"],
              ["/dev/zero is no regular file"]),
+            ("--smbios-dump of 32 bytes declaring a 4 GiB table",
+             lambda: self.file("big.bin", entry_point_3x(0xFFFFFFFF)),
+             ["--kit", "{}/kit", "--smbios-dump", "{}/big.bin"], ["a table of 4294967295 bytes"]),
         ]
         self.check_cases("run", "kit-run", [(w, m, run + a, h) for w, m, a, h in cases],
                          output="logs")
+
+    def test_a_kits_own_broken_boot_file_is_not_announced_as_booting(self):
+        self.file("kit/EFI/BOOT/BOOTX64.EFI", pe()[:600])
+        code, err = self.run_tool("image", ["--efi", self.app, self.kit, self.path("out/kit.img")])
+        self.assertEqual(code, 0, err)
+        self.assertIn("the kit's own \\EFI\\BOOT\\BOOTX64.EFI is a PE32+ EFI application for "
+                      "x86-64, cut short", err)
+        self.assertIn("which firmware will not start", err)
+        self.assertNotIn("boots the medium", err)
 
     def test_paths_with_commas_reach_qemu_whole(self):
         # QEMU ends an option's value at a single comma: a log folder, TMPDIR

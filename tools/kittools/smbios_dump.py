@@ -109,6 +109,12 @@ def parse_dump(data, table=None):
         table_length, address, dump.declared_count = struct.unpack_from("<HIH", data, 0x16)
     else:
         raise DumpError("not an SMBIOS dump: no \"_SM_\" or \"_SM3_\" anchor at offset 0")
+    if table_length > TABLE_LIMIT:
+        # The missing bytes read as zeros below: a 32-byte file that declares
+        # 4 GiB would take 4 GiB of memory before any check.
+        raise DumpError("the entry point declares a table of %d bytes, more than the %d that "
+                        "the preview tool and the fleet report take either"
+                        % (table_length, TABLE_LIMIT))
     if table is None:
         if address > len(data):
             raise DumpError("the table address %d lies beyond the end of the file (%d bytes); "
@@ -149,6 +155,7 @@ def parse_dump(data, table=None):
 SYSFS_ENTRY_POINT = "smbios_entry_point"
 SYSFS_TABLE = "DMI"
 READ_LIMIT = 1 << 22    # far above the largest table a 3.x entry point can give
+TABLE_LIMIT = 64 << 20  # the declared length the C++ tools' simulated firmware takes at most
 
 
 def _read(path):

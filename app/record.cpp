@@ -57,6 +57,7 @@ struct RecordState {
   bool Undecided;  // a structure could not be decided: the run ends with 1
   unsigned Lines;  // records attempted
   char Message[CONSOLE_LINE_UNITS];
+  char Kit[RECORD_TEXT_LIMIT + 1];  // -kits: the folder chosen, as UTF-8
 };
 RecordState gRecord;
 
@@ -170,7 +171,7 @@ void FillOptions(LineValues *v) {
     char Name[10];
   } OPTIONS[] = {{&RunOptions::Verbose, "-v"},        {&RunOptions::DecideOnly, "-n"},
                  {&RunOptions::Segments, "-segments"}, {&RunOptions::Product, "-product"},
-                 {&RunOptions::Smbios3, "-smbios3"}};
+                 {&RunOptions::Smbios3, "-smbios3"},   {&RunOptions::Kits, "-kits"}};
   char *at = v->Options;
   for (const auto &option : OPTIONS) {
     if (!(gRecord.Options->*option.Set)) continue;
@@ -180,6 +181,7 @@ void FillOptions(LineValues *v) {
   for (const char *p = "-log"; (*at++ = *p++) != '\0';) {
   }
   v->Text[KEY_OPTIONS] = v->Options;
+  if (gRecord.Kit[0] != '\0') v->Text[KEY_KIT] = gRecord.Kit;
 }
 
 // Writes the line, an LF first for the file layer to use or skip, into
@@ -274,10 +276,9 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   EFI_STATUS status = AppendLineToFile(name, line, length, &step);
   libc::free(v);
   if (!EFI_ERROR(status)) return;
-  const char *const STEPS[] = {" (open)", "", " (position)", " (write)", " (flush)", " (close)"};
+  const char *const STEPS[] = {" (open)", " (position)", " (write)", " (flush)", " (close)"};
   CHAR8 scratch[STATUS_TEXT_SIZE];
-  NoteNotWritten(step == AppendStep::Folder ? "a folder has that name" : StatusToText(status, scratch),
-                 STEPS[static_cast<int>(step)]);
+  NoteNotWritten(StatusToText(status, scratch), STEPS[static_cast<int>(step)]);
 }
 
 }  // namespace
@@ -350,6 +351,26 @@ void RecordTableFound(uint16_t DeclaredCount) {
 }
 
 void RecordConfig(const UpdateConfig *Config) { gRecord.Config = Config; }
+
+void RecordKit(const char16_t *Folder) {
+  if (!gRecord.Active) return;
+  // UTF-8 of the folder's name, whole characters only.
+  char *at = gRecord.Kit;
+  char *end = gRecord.Kit + RECORD_TEXT_LIMIT;
+  for (; *Folder != 0; ++Folder) {
+    unsigned c = *Folder;
+    int length = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    if (at + length > end) break;
+    if (length == 1) {
+      *at++ = static_cast<char>(c);
+      continue;
+    }
+    *at++ = static_cast<char>(length == 2 ? 0xC0 | (c >> 6) : 0xE0 | (c >> 12));
+    if (length == 3) *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  *at = '\0';
+}
 
 void ForgetRecordMessage() { gRecord.Message[0] = 0; }
 

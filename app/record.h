@@ -16,6 +16,8 @@ void BeginRunRecord(const RunOptions *Options, SmbiosWalk Walk);
 // structures; called before the run walks it.
 void RecordTableFound(uint16_t DeclaredCount);
 void RecordConfig(const UpdateConfig *Config);
+// -kits: the kit folder the run went on in.
+void RecordKit(const char16_t *Folder);
 // What the console said so far is not the run's error line.
 void ForgetRecordMessage();
 // One BIOS Information structure decided on: Script is the script chosen,

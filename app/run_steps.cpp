@@ -173,5 +173,6 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose) {
     TellLibraryProblem(LibraryProblem::NotEntered, search.chosen);
     return false;
   }
+  RecordKit(search.chosen);
   return true;
 }

@@ -10,22 +10,12 @@
 
 namespace {
 
-constexpr UINT64 FILE_ATTRIBUTE_DIRECTORY = 0x10;
-
 EFI_STATUS WriteAtEnd(SHELL_FILE_HANDLE File, const char *Line, UINTN Length, AppendStep *Step) {
-  *Step = AppendStep::Open;
-  EFI_FILE_INFO *Info = ShellFileFunctions.GetFileInfo(File);
-  if (Info == nullptr) return EFI_DEVICE_ERROR;
-  UINT64 Size = Info->FileSize;
-  bool Folder = (Info->Attribute & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  (void)gBS->FreePool(Info);  // nothing to do if the firmware keeps it
-  if (Folder) {
-    *Step = AppendStep::Folder;
-    return EFI_ACCESS_DENIED;
-  }
-
+  // A folder of that name opens too; its write fails below.
   *Step = AppendStep::Position;
-  EFI_STATUS Status;
+  UINT64 Size = 0;
+  EFI_STATUS Status = ShellFileFunctions.GetFileSize(File, &Size);
+  if (EFI_ERROR(Status)) return Status;
   // Whether the file ends in LF: a power cut or a full medium may have left
   // a line without one. An unreadable last byte counts as not LF, which
   // costs at most an empty line.

@@ -9,7 +9,7 @@
 bool ReadFirmwareClock(EFI_TIME *Time);
 
 // Where appending a line failed.
-enum class AppendStep { Open, Folder, Position, Write, Flush, Close };
+enum class AppendStep { Open, Position, Write, Flush, Close };
 
 // Appends a line to the file Name (created when missing) through the shell
 // file layer, then flushes and closes it. Line holds Length bytes: an LF

@@ -338,7 +338,7 @@ TEST(RunRecord, AFailingFileCallGivesANoteAndTheUpdateGoesOn) {
   };
   const Case cases[] = {
       {"open", sim::Call::FileOpen, "Device Error (open)"},
-      {"information", sim::Call::FileGetInfo, "Device Error (open)"},
+      {"the file's size", sim::Call::FileGetInfo, "Device Error (position)"},
       {"position", sim::Call::FileSetPosition, "Device Error (position)"},
       // An unreadable last byte only costs an empty line.
       {"reading the last byte", sim::Call::FileRead, nullptr},
@@ -412,7 +412,7 @@ TEST(RunRecord, AFileThatCannotTakeARecordGetsANote) {
       {"a read-only medium", false, {"-log", "rollout.jsonl"}, false,
        "Note: no record written to rollout.jsonl: Write Protected (open)."},
       {"a folder of that name", true, {"-log", "rollout.jsonl"}, true,
-       "Note: no record written to rollout.jsonl: a folder has that name."},
+       "Note: no record written to rollout.jsonl: Unsupported (write)."},
       {"no file after -log", true, {"-log"}, false,
        "Note: no record written to : no file name after -log."},
       {"a folder that does not exist", true, {"-log", "missing\\rollout.jsonl"}, false,
@@ -462,6 +462,30 @@ TEST(RunRecord, BothShellsWriteTheSameLines) {
     EXPECT_EQ(records[1]["script"], "UpdateHWNew.nsh");
     EXPECT_EQ(records[0]["serial"], nullptr);  // no System Information structure
     EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{});
+    EXPECT_EQ(sim::LeakReport(fw), "");
+  }
+}
+
+TEST(RunRecord, KitsNamesTheKitFolderChosen) {
+  for (sim::ShellKind shell : {sim::ShellKind::Uefi2, sim::ShellKind::Legacy}) {
+    SCOPED_TRACE(shell == sim::ShellKind::Uefi2 ? "UEFI Shell 2.0" : "EFI 1.x shell");
+    sim::Options o;
+    o.shell = shell;
+    o.writable = true;
+    o.args = {u"BiosUpdateSelect.efi", u"-kits", u"-log", u"\\rollout.jsonl"};
+    sim::Firmware fw(o);
+    fw.PublishSmbios2(Table(Machine()), 3);
+    fw.AddFile("kits/model7/UpdateConfig.ini", kConfig);
+    fw.AddFile("kits/other/UpdateConfig.ini", "ProductName=Other*\r\nVersion=1\r\n");
+    EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
+    std::string log;
+    ASSERT_TRUE(fw.ReadFile(kLog, &log));
+    std::vector<json> records = Records(log);
+    ASSERT_EQ(records.size(), 1u) << log;
+    EXPECT_EQ(records[0]["kit"], "kits\\model7");
+    EXPECT_EQ(records[0]["options"], "-kits -log");
+    EXPECT_EQ(records[0]["product_name"], "Model7");
+    EXPECT_EQ(records[0]["script"], "UpdateHWOld.nsh");
     EXPECT_EQ(sim::LeakReport(fw), "");
   }
 }

@@ -70,6 +70,11 @@ def not_an_option(argument):
     return msg('Note: "%s" is not an option; it is ignored.' % argument)
 
 
+def kit_run(kit, script):
+    """The script of the kit at `kit` ("kits/a/b") run from its folder."""
+    return ("kit-run", (kit, script[1]))
+
+
 def product_differs(machine, configured):
     return msg('ERROR: product "%s" is not ProductName= "%s".' % (machine, configured))
 
@@ -83,7 +88,8 @@ def config(version_line, product=b"ProductName=Model7\r\n"):
 
 
 class Case:
-    def __init__(self, name, config_bytes, events, status, args=(), scripts=True, why=""):
+    def __init__(self, name, config_bytes, events, status, args=(), scripts=True, why="",
+                 kits=None):
         self.name = name
         self.config = config_bytes      # None: no UpdateConfig.ini in the folder
         self.events = list(events)
@@ -91,6 +97,9 @@ class Case:
         self.args = list(args)
         self.scripts = scripts          # False: the folder has no update scripts
         self.why = why
+        # A library in the folder: kit path under kits ("a/b") -> its
+        # UpdateConfig.ini; each kit has marker scripts that name it.
+        self.kits = dict(kits or {})
 
 
 class Boot:
@@ -258,7 +267,25 @@ def installed_a05_cases():
              args=["-x", "--v", "-verbose", "-segment", "-smbios", "/n", "n", "-n1", "-products",
                    "UpdateHWOld.nsh"],
              why="arguments that are not options leave the plain run: A05 and A07 both count as 0"),
+        Case("kits-chosen", None,
+             [ENTRY_2X, msg('Kit kits\\desktops\\model7: ProductName= "Model6|Model7" serves product '
+                            '"Model7".'),
+              product_matches("Model7"), decision("A05", "A07", "older", OLD),
+              kit_run("kits/desktops/model7", OLD)], "0x0",
+             args=["-kits", "-segments", "-v"], scripts=False, kits=LIBRARY_A05,
+             why="the machine's own kit, found two levels down, runs its script from its folder"),
+        Case("kits-none-serves", None, [msg('ERROR: no kit in kits serves product "Model7".')],
+             "0x15", args=["-kits"], scripts=False,
+             kits={"servers/bx": config(b"Version=A07", b"ProductName=BX-2*\r\n")}),
     ]
+
+
+# A library for the Model7 machine: its kit by a list, two levels down,
+# beside another model's.
+LIBRARY_A05 = {
+    "desktops/model7": config(b"Version=A07", b"ProductName=Model6|Model7\r\n"),
+    "servers/bx": config(b"Version=A01", b"ProductName=BX-2*|BX-3*\r\n"),
+}
 
 
 def installed_282_cases():

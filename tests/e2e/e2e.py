@@ -101,6 +101,8 @@ def expected_console(case):
     for kind, value in case.events:
         if kind == "msg":
             lines.append(serial_text(value))
+        elif kind == "kit-run":
+            lines.append(marker_line(value[1], "%s %s" % (case.name, value[0])))
         elif case.scripts:
             lines.append(marker_line(value, case.name))
         else:
@@ -111,7 +113,13 @@ def expected_console(case):
 def expected_preview(case):
     lines = []
     for kind, value in case.events:
-        lines.append("console: %s\\r\\n" % value if kind == "msg" else "execute: " + value)
+        if kind == "kit-run":
+            # The preview shows the folder a command ran in, a backslash as two.
+            lines.append("execute: %s> %s" % (value[0].replace("/", "\\\\"), value[1]))
+        else:
+            # The preview escapes a backslash as two.
+            lines.append("console: %s\\r\\n" % value.replace("\\", "\\\\") if kind == "msg"
+                         else "execute: " + value)
     return lines + ["status: " + FULL_STATUS[case.status]]
 
 
@@ -141,6 +149,13 @@ def lay_out(boot, image, root):
             for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
                 write(os.path.join(folder, name),
                       vmboot.startup_script(['echo "%s"' % marker_line(name, case.name)]))
+        for kit, config in case.kits.items():
+            kit_folder = os.path.join(folder, "kits", *kit.split("/"))
+            os.makedirs(kit_folder)
+            write(os.path.join(kit_folder, "UpdateConfig.ini"), config)
+            for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+                line = marker_line(name, "%s kits/%s" % (case.name, kit))
+                write(os.path.join(kit_folder, name), vmboot.startup_script(['echo "%s"' % line]))
         script += ["cd \\cases\\%s" % case.name,
                    'echo "E2E-BEGIN %s"' % case.name,
                    " ".join(["\\BiosUpdateSelect.efi"] + case.args),

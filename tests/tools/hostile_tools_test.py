@@ -8,6 +8,7 @@ bytes or link target, before and after."""
 
 import hashlib
 import os
+import random
 import resource
 import shutil
 import signal
@@ -20,7 +21,7 @@ import time
 import unittest
 
 from tool_fixtures import REPO, pe
-from kittools import vmboot
+from kittools import pe_image, smbios_dump, vmboot
 
 TOOLS = os.path.join(REPO, "tools")
 EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
@@ -56,6 +57,49 @@ def entry_point_3x(table_length):
     struct.pack_into("<IQ", entry, 12, table_length, 32)
     entry[5] = -sum(entry[:0x18]) & 0xFF
     return bytes(entry)
+
+
+class OutsideBytes(unittest.TestCase):
+    """The readers of files an admin hands over, on random damage: they
+    name what is wrong and never fail otherwise."""
+
+    def test_a_pe_image_cut_or_damaged_is_never_taken_for_a_whole_application(self):
+        rng = random.Random(19)
+        whole = pe()
+        for _ in range(3000):
+            data = bytearray(whole)
+            cut = rng.random() < 0.5
+            if cut:
+                data = data[:rng.randrange(len(whole))]
+            for _ in range(rng.randrange(4)):
+                if data:
+                    data[rng.randrange(len(data))] = rng.randrange(256)
+            with self.subTest(size=len(data), cut=cut):
+                ok, text = pe_image.describe(bytes(data))
+                self.assertIsInstance(text, str)
+                machine = pe_image.application_machine(bytes(data))
+                if cut:
+                    # The one section's bytes end where the file does.
+                    self.assertFalse(ok, text)
+                    self.assertIsNone(machine)
+
+    def test_a_dump_of_random_bytes_is_refused_in_words_and_bounded(self):
+        rng = random.Random(4)
+        for _ in range(3000):
+            data = bytearray(rng.choice([b"_SM_", b"_SM3_", b""]))
+            data += bytes(rng.randrange(256) for _ in range(rng.randrange(64)))
+            # Declared table lengths at the edges: none, one byte, the most each form holds.
+            if data.startswith(b"_SM3_") and len(data) >= 24 and rng.random() < 0.5:
+                struct.pack_into("<I", data, 12, rng.choice([0, 1, (64 << 20) + 1]))
+            elif data.startswith(b"_SM_") and len(data) >= 0x18 and rng.random() < 0.5:
+                struct.pack_into("<H", data, 0x16, rng.choice([0, 1, 0xFFFF]))
+            with self.subTest(data=bytes(data)):
+                try:
+                    dump = smbios_dump.parse_dump(bytes(data))
+                except smbios_dump.DumpError as error:
+                    self.assertNotIn("\n", str(error))
+                    continue
+                self.assertLessEqual(dump.table_length, smbios_dump.TABLE_LIMIT)
 
 
 class HostileInput(unittest.TestCase):

@@ -37,13 +37,8 @@ def boot_file_path(arch):
     return "\\EFI\\BOOT\\" + ARCHES[arch].boot_name
 
 
-# Far above any shell or application image, far below what would strain
-# the host: a link to /dev/zero or a huge file is refused, not read.
-APPLICATION_LIMIT = 64 << 20
-
-
 def read_application(path, what):
-    return safe_files.read_regular(path, APPLICATION_LIMIT, what + " ")
+    return safe_files.read_regular(path, safe_files.APPLICATION_LIMIT, what + " ")
 
 
 def files_by_arch(paths, what, arches):

@@ -15,7 +15,7 @@ import shutil
 import sys
 import tempfile
 
-from . import kit_medium, layout, pe_image, smbios_dump, vmboot
+from . import kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH,
                      LIBRARY_FOLDER, LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
                      STATUS_MARK, KitError)
@@ -350,11 +350,8 @@ def cmd_run(args):
 
 def checked_image(path, arch):
     """`path`, when it is an EFI application for the VM's machine."""
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as error:
-        raise KitError("the application image %s cannot be read: %s" % (path, error.strerror))
+    data = safe_files.read_regular(path, safe_files.APPLICATION_LIMIT,
+                                     "the application image ")
     ok, kind = pe_image.describe(data, ARCHES[arch].pe_machine)
     if not ok:
         raise KitError("the application image %s is %s; the %s VM needs one for %s "

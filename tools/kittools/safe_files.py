@@ -13,6 +13,9 @@ import stat
 from .common import KitError
 
 CHUNK = 1 << 20
+# Far above any shell or application image, far below what would strain
+# the host: a link to /dev/zero or a huge file is refused, not read.
+APPLICATION_LIMIT = 64 << 20
 
 
 def one_line(text):

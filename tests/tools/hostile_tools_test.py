@@ -275,6 +275,9 @@ class HostileInput(unittest.TestCase):
              ["--app-args= has no value"]),
             ("--log-dir a file", lambda: self.file("logs", b"x"), ["--kit", "{}/kit"],
              ["--log-dir {}/logs: a file, not a folder"]),
+            ("--log-dir that cannot be made", lambda: self.file("notes", b"x"),
+             ["--kit", "{}/kit", "--log-dir", "{}/notes/logs"],
+             ["--log-dir {}/notes/logs: Not a directory"]),
             ("--smbios-dump a FIFO", lambda: os.mkfifo(self.path("dump")),
              ["--kit", "{}/kit", "--smbios-dump", "{}/dump"], ["{}/dump is no regular file"]),
             ("--smbios-dump /dev/zero", None, ["--kit", "{}/kit", "--smbios-dump", "/dev/zero"],
@@ -285,6 +288,12 @@ class HostileInput(unittest.TestCase):
         ]
         self.check_cases("run", "kit-run", [(w, m, run + a, h) for w, m, a, h in cases],
                          output="logs")
+
+    def test_an_out_as_long_as_a_name_can_be_is_written(self):
+        out = self.path("out/" + "o" * 251 + ".img")
+        code, err = self.run_tool("image", ["--efi", self.app, self.kit, out])
+        self.assertEqual(code, 0, err)
+        self.assertEqual(os.listdir(self.out), [os.path.basename(out)])
 
     def test_a_kits_own_broken_boot_file_is_not_announced_as_booting(self):
         self.file("kit/EFI/BOOT/BOOTX64.EFI", pe()[:600])

@@ -186,11 +186,15 @@ def check_library_both(boot, args, report):
     e2e.write(dump, suite.dumps.dump_3x(suite.type0_table("1.26") + suite.type1_table(product)))
     preview, perr = e2e.run_preview(args.preview, dump, medium_root, ["-smbios3", "-kits", "-v"])
     lines, status = e2e.as_preview_lines(out)
-    # The preview writes a backslash in a console text as two.
+    # The preview names the folder a script ran in (the kit kit-run names),
+    # and writes a backslash as two.
+    kit = boot.params["kit"]
+    lines = ["execute: %s> %s" % (kit, line[len("execute: "):])
+             if line.startswith("execute: ") else line for line in lines]
     lines = [line.replace("\\", "\\\\").replace("\\\\r\\\\n", "\\r\\n") for line in lines]
     report.check(boot.name + " [preview agrees with the VM]",
                  preview is not None and status == "0x0" and lines == preview[:-1]
-                 and "execute: UpdateHWNew.nsh" in lines,
+                 and "execute: %s> UpdateHWNew.nsh" % kit.replace("\\", "\\\\") in lines,
                  "the VM showed %r, status %s; the preview %r %s" % (lines, status, preview, perr))
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)

@@ -465,6 +465,35 @@ def media_boots():
     ]
 
 
+# A library of kits: one listing two prefixes, one two folders down, and
+# one whose product the prefix kit serves too.
+LIBRARY_KITS = [
+    ("ax-100", "AX-100", "1.30"),
+    ("bx-servers", "BX-2*|BX-3*", "2.10.0"),
+    ("vendor/cx-laptop", "CX Laptop", "A07"),
+    ("bx-300-special", "BX-300 Special", "3.0.0"),
+]
+
+
+def library_boots():
+    """One library medium of each kind, booted as machines of five
+    products: (product, BIOS version, the kit it runs or None, the script
+    it runs, or the start of the line that refuses it)."""
+    return [
+        KitBoot("kit-library-iso", "library", out="fleet.iso", app_args="-segments -v",
+                medium="CD-ROM", machines=[
+                    ("AX-100", "1.26", "ax-100", "UpdateHWOld.nsh"),
+                    ("BX-210", "2.8.2", "bx-servers", "UpdateHWOld.nsh"),
+                    ("CX Laptop", "A09", "vendor/cx-laptop", "UpdateHWNew.nsh"),
+                    ("ZX-9", "1.0", None, 'ERROR: no kit in kits serves product "ZX-9".')]),
+        KitBoot("kit-library-usb-stick", "library", out="fleet.img", app_args="-segments",
+                medium="USB stick", machines=[
+                    ("BX-300 Special", "3.0.0", None,
+                     'ERROR: several kits serve product "BX-300 Special": '),
+                    ("BX-350", "2.10.0", "bx-servers", "UpdateHWNew.nsh")]),
+    ]
+
+
 def kit_boots(expected):
     """Kit runner checks; `expected` is tests/data/dumps/expected.json."""
     result = [KitBoot("kit-example", "example"),
@@ -475,6 +504,7 @@ def kit_boots(expected):
                       dumps=[d["file"] for d in expected["dumps"] if not d["vm"]])]
     result += media_boots()
     result += [boot for boot in aarch64_boots() if isinstance(boot, KitBoot)]
+    result += library_boots()
     for entry in expected["dumps"]:
         if entry["vm"]:
             result.append(KitBoot("kit-dump-" + entry["file"][:-4], "dump", dump=entry["file"],

@@ -420,7 +420,8 @@ def as_preview_lines(out):
         elif line.startswith("kit-run: ") and " ended with status " in line:
             status = line.split(" ended with status ")[1].split()[0]
         else:
-            lines.append("console: %s\\r\\n" % line)
+            # The preview tool shows a backslash as two, as its other escapes.
+            lines.append("console: %s\\r\\n" % line.replace("\\", "\\\\"))
     return lines, status
 
 
@@ -502,6 +503,8 @@ def main():
     parser.add_argument("--image-aarch64", metavar="EFI",
                         default=os.path.join(REPO, "build", "efi-aarch64", "BiosUpdateSelect.efi"))
     parser.add_argument("--preview", metavar="TOOL")
+    parser.add_argument("--fleet", metavar="REPORT",
+                        default=os.path.join(REPO, "build", "host", "bios-update-select-fleet"))
     parser.add_argument("--work", metavar="DIR", default=os.path.join(REPO, "build", "e2e"))
     parser.add_argument("--timeout", type=int, default=BOOT_TIMEOUT)
     args = parser.parse_args()

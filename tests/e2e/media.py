@@ -8,13 +8,16 @@ the medium's own shell or the firmware's ran the kit), the console log
 shows the firmware starting that boot option, and the preview tool
 decides the same on the same SMBIOS data. The Secure Boot check boots the
 test firmware that trusts Debian's snakeoil test key, with a signed and
-an unsigned medium at once.
+an unsigned medium at once. The library checks boot one medium holding
+several kits as machines of several products.
 """
 
+import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 
 import cases as suite
 import e2e
@@ -202,4 +205,113 @@ def check_secure_boot(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
-CHECKS = {"medium": check_medium, "secure_boot": check_secure_boot}
+# --- One medium for a fleet -----------------------------------------------
+
+def lay_out_library(folder, kits):
+    """A library of kits under `folder`: (relative folder, ProductName=,
+    Version=) each, with scripts kit-run replaces by stand-ins."""
+    for relative, product, version in kits:
+        kit = os.path.join(folder, *relative.split("/"))
+        os.makedirs(kit)
+        e2e.write(os.path.join(kit, "UpdateConfig.ini"),
+                  ("ProductName=%s\r\nVersion=%s\r\n" % (product, version)).encode("ascii"))
+        for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+            e2e.write(os.path.join(kit, name), vmboot.startup_script(['echo "%s"' % name]))
+
+
+def fleet_kits(args, options, dumps, kit_options):
+    """input name -> the kit(s) the fleet report names and its warning
+    keys, for `kit_options` (--kits DIR or --medium FILE)."""
+    if kit_options[0] == "--medium":
+        command = [sys.executable, "-m", "kittools", "fleet-medium", args.fleet]
+    else:
+        command = [args.fleet, "--app-args", options]
+    command += kit_options + ["--format", "json", dumps]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300,
+                          env=dict(os.environ, PYTHONPATH=os.path.join(e2e.REPO, "tools")))
+    if done.returncode != 0:
+        return {"error": done.stderr.decode(errors="replace")}
+    return {os.path.basename(row["input"]): (row.get("kit"), row.get("warning_keys"))
+            for row in json.loads(done.stdout)}
+
+
+def check_library(boot, args, report):
+    """A library medium made by make-kit-image --kits, booted by kit-run as
+    machines of several products: each runs its own kit's script from its
+    kit's folder, or is refused with its line and no script; the preview
+    tool decides the same on the same SMBIOS data, and the fleet report,
+    over the library and over the medium itself, names the same kits."""
+    p = boot.params
+    failed_before = report.failed
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    medium_folder = os.path.join(root, "medium")
+    library = os.path.join(medium_folder, "kits")
+    lay_out_library(library, suite.LIBRARY_KITS)
+    out = os.path.join(root, p["out"])
+    code, made, err = make_kit_image(args, ["--shell", "ovmf", "--app-args", p["app_args"],
+                                            "--kits", library], out)
+    if not report.check(boot.name + " [make-kit-image --kits]",
+                        code == 0 and os.path.isfile(out) and len(made) == 1,
+                        "exit %s, %r %r" % (code, made, err)):
+        return
+    options = "-kits " + p["app_args"]
+    dumps = os.path.join(root, "dumps")
+    os.makedirs(dumps)
+    chosen = {}
+    for product, bios, kit, outcome in p["machines"]:
+        name = "%s [%s]" % (boot.name, product)
+        dump = os.path.join(dumps, product.replace(" ", "_") + ".bin")
+        e2e.write(dump, suite.dumps.dump_2x(suite.type0_table(bios) + suite.type1_table(product)))
+        result = e2e.kit_run(args, os.path.join(root, product.replace(" ", "_")),
+                             ["--kit", out, "--product", product, "--bios-version", bios])
+        code, shown, err = result
+        lines, status = e2e.as_preview_lines(shown)
+        scripts = [l[len("execute: "):] for l in lines if l.startswith("execute: ")]
+        if kit:
+            want_status, want_scripts = "0x0", [outcome]
+        else:
+            want_status, want_scripts = "0x15", []
+            report.check(name + " [refused with its line]",
+                         any(l.startswith("console: " + outcome) for l in lines),
+                         "expected a line beginning %r, got %r" % (outcome, lines))
+        want_summary = e2e.summary(want_scripts, want_status, p["medium"], "medium", options,
+                                   kit=("kits\\" + kit.replace("/", "\\")) if kit else "")
+        report.check(name + " [kit-run]",
+                     code == (0 if kit else 1) and scripts == want_scripts and shown and
+                     shown[-1] == want_summary,
+                     "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
+        chosen[os.path.basename(dump)] = kit
+        preview, perr = e2e.run_preview(args.preview, dump, medium_folder, options.split())
+        report.check(name + " [preview agrees with the VM]",
+                     preview is not None and preview[:-1] == lines and
+                     preview[-1] == "status: " + e2e.FULL_STATUS[want_status],
+                     "the preview printed %r %s, the VM %r" % (preview, perr, lines))
+    # The fleet report's plan: the kit of each machine, no-kit for the
+    # product no kit serves, several-kits for the overlapping one.
+    overlap = [m[0] for m in p["machines"] if m[3].startswith("ERROR: several kits")]
+    for kit_options, prefix in ((["--kits", library], library + "/"),
+                                (["--medium", out], out + ":\\kits\\")):
+        got = fleet_kits(args, p["app_args"], dumps, kit_options)
+        want = {}
+        for dump, kit in chosen.items():
+            if kit:
+                want[dump] = prefix + kit.replace("/", "/" if prefix.endswith("/") else "\\")
+            elif dump[:-4].replace("_", " ") in overlap:
+                want[dump] = "several-kits"
+            else:
+                want[dump] = "no-kit"
+        # The report names a kit, or no kit and several (a list of them)
+        # with the warning of that name.
+        plain = {d: (k if isinstance(k, str) else
+                     "several-kits" if isinstance(k, list) and len(k) == 2 and
+                     "several-kits" in (w or []) else
+                     "no-kit" if k is None and "no-kit" in (w or []) else (k, w))
+                 for d, (k, w) in got.items()} if "error" not in got else got
+        report.check("%s [fleet report %s]" % (boot.name, kit_options[0]), plain == want,
+                     "expected %r, got %r" % (want, got))
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+CHECKS = {"medium": check_medium, "secure_boot": check_secure_boot, "library": check_library}

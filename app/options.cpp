@@ -48,6 +48,25 @@ int NextUnknownOption(int argc, char **argv, int Start) {
   return argc;
 }
 
+int NextNonOption(int argc, char **argv, int Start) {
+  for (int i = Start; i < argc; ++i) {
+    if (argv[i] == nullptr) continue;
+    if (Matches(argv[i], "-log")) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) return i;
+      ++i;  // its FILE, whatever it looks like
+    } else if (FindOption(argv[i]) == nullptr) {
+      return i;
+    }
+  }
+  return argc;
+}
+
+const char *RunOptionName(int Index) {
+  constexpr int WORDS = sizeof(OPTION_WORDS) / sizeof(OPTION_WORDS[0]);
+  if (Index >= 0 && Index < WORDS) return OPTION_WORDS[Index].word;
+  return Index == WORDS ? "-log" : nullptr;
+}
+
 void ParseRunOptions(int argc, char **argv, RunOptions *Options) {
   *Options = RunOptions{};
   for (int i = 1; i < argc; ++i) {

@@ -33,3 +33,12 @@ void ParseRunOptions(int argc, char **argv, RunOptions *Options);
 // The index of the first argument from Start on that begins with '-' but is
 // none of the options above (-log's FILE aside); argc when there is none.
 int NextUnknownOption(int argc, char **argv, int Start);
+
+// For the host tools, which refuse any word on a kit's line that the image
+// would pass over: the index of the first argument from Start on that is
+// none of the options above, whatever it begins with (-log's FILE aside;
+// -log without one is such an argument); argc when there is none.
+int NextNonOption(int argc, char **argv, int Start);
+
+// The options above by name, in order ("-v", ..., "-log"); null past the last.
+const char *RunOptionName(int Index);

@@ -4,6 +4,7 @@
 // every run reads the same bytes without going back to the host file.
 #include "fleet/fleet_report.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "app/explain.h"
 #include "app/kit_library.h"
+#include "app/options.h"
 #include "app/update_config.h"
 #include "fleet/report_output.h"
 #include "fleet/rollout_records.h"
@@ -209,6 +211,25 @@ bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::stri
   return true;
 }
 
+bool CheckAppArgs(const std::vector<std::string> &args, std::string *error) {
+  std::vector<char *> argv;
+  for (const std::string &word : args) argv.push_back(const_cast<char *>(word.c_str()));
+  int argc = static_cast<int>(argv.size());
+  int bad = NextNonOption(argc, argv.data(), 0);
+  if (bad == argc) return true;
+  if (bad + 1 == argc && strcasecmp(args[bad].c_str(), "-log") == 0) {
+    *error = "--app-args: " + args[bad] + " needs its FILE after it";
+    return false;
+  }
+  std::string names;
+  for (int i = 0; RunOptionName(i) != nullptr; ++i) {
+    names += std::string(i ? ", " : "") + RunOptionName(i);
+  }
+  *error = "--app-args: \"" + args[bad] + "\" is not an option of BiosUpdateSelect.efi; its " +
+           "options are " + names + " FILE";
+  return false;
+}
+
 void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits) {
   for (const std::string &rule : shown_as) {
     size_t equals = rule.find('=');
@@ -258,6 +279,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   };
   FleetSettings settings = SettingsOf(command);
   std::string error;
+  if (!CheckAppArgs(settings.args, &error)) return fail(error);
   if (!LoadKits(command, &settings.kits, &error)) return fail(error);
   RecordSet records;
   bool with_records = !command.records.empty();

@@ -69,6 +69,12 @@ FleetSettings SettingsOf(const FleetCommand &command);
 // when a kit cannot be read or two of them are one folder.
 bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error);
 
+// Whether every word of `args` is one of the image's options: the image
+// passes over any other, so a misspelt -prodcut would leave its check off
+// on the machines while the report shows it on. False with a one-line
+// reason naming the word and the options there are.
+bool CheckAppArgs(const std::vector<std::string> &args, std::string *error);
+
 // Names each kit read under a FOLDER of `shown_as` (FOLDER=NAME) as
 // NAME\PATH, PATH its place under FOLDER, and keeps where it is read.
 void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits);

@@ -102,3 +102,40 @@ TEST(ParseRunOptions, LogTakesTheNextArgumentAsItsFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host tools' check of a kit's line: every word an option, whatever it
+// begins with, -log's FILE aside; and the options named, each once.
+TEST(NextNonOption, FindsEveryWordTheImageWouldPassOver) {
+  struct Case {
+    std::vector<std::string> args;  // from index 0: the words of --app-args
+    int first;                      // the first word that is no option; size when none
+  };
+  const Case cases[] = {
+      {{}, 0},
+      {{"-segments", "-PRODUCT", "-kits", "-v", "-n", "-smbios3"}, 6},
+      {{"-segment", "-product"}, 0},
+      {{"-v", "-prodcut"}, 1},
+      {{"-v", "product"}, 1},  // the image says nothing of it; the tools refuse it
+      {{"-log", "-prodcut", "-v"}, 3},
+      {{"-v", "-log"}, 1},     // -log without its FILE
+      {{"-log", "a", "--v"}, 2},
+  };
+  for (const Case &c : cases) {
+    std::string joined;
+    for (const std::string &a : c.args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    std::vector<std::string> args = c.args;
+    std::vector<char *> argv;
+    for (std::string &argument : args) argv.push_back(&argument[0]);
+    EXPECT_EQ(NextNonOption(static_cast<int>(argv.size()), argv.data(), 0), c.first);
+  }
+  std::vector<std::string> names;
+  for (int i = 0; RunOptionName(i) != nullptr; ++i) names.push_back(RunOptionName(i));
+  EXPECT_EQ(names, (std::vector<std::string>{"-v", "-n", "-segments", "-product", "-smbios3",
+                                             "-kits", "-log"}));
+  EXPECT_EQ(RunOptionName(-1), nullptr);
+}
+
+}  // namespace

@@ -474,4 +474,46 @@ TEST_F(FleetTool, ExitCodes) {
   }
 }
 
+// A word of --app-args that is no option of the image would be passed over
+// on every machine: refused, named with the options there are, and no report.
+TEST_F(FleetTool, AppArgsThatAreNoOptionOfTheImage) {
+  std::string dump = (corpus_ / "desktop-2.8.bin").string();
+  const struct {
+    std::string app_args;
+    const char *refused;  // the word named; null: the report is made
+  } cases[] = {
+      {"-segments -product", nullptr},
+      {"-V -Segments -kits -n -smbios3", nullptr},
+      {"-log rollout.jsonl -v", nullptr},
+      {"-segment -prodcut", "-segment"},
+      {"-segments -prodcut", "-prodcut"},
+      {"-v product", "product"},
+      {"-v -LOG", nullptr},  // refused below: -log without its FILE
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.app_args);
+    std::string command = ShellQuote(BUS_FLEET_PATH) + " --kit " + ShellQuote(kit_) +
+                          " --app-args " + ShellQuote(c.app_args) + " --format csv " +
+                          ShellQuote(dump);
+    std::string out, err;
+    int code = testsupport::RunShellCommand(command + " 2>/dev/null </dev/null", &out);
+    testsupport::RunShellCommand(command + " 2>&1 >/dev/null </dev/null", &err);
+    if (c.app_args == "-v -LOG") {
+      EXPECT_EQ(code, 2);
+      EXPECT_EQ(err, "bios-update-select-fleet: --app-args: -LOG needs its FILE after it\n");
+      continue;
+    }
+    if (c.refused == nullptr) {
+      EXPECT_EQ(code, 0);
+      EXPECT_NE(out.find("desktop-2.8.bin"), std::string::npos) << out;
+      continue;
+    }
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, std::string("bios-update-select-fleet: --app-args: \"") + c.refused +
+                       "\" is not an option of BiosUpdateSelect.efi; its options are -v, -n, "
+                       "-segments, -product, -smbios3, -kits, -log FILE\n");
+  }
+}
+
 }  // namespace

@@ -187,6 +187,9 @@ class Options(unittest.TestCase):
             ("  -V  -Segments  ", "-V -Segments"),
             ("-v\t-n", "printable ASCII on one line"),
             ('"-n" -smbios3 -kits', '"-n" -smbios3 -kits'),
+            # -log's FILE is its value, whatever it looks like.
+            ("-LOG -v -segments", "-LOG -v -segments"),
+            ("-v -log", "-log needs its value"),
             ("", ""),
             ("-segment -prodcut", '"-segment" is not an option'),
             ("-v --product", '"--product" is not an option'),
@@ -201,8 +204,9 @@ class Options(unittest.TestCase):
                 except KitError as error:
                     got = str(error)
                     if "not an option" in want:
-                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits", got)
-                if "not an option" in want or "ASCII" in want:
+                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits, -log FILE",
+                                      got)
+                if "not an option" in want or "ASCII" in want or "needs" in want:
                     self.assertIn(want, got)
                 else:
                     self.assertEqual(got, want)

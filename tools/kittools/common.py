@@ -15,7 +15,9 @@ KIT_FILES = (CONFIG_NAME,) + SCRIPTS
 # The image's options, as it matches them (ASCII case ignored). A word on
 # the application's line that is none of these is ignored by the image, so
 # a misspelt one would silently switch its check off: the tools refuse it.
-IMAGE_OPTIONS = ("-v", "-n", "-segments", "-product", "-smbios3", "-kits")
+IMAGE_OPTIONS = ("-v", "-n", "-segments", "-product", "-smbios3", "-kits", "-log")
+# Options whose next word is their value, whatever it looks like.
+VALUE_OPTIONS = ("-log",)
 # A library medium: the kits under this root folder, each one a folder
 # holding UpdateConfig.ini, at most this many levels down (as the image
 # searches them).

@@ -19,8 +19,8 @@ import subprocess
 from . import kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
                      LIBRARY_DEPTH, LIBRARY_FOLDER, LIBRARY_OPTION, PROBE_NAME, REPO,
-                     SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, KitError,
-                     image_name)
+                     SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, VALUE_OPTIONS,
+                     KitError, image_name)
 
 DRIVES = 10  # fs0: to fs9:
 PROBE_VARIABLE = "BiosUpdateSelectProbe"
@@ -38,11 +38,21 @@ def check_app_args(text, what="--app-args"):
         return None
     if any(not " " <= c <= "~" for c in text):
         raise KitError("%s must be printable ASCII on one line" % what)
-    for word in text.split():
-        if word.strip('"').lower() not in IMAGE_OPTIONS:
+    words = text.split()
+    value = False
+    for i, word in enumerate(words):
+        if value:
+            value = False   # -log's FILE
+            continue
+        option = word.strip('"').lower()
+        if option in VALUE_OPTIONS and i + 1 == len(words):
+            raise KitError("%s: %s needs its value after it" % (what, word))
+        value = option in VALUE_OPTIONS
+        if option not in IMAGE_OPTIONS:
             raise KitError('%s: "%s" is not an option of %s; its options are %s'
-                           % (what, word, IMAGE_NAME, ", ".join(IMAGE_OPTIONS)))
-    return " ".join(text.split())
+                           % (what, word, IMAGE_NAME, ", ".join(
+                               o + (" FILE" if o in VALUE_OPTIONS else "") for o in IMAGE_OPTIONS)))
+    return " ".join(words)
 
 
 def arch_options(arch, app_args):

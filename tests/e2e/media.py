@@ -283,9 +283,16 @@ def check_library(boot, args, report):
                      "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
         chosen[os.path.basename(dump)] = kit
         preview, perr = e2e.run_preview(args.preview, dump, medium_folder, options.split())
+        # The preview names the folder each script runs in ("execute:
+        # kits\\a> UpdateHWOld.nsh", a backslash shown as two): the kit's.
+        folders = [l[len("execute: "):].split("> ")[0] for l in preview or ()
+                   if l.startswith("execute: ") and "> " in l]
+        plain = [("execute: " + l.split("> ", 1)[1]) if l.startswith("execute: ") and "> " in l
+                 else l for l in preview or ()]
+        want_folders = ["kits\\\\" + kit.replace("/", "\\\\")] if kit else []
         report.check(name + " [preview agrees with the VM]",
-                     preview is not None and preview[:-1] == lines and
-                     preview[-1] == "status: " + e2e.FULL_STATUS[want_status],
+                     preview is not None and plain[:-1] == lines and folders == want_folders and
+                     plain[-1] == "status: " + e2e.FULL_STATUS[want_status],
                      "the preview printed %r %s, the VM %r" % (preview, perr, lines))
     # The fleet report's plan: the kit of each machine, no-kit for the
     # product no kit serves, several-kits for the overlapping one.

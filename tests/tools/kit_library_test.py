@@ -87,6 +87,41 @@ class Library(unittest.TestCase):
                 for word in want:
                     self.assertIn(word, str(caught.exception))
 
+    def test_the_image_bounds_on_its_search(self):
+        """The folders and entries the image meets searching a library:
+        every listing of \\kits and of the folders below that are no kit,
+        down to four levels, with its ".", ".." and end; a library beyond
+        its bounds is refused (bounds made small here)."""
+        f, k = True, False
+        cases = [
+            ("one kit", [("a", f), ("a/UpdateConfig.ini", k)], ["a"], (1, 4)),
+            ("files beside the kits are listed", [("a", f), ("a/UpdateConfig.ini", k),
+                                                  ("README", k)], ["a"], (1, 5)),
+            ("a kit's own folders are not", [("a", f), ("a/UpdateConfig.ini", k),
+                                             ("a/tools", f), ("a/tools/x", f)], ["a"], (1, 4)),
+            ("a vendor folder is", [("v", f), ("v/a", f), ("v/a/UpdateConfig.ini", k),
+                                    ("v/b", f)], ["v/a"], (3, 12)),
+            ("the fourth level is met, not listed",
+             [("1", f), ("1/2", f), ("1/2/3", f), ("1/2/3/4", f), ("1/2/3/4/5", f)], [],
+             (4, 16)),
+        ]
+        for what, tree, kits, want in cases:
+            with self.subTest(what):
+                self.assertEqual(layout.search_counts(tree, kits), want)
+        for name in ("a", "b", "c"):
+            self.kit(name)
+        self.assertEqual(layout.library_kits(self.library), ["a", "b", "c"])
+        for limit, value in (("LIBRARY_FOLDER_LIMIT", 2), ("LIBRARY_ENTRY_LIMIT", 5)):
+            with self.subTest(limit):
+                saved = getattr(layout, limit)
+                setattr(layout, limit, value)
+                try:
+                    with self.assertRaises(KitError) as caught:
+                        layout.library_kits(self.library)
+                finally:
+                    setattr(layout, limit, saved)
+                self.assertIn("3 folders and 6 entries", str(caught.exception))
+
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at
         the root, and a startup.nsh that runs it with -kits; kit-run's copy

@@ -24,6 +24,10 @@ VALUE_OPTIONS = ("-log",)
 LIBRARY_FOLDER = "kits"
 LIBRARY_OPTION = "-kits"
 LIBRARY_DEPTH = 4
+# The image's bounds on that search: the folders it meets, and the entries
+# it reads (each listing's own "." and "..", and its end, included).
+LIBRARY_FOLDER_LIMIT = 4096
+LIBRARY_ENTRY_LIMIT = 65536
 # The firmware machines a kit serves. A medium for one machine holds its
 # image as BiosUpdateSelect.efi; a medium for both holds each under its
 # image_name, and startup.nsh starts the one the firmware accepts, trying

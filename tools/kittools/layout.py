@@ -18,7 +18,8 @@ import subprocess
 
 from . import kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
-                     LIBRARY_DEPTH, LIBRARY_FOLDER, LIBRARY_OPTION, PROBE_NAME, REPO,
+                     LIBRARY_DEPTH, LIBRARY_ENTRY_LIMIT, LIBRARY_FOLDER,
+                     LIBRARY_FOLDER_LIMIT, LIBRARY_OPTION, PROBE_NAME, REPO,
                      SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, VALUE_OPTIONS,
                      KitError, image_name)
 
@@ -326,7 +327,36 @@ def library_kits(library):
             raise KitError("%s lies %d levels down; the application searches a library at "
                            "most %d levels deep" % (path, depth, LIBRARY_DEPTH))
         check_kit_dir(path)
+    folders, entries = search_counts(tree, kits)
+    if folders > LIBRARY_FOLDER_LIMIT or entries > LIBRARY_ENTRY_LIMIT:
+        raise KitError("%s: the application meets %d folders and %d entries searching it, "
+                       "beyond its %d folders or %d entries; it would choose no kit (split "
+                       "the library, or keep other files out of it)"
+                       % (library, folders, entries, LIBRARY_FOLDER_LIMIT, LIBRARY_ENTRY_LIMIT))
     return kits
+
+
+def search_counts(tree, kits):
+    """(folders, entries) the image meets searching a library laid out as
+    `tree` (kit_tree's list): it lists \\kits and every folder below it
+    that is no kit, down to LIBRARY_DEPTH levels."""
+    children = {}
+    for rel, is_folder in tree:
+        children.setdefault(os.path.dirname(rel), []).append((rel, is_folder))
+    kit_set = set(kits)
+    folders = entries = 0
+    pending = [("", 0)]
+    while pending:
+        rel, depth = pending.pop()
+        if depth > 0 and (rel in kit_set or depth == LIBRARY_DEPTH):
+            continue
+        listing = children.get(rel, [])
+        entries += len(listing) + 3     # and ".", "..", the end of the listing
+        for child, is_folder in listing:
+            if is_folder:
+                folders += 1
+                pending.append((child, depth + 1))
+    return folders, entries
 
 
 def fill_library_folder(library, kits, image, folder, scripts, app_args=None, shown=None):

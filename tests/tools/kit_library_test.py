@@ -4,6 +4,8 @@ kit-run prepares such a medium (stand-in scripts in every kit, -n added
 to the medium's own options), and the refusal of an --app-args word that
 is no option of the image."""
 
+import contextlib
+import io
 import os
 import shutil
 import subprocess
@@ -169,8 +171,14 @@ class Library(unittest.TestCase):
 
         # Options given for the run replace the medium's, and stay a
         # library run.
-        startup, _ = kit_run.prepare_kit_image(out, copy, run_scripts=True, app_args="-v")
+        said = io.StringIO()
+        with contextlib.redirect_stderr(said):
+            startup, _ = kit_run.prepare_kit_image(out, copy, run_scripts=True, app_args="-v")
         self.assertEqual(layout.app_words(startup), ["-kits", "-v"])
+        # ... and says so, naming the options it replaced.
+        self.assertEqual(said.getvalue().splitlines(), [
+            "kit-run: note: --app-args replaces the medium's own options (-kits -segments "
+            "-product); --decide-only adds -n to them instead"])
         marked = kit_medium.read_file(copy, "kits/model7/UpdateHWOld.nsh")
         with open(os.path.join(EXAMPLE_KIT, "UpdateHWOld.nsh"), "rb") as f:
             self.assertEqual(marked, layout.marked_script("UpdateHWOld.nsh", f.read()))

@@ -104,7 +104,12 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
                               ", ".join(ARCHES[a].title for a in arches),
                               ",".join(a for a in ARCHES if a in arches or a == arch)))
         if app_args is not None:
+            own = layout.app_words(startup, arch) if startup is not None else None
             startup = layout.startup_nsh(app_args, library, arches)
+            if own is not None and own != layout.app_words(startup, arch):
+                # The dry run may then decide by another rule than the medium.
+                say("note: --app-args replaces the medium's own options (%s); --decide-only "
+                    "adds -n to them instead" % (" ".join(own) or "none"))
         if decide_only:
             startup = layout.with_decide_only(startup)
         if app_args is not None or decide_only:

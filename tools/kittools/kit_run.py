@@ -311,6 +311,12 @@ def cmd_run(args):
             os.makedirs(drive)
             if kits is not None:
                 startup = layout.fill_library_folder(kit, kits, image, drive, scripts, app_args)
+                # A FAT image of it, as make-kit-image makes: its folders in
+                # the order the medium lists them (a host folder shown as a
+                # disk lists them in the host's order).
+                fat = os.path.join(work, "library.img")
+                kit_medium.make_fat_image(drive, fat)
+                drive = fat
             else:
                 startup = layout.fill_kit_folder(kit, image, drive, scripts, app_args)
             own_shell = False
@@ -321,7 +327,7 @@ def cmd_run(args):
         result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
                              typing=[(STATUS_MARK.encode(), None), (b"\\> ", b"reset -s\r")],
                              arch=args.arch)
-    except (smbios_dump.DumpError, vmboot.VmError) as error:
+    except (smbios_dump.DumpError, vmboot.VmError, kit_medium.MediumError) as error:
         raise KitError(str(error))
     except shutil.Error as error:
         source, _, why = error.args[0][0]

@@ -8,13 +8,13 @@
 
 namespace {
 
-const char *const kOutcomeTexts[] = {
-    "older -> UpdateHWOld.nsh",
-    "same -> UpdateHWNew.nsh",
-    "newer -> UpdateHWNew.nsh",
-};
+// In the order of VersionOrder.
+const char kOutcomeTexts[] =
+    "older -> UpdateHWOld.nsh\0same -> UpdateHWNew.nsh\0newer -> UpdateHWNew.nsh";
 
-const char *OutcomeText(VersionOrder order) { return kOutcomeTexts[static_cast<int>(order)]; }
+const char *OutcomeText(VersionOrder order) {
+  return NthText(kOutcomeTexts, static_cast<UINTN>(order));
+}
 
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
@@ -91,14 +91,7 @@ void TellProductMatches(const char *Product) {
 }
 
 void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status) {
-  // The script names are the image's own ASCII literals.
-  char name[32];
-  size_t length = 0;
-  for (; Script[length] != u'\0' && length + 1 < sizeof(name); ++length) {
-    name[length] = static_cast<char>(Script[length]);
-  }
-  name[length] = '\0';
-  ConsolePrintAscii("Note: the shell could not run %a: %r.\n", name, Status);
+  ConsolePrintAscii("Note: the shell could not run %s: %r.\n", Script, Status);
 }
 
 void TellKitChosen(const char16_t *Path, const char *Names, const char *Product) {
@@ -125,22 +118,22 @@ void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {
 }
 
 void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
-  static const char *const PROBLEM_TEXTS[] = {
-      "",
-      "",
-      "cannot be read",
-      "holds a name longer than 255 characters",
-      "holds a folder name that is not valid UTF-16",
-      "takes the library beyond 4096 folders or 65536 entries",
-      "has an UpdateConfig.ini that cannot be read",
-      "cannot be entered",
-  };
+  // In the order of LibraryProblem (the first two have no text of their own).
+  static const char PROBLEM_TEXTS[] =
+      "\0\0"
+      "cannot be read\0"
+      "holds a name longer than 255 characters\0"
+      "holds a folder name that is not valid UTF-16\0"
+      "takes the library beyond 4096 folders or 65536 entries\0"
+      "has an UpdateConfig.ini that cannot be read\0"
+      "cannot be entered";
+  static_assert(static_cast<int>(LibraryProblem::NotEntered) == 7, "a text for each problem");
   static_assert(KIT_FOLDER_LIMIT == 4096 && KIT_ENTRY_LIMIT == 65536, "the line names the bounds");
   if (Problem == LibraryProblem::NoLibrary) {
     ConsolePrintAscii("ERROR: no kit found in kits.\n");
   } else {
     ConsolePrintAscii("ERROR: %s %a; no kit can be chosen.\n", Where,
-                      PROBLEM_TEXTS[static_cast<int>(Problem)]);
+                      NthText(PROBLEM_TEXTS, static_cast<UINTN>(Problem)));
   }
 }
 

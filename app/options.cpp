@@ -3,6 +3,12 @@
 // must not silently fall back to the plain run.
 #include "app/options.h"
 
+const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] = {
+    {"-v", offsetof(RunOptions, Verbose)},         {"-n", offsetof(RunOptions, DecideOnly)},
+    {"-segments", offsetof(RunOptions, Segments)}, {"-product", offsetof(RunOptions, Product)},
+    {"-smbios3", offsetof(RunOptions, Smbios3)},   {"-kits", offsetof(RunOptions, Kits)},
+};
+
 namespace {
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -15,21 +21,10 @@ bool Matches(const char *argument, const char *word) {
   return *argument == '\0';
 }
 
-struct OptionWord {
-  const char *word;
-  bool RunOptions::*flag;
-};
-
-const OptionWord OPTION_WORDS[] = {
-    {"-v", &RunOptions::Verbose},         {"-n", &RunOptions::DecideOnly},
-    {"-segments", &RunOptions::Segments}, {"-product", &RunOptions::Product},
-    {"-smbios3", &RunOptions::Smbios3},   {"-kits", &RunOptions::Kits},
-};
-
 // The option Argument is; null for none.
 const OptionWord *FindOption(const char *argument) {
   for (const OptionWord &option : OPTION_WORDS) {
-    if (Matches(argument, option.word)) return &option;
+    if (Matches(argument, option.Word)) return &option;
   }
   return nullptr;
 }
@@ -63,7 +58,7 @@ int NextNonOption(int argc, char **argv, int Start) {
 
 const char *RunOptionName(int Index) {
   constexpr int WORDS = sizeof(OPTION_WORDS) / sizeof(OPTION_WORDS[0]);
-  if (Index >= 0 && Index < WORDS) return OPTION_WORDS[Index].word;
+  if (Index >= 0 && Index < WORDS) return OPTION_WORDS[Index].Word;
   return Index == WORDS ? "-log" : nullptr;
 }
 
@@ -76,7 +71,7 @@ void ParseRunOptions(int argc, char **argv, RunOptions *Options) {
       continue;
     }
     const OptionWord *option = FindOption(argv[i]);
-    if (option != nullptr) Options->*option->flag = true;
+    if (option != nullptr) *OptionFlag(Options, *option) = true;
   }
   // Deciding without running is only worth anything when it is said.
   if (Options->DecideOnly) Options->Verbose = true;

@@ -16,6 +16,8 @@
 // FILE, whatever it looks like.
 #pragma once
 
+#include <stddef.h>
+
 struct RunOptions {
   bool Verbose;
   bool DecideOnly;
@@ -25,6 +27,22 @@ struct RunOptions {
   bool Kits;
   const char *Log;  // -log's FILE, as given; "" when -log ends the line; null without -log
 };
+
+// The flag options, each its word (lower case) and its flag's place in
+// RunOptions, in the order a run record lists them.
+struct OptionWord {
+  char Word[10];
+  unsigned char Flag;  // offset of its bool in RunOptions
+};
+constexpr int OPTION_WORD_COUNT = 6;
+extern const OptionWord OPTION_WORDS[OPTION_WORD_COUNT];
+
+inline bool *OptionFlag(RunOptions *Options, const OptionWord &Option) {
+  return reinterpret_cast<bool *>(reinterpret_cast<char *>(Options) + Option.Flag);
+}
+inline bool OptionSet(const RunOptions *Options, const OptionWord &Option) {
+  return *OptionFlag(const_cast<RunOptions *>(Options), Option);
+}
 
 // Fills *Options from argv[1] .. argv[argc-1] (argv[0] is the image's own
 // name). Null entries are passed over.

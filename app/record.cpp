@@ -126,20 +126,21 @@ const char *FormatTime(char Out[32]) {
   // is in effect; a clock that keeps no zone gets no suffix.
   int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
   bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
-  const char *pattern = !zoned ? "\"0000-00-00T00:00:00\""
-                        : offset == 0 ? "\"0000-00-00T00:00:00Z\""
-                        : offset < 0  ? "\"0000-00-00T00:00:00-00:00\""
-                                      : "\"0000-00-00T00:00:00+00:00\"";
   char *at = Out;
-  while ((*at++ = *pattern++) != '\0') {
-  }
+  for (const char *p = "\"0000-00-00T00:00:00"; *p != '\0';) *at++ = *p++;
   const unsigned values[] = {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
   for (int i = 0; i < 6; ++i) PutDigits(Out + 5 + 3 * i, values[i], i == 0 ? 4 : 2);
-  unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+  if (zoned && offset == 0) *at++ = 'Z';
   if (zoned && offset != 0) {
-    PutDigits(Out + 23, minutes / 60, 2);
-    PutDigits(Out + 26, minutes % 60, 2);
+    unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+    at[0] = offset < 0 ? '-' : '+';
+    PutDigits(at + 3, minutes / 60, 2);
+    at[3] = ':';
+    PutDigits(at + 6, minutes % 60, 2);
+    at += 6;
   }
+  *at++ = '"';
+  *at = '\0';
   return Out;
 }
 
@@ -166,16 +167,11 @@ void FillBios(LineValues *v, SmbiosStructurePointer Bios) {
 }
 
 void FillOptions(LineValues *v) {
-  static const struct {
-    bool RunOptions::*Set;
-    char Name[10];
-  } OPTIONS[] = {{&RunOptions::Verbose, "-v"},        {&RunOptions::DecideOnly, "-n"},
-                 {&RunOptions::Segments, "-segments"}, {&RunOptions::Product, "-product"},
-                 {&RunOptions::Smbios3, "-smbios3"},   {&RunOptions::Kits, "-kits"}};
+  // The flags in the order of the options' table.
   char *at = v->Options;
-  for (const auto &option : OPTIONS) {
-    if (!(gRecord.Options->*option.Set)) continue;
-    for (const char *p = option.Name; *p != '\0'; ++p) *at++ = *p;
+  for (int i = 0; i < OPTION_WORD_COUNT; ++i) {
+    if (!OptionSet(gRecord.Options, OPTION_WORDS[i])) continue;
+    for (const char *p = OPTION_WORDS[i].Word; *p != '\0'; ++p) *at++ = *p;
     *at++ = ' ';
   }
   for (const char *p = "-log"; (*at++ = *p++) != '\0';) {
@@ -276,9 +272,10 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   EFI_STATUS status = AppendLineToFile(name, line, length, &step);
   libc::free(v);
   if (!EFI_ERROR(status)) return;
-  const char *const STEPS[] = {" (open)", " (position)", " (write)", " (flush)", " (close)"};
+  // The steps of AppendStep, in order.
+  static const char STEPS[] = " (open)\0 (position)\0 (write)\0 (flush)\0 (close)";
   CHAR8 scratch[STATUS_TEXT_SIZE];
-  NoteNotWritten(StatusToText(status, scratch), STEPS[static_cast<int>(step)]);
+  NoteNotWritten(StatusToText(status, scratch), NthText(STEPS, static_cast<UINTN>(step)));
 }
 
 }  // namespace

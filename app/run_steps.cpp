@@ -45,22 +45,18 @@ bool DecideBySegmentRule(SmbiosStructurePointer structure, const UpdateConfig *c
     TellBiosVersionNotFound();
     return false;
   }
-  VersionOrder order;
-  switch (CompareVersionSegments(installed, config->WholeVersion)) {
-    case SegmentComparison::Below:
-      order = VersionOrder::Older;
-      break;
-    case SegmentComparison::Equal:
-      order = VersionOrder::Same;
-      break;
-    case SegmentComparison::Above:
-      order = VersionOrder::Newer;
-      break;
-    default:
-      // Another model or another numbering scheme: any script is a guess.
-      TellVersionsNotComparable(installed, config->WholeVersion);
-      return false;
+  SegmentComparison comparison = CompareVersionSegments(installed, config->WholeVersion);
+  if (comparison == SegmentComparison::NotComparable) {
+    // Another model or another numbering scheme: any script is a guess.
+    TellVersionsNotComparable(installed, config->WholeVersion);
+    return false;
   }
+  // Below, Equal and Above stand in the order of Older, Same and Newer.
+  static_assert(int(SegmentComparison::Below) == int(VersionOrder::Older) &&
+                    int(SegmentComparison::Equal) == int(VersionOrder::Same) &&
+                    int(SegmentComparison::Above) == int(VersionOrder::Newer),
+                "a comparison is its order");
+  VersionOrder order = static_cast<VersionOrder>(comparison);
   *script = UpdateScriptFor(order);
   if (options->Verbose) {
     ExplainSegmentDecision(installed, config->WholeVersion, order, options->DecideOnly);

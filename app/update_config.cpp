@@ -150,18 +150,15 @@ ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool Who
 
 ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
   ConfigResult result = ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues);
-  switch (result) {
-    case ConfigResult::FileNotFound:
-      ConsolePrintAscii("UpdateConfig.ini not found\n");
-      break;
-    case ConfigResult::ReadError:
-      ConsolePrintAscii("ERROR: UpdateConfig.ini could not be read.\n");
-      break;
-    case ConfigResult::VersionNotFound:
-      ConsolePrintAscii("ERROR: Version= not found in UpdateConfig.ini.\n");
-      break;
-    case ConfigResult::Loaded:
-      break;
+  // The messages in the order of ConfigResult; Loaded has none.
+  static const char MESSAGES[] =
+      "\0"
+      "UpdateConfig.ini not found\n\0"
+      "ERROR: Version= not found in UpdateConfig.ini.\n\0"
+      "ERROR: UpdateConfig.ini could not be read.\n";
+  static_assert(static_cast<int>(ConfigResult::ReadError) == 3, "a message for each result");
+  if (result != ConfigResult::Loaded) {
+    ConsolePrintAscii(NthText(MESSAGES, static_cast<UINTN>(result)));
   }
   return result;
 }

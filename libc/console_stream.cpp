@@ -40,10 +40,17 @@ bool WritePending(FILE *Stream) {
   return true;
 }
 
+// Set by fputs, the one call that leaves output pending. Until it runs
+// there is nothing to write out, and an image that never writes to a
+// console stream carries no console writer at all.
+bool (*gWriteOut)(FILE *Stream) = nullptr;
+
+bool WriteOut(FILE *Stream) { return gWriteOut == nullptr || gWriteOut(Stream); }
+
 // File streams are read-only, so only the console streams hold output.
 bool WriteAllPending() {
-  bool output = WritePending(&gOutput);
-  bool error = WritePending(&gError);
+  bool output = WriteOut(&gOutput);
+  bool error = WriteOut(&gError);
   return output && error;
 }
 
@@ -75,6 +82,7 @@ int fputs(const char *text, FILE *stream) {
     return EOF;
   }
   UseStreams();
+  gWriteOut = WritePending;
   size_t length = strlen(text);
   size_t at = 0;
   while (at < length) {
@@ -95,7 +103,7 @@ int fflush(FILE *stream) {
   if (stream == nullptr) return WriteAllPending() ? 0 : EOF;
   // Read streams have nothing to write out.
   if (!stream->Console) return 0;
-  return WritePending(stream) ? 0 : EOF;
+  return WriteOut(stream) ? 0 : EOF;
 }
 
 void FlushAllStreams() { WriteAllPending(); }

@@ -31,32 +31,39 @@ void RecordEfiFailure(EFI_STATUS Status) {
 
 namespace {
 
-struct ErrorText {
-  int Error;
-  const char *Text;
-};
-
-const ErrorText kErrorTexts[] = {
-    {0, "Success"},
-    {LIBC_ENOENT, "No such file or directory"},
-    {LIBC_EIO, "Input/output error"},
-    {LIBC_EBADF, "Bad file descriptor"},
-    {LIBC_ENOMEM, "Cannot allocate memory"},
-    {LIBC_EACCES, "Permission denied"},
-    {LIBC_ENODEV, "No such device"},
-    {LIBC_EINVAL, "Invalid argument"},
-    {LIBC_EMFILE, "Too many open files"},
-    {LIBC_EOVERFLOW, "Value too large for defined data type"},
-};
+// Each text follows its error number (one byte) and ends with its NUL: one
+// block of text, where a table of number and pointer costs sixteen bytes a
+// row. The last row, 0xFF, ends the search.
+constexpr unsigned char END_OF_TEXTS = 0xFF;
+static_assert(LIBC_EOVERFLOW < END_OF_TEXTS, "every error number fits its byte");
+constexpr char kErrorTexts[] =
+    "\x00" "Success\0"
+    "\x02" "No such file or directory\0"
+    "\x05" "Input/output error\0"
+    "\x09" "Bad file descriptor\0"
+    "\x0C" "Cannot allocate memory\0"
+    "\x0D" "Permission denied\0"
+    "\x13" "No such device\0"
+    "\x16" "Invalid argument\0"
+    "\x18" "Too many open files\0"
+    "\x4B" "Value too large for defined data type\0"
+    // Numbers this library never sets; a fixed text keeps the result static.
+    "\xFF" "Unknown error";
+static_assert(LIBC_ENOENT == 2 && LIBC_EIO == 5 && LIBC_EBADF == 9 && LIBC_ENOMEM == 12 &&
+                  LIBC_EACCES == 13 && LIBC_ENODEV == 19 && LIBC_EINVAL == 22 &&
+                  LIBC_EMFILE == 24 && LIBC_EOVERFLOW == 75,
+              "the rows carry the numbers errno.h gives");
 
 }  // namespace
 
 const char *strerror(int Error) {
-  for (const ErrorText &entry : kErrorTexts) {
-    if (entry.Error == Error) return entry.Text;
+  const char *row = kErrorTexts;
+  for (;;) {
+    unsigned char number = static_cast<unsigned char>(*row++);
+    if (number == Error || number == END_OF_TEXTS) return row;
+    while (*row++ != '\0') {
+    }
   }
-  // Numbers this library never sets; a fixed text keeps the result static.
-  return "Unknown error";
 }
 
 }  // namespace libc

@@ -17,54 +17,45 @@ constexpr size_t kMaxUnits = 320;                          // text, NUL excluded
 constexpr size_t kBufferBytes = (kMaxUnits + 1) * sizeof(CHAR16);  // 642
 static_assert(kMaxUnits + 1 == CONSOLE_LINE_UNITS, "a copy holds a whole message");
 
-const CHAR8 *const kWarningTexts[] = {
-    "Success",
-    "Warning Unknown Glyph",
-    "Warning Delete Failure",
-    "Warning Write Failure",
-    "Warning Buffer Too Small",
-    "Warning Stale Data",
-};
+// The texts one after the other, each ended by its NUL: one block of
+// text, where a table of pointers would cost eight bytes a row.
+constexpr CHAR8 kWarningTexts[] =
+    "Success\0" "Warning Unknown Glyph\0" "Warning Delete Failure\0" "Warning Write Failure\0"
+    "Warning Buffer Too Small\0" "Warning Stale Data";
+constexpr UINT64 kWarningCount = 6;
 
-// Indexed by the error code (the status with bit 63 cleared); row 0 unused.
-const CHAR8 *const kErrorTexts[] = {
-    nullptr,
-    "Load Error",
-    "Invalid Parameter",
-    "Unsupported",
-    "Bad Buffer Size",
-    "Buffer Too Small",
-    "Not Ready",
-    "Device Error",
-    "Write Protected",
-    "Out of Resources",
-    "Volume Corrupt",
-    "Volume Full",
-    "No Media",
-    "Media changed",
-    "Not Found",
-    "Access Denied",
-    "No Response",
-    "No mapping",
-    "Time out",
-    "Not started",
-    "Already started",
-    "Aborted",
-    "ICMP Error",
-    "TFTP Error",
-    "Protocol Error",
-    "Incompatible Version",
-    "Security Violation",
-    "CRC Error",
-    "End of Media",
-    "Reserved (29)",
-    "Reserved (30)",
-    "End of File",
-    "Invalid Language",
-    "Compromised Data",
+// The error codes' texts (the status with bit 63 cleared) from code 1 on.
+constexpr CHAR8 kErrorTexts[] =
+    "Load Error\0" "Invalid Parameter\0" "Unsupported\0" "Bad Buffer Size\0"
+    "Buffer Too Small\0" "Not Ready\0" "Device Error\0" "Write Protected\0"
+    "Out of Resources\0" "Volume Corrupt\0" "Volume Full\0" "No Media\0" "Media changed\0"
+    "Not Found\0" "Access Denied\0" "No Response\0" "No mapping\0" "Time out\0" "Not started\0"
+    "Already started\0" "Aborted\0" "ICMP Error\0" "TFTP Error\0" "Protocol Error\0"
+    "Incompatible Version\0" "Security Violation\0" "CRC Error\0" "End of Media\0"
+    "Reserved (29)\0" "Reserved (30)\0" "End of File\0" "Invalid Language\0" "Compromised Data";
+constexpr UINT64 kLastErrorCode = 33;
+
+constexpr UINT64 CountTexts(const CHAR8 *Texts, size_t Size) {
+  UINT64 count = 0;
+  for (size_t i = 0; i < Size; ++i) count += Texts[i] == '\0' ? 1 : 0;
+  return count;
+}
+static_assert(CountTexts(kWarningTexts, sizeof(kWarningTexts)) == kWarningCount,
+              "warning texts cover statuses 0 to 5");
+static_assert(CountTexts(kErrorTexts, sizeof(kErrorTexts)) == kLastErrorCode,
+              "error texts cover codes 1 to 33");
+
+
+template <typename Unit>
+struct UnsignedUnitOf {
+  typedef Unit Type;
 };
-constexpr UINT64 kLastErrorCode = sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) - 1;
-static_assert(kLastErrorCode == 33, "error table covers codes 1 to 33");
+template <>
+struct UnsignedUnitOf<CHAR8> {
+  typedef UINT8 Type;
+};
+template <typename Unit>
+using UnsignedUnit = typename UnsignedUnitOf<Unit>::Type;
 
 // Appends to the output buffer and silently drops whatever would go past
 // the 320th code unit, so a long argument can never overrun the block.
@@ -97,12 +88,20 @@ struct Output {
 
 }  // namespace
 
+const CHAR8 *NthText(const CHAR8 *Texts, UINTN Skip) {
+  for (; Skip > 0; --Skip) {
+    while (*Texts++ != '\0') {
+    }
+  }
+  return Texts;
+}
+
 const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
   if (EFI_ERROR(Status)) {
     UINT64 code = Status & ~EFI_ERROR_BIT;
-    if (code >= 1 && code <= kLastErrorCode) return kErrorTexts[code];
-  } else if (Status < sizeof(kWarningTexts) / sizeof(kWarningTexts[0])) {
-    return kWarningTexts[Status];
+    if (code >= 1 && code <= kLastErrorCode) return NthText(kErrorTexts, code - 1);
+  } else if (Status < kWarningCount) {
+    return NthText(kWarningTexts, Status);
   }
   static const CHAR8 kHex[] = "0123456789ABCDEF";
   UINT32 low = static_cast<UINT32>(Status);
@@ -116,7 +115,9 @@ const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
 
 namespace {
 
-UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
+// The format is read as UTF-16 or as 8-bit text, each unit as its number.
+template <typename Unit>
+UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
   void *block = nullptr;
   if (gBS == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, kBufferBytes, &block)) ||
       block == nullptr) {
@@ -124,7 +125,7 @@ UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
   }
   Output out = {static_cast<CHAR16 *>(block), 0};
 
-  for (const CHAR16 *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
+  for (const Unit *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
     if (*p == u'\n') {
       out.Put(u'\r');
       out.Put(u'\n');
@@ -152,7 +153,7 @@ UINT64 ConsoleVPrint(const CHAR16 *Format, va_list args) {
       ++p;
     } else {
       // Any other '%' sequence is printed as it stands.
-      out.Put(*p);
+      out.Put(static_cast<CHAR16>(static_cast<UnsignedUnit<Unit>>(*p)));
     }
   }
   out.buffer[out.count] = u'\0';
@@ -184,17 +185,11 @@ UINT64 ConsolePrint(const CHAR16 *Format, ...) {
 }
 
 UINT64 ConsolePrintAscii(const CHAR8 *Format, ...) {
-  // Widened here, once, so the messages the options add cost one byte a
-  // character in the image instead of two.
-  CHAR16 wide[kMaxUnits + 1];
-  size_t n = 0;
-  for (; Format[n] != '\0' && n < kMaxUnits; ++n) {
-    wide[n] = static_cast<CHAR16>(static_cast<UINT8>(Format[n]));
-  }
-  wide[n] = u'\0';
+  // Each byte of the format is a character of its own, so the messages the
+  // options add cost one byte a character in the image instead of two.
   va_list args;
   va_start(args, Format);
-  UINT64 result = ConsoleVPrint(wide, args);
+  UINT64 result = ConsoleVPrint(Format, args);
   va_end(args);
   return result;
 }

@@ -23,6 +23,11 @@ extern CHAR8 *gConsoleLineCopy;
 // longer messages of the options.
 UINT64 ConsolePrintAscii(const CHAR8 *Format, ...);
 
+// Texts packed one after the other, each ended by its NUL ("a\0b\0c"):
+// the text after the first Skip of them. A block of texts costs their
+// bytes alone, where a table of pointers costs eight bytes a row more.
+const CHAR8 *NthText(const CHAR8 *Texts, UINTN Skip);
+
 // Room for the longest status text and its NUL.
 constexpr size_t STATUS_TEXT_SIZE = 32;
 

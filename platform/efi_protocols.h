@@ -72,7 +72,7 @@ static_assert(offsetof(EFI_FILE_INFO, FileSize) == 8, "FileSize");
 static_assert(offsetof(EFI_FILE_INFO, Attribute) == 72, "Attribute");
 static_assert(offsetof(EFI_FILE_INFO, FileName) == 80, "FileName");
 
-constexpr EFI_GUID EFI_FILE_INFO_ID = {
+inline constexpr EFI_GUID EFI_FILE_INFO_ID = {
     0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL;
@@ -85,7 +85,7 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
 };
 static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8, "OpenVolume");
 
-constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
+inline constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 // ---- Unicode collation --------------------------------------------------------
@@ -106,7 +106,7 @@ struct EFI_UNICODE_COLLATION_PROTOCOL {
 static_assert(offsetof(EFI_UNICODE_COLLATION_PROTOCOL, StriColl) == 0, "StriColl");
 
 // Version-2 identifier of the collation protocol.
-constexpr EFI_GUID EFI_UNICODE_COLLATION_PROTOCOL_GUID = {
+inline constexpr EFI_GUID EFI_UNICODE_COLLATION_PROTOCOL_GUID = {
     0xA4C751FC, 0x23AE, 0x4C3E, {0x92, 0xE9, 0x49, 0x64, 0xCF, 0x63, 0xF3, 0x49}};
 
 // ---- UEFI Shell 2.0 ------------------------------------------------------------
@@ -198,7 +198,7 @@ static_assert(offsetof(EFI_SHELL_PROTOCOL, FlushFile) == 264, "FlushFile");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileSize) == 288, "GetFileSize");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, MajorVersion) == 320, "MajorVersion");
 
-constexpr EFI_GUID EFI_SHELL_PROTOCOL_GUID = {
+inline constexpr EFI_GUID EFI_SHELL_PROTOCOL_GUID = {
     0x6302D008, 0x7F9B, 0x4F30, {0x87, 0xAC, 0x60, 0xC9, 0xFE, 0xF5, 0xDA, 0x4E}};
 
 struct EFI_SHELL_PARAMETERS_PROTOCOL {
@@ -211,7 +211,7 @@ struct EFI_SHELL_PARAMETERS_PROTOCOL {
 static_assert(offsetof(EFI_SHELL_PARAMETERS_PROTOCOL, Argv) == 0, "Argv");
 static_assert(offsetof(EFI_SHELL_PARAMETERS_PROTOCOL, Argc) == 8, "Argc");
 
-constexpr EFI_GUID EFI_SHELL_PARAMETERS_PROTOCOL_GUID = {
+inline constexpr EFI_GUID EFI_SHELL_PARAMETERS_PROTOCOL_GUID = {
     0x752F3136, 0x4E16, 0x4FDC, {0xA2, 0x2A, 0xE5, 0xF4, 0x68, 0x12, 0xF4, 0xCA}};
 
 // ---- EFI 1.x shell ----------------------------------------------------------------
@@ -234,9 +234,9 @@ static_assert(offsetof(LEGACY_SHELL_ENVIRONMENT, Execute) == 0, "legacy Execute"
 static_assert(offsetof(LEGACY_SHELL_ENVIRONMENT, Signature) == 96, "legacy signature");
 static_assert(offsetof(LEGACY_SHELL_ENVIRONMENT, NameToPath) == 304, "legacy NameToPath");
 
-constexpr EFI_GUID LEGACY_SHELL_ENVIRONMENT_PROTOCOL = {
+inline constexpr EFI_GUID LEGACY_SHELL_ENVIRONMENT_PROTOCOL = {
     0x47C7B221, 0xC42A, 0x11D2, {0x8E, 0x57, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
-constexpr EFI_GUID LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID = {
+inline constexpr EFI_GUID LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID = {
     0xD2C18636, 0x40E5, 0x4EB5, {0xA3, 0x1B, 0x36, 0x69, 0x5F, 0xD4, 0x2C, 0x87}};
 
 // Installed by the EFI 1.x shell on each image it starts; the argument
@@ -255,5 +255,5 @@ struct LEGACY_SHELL_INTERFACE {
 static_assert(offsetof(LEGACY_SHELL_INTERFACE, Argv) == 16, "legacy Argv");
 static_assert(offsetof(LEGACY_SHELL_INTERFACE, Argc) == 24, "legacy Argc");
 
-constexpr EFI_GUID LEGACY_SHELL_INTERFACE_PROTOCOL = {
+inline constexpr EFI_GUID LEGACY_SHELL_INTERFACE_PROTOCOL = {
     0x47C7B223, 0xC42A, 0x11D2, {0x8E, 0x57, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};

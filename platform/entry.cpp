@@ -29,38 +29,28 @@ bool IsSurrogate(CHAR16 Unit) { return Unit >= 0xD800 && Unit <= 0xDFFF; }
 
 size_t Utf8Bytes(CHAR16 Unit) { return Unit < 0x80 ? 1 : (Unit < 0x800 ? 2 : 3); }
 
-// The argument's UTF-8 length: up to its NUL, a surrogate unit, or the unit
-// that would take it past 255 bytes.
-size_t MeasureArgument(const CHAR16 *Argument) {
+// The argument in UTF-8: up to its NUL, a surrogate unit, or the unit that
+// would take it past 255 bytes. Returns its length, and writes it to Target
+// when one is given (room for that length).
+size_t ConvertArgument(const CHAR16 *Argument, char *Target) {
   size_t length = 0;
   if (Argument == nullptr) return 0;
   for (const CHAR16 *unit = Argument; *unit != 0 && !IsSurrogate(*unit); ++unit) {
+    UINT32 code = *unit;
     size_t bytes = Utf8Bytes(*unit);
     if (length + bytes > MAX_ARGUMENT_BYTES) break;
+    // Continuation bytes from the last one back, six bits each; then the
+    // lead byte, marked with the sequence's length.
+    for (size_t i = bytes - 1; Target != nullptr && i > 0; --i) {
+      Target[length + i] = static_cast<char>(0x80 | (code & 0x3F));
+      code >>= 6;
+    }
+    if (Target != nullptr) {
+      Target[length] = static_cast<char>(bytes == 1 ? code : ((0xF00 >> bytes) & 0xFF) | code);
+    }
     length += bytes;
   }
   return length;
-}
-
-// Writes the argument's first Length UTF-8 bytes (its measured length) to
-// Target, which has room for exactly that many.
-void ConvertArgument(const CHAR16 *Argument, size_t Length, char *Target) {
-  size_t at = 0;
-  for (const CHAR16 *unit = Argument; at < Length; ++unit) {
-    UINT32 code = *unit;
-    size_t bytes = Utf8Bytes(*unit);
-    if (code == 0 || IsSurrogate(*unit) || at + bytes > Length) break;
-    if (bytes == 1) {
-      Target[at++] = static_cast<char>(code);
-    } else if (bytes == 2) {
-      Target[at++] = static_cast<char>(0xC0 | (code >> 6));
-      Target[at++] = static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      Target[at++] = static_cast<char>(0xE0 | (code >> 12));
-      Target[at++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      Target[at++] = static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
 }
 
 // Descriptors 0, 1 and 2, each open made only when the one before gave the
@@ -70,8 +60,8 @@ void OpenStandardDescriptors() {
   if (last == 0) last = libc::OpenDevice("stdout:", libc::ACCESS_WRITE);
   if (last == 1) last = libc::OpenDevice("stderr:", libc::ACCESS_WRITE);
   if (last != 2) {
-    ConsolePrint(u"ERROR Initializing Standard IO: %a.\n    %r\n",
-                 libc::strerror(libc::ErrorNumber), libc::LastEfiStatus);
+    ConsolePrintAscii("ERROR Initializing Standard IO: %a.\n    %r\n",
+                      libc::strerror(libc::ErrorNumber), libc::LastEfiStatus);
   }
 }
 
@@ -79,13 +69,12 @@ void OpenStandardDescriptors() {
 // be allocated.
 bool ConvertArguments(libc::RuntimeState *State, UINTN Count, CHAR16 **Argv) {
   size_t total = Count + 1;
-  for (UINTN i = 0; i < Count; ++i) total += MeasureArgument(Argv[i]);
+  for (UINTN i = 0; i < Count; ++i) total += ConvertArgument(Argv[i], nullptr);
   char *buffer = static_cast<char *>(libc::calloc(1, total));
   if (buffer == nullptr) return false;
   State->ArgumentBuffer = buffer;
   for (UINTN i = 0; i < Count; ++i) {
-    size_t length = MeasureArgument(Argv[i]);
-    if (length != 0) ConvertArgument(Argv[i], length, buffer);
+    size_t length = ConvertArgument(Argv[i], buffer);
     State->Argv[i] = buffer;
     buffer += length + 1;  // the NUL is already there: the buffer came zeroed
   }

@@ -48,7 +48,7 @@ bool FindSmbiosEntryPoint() {
   gSmbios3EntryPoint = nullptr;
   gSmbiosEntryPoint = static_cast<SmbiosEntryPoint *>(LookUp(SMBIOS_TABLE_GUID_BYTES, "_SM_", 4));
   if (gSmbiosEntryPoint != nullptr) return true;
-  ConsolePrint(u"ERROR: SMBIOS table not found.\n");
+  ConsolePrintAscii("ERROR: SMBIOS table not found.\n");
   return false;
 }
 

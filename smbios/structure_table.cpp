@@ -106,7 +106,7 @@ const char *GetSmbiosFieldString(SmbiosStructurePointer Structure, uint8_t Field
 unsigned GetSmbiosStructure(uint16_t *Handle, SmbiosStructurePointer *Structure,
                             uint16_t *Length) {
   if (Structure == nullptr || Length == nullptr) {
-    ConsolePrint(u"Invalid handle\n");
+    ConsolePrintAscii("Invalid handle\n");
     return SMBIOS_RESULT_INVALID_HANDLE;
   }
   *Length = 0;

@@ -97,6 +97,10 @@ TEST_F(ConsolePrintTest, DecimalAndAsciiFormats) {
   std::string long_format(400, 'x');
   EXPECT_EQ(ConsolePrintAscii(long_format.c_str()), 320u);
   EXPECT_EQ(fw_.ConsoleLines().back(), std::u16string(320, u'x'));
+  // Each byte of the format is the character of its number, 0x80 to 0xFF
+  // included (not a negative char), and %s takes UTF-16 text there too.
+  EXPECT_EQ(ConsolePrintAscii("caf\xE9 \xFF%s%%q\n", u"\u20AC"), 12u);
+  EXPECT_EQ(fw_.ConsoleLines().back(), u"caf\u00E9 \u00FF\u20AC%%q\r\n");
 }
 
 TEST(StatusToText, TablesAndHexFallback) {

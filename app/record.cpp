@@ -15,6 +15,7 @@
 #include "libc/stdlib.h"
 #include "platform/console.h"
 #include "platform/record_file.h"
+#include "platform/utf8.h"
 #include "smbios/entry_point.h"
 #include "smbios/structure_table.h"
 
@@ -33,6 +34,12 @@ constexpr uint8_t BIOS_VENDOR_FIELD = 0x04;
 constexpr uint8_t BIOS_DATE_FIELD = 0x08;
 
 const char HEX_DIGITS[] = "0123456789abcdef";
+
+// Copies Text, without its NUL, to At; returns the end of the copy.
+char *PutText(char *At, const char *Text) {
+  while (*Text != '\0') *At++ = *Text++;
+  return At;
+}
 
 struct SystemSearch {
   bool Found;
@@ -80,7 +87,7 @@ int Utf8SequenceLength(const unsigned char *Text, int Left) {
 }
 
 char *PutEscape(char *At, unsigned Byte) {
-  for (const char *p = "\\u00"; *p != '\0'; ++p) *At++ = *p;
+  At = PutText(At, "\\u00");
   *At++ = HEX_DIGITS[Byte >> 4];
   *At++ = HEX_DIGITS[Byte & 0xF];
   return At;
@@ -126,8 +133,7 @@ const char *FormatTime(char Out[32]) {
   // is in effect; a clock that keeps no zone gets no suffix.
   int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
   bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
-  char *at = Out;
-  for (const char *p = "\"0000-00-00T00:00:00"; *p != '\0';) *at++ = *p++;
+  char *at = PutText(Out, "\"0000-00-00T00:00:00");
   const unsigned values[] = {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
   for (int i = 0; i < 6; ++i) PutDigits(Out + 5 + 3 * i, values[i], i == 0 ? 4 : 2);
   if (zoned && offset == 0) *at++ = 'Z';
@@ -171,11 +177,10 @@ void FillOptions(LineValues *v) {
   char *at = v->Options;
   for (int i = 0; i < OPTION_WORD_COUNT; ++i) {
     if (!OptionSet(gRecord.Options, OPTION_WORDS[i])) continue;
-    for (const char *p = OPTION_WORDS[i].Word; *p != '\0'; ++p) *at++ = *p;
+    at = PutText(at, OPTION_WORDS[i].Word);
     *at++ = ' ';
   }
-  for (const char *p = "-log"; (*at++ = *p++) != '\0';) {
-  }
+  *PutText(at, "-log") = '\0';
   v->Text[KEY_OPTIONS] = v->Options;
   if (gRecord.Kit[0] != '\0') v->Text[KEY_KIT] = gRecord.Kit;
 }
@@ -189,8 +194,9 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
   for (int i = 0; i < KEY_FIELD_COUNT; ++i) {
     *at++ = i == 0 ? '{' : ',';
     *at++ = '"';
-    while (*key != '\0') *at++ = *key++;
-    ++key;
+    at = PutText(at, key);
+    while (*key++ != '\0') {
+    }
     *at++ = '"';
     *at++ = ':';
     const char *raw = i == KEY_TIME  ? v->Time
@@ -200,7 +206,7 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
     if (raw == nullptr) {
       at += QuoteJsonText(v->Text[i], at);
     } else {
-      while (*raw != '\0') *at++ = *raw++;
+      at = PutText(at, raw);
     }
   }
   *at++ = '}';
@@ -352,21 +358,7 @@ void RecordConfig(const UpdateConfig *Config) { gRecord.Config = Config; }
 void RecordKit(const char16_t *Folder) {
   if (!gRecord.Active) return;
   // UTF-8 of the folder's name, whole characters only.
-  char *at = gRecord.Kit;
-  char *end = gRecord.Kit + RECORD_TEXT_LIMIT;
-  for (; *Folder != 0; ++Folder) {
-    unsigned c = *Folder;
-    int length = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-    if (at + length > end) break;
-    if (length == 1) {
-      *at++ = static_cast<char>(c);
-      continue;
-    }
-    *at++ = static_cast<char>(length == 2 ? 0xC0 | (c >> 6) : 0xE0 | (c >> 12));
-    if (length == 3) *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *at++ = static_cast<char>(0x80 | (c & 0x3F));
-  }
-  *at = '\0';
+  gRecord.Kit[Utf16ToUtf8(Folder, gRecord.Kit, RECORD_TEXT_LIMIT, false)] = '\0';
 }
 
 void ForgetRecordMessage() { gRecord.Message[0] = 0; }

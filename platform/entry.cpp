@@ -16,6 +16,7 @@
 #include "platform/efi_protocols.h"
 #include "platform/globals.h"
 #include "platform/shell_access.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -24,34 +25,6 @@ constexpr size_t MAX_ARGUMENT_BYTES = 255;
 // The vector has 64 entries and the one after the last argument must stay
 // null, so a longer command line is cut to its first 63 arguments.
 constexpr UINTN MAX_ARGUMENTS = libc::ARGUMENT_VECTOR_SIZE - 1;
-
-bool IsSurrogate(CHAR16 Unit) { return Unit >= 0xD800 && Unit <= 0xDFFF; }
-
-size_t Utf8Bytes(CHAR16 Unit) { return Unit < 0x80 ? 1 : (Unit < 0x800 ? 2 : 3); }
-
-// The argument in UTF-8: up to its NUL, a surrogate unit, or the unit that
-// would take it past 255 bytes. Returns its length, and writes it to Target
-// when one is given (room for that length).
-size_t ConvertArgument(const CHAR16 *Argument, char *Target) {
-  size_t length = 0;
-  if (Argument == nullptr) return 0;
-  for (const CHAR16 *unit = Argument; *unit != 0 && !IsSurrogate(*unit); ++unit) {
-    UINT32 code = *unit;
-    size_t bytes = Utf8Bytes(*unit);
-    if (length + bytes > MAX_ARGUMENT_BYTES) break;
-    // Continuation bytes from the last one back, six bits each; then the
-    // lead byte, marked with the sequence's length.
-    for (size_t i = bytes - 1; Target != nullptr && i > 0; --i) {
-      Target[length + i] = static_cast<char>(0x80 | (code & 0x3F));
-      code >>= 6;
-    }
-    if (Target != nullptr) {
-      Target[length] = static_cast<char>(bytes == 1 ? code : ((0xF00 >> bytes) & 0xFF) | code);
-    }
-    length += bytes;
-  }
-  return length;
-}
 
 // Descriptors 0, 1 and 2, each open made only when the one before gave the
 // number it should; the message tells why the last open made failed.
@@ -67,6 +40,13 @@ void OpenStandardDescriptors() {
 
 // Builds the UTF-8 vector in the state block. False when the buffer cannot
 // be allocated.
+// An argument's UTF-8 form, up to its first surrogate unit and at most 255
+// bytes; written to Target when one is given. Returns its length.
+size_t ConvertArgument(const CHAR16 *Argument, char *Target) {
+  if (Argument == nullptr) return 0;
+  return Utf16ToUtf8(Argument, Target, MAX_ARGUMENT_BYTES, true);
+}
+
 bool ConvertArguments(libc::RuntimeState *State, UINTN Count, CHAR16 **Argv) {
   size_t total = Count + 1;
   for (UINTN i = 0; i < Count; ++i) total += ConvertArgument(Argv[i], nullptr);

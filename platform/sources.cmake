@@ -5,6 +5,7 @@ set(PLATFORM_SOURCES
   platform/shell_directory.cpp
   platform/entry.cpp
   platform/record_file.cpp
+  platform/utf8.cpp
 )
 # Linked into the image only: the PE entry symbol.
 set(PLATFORM_IMAGE_ONLY_SOURCES

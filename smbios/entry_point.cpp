@@ -4,6 +4,7 @@
 // checksums nobody verifies. Only the first entry carrying the GUID is tried.
 #include "smbios/entry_point.h"
 
+#include "libc/string.h"
 #include "platform/console.h"
 #include "platform/globals.h"
 
@@ -18,15 +19,6 @@ SmbiosStructurePointer gSmbiosTableStart = {nullptr};
 
 namespace {
 
-bool SameBytes(const void *a, const void *b, size_t length) {
-  const uint8_t *x = static_cast<const uint8_t *>(a);
-  const uint8_t *y = static_cast<const uint8_t *>(b);
-  for (size_t i = 0; i < length; ++i) {
-    if (x[i] != y[i]) return false;
-  }
-  return true;
-}
-
 // The table of the first configuration entry carrying Guid, when it begins
 // with Anchor; null otherwise.
 void *LookUp(const uint8_t (&guid)[16], const char *anchor, size_t anchor_length) {
@@ -35,9 +27,10 @@ void *LookUp(const uint8_t (&guid)[16], const char *anchor, size_t anchor_length
   }
   for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
     const EFI_CONFIGURATION_TABLE &entry = gST->ConfigurationTable[i];
-    if (!SameBytes(&entry.VendorGuid, guid, sizeof(guid))) continue;
+    if (libc::memcmp(&entry.VendorGuid, guid, sizeof(guid)) != 0) continue;
     if (entry.VendorTable == nullptr) return nullptr;
-    return SameBytes(entry.VendorTable, anchor, anchor_length) ? entry.VendorTable : nullptr;
+    bool anchored = libc::memcmp(entry.VendorTable, anchor, anchor_length) == 0;
+    return anchored ? entry.VendorTable : nullptr;
   }
   return nullptr;
 }

@@ -1,0 +1,14 @@
+// UTF-16 text from the firmware (arguments, folder names) as the UTF-8 the
+// application works in.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform/efi.h"
+
+// Text in UTF-8, whole characters only, at most Limit bytes: up to its NUL,
+// or with StopAtSurrogate up to its first surrogate unit (half of a
+// character beyond U+FFFF); without it each surrogate unit is written as
+// the three bytes of its number. Writes the bytes to Target when one is
+// given (room for Limit bytes; no NUL is added) and returns their count.
+size_t Utf16ToUtf8(const CHAR16 *Text, char *Target, size_t Limit, bool StopAtSurrogate);

@@ -102,9 +102,12 @@ class MakeKitImage(unittest.TestCase):
     def key(self, name):
         return os.path.join(self.keys, name)
 
-    def make(self, options, out="kit.img", env=None, app=None):
-        command = [sys.executable, "-m", "kittools", "image", "--efi", app or self.app] + options + [
-            self.kit, os.path.join(self.out_dir, out) if not os.path.isabs(out) else out]
+    def make(self, options, out="kit.img", env=None, app=None, source=None):
+        """make-kit-image with `options`, of the kit (or `source`, e.g.
+        ["--kits", DIR])."""
+        command = [sys.executable, "-m", "kittools", "image", "--efi", app or self.app] + options + (
+            source or [self.kit]) + [os.path.join(self.out_dir, out) if not os.path.isabs(out)
+                                      else out]
         environment = {k: v for k, v in os.environ.items() if k != "KIT_SIGN_PASSPHRASE"}
         environment.update(env or {}, TMPDIR=self.tmp, PYTHONPATH=TOOLS)
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -346,6 +349,30 @@ class MakeKitImage(unittest.TestCase):
                     self.assertEqual(verified, signed, name)
                 # The decrypted key lived in a private folder, gone now.
                 self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_signing_a_library(self):
+        """Every kit's .efi files are checked: the one the certificate does
+        not verify is named by its place on the medium."""
+        if not os.path.isfile(BUILT_IMAGE):
+            self.skipTest("no %s to sign (cmake --build --preset efi)" % BUILT_IMAGE)
+        library = os.path.join(self.root, "library")
+        for name in ("model7", "servers/bx"):
+            shutil.copytree(self.kit, os.path.join(library, name))
+        shutil.copyfile(BUILT_IMAGE, os.path.join(library, "servers", "bx", "Flash.efi"))
+        code, _, stderr = self.make(["--sign", self.key("db.key"), "--cert", self.key("db.pem")],
+                                    app=BUILT_IMAGE, source=["--kits", library])
+        self.assertEqual(code, 0, stderr)
+        refused = [line for line in stderr if "refuse" in line]
+        self.assertEqual(len(refused), 1, stderr)
+        self.assertIn("\\kits\\servers\\bx\\Flash.efi", refused[0])
+        self.assertNotIn("model7", refused[0])
+        target = os.path.join(self.root, "check.efi")
+        subprocess.run(["mcopy", "-o", "-n", "-i", os.path.join(self.out_dir, "kit.img"),
+                        "::/BiosUpdateSelect.efi", target], check=True,
+                       env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+        self.assertEqual(subprocess.run(["sbverify", "--cert", self.key("db.pem"), target],
+                                        stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL).returncode, 0)
 
     def test_signing_a_medium_for_both_machines(self):
         if not all(map(os.path.isfile, (BUILT_IMAGE, BUILT_AARCH64_IMAGE))):

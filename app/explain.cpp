@@ -19,17 +19,17 @@ const char *OutcomeText(VersionOrder order) {
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
 void NoteReading(const char *text, IntegerReading reading) {
+  if (reading == IntegerReading::Whole) return;
+  // The notes in the order of IntegerReading, after Whole.
+  static const char NOTES[] =
+      "Note: \"%a\" counts as 0.\n\0"
+      "Note: only the leading number of \"%a\" counts.\n";
+  static_assert(int(IntegerReading::CountsAsZero) + 1 == int(IntegerReading::LeadingNumberOnly),
+                "one note for each reading");
   char shown[SHOWN_TEXT_SIZE];
-  switch (reading) {
-    case IntegerReading::CountsAsZero:
-      ConsolePrintAscii("Note: \"%a\" counts as 0.\n", ShowText(text, shown));
-      break;
-    case IntegerReading::LeadingNumberOnly:
-      ConsolePrintAscii("Note: only the leading number of \"%a\" counts.\n", ShowText(text, shown));
-      break;
-    case IntegerReading::Whole:
-      break;
-  }
+  ConsolePrintAscii(NthText(NOTES, static_cast<UINTN>(reading) -
+                                       static_cast<UINTN>(IntegerReading::CountsAsZero)),
+                    ShowText(text, shown));
 }
 
 }  // namespace

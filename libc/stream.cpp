@@ -37,21 +37,19 @@ bool IsReadMode(const char *Mode) {
 // name already in UTF-16 (Wide) as it stands.
 EFI_STATUS OpenByName(const char *Name, const CHAR16 *Wide, SHELL_FILE_HANDLE *Handle) {
   *Handle = nullptr;
-  if (Wide != nullptr) {
-    EFI_STATUS status = OpenNamedFile(Wide, Handle, EFI_FILE_MODE_READ, 0);
-    if (!EFI_ERROR(status) && *Handle == nullptr) status = EFI_DEVICE_ERROR;
-    return status;
+  CHAR16 *copy = nullptr;
+  if (Wide == nullptr) {
+    size_t length = strlen(Name);
+    copy = static_cast<CHAR16 *>(calloc(length + 1, sizeof(CHAR16)));
+    if (copy == nullptr) return EFI_OUT_OF_RESOURCES;
+    for (size_t i = 0; i < length; ++i) {
+      CHAR16 unit = static_cast<UINT8>(Name[i]);
+      copy[i] = unit == u'/' ? u'\\' : unit;
+    }
+    Wide = copy;
   }
-  size_t length = strlen(Name);
-  CHAR16 *wide = static_cast<CHAR16 *>(calloc(length + 1, sizeof(CHAR16)));
-  if (wide == nullptr) return EFI_OUT_OF_RESOURCES;
-  for (size_t i = 0; i < length; ++i) {
-    CHAR16 unit = static_cast<UINT8>(Name[i]);
-    wide[i] = unit == u'/' ? u'\\' : unit;
-  }
-  *Handle = nullptr;
-  EFI_STATUS status = OpenNamedFile(wide, Handle, EFI_FILE_MODE_READ, 0);
-  free(wide);
+  EFI_STATUS status = OpenNamedFile(Wide, Handle, EFI_FILE_MODE_READ, 0);
+  free(copy);
   if (!EFI_ERROR(status) && *Handle == nullptr) status = EFI_DEVICE_ERROR;
   return status;
 }

@@ -65,8 +65,9 @@ def main(argv):
     kit_run.add_arguments(run)
 
     image = commands.add_parser("image", prog="make-kit-image",
-                                description="Make a bootable medium of an update kit: a FAT "
-                                            "disk image, or a hybrid ISO for OUT.iso.")
+                                description="Make a bootable medium of an update kit "
+                                            "(KIT_DIR OUT), or of a library of kits (--kits DIR "
+                                            "OUT): a FAT disk image, or a hybrid ISO for OUT.iso.")
     kit_image.add_arguments(image)
 
     # The application's options begin with a dash, which argparse would take

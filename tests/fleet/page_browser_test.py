@@ -46,7 +46,7 @@ IMG_VENDOR = b"\"'&<img src=x onerror=\"window.__pwned='vendor'\">"
 CONTROL_VERSION = b"\x01\x1b[31mA05\xff\xfe"
 LATIN1_PRODUCT = b"Caf\xe9 <b>bold</b> & 'more'"
 SEPARATOR_PRODUCT = "Line\u2028Sep</script>".encode("utf-8")
-HOSTILE_KIT = "kit-<img src=x onerror=\"window.__pwned='kit'\">\t&'"
+HOSTILE_KIT = "kit-<img src=x onerror=\"window.__pwned='kit'\">&'"
 HOSTILE_FILE = "<svg onload=\"window.__pwned='file'\">.bin"
 
 
@@ -419,7 +419,7 @@ def case_hostile_texts_are_text(page, report):
         "latin1": "Caf\ufffd <b>bold</b> & 'more'",
         "control": "\\x01\\x1B[31mA05\ufffd\ufffd",
         "separator": "Line\u2028Sep</script>",
-        "kit": "\\x09&'",
+        "kit": ">&'",
     }
     cells, _ = page.rows()
     texts = {text for row in cells for text in row}

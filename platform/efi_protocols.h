@@ -75,6 +75,21 @@ static_assert(offsetof(EFI_FILE_INFO, FileName) == 80, "FileName");
 inline constexpr EFI_GUID EFI_FILE_INFO_ID = {
     0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
+// Variable-length record: VolumeLabel runs on past the fixed part.
+struct EFI_FILE_SYSTEM_INFO {
+  UINT64 Size;
+  BOOLEAN ReadOnly;
+  UINT64 VolumeSize;
+  UINT64 FreeSpace;
+  UINT32 BlockSize;
+  CHAR16 VolumeLabel[1];
+};
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, ReadOnly) == 8, "ReadOnly");
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) == 36, "VolumeLabel");
+
+constexpr EFI_GUID EFI_FILE_SYSTEM_INFO_ID = {
+    0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL;
 typedef EFI_STATUS(EFIAPI *EFI_SIMPLE_FILE_SYSTEM_OPEN_VOLUME)(
     EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *This, EFI_FILE_PROTOCOL **Root);
@@ -87,6 +102,20 @@ static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8, "OpenV
 
 inline constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+// ---- Loaded image --------------------------------------------------------------
+
+// Only the device the image was loaded from is read.
+struct EFI_LOADED_IMAGE_PROTOCOL {
+  UINT32 Revision;
+  EFI_HANDLE ParentHandle;
+  EFI_SYSTEM_TABLE *SystemTable;
+  EFI_HANDLE DeviceHandle;
+};
+static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, DeviceHandle) == 24, "DeviceHandle");
+
+constexpr EFI_GUID EFI_LOADED_IMAGE_PROTOCOL_GUID = {
+    0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 // ---- Unicode collation --------------------------------------------------------
 

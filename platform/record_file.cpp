@@ -10,6 +10,45 @@
 
 namespace {
 
+// Device path nodes looked at before giving up on finding a CD-ROM node.
+constexpr int MAX_PATH_NODES = 64;
+constexpr UINT8 MEDIA_CDROM_DP = 0x02;
+
+// Whether the image was loaded from a CD-ROM. ovmf lets a FAT volume on a
+// CD-ROM be opened for writing and written to; the write fails only when
+// the file is flushed, and the shell then finds nothing more on the volume:
+// not the update script, not its own prompt. So nothing is written there.
+// A record named on another volume ("fs1:\\...") is not checked.
+bool LoadedFromCdrom(const CHAR16 *Name) {
+  for (const CHAR16 *p = Name; *p != 0; ++p) {
+    if (*p == u':') return false;
+  }
+  void *Interface = nullptr;
+  if (EFI_ERROR(gBS->OpenProtocol(gImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &Interface,
+                                  gImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      Interface == nullptr) {
+    return false;
+  }
+  EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
+  Interface = nullptr;
+  if (Device == nullptr ||
+      EFI_ERROR(gBS->OpenProtocol(Device, &EFI_DEVICE_PATH_PROTOCOL_GUID, &Interface,
+                                  gImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      Interface == nullptr) {
+    return false;
+  }
+  // Nodes are byte-packed: the length is read byte by byte, and a length
+  // below the header ends the walk.
+  const UINT8 *Node = static_cast<const UINT8 *>(Interface);
+  for (int i = 0; i < MAX_PATH_NODES && Node[0] != END_DEVICE_PATH_TYPE; ++i) {
+    if (Node[0] == MEDIA_DEVICE_PATH && Node[1] == MEDIA_CDROM_DP) return true;
+    UINT16 Length = static_cast<UINT16>(Node[2] | (Node[3] << 8));
+    if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL)) return false;
+    Node += Length;
+  }
+  return false;
+}
+
 EFI_STATUS WriteAtEnd(SHELL_FILE_HANDLE File, const char *Line, UINTN Length, AppendStep *Step) {
   // A folder of that name opens too; its write fails below.
   *Step = AppendStep::Position;
@@ -53,6 +92,7 @@ bool ReadFirmwareClock(EFI_TIME *Time) {
 EFI_STATUS AppendLineToFile(const CHAR16 *Name, const char *Line, UINTN Length, AppendStep *Step) {
   *Step = AppendStep::Open;
   if (Length < 2 || ShellFileFunctions.CloseFile == nullptr) return EFI_UNSUPPORTED;
+  if (LoadedFromCdrom(Name)) return EFI_WRITE_PROTECTED;
   SHELL_FILE_HANDLE File = nullptr;
   EFI_STATUS Status = OpenNamedFile(
       Name, &File, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);

@@ -43,6 +43,23 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *type, UIN
   if (state->Fault(Call::FileGetInfo, &status)) return status;
   SimFile *file = state->CheckFile(self, "GetInfo");
   if (file == nullptr || type == nullptr || size == nullptr) return EFI_INVALID_PARAMETER;
+  if (GuidEquals(type, &EFI_FILE_SYSTEM_INFO_ID)) {
+    size_t needed = offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + sizeof(u"SIM");
+    if (*size < needed) {
+      *size = needed;
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (buffer == nullptr) return EFI_INVALID_PARAMETER;
+    EFI_FILE_SYSTEM_INFO *info = static_cast<EFI_FILE_SYSTEM_INFO *>(buffer);
+    std::memset(info, 0, needed);
+    info->Size = needed;
+    info->ReadOnly = state->options.writable ? 0 : 1;
+    info->VolumeSize = 64u << 20;
+    info->BlockSize = 512;
+    std::memcpy(info->VolumeLabel, u"SIM", sizeof(u"SIM"));
+    *size = needed;
+    return EFI_SUCCESS;
+  }
   if (!GuidEquals(type, &EFI_FILE_INFO_ID)) return EFI_UNSUPPORTED;
   size_t needed = FileInfoSize(*file);
   if (*size < needed) {

@@ -18,12 +18,9 @@ namespace sim {
 
 // Values of the platform that the product never names.
 constexpr EFI_STATUS EFI_NOT_READY = EFI_ERROR_BIT | 6;
-constexpr EFI_STATUS EFI_WRITE_PROTECTED = EFI_ERROR_BIT | 8;
 constexpr EFI_STATUS EFI_WARN_DELETE_FAILURE = 2;
 constexpr UINT64 EFI_FILE_READ_ONLY = 0x01;
 constexpr UINT64 EFI_FILE_ARCHIVE = 0x20;
-constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
-    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 // A handle is the address of one of these. The first word is a value no
 // handle ever has, so a handle passed where a reference to a handle belongs

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -329,75 +332,84 @@ TEST(RunRecord, AppendsOnALineOfItsOwn) {
   }
 }
 
-TEST(RunRecord, AFailingFileCallGivesANoteAndTheUpdateGoesOn) {
+TEST(RunRecord, EachFileCallOfTheRecordFailingInTurnGivesANoteAndTheUpdateGoesOn) {
   const std::string earlier = "{\"serial\":\"SN-0\"}\n";
-  struct Case {
-    const char *name;
-    sim::Call call;
-    const char *note;  // null: no note
-  };
-  const Case cases[] = {
-      {"open", sim::Call::FileOpen, "Device Error (open)"},
-      {"the file's size", sim::Call::FileGetInfo, "Device Error (position)"},
-      {"position", sim::Call::FileSetPosition, "Device Error (position)"},
-      // An unreadable last byte only costs an empty line.
-      {"reading the last byte", sim::Call::FileRead, nullptr},
-      {"write", sim::Call::FileWrite, "Device Error (write)"},
-      {"flush", sim::Call::FileFlush, "Device Error (flush)"},
-      {"close", sim::Call::FileClose, "Device Error (close)"},
-  };
-  // The record's first call of each kind comes after those of the run
-  // without a record, which reads UpdateConfig.ini's whole values as -log
-  // (and -product) do.
-  sim::Options plain;
-  plain.writable = true;
-  plain.args.push_back(u"-product");
-  sim::Firmware baseline(plain);
-  baseline.PublishSmbios2(Table(Machine()), 3);
-  baseline.AddFile("UpdateConfig.ini", kConfig);
-  ASSERT_EQ(ShellAppEntry(baseline.ImageHandle(), baseline.SystemTable(), app::main), EFI_SUCCESS);
-
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    RecordSetup setup;
-    setup.existing = earlier;
-    setup.existing_file = true;
-    setup.faults.push_back({c.call, baseline.Count(c.call) + 1});
-    RecordRun run = RunWith(setup);
-    std::vector<std::string> notes;
-    if (c.note != nullptr) {
-      notes.push_back("Note: no record written to rollout.jsonl: " + std::string(c.note) + ".");
+  const sim::Call kinds[] = {sim::Call::FileOpen,  sim::Call::FileGetInfo, sim::Call::FileSetPosition,
+                             sim::Call::FileRead,  sim::Call::FileWrite,   sim::Call::FileFlush,
+                             sim::Call::FileClose};
+  // The record's calls of each kind come after those of the run without a
+  // record, which reads UpdateConfig.ini's whole values as -log (and
+  // -product) do; a run with a record and no fault counts them all.
+  auto counts = [](const std::vector<std::u16string> &args) {
+    sim::Options o;
+    o.writable = true;
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    sim::Firmware fw(o);
+    fw.PublishSmbios2(Table(Machine()), 3);
+    fw.AddFile("UpdateConfig.ini", kConfig);
+    fw.AddFile(kLog, "{\"serial\":\"SN-0\"}\n");
+    EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
+    std::map<sim::Call, unsigned> made;
+    for (sim::Call kind : {sim::Call::FileOpen, sim::Call::FileGetInfo, sim::Call::FileSetPosition,
+                           sim::Call::FileRead, sim::Call::FileWrite, sim::Call::FileFlush,
+                           sim::Call::FileClose}) {
+      made[kind] = fw.Count(kind);
     }
-    EXPECT_EQ(run.console, notes);
-    EXPECT_EQ(run.executed, std::vector<std::u16string>{u"UpdateHWOld.nsh"});
-    EXPECT_EQ(run.status, EFI_SUCCESS);
-    ASSERT_EQ(run.log.compare(0, earlier.size(), earlier), 0);
+    return made;
+  };
+  std::map<sim::Call, unsigned> without = counts({u"-product"});
+  std::map<sim::Call, unsigned> with = counts({u"-log", u"rollout.jsonl"});
 
-    // The next machine's record starts on a line of its own, whatever the
-    // failed write left behind.
-    RecordSetup next;
-    next.existing = run.log;
-    next.existing_file = true;
-    next.machine.serial = "SN-2";
-    RecordRun after = RunWith(next);
-    std::istringstream lines(after.log);
-    std::string line;
-    std::vector<std::string> whole;
-    size_t broken = 0;
-    while (std::getline(lines, line)) {
-      if (line.empty()) continue;
-      json parsed = json::parse(line, nullptr, false);
-      if (parsed.is_discarded()) {
-        ++broken;
-      } else {
-        whole.push_back(parsed["serial"]);
+  const std::string prefix = "Note: no record written to rollout.jsonl: Device Error (";
+  std::set<std::string> steps;  // the steps whose failure was noted
+  for (sim::Call kind : kinds) {
+    ASSERT_GT(with[kind], without[kind]) << sim::CallName(kind);
+    for (unsigned nth = without[kind] + 1; nth <= with[kind]; ++nth) {
+      SCOPED_TRACE(std::string(sim::CallName(kind)) + " #" + std::to_string(nth));
+      RecordSetup setup;
+      setup.existing = earlier;
+      setup.existing_file = true;
+      setup.faults.push_back({kind, nth});
+      RecordRun run = RunWith(setup);
+      // At most the note; the update goes on as without a record.
+      ASSERT_LE(run.console.size(), 1u);
+      if (!run.console.empty()) {
+        const std::string &note = run.console[0];
+        ASSERT_EQ(note.rfind(prefix, 0), 0u) << note;
+        ASSERT_EQ(note.substr(note.size() - 2), ").");
+        steps.insert(note.substr(prefix.size(), note.size() - prefix.size() - 2));
       }
+      EXPECT_EQ(run.executed, std::vector<std::u16string>{u"UpdateHWOld.nsh"});
+      EXPECT_EQ(run.status, EFI_SUCCESS);
+      ASSERT_EQ(run.log.compare(0, earlier.size(), earlier), 0);
+
+      // The next machine's record starts on a line of its own, whatever
+      // the failed call left behind: only a cut write leaves a broken line.
+      RecordSetup next;
+      next.existing = run.log;
+      next.existing_file = true;
+      next.machine.serial = "SN-2";
+      RecordRun after = RunWith(next);
+      std::istringstream lines(after.log);
+      std::string line;
+      std::vector<std::string> whole;
+      size_t broken = 0;
+      while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        json parsed = json::parse(line, nullptr, false);
+        if (parsed.is_discarded()) {
+          ++broken;
+        } else {
+          whole.push_back(parsed["serial"]);
+        }
+      }
+      EXPECT_EQ(broken, kind == sim::Call::FileWrite ? 1u : 0u);
+      ASSERT_GE(whole.size(), 2u);
+      EXPECT_EQ(whole.front(), "SN-0");
+      EXPECT_EQ(whole.back(), "SN-2");
     }
-    EXPECT_EQ(broken, c.call == sim::Call::FileWrite ? 1u : 0u);
-    ASSERT_GE(whole.size(), 2u);
-    EXPECT_EQ(whole.front(), "SN-0");
-    EXPECT_EQ(whole.back(), "SN-2");
   }
+  EXPECT_EQ(steps, (std::set<std::string>{"open", "position", "write", "flush", "close"}));
 }
 
 TEST(RunRecord, AFileThatCannotTakeARecordGetsANote) {
@@ -486,6 +498,54 @@ TEST(RunRecord, KitsNamesTheKitFolderChosen) {
     EXPECT_EQ(records[0]["options"], "-kits -log");
     EXPECT_EQ(records[0]["product_name"], "Model7");
     EXPECT_EQ(records[0]["script"], "UpdateHWOld.nsh");
+    EXPECT_EQ(sim::LeakReport(fw), "");
+  }
+}
+
+TEST(RunRecord, NothingIsWrittenToAMediumLoadedFromACdrom) {
+  // The image's device path as firmware gives it for a CD-ROM's boot
+  // image, and for a stick's partition: end node after one media node.
+  const std::vector<uint8_t> cdrom = {0x04, 0x02, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0xFF, 4, 0};
+  const std::vector<uint8_t> disk = {0x04, 0x01, 42, 0};
+  struct Case {
+    const char *name;
+    std::vector<uint8_t> path;
+    const char *file;
+    bool written;
+  };
+  std::vector<uint8_t> hard_disk = disk;
+  hard_disk.resize(42, 0);
+  hard_disk.insert(hard_disk.end(), {0x7F, 0xFF, 4, 0});
+  const Case cases[] = {
+      {"a CD-ROM", cdrom, "\\rollout.jsonl", false},
+      {"a stick", hard_disk, "\\rollout.jsonl", true},
+      // Another volume is not the image's: it is not looked at.
+      {"a CD-ROM, the record on another volume", cdrom, "fs0:\\rollout.jsonl", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.writable = true;
+    o.args = {u"BiosUpdateSelect.efi", u"-log", std::u16string(c.file, c.file + strlen(c.file))};
+    sim::Firmware fw(o);
+    fw.PublishSmbios2(Table(Machine()), 3);
+    fw.AddFile("UpdateConfig.ini", kConfig);
+    EFI_HANDLE device = fw.CreateHandle();
+    std::vector<uint8_t> path = c.path;
+    fw.InstallProtocol(device, EFI_DEVICE_PATH_PROTOCOL_GUID, path.data());
+    EFI_LOADED_IMAGE_PROTOCOL loaded = {};
+    loaded.DeviceHandle = device;
+    fw.InstallProtocol(fw.ImageHandle(), EFI_LOADED_IMAGE_PROTOCOL_GUID, &loaded);
+    EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
+    EXPECT_EQ(fw.Executed(), std::vector<std::u16string>{u"UpdateHWOld.nsh"});
+    std::string log;
+    EXPECT_EQ(fw.ReadFile(kLog, &log), c.written);
+    std::vector<std::string> console;
+    for (const std::u16string &line : fw.ConsoleLines()) console.push_back(Narrow(line));
+    std::vector<std::string> notes;
+    if (!c.written) notes.push_back("Note: no record written to \\rollout.jsonl: Write Protected (open).");
+    EXPECT_EQ(console, notes);
     EXPECT_EQ(sim::LeakReport(fw), "");
   }
 }

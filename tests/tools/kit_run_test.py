@@ -105,6 +105,50 @@ class Console(unittest.TestCase):
                          [l for l in script.split(b"\r\n") if b"Probe.nsh " in l])
 
 
+class Records(unittest.TestCase):
+    """What kit-run reads back of a medium's run record, and the System
+    Information it gives the VM."""
+
+    def test_the_lines_a_boot_added(self):
+        line = b'{"serial":"SN-1","ran":true}'
+        cases = [
+            ("a new file", b"", line + b"\n", [line.decode()]),
+            ("after earlier records", line + b"\n", line + b"\n" + line + b"\n", [line.decode()]),
+            ("nothing added", line + b"\n", line + b"\n", []),
+            ("no file before or after", None, None, []),
+            ("a cut line then a whole one", b"", b'{"se\n' + line + b"\n",
+             ['{"se', line.decode()]),
+            # A medium rewritten in between: every line it holds is new.
+            ("a different file", b"x\n", line + b"\n", [line.decode()]),
+        ]
+        for what, before, after, want in cases:
+            with self.subTest(what):
+                self.assertEqual(kit_run.new_records(before, after), want)
+
+    def test_serial_and_uuid_of_the_vm(self):
+        def args(**given):
+            values = dict(smbios_dump=None, bios_version="1.26", product=None, serial=None,
+                          uuid=None, arch="x64")
+            values.update(given)
+            return type("Args", (), values)()
+        cases = [
+            ({}, []),
+            ({"serial": "SN-1"}, ["type=1,serial=SN-1"]),
+            ({"product": "Model7", "serial": "A,B", "uuid": "00112233-4455-6677-8899-aabbccddeeff"},
+             ["type=1,product=Model7,serial=A,,B,uuid=00112233-4455-6677-8899-aabbccddeeff"]),
+        ]
+        for given, want in cases:
+            with self.subTest(given):
+                options = kit_run.smbios_options(args(**given), None)
+                self.assertEqual([o for o in options if o.startswith("type=1")], want)
+        for given in ({"uuid": "0011223344556677"}, {"uuid": "zz112233-4455-6677-8899-aabbccddeeff"},
+                      {"serial": ""}, {"serial": "a\nb"},
+                      {"smbios_dump": "x.bin", "bios_version": None, "serial": "SN-1"}):
+            with self.subTest(given):
+                with self.assertRaises(KitError):
+                    kit_run.check_machine(args(**given))
+
+
 class BothMachines(unittest.TestCase):
     """The startup.nsh of a medium for x64 and AArch64: each image tried in
     the probe, in order, a refusal (0x3) going on to the next, and each

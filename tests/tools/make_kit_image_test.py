@@ -16,7 +16,7 @@ import unittest
 import uuid
 
 from tool_fixtures import REPO, pe
-from kittools import kit_medium
+from kittools import kit_medium, layout
 
 TOOLS = os.path.join(REPO, "tools")
 EXAMPLE_KIT = os.path.join(REPO, "examples", "kit")
@@ -236,6 +236,23 @@ class MakeKitImage(unittest.TestCase):
                     self.assertIn(offset, esp_offsets(path))
         self.assertEqual(tree_digest(self.kit), before)
         self.assertEqual(sorted(os.listdir(self.out_dir)), ["kit.img", "kit.iso"])
+
+    def test_log_keeps_one_record_at_the_root(self):
+        """--log puts -log \\rollout.jsonl on the application's line, for a
+        kit and for a library alike; an ISO says once that a CD keeps none."""
+        shell = self.file("shell.efi", pe() + b"the shell")
+        for out, notes in (("kit.img", []),
+                           ("kit.iso", ["make-kit-image: --log: a CD is read-only; records are "
+                                        "written only where the ISO is written to a stick"])):
+            with self.subTest(out):
+                code, stdout, stderr = self.make(["--shell", shell, "--log", "--app-args", "-v"],
+                                                 out)
+                self.assertEqual((code, stderr), (0, notes))
+                startup = self.read_medium(out, "startup.nsh")
+                self.assertEqual(layout.app_words(startup), ["-v", "-log", "\\rollout.jsonl"])
+                self.assertTrue(layout.keeps_record(startup))
+        code, stdout, stderr = self.make(["--shell", shell], "plain.img")
+        self.assertFalse(layout.keeps_record(self.read_medium("plain.img", "startup.nsh")))
 
     def read_medium(self, out, name):
         path = os.path.join(self.out_dir, out)

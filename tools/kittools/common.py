@@ -23,6 +23,10 @@ VALUE_OPTIONS = ("-log",)
 # searches them).
 LIBRARY_FOLDER = "kits"
 LIBRARY_OPTION = "-kits"
+# The run record a medium made with --log keeps: one file at the medium's
+# root for every kit on it.
+RECORD_NAME = "rollout.jsonl"
+RECORD_WORDS = "-log \\" + RECORD_NAME
 LIBRARY_DEPTH = 4
 # The image's bounds on that search: the folders it meets, and the entries
 # it reads (each listing's own "." and "..", and its end, included).

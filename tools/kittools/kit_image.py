@@ -22,7 +22,7 @@ import sys
 import tempfile
 
 from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, safe_files, vmboot
-from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION,
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME,
                      PROBE_NAME, TOOL_NAMES, KitError, image_name, parse_arches)
 
 BOOT_FOLDERS = ("EFI", "BOOT")
@@ -201,6 +201,11 @@ def cmd_image(args):
     out = os.path.abspath(out)
     check_out(out, kit_dir, args)
     is_iso = out.lower().endswith(".iso")
+    if args.log:
+        app_args = layout.with_record(app_args)
+        if is_iso:
+            note("--log: a CD is read-only; records are written only where the ISO is "
+                 "written to a stick")
     shells = load_shells(args.shell, arches)
     efi = files_by_arch(args.efi or [], "--efi", arches)
     if kits is None:
@@ -342,6 +347,10 @@ def add_arguments(parser):
     parser.add_argument("--app-args", metavar="TEXT",
                         help="options for BiosUpdateSelect.efi, put on its line in startup.nsh "
                              "(e.g. \"-segments -product\")")
+    parser.add_argument("--log", action="store_true",
+                        help="have every machine leave a record: startup.nsh passes -log "
+                             "\\%s, one file at the medium's root (one for a whole library)"
+                             % RECORD_NAME)
     parser.add_argument("--arch", default=DEFAULT_ARCH, metavar="LIST",
                         help="the machines the medium serves: x64 (default), aarch64 (64-bit "
                              "ARM), or x64,aarch64 (one medium with both images; startup.nsh "

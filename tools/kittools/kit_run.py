@@ -17,8 +17,11 @@ import tempfile
 
 from . import kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH,
-                     LIBRARY_FOLDER, LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
-                     STATUS_MARK, KitError)
+                     LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
+                     START_MARK, STATUS_MARK, KitError)
+
+# The most of a medium's run record read back.
+RECORD_LIMIT = 1 << 24
 
 DEFAULT_KIT = os.path.join(REPO, "examples", "kit")
 # Below the example kit's configured version (2), so by default the VM
@@ -105,6 +108,9 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
                               ",".join(a for a in ARCHES if a in arches or a == arch)))
         if app_args is not None:
             own = layout.app_words(startup, arch) if startup is not None else None
+            # A medium made with --log keeps its record under other options too.
+            if layout.keeps_record(startup):
+                app_args = layout.with_record(app_args)
             startup = layout.startup_nsh(app_args, library, arches)
             if own is not None and own != layout.app_words(startup, arch):
                 # The dry run may then decide by another rule than the medium.
@@ -159,11 +165,27 @@ def smbios_options(args, work):
     # writes a comma inside a value as two.
     options = ["-smbios", "type=0,vendor=%s,version=%s,date=01/02/2024"
                % (DEFAULT_VENDOR, version.replace(",", ",,"))]
-    if args.product is not None:
-        # The first System Information structure's Product Name: what
-        # -product and -kits match. QEMU keeps its own manufacturer.
-        options += ["-smbios", "type=1,product=%s" % args.product.replace(",", ",,")]
+    # The first System Information structure: its Product Name is what
+    # -product and -kits match, its serial number and UUID what a run
+    # record is joined on. QEMU keeps its own manufacturer.
+    system = [(key, value) for key, value in (("product", args.product), ("serial", args.serial),
+                                              ("uuid", args.uuid)) if value is not None]
+    if system:
+        options += ["-smbios", "type=1," + ",".join("%s=%s" % (key, value.replace(",", ",,"))
+                                                     for key, value in system)]
     return options
+
+
+_UUID = re.compile(r"^[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}$")
+
+
+def new_records(before, after):
+    """The lines a boot added to the medium's run record: what follows
+    the bytes it held before, whole lines only."""
+    before = before or b""
+    after = after or b""
+    added = after[len(before):] if after.startswith(before) else after
+    return [line for line in added.decode("utf-8", "replace").split("\n") if line.strip()]
 
 
 # The line -v prints for the kit that -kits chose: Kit kits\NAME: ...
@@ -255,9 +277,15 @@ def check_machine(args):
     if args.smbios_dump and args.product is not None:
         raise KitError("give --product or --smbios-dump, not both: the dump has the machine's "
                        "own product name")
-    if args.product is not None and (not args.product or
-                                     any(c in args.product for c in "\r\n\0")):
-        raise KitError("--product must be non-empty text on one line")
+    for name, value in (("--product", args.product), ("--serial", args.serial)):
+        if value is not None and (not value or any(c in value for c in "\r\n\0")):
+            raise KitError("%s must be non-empty text on one line" % name)
+    if args.smbios_dump and (args.serial is not None or args.uuid is not None):
+        raise KitError("give --serial and --uuid or --smbios-dump, not both: the dump has the "
+                       "machine's own")
+    if args.uuid is not None and not _UUID.match(args.uuid):
+        raise KitError("--uuid must be 8-4-4-4-12 hex digits, e.g. "
+                       "00112233-4455-6677-8899-aabbccddeeff")
     if args.bios_version is None:
         args.bios_version = DEFAULT_BIOS_VERSION
 
@@ -300,10 +328,14 @@ def cmd_run(args):
     scripts = "marked" if args.run_scripts else "stand-in"
     try:
         smbios = smbios_options(args, work)
+        records_before = None
         if is_image:
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args,
                                                    args.decide_only, args.arch)
+            if layout.keeps_record(startup) and attach != "cdrom":
+                records_before = kit_medium.read_file(kit_medium.fat_target(drive), RECORD_NAME,
+                                                      limit=RECORD_LIMIT) or b""
         else:
             image = {args.arch: checked_image(layout.resolve_image(args.efi, log_dir, args.arch),
                                               args.arch)}
@@ -324,9 +356,15 @@ def cmd_run(args):
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine (in the kit's folder after a library run: "FS0:\\kits\\a\\> ");
         # the VM is switched off once the status has been shown.
+        # A medium that keeps a record is written by the VM: the copy
+        # keeps the writes, so the record can be read back.
         result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
                              typing=[(STATUS_MARK.encode(), None), (b"\\> ", b"reset -s\r")],
-                             arch=args.arch)
+                             arch=args.arch, keep_writes=records_before is not None)
+        records = None
+        if records_before is not None:
+            records = new_records(records_before, kit_medium.read_file(
+                kit_medium.fat_target(drive), RECORD_NAME, limit=RECORD_LIMIT))
     except (smbios_dump.DumpError, vmboot.VmError, kit_medium.MediumError) as error:
         raise KitError(str(error))
     except shutil.Error as error:
@@ -337,6 +375,14 @@ def cmd_run(args):
     console = Console(vmboot.without_shell_chatter(result.lines))
     for line in console.shown:
         print(line)
+    if records is not None:
+        if not records:
+            print("kit-run: the boot added no record to \\%s" % RECORD_NAME)
+        for line in records:
+            # A record's texts are escaped JSON; C0 and C1 controls cannot
+            # reach the terminal all the same.
+            print("kit-run: record: " + "".join(
+                "?" if c < " " or "\x7f" <= c <= "\x9f" else c for c in line))
     if console.status is None:
         qemu = vmboot.MACHINES[args.arch].qemu
         refusal = [line for line in result.lines if line.startswith(qemu + ":")]
@@ -383,6 +429,11 @@ def add_arguments(run):
     run.add_argument("--product", metavar="NAME",
                      help="product name the VM publishes (System Information), which -product "
                           "and a library's kits are matched against (default: QEMU's own)")
+    run.add_argument("--serial", metavar="TEXT",
+                     help="the VM's serial number (System Information), which a run record "
+                          "is joined on")
+    run.add_argument("--uuid", metavar="UUID",
+                     help="the VM's UUID (System Information), 8-4-4-4-12 hex digits")
     run.add_argument("--smbios-dump", metavar="FILE|DIR",
                      help="publish the SMBIOS structures of a `dmidecode --dump-bin` file, or "
                           "of a copy of /sys/firmware/dmi/tables, instead")

@@ -19,7 +19,7 @@ import subprocess
 from . import kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
                      LIBRARY_DEPTH, LIBRARY_ENTRY_LIMIT, LIBRARY_FOLDER,
-                     LIBRARY_FOLDER_LIMIT, LIBRARY_OPTION, PROBE_NAME, REPO,
+                     LIBRARY_FOLDER_LIMIT, LIBRARY_OPTION, PROBE_NAME, RECORD_WORDS, REPO,
                      SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, VALUE_OPTIONS,
                      KitError, image_name)
 
@@ -83,6 +83,20 @@ def app_words(script, arch=None):
     for words in own + lines:
         return [word.strip('"') for word in words[1:]]
     return None
+
+
+def with_record(app_args):
+    """The application's options with the run record at the medium's root
+    added (make-kit-image --log), unless they name a record file of their
+    own."""
+    if "-log" in (app_args or "").lower().split():
+        return app_args
+    return " ".join(filter(None, [app_args, RECORD_WORDS]))
+
+
+def keeps_record(script):
+    """Whether a startup.nsh has the application keep a run record."""
+    return "-log" in [word.lower() for word in app_words(script) or ()]
 
 
 def decides_only(script):

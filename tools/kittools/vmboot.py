@@ -129,11 +129,13 @@ def qemu_value(text):
     return text.replace(",", ",,")
 
 
-def drive_options(drive, attach, arch="x64", index=0):
+def drive_options(drive, attach, arch="x64", index=0, keep_writes=False):
     """QEMU options that attach `drive` as `attach` (one of ATTACHMENTS).
     Guest writes go to a throw-away overlay (snapshot=on) or nowhere (a
-    CD-ROM): the folder or image is never changed. A folder becomes a FAT
-    disk through vvfat. `index` tells several internal disks apart."""
+    CD-ROM): the folder or image is never changed, unless `keep_writes`
+    lets the guest write into an image file (a copy the caller made to
+    read back). A folder becomes a FAT disk through vvfat. `index` tells
+    several internal disks apart."""
     machine = MACHINES[arch]
     path = qemu_value(os.path.abspath(drive))
     if os.path.isdir(drive) or attach == "disk":
@@ -143,7 +145,8 @@ def drive_options(drive, attach, arch="x64", index=0):
         name = "disk%d" % index
         return ["-drive", "if=none,id=%s,format=raw,snapshot=on,file=%s" % (name, source),
                 "-device", "%s,drive=%s" % (machine.disk_device, name)]
-    media = ",media=cdrom,readonly=on" if attach == "cdrom" else ",snapshot=on"
+    media = (",media=cdrom,readonly=on" if attach == "cdrom" else
+             "" if keep_writes else ",snapshot=on")
     kit = ["-drive", "if=none,id=kit,format=raw%s,file=%s" % (media, path)]
     if attach == "cdrom" and machine.cdrom_devices:
         return kit + machine.cdrom_devices
@@ -223,7 +226,8 @@ class BootResult:
 
 
 def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=(),
-         attach="disk", more_drives=(), secure_boot=False, stop_at=None, arch="x64"):
+         attach="disk", more_drives=(), secure_boot=False, stop_at=None, arch="x64",
+         keep_writes=False):
     """Boots `drive` (a host folder, shown to the guest as a FAT disk, or a
     raw image file attached as `attach`) and returns a BootResult once the
     machine has powered off, the console has shown `stop_at` (bytes; the
@@ -236,7 +240,7 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     shows `pattern` (bytes, after the previous pattern), `keys` are typed
     on the serial console; keys None only waits for the pattern. The raw
     console output is written to `log_path` in any case. `arch` picks the
-    machine (MACHINES)."""
+    machine (MACHINES). `keep_writes`: see drive_options."""
     machine = MACHINES[arch]
     qemu = find_qemu(arch)
     firmware = find_firmware(arch)
@@ -256,7 +260,7 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     command = [qemu] + board + ["-m", "256", "-nographic", "-net", "none", "-no-reboot"]
     command += ["-drive", "if=pflash,format=raw,readonly=on,file=" + qemu_value(code),
                 "-drive", "if=pflash,format=raw,file=" + qemu_value(vars_copy)]
-    command += drive_options(drive, attach, arch)
+    command += drive_options(drive, attach, arch, keep_writes=keep_writes)
     for index, extra in enumerate(more_drives, 1):
         command += drive_options(extra, "disk", arch, index)
     command += list(machine_args)

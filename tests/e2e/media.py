@@ -321,4 +321,68 @@ def check_library(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
-CHECKS = {"medium": check_medium, "secure_boot": check_secure_boot, "library": check_library}
+RECORD_NOTE = "Note: no record written to \\rollout.jsonl: Write Protected (open)."
+
+
+def check_records(boot, args, report):
+    """A stick made with --log, booted as two machines one after the
+    other, holds one record line for each, with its own serial number,
+    UUID, BIOS version and script; the same medium as an ISO on a CD-ROM
+    says it wrote no record and runs the script all the same."""
+    from kittools import kit_medium, kit_run
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    failed_before = report.failed
+    stick = os.path.join(root, "kit.img")
+    code, made, err = make_kit_image(args, ["--shell", "ovmf", "--log", KIT], stick)
+    if not report.check(boot.name + " [make-kit-image --log]", code == 0 and err == [],
+                        "exit %s, %r %r" % (code, made, err)):
+        return
+    # The stick as the machines meet it: stand-in scripts, writes kept.
+    drive = os.path.join(root, "stick.img")
+    kit_run.prepare_kit_image(stick, drive, False)
+    machines = [("SN-1", "00112233-4455-6677-8899-aabbccddeeff", "1.26", "UpdateHWOld.nsh"),
+                ("SN-2", "10112233-4455-6677-8899-aabbccddeeff", "2.05", "UpdateHWNew.nsh")]
+    for serial, uuid, bios, _ in machines:
+        machine = type("Machine", (), dict(smbios_dump=None, bios_version=bios, product=None,
+                                           serial=serial, uuid=uuid, arch="x64"))()
+        result = vmboot.boot(drive, kit_run.smbios_options(machine, root),
+                             os.path.join(root, "qemu-console-%s.log" % serial),
+                             timeout=args.timeout, attach="usb-stick",
+                             typing=[(b"=== BiosUpdateSelect.efi: status ", None),
+                                     (b"\\> ", b"reset -s\r")],
+                             keep_writes=True)
+        report.check(boot.name + " [boot %s]" % serial, not result.timed_out,
+                     "the VM did not finish (console log in %s)" % root)
+    data = kit_medium.read_file(kit_medium.fat_target(drive), "rollout.jsonl") or b""
+    lines = [line for line in data.decode("utf-8", "replace").split("\n") if line]
+    records = []
+    for line in lines:
+        try:
+            records.append(json.loads(line))
+        except ValueError:
+            records.append(None)
+    got = [(r.get("serial"), r.get("uuid"), r.get("bios_version"), r.get("script"), r.get("ran"),
+            r.get("status")) if isinstance(r, dict) else None for r in records]
+    want = [(serial, uuid, bios, script, True, "0x0") for serial, uuid, bios, script in machines]
+    report.check(boot.name + " [two records]", got == want and data.endswith(b"\n"),
+                 "expected %r, the stick holds %r" % (want, data))
+
+    iso = os.path.join(root, "kit.iso")
+    code, made, err = make_kit_image(args, ["--shell", "ovmf", "--log", KIT], iso)
+    note = ("make-kit-image: --log: a CD is read-only; records are written only where the ISO "
+            "is written to a stick")
+    if report.check(boot.name + " [make-kit-image --log .iso]", code == 0 and err == [note],
+                    "exit %s, %r %r" % (code, made, err)):
+        result = e2e.kit_run(args, root, ["--kit", iso, "--bios-version", "1.26"])
+        want_out = [RECORD_NOTE, e2e.STAND_IN % "UpdateHWOld.nsh",
+                    e2e.summary(["UpdateHWOld.nsh"], "0x0", "CD-ROM", "medium",
+                                "-log \\rollout.jsonl")]
+        e2e.check_kit_output(report, boot.name + " [CD-ROM]", result, want_out, 0, root)
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+CHECKS = {"medium": check_medium, "secure_boot": check_secure_boot, "library": check_library,
+          "records": check_records}

@@ -77,8 +77,8 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
     ["Product", (m) => m.product],
     ["BIOS version", (m) => m.bios],
     ["Kit", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => kitName(r.kit)).join("; ") : "(no kit)")],
-    ["Outcome", (m) => (m.error !== null ? "not SMBIOS data: " + m.error : m.runs.length ? m.runs.map((r) => r.shown).join("; ") : "no run")],
-    ["With -segments", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => r.segments).join("; ") : "no run")],
+    ["Outcome", (m) => (m.error !== null ? "not SMBIOS data: " + m.error : m.runs.length ? m.runs.map((r) => r.shown).join("; ") : "no kit")],
+    ["With -segments", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => r.segments).join("; ") : "no kit")],
     ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
   ];
   const cells = machines.map((m) => COLUMNS.map((column) => column[1](m)));

@@ -70,15 +70,18 @@ Input Decode(const uint8_t *data, size_t size) {
 
 // Makes the k-th directive of the format the one kDirectiveOrder expects
 // and turns any further directive into ordinary text. Directives are found
-// as ConsolePrint finds them: left to right, '%' followed by 'a', 'd' or
-// 'r'. The arguments hold no int, so '%d' always becomes text ('%d' itself
-// is checked by the unit tests).
+// as ConsolePrint finds them: left to right, '%' followed by 'a', 'd', 'r'
+// or 's'. The arguments hold no int and no UTF-16 text, so '%d' and '%s'
+// always become text (both are checked by the unit tests).
 void MatchDirectives(std::u16string *format) {
   size_t seen = 0;
   for (size_t i = 0; i + 1 < format->size(); ++i) {
     char16_t &next = (*format)[i + 1];
-    if ((*format)[i] != u'%' || (next != u'a' && next != u'r' && next != u'd')) continue;
-    if (next == u'd') {
+    if ((*format)[i] != u'%' ||
+        (next != u'a' && next != u'r' && next != u'd' && next != u's')) {
+      continue;
+    }
+    if (next == u'd' || next == u's') {
       next = u'b';
       ++i;
       continue;

@@ -187,11 +187,10 @@ def check_library_both(boot, args, report):
     preview, perr = e2e.run_preview(args.preview, dump, medium_root, ["-smbios3", "-kits", "-v"])
     lines, status = e2e.as_preview_lines(out)
     # The preview names the folder a script ran in (the kit kit-run names),
-    # and writes a backslash as two.
+    # and writes a backslash as two (the console lines are already so).
     kit = boot.params["kit"]
-    lines = ["execute: %s> %s" % (kit, line[len("execute: "):])
+    lines = ["execute: %s> %s" % (kit.replace("\\", "\\\\"), line[len("execute: "):])
              if line.startswith("execute: ") else line for line in lines]
-    lines = [line.replace("\\", "\\\\").replace("\\\\r\\\\n", "\\r\\n") for line in lines]
     report.check(boot.name + " [preview agrees with the VM]",
                  preview is not None and status == "0x0" and lines == preview[:-1]
                  and "execute: %s> UpdateHWNew.nsh" % kit.replace("\\", "\\\\") in lines,

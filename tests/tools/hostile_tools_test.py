@@ -347,23 +347,33 @@ class HostileInput(unittest.TestCase):
                         "/CN=test key/", "-days", "30", "-passout", "pass:secret", "-keyout", key,
                         "-out", cert], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        # A kit big enough that the medium is still being made when the signal comes.
-        with open(self.path("kit/flash.bin"), "wb") as f:
-            f.write(os.urandom(1 << 20) * 128)
+        # An sbsign that says it has started and then waits: the signal comes
+        # while the key is decrypted and the medium half made, however fast
+        # the machine is.
+        stall = tempfile.mkdtemp(prefix="stalled-sbsign-")
+        self.addCleanup(shutil.rmtree, stall, ignore_errors=True)
+        started = os.path.join(stall, "started")
+        with open(os.path.join(stall, "sbsign"), "w") as f:
+            f.write('#!/bin/sh\n: > "%s"\nexec sleep 120\n' % started)
+        os.chmod(os.path.join(stall, "sbsign"), 0o755)
         for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
             with self.subTest(signal.Signals(number).name):
+                if os.path.exists(started):
+                    os.remove(started)
                 before = snapshot(self.root)
                 argv, environment = self.tool(
                     "image", ["--efi", self.app, "--sign", key, "--cert", cert, self.kit,
-                              self.path("out/kit.img")], env={"KIT_SIGN_PASSPHRASE": "secret"})
+                              self.path("out/kit.img")],
+                    env={"KIT_SIGN_PASSPHRASE": "secret",
+                         "PATH": stall + os.pathsep + os.environ.get("PATH", "")})
                 process = subprocess.Popen(argv, env=environment, stdin=subprocess.DEVNULL,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                            preexec_fn=lambda: signal.signal(signal.SIGINT,
                                                                             signal.SIG_DFL))
                 deadline = time.monotonic() + 60
-                while not os.listdir(self.out) and time.monotonic() < deadline:
+                while not os.path.exists(started) and time.monotonic() < deadline:
                     time.sleep(0.02)
-                time.sleep(0.3)
+                self.assertTrue(os.path.exists(started), "sbsign was never started")
                 process.send_signal(number)
                 err = process.communicate(timeout=60)[1].decode()
                 self.assertEqual(process.returncode, -number, err)

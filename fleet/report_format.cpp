@@ -373,7 +373,7 @@ ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<K
       kit_outcomes_(kits.size()),
       records_(records),
       kit_states_(kits.size()) {
-  if (format_ == Format::Html) page_ = std::make_unique<PageWriter>(kits, out_);
+  if (format_ == Format::Html) page_ = std::make_unique<PageWriter>(kits, out_, records);
   if (format_ == Format::Json) out_ << "[";
   if (format_ == Format::Csv) out_ << CsvRecord(CSV_TITLES) << "\r\n";
   if (format_ == Format::Table) {

@@ -53,10 +53,15 @@ const char PAGE_BODY[] =
     "versions installed across the fleet, beside the Version= of the kit that serves the "
     "product. Click a version to list those machines.</p><div id=\"product-list\"></div>"
     "</section>\n"
+    "<section id=\"rollout\" hidden><h2>Rollout</h2><p class=\"hint\">One bar per kit: the "
+    "state of each machine it serves, from the records brought back and the data collected "
+    "since. Click a part to list those machines.</p><div id=\"rollout-legend\" "
+    "class=\"legend\"></div><div id=\"rollout-bars\"></div></section>\n"
     "<section id=\"warnings\"><h2>Warnings</h2><div id=\"warning-list\"></div></section>\n"
     "<section id=\"machines\"><h2>Machines</h2>\n"
     "<div class=\"controls\"><label>Filter <input id=\"filter\" type=\"search\" "
     "autocomplete=\"off\" spellcheck=\"false\" placeholder=\"text in any column\"></label>"
+    "<label id=\"state-label\" hidden>Rollout <select id=\"state-filter\"></select></label>"
     "<span id=\"selection\"></span></div>\n"
     "<p id=\"shown\" class=\"hint\"></p>\n"
     "<div id=\"table-scroll\"><table id=\"machine-table\"><thead><tr id=\"machine-head\">"
@@ -100,8 +105,8 @@ std::string ScriptSafeJson(const std::string &json) {
   return safe;
 }
 
-PageWriter::PageWriter(const std::vector<KitInfo> &kits, std::ostream &out)
-    : kits_(kits), given_kits_(kits.size()), out_(out) {}
+PageWriter::PageWriter(const std::vector<KitInfo> &kits, std::ostream &out, bool records)
+    : kits_(kits), given_kits_(kits.size()), records_(records), out_(out) {}
 
 int PageWriter::Text(const std::string &text) { return Shown(Cell(text)); }
 
@@ -161,6 +166,17 @@ void PageWriter::Add(const FleetRow &row) {
         warning_keys_.push_back(warning.key);
       }
     }
+    if (records_) {
+      const RecordSummary &record = row.record;
+      bool has = row.has_record;
+      page_row.rollout = {OptionalText(!row.rollout.empty(), row.rollout),
+                          OptionalText(has, record.where),
+                          OptionalText(has && record.has_time, record.time),
+                          OptionalText(has && record.has_script, record.script),
+                          has ? (record.ran ? 1 : 0) : -1,
+                          OptionalText(has, record.status),
+                          OptionalText(has && record.has_message, record.message)};
+    }
   }
   rows_.push_back(std::move(page_row));
 }
@@ -186,7 +202,7 @@ std::string PageWriter::DataJson() const {
     kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
                     kit.has_version ? Json(Cell(kit.version)) : Json()});
   }
-  Json head = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}};
+  Json head = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}, {"records", records_}};
   std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
   // The rows are only numbers: written straight out, without a JSON tree
   // of every row beside the rows themselves.
@@ -202,6 +218,11 @@ std::string PageWriter::DataJson() const {
       json += "],[";
       AppendNumbers(row.warnings, &json);
       json += "]";
+      if (records_) {
+        json += ",[";
+        AppendNumbers(row.rollout, &json);
+        json += "]";
+      }
     }
     json += "]";
   }

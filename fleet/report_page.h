@@ -32,7 +32,9 @@ std::string ScriptSafeJson(const std::string &json);
 // half a page behind.
 class PageWriter {
  public:
-  PageWriter(const std::vector<KitInfo> &kits, std::ostream &out);
+  // `records`: the rows carry rollout states (--records), and the page
+  // shows them.
+  PageWriter(const std::vector<KitInfo> &kits, std::ostream &out, bool records = false);
   void Add(const FleetRow &row);
   void Finish();
 
@@ -50,6 +52,7 @@ class PageWriter {
 
   std::vector<KitInfo> kits_;
   size_t given_kits_;  // the report's own kits; kits_ may grow past them
+  bool records_;
   std::ostream &out_;
   std::vector<std::string> texts_;
   std::unordered_map<std::string, int> text_index_;
@@ -61,6 +64,9 @@ class PageWriter {
     std::vector<int> runs;      // per kit: kit, outcome class, outcome, -segments outcome,
                                 // messages, -segments messages
     std::vector<int> warnings;  // per warning: key, sentence
+    // With records: rollout state, then the latest record's place, time,
+    // script, ran (0 or 1), status and message (-1: none).
+    std::vector<int> rollout;
   };
   std::vector<PageRow> rows_;
   std::vector<std::string> warning_keys_;  // in the order the page lists them

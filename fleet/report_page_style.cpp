@@ -8,7 +8,8 @@ namespace fleet {
 const char PAGE_STYLE[] = R"css(
 :root {
   --old: #d9822b; --new: #2f74c0; --none: #c0392b; --other: #8e44ad;
-  --nokit: #7f8c8d; --several: #16a085; --error: #34495e; --line: #d5d8dc; --soft: #f4f6f7; --ink: #1c2833;
+  --nokit: #7f8c8d; --at-target: #27ae60; --still-below: #c0392b; --refused: #d4ac0d;
+  --not-visited: #95a5a6; --several: #16a085; --error: #34495e; --line: #d5d8dc; --soft: #f4f6f7; --ink: #1c2833;
 }
 * { box-sizing: border-box; }
 body { margin: 0; font: 14px/1.4 system-ui, -apple-system, "Segoe UI", sans-serif; color: var(--ink); background: #fff; }

@@ -95,6 +95,80 @@ const char PAGE_SCRIPT_SUMMARY[] = R"js(
     single("Inputs that are " + NOT_SMBIOS, errors, colourOf(NOT_SMBIOS), "error", (m) => m.error !== null);
   }
 
+  // ---- Rollout ------------------------------------------------------------------
+  // With records: the states' totals, a bar per kit split by state, and the
+  // table's filter by state. Each machine with one kit counts under that
+  // kit, as the table's summary counts them.
+  function drawRollout() {
+    if (!data.records) return;
+    const colour = new Map(STATES);
+    const totals = new Map(STATES.map((entry) => [entry[0], 0]));
+    const perKit = kits.map(() => new Map(STATES.map((entry) => [entry[0], 0])));
+    for (const m of machines) {
+      const name = stateOf(m);
+      if (name === NO_STATE) continue;
+      totals.set(name, totals.get(name) + 1);
+      perKit[m.runs[0].kit].set(name, perKit[m.runs[0].kit].get(name) + 1);
+    }
+    const holder = document.getElementById("totals");
+    for (const [name] of STATES) {
+      if (name === "other" && !totals.get(name)) continue;
+      const box = element("button", "total rollout");
+      box.type = "button";
+      box.dataset.total = "rollout";
+      box.dataset.state = name;
+      box.dataset.count = totals.get(name);
+      box.style.borderColor = colour.get(name);
+      box.addEventListener("click", () => chooseState(name));
+      box.appendChild(element("span", "count", count(totals.get(name))));
+      box.appendChild(element("span", "label", name));
+      holder.appendChild(box);
+    }
+    document.getElementById("rollout").hidden = false;
+    const legend = document.getElementById("rollout-legend");
+    for (const [name, shade] of STATES) {
+      const item = element("span");
+      const swatch = element("span", "swatch");
+      swatch.style.background = shade;
+      item.appendChild(swatch);
+      item.appendChild(document.createTextNode(name));
+      legend.appendChild(item);
+    }
+    const bars = document.getElementById("rollout-bars");
+    const sums = perKit.map((states) => [...states.values()].reduce((a, b) => a + b, 0));
+    const scale = Math.max(1, ...sums);
+    kits.forEach((kit, k) => {
+      const line = element("div", "bar-row");
+      const label = element("div", "bar-label");
+      label.appendChild(element("span", "mono", kit.name));
+      label.title = kit.name;
+      label.appendChild(element("span", "detail", plural(sums[k], "machine", "machines") + " with this kit alone"));
+      line.appendChild(label);
+      line.appendChild(bar(STATES.map(([name, shade]) => ({
+        label: kit.name + ", " + name, count: perKit[k].get(name), colour: shade,
+        attributes: { "data-kit": k, "data-state": name },
+        select: () => select(kit.name + ", " + name,
+                             (m) => stateOf(m) === name && m.runs[0].kit === k),
+      })), scale, true));
+      bars.appendChild(line);
+    });
+    const chooser = document.getElementById("state-filter");
+    for (const name of ["", ...STATES.map((entry) => entry[0]), NO_STATE]) {
+      const option = element("option", null, name === "" ? "every state" : name);
+      option.value = name;
+      chooser.appendChild(option);
+    }
+    chooser.addEventListener("change", () => { state.rollout = chooser.value; applyFilter(); });
+    document.getElementById("state-label").hidden = false;
+  }
+  function chooseState(name) {
+    const chooser = document.getElementById("state-filter");
+    chooser.value = name;
+    state.rollout = name;
+    applyFilter();
+    document.getElementById("machines").scrollIntoView();
+  }
+
   // ---- Versions per product -------------------------------------------------
   // Quoted when blanks begin or end it: "Model7 Tower" and "Model7 Tower   "
   // are two products to the exact product rule.
@@ -221,6 +295,7 @@ const char PAGE_SCRIPT_SUMMARY[] = R"js(
 
   drawTotals();
   drawKits();
+  drawRollout();
   drawProducts();
   drawWarnings();
   drawHead();

@@ -29,6 +29,12 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
   const NO_KIT = "without a kit";
   const NOT_SMBIOS = "not SMBIOS data";
   const SEVERAL = "served by several kits";
+  // The rollout states (with records), in the order and colour the page
+  // shows them; a machine with a kit that fits none of them is "other".
+  const STATES = [["at-target", "var(--at-target)"], ["started-still-below", "var(--still-below)"],
+                  ["refused", "var(--refused)"], ["not-visited", "var(--not-visited)"],
+                  ["other", "var(--other)"]];
+  const NO_STATE = "no state";
 
   const data = JSON.parse(document.getElementById("fleet-data").textContent);
   const texts = data.texts;
@@ -54,6 +60,14 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
         segmentMessages: text(runs[i + 5]),
       });
     }
+    const rollout = row[8] || [];
+    machine.state = text(rollout[0] === undefined ? -1 : rollout[0]);
+    if (rollout.length >= 7 && rollout[1] >= 0) {
+      machine.record = { where: text(rollout[1]), time: text(rollout[2]), script: text(rollout[3]),
+                         ran: rollout[4] === 1, status: text(rollout[5]), message: text(rollout[6]) };
+    } else {
+      machine.record = null;
+    }
     const warnings = row[7] || [];
     for (let i = 0; i + 1 < warnings.length; i += 2) {
       const key = text(warnings[i]);
@@ -65,6 +79,9 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
   const hasKit = (m) => m.error === null && m.runs.length > 0;
   const noKit = (m) => m.error === null && m.runs.length === 0;
   const kitName = (index) => kits[index].name;
+  // A machine's rollout state as the page counts it: its state; "other"
+  // with one kit and none of the states; "no state" without one kit.
+  const stateOf = (m) => (m.state !== null ? m.state : hasKit(m) && m.runs.length === 1 ? "other" : NO_STATE);
   // What happens to a machine: its one kit's outcome, or why there is none.
   const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !m.runs.length ? NO_KIT :
                                  m.runs.length > 1 ? SEVERAL : m.runs[0].outcome);
@@ -81,6 +98,7 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
     ["With -segments", (m) => (m.error !== null ? null : m.runs.length ? m.runs.map((r) => r.segments).join("; ") : "no kit")],
     ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
   ];
+  if (data.records) COLUMNS.push(["Rollout", (m) => m.state]);
   const cells = machines.map((m) => COLUMNS.map((column) => column[1](m)));
   // One lower-case text per machine; a line end cannot be typed into the
   // filter, so no match runs across two cells.
@@ -177,7 +195,7 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
 
   // ---- Selection and filter ---------------------------------------------
   const state = { selection: null, query: "", sort: -1, descending: false,
-                  order: machines.map((m) => m.index), shown: [], open: null };
+                  order: machines.map((m) => m.index), shown: [], open: null, rollout: "" };
   const filterInput = document.getElementById("filter");
 
   function select(label, test) {
@@ -203,8 +221,10 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
   function applyFilter() {
     const query = state.query;
     const test = state.selection ? state.selection.test : null;
+    const wanted = state.rollout;
     state.shown = state.order.filter((i) => (!query || haystacks[i].includes(query)) &&
-                                            (!test || test(machines[i])));
+                                            (!test || test(machines[i])) &&
+                                            (!wanted || stateOf(machines[i]) === wanted));
     drawSelection();
     drawRows();
   }
@@ -263,6 +283,14 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
           "\nVersion=" + (kit.version === null ? "(none)" : kit.version));
       add("With the kit's options: " + run.shown, run.messages);
       add("With -segments: " + run.segments, run.segmentMessages);
+    }
+    if (data.records) {
+      add("Rollout", stateOf(m));
+      const r = m.record;
+      add("Latest record", r === null ? "none" :
+          r.where + "\ntime " + (r.time === null ? "unknown" : r.time) +
+          "\nscript " + (r.script === null ? "none" : r.script) + (r.ran ? ", ran" : ", not run") +
+          "\nstatus " + r.status + (r.message === null ? "" : "\n" + r.message));
     }
     for (const warning of m.warnings) add("Warning " + warning.key, warning.sentence);
     return list;

@@ -86,9 +86,12 @@ def write(path, data):
         out.write(data)
 
 
-def run_report(fleet, kits, machines, form, output=None):
-    """The report of `machines` against the kits under `kits`."""
+def run_report(fleet, kits, machines, form, output=None, records=None):
+    """The report of `machines` against the kits under `kits`, with the run
+    records under `records` when given."""
     command = [fleet, "--kits", kits, "--format", form, "--jobs", "2"]
+    if records:
+        command += ["--records", records]
     if output:
         command += ["--output", output]
     result = subprocess.run(command + [machines], stdout=subprocess.PIPE, stderr=subprocess.PIPE)

@@ -48,6 +48,10 @@ LATIN1_PRODUCT = b"Caf\xe9 <b>bold</b> & 'more'"
 SEPARATOR_PRODUCT = "Line\u2028Sep</script>".encode("utf-8")
 HOSTILE_KIT = "kit-<img src=x onerror=\"window.__pwned='kit'\">&'"
 HOSTILE_FILE = "<svg onload=\"window.__pwned='file'\">.bin"
+HOSTILE_RECORDS = "<img src=x onerror=\"window.__pwned='records'\">.jsonl"
+HOSTILE_MESSAGE = "<script>window.__pwned='message'</script>\x1b[2J & \u2028 done"
+HOSTILE_TIME = "<b>2026-01-02T03:04:05Z</b>"
+STATES = ["at-target", "started-still-below", "refused", "not-visited"]
 
 
 def check(condition, message):
@@ -81,12 +85,23 @@ def runs_of(row):
     return [(row["kit"], row["scripts"])]
 
 
+def rollout_state(row):
+    """The state the page counts a machine under: its rollout state, "other"
+    when one kit serves it and none applies, None without one kit."""
+    if "error" in row or row["kit"] is None or isinstance(row["kit"], list):
+        return None
+    return row.get("rollout") or "other"
+
+
 def expected_summary(report):
     totals, kits, warnings = collections.Counter(), collections.defaultdict(collections.Counter), \
         collections.Counter()
     products = collections.defaultdict(collections.Counter)
     for row in report:
         totals["machines"] += 1
+        state = rollout_state(row)
+        if state is not None:
+            totals["rollout " + state] += 1
         if "error" in row:
             totals["error"] += 1
             continue
@@ -186,6 +201,14 @@ def make_fleet(work):
     for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
         write(os.path.join(machines, "bulk", "desk-%03d.bin" % n),
               dumps.dump_2x(dumps.desktop_structures(version)))
+    # Machines with UUIDs of their own, for the records to join.
+    for n, (name, version) in enumerate([("target", b"2.10"), ("started", b"1.20"),
+                                         ("refused", b"1.20")]):
+        structures = dumps.desktop_structures(version)
+        body = bytes([1, 2, 3, 4]) + bytes(range(0x40 + 16 * n, 0x50 + 16 * n)) + bytes([6, 5, 6])
+        structures[1] = dumps.structure(1, 0x0001, body, [b"Acme Corporation", b"Model7 Tower", b"1.0",
+                                                          b"RS-%d" % n, b"SKU-M7T", b"Model7"])
+        write(os.path.join(machines, "rollout", name + ".bin"), dumps.dump_2x(structures))
     kits = os.path.join(work, "kits")
     shutil.rmtree(kits, ignore_errors=True)
     kit(os.path.join(kits, "model7"), "ProductName=Model7*\r\nVersion=2\r\n")
@@ -220,7 +243,8 @@ class Page:
         return self.script("""
             const totals = {};
             for (const box of document.querySelectorAll('[data-total]')) {
-              const key = box.dataset.total === 'outcome' ? 'outcome ' + box.dataset.outcome : box.dataset.total;
+              const key = box.dataset.total === 'outcome' ? 'outcome ' + box.dataset.outcome :
+                          box.dataset.total === 'rollout' ? 'rollout ' + box.dataset.state : box.dataset.total;
               totals[key] = Number(box.dataset.count);
             }
             return totals;""")
@@ -470,6 +494,114 @@ def case_a_fleet_with_nothing_readable(page, report):
     check(count == 1 and cells[0][COLUMN["outcome"]].startswith("not SMBIOS data: "),
           "the input's row: %r" % cells)
     check("No machine's data" in page.find("#product-list").text, "the empty versions section")
+    # Without records the page shows no rollout.
+    equal(page.script("return document.getElementById('rollout').hidden"), True, "the rollout section")
+    equal(page.script("return document.querySelectorAll(\"[data-total='rollout']\").length"), 0,
+          "rollout totals")
+
+
+def make_records(work, report):
+    """Records that give the rollout machines their states, one of them with
+    hostile texts, and one matching no machine; in a file whose name is
+    hostile too."""
+    uuids = {os.path.basename(r["input"]): r["uuid"] for r in report if "/rollout/" in r["input"]}
+    check(len(uuids) == 3 and all(uuids.values()), "the rollout machines' UUIDs: %r" % uuids)
+    base = {"manufacturer": "Acme Corporation", "product": "Model7 Tower", "options": "",
+            "kit": "model7", "status": "0x0", "message": None}
+    lines = [
+        dict(base, time="2026-01-02T03:04:05Z", uuid=uuids["target.bin"], serial="RS-0",
+             script="UpdateHWOld.nsh", ran=True),
+        dict(base, time="2026-01-02T04:04:05Z", uuid=uuids["started.bin"], serial="RS-1",
+             script="UpdateHWOld.nsh", ran=True),
+        dict(base, time=HOSTILE_TIME, uuid=uuids["refused.bin"], serial="RS-2", script=None, ran=False,
+             status="<0x15>", message=HOSTILE_MESSAGE),
+        dict(base, time=None, uuid="00000000-1111-2222-3333-444444444444", serial="none",
+             script=None, ran=False, message="nobody"),
+    ]
+    folder = os.path.join(work, "records")
+    shutil.rmtree(folder, ignore_errors=True)
+    write(os.path.join(folder, HOSTILE_RECORDS),
+          b"".join(json.dumps(line).encode() + b"\n" for line in lines) + b"{cut short\n")
+    return folder
+
+
+def case_rollout_states(page, report):
+    """The states' totals, a bar per kit and the filter by state equal the
+    JSON report; the records' texts are text."""
+    page.filter("")
+    page.clear_selection()
+    by_input = {shown(r["input"]): r for r in report}
+    expected = {"target.bin": "at-target", "started.bin": "started-still-below", "refused.bin": "refused"}
+    for r in report:
+        name = os.path.basename(r["input"])
+        if "/rollout/" in r["input"]:
+            equal(r.get("rollout"), expected[name], "the JSON report's state of " + name)
+    check(any(r.get("rollout") == "not-visited" for r in report), "machines never visited")
+    equal(page.script("return document.getElementById('rollout').hidden"), False, "the rollout section")
+    # A bar per kit, its parts the machines that kit alone serves, by state.
+    per_kit = collections.defaultdict(collections.Counter)
+    for r in report:
+        if rollout_state(r) is not None:
+            per_kit[shown(r["kit"])][rollout_state(r)] += 1
+    bars = page.script("""
+        const kits = {};
+        for (const row of document.querySelectorAll('#rollout-bars .bar-row')) {
+          const parts = {};
+          for (const rect of row.querySelectorAll('rect')) parts[rect.dataset.state] = Number(rect.dataset.count);
+          kits[row.querySelector('.mono').textContent] = parts;
+        }
+        return kits;""")
+    equal(len(bars), 5, "rollout bars, one per kit")
+    equal({k: v for k, v in bars.items() if v}, {k: dict(v) for k, v in per_kit.items()}, "rollout bars")
+    # The filter by state, alone and with the text filter.
+    for state in STATES + ["other", "no state"]:
+        page.script("const s = document.getElementById('state-filter'); s.value = arguments[0];"
+                    "s.dispatchEvent(new Event('change'));", state)
+        check(page.script("return document.getElementById('state-filter').value") == state,
+              "the filter offers %r" % state)
+        cells, count = page.rows()
+        want = sorted(shown(r["input"]) for r in report if (rollout_state(r) or "no state") == state)
+        equal(sorted(row[0] for row in cells), want, "machines in state %r" % state)
+    page.filter("/rollout/")
+    cells, count = page.rows()
+    equal(count, 0, "rollout machines in state 'no state'")
+    page.script("const s = document.getElementById('state-filter'); s.value = '';"
+                "s.dispatchEvent(new Event('change'));")
+    cells, count = page.rows()
+    equal(count, 3, "the rollout machines in every state")
+    # A click on a state's total, and on a part of a kit's bar.
+    page.filter("")
+    page.find("[data-total='rollout'][data-state='refused']").click()
+    cells, count = page.rows()
+    equal(sorted(row[0] for row in cells),
+          sorted(i for i, r in by_input.items() if r.get("rollout") == "refused"), "the refused total")
+    page.script("const s = document.getElementById('state-filter'); s.value = '';"
+                "s.dispatchEvent(new Event('change'));")
+    rect = page.script("""
+        for (const row of document.querySelectorAll('#rollout-bars .bar-row')) {
+          if (!row.querySelector('.mono').textContent.endsWith('/model7')) continue;
+          const rect = row.querySelector("rect[data-state='started-still-below']");
+          if (rect) { rect.id = 'clicked-state'; return true; }
+        }
+        return false;""")
+    check(rect, "the model7 kit's started-still-below part")
+    page.find("#clicked-state").click()
+    cells, count = page.rows()
+    equal([row[0] for row in cells],
+          [i for i, r in by_input.items() if r.get("rollout") == "started-still-below"], "the bar's part")
+    page.clear_selection()
+    # The refused machine's details: its record's texts, as text.
+    page.filter("/rollout/refused")
+    page.driver.find_elements("css selector", "#machine-rows tr.machine")[0].click()
+    details = page.find("#machine-details").get_attribute("textContent")
+    for text in (shown(HOSTILE_MESSAGE), HOSTILE_TIME, "<0x15>", HOSTILE_RECORDS, "refused"):
+        check(text in details, "%r in the details: %r" % (text, details))
+    check(any(row[-1] == "refused" for row in page.rows()[0]), "the Rollout column")
+    page.filter("")
+    equal(page.script("return window.__pwned === undefined ? null : window.__pwned"), None,
+          "a record's text ran")
+    equal(page.script("return document.querySelectorAll('img, b, [onerror]').length"), 0,
+          "elements made from the records")
 
 
 def case_no_console_errors(page, report):
@@ -479,7 +611,8 @@ def case_no_console_errors(page, report):
 
 CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_machines,
          case_sort_orders_by_any_column, case_clicks_filter_the_table,
-         case_hostile_texts_are_text, case_a_fleet_with_nothing_readable, case_no_console_errors]
+         case_hostile_texts_are_text, case_rollout_states, case_a_fleet_with_nothing_readable,
+         case_no_console_errors]
 
 
 # ---- Running ---------------------------------------------------------------------------
@@ -497,9 +630,10 @@ def main():
     os.makedirs(work, exist_ok=True)
 
     machines, kits = make_fleet(work)
-    report = json.loads(run_report(args.fleet, kits, machines, "json"))
+    records = make_records(work, json.loads(run_report(args.fleet, kits, machines, "json")))
+    report = json.loads(run_report(args.fleet, kits, machines, "json", records=records))
     page_path = os.path.join(work, "fleet.html")
-    run_report(args.fleet, kits, machines, "html", page_path)
+    run_report(args.fleet, kits, machines, "html", page_path, records=records)
     failures = os.path.join(work, "failures")
     shutil.rmtree(failures, ignore_errors=True)
     driver = start_browser(work)

@@ -244,6 +244,57 @@ TEST(PageWriter, WarningsInTheReportsOrderWithTheirMeanings) {
   EXPECT_EQ(TextOf(data, warnings[6]) + TextOf(data, warnings[7]), "runs-differd");
 }
 
+TEST(PageWriter, WithRecordsRowsCarryTheirStateAndLatestRecord) {
+  FleetRow visited = Machine("visited.bin", "Model7", "1.26");
+  visited.kits = {{"kit", Outcome({"UpdateHWOld.nsh"}), Outcome({"UpdateHWOld.nsh"})}};
+  visited.rollout = "refused";
+  visited.has_record = true;
+  visited.record.where = "r.jsonl:3";
+  visited.record.status = "0x15";
+  visited.record.has_message = true;
+  visited.record.message = "</script><b>\x1b";
+  FleetRow unvisited = visited;
+  unvisited.input = "unvisited.bin";
+  unvisited.rollout = "not-visited";
+  unvisited.has_record = false;
+  FleetRow stateless = visited;
+  stateless.input = "stateless.bin";
+  stateless.rollout.clear();
+  stateless.record.has_time = stateless.record.has_script = stateless.record.ran = true;
+  stateless.record.time = "2026-01-02T03:04:05Z";
+  stateless.record.script = "UpdateHWOld.nsh";
+  stateless.record.has_message = false;
+
+  for (bool records : {false, true}) {
+    SCOPED_TRACE(records);
+    std::ostringstream out;
+    PageWriter page({Kit("kit", "2")}, out, records);
+    for (const FleetRow &row : {visited, unvisited, stateless}) page.Add(row);
+    page.Finish();
+    Json data = Data(out.str());
+    ASSERT_TRUE(data.is_object());
+    EXPECT_EQ(data["records"], records);
+    const Json &rows = data["rows"];
+    ASSERT_EQ(rows.size(), 3u);
+    if (!records) {
+      for (const Json &row : rows) EXPECT_EQ(row.size(), 8u);
+      continue;
+    }
+    // State, then the record's place, time, script, ran, status, message.
+    auto rollout = [&](const Json &row) {
+      std::string text;
+      for (size_t i = 0; i < row[8].size(); ++i) {
+        text += (i ? "|" : "") + (i == 4 ? std::to_string(row[8][i].get<int>()) : TextOf(data, row[8][i]));
+      }
+      return text;
+    };
+    EXPECT_EQ(rollout(rows[0]), "refused|r.jsonl:3|(none)|(none)|0|0x15|</script><b>\\x1B");
+    EXPECT_EQ(rollout(rows[1]), "not-visited|(none)|(none)|(none)|-1|(none)|(none)");
+    EXPECT_EQ(rollout(rows[2]), "(none)|r.jsonl:3|2026-01-02T03:04:05Z|UpdateHWOld.nsh|1|0x15|(none)");
+    EXPECT_EQ(out.str().find("</script><b>"), std::string::npos);
+  }
+}
+
 TEST(PageWriter, WritesNothingUntilThePageIsWhole) {
   std::ostringstream out;
   PageWriter page({Kit("kit", "2")}, out);

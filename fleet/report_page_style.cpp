@@ -58,6 +58,8 @@ th { position: sticky; top: 0; background: #fff; z-index: 1; box-shadow: 0 1px 0
 #table-scroll { height: 70vh; min-height: 240px; overflow-y: auto; border: 1px solid var(--line); contain: strict; }
 #machine-rows tr.machine { height: 24px; }
 #machine-rows tr.machine td { white-space: nowrap; overflow: hidden; text-overflow: ellipsis; height: 24px; line-height: 17px; }
+#machine-rows tr.machine td.path { direction: rtl; text-align: left; }
+#machine-table th:nth-child(9) { width: 10%; }
 #machine-rows tr.open { background: #d6eaf8; }
 #machine-rows tr.spacer td { padding: 0; border: 0; }
 #machine-details { position: relative; margin-top: 10px; border: 1px solid var(--line); border-radius: 6px; padding: 8px 14px; background: var(--soft); }

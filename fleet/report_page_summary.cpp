@@ -170,22 +170,28 @@ const char PAGE_SCRIPT_SUMMARY[] = R"js(
   }
 
   // ---- Versions per product -------------------------------------------------
-  // Quoted when blanks begin or end it: "Model7 Tower" and "Model7 Tower   "
-  // are two products to the exact product rule.
+  // Quoted when blanks begin or end it (a group's name has none at its end,
+  // but a name in the table may).
   function productLabel(name) {
     if (name === null) return "(no product name)";
     return name.trim() !== name || name === "" ? "\u201C" + name + "\u201D" : name;
   }
+  // A product name without its trailing blanks and tabs (a tab shows as
+  // \x09): the kits' ProductName= matching ignores them, so names that
+  // differ only there are one model.
+  function productKey(name) { return name === null ? null : name.replace(/(?: |\\x09)+$/, ""); }
   function drawProducts() {
     const products = new Map();
     for (const m of machines) {
       if (m.error !== null) continue;
-      const key = m.product === null ? "\u0000" : m.product;
+      const name = productKey(m.product);
+      const key = name === null ? "\u0000" : name;
       let product = products.get(key);
       if (!product) {
-        product = { name: m.product, machines: 0, versions: new Map(), kits: new Map(), noKit: 0 };
+        product = { name, machines: 0, versions: new Map(), kits: new Map(), noKit: 0, spellings: new Set() };
         products.set(key, product);
       }
+      product.spellings.add(m.product);
       product.machines++;
       const version = m.bios === null ? "\u0000" : m.bios;
       let entry = product.versions.get(version);
@@ -210,6 +216,14 @@ const char PAGE_SCRIPT_SUMMARY[] = R"js(
       if (product.noKit) served.push(plural(product.noKit, "machine", "machines") + " without a kit");
       head.appendChild(element("span", "hint", "  \u2014  " + plural(product.machines, "machine", "machines") +
                                                (served.length ? "; " + served.join("; ") : "")));
+      const others = [...product.spellings].filter((spelling) => spelling !== product.name);
+      if (others.length) {
+        const also = element("span", "hint spellings", "  (also as " +
+          others.slice(0, 5).map((spelling) => "\u201C" + spelling + "\u201D").join(", ") +
+          (others.length > 5 ? " and " + count(others.length - 5) + " more" : "") + ")");
+        also.dataset.spellings = others.length;
+        head.appendChild(also);
+      }
       block.appendChild(head);
       const configured = new Set([...product.kits.keys()].map((k) => kits[k].version).filter((v) => v !== null));
       const grid = element("div", "versions");
@@ -227,7 +241,8 @@ const char PAGE_SCRIPT_SUMMARY[] = R"js(
         const parts = orderedOutcomes(entry.outcomes).map((outcome) => ({
           label: label + ", " + outcome, count: entry.outcomes.get(outcome),
           colour: colourOf(outcome),
-          select: () => select(label, (m) => m.error === null && m.product === productName && m.bios === bios),
+          select: () => select(label, (m) => m.error === null && productKey(m.product) === productName &&
+                                             m.bios === bios),
         }));
         grid.appendChild(name);
         grid.appendChild(bar(parts, most));

@@ -99,6 +99,9 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
     ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
   ];
   if (data.records) COLUMNS.push(["Rollout", (m) => m.state]);
+  // Columns of paths: cut at their start when too long, since their ends
+  // (the file, the kit's folder) are what tell the rows apart.
+  const PATH_COLUMNS = [0, 4];
   const cells = machines.map((m) => COLUMNS.map((column) => column[1](m)));
   // One lower-case text per machine; a line end cannot be typed into the
   // filter, so no match runs across two cells.
@@ -275,8 +278,13 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
       list.appendChild(element("dt", null, term));
       list.appendChild(element("dd", null, value === null || value === "" ? "\u2013" : value));
     };
-    if (m.error !== null) add("Not SMBIOS data", m.error);
-    else add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
+    if (m.error !== null) {
+      add("Not SMBIOS data", m.error);
+    } else {
+      add("Product", m.product);
+      add("BIOS version", m.bios);
+      add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
+    }
     for (const run of m.runs) {
       const kit = kits[run.kit];
       add("Kit " + kit.name, "ProductName=" + (kit.productName === null ? "(none)" : kit.productName) +
@@ -327,8 +335,13 @@ const char PAGE_SCRIPT_TABLE[] = R"js(
       tr.dataset.index = index;
       tr.tabIndex = 0;
       cells[index].forEach((cell, column) => {
-        const td = element("td", cell === null ? "missing" :
-                                 column === 5 && machines[index].error !== null ? "error" : null, cell);
+        const path = cell !== null && PATH_COLUMNS.includes(column);
+        const td = element("td", cell === null ? "missing" : path ? "path" :
+                                 column === 5 && machines[index].error !== null ? "error" : null,
+                           path ? null : cell);
+        // The path keeps its own order inside a cell that lays out, and so
+        // cuts, from the right.
+        if (path) td.appendChild(element("bdi", null, cell)).dir = "ltr";
         if (cell) td.title = cell;
         tr.appendChild(td);
       });

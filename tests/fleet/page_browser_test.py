@@ -85,6 +85,11 @@ def runs_of(row):
     return [(row["kit"], row["scripts"])]
 
 
+def product_key(name):
+    """A product as the page groups them: trailing blanks and tabs aside."""
+    return re.sub(r"(?: |\\x09)+$", "", name)
+
+
 def rollout_state(row):
     """The state the page counts a machine under: its rollout state, "other"
     when one kit serves it and none applies, None without one kit."""
@@ -117,7 +122,7 @@ def expected_summary(report):
             warnings[shown(key)] += 1
         if row["product"] is not None:
             version = "(no BIOS version)" if row["bios_version"] is None else shown(row["bios_version"])
-            products[shown(row["product"])][version] += 1
+            products[product_key(shown(row["product"]))][version] += 1
     return totals, kits, warnings, products
 
 
@@ -201,6 +206,12 @@ def make_fleet(work):
     for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
         write(os.path.join(machines, "bulk", "desk-%03d.bin" % n),
               dumps.dump_2x(dumps.desktop_structures(version)))
+    # One model whose name some machines give with trailing blanks.
+    for n, product in enumerate([b"AS-2200 R4 ", b"AS-2200 R4\t \t"]):
+        structures = dumps.server_structures(b"2.17.1")
+        structures[1] = dumps.system_information(0x0100, b"Acme Servers Inc.", product, b"Rev 4",
+                                                 b"SRV-B%d" % n, b"AS2200R4-BASE", b"AS-2200")
+        write(os.path.join(machines, "blanks", "server-%d.bin" % n), dumps.dump_2x(structures))
     # Machines with UUIDs of their own, for the records to join.
     for n, (name, version) in enumerate([("target", b"2.10"), ("started", b"1.20"),
                                          ("refused", b"1.20")]):
@@ -431,7 +442,8 @@ def case_clicks_filter_the_table(page, report):
     check(version, "the AS-2200 R4 product shows version 2.17.1")
     clicked("#clicked-version", "version 2.17.1 of AS-2200 R4",
             [shown(r["input"]) for r in report
-             if r.get("product") == "AS-2200 R4" and r.get("bios_version") == "2.17.1"])
+             if product_key(shown(r.get("product") or "")) == "AS-2200 R4"
+             and r.get("bios_version") == "2.17.1"])
 
 
 def case_hostile_texts_are_text(page, report):
@@ -479,6 +491,51 @@ def case_hostile_texts_are_text(page, report):
           0, "elements made from the data")
     equal(page.script("return document.querySelectorAll('[onerror], [onload]').length"), 0,
           "event attributes made from the data")
+
+
+def case_products_differing_by_trailing_blanks_are_one(page, report):
+    page.filter("")
+    spellings = page.script("""
+        for (const block of document.querySelectorAll('.product')) {
+          if (block.querySelector('.product-name').dataset.product !== 'AS-2200 R4') continue;
+          const also = block.querySelector('.spellings');
+          return also ? [Number(also.dataset.spellings), also.textContent] : [0, ''];
+        }
+        return null;""")
+    check(spellings is not None, "the AS-2200 R4 product")
+    equal(spellings[0], 2, "spellings of AS-2200 R4 besides its own: %r" % spellings[1])
+    check("\u201cAS-2200 R4 \u201d" in spellings[1] and "R4\\x09 \\x09" in spellings[1],
+          "the spellings as text: %r" % spellings[1])
+    check(not any(name.startswith("AS-2200 R4") and name != "AS-2200 R4" for name in page.products()),
+          "a product of its own for a name with trailing blanks")
+
+
+def case_machine_details_and_long_paths(page, report):
+    """A machine's details give its product and BIOS version whole; a long
+    path is cut at its start, so its end shows."""
+    page.filter("/blanks/server-1")
+    page.driver.find_elements("css selector", "#machine-rows tr.machine")[0].click()
+    pairs = page.script("""
+        const list = [...document.querySelectorAll('#machine-details dt')];
+        return list.map((dt) => [dt.textContent, dt.nextElementSibling.textContent]);""")
+    terms = dict(pairs)
+    equal(terms.get("Product"), "AS-2200 R4\\x09 \\x09", "the product in the details")
+    equal(terms.get("BIOS version"), "2.17.1", "the BIOS version in the details")
+    page.filter("/bulk/")
+    cut = page.script("""
+        const results = [];
+        for (const tr of document.querySelectorAll('#machine-rows tr.machine')) {
+          const td = tr.cells[0], text = td.firstChild, cell = td.getBoundingClientRect();
+          const range = document.createRange();
+          range.selectNodeContents(text);
+          const box = range.getBoundingClientRect();
+          results.push([text.textContent, box.left < cell.left, box.right <= cell.right + 0.5]);
+        }
+        return results;""")
+    check(cut, "bulk rows drawn")
+    check(all(end for _, _, end in cut), "a path's end cut off: %r" % cut[:3])
+    check(all(start for _, start, _ in cut), "paths this long overflow their cell at the start: %r" % cut[:3])
+    page.filter("")
 
 
 def case_a_fleet_with_nothing_readable(page, report):
@@ -611,7 +668,9 @@ def case_no_console_errors(page, report):
 
 CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_machines,
          case_sort_orders_by_any_column, case_clicks_filter_the_table,
-         case_hostile_texts_are_text, case_rollout_states, case_a_fleet_with_nothing_readable,
+         case_hostile_texts_are_text, case_rollout_states,
+         case_products_differing_by_trailing_blanks_are_one, case_machine_details_and_long_paths,
+         case_a_fleet_with_nothing_readable,
          case_no_console_errors]
 
 

@@ -235,8 +235,7 @@ void PageWriter::Finish() {
   page += PAGE_BODY;
   page += ScriptSafeJson(DataJson());
   page += PAGE_TAIL_SCRIPT;
-  page += PAGE_SCRIPT_TABLE;
-  page += PAGE_SCRIPT_SUMMARY;
+  page += PAGE_SCRIPT;
   page += PAGE_TAIL;
   out_ << page;
   out_.flush();

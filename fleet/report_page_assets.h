@@ -1,13 +1,12 @@
-// The fixed parts of the fleet report's page: its style sheet and its
-// script, texts that the page writer copies in whole. None holds any data;
-// the script reads the page's JSON and draws from it. The script comes in
-// two parts, written one after the other into one <script> element.
+// The fixed parts of the fleet report's page: its style sheet
+// (report_page.css) and its script (report_page.js), each embedded whole by
+// the build and copied in whole by the page writer. Neither holds any data;
+// the script reads the page's JSON and draws from it.
 #pragma once
 
 namespace fleet {
 
 extern const char PAGE_STYLE[];
-extern const char PAGE_SCRIPT_TABLE[];
-extern const char PAGE_SCRIPT_SUMMARY[];
+extern const char PAGE_SCRIPT[];
 
 }  // namespace fleet

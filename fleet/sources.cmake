@@ -6,10 +6,20 @@ set(FLEET_SOURCES
   fleet/rollout_records.cpp
   fleet/report_format.cpp
   fleet/report_page.cpp
-  fleet/report_page_style.cpp
-  fleet/report_page_table.cpp
-  fleet/report_page_summary.cpp
   fleet/row_workers.cpp
   fleet/report_output.cpp
   fleet/fleet_report.cpp
 )
+
+# The page's style sheet and script are files of their own; the build
+# embeds them, whole, in a source file of its own making.
+set(FLEET_PAGE_ASSETS ${CMAKE_BINARY_DIR}/fleet/report_page_assets.cpp)
+add_custom_command(
+  OUTPUT ${FLEET_PAGE_ASSETS}
+  COMMAND ${CMAKE_COMMAND} -D CSS=${CMAKE_CURRENT_LIST_DIR}/report_page.css
+          -D JS=${CMAKE_CURRENT_LIST_DIR}/report_page.js -D OUT=${FLEET_PAGE_ASSETS}
+          -P ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/report_page.css ${CMAKE_CURRENT_LIST_DIR}/report_page.js
+          ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
+  COMMENT "Embedding the fleet page's style sheet and script")
+set(FLEET_GENERATED_SOURCES ${FLEET_PAGE_ASSETS})

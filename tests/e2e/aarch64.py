@@ -74,10 +74,7 @@ def check_example(boot, args, report):
     e2e.write(dump, suite.dumps.dump_3x(suite.type0_table("1.26")))
     want_preview = events_as_preview([suite.OLD])
     preview_lines(args, report, boot.name, dump, KIT, ["-smbios3"], want_preview)
-    lines, status = e2e.as_preview_lines(result[1])
-    report.check(boot.name + " [preview agrees with the VM]",
-                 status == "0x0" and lines == want_preview[:-1],
-                 "the VM showed %r, status %s" % (lines, status))
+    e2e.check_vm_agrees(report, boot.name, result[1], want_preview)
 
 
 def check_stick_dump(boot, args, report):
@@ -148,10 +145,7 @@ def check_both_iso(boot, args, report):
               suite.dumps.dump_2x(table))
     want_preview = events_as_preview(events + [suite.OLD])
     preview_lines(args, report, boot.name, dump, KIT, options.split(), want_preview)
-    lines, status = e2e.as_preview_lines(result[1])
-    report.check(boot.name + " [preview agrees with the VM]",
-                 status == "0x0" and lines == want_preview[:-1],
-                 "the VM showed %r, status %s" % (lines, status))
+    e2e.check_vm_agrees(report, boot.name, result[1], want_preview)
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)
 

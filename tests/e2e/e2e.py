@@ -425,6 +425,15 @@ def as_preview_lines(out):
     return lines, status
 
 
+def check_vm_agrees(report, name, out, want_preview):
+    """kit-run's report `out` of a successful run against the preview
+    tool's lines for the same machine (less the preview's status line)."""
+    lines, status = as_preview_lines(out)
+    report.check(name + " [preview agrees with the VM]",
+                 status == "0x0" and lines == want_preview[:-1],
+                 "the VM showed %r, status %s" % (lines, status))
+
+
 def check_dump(kit, args, report):
     root = os.path.join(args.work, kit.name)
     shutil.rmtree(root, ignore_errors=True)

@@ -115,10 +115,7 @@ def check_medium(boot, args, report):
     preview, perr = e2e.run_preview(args.preview, dump, kit, (p.get("app_args") or "").split())
     report.check(boot.name + " [preview]", preview == want_preview,
                  "expected %r, got %r %s" % (want_preview, preview, perr))
-    lines, status = e2e.as_preview_lines(result[1])
-    report.check(boot.name + " [preview agrees with the VM]",
-                 status == "0x0" and lines == want_preview[:-1],
-                 "the VM showed %r, status %s" % (lines, status))
+    e2e.check_vm_agrees(report, boot.name, result[1], want_preview)
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)
 

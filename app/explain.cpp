@@ -126,9 +126,13 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
       "holds a folder name that is not valid UTF-16\0"
       "takes the library beyond 4096 folders or 65536 entries\0"
       "has an UpdateConfig.ini that cannot be read\0"
-      "cannot be entered";
-  static_assert(static_cast<int>(LibraryProblem::NotEntered) == 7, "a text for each problem");
-  static_assert(KIT_FOLDER_LIMIT == 4096 && KIT_ENTRY_LIMIT == 65536, "the line names the bounds");
+      "cannot be entered\0"
+      "makes a path longer than 255 characters\0"
+      "begins or ends with a blank\0"
+      "holds a folder named UpdateConfig.ini";
+  static_assert(static_cast<int>(LibraryProblem::ConfigFolder) == 10, "a text for each problem");
+  static_assert(KIT_FOLDER_LIMIT == 4096 && KIT_ENTRY_LIMIT == 65536 && KIT_PATH_LIMIT == 255,
+                "the line names the bounds");
   if (Problem == LibraryProblem::NoLibrary) {
     ConsolePrintAscii("ERROR: no kit found in kits.\n");
   } else {

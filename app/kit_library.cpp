@@ -12,6 +12,9 @@
 
 namespace {
 
+// "\\UpdateConfig.ini", which every folder's path gets when it is read as a kit.
+constexpr size_t CONFIG_SUFFIX_UNITS = sizeof(u"\\UpdateConfig.ini") / sizeof(char16_t) - 1;
+
 struct Walker {
   KitVisitor visit;
   void *context;
@@ -24,6 +27,8 @@ struct Walker {
 
 bool Fail(Walker *walker, LibraryProblem problem) {
   walker->walk->Problem = problem;
+  walker->walk->Folders = walker->folders;
+  walker->walk->Entries = walker->entries;
   libc::memcpy(walker->walk->Where, walker->path, (walker->length + 1) * sizeof(char16_t));
   return false;
 }
@@ -61,6 +66,11 @@ bool ReadKit(Walker *walker, bool *is_kit) {
   libc::FILE *stream = libc::fopen_utf16(name);
   *is_kit = stream != nullptr || libc::ErrorNumber != libc::LIBC_ENOENT;
   if (!*is_kit) return true;
+  // A folder of that name opens too, and reads as its listing.
+  if (IsFolder(name)) {
+    if (stream != nullptr) libc::fclose(stream);
+    return Fail(walker, LibraryProblem::ConfigFolder);
+  }
   UpdateConfig config;
   ConfigResult result = ReadUpdateConfig(stream, &config, true);
   // A kit without Version= still names its products; only a file that
@@ -89,8 +99,16 @@ bool ListFolder(Walker *walker, SHELL_FILE_HANDLE folder, unsigned depth) {
     // Fits: at most four names of at most 255 units below "kits".
     size_t saved = walker->length;
     walker->path[walker->length++] = u'\\';
-    for (; *name != 0; ++name) walker->path[walker->length++] = *name;
+    for (const char16_t *unit = name; *unit != 0; ++unit) walker->path[walker->length++] = *unit;
     walker->path[walker->length] = 0;
+    // The shell does not open a name with a leading blank, and FAT drops
+    // trailing ones: such a folder is not the folder it seems.
+    if (name[0] == u' ' || walker->path[walker->length - 1] == u' ') {
+      return Fail(walker, LibraryProblem::NameBlank);
+    }
+    if (walker->length + CONFIG_SUFFIX_UNITS > KIT_PATH_LIMIT) {
+      return Fail(walker, LibraryProblem::PathTooLong);
+    }
     bool walked = VisitFolder(walker, depth + 1);
     walker->length = saved;
     walker->path[saved] = 0;
@@ -130,5 +148,8 @@ bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk) {
   walker.entries = 0;
   libc::memcpy(walker.path, u"kits", sizeof(u"kits"));
   walker.length = 4;
-  return VisitFolder(&walker, 0);
+  bool walked = VisitFolder(&walker, 0);
+  Walk->Folders = walker.folders;
+  Walk->Entries = walker.entries;
+  return walked;
 }

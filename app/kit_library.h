@@ -13,6 +13,13 @@ constexpr unsigned KIT_SEARCH_DEPTH = 4;
 // Bounds of the search: a damaged or looping listing ends at one of them.
 constexpr unsigned KIT_FOLDER_LIMIT = 4096;
 constexpr unsigned KIT_ENTRY_LIMIT = 65536;
+// The longest path the walk opens below the shell's current directory,
+// "kits\...\UpdateConfig.ini". Firmware file systems refuse longer whole
+// paths (ovmf's FAT from 258 units on, its leading '\' counted), and a kit
+// that cannot be opened stops the library; so a folder whose path would
+// pass this bound is a problem of its own, named the same by the image and
+// by every plan of it.
+constexpr unsigned KIT_PATH_LIMIT = 255;
 // "kits", then up to four names of up to 255 units, each after a '\'.
 constexpr unsigned KIT_PATH_UNITS = 4 + KIT_SEARCH_DEPTH * 256 + 1;
 
@@ -25,11 +32,16 @@ enum class LibraryProblem {
   TooLarge,            // beyond KIT_FOLDER_LIMIT folders or KIT_ENTRY_LIMIT entries
   ConfigUnreadable,    // a kit's UpdateConfig.ini could not be read
   NotEntered,          // the shell refused to change to the chosen kit
+  PathTooLong,         // a folder's UpdateConfig.ini path is beyond KIT_PATH_LIMIT
+  NameBlank,           // a folder name that begins or ends with a blank
+  ConfigFolder,        // a folder named UpdateConfig.ini
 };
 
 struct LibraryWalk {
   LibraryProblem Problem;
   char16_t Where[KIT_PATH_UNITS];  // the folder (or kit) the problem is in
+  unsigned Folders;                // folders and entries met, for the host tools
+  unsigned Entries;
 };
 
 // Called for each kit in listing order: Path is "kits\..." and Config its

@@ -156,6 +156,16 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
       out.Put(static_cast<CHAR16>(static_cast<UnsignedUnit<Unit>>(*p)));
     }
   }
+  // A message cut at the bound still ends its line, so what follows on the
+  // console starts a line of its own.
+  if (out.count == kMaxUnits) {
+    const Unit *end = Format;
+    while (*end != u'\0') ++end;
+    if (end != Format && end[-1] == u'\n') {
+      out.buffer[kMaxUnits - 2] = u'\r';
+      out.buffer[kMaxUnits - 1] = u'\n';
+    }
+  }
   out.buffer[out.count] = u'\0';
   if (gConsoleLineCopy != nullptr) {
     size_t i = 0;

@@ -67,6 +67,17 @@ void CloseFolder(SHELL_FILE_HANDLE Folder) {
   if (Folder != nullptr) (void)ShellFileFunctions.CloseFile(Folder);
 }
 
+bool IsFolder(const CHAR16 *Name) {
+  SHELL_FILE_HANDLE Handle = nullptr;
+  if (EFI_ERROR(OpenFolder(Name, &Handle)) || Handle == nullptr) return false;
+  // The shell hands the record back in pool memory of its own.
+  EFI_FILE_INFO *Info = ShellFileFunctions.GetFileInfo(Handle);
+  bool Folder = Info != nullptr && (Info->Attribute & EFI_FILE_DIRECTORY) != 0;
+  if (Info != nullptr) (void)gBS->FreePool(Info);
+  CloseFolder(Handle);
+  return Folder;
+}
+
 EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
   CHAR16 Line[PATH_UNITS];
   UINTN Units = 0;

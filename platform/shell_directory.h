@@ -32,6 +32,10 @@ EFI_STATUS ReadFolderEntry(SHELL_FILE_HANDLE Folder, FOLDER_ENTRY *Entry, bool *
 
 void CloseFolder(SHELL_FILE_HANDLE Folder);
 
+// Whether Name (relative to the shell's current directory) opens as a
+// folder; false for a file or a name that does not open.
+bool IsFolder(const CHAR16 *Name);
+
 // Makes the folder Name (relative to the shell's current directory) the
 // shell's current directory, so scripts run from there and bare file names
 // resolve there. On failure the current directory is as it was.

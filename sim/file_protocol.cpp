@@ -67,7 +67,7 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *self, const EFI_GUID *type, UIN
     return EFI_BUFFER_TOO_SMALL;
   }
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
-  FillFileInfo(*file, static_cast<EFI_FILE_INFO *>(buffer));
+  FillFileInfo(*file, buffer);
   *size = needed;
   return EFI_SUCCESS;
 }
@@ -92,15 +92,8 @@ EFI_STATUS ReadListing(Firmware::State *state, SimFile *folder, UINTN *size, voi
     return EFI_BUFFER_TOO_SMALL;
   }
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
-  SimFile record;
-  record.is_dir = entry.is_dir;
-  record.bytes.assign(entry.size, '\0');
-  record.path = {ToUtf8(entry.name)};
-  FillFileInfo(record, static_cast<EFI_FILE_INFO *>(buffer));
   // The name as it stands, which UTF-8 could not carry (a lone surrogate).
-  std::memcpy(reinterpret_cast<uint8_t *>(buffer) + offsetof(EFI_FILE_INFO, FileName),
-              entry.name.c_str(), (entry.name.size() + 1) * sizeof(CHAR16));
-  static_cast<EFI_FILE_INFO *>(buffer)->Size = needed;
+  FillFileInfo(entry.name, entry.is_dir, entry.size, buffer);
   *size = entry.reported_size != 0 ? entry.reported_size : needed;
   ++folder->position;
   return EFI_SUCCESS;
@@ -244,28 +237,37 @@ size_t FileInfoSize(const SimFile &file) {
   return offsetof(EFI_FILE_INFO, FileName) + (name.size() + 1) * sizeof(CHAR16);
 }
 
-void FillFileInfo(const SimFile &file, EFI_FILE_INFO *info) {
-  std::u16string name = file.path.empty() ? u"" : ToUtf16(file.path.back());
-  std::memset(info, 0, offsetof(EFI_FILE_INFO, FileName));
-  info->Size = FileInfoSize(file);
-  info->FileSize = file.bytes.size();
-  info->PhysicalSize = (file.bytes.size() + 511) / 512 * 512;
+void FillFileInfo(const std::u16string &name, bool is_dir, uint64_t size, void *buffer) {
+  // The record is built aligned and copied: a caller's buffer may lie at
+  // any address (a file stream reading a folder hands in its byte buffer).
+  EFI_FILE_INFO info;
+  std::memset(&info, 0, sizeof(info));
+  size_t name_bytes = (name.size() + 1) * sizeof(CHAR16);
+  info.Size = offsetof(EFI_FILE_INFO, FileName) + name_bytes;
+  info.FileSize = size;
+  info.PhysicalSize = (size + 511) / 512 * 512;
   EFI_TIME stamp{};
   stamp.Year = 2024;
   stamp.Month = 1;
   stamp.Day = 1;
   stamp.TimeZone = 2047;  // local time, zone not known
-  info->CreateTime = info->LastAccessTime = info->ModificationTime = stamp;
-  info->Attribute = EFI_FILE_READ_ONLY | (file.is_dir ? EFI_FILE_DIRECTORY : EFI_FILE_ARCHIVE);
+  info.CreateTime = info.LastAccessTime = info.ModificationTime = stamp;
+  info.Attribute = EFI_FILE_READ_ONLY | (is_dir ? EFI_FILE_DIRECTORY : EFI_FILE_ARCHIVE);
+  std::memcpy(buffer, &info, offsetof(EFI_FILE_INFO, FileName));
   // The name runs on past the declared one-unit array.
-  std::memcpy(reinterpret_cast<uint8_t *>(info) + offsetof(EFI_FILE_INFO, FileName), name.c_str(),
-              (name.size() + 1) * sizeof(CHAR16));
+  std::memcpy(static_cast<uint8_t *>(buffer) + offsetof(EFI_FILE_INFO, FileName), name.c_str(),
+              name_bytes);
+}
+
+void FillFileInfo(const SimFile &file, void *buffer) {
+  FillFileInfo(file.path.empty() ? u"" : ToUtf16(file.path.back()), file.is_dir,
+               file.bytes.size(), buffer);
 }
 
 EFI_FILE_INFO *MakeFileInfo(Firmware::State *state, const SimFile &file) {
   void *block = state->PoolAllocate(EfiBootServicesData, FileInfoSize(file));
   if (block == nullptr) return nullptr;
-  FillFileInfo(file, static_cast<EFI_FILE_INFO *>(block));
+  FillFileInfo(file, block);
   return static_cast<EFI_FILE_INFO *>(block);
 }
 

@@ -213,6 +213,9 @@ EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *self);
 // Shared between the shell and the file protocol.
 EFI_FILE_INFO *MakeFileInfo(Firmware::State *state, const SimFile &file);
 size_t FileInfoSize(const SimFile &file);
-void FillFileInfo(const SimFile &file, EFI_FILE_INFO *info);
+// Writes the file's EFI_FILE_INFO record, name included, at Buffer (any
+// alignment).
+void FillFileInfo(const SimFile &file, void *buffer);
+void FillFileInfo(const std::u16string &name, bool is_dir, uint64_t size, void *buffer);
 
 }  // namespace sim

@@ -55,6 +55,11 @@ std::string Kit(const std::string &products, const std::string &version) {
 
 // The example library: three models, one of them by prefix; the scripts
 // tell the kits apart by the version each configures.
+std::vector<File> With(std::vector<File> files, const File &more) {
+  files.push_back(more);
+  return files;
+}
+
 std::vector<File> Library() {
   return {
       {"kits/model7-tower/UpdateConfig.ini", Kit("Model7 Tower", "2")},
@@ -195,22 +200,25 @@ TEST(KitLibrary, NoKitChosenRunsNoScriptAndLeavesTheDirectory) {
 }
 
 TEST(KitLibrary, BoundsOfTheLibrary) {
-  // 300 kits, names of 255 characters, four levels, a name beyond the BMP
+  // 300 kits, a path of 255 characters, four levels, a name beyond the BMP
   // and one beyond ASCII: the right kit all the same.
   std::vector<File> big;
   for (int i = 0; i < 300; ++i) {
     big.push_back({"kits/kit" + std::to_string(i) + "/UpdateConfig.ini",
                    Kit("Model" + std::to_string(i), "1")});
   }
-  std::string long_name(255, 'n');
+  // "kits\" and "\UpdateConfig.ini" around four names: 255 in all.
+  std::string long_name(57, 'n');
+  std::string last_name(59, 'n');
   std::vector<File> long_names = {
-      {"kits/" + long_name + "/" + long_name + "/" + long_name + "/" + long_name +
+      {"kits/" + long_name + "/" + long_name + "/" + long_name + "/" + last_name +
            "/UpdateConfig.ini",
        Kit("Model7", "1")}};
   std::vector<File> beyond = {{"kits/Mod\xC3\xA8le \xF0\x9F\x96\xA5/UpdateConfig.ini",
                                Kit("Model7", "1")}};
   std::string deep_kit = "kits";
-  for (int i = 0; i < 4; ++i) deep_kit += "\\" + long_name;
+  for (int i = 0; i < 3; ++i) deep_kit += "\\" + long_name;
+  deep_kit += "\\" + last_name;
   for (sim::ShellKind shell : kShells) {
     SCOPED_TRACE(ShellName(shell));
     KitRun run = RunKits(shell, "Model299", big);
@@ -249,6 +257,26 @@ TEST(KitLibrary, DamagedAndEndlessListingsGetALineAndNoScript) {
        "ERROR: kits cannot be read; no kit can be chosen."},
       {"name of 256 characters", {{"kits/" + std::string(256, 'x') + "/UpdateConfig.ini", Kit("M", "1")}},
        nullptr, "ERROR: kits holds a name longer than 255 characters; no kit can be chosen."},
+      // Firmware opens no longer path: the kit would be lost on a machine.
+      {"path of 256 characters beside a good kit",
+       With(Library(), {"kits/" + std::string(234, 'x') + "/UpdateConfig.ini", Kit("M", "1")}),
+       nullptr, "ERROR: kits\\" + std::string(234, 'x') +
+           " makes a path longer than 255 characters; no kit can be chosen."},
+      {"folder too long to search, no kit in it",
+       With(Library(), {"kits/" + std::string(100, 'a') + "/" + std::string(100, 'b') + "/" +
+                            std::string(60, 'c') + "/k/UpdateConfig.ini", Kit("M", "1")}),
+       nullptr,
+       // Cut at the console's 320 units, the line end kept.
+       ("ERROR: kits\\" + std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\" +
+        std::string(60, 'c') + " makes a path longer than 255 characters; no kit can be chosen.")
+           .substr(0, 318)},
+      {"leading blank", With(Library(), {"kits/ spare/UpdateConfig.ini", Kit("M", "1")}), nullptr,
+       "ERROR: kits\\ spare begins or ends with a blank; no kit can be chosen."},
+      {"trailing blank, no kit in it", With(Library(), {"kits/old /notes.txt", "x"}), nullptr,
+       "ERROR: kits\\old  begins or ends with a blank; no kit can be chosen."},
+      {"UpdateConfig.ini that is a folder",
+       With(Library(), {"kits/spare/UpdateConfig.ini/notes.txt", "x"}), nullptr,
+       "ERROR: kits\\spare holds a folder named UpdateConfig.ini; no kit can be chosen."},
       {"listing that fails", Library(),
        [](sim::Firmware &fw) { fw.FailNth(sim::Call::FileRead, 1); },
        "ERROR: kits cannot be read; no kit can be chosen."},

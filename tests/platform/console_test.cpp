@@ -62,10 +62,20 @@ TEST_F(ConsolePrintTest, TextIsCutAt320CodeUnits) {
   EXPECT_EQ(ConsolePrint(u"%a", long_text.c_str()), 320u);
   EXPECT_EQ(fw_.ConsoleLines().back(), std::u16string(320, u'x'));
 
-  // A line end that straddles the cut loses its LF.
-  std::string text319(319, 'y');
-  EXPECT_EQ(ConsolePrint(u"%a\n", text319.c_str()), 320u);
-  EXPECT_EQ(fw_.ConsoleLines().back(), std::u16string(319, u'y') + u"\r");
+  // A message cut at the bound keeps its line end, whether the cut falls
+  // in its text or in the line end itself.
+  const struct {
+    size_t text;
+    std::u16string shown;
+  } cut[] = {{319, std::u16string(318, u'y') + u"\r\n"},
+             {400, std::u16string(318, u'y') + u"\r\n"},
+             {318, std::u16string(318, u'y') + u"\r\n"}};
+  for (const auto &c : cut) {
+    SCOPED_TRACE(c.text);
+    std::string text(c.text, 'y');
+    EXPECT_EQ(ConsolePrint(u"%a\n", text.c_str()), 320u);
+    EXPECT_EQ(fw_.ConsoleLines().back(), c.shown);
+  }
 }
 
 TEST_F(ConsolePrintTest, NothingToShowOrNowhereToShowIt) {

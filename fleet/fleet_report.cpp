@@ -102,79 +102,33 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-// The library walk, run by the image's own code (-kits) over the library
-// served as a medium's folder kits: the same kits, found in the same order
-// to the same depth, as a machine booted from that medium finds.
-std::vector<std::u16string> gLibraryKits;
-std::string gLibraryProblem;
-LibraryWalk gLibraryWalk;
-
-void CollectKit(const char16_t *Path, const UpdateConfig *, void *) {
-  gLibraryKits.push_back(Path);
-}
-
-int WalkLibrary(int, char **) {
-  if (!WalkKitLibrary(CollectKit, nullptr, &gLibraryWalk)) {
-    // The line the image would print, as the report's reason.
-    TellLibraryProblem(gLibraryWalk.Problem, gLibraryWalk.Where);
-    gLibraryProblem = "?";
-  }
-  return 0;
-}
-
-// "kits\\A\\B" as the image names a folder of the library, "ROOT/A/B" on the host.
-std::string HostFolder(const std::string &root, const std::u16string &path) {
-  std::string host = sim::TextToUtf8(path.substr(4));
-  std::replace(host.begin(), host.end(), '\\', '/');
-  return root + host;
-}
-
-// The console line without "ERROR: " and its line end.
-std::string ReasonOf(const std::vector<sim::Event> &events) {
-  for (const sim::Event &event : events) {
-    if (event.kind != sim::Event::Console) continue;
-    std::string line = sim::TextToUtf8(event.text);
-    if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    return line;
-  }
-  return "cannot be read";
-}
-
 }  // namespace
 
 bool FindKits(const std::string &library, std::vector<std::string> *folders, std::string *error) {
-  std::string root = library;
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  struct stat info;
-  if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-      access(root.c_str(), R_OK | X_OK) != 0) {
-    *error = "--kits " + library + ": not a readable folder";
+  LibraryAnswer answer;
+  if (!QueryLibrary(library, &answer, error)) {
+    *error = "--kits " + *error;
     return false;
   }
-  sim::ImageRun run;
-  run.kits_dir = root;
-  run.main = WalkLibrary;
-  sim::ImageRunResult result;
-  gLibraryKits.clear();
-  gLibraryProblem.clear();
-  if (!sim::RunImage(run, &result, error)) return false;
-  if (!gLibraryProblem.empty()) {
-    *error = "--kits " + library + ": " + ReasonOf(result.events);
+  if (answer.problem != LibraryProblem::None || answer.config_too_large) {
+    std::string line = answer.line;
+    if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
+    *error = "--kits " + library + ": " + line;
     // The host's own reason, where it has one, says what to mend.
-    std::string kit = HostFolder(root, gLibraryWalk.Where), bytes, why;
-    if (gLibraryWalk.Problem == LibraryProblem::ConfigUnreadable &&
-        sim::ReadFolderFile(kit, "UpdateConfig.ini", &bytes, &why, KIT_CONFIG_LIMIT) ==
-            sim::FolderFile::Unreadable) {
-      *error = "--kits " + library + ": kit " + kit + ": UpdateConfig.ini could not be read: " + why;
+    std::string bytes, why;
+    if (answer.problem == LibraryProblem::ConfigUnreadable &&
+        sim::ReadFolderFile(answer.where_folder, "UpdateConfig.ini", &bytes, &why,
+                            KIT_CONFIG_LIMIT) == sim::FolderFile::Unreadable) {
+      *error = "--kits " + library + ": kit " + answer.where_folder +
+               ": UpdateConfig.ini could not be read: " + why;
     }
     return false;
   }
-  if (gLibraryKits.empty()) {
+  if (answer.kits.empty()) {
     *error = "--kits " + library + ": no kit in it (no folder holding UpdateConfig.ini)";
     return false;
   }
-  for (const std::u16string &path : gLibraryKits) folders->push_back(HostFolder(root, path));
+  for (const LibraryKit &kit : answer.kits) folders->push_back(kit.folder);
   return true;
 }
 

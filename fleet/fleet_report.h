@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fleet/fleet_row.h"
+#include "fleet/library_query.h"
 #include "fleet/report_format.h"
 
 namespace fleet {
@@ -20,10 +21,6 @@ namespace fleet {
 // usage or a kit whose UpdateConfig.ini cannot be read.
 constexpr int FLEET_REPORT_MADE = 0;
 constexpr int FLEET_CANNOT_RUN = 2;
-
-// A kit's UpdateConfig.ini is a few lines; the application searches it
-// byte by byte on every run, so a huge one would make a report of hours.
-constexpr uint64_t KIT_CONFIG_LIMIT = 1u << 20;
 
 struct FleetCommand {
   std::vector<std::string> kits;       // --kit: kit folders; none and no --kits: "."

@@ -8,6 +8,7 @@ set(FLEET_SOURCES
   fleet/report_page.cpp
   fleet/row_workers.cpp
   fleet/report_output.cpp
+  fleet/library_query.cpp
   fleet/fleet_report.cpp
 )
 

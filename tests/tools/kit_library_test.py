@@ -89,40 +89,36 @@ class Library(unittest.TestCase):
                 for word in want:
                     self.assertIn(word, str(caught.exception))
 
-    def test_the_image_bounds_on_its_search(self):
-        """The folders and entries the image meets searching a library:
-        every listing of \\kits and of the folders below that are no kit,
-        down to four levels, with its ".", ".." and end; a library beyond
-        its bounds is refused (bounds made small here)."""
-        f, k = True, False
+    def test_the_image_walk_refuses(self):
+        """What the image's own walk refuses refuses the library, with the
+        image's line: a path it cannot open, a blank at a name's end, a
+        folder named UpdateConfig.ini, more folders than it searches, a
+        configuration too large to plan with."""
+        lib = lambda *parts: os.path.join(self.library, *parts)  # noqa: E731
+        long_name = "x" * 234
         cases = [
-            ("one kit", [("a", f), ("a/UpdateConfig.ini", k)], ["a"], (1, 4)),
-            ("files beside the kits are listed", [("a", f), ("a/UpdateConfig.ini", k),
-                                                  ("README", k)], ["a"], (1, 5)),
-            ("a kit's own folders are not", [("a", f), ("a/UpdateConfig.ini", k),
-                                             ("a/tools", f), ("a/tools/x", f)], ["a"], (1, 4)),
-            ("a vendor folder is", [("v", f), ("v/a", f), ("v/a/UpdateConfig.ini", k),
-                                    ("v/b", f)], ["v/a"], (3, 12)),
-            ("the fourth level is met, not listed",
-             [("1", f), ("1/2", f), ("1/2/3", f), ("1/2/3/4", f), ("1/2/3/4/5", f)], [],
-             (4, 16)),
+            ("a path beyond 255 characters", lambda: self.kit(long_name),
+             ["kits\\" + long_name, "longer than 255 characters"]),
+            ("a leading blank", lambda: self.kit(" spare"),
+             ["kits\\ spare begins or ends with a blank"]),
+            ("UpdateConfig.ini as a folder", lambda: os.makedirs(lib("b", "UpdateConfig.ini")),
+             ["kits\\b holds a folder named UpdateConfig.ini"]),
+            ("beyond 4096 folders", lambda: [os.makedirs(lib("many", str(n)))
+                                             for n in range(4096)],
+             ["beyond 4096 folders or 65536 entries"]),
+            ("a configuration above 1 MiB", lambda: open(lib("a", "UpdateConfig.ini"), "ab")
+             .write(b"#" * (1 << 20)), ["larger than 1 MiB"]),
         ]
-        for what, tree, kits, want in cases:
+        for what, setup, want in cases:
             with self.subTest(what):
-                self.assertEqual(layout.search_counts(tree, kits), want)
-        for name in ("a", "b", "c"):
-            self.kit(name)
-        self.assertEqual(layout.library_kits(self.library), ["a", "b", "c"])
-        for limit, value in (("LIBRARY_FOLDER_LIMIT", 2), ("LIBRARY_ENTRY_LIMIT", 5)):
-            with self.subTest(limit):
-                saved = getattr(layout, limit)
-                setattr(layout, limit, value)
-                try:
-                    with self.assertRaises(KitError) as caught:
-                        layout.library_kits(self.library)
-                finally:
-                    setattr(layout, limit, saved)
-                self.assertIn("3 folders and 6 entries", str(caught.exception))
+                shutil.rmtree(self.library)
+                os.makedirs(self.library)
+                self.kit("a")
+                setup()
+                with self.assertRaises(KitError) as caught:
+                    layout.library_kits(self.library)
+                for word in want:
+                    self.assertIn(word, str(caught.exception))
 
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at
@@ -152,7 +148,8 @@ class Library(unittest.TestCase):
         startup = kit_medium.read_file(out, "startup.nsh")
         self.assertEqual(layout.app_words(startup), ["-kits", "-segments", "-product"])
         self.assertIn(b"if exist fs0:\\kits then", startup)
-        self.assertEqual(kit_run.medium_kits(kit_medium.image_paths(out)),
+        answer = layout.medium_library(out, self.root)
+        self.assertEqual([kit["medium_path"] for kit in answer["kits"]],
                          ["kits/model7", "kits/servers/bx"])
 
         copy = os.path.join(self.root, "copy.img")

@@ -12,26 +12,15 @@ CONFIG_NAME = "UpdateConfig.ini"
 SCRIPTS = ("UpdateHWOld.nsh", "UpdateHWNew.nsh")
 KIT_FILES = (CONFIG_NAME,) + SCRIPTS
 
-# The image's options, as it matches them (ASCII case ignored). A word on
-# the application's line that is none of these is ignored by the image, so
-# a misspelt one would silently switch its check off: the tools refuse it.
-IMAGE_OPTIONS = ("-v", "-n", "-segments", "-product", "-smbios3", "-kits", "-log")
-# Options whose next word is their value, whatever it looks like.
-VALUE_OPTIONS = ("-log",)
 # A library medium: the kits under this root folder, each one a folder
-# holding UpdateConfig.ini, at most this many levels down (as the image
-# searches them).
+# holding UpdateConfig.ini, found as the image finds them (image_rules asks
+# its own walk).
 LIBRARY_FOLDER = "kits"
 LIBRARY_OPTION = "-kits"
 # The run record a medium made with --log keeps: one file at the medium's
 # root for every kit on it.
 RECORD_NAME = "rollout.jsonl"
 RECORD_WORDS = "-log \\" + RECORD_NAME
-LIBRARY_DEPTH = 4
-# The image's bounds on that search: the folders it meets, and the entries
-# it reads (each listing's own "." and "..", and its end, included).
-LIBRARY_FOLDER_LIMIT = 4096
-LIBRARY_ENTRY_LIMIT = 65536
 # The firmware machines a kit serves. A medium for one machine holds its
 # image as BiosUpdateSelect.efi; a medium for both holds each under its
 # image_name, and startup.nsh starts the one the firmware accepts, trying

@@ -15,9 +15,8 @@ import shutil
 import sys
 import tempfile
 
-from . import kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
-from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_DEPTH,
-                     LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
+from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
+from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
                      START_MARK, STATUS_MARK, KitError)
 
 # The most of a medium's run record read back.
@@ -39,19 +38,6 @@ def say(text):
 
 
 # --- Kit images ----------------------------------------------------------
-
-def medium_kits(paths):
-    """The kits of a library medium, from the paths it holds: folders under
-    \\kits\\ that hold an UpdateConfig.ini, as the image finds them."""
-    found = set()
-    for path in paths:
-        parts = path.split("/")
-        if (len(parts) >= 3 and parts[0].lower() == LIBRARY_FOLDER
-                and parts[-1].upper() == CONFIG_NAME.upper() and len(parts) - 2 <= LIBRARY_DEPTH):
-            found.add("/".join(parts[:-1]))
-    # A kit is not searched further: one inside another is not a kit.
-    return sorted(k for k in found if not any(k.startswith(o + "/") for o in found))
-
 
 def medium_arches(copy, paths):
     """The machines a kit medium serves, from the images it holds: each
@@ -76,12 +62,20 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
     if not os.path.isfile(source):
         raise KitError("no kit image at %s" % source)
     shutil.copyfile(source, copy)
+    work = os.path.dirname(os.path.abspath(copy))
     try:
         copy = kit_medium.fat_target(copy)
         paths = {p.lower(): p for p in kit_medium.image_paths(copy)}
         startup = kit_medium.read_file(copy, "startup.nsh")
         library = startup is not None and layout.is_library_run(startup)
-        folders = [paths[k] for k in medium_kits(paths.values())] if library else [""]
+        folders = [""]
+        if library:
+            # The kits the image finds on this medium, as its own walk finds them.
+            answer = layout.medium_library(copy, tempfile.mkdtemp(prefix="kits-", dir=work))
+            if answer and answer["problem"]:
+                raise KitError("the medium %s: %s (the application would choose no kit from "
+                               "it)" % (source, image_rules.problem_text(answer["problem"])))
+            folders = [kit["medium_path"] for kit in answer["kits"]] if answer else []
         arches = medium_arches(copy, paths)
         missing = [] if arches else [IMAGE_NAME]
         missing += [name for name in ("startup.nsh",) if name.lower() not in paths]

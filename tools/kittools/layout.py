@@ -16,12 +16,10 @@ import os
 import shutil
 import subprocess
 
-from . import kit_medium, safe_files, vmboot
-from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, IMAGE_OPTIONS, KIT_FILES,
-                     LIBRARY_DEPTH, LIBRARY_ENTRY_LIMIT, LIBRARY_FOLDER,
-                     LIBRARY_FOLDER_LIMIT, LIBRARY_OPTION, PROBE_NAME, RECORD_WORDS, REPO,
-                     SCRIPT_MARK, SCRIPTS, START_MARK, STATUS_MARK, TOOL_NAMES, VALUE_OPTIONS,
-                     KitError, image_name)
+from . import image_rules, kit_medium, safe_files, vmboot
+from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
+                     LIBRARY_OPTION, PROBE_NAME, RECORD_WORDS, REPO, SCRIPT_MARK, SCRIPTS,
+                     START_MARK, STATUS_MARK, TOOL_NAMES, KitError, image_name)
 
 DRIVES = 10  # fs0: to fs9:
 PROBE_VARIABLE = "BiosUpdateSelectProbe"
@@ -39,6 +37,9 @@ def check_app_args(text, what="--app-args"):
         return None
     if any(not " " <= c <= "~" for c in text):
         raise KitError("%s must be printable ASCII on one line" % what)
+    rules = image_rules.rules()
+    value_options = rules["value_options"]
+    image_options = rules["options"] + value_options
     words = text.split()
     value = False
     for i, word in enumerate(words):
@@ -46,13 +47,13 @@ def check_app_args(text, what="--app-args"):
             value = False   # -log's FILE
             continue
         option = word.strip('"').lower()
-        if option in VALUE_OPTIONS and i + 1 == len(words):
+        if option in value_options and i + 1 == len(words):
             raise KitError("%s: %s needs its value after it" % (what, word))
-        value = option in VALUE_OPTIONS
-        if option not in IMAGE_OPTIONS:
+        value = option in value_options
+        if option not in image_options:
             raise KitError('%s: "%s" is not an option of %s; its options are %s'
                            % (what, word, IMAGE_NAME, ", ".join(
-                               o + (" FILE" if o in VALUE_OPTIONS else "") for o in IMAGE_OPTIONS)))
+                               o + (" FILE" if o in value_options else "") for o in image_options)))
     return " ".join(words)
 
 
@@ -258,7 +259,10 @@ def resolve_image(efi, log_dir, arch=DEFAULT_ARCH):
 def check_kit_dir(kit):
     if not os.path.isdir(kit):
         raise KitError("no kit folder at %s" % kit)
-    missing = [f for f in KIT_FILES if not os.path.isfile(os.path.join(kit, f))]
+    # FAT ignores case, and so does the shell that opens them.
+    files = {name.upper() for name in os.listdir(kit)
+             if os.path.isfile(os.path.join(kit, name))}
+    missing = [f for f in KIT_FILES if f.upper() not in files]
     if missing:
         raise KitError("the kit %s lacks %s" % (kit, ", ".join(missing)))
 
@@ -308,69 +312,60 @@ def fill_kit_folder(kit, image, folder, scripts, app_args=None, shown=None):
 # --- Kit libraries -----------------------------------------------------
 
 def library_kits(library):
-    """The kits of a library folder, as paths relative to it in sorted
-    order, each checked as a kit, after the whole tree has been checked
-    for what a FAT medium can hold. The kits are found as the image finds
-    them on the medium (a folder holding UpdateConfig.ini, in any case, at
-    most LIBRARY_DEPTH levels down, not searched further), so a kit it
-    would miss or could take for two is refused here."""
+    """The kits of a library folder, as paths relative to it in the order
+    the image finds them, each checked as a kit, after the whole tree has
+    been checked for what a FAT medium can hold. The kits are the ones
+    the image's own walk finds (image_rules), and its problems refuse the
+    library; a configuration it would pass over (inside a kit, or deeper
+    than it searches) is refused here, since it was surely meant as a kit."""
     if not os.path.isdir(library):
         raise KitError("no kit library folder at %s" % library)
     try:
         tree = kit_medium.kit_tree(library)
     except kit_medium.MediumError as error:
         raise KitError(str(error))
-    kits = sorted({os.path.dirname(rel) for rel, is_folder in tree
-                   if not is_folder and os.path.basename(rel).upper() == CONFIG_NAME.upper()})
-    if "" in kits:
+    configs = {os.path.dirname(rel) for rel, is_folder in tree
+               if not is_folder and os.path.basename(rel).upper() == CONFIG_NAME.upper()}
+    if "" in configs:
         raise KitError("%s holds %s itself: it is one kit, not a library of kits (make its "
                        "medium without --kits, or put it in a folder of its own)"
                        % (library, os.path.join(library, CONFIG_NAME)))
-    if not kits:
-        raise KitError("no kit in the library %s (no folder under it holds %s)"
-                       % (library, CONFIG_NAME))
-    for kit in kits:
-        path = os.path.join(library, kit)
-        outer = [other for other in kits if kit.startswith(other + os.sep)]
+    answer = image_rules.library(library)
+    if answer["problem"]:
+        raise KitError("%s: %s (the application would choose no kit from it)"
+                       % (library, image_rules.problem_text(answer["problem"])))
+    kits = [os.path.relpath(kit["folder"], library) for kit in answer["kits"]]
+    depth = answer["bounds"]["depth"]
+    for missed in sorted(configs - set(kits)):
+        path = os.path.join(library, missed)
+        outer = [kit for kit in kits if missed.startswith(kit + os.sep)]
         if outer:
             raise KitError("%s is a kit inside the kit %s: the application does not search "
                            "a kit's folders; put it beside, not inside"
                            % (path, os.path.join(library, outer[0])))
-        depth = len(kit.split(os.sep))
-        if depth > LIBRARY_DEPTH:
-            raise KitError("%s lies %d levels down; the application searches a library at "
-                           "most %d levels deep" % (path, depth, LIBRARY_DEPTH))
-        check_kit_dir(path)
-    folders, entries = search_counts(tree, kits)
-    if folders > LIBRARY_FOLDER_LIMIT or entries > LIBRARY_ENTRY_LIMIT:
-        raise KitError("%s: the application meets %d folders and %d entries searching it, "
-                       "beyond its %d folders or %d entries; it would choose no kit (split "
-                       "the library, or keep other files out of it)"
-                       % (library, folders, entries, LIBRARY_FOLDER_LIMIT, LIBRARY_ENTRY_LIMIT))
+        raise KitError("%s lies %d levels down; the application searches a library at "
+                       "most %d levels deep" % (path, len(missed.split(os.sep)), depth))
+    if not kits:
+        raise KitError("no kit in the library %s (no folder under it holds %s)"
+                       % (library, CONFIG_NAME))
+    for kit in kits:
+        check_kit_dir(os.path.join(library, kit))
     return kits
 
 
-def search_counts(tree, kits):
-    """(folders, entries) the image meets searching a library laid out as
-    `tree` (kit_tree's list): it lists \\kits and every folder below it
-    that is no kit, down to LIBRARY_DEPTH levels."""
-    children = {}
-    for rel, is_folder in tree:
-        children.setdefault(os.path.dirname(rel), []).append((rel, is_folder))
-    kit_set = set(kits)
-    folders = entries = 0
-    pending = [("", 0)]
-    while pending:
-        rel, depth = pending.pop()
-        if depth > 0 and (rel in kit_set or depth == LIBRARY_DEPTH):
-            continue
-        listing = children.get(rel, [])
-        entries += len(listing) + 3     # and ".", "..", the end of the listing
-        for child, is_folder in listing:
-            if is_folder:
-                folders += 1
-                pending.append((child, depth + 1))
-    return folders, entries
+def medium_library(target, work):
+    """The image's walk (image_rules.library) over the \\kits folder of
+    the FAT file system `target` (kit_medium.fat_target), copied whole into
+    the host folder `work` first; each kit also gets its "medium_path"
+    ("kits/a/b"). None when the medium has no kits folder."""
+    kit_medium.copy_out(target, LIBRARY_FOLDER, work)
+    names = [n for n in os.listdir(work) if n.lower() == LIBRARY_FOLDER]
+    if not names or not os.path.isdir(os.path.join(work, names[0])):
+        return None
+    answer = image_rules.library(os.path.join(work, names[0]))
+    for kit in answer["kits"]:
+        kit["medium_path"] = kit["path"].replace("\\", "/")
+    return answer
 
 
 def fill_library_folder(library, kits, image, folder, scripts, app_args=None, shown=None):

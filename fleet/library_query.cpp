@@ -1,0 +1,158 @@
+// The library as the image walks it: its own WalkKitLibrary runs on the
+// simulated firmware with the host folder served as kits, and the line it
+// would print is taken from the console. The walk's results come back
+// through the context the visitor is given; nothing outlives the call.
+#include "fleet/library_query.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "app/explain.h"
+#include "app/options.h"
+#include "sim/host_file.h"
+#include "sim/run.h"
+
+namespace fleet {
+namespace {
+
+struct WalkResult {
+  std::vector<std::pair<std::u16string, std::string>> kits;  // path, ProductName=
+  LibraryWalk walk;
+  bool failed = false;
+};
+
+// The one walk in flight: RunImage calls a plain function as the image's
+// body, which finds its result here.
+WalkResult *gWalkResult = nullptr;
+
+void CollectKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
+  static_cast<WalkResult *>(Context)->kits.push_back({Path, Config->WholeProductName});
+}
+
+int WalkLibrary(int, char **) {
+  WalkResult *result = gWalkResult;
+  if (!WalkKitLibrary(CollectKit, result, &result->walk)) {
+    TellLibraryProblem(result->walk.Problem, result->walk.Where);
+    result->failed = true;
+  }
+  return 0;
+}
+
+// "kits\\A\\B" as the image names a folder of the library, "ROOT/A/B" on the host.
+std::string HostFolder(const std::string &root, const std::string &path) {
+  std::string host = path.size() > 4 ? path.substr(4) : "";
+  std::replace(host.begin(), host.end(), '\\', '/');
+  return root + host;
+}
+
+std::string LineOf(const std::vector<sim::Event> &events) {
+  for (const sim::Event &event : events) {
+    if (event.kind != sim::Event::Console) continue;
+    std::string line = sim::TextToUtf8(event.text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool QueryLibrary(const std::string &library, LibraryAnswer *answer, std::string *error) {
+  std::string root = library;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  struct stat info;
+  if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      access(root.c_str(), R_OK | X_OK) != 0) {
+    *error = library + ": not a readable folder";
+    return false;
+  }
+  WalkResult result;
+  sim::ImageRun run;
+  run.kits_dir = root;
+  run.main = WalkLibrary;
+  sim::ImageRunResult ran;
+  gWalkResult = &result;
+  bool walked = sim::RunImage(run, &ran, error);
+  gWalkResult = nullptr;
+  if (!walked) return false;
+  *answer = LibraryAnswer{};
+  for (const auto &kit : result.kits) {
+    std::string path = sim::TextToUtf8(kit.first);
+    answer->kits.push_back({path, HostFolder(root, path), kit.second});
+  }
+  answer->folders = result.walk.Folders;
+  answer->entries = result.walk.Entries;
+  if (result.failed) {
+    answer->problem = result.walk.Problem;
+    answer->where = sim::TextToUtf8(result.walk.Where);
+    answer->where_folder = HostFolder(root, answer->where);
+    answer->line = LineOf(ran.events);
+    return true;
+  }
+  // The tools' own bound: a kit whose configuration they would not read whole.
+  for (const LibraryKit &kit : answer->kits) {
+    std::string entry;
+    struct stat file;
+    if (sim::FindFolderEntry(kit.folder, "UpdateConfig.ini", &entry) &&
+        stat((kit.folder + "/" + entry).c_str(), &file) == 0 &&
+        static_cast<uint64_t>(file.st_size) > KIT_CONFIG_LIMIT) {
+      answer->config_too_large = true;
+      answer->where = kit.path;
+      answer->where_folder = kit.folder;
+      answer->line = kit.path + "\\UpdateConfig.ini is larger than 1 MiB (" +
+                     std::to_string(file.st_size) + " bytes); a kit's configuration is a few lines";
+      break;
+    }
+  }
+  static_assert(KIT_CONFIG_LIMIT == 1u << 20, "the line names the bound");
+  return true;
+}
+
+const char *LibraryProblemName(const LibraryAnswer &answer) {
+  if (answer.config_too_large) return "config-too-large";
+  // In the order of LibraryProblem.
+  static const char *const NAMES[] = {
+      "",           "no-library",  "folder-unreadable", "name-too-long",
+      "name-not-text", "too-large", "config-unreadable", "not-entered",
+      "path-too-long", "name-blank", "config-folder"};
+  static_assert(static_cast<int>(LibraryProblem::ConfigFolder) == 10, "a name for each problem");
+  return NAMES[static_cast<int>(answer.problem)];
+}
+
+std::string LibraryAnswerJson(const LibraryAnswer &answer) {
+  using nlohmann::json;
+  json kits = json::array();
+  for (const LibraryKit &kit : answer.kits) {
+    kits.push_back({{"path", kit.path}, {"folder", kit.folder},
+                    {"product_names", kit.product_names}});
+  }
+  json problem = nullptr;
+  if (answer.problem != LibraryProblem::None || answer.config_too_large) {
+    problem = {{"kind", LibraryProblemName(answer)}, {"where", answer.where},
+               {"folder", answer.where_folder}, {"line", answer.line}};
+  }
+  json options = json::array(), value_options = json::array();
+  for (int i = 0; RunOptionName(i) != nullptr; ++i) {
+    (i < OPTION_WORD_COUNT ? options : value_options).push_back(RunOptionName(i));
+  }
+  json out = {
+      {"kits", kits},
+      {"problem", problem},
+      {"folders", answer.folders},
+      {"entries", answer.entries},
+      {"bounds",
+       {{"depth", KIT_SEARCH_DEPTH},
+        {"folders", KIT_FOLDER_LIMIT},
+        {"entries", KIT_ENTRY_LIMIT},
+        {"path_units", KIT_PATH_LIMIT},
+        {"config_bytes", KIT_CONFIG_LIMIT}}},
+      {"options", options},
+      {"value_options", value_options},
+  };
+  return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace fleet

@@ -1,0 +1,85 @@
+"""What the application's own code says of a kit library and of its
+command line, asked of bios-update-select-kits (built from this
+repository's host sources): the kits its walk finds in a folder and the
+problem that stops it, the folders and entries it met, its bounds and its
+option words, as one JSON object. The tools keep no copy of those rules.
+
+The program is $BUS_KITS_QUERY when set (the tests point it at their
+build), else the release build's, built here when it is missing or out of
+date (a second when it is up to date)."""
+
+import json
+import os
+import subprocess
+
+from .common import REPO, KitError
+
+PROGRAM = "bios-update-select-kits"
+PRESET = "release"
+# The most of the program's answer read: a library's kits and their names.
+ANSWER_LIMIT = 64 << 20
+
+_rules = None
+
+
+def program():
+    given = os.environ.get("BUS_KITS_QUERY")
+    if given:
+        return given
+    build = os.path.join(REPO, "build", PRESET)
+    log_path = os.path.join(REPO, "build", "%s-build.log" % PRESET)
+    os.makedirs(os.path.dirname(log_path), exist_ok=True)
+    with open(log_path, "ab") as log:
+        commands = [["cmake", "--build", "--preset", PRESET, "--target", PROGRAM, "-j", "2"]]
+        if not os.path.isfile(os.path.join(build, "build.ninja")):
+            commands.insert(0, ["cmake", "--preset", PRESET])
+        for command in commands:
+            try:
+                done = subprocess.run(command, cwd=REPO, stdin=subprocess.DEVNULL, stdout=log,
+                                      stderr=subprocess.STDOUT)
+            except OSError as error:
+                raise KitError("cannot build %s: %s: %s" % (PROGRAM, command[0], error.strerror))
+            if done.returncode != 0:
+                raise KitError("building %s failed; see %s" % (PROGRAM, log_path))
+    return os.path.join(build, PROGRAM)
+
+
+def _ask(arguments):
+    try:
+        done = subprocess.run([program()] + arguments, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    except OSError as error:
+        raise KitError("cannot run %s: %s" % (PROGRAM, error.strerror))
+    if done.returncode != 0:
+        lines = done.stderr.decode(errors="replace").strip().splitlines()
+        raise KitError(lines[-1] if lines else "%s failed" % PROGRAM)
+    if len(done.stdout) > ANSWER_LIMIT:
+        raise KitError("%s answered more than %d bytes" % (PROGRAM, ANSWER_LIMIT))
+    try:
+        return json.loads(done.stdout.decode())
+    except ValueError:
+        raise KitError("%s answered no JSON" % PROGRAM)
+
+
+def rules():
+    """The image's bounds and option words: {"bounds": {...}, "options":
+    [...], "value_options": [...]}."""
+    global _rules
+    if _rules is None:
+        _rules = _ask([])
+    return _rules
+
+
+def library(folder):
+    """The image's walk over `folder` served as its kits folder: "kits"
+    (each with "path" as the image names it, "folder" on the host and
+    "product_names"), "problem" (None, or "kind", "where", "folder" and
+    the image's "line"), "folders", "entries" and the rules."""
+    # A name beginning with '-' would be taken for an option.
+    return _ask([os.path.join(".", folder) if folder.startswith("-") else folder])
+
+
+def problem_text(problem):
+    """The image's line for a problem, without its "ERROR: "."""
+    line = problem["line"]
+    return line[len("ERROR: "):] if line.startswith("ERROR: ") else line

@@ -52,7 +52,7 @@ int main(int argc, char **argv) {
   app.add_option("--app-args", command.app_args,
                  "the image's options for every run, split on blanks (e.g. \"-product\")");
   // Set by tools/fleet-report --medium, which unpacks the medium's kits.
-  app.add_option("--shown-as", command.shown_as)->group("");
+  app.add_option("--shown-as", command.shown_as)->group("")->allow_extra_args(false);
   std::string format;
   app.add_option("--format", format,
                  "table (the default on a terminal), csv (the default otherwise), json or html (a page)")

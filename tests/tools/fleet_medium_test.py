@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 from tool_fixtures import REPO, pe
-from kittools import kit_medium
+from kittools import kit_medium, layout
 
 TOOLS = os.path.join(REPO, "tools")
 FLEET = os.environ.get("BUS_FLEET", os.path.join(REPO, "build", "host",
@@ -46,7 +46,7 @@ class FleetMedium(unittest.TestCase):
     def setUpClass(cls):
         if not os.path.isfile(FLEET):
             raise AssertionError("no fleet report at %s (cmake --build --preset host)" % FLEET)
-        cls.root = tempfile.mkdtemp(prefix="fleet-medium-")
+        cls.root = tempfile.mkdtemp(prefix="medium-test-")
         cls.app = os.path.join(cls.root, "app.efi")
         with open(cls.app, "wb") as f:
             f.write(pe())
@@ -97,6 +97,27 @@ class FleetMedium(unittest.TestCase):
         self.assertEqual(plan(rows, lambda kit: KIT if kit == self.media["kit.img"] + ":\\"
                               else kit), plan(folder))
 
+    def test_names_mtools_would_read_as_patterns(self):
+        """Kits a1 and a[1] on one medium: each machine is planned with its
+        own kit's configuration, as from the folder; the options may follow
+        the inputs, as without --medium."""
+        library = os.path.join(self.root, "patterns")
+        for name, product in (("a1", "Model7 Tower"), ("a[1]", "ThinkPad-X")):
+            shutil.copytree(KIT, os.path.join(library, name))
+            with open(os.path.join(library, name, "UpdateConfig.ini"), "w") as f:
+                f.write("ProductName=%s\r\nVersion=9\r\n" % product)
+        medium = os.path.join(self.root, "patterns.img")
+        code, _, err = kittools("image", "--efi", self.app, "--app-args", "-product",
+                                "--kits", library, medium)
+        self.assertEqual(code, 0, err)
+        folder = self.report("--kits", library, "--app-args", "-product")
+        code, out, err = kittools("fleet-medium", FLEET, "--medium", medium, DUMPS,
+                                  "--format", "json")
+        self.assertEqual((code, err), (0, []))
+        shown = medium + ":\\kits\\"
+        self.assertEqual(plan(json.loads(out), lambda kit: kit.replace(shown, library + "/")),
+                         plan(folder))
+
     def test_refused(self):
         misspelt = os.path.join(self.root, "misspelt.img")
         shutil.copyfile(self.media["fleet.img"], misspelt)
@@ -105,8 +126,52 @@ class FleetMedium(unittest.TestCase):
         not_a_medium = os.path.join(self.root, "notes.txt")
         with open(not_a_medium, "wb") as f:
             f.write(b"not a medium\n" * 100)
+        fifo = os.path.join(self.root, "fifo.img")
+        os.mkfifo(fifo)
+        zeroed = os.path.join(self.root, "zeroed.img")
+        with open(zeroed, "wb") as f:
+            f.truncate(4 << 20)
+        partial = {}
+        for name in ("fleet.img", "fleet.iso"):
+            partial[name] = os.path.join(self.root, "partial-" + name)
+            with open(self.media[name], "rb") as f, open(partial[name], "wb") as out:
+                out.write(f.read(os.path.getsize(self.media[name]) // 2))
+        # Media laid out by hand, as a careless copy might leave them.
+        def medium(name, files, library=True):
+            folder = os.path.join(self.root, name + ".d")
+            for path, data in files.items():
+                os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+                with open(os.path.join(folder, path), "wb") as f:
+                    f.write(data)
+            with open(os.path.join(folder, "startup.nsh"), "wb") as f:
+                f.write(layout.startup_nsh("-product", library=library))
+            out = os.path.join(self.root, name)
+            kit_medium.make_fat_image(folder, out)
+            return out
+        config = b"ProductName=Model7 Tower\r\nVersion=2\r\n"
+        no_kits = medium("no-kits.img", {"kits/empty/notes.txt": b"x"})
+        blank = medium("blank.img", {"kits/a/UpdateConfig.ini": config,
+                                     "kits/ spare/UpdateConfig.ini": config})
+        config_folder = medium("config-folder.img", {"kits/a/UpdateConfig.ini": config,
+                                                     "kits/b/UpdateConfig.ini/x": b"x"})
+        huge = medium("huge.img", {"UpdateConfig.ini": config + b"#" * (1 << 20)}, library=False)
+        # ISO 9660's mark where a disk image's kit file happens to lie.
+        marked = os.path.join(self.root, "marked.img")
+        shutil.copyfile(self.media["fleet.img"], marked)
+        with open(marked, "r+b") as f:
+            f.seek(16 * 2048)
+            f.write(b"\x01CD001")
         cases = [
             (["--medium", self.media["fleet.img"], "--kits", LIBRARY], ["give no --kits"]),
+            (["--medium", fifo], [fifo, "not a regular file"]),
+            (["--medium", self.root], [self.root, "not a regular file"]),
+            (["--medium", zeroed], [zeroed, "neither a FAT disk image nor an ISO"]),
+            (["--medium", partial["fleet.img"]], ["partial copy"]),
+            (["--medium", partial["fleet.iso"]], ["partial copy"]),
+            (["--medium", no_kits], [no_kits, "no kit under \\kits\\"]),
+            (["--medium", blank], [blank, "kits\\ spare begins or ends with a blank"]),
+            (["--medium", config_folder], ["kits\\b holds a folder named UpdateConfig.ini"]),
+            (["--medium", huge], [huge, "larger than 1048576 bytes"]),
             (["--medium", self.media["fleet.img"], "--app-args=-v"], ["give no --app-args"]),
             (["--medium", self.media["fleet.img"], "--medium", self.media["kit.img"]],
              ["--medium FILE once"]),
@@ -119,8 +184,12 @@ class FleetMedium(unittest.TestCase):
                 code, out, err = kittools("fleet-medium", FLEET, *args, DUMPS)
                 self.assertEqual((code, out, len(err)), (2, "", 1), err)
                 self.assertTrue(err[0].startswith("fleet-report: "), err)
+                self.assertNotIn("fleet-medium-", err[0])   # no private folder named
                 for word in words:
                     self.assertIn(word, err[0])
+        # Bytes at 32 KiB inside a disk image's kit file leave it a disk image.
+        self.assertFalse(kit_medium.is_iso(marked))
+        self.assertEqual(kit_medium.fat_target(marked), marked)
 
 
 if __name__ == "__main__":

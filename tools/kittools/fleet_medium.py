@@ -11,13 +11,15 @@ kit) and --app-args in place of --medium, and names each kit as the
 medium holds it (fleet.iso:\\kits\\model7-tower).
 """
 
+import errno
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
 
-from . import kit_medium, layout
+from . import image_rules, kit_medium, layout
 from .common import CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
 
 PROG = "fleet-report"
@@ -50,10 +52,18 @@ def split_medium(argv):
 
 
 def unpack(medium, folder):
-    """Copies the configurations of the medium's kits into `folder`, laid
-    out as on the medium, and returns the report's arguments for them."""
-    if not os.path.isfile(medium):
-        raise KitError("--medium %s: no such file (a disk image or an ISO made by "
+    """Copies the medium's kits into `folder`, laid out as on the medium,
+    and returns the report's arguments for them. A library medium's kits
+    are the ones the image's own walk finds there (its problem refuses the
+    medium); every configuration is copied whole."""
+    try:
+        info = os.stat(medium)
+    except OSError as error:
+        raise KitError("--medium %s: %s (a disk image or an ISO made by make-kit-image)"
+                       % (medium, "no such file" if error.errno == errno.ENOENT
+                          else error.strerror))
+    if not stat.S_ISREG(info.st_mode):
+        raise KitError("--medium %s: not a regular file (a disk image or an ISO made by "
                        "make-kit-image)" % medium)
     try:
         target = kit_medium.fat_target(medium)
@@ -69,24 +79,29 @@ def unpack(medium, folder):
     options = " ".join(w for w in words if w.lower() != LIBRARY_OPTION)
     layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
     if library:
-        configs = sorted(p for p in paths if p.split("/")[0].lower() == LIBRARY_FOLDER
-                         and p.split("/")[-1].upper() == CONFIG_NAME.upper())
-        root = os.path.join(folder, LIBRARY_FOLDER)
-        os.makedirs(root)
-        kit_args = ["--kits", root]
+        try:
+            answer = layout.medium_library(target, folder)
+        except kit_medium.MediumError as error:
+            raise KitError("--medium %s: %s" % (medium, error))
+        if answer is not None and answer["problem"]:
+            raise KitError("--medium %s: %s"
+                           % (medium, image_rules.problem_text(answer["problem"])))
+        if answer is None or not answer["kits"]:
+            raise KitError("--medium %s: no kit under \\%s\\ (no folder there holds %s)"
+                           % (medium, LIBRARY_FOLDER, CONFIG_NAME))
+        kit_args = ["--kits", answer["root"]]
     else:
-        configs = [p for p in paths if p.upper() == CONFIG_NAME.upper()]
-        kit_args = ["--kit", folder]
-    for path in configs:
-        # Each kit's folder as on the medium; its file under the name the
-        # image opens (FAT ignores case, a host search does not).
-        kit = os.path.join(folder, *path.split("/")[:-1])
-        os.makedirs(kit, exist_ok=True)
-        data = kit_medium.read_file(target, path)
+        limit = image_rules.rules()["bounds"]["config_bytes"]
+        names = [p for p in paths if p.upper() == CONFIG_NAME.upper()]
+        data = kit_medium.read_file(target, names[0], limit=limit + 1) if names else None
         if data is None:
-            raise KitError("--medium %s: %s cannot be read" % (medium, path))
-        with open(os.path.join(kit, CONFIG_NAME), "wb") as f:
+            raise KitError("--medium %s: no %s at its root" % (medium, CONFIG_NAME))
+        if len(data) > limit:
+            raise KitError("--medium %s: its %s is larger than %d bytes; a kit's configuration "
+                           "is a few lines" % (medium, CONFIG_NAME, limit))
+        with open(os.path.join(folder, CONFIG_NAME), "wb") as f:
             f.write(data)
+        kit_args = ["--kit", folder]
     return kit_args + ["--app-args", options, "--shown-as", "%s=%s:" % (folder, medium)]
 
 

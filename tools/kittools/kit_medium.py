@@ -158,12 +158,17 @@ def image_size(folder):
     return max(MIN_IMAGE, size)
 
 
+def tool_environment():
+    """mtools converts long names through the locale's character set: a
+    UTF-8 one keeps every name FAT can hold as it is."""
+    return dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8")
+
+
 def run_tool(command, what, package):
     """Runs a tool with no terminal; MediumError with its last line."""
     try:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE,
-                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+                              stderr=subprocess.PIPE, env=tool_environment())
     except OSError:
         raise MediumError("cannot %s: %s is missing (Debian package %s)"
                           % (what, command[0], package))
@@ -174,6 +179,19 @@ def run_tool(command, what, package):
     return done.stdout.decode(errors="replace")
 
 
+def medium_path(name):
+    """`name` ("kits/a[1]/UpdateConfig.ini") as mtools takes it on the
+    medium's side: as a name, not a pattern. mtools matches [ ] * ? as
+    wildcards unless a backslash comes first, and FAT names hold no
+    backslash of their own."""
+    return "::/" + "".join("\\" + c if c in "[]*?" else c for c in name)
+
+
+# Host files given to one mcopy or mmd: a folder of thousands of files
+# would otherwise pass the system's bound on a command line.
+BATCH = 256
+
+
 def image_paths(image, offset=0):
     """Every path in a FAT image, as mtools lists them ("EFI/BOOT/")."""
     target = "%s@@%d" % (image, offset) if offset else image
@@ -181,19 +199,58 @@ def image_paths(image, offset=0):
     return {line[3:].rstrip("/") for line in listing.splitlines() if line.startswith("::/")}
 
 
+def fat_volume_bytes(boot):
+    """The size a FAT boot sector (`boot`, its first 512 bytes) declares
+    for its file system, or None when the bytes are no FAT boot sector."""
+    if len(boot) < 512 or boot[510:512] != b"\x55\xaa" or boot[0] not in (0xEB, 0xE9):
+        return None
+    sector, = struct.unpack_from("<H", boot, 11)
+    per_cluster = boot[13]
+    if sector not in (512, 1024, 2048, 4096) or not per_cluster or per_cluster & (per_cluster - 1):
+        return None
+    total = struct.unpack_from("<H", boot, 19)[0] or struct.unpack_from("<I", boot, 32)[0]
+    return total * sector or None
+
+
 def fat_target(path):
     """How mtools reaches a medium's FAT file system: the disk image
-    itself, or an ISO's El Torito EFI boot image by its offset."""
-    if is_iso(path):
-        return "%s@@%d" % (path, iso_fat_offset(path))
-    return path
+    itself, or an ISO's El Torito EFI boot image by its offset. A medium
+    shorter than its file systems declare (a partial copy) is refused, and
+    so is a file that is neither."""
+    size = os.path.getsize(path)
+    with open(path, "rb") as f:
+        declared = fat_volume_bytes(f.read(512))
+    if declared is not None:
+        # A disk image is its FAT file system, whatever a kit file in it holds.
+        if size < declared:
+            raise MediumError("%s holds %d bytes, but its FAT file system declares %d: is it a "
+                              "partial copy?" % (path, size, declared))
+        return path
+    if not is_iso(path):
+        raise MediumError("%s is neither a FAT disk image nor an ISO 9660 image (no FAT boot "
+                          "sector at its start, no ISO volume at 32 KiB)" % path)
+    with open(path, "rb") as f:
+        f.seek(16 * ISO_SECTOR + 80)
+        blocks, = struct.unpack("<I", f.read(4).ljust(4, b"\0"))
+    if size < blocks * ISO_SECTOR:
+        raise MediumError("%s holds %d bytes, but its ISO volume declares %d: is it a partial "
+                          "copy?" % (path, size, blocks * ISO_SECTOR))
+    offset = iso_fat_offset(path)
+    with open(path, "rb") as f:
+        f.seek(offset)
+        fat = fat_volume_bytes(f.read(512))
+    if fat is None:
+        raise MediumError("%s: its EFI boot image holds no FAT file system" % path)
+    if size < max(blocks * ISO_SECTOR, offset + fat):
+        raise MediumError("%s holds %d bytes, but its ISO volume declares %d: is it a partial "
+                          "copy?" % (path, size, max(blocks * ISO_SECTOR, offset + fat)))
+    return "%s@@%d" % (path, offset)
 
 
 def _mtools(command, what):
     try:
         return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE,
-                              env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+                              stderr=subprocess.PIPE, env=tool_environment())
     except OSError:
         raise MediumError("cannot %s: %s is missing (Debian package mtools)"
                           % (what, command[0]))
@@ -205,7 +262,8 @@ def read_file(target, name, limit=1 << 20):
     None when it holds no such file."""
     with tempfile.TemporaryDirectory(prefix="kit-read-") as tmp:
         copy = os.path.join(tmp, "file")
-        done = _mtools(["mcopy", "-n", "-i", target, "::/" + name, copy], "read the medium")
+        done = _mtools(["mcopy", "-n", "-i", target, medium_path(name), copy],
+                       "read the medium")
         if done.returncode != 0 or not os.path.isfile(copy):
             return None
         with open(copy, "rb") as f:
@@ -219,7 +277,8 @@ def write_file(target, name, data):
         source = os.path.join(tmp, "file")
         with open(source, "wb") as f:
             f.write(data)
-        done = _mtools(["mcopy", "-o", "-i", target, source, "::/" + name], "write the medium")
+        done = _mtools(["mcopy", "-o", "-i", target, source, medium_path(name)],
+                       "write the medium")
         if done.returncode != 0:
             raise MediumError("cannot write %s into %s: %s"
                               % (name, target, done.stderr.decode(errors="replace").strip()))
@@ -228,7 +287,7 @@ def write_file(target, name, data):
 def copy_out(target, name, folder):
     """Copies the folder `name` of the FAT file system `target`, with
     everything in it, into the host folder `folder`."""
-    run_tool(["mcopy", "-s", "-n", "-i", target, "::/" + name, folder],
+    run_tool(["mcopy", "-s", "-n", "-i", target, medium_path(name), folder],
              "read the medium", "mtools")
 
 
@@ -250,15 +309,18 @@ def make_fat_image(folder, path):
     for root, dirs, names in os.walk(folder):
         dirs.sort()
         rel = os.path.relpath(root, folder)
-        target = "::/" if rel == "." else "::/" + rel.replace(os.sep, "/") + "/"
-        folders += [target + d for d in dirs]
+        prefix = "" if rel == "." else rel.replace(os.sep, "/") + "/"
+        # mmd takes its names as they stand.
+        folders += ["::/" + prefix + d for d in dirs]
         if names:
-            files.append((target, [os.path.join(root, n) for n in sorted(names)]))
-    if folders:
-        run_tool(["mmd", "-i", path] + folders, "make the kit's folders in the image", "mtools")
+            files.append((medium_path(prefix), [os.path.join(root, n) for n in sorted(names)]))
+    for first in range(0, len(folders), BATCH):
+        run_tool(["mmd", "-i", path] + folders[first:first + BATCH],
+                 "make the kit's folders in the image", "mtools")
     for target, sources in files:
-        run_tool(["mcopy", "-Q", "-i", path] + sources + [target],
-                 "copy the kit into the image", "mtools")
+        for first in range(0, len(sources), BATCH):
+            run_tool(["mcopy", "-Q", "-i", path] + sources[first:first + BATCH] + [target],
+                     "copy the kit into the image", "mtools")
     want = set()
     for root, dirs, files in os.walk(folder):
         rel = os.path.relpath(root, folder)
@@ -287,9 +349,12 @@ def make_iso(fat_image, work, path):
 
 
 def is_iso(path):
-    """Whether a file holds an ISO 9660 volume (its descriptor at 32 KiB)."""
+    """Whether a file holds an ISO 9660 volume (its descriptor at 32 KiB)
+    and is no FAT disk image (whose files may hold any bytes there)."""
     try:
         with open(path, "rb") as f:
+            if fat_volume_bytes(f.read(512)) is not None:
+                return False
             f.seek(16 * ISO_SECTOR)
             return f.read(6)[1:6] == b"CD001"
     except OSError:

@@ -332,7 +332,7 @@ def library_kits(library):
                        % (library, os.path.join(library, CONFIG_NAME)))
     answer = image_rules.library(library)
     if answer["problem"]:
-        raise KitError("%s: %s (the application would choose no kit from it)"
+        raise KitError("%s: %s"
                        % (library, image_rules.problem_text(answer["problem"])))
     kits = [os.path.relpath(kit["folder"], library) for kit in answer["kits"]]
     depth = answer["bounds"]["depth"]
@@ -356,13 +356,14 @@ def library_kits(library):
 def medium_library(target, work):
     """The image's walk (image_rules.library) over the \\kits folder of
     the FAT file system `target` (kit_medium.fat_target), copied whole into
-    the host folder `work` first; each kit also gets its "medium_path"
-    ("kits/a/b"). None when the medium has no kits folder."""
+    the host folder `work` first (its copy is "root"); each kit also gets
+    its "medium_path" ("kits/a/b"). None when the medium has no kits folder."""
     kit_medium.copy_out(target, LIBRARY_FOLDER, work)
     names = [n for n in os.listdir(work) if n.lower() == LIBRARY_FOLDER]
     if not names or not os.path.isdir(os.path.join(work, names[0])):
         return None
     answer = image_rules.library(os.path.join(work, names[0]))
+    answer["root"] = os.path.join(work, names[0])
     for kit in answer["kits"]:
         kit["medium_path"] = kit["path"].replace("\\", "/")
     return answer

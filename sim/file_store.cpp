@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "sim/host_file.h"
 #include "sim/internal.h"
@@ -79,13 +80,21 @@ void ListHost(const std::string &root, const std::vector<std::string> &path,
   }
 }
 
-bool Listed(const std::vector<ListingEntry> &entries, const std::u16string &name) {
-  std::string wanted = ToUtf8(name);
-  for (const ListingEntry &entry : entries) {
-    if (NamesEqualIgnoringCase(ToUtf8(entry.name), wanted)) return true;
+// The names a listing holds, case folded as FAT folds them: each entry is
+// looked up once, so a folder of many thousand entries lists in linear time.
+struct ListedNames {
+  std::unordered_set<std::string> folded;
+
+  static std::string Fold(const std::u16string &name) {
+    std::string text = ToUtf8(name);
+    for (char &c : text) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
   }
-  return false;
-}
+  // True when the name was not listed yet (it is now).
+  bool Add(const std::u16string &name) { return folded.insert(Fold(name)).second; }
+};
 
 }  // namespace
 
@@ -102,13 +111,14 @@ void Firmware::State::FillListing(SimFile *folder) const {
   }
   size_t depth = folder->path.size();
   std::vector<ListingEntry> own;
+  ListedNames listed;
   for (const auto &file : memory_files) {
     if (!IsPrefix(folder->path, file.first)) continue;
     ListingEntry entry;
     entry.name = ToUtf16(file.first[depth]);
     entry.is_dir = file.first.size() > depth + 1;
     entry.size = entry.is_dir ? 0 : file.second.size();
-    if (!Listed(own, entry.name)) own.push_back(entry);
+    if (listed.Add(entry.name)) own.push_back(entry);
   }
   bool in_kits = !options.kits_dir.empty() && !folder->path.empty() &&
                  NamesEqualIgnoringCase(folder->path[0], "kits");
@@ -116,19 +126,19 @@ void Firmware::State::FillListing(SimFile *folder) const {
     ListingEntry kits;
     kits.name = u"kits";
     kits.is_dir = true;
-    if (!Listed(own, kits.name)) own.push_back(kits);
+    if (listed.Add(kits.name)) own.push_back(kits);
   }
   if (in_kits) {
     std::vector<ListingEntry> host;
     ListHost(options.kits_dir, {folder->path.begin() + 1, folder->path.end()}, &host);
     for (const ListingEntry &entry : host) {
-      if (!Listed(own, entry.name)) own.push_back(entry);
+      if (listed.Add(entry.name)) own.push_back(entry);
     }
   } else if (!options.dir.empty()) {
     std::vector<ListingEntry> host;
     ListHost(options.dir, folder->path, &host);
     for (const ListingEntry &entry : host) {
-      if (!Listed(own, entry.name)) own.push_back(entry);
+      if (listed.Add(entry.name)) own.push_back(entry);
     }
   }
   entries.insert(entries.end(), own.begin(), own.end());

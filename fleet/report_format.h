@@ -61,9 +61,9 @@ class ReportWriter {
   ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits = {},
                bool records = false);
   void Add(const FleetRow &row);
-  // Records that matched no machine, each as one line of text (where, and
-  // what it names), for the summaries; before Finish.
-  void SetUnmatched(const std::vector<std::string> &unmatched);
+  // Records that matched no machine: how many, and lines of text (where,
+  // and what they name; the first few) for the summaries; before Finish.
+  void SetUnmatched(const std::vector<std::string> &unmatched, size_t count);
   void Finish();
 
  private:
@@ -92,6 +92,8 @@ class ReportWriter {
   bool records_ = false;
   std::vector<std::map<std::string, size_t>> kit_states_;
   std::vector<std::string> unmatched_;
+  size_t unmatched_count_ = 0;
+  size_t repeats_ = 0;  // rows of a machine an earlier row holds: listed, not counted
 };
 
 }  // namespace fleet

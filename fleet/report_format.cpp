@@ -158,7 +158,9 @@ std::string ValidUtf8(const std::string &text) {
 }
 
 std::string CsvField(const std::string &text) {
-  std::string field = ValidUtf8(text);
+  // Control bytes as the table shows them: a NUL or an ESC from a record
+  // or the data would otherwise reach whatever opens the file, raw.
+  std::string field = Cell(text);
   if (field.empty()) return field;
   // A spreadsheet reads a cell that begins with one of these as a formula.
   // A leading '-' is left alone unless a call or a link could follow it:

@@ -46,9 +46,10 @@ std::string Cell(const std::string &text);
 // `text` with each byte that begins no UTF-8 character as U+FFFD.
 std::string ValidUtf8(const std::string &text);
 
-// One CSV field as the report writes it, before quoting: UTF-8, and a
-// leading ' before a text a spreadsheet would take for a formula (one that
-// begins with =, +, @, a tab or CR, or with - when a call or link follows).
+// One CSV field as the report writes it, before quoting: UTF-8 with its
+// control characters as \xHH (as Cell shows them), and a leading ' before
+// a text a spreadsheet would take for a formula (one that begins with =,
+// +, @, or with - when a call or link follows).
 std::string CsvField(const std::string &text);
 // One CSV record (no line end) of the given fields.
 std::string CsvRecord(const std::vector<std::string> &fields);

@@ -319,6 +319,10 @@ int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]) {
   *at++ = '"';
   int left = 0;
   while (left < RECORD_TEXT_LIMIT && p[left] != 0) ++left;
+  // A cut before a continuation byte splits a character: the character is
+  // left out whole, not kept as stray bytes that read as other characters.
+  // (Only a cut at the limit can: a shorter text ends at its NUL.)
+  while (left > RECORD_TEXT_LIMIT - 3 && (p[left] & 0xC0) == 0x80) --left;
   while (left > 0) {
     int length = Utf8SequenceLength(p, left);
     if (length > 1) {

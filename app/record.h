@@ -43,7 +43,8 @@ bool SmbiosUuidLittleEndian();
 
 // Writes Text as a JSON string (quotes included) into Out, which holds
 // RECORD_TEXT_LIMIT * 6 + 3 bytes, and returns the length. At most 255
-// bytes of Text are read. Valid UTF-8 passes through; '"', '\' and the
+// bytes of Text are kept, and the byte after them read: a character the
+// cut would split is left out whole. Valid UTF-8 passes through; '"', '\' and the
 // control bytes are escaped, and a byte that is not part of a valid UTF-8
 // sequence is written as the character of the same number (\u00XX), so the
 // line stays valid JSON and no byte is lost.

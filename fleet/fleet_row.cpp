@@ -245,6 +245,12 @@ const WarningKind WARNING_KINDS[] = {
     {"product-mismatch",
      "the machine's product does not match the kit's ProductName=: without -product the kit "
      "would update another model"},
+    {"same-machine",
+     "another input holds the same machine (serial number, UUID and product alike): it is "
+     "counted once, under the first"},
+    {"shared-uuid",
+     "more than one machine of the fleet bears this UUID (a placeholder): records join them by "
+     "serial number and product instead"},
 };
 const size_t WARNING_KIND_COUNT = sizeof(WARNING_KINDS) / sizeof(WARNING_KINDS[0]);
 
@@ -304,8 +310,11 @@ std::string ShownText(const std::string &text) {
 }
 
 std::string StatusText(EFI_STATUS status) {
+  // The shell's %lasterror% drops the top bit that marks an error: 0x15,
+  // not 0x8000000000000015.
   char text[24];
-  std::snprintf(text, sizeof(text), "0x%016llX", static_cast<unsigned long long>(status));
+  std::snprintf(text, sizeof(text), "0x%llX",
+                static_cast<unsigned long long>(status & ~EFI_ERROR_BIT));
   return text;
 }
 

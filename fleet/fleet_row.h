@@ -101,6 +101,9 @@ struct FleetRow {
   std::string rollout;
   bool has_record = false;
   RecordSummary record;
+  // Another input of the report that holds this same machine (the first),
+  // or empty: the totals count the machine once, under that input.
+  std::string same_as;
 };
 
 // Every warning the report gives: its key and what it means, for the
@@ -147,7 +150,8 @@ size_t Utf8Length(const std::string &text, size_t at);
 // image quotes texts.
 std::string ShownText(const std::string &text);
 
-// "0x" and 16 upper-case hex digits, as the preview tool prints a status.
+// A status as the shell's %lasterror% shows it, and as a run record and
+// kit-run write it: "0x0", "0x15" (EFI_ABORTED, its error bit left out).
 std::string StatusText(EFI_STATUS status);
 // Short text of a run's outcome for the table: the scripts, or "no script",
 // and the status when it is not success.

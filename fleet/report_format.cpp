@@ -24,6 +24,7 @@ Json RunToJson(const RunOutcome &outcome) {
   run["scripts"] = outcome.scripts;
   run["messages"] = outcome.messages;
   run["status"] = StatusText(outcome.status);
+  run["efi_status"] = outcome.status;  // the whole value, error bit included
   return run;
 }
 
@@ -64,7 +65,12 @@ bool RunFromJson(const Json &json, RunOutcome *outcome) {
   if (!json.is_object() || !json.contains("status") || !json["status"].is_string()) return false;
   outcome->scripts = json.value("scripts", std::vector<std::string>());
   outcome->messages = json.value("messages", std::vector<std::string>());
-  outcome->status = std::strtoull(json["status"].get<std::string>().c_str(), nullptr, 16);
+  // The text leaves out the error bit; the number beside it keeps it.
+  if (json.contains("efi_status") && json["efi_status"].is_number_unsigned()) {
+    outcome->status = json["efi_status"].get<EFI_STATUS>();
+  } else {
+    outcome->status = std::strtoull(json["status"].get<std::string>().c_str(), nullptr, 16);
+  }
   return true;
 }
 
@@ -152,7 +158,9 @@ std::string ValidUtf8(const std::string &text) {
 }
 
 std::string CsvField(const std::string &text) {
-  std::string field = ValidUtf8(text);
+  // Control bytes as the table shows them: a NUL or an ESC from a record
+  // or the data would otherwise reach whatever opens the file, raw.
+  std::string field = Cell(text);
   if (field.empty()) return field;
   // A spreadsheet reads a cell that begins with one of these as a formula.
   // A leading '-' is left alone unless a call or a link could follow it:
@@ -227,6 +235,7 @@ Json RowJson(const FleetRow &row) {
     json["scripts"] = one ? row.run.scripts : std::vector<std::string>();
     json["messages"] = one ? row.run.messages : std::vector<std::string>();
     json["status"] = one ? Json(StatusText(row.run.status)) : Json(nullptr);
+    json["efi_status"] = one ? Json(row.run.status) : Json(nullptr);
     json["segments"] = one ? RunToJson(row.segments) : Json(nullptr);
     if (row.kits.size() > 1) {
       Json runs = Json::array();
@@ -382,18 +391,22 @@ ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<K
   }
 }
 
-void ReportWriter::SetUnmatched(const std::vector<std::string> &unmatched) {
+void ReportWriter::SetUnmatched(const std::vector<std::string> &unmatched, size_t count) {
   unmatched_ = unmatched;
+  unmatched_count_ = count;
 }
 
 void ReportWriter::Add(const FleetRow &row) {
-  ++rows_;
+  // A machine another row holds already is listed, and counted once.
+  bool counted = row.same_as.empty();
+  rows_ += counted;
+  repeats_ += !counted;
   bool failed = !row.error.empty();
-  errors_ += failed;
+  errors_ += failed && counted;
   if (format_ == Format::Html) {
     page_->Add(row);
   } else if (format_ == Format::Json) {
-    out_ << (rows_ == 1 ? "\n" : ",\n") << RowToJson(row);
+    out_ << (rows_ + repeats_ == 1 ? "\n" : ",\n") << RowToJson(row);
   } else if (format_ == Format::Csv) {
     if (failed) {
       std::vector<std::string> fields(CSV_TITLES.size());
@@ -430,7 +443,7 @@ void ReportWriter::Add(const FleetRow &row) {
     if (failed) {
       cells = {Cell(row.input), "-", "-", "-", Cell("error: " + row.error), "-", ""};
       if (records_) cells.push_back("-");
-      ++outcomes_["error: not SMBIOS data, or unreadable"];
+      if (counted) ++outcomes_["error: not SMBIOS data, or unreadable"];
     } else {
       std::string outcome = RowOutcome(row, false), segment_outcome = RowOutcome(row, true);
       cells = {Cell(row.input), row.kits.empty() ? "-" : Cell(KitsText(row)),
@@ -438,6 +451,10 @@ void ReportWriter::Add(const FleetRow &row) {
                row.has_bios_version ? Cell(row.bios_version) : "-", outcome, segment_outcome,
                Join(DistinctKeys(row), ", ")};
       if (records_) cells.push_back(row.rollout.empty() ? "-" : row.rollout);
+      if (!counted) ++warnings_["same-machine"];
+    }
+    if (!failed && counted) {
+      std::string outcome = RowOutcome(row, false), segment_outcome = RowOutcome(row, true);
       ++outcomes_[outcome];
       ++segment_outcomes_[segment_outcome];
       std::set<std::string> messages(row.run.messages.begin(), row.run.messages.end());
@@ -512,7 +529,7 @@ void ReportWriter::PrintKitSummary() {
   }
   if (totals["other"] != 0) out_ << ", " << totals["other"] << " other";
   out_ << "\n";
-  out_ << "Records matching no machine: " << unmatched_.size() << "\n";
+  out_ << "Records matching no machine: " << unmatched_count_ << "\n";
   for (const std::string &line : unmatched_) out_ << "  " << Cell(line) << "\n";
 }
 
@@ -542,11 +559,12 @@ void ReportWriter::PrintTableRow(const std::vector<std::string> &cells) {
 
 void ReportWriter::Finish() {
   if (format_ == Format::Html) page_->Finish();
-  if (format_ == Format::Json) out_ << (rows_ == 0 ? "]\n" : "\n]\n");
+  if (format_ == Format::Json) out_ << (rows_ + repeats_ == 0 ? "]\n" : "\n]\n");
   if (format_ == Format::Table) {
     if (!sized_) FlushSample();
     out_ << "\nMachines: " << rows_;
     if (errors_) out_ << " (" << errors_ << " not SMBIOS data, or unreadable)";
+    if (repeats_) out_ << "; " << repeats_ << (repeats_ == 1 ? " input repeats a machine" : " inputs repeat a machine");
     out_ << "\n";
     PrintKitSummary();
     PrintCounts(out_, "Machines per outcome with the kit's options:", outcomes_);

@@ -46,9 +46,10 @@ std::string Cell(const std::string &text);
 // `text` with each byte that begins no UTF-8 character as U+FFFD.
 std::string ValidUtf8(const std::string &text);
 
-// One CSV field as the report writes it, before quoting: UTF-8, and a
-// leading ' before a text a spreadsheet would take for a formula (one that
-// begins with =, +, @, a tab or CR, or with - when a call or link follows).
+// One CSV field as the report writes it, before quoting: UTF-8 with its
+// control characters as \xHH (as Cell shows them), and a leading ' before
+// a text a spreadsheet would take for a formula (one that begins with =,
+// +, @, or with - when a call or link follows).
 std::string CsvField(const std::string &text);
 // One CSV record (no line end) of the given fields.
 std::string CsvRecord(const std::vector<std::string> &fields);
@@ -61,9 +62,9 @@ class ReportWriter {
   ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits = {},
                bool records = false);
   void Add(const FleetRow &row);
-  // Records that matched no machine, each as one line of text (where, and
-  // what it names), for the summaries; before Finish.
-  void SetUnmatched(const std::vector<std::string> &unmatched);
+  // Records that matched no machine: how many, and lines of text (where,
+  // and what they name; the first few) for the summaries; before Finish.
+  void SetUnmatched(const std::vector<std::string> &unmatched, size_t count);
   void Finish();
 
  private:
@@ -92,6 +93,8 @@ class ReportWriter {
   bool records_ = false;
   std::vector<std::map<std::string, size_t>> kit_states_;
   std::vector<std::string> unmatched_;
+  size_t unmatched_count_ = 0;
+  size_t repeats_ = 0;  // rows of a machine an earlier row holds: listed, not counted
 };
 
 }  // namespace fleet

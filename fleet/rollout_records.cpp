@@ -5,9 +5,15 @@
 #include "fleet/rollout_records.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <ext/stdio_filebuf.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -77,14 +83,87 @@ void SearchFolder(const std::string &folder, std::set<FolderId> *seen,
   }
 }
 
-// Whether record `a` is later than `b`: by time where both have one that
-// differs, else by the order they were read in (`a_index` > `b_index`).
-bool Later(const RolloutRecord &a, size_t a_index, const RolloutRecord &b, size_t b_index) {
-  if (a.has_time && b.has_time && a.time != b.time) return a.time > b.time;
-  return a_index > b_index;
+// Whether record `a` is later than `b`: by the instants they were written
+// where both have one; a record with a time outranks one without; else by
+// the order they were read in.
+bool Later(const RolloutRecord &a, const RolloutRecord &b) {
+  int64_t at = 0, bt = 0;
+  bool a_timed = a.has_time && RecordInstant(a.time, &at);
+  bool b_timed = b.has_time && RecordInstant(b.time, &bt);
+  if (a_timed != b_timed) return a_timed;
+  if (a_timed && at != bt) return at > bt;
+  return a.order > b.order;
 }
 
+bool Digits(const std::string &text, size_t at, size_t count, int *value) {
+  if (at + count > text.size()) return false;
+  *value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    *value = *value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+// Days from 1970-01-01 to the date, proleptic Gregorian.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
 }  // namespace
+
+bool RecordInstant(const std::string &time, int64_t *seconds) {
+  // YYYY-MM-DDTHH:MM:SS, as the image writes it.
+  int year, month, day, hour, minute, second;
+  if (time.size() < 19 || time[4] != '-' || time[7] != '-' || time[10] != 'T' || time[13] != ':' ||
+      time[16] != ':' || !Digits(time, 0, 4, &year) || !Digits(time, 5, 2, &month) ||
+      !Digits(time, 8, 2, &day) || !Digits(time, 11, 2, &hour) || !Digits(time, 14, 2, &minute) ||
+      !Digits(time, 17, 2, &second) || month < 1 || month > 12 || day < 1 || day > 31 ||
+      hour > 23 || minute > 59 || second > 60) {
+    return false;
+  }
+  int offset = 0;  // minutes east of UTC
+  std::string zone = time.substr(19);
+  if (zone == "Z" || zone.empty()) {
+    offset = 0;
+  } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && zone[3] == ':') {
+    int hours, minutes;
+    if (!Digits(zone, 1, 2, &hours) || !Digits(zone, 4, 2, &minutes) || minutes > 59) return false;
+    offset = (hours * 60 + minutes) * (zone[0] == '-' ? -1 : 1);
+  } else {
+    return false;
+  }
+  *seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+             hour * 3600 + minute * 60 + second - offset * 60;
+  return true;
+}
+
+bool SwappedUuids(const std::string &a, const std::string &b) {
+  // 8-4-4-4-12: the first three fields' bytes in the other order.
+  static const int SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  auto bytes = [](const std::string &text, std::string *out) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < 36; ++i) {
+      bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+      if (dash ? text[i] != '-' : !IsHex(text[i])) return false;
+      if (!dash) out->push_back(static_cast<char>(text[i] | 0x20));
+    }
+    return true;
+  };
+  std::string x, y;
+  if (!bytes(a, &x) || !bytes(b, &y) || x == y) return false;
+  for (int i = 0; i < 16; ++i) {
+    if (x.compare(2 * i, 2, y, 2 * SWAPPED[i], 2) != 0) return false;
+  }
+  return true;
+}
 
 const char *const ROLLOUT_STATES[4] = {"at-target", "started-still-below", "refused",
                                        "not-visited"};
@@ -147,10 +226,11 @@ bool ListRecordFiles(const std::vector<std::string> &arguments, std::vector<std:
   return true;
 }
 
-void RecordSet::Read(const std::string &name, std::istream &in) {
+size_t RecordSet::Read(const std::string &name, std::istream &in) {
   indexed_ = false;
   by_uuid_.clear();
   by_serial_.clear();
+  size_t kept = 0;
   std::string line;
   size_t number = 0;
   bool more = true;
@@ -171,7 +251,6 @@ void RecordSet::Read(const std::string &name, std::istream &in) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
-    std::string where = name + ":" + std::to_string(number);
     RolloutRecord record;
     std::string why;
     if (too_long) {
@@ -179,22 +258,69 @@ void RecordSet::Read(const std::string &name, std::istream &in) {
     } else if (ParseRecordLine(line, &record, &why)) {
       record.file = name;
       record.line = number;
-      records_.push_back(record);
-      matched_.push_back(false);
+      record.order = read_++;
+      Keep(std::move(record));
+      ++kept;
       continue;
     }
-    warnings_.push_back(where + ": " + why + "; skipped");
+    if (++damaged_ <= RECORD_WARNING_LIMIT) {
+      warnings_.push_back(name + ":" + std::to_string(number) + ": " + why + "; skipped");
+    }
   }
+  return kept;
+}
+
+// One machine's lines, named alike, are one record: the latest of them.
+void RecordSet::Keep(RolloutRecord record) {
+  std::string key;
+  for (const auto &part : {std::make_pair(record.has_uuid, Lower(record.uuid)),
+                           std::make_pair(record.has_serial, record.serial),
+                           std::make_pair(record.has_product, record.product)}) {
+    key += part.first ? "+" + std::to_string(part.second.size()) + ":" + part.second : "-";
+  }
+  auto found = alike_.find(key);
+  if (found == alike_.end()) {
+    alike_.emplace(key, records_.size());
+    records_.push_back(std::move(record));
+    matched_.push_back(false);
+    return;
+  }
+  RolloutRecord &kept = records_[found->second];
+  size_t copies = kept.copies + 1;
+  if (Later(record, kept)) kept = std::move(record);
+  kept.copies = copies;
 }
 
 bool RecordSet::ReadFile(const std::string &path, std::string *error) {
-  std::string bytes, why;
-  if (!sim::ReadRegularFile(path, RECORD_FILE_LIMIT, &bytes, &why)) {
-    *error = "--records " + path + ": " + why;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat info;
+  if (fd < 0) {
+    *error = "--records " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::istringstream in(bytes);
-  Read(path, in);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    *error = "--records " + path + ": not a regular file";
+    return false;
+  }
+  if (static_cast<uint64_t>(info.st_size) > RECORD_FILE_LIMIT) {
+    close(fd);
+    *error = "--records " + path + ": larger than " + std::to_string(RECORD_FILE_LIMIT) + " bytes";
+    return false;
+  }
+  // Read as a stream: a file of a million lines is never held whole.
+  __gnu_cxx::stdio_filebuf<char> buffer(fd, std::ios::in);  // closes fd
+  std::istream in(&buffer);
+  size_t damaged = damaged_;
+  size_t records = Read(path, in);
+  if (buffer.fd() >= 0 && in.bad()) {
+    *error = "--records " + path + ": read error";
+    return false;
+  }
+  if (records == 0 && damaged_ > damaged) {
+    *error = "--records " + path + ": none of its lines is a run record (is it the image's -log file?)";
+    return false;
+  }
   return true;
 }
 
@@ -211,12 +337,10 @@ void RecordSet::Index() {
   }
 }
 
-const RolloutRecord *RecordSet::Latest(const FleetRow &row) {
+const RolloutRecord *RecordSet::Latest(const FleetRow &row, bool uuid_unique) {
   if (!indexed_) Index();
-  // Where both sides have a UUID it decides alone; serial number and
-  // product join the rest.
   std::vector<size_t> candidates;
-  if (row.has_uuid) {
+  if (row.has_uuid && uuid_unique) {
     auto found = by_uuid_.find(Lower(row.uuid));
     if (found != by_uuid_.end()) candidates = found->second;
   }
@@ -224,21 +348,33 @@ const RolloutRecord *RecordSet::Latest(const FleetRow &row) {
     auto found = by_serial_.find({TrimTrailingBlanks(row.serial), TrimTrailingBlanks(row.product)});
     if (found != by_serial_.end()) {
       for (size_t i : found->second) {
-        if (!row.has_uuid || !records_[i].has_uuid) candidates.push_back(i);
+        const RolloutRecord &record = records_[i];
+        // A UUID the fleet shares tells nothing: serial and product decide.
+        // One in the other byte order is this machine's, read by another rule.
+        if (!row.has_uuid || !record.has_uuid ||
+            (!uuid_unique && Lower(record.uuid) == Lower(row.uuid)) ||
+            SwappedUuids(record.uuid, row.uuid)) {
+          candidates.push_back(i);
+        }
       }
     }
   }
   const RolloutRecord *latest = nullptr;
-  size_t latest_index = 0;
   for (size_t i : candidates) {
     const RolloutRecord &record = records_[i];
     matched_[i] = true;
-    if (latest == nullptr || Later(record, i, *latest, latest_index)) {
-      latest = &record;
-      latest_index = i;
-    }
+    if (latest == nullptr || Later(record, *latest)) latest = &record;
   }
   return latest;
+}
+
+std::vector<std::string> RecordSet::Warnings() const {
+  std::vector<std::string> warnings = warnings_;
+  if (damaged_ > warnings_.size()) {
+    size_t more = damaged_ - warnings_.size();
+    warnings.push_back("and " + std::to_string(more) + (more == 1 ? " more damaged line" : " more damaged lines") + "; skipped");
+  }
+  return warnings;
 }
 
 std::vector<const RolloutRecord *> RecordSet::Unmatched() const {
@@ -262,9 +398,9 @@ std::string RolloutState(const FleetRow &row, const RolloutRecord *latest) {
   return "";
 }
 
-void ApplyRecords(RecordSet *records, FleetRow *row) {
+void ApplyRecords(RecordSet *records, FleetRow *row, bool uuid_unique) {
   if (!row->error.empty()) return;
-  const RolloutRecord *latest = records->Latest(*row);
+  const RolloutRecord *latest = records->Latest(*row, uuid_unique);
   row->rollout = RolloutState(*row, latest);
   row->has_record = latest != nullptr;
   if (latest == nullptr) return;

@@ -1,6 +1,7 @@
 // The run records a rollout brings back (the image's -log lines), read and
-// joined to the report's machines: by UUID, else by serial number and
-// product. Each machine gets its latest record and a rollout state.
+// joined to the report's machines: by UUID where it tells one machine of
+// the fleet from every other, else by serial number and product. Each
+// machine gets its latest record and a rollout state.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,14 @@ constexpr size_t RECORD_LINE_LIMIT = 64 * 1024;
 // Largest records file read.
 constexpr uint64_t RECORD_FILE_LIMIT = 256ULL << 20;
 
+// Damaged lines named one by one; past these a count stands for the rest.
+constexpr size_t RECORD_WARNING_LIMIT = 20;
+
 struct RolloutRecord {
   std::string file;
   size_t line = 0;
+  size_t order = 0;   // place in reading order over every file
+  size_t copies = 1;  // lines naming the same machine alike, this the latest of them
   bool has_time = false;
   std::string time;
   bool has_serial = false;
@@ -51,36 +57,60 @@ bool ParseRecordLine(const std::string &line, RolloutRecord *record, std::string
 bool ListRecordFiles(const std::vector<std::string> &arguments, std::vector<std::string> *files,
                      std::string *error);
 
+// Seconds since 1970 of a record's time ("2026-03-01T08:30:15", with "Z"
+// or an offset such as "+01:00"; without either it is taken as UTC), for
+// ordering records by the instant they were written. False for a text
+// that is no such time.
+bool RecordInstant(const std::string &time, int64_t *seconds);
+
+// Whether two UUID texts differ only in the byte order of their first
+// three fields: one machine, read once as SMBIOS 2.6 and later order it and
+// once as older tables do.
+bool SwappedUuids(const std::string &a, const std::string &b);
+
 class RecordSet {
  public:
   // Reads one file's lines; a damaged line gets a warning naming the file
-  // and the line, and the rest is read. Empty lines are passed over.
-  void Read(const std::string &name, std::istream &in);
-  // Reads a file named by ListRecordFiles; false with a one-line reason
-  // when it is no regular file or cannot be read.
+  // and the line, and the rest is read. Empty lines are passed over. Lines
+  // that name one machine alike (UUID, serial number and product) are kept
+  // as their latest, so memory follows the machines, not the lines.
+  // Returns the number of records the file held.
+  size_t Read(const std::string &name, std::istream &in);
+  // Reads a file named by ListRecordFiles, at most RECORD_FILE_LIMIT bytes,
+  // line by line; false with a one-line reason when it is no regular file,
+  // cannot be read, or holds lines of which none is a run record.
   bool ReadFile(const std::string &path, std::string *error);
 
-  // The latest record of the machine, or null: records whose UUID is the
-  // machine's, or (where the record or the machine has no UUID) whose
-  // serial number and product are the machine's, trailing blanks aside.
-  // The latest is the one with the latest time, or read last among those
-  // without comparable times. Every record found is marked as matched.
-  const RolloutRecord *Latest(const FleetRow &row);
+  // The latest record of the machine, or null. A UUID that is the
+  // machine's alone in the fleet (`uuid_unique`) joins every record that
+  // bears it; serial number and product (trailing blanks aside) join the
+  // records without a UUID, those of a UUID the fleet shares, and those
+  // whose UUID differs from the machine's only in its byte order. The
+  // latest is the one written last (RecordInstant); a record without a
+  // time never outranks one with a time; among records without times the
+  // one read last. Every record found is marked as matched.
+  const RolloutRecord *Latest(const FleetRow &row, bool uuid_unique = true);
 
   const std::vector<RolloutRecord> &Records() const { return records_; }
-  const std::vector<std::string> &Warnings() const { return warnings_; }
+  // The damaged lines: the first RECORD_WARNING_LIMIT by name, then one
+  // line counting the rest.
+  std::vector<std::string> Warnings() const;
   // Records no machine has matched so far.
   std::vector<const RolloutRecord *> Unmatched() const;
 
  private:
   void Index();
+  void Keep(RolloutRecord record);
 
   std::vector<RolloutRecord> records_;
+  size_t read_ = 0;  // records read, over every file
+  std::map<std::string, size_t> alike_;  // a machine's identity as a record names it
   bool indexed_ = false;
   std::map<std::string, std::vector<size_t>> by_uuid_;  // lower case
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> by_serial_;
   std::vector<bool> matched_;
   std::vector<std::string> warnings_;
+  size_t damaged_ = 0;
 };
 
 // The rollout state of a machine that one kit serves, from its run under
@@ -94,7 +124,7 @@ class RecordSet {
 std::string RolloutState(const FleetRow &row, const RolloutRecord *latest);
 
 // Sets the row's rollout state and record from `records`.
-void ApplyRecords(RecordSet *records, FleetRow *row);
+void ApplyRecords(RecordSet *records, FleetRow *row, bool uuid_unique = true);
 
 // The states in the order the report lists them.
 extern const char *const ROLLOUT_STATES[4];

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <iostream>
 #include <map>
 
@@ -12,15 +13,41 @@
 
 namespace {
 
+// The options that take a value.
+const char *const VALUE_OPTIONS[] = {"--kit",    "--kits",    "--output",   "--app-args", "--format",
+                                     "--jobs",   "--records", "--shown-as", "--fail-on",  "--medium"};
+
+bool TakesValue(const std::string &option) {
+  for (const char *name : VALUE_OPTIONS) {
+    if (option == name) return true;
+  }
+  return false;
+}
+
 // "--output=" with nothing after the "=" would have the parser take the
 // next word as the value: a dump named there would leave the report, or be
-// overwritten by it. An option's value is never empty that way.
-bool RefuseEmptyValues(int argc, char **argv) {
+// overwritten by it. An option's value is never empty that way. Nor does a
+// value begin with "--": "--output --format csv" is an option forgotten,
+// and would write a file named "--format" (or over the next input).
+bool RefuseBadValues(const std::string &name, int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
     if (word == "--") break;
-    if (word.rfind("--", 0) == 0 && word.find('=') == word.size() - 1) {
-      std::cerr << "bios-update-select-fleet: " << fleet::Cell(word) << " has no value after the '=' (see --help)\n";
+    if (word.rfind("--", 0) != 0) continue;
+    size_t equals = word.find('=');
+    std::string option = word.substr(0, equals), value;
+    if (equals == word.size() - 1) {
+      std::cerr << name << ": " << fleet::Cell(word) << " has no value after the '=' (see --help)\n";
+      return false;
+    }
+    if (equals != std::string::npos) {
+      value = word.substr(equals + 1);
+    } else if (TakesValue(option) && i + 1 < argc) {
+      value = argv[++i];
+    }
+    if (TakesValue(option) && value.rfind("--", 0) == 0) {
+      std::cerr << name << ": " << fleet::Cell(option) << " takes a value, not the option "
+                << fleet::Cell(value) << " (see --help)\n";
       return false;
     }
   }
@@ -31,8 +58,15 @@ bool RefuseEmptyValues(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   sim::StandardStreams streams = sim::KeepStandardStreamsTaken();
-  if (!RefuseEmptyValues(argc, argv)) return fleet::FLEET_CANNOT_RUN;
   fleet::FleetCommand command;
+  // tools/fleet-report starts the program under its own name, so its lines
+  // name the command the admin typed.
+  if (argc > 0 && argv[0] != nullptr && std::strrchr(argv[0], '/') == nullptr &&
+      std::strcmp(argv[0], "fleet-report") == 0) {
+    command.name = argv[0];
+  }
+  const std::string &name = command.name;
+  if (!RefuseBadValues(name, argc, argv)) return fleet::FLEET_CANNOT_RUN;
   command.standard_output_closed = streams.closed[STDOUT_FILENO];
   CLI::App app(
       "Runs BiosUpdateSelect.efi on simulated firmware once per machine (twice: with the kit's "
@@ -47,8 +81,13 @@ int main(int argc, char **argv) {
   app.add_option("--kits", command.libraries,
                  "a folder of kits: every folder under it that holds an UpdateConfig.ini")
       ->allow_extra_args(false);
+  std::string medium;
+  app.add_option("--medium", medium,
+                 "(tools/fleet-report) a finished kit medium, disk image or ISO, in place of --kit, "
+                 "--kits and --app-args: its kits and its application's options");
   app.add_option("--output", command.output,
-                 "write the report to this file (whole, or not at all) instead of standard output");
+                 "write the report to this file (whole, or not at all) instead of standard output; "
+                 "then one line on the error stream with the totals");
   app.add_option("--app-args", command.app_args,
                  "the image's options for every run, split on blanks (e.g. \"-product\")");
   // Set by tools/fleet-report --medium, which unpacks the medium's kits.
@@ -66,31 +105,46 @@ int main(int argc, char **argv) {
                  "folder of *.jsonl files; give it once per file or folder; each machine gets its "
                  "latest record and a rollout state")
       ->allow_extra_args(false);
+  std::string states;
+  for (const char *state : fleet::FAIL_ON_STATES) states += (states.empty() ? "" : ", ") + std::string(state);
+  app.add_option("--fail-on", command.fail_on,
+                 "STATE[,STATE...]: exit with status 1 when a machine is in one of these: " + states +
+                     " (the rollout states need --records)")
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->check(CLI::IsMember(std::vector<std::string>(std::begin(fleet::FAIL_ON_STATES),
+                                                     std::end(fleet::FAIL_ON_STATES))));
   app.add_option("INPUT", command.inputs,
                  "a dump file (dmidecode --dump-bin), a copy of /sys/firmware/dmi/tables, or a "
                  "folder searched for both")
       ->required();
   app.footer(
-      "Exit status: 0 when the report was made, whatever the outcomes; 2 for bad usage, a kit "
-      "whose UpdateConfig.ini cannot be read, a --kits folder without kits, two kits that are one "
-      "folder, or an output that cannot be written. Inputs that are not SMBIOS data are rows. "
-      "--output takes a new or regular file, never a link, a device or one of the inputs; the "
-      "report is written beside it and renamed over it when whole.");
+      "Exit status: 0 when the report was made; 1 when it was made and a machine is in a state "
+      "--fail-on names; 2 when it could not be made: bad usage, an INPUT that is not there or "
+      "cannot be read, a --records file none of whose lines is a run record, a kit whose "
+      "UpdateConfig.ini cannot be read, a --kits folder without kits, two kits that are one "
+      "folder, or an output that cannot be written. Files found inside an INPUT folder that are "
+      "not SMBIOS data are rows. --output takes a new or regular file, never a link, a device "
+      "or one of the inputs; the report is written beside it and renamed over it when whole.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
     std::cout << app.help() << std::flush;
     if (!std::cout) {
-      std::cerr << "bios-update-select-fleet: standard output: cannot be written\n";
+      std::cerr << name << ": standard output: cannot be written\n";
       return fleet::FLEET_CANNOT_RUN;
     }
     return fleet::FLEET_REPORT_MADE;
   } catch (const CLI::ParseError &error) {
-    std::cerr << "bios-update-select-fleet: " << fleet::Cell(error.what()) << " (see --help)\n";
+    std::cerr << name << ": " << fleet::Cell(error.what()) << " (see --help)\n";
     return fleet::FLEET_CANNOT_RUN;
   }
   if (app.count("--output") > 0 && command.output.empty()) {
-    std::cerr << "bios-update-select-fleet: --output needs a file name (see --help)\n";
+    std::cerr << name << ": --output needs a file name (see --help)\n";
+    return fleet::FLEET_CANNOT_RUN;
+  }
+  if (app.count("--medium") > 0) {
+    std::cerr << name << ": --medium is read by tools/fleet-report, which unpacks the medium's kits\n";
     return fleet::FLEET_CANNOT_RUN;
   }
   static const std::map<std::string, fleet::Format> FORMATS = {

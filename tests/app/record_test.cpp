@@ -252,6 +252,13 @@ TEST(RunRecord, TextsOfAnyBytesStayValidJson) {
       {"overlong and surrogate forms", "\xc0\xaf\xed\xa0\x80", "\u00c0\u00af\u00ed\u00a0\u0080"},
       {"past U+10FFFF", "\xf4\x90\x80\x80", "\u00f4\u0090\u0080\u0080"},
       {"longer than the limit", std::string(300, 'x'), std::string(RECORD_TEXT_LIMIT, 'x')},
+      // The limit falls inside a character: the character is left out whole.
+      {"a two-byte character across the limit",
+       std::string(RECORD_TEXT_LIMIT - 1, 'x') + "\xc3\xa9yy", std::string(RECORD_TEXT_LIMIT - 1, 'x')},
+      {"a four-byte character across the limit",
+       std::string(RECORD_TEXT_LIMIT - 2, 'x') + "\xf0\x9f\x98\x80", std::string(RECORD_TEXT_LIMIT - 2, 'x')},
+      {"a character ending at the limit",
+       std::string(RECORD_TEXT_LIMIT - 2, 'x') + "\xc3\xa9y", std::string(RECORD_TEXT_LIMIT - 2, 'x') + "\u00e9"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

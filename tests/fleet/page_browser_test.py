@@ -409,6 +409,8 @@ def case_sort_orders_by_any_column(page, report):
 def case_clicks_filter_the_table(page, report):
     def clicked(css, what, expected_inputs):
         element = page.find(css)
+        # Away from the table's sticky head, whatever lies above the element.
+        page.script("arguments[0].scrollIntoView({block: 'center'})", element)
         element.click()
         cells, count = page.rows()
         equal(count, len(expected_inputs), what)

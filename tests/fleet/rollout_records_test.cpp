@@ -80,12 +80,12 @@ TEST(RecordSet, ReadsEveryWholeLineAndWarnsOfTheRest) {
   std::istringstream in(text);
   fleet::RecordSet set;
   set.Read("stick.jsonl", in);
-  std::vector<size_t> lines;
-  for (const fleet::RolloutRecord &record : set.Records()) {
-    EXPECT_EQ(record.file, "stick.jsonl");
-    lines.push_back(record.line);
-  }
-  EXPECT_EQ(lines, (std::vector<size_t>{1, 4, 6}));
+  // Lines 1, 4 and 6 name one machine alike: one record, the latest, that
+  // counts all three.
+  ASSERT_EQ(set.Records().size(), 1u);
+  EXPECT_EQ(set.Records()[0].file, "stick.jsonl");
+  EXPECT_EQ(set.Records()[0].line, 6u);
+  EXPECT_EQ(set.Records()[0].copies, 3u);
   EXPECT_EQ(set.Warnings(),
             (std::vector<std::string>{
                 "stick.jsonl:3: not JSON (a cut or damaged line); skipped",
@@ -122,6 +122,10 @@ std::string Record(const char *uuid, const char *serial, const char *product, co
 TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
   const char *U1 = "00112233-4455-6677-8899-aabbccddeeff";
   const char *U2 = "10112233-4455-6677-8899-aabbccddeeff";
+  const char *SHARED = "12121212-1212-1212-1212-121212121212";
+  // U3 read by the rule of SMBIOS 2.6 and later, and by the older one.
+  const char *U3 = "33221100-5544-7766-8899-aabbccddee00";
+  const char *U3_SWAPPED = "00112233-4455-6677-8899-aabbccddee00";
   std::string text =
       Record(U1, "SN-1", "Model7", "2026-03-01T08:00:00", "UpdateHWOld.nsh", true, nullptr) +  // 1
       Record("00112233-4455-6677-8899-AABBCCDDEEFF", "other", "other", "2026-03-02T08:00:00",
@@ -130,33 +134,51 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
       Record(nullptr, "SN-3", "Model9  ", nullptr, nullptr, false, "ERROR: refused") +         // 4
       Record(U2, "SN-4", "Model7", nullptr, "UpdateHWOld.nsh", true, nullptr) +                // 5
       Record(nullptr, "", "Model7", nullptr, nullptr, false, "ERROR: x") +                     // 6
-      Record(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>", nullptr, nullptr, false, "ERROR: x");   // 7
+      Record(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>", nullptr, nullptr, false, "ERROR: x") +   // 7
+      Record(SHARED, "SN-8", "Model7", nullptr, "UpdateHWOld.nsh", true, nullptr) +            // 8
+      Record(U3_SWAPPED, "SN-9", "Model5", nullptr, "UpdateHWOld.nsh", true, nullptr) +        // 9
+      // Written at 07:00 UTC, before line 11's 08:00 UTC, though its text sorts after.
+      Record(nullptr, "SN-10", "Model7", "2026-03-01T09:00:00+02:00", nullptr, false, "ERROR: y") +  // 10
+      Record(nullptr, "SN-10", "Model7", "2026-03-01T08:00:00Z", "UpdateHWOld.nsh", true, nullptr) +  // 11
+      Record(nullptr, "SN-10", "Model7", nullptr, "UpdateHWNew.nsh", true, nullptr);           // 12
   struct Case {
     const char *name;
     fleet::FleetRow row;
+    bool uuid_unique;
     size_t latest_line;  // 0: none
   };
   const Case cases[] = {
       // Line 2 names another serial number, yet its UUID (in upper case) is this machine's.
-      {"UUID, the later of two by time", Machine(U1, "SN-1", "Model7"), 2},
+      {"UUID, the later of two by time", Machine(U1, "SN-1", "Model7"), true, 2},
       {"serial number and product, trailing blanks aside, the one read last",
-       Machine(nullptr, "SN-3", "Model9"), 4},
+       Machine(nullptr, "SN-3", "Model9"), true, 4},
       // A machine whose UUID is another's: its serial number does not join it to line 5.
       {"both sides' UUIDs differ", Machine("20112233-4455-6677-8899-aabbccddeeff", "SN-4", "Model7"),
-       0},
+       true, 0},
       {"a record without UUID joins by serial number",
-       Machine("30112233-4455-6677-8899-aabbccddeeff", "SN-3", "Model9"), 4},
-      {"an empty serial number joins nothing", Machine(nullptr, "", "Model7"), 0},
-      {"another product", Machine(nullptr, "SN-3", "Model8"), 0},
-      {"a hostile product joins as it stands", Machine(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>"), 7},
+       Machine("30112233-4455-6677-8899-aabbccddeeff", "SN-3", "Model9"), true, 4},
+      {"an empty serial number joins nothing", Machine(nullptr, "", "Model7"), true, 0},
+      {"another product", Machine(nullptr, "SN-3", "Model8"), true, 0},
+      {"a hostile product joins as it stands", Machine(nullptr, "SN-7", "<b>Model\x1b[2J\"</b>"), true, 7},
+      // A UUID the fleet shares joins only the record of the same serial number.
+      {"a shared UUID, the machine's serial", Machine(SHARED, "SN-8", "Model7"), false, 8},
+      {"a shared UUID, another machine's serial", Machine(SHARED, "SN-80", "Model7"), false, 0},
+      {"a shared UUID, the record of another serial bearing it",
+       Machine(U1, "SN-1", "Model7"), false, 1},
+      {"the UUID in the other byte order, the same serial and product",
+       Machine(U3, "SN-9", "Model5"), true, 9},
+      {"the UUID in the other byte order, another serial", Machine(U3, "SN-90", "Model5"), true, 0},
+      {"times compared as instants; a record without a time never the latest",
+       Machine(nullptr, "SN-10", "Model7"), true, 11},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     std::istringstream in(text);
     fleet::RecordSet set;
     set.Read("r.jsonl", in);
-    ASSERT_EQ(set.Records().size(), 7u);
-    const fleet::RolloutRecord *latest = set.Latest(c.row);
+    // Lines 10 to 12 name one machine alike: one record, the latest.
+    ASSERT_EQ(set.Records().size(), 10u);
+    const fleet::RolloutRecord *latest = set.Latest(c.row, c.uuid_unique);
     EXPECT_EQ(latest == nullptr ? 0 : latest->line, c.latest_line);
   }
   // Over a whole inventory: what no machine matched is left over.
@@ -167,7 +189,54 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
   set.Latest(Machine(nullptr, "SN-3", "Model9"));
   std::vector<size_t> unmatched;
   for (const fleet::RolloutRecord *record : set.Unmatched()) unmatched.push_back(record->line);
-  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7}));
+  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7, 8, 9, 11}));
+}
+
+TEST(RecordInstant, TheMomentATimeNames) {
+  const struct {
+    const char *time;
+    bool valid;
+    int64_t seconds;
+  } cases[] = {
+      {"1970-01-01T00:00:00Z", true, 0},
+      {"1970-01-01T00:00:00", true, 0},  // no zone: taken as UTC
+      {"2026-03-01T09:00:00+02:00", true, 1772348400},
+      {"2026-03-01T07:00:00Z", true, 1772348400},
+      {"2026-03-01T01:30:00-05:30", true, 1772348400},
+      {"2024-02-29T12:00:00Z", true, 1709208000},
+      {"2026-03-01 07:00:00", false, 0},
+      {"2026-13-01T07:00:00Z", false, 0},
+      {"2026-03-01T07:00:00+2:00", false, 0},
+      {"2026-03-01T07:00", false, 0},
+      {"", false, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.time);
+    int64_t seconds = -1;
+    EXPECT_EQ(fleet::RecordInstant(c.time, &seconds), c.valid);
+    if (c.valid) {
+      EXPECT_EQ(seconds, c.seconds);
+    }
+  }
+}
+
+// A stick that looped on one machine, or a file of a whole rollout: memory
+// follows the machines, and the warnings stay a screenful.
+TEST(RecordSet, MillionsOfLinesKeepOneRecordPerMachineAndAScreenOfWarnings) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += kLine + "\n";
+  for (int i = 0; i < 30; ++i) text += "{cut\n";
+  for (int i = 0; i < 5000; ++i) text += kLine + "\n";
+  std::istringstream in(text);
+  fleet::RecordSet set;
+  EXPECT_EQ(set.Read("stick.jsonl", in), 10000u);
+  ASSERT_EQ(set.Records().size(), 1u);
+  EXPECT_EQ(set.Records()[0].copies, 10000u);
+  EXPECT_EQ(set.Records()[0].line, 10030u);
+  std::vector<std::string> warnings = set.Warnings();
+  ASSERT_EQ(warnings.size(), fleet::RECORD_WARNING_LIMIT + 1);
+  EXPECT_EQ(warnings.front(), "stick.jsonl:5001: not JSON (a cut or damaged line); skipped");
+  EXPECT_EQ(warnings.back(), "and 10 more damaged lines; skipped");
 }
 
 TEST(RolloutState, FromTheDataAndTheLatestRecord) {
@@ -250,13 +319,27 @@ TEST_F(FleetRecords, TheReportJoinsRecordsToItsMachines) {
   fleet::FleetCommand command;
   command.kits = {kit};
   command.records = {dir_ + "/sticks"};
+  // The desktop's data collected twice: one machine.
+  std::filesystem::copy_file(dumps / "desktop-2.8.bin", dir_ + "/desktop-again.bin");
   command.inputs = {(dumps / "desktop-2.8.bin").string(), (dumps / "laptop-8AET46WW.bin").string(),
-                    (dumps / "qemu-old-bios.bin").string()};
+                    (dumps / "qemu-old-bios.bin").string(), dir_ + "/desktop-again.bin"};
   command.format = fleet::Format::Json;
   std::string out, warnings;
   ASSERT_EQ(Report(command, &out, &warnings), fleet::FLEET_REPORT_MADE) << warnings;
   Json report = Json::parse(out);
-  ASSERT_EQ(report.size(), 3u);
+  ASSERT_EQ(report.size(), 4u);
+  // Two machines bear the UUID: the record joins the desktop by its serial
+  // number, and the laptop, whose serial differs, gets none.
+  EXPECT_NE(report[0]["warnings"].dump().find("is borne by 2 machines of the fleet"), std::string::npos)
+      << report[0]["warnings"];
+  EXPECT_EQ(report[1]["record"], nullptr);
+  std::vector<std::string> keys = report[3]["warning_keys"];
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(keys.end() - 2, keys.end()),
+            (std::vector<std::string>{"same-machine", "shared-uuid"}));
+  EXPECT_NE(warnings.find(": wrote " + dir_ + "/report.out: 3 machines, 2 to update, 1 not visited.\n"),
+            std::string::npos)
+      << warnings;
   EXPECT_EQ(report[0]["rollout"], "started-still-below");
   EXPECT_EQ(report[0]["uuid"], uuid);
   EXPECT_EQ(report[0]["serial"], "ACM7T0042");
@@ -277,6 +360,7 @@ TEST_F(FleetRecords, TheReportJoinsRecordsToItsMachines) {
   std::string text, table_err;
   ASSERT_EQ(Report(command, &text, &table_err), fleet::FLEET_REPORT_MADE);
   EXPECT_NE(text.find("ROLLOUT"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nMachines: 3; 1 input repeats a machine\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  " + kit + ": 1 at-target, 1 started-still-below, 0 refused, 1 not-visited\n"),
             std::string::npos)
       << text;

@@ -3,8 +3,9 @@
 // record and written out in the report's forms.
 //
 // Checked on every input: reading never crashes or runs away; every line
-// is a record or a warning naming the file and its line, in line order,
-// and never both; each record's line parses again on its own; the machine
+// is a record or a damaged line, never both, the damaged ones warned of
+// in line order up to the limit and counted past it; each record's line
+// parses again on its own; the machine
 // named by a record finds a record, and its state is one of the four or
 // none; the JSON form of the row reads back with the same record; a CSV
 // record holds no line end outside quotes.
@@ -53,32 +54,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   set.Read("f.jsonl", in);
   std::vector<std::string> lines = Lines(text);
 
-  // Each non-empty line once: as a record or as a warning, in order.
-  size_t records = 0, warnings = 0, last = 0;
+  // Each non-empty line once: as a record (lines naming one machine alike
+  // count in its copies) or as a damaged line, the first ones warned of
+  // by name and in order, the rest counted in one last warning.
+  size_t parsed = 0, damaged = 0;
+  std::vector<std::string> named;
   for (size_t number = 1; number <= lines.size(); ++number) {
     const std::string &line = lines[number - 1];
-    bool recorded = records < set.Records().size() && set.Records()[records].line == number;
-    std::string prefix = "f.jsonl:" + std::to_string(number) + ": ";
-    bool warned = warnings < set.Warnings().size() &&
-                  set.Warnings()[warnings].compare(0, prefix.size(), prefix) == 0;
-    FUZZ_CHECK(!(recorded && warned), "line " + std::to_string(number) + " both read and warned of");
-    FUZZ_CHECK(line.empty() || recorded || warned,
-               "line " + std::to_string(number) + " neither read nor warned of: " +
-                   fuzzcheck::Show(line.substr(0, 80)));
-    FUZZ_CHECK(!line.empty() || (!recorded && !warned), "an empty line was taken");
-    if (recorded) {
-      fleet::RolloutRecord again;
-      std::string why;
-      FUZZ_CHECK(line.size() <= fleet::RECORD_LINE_LIMIT && fleet::ParseRecordLine(line, &again, &why),
-                 "a record whose line does not parse: " + why);
-      FUZZ_CHECK(set.Records()[records].line > last, "records out of order");
-      last = set.Records()[records].line;
-      ++records;
+    if (line.empty()) continue;
+    fleet::RolloutRecord again;
+    std::string why;
+    if (line.size() <= fleet::RECORD_LINE_LIMIT && fleet::ParseRecordLine(line, &again, &why)) {
+      ++parsed;
+    } else if (++damaged <= fleet::RECORD_WARNING_LIMIT) {
+      named.push_back("f.jsonl:" + std::to_string(number) + ": ");
     }
-    warnings += warned;
   }
-  FUZZ_CHECK(records == set.Records().size() && warnings == set.Warnings().size(),
-             "records or warnings for lines the file does not hold");
+  size_t copies = 0;
+  for (const fleet::RolloutRecord &record : set.Records()) {
+    copies += record.copies;
+    FUZZ_CHECK(record.line >= 1 && record.line <= lines.size(), "a record of a line not there");
+    fleet::RolloutRecord again;
+    std::string why;
+    FUZZ_CHECK(fleet::ParseRecordLine(lines[record.line - 1], &again, &why),
+               "a record whose line does not parse: " + why);
+  }
+  FUZZ_CHECK(copies == parsed, "records for lines the file does not hold, or lines lost");
+  std::vector<std::string> warnings = set.Warnings();
+  FUZZ_CHECK(warnings.size() == named.size() + (damaged > named.size() ? 1 : 0),
+             "warnings for lines that are records, or damaged lines not told");
+  for (size_t i = 0; i < named.size() && i < warnings.size(); ++i) {
+    FUZZ_CHECK(warnings[i].compare(0, named[i].size(), named[i]) == 0, "warnings out of order");
+  }
   if (set.Records().empty()) return 0;
 
   // The machine the first record names finds a record.

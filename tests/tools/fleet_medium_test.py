@@ -123,6 +123,10 @@ class FleetMedium(unittest.TestCase):
         shutil.copyfile(self.media["fleet.img"], misspelt)
         kit_medium.write_file(misspelt, "startup.nsh", kit_medium.read_file(
             misspelt, "startup.nsh").replace(b"-product", b"-prodcut"))
+        hard_link = os.path.join(self.root, "fleet-link.img")
+        os.link(self.media["fleet.img"], hard_link)
+        with open(self.media["fleet.img"], "rb") as f:
+            before = f.read()
         not_a_medium = os.path.join(self.root, "notes.txt")
         with open(not_a_medium, "wb") as f:
             f.write(b"not a medium\n" * 100)
@@ -178,6 +182,11 @@ class FleetMedium(unittest.TestCase):
             (["--medium", os.path.join(self.root, "gone.iso")], ["gone.iso", "no such file"]),
             (["--medium", not_a_medium], [not_a_medium]),
             (["--medium", misspelt], [misspelt, '"-prodcut" is not an option']),
+            # The medium is an input: the report is never written over it.
+            (["--medium", self.media["fleet.img"], "--format", "html", "--output",
+              self.media["fleet.img"]], ["--output", "is an input"]),
+            (["--medium", self.media["fleet.img"], "--output=" + hard_link], ["is an input"]),
+            (["--medium", "--output", self.media["fleet.img"]], ["not the option --output"]),
         ]
         for args, words in cases:
             with self.subTest(" ".join(args)):
@@ -190,6 +199,8 @@ class FleetMedium(unittest.TestCase):
         # Bytes at 32 KiB inside a disk image's kit file leave it a disk image.
         self.assertFalse(kit_medium.is_iso(marked))
         self.assertEqual(kit_medium.fat_target(marked), marked)
+        with open(self.media["fleet.img"], "rb") as f:
+            self.assertEqual(f.read(), before)
 
 
 if __name__ == "__main__":

@@ -104,7 +104,16 @@ class FleetTool : public testsupport::ScratchFolderTest {
     for (const Json &item : lines) {
       std::string line = item.get<std::string>();
       if (line.rfind("execute: ", 0) == 0) run["scripts"].push_back(line.substr(9));
-      if (line.rfind("status: ", 0) == 0) run["status"] = line.substr(8);
+      if (line.rfind("status: ", 0) == 0) {
+        // The preview prints the whole status; the report shows it as the
+        // shell's %lasterror% does and keeps the whole value beside it.
+        uint64_t status = std::stoull(line.substr(8), nullptr, 16);
+        char shown[24];
+        std::snprintf(shown, sizeof(shown), "0x%llX",
+                      static_cast<unsigned long long>(status & ~(1ULL << 63)));
+        run["status"] = shown;
+        run["efi_status"] = status;
+      }
       if (line.rfind("console: ", 0) == 0) {
         std::string text = line.substr(9);
         if (text.size() >= 4 && text.compare(text.size() - 4, 4, "\\r\\n") == 0) text.resize(text.size() - 4);
@@ -128,8 +137,10 @@ class FleetTool : public testsupport::ScratchFolderTest {
 // A run's outcome as the report gives it.
 Json Outcome(const std::vector<std::string> &scripts, const std::vector<std::string> &messages,
              bool success) {
-  return {{"scripts", scripts}, {"messages", messages},
-          {"status", success ? "0x0000000000000000" : "0x8000000000000015"}};
+  return {{"scripts", scripts},
+          {"messages", messages},
+          {"status", success ? "0x0" : "0x15"},
+          {"efi_status", success ? 0ULL : 0x8000000000000015ULL}};
 }
 Json Ran(const std::vector<std::string> &scripts) { return Outcome(scripts, {}, true); }
 Json Refused(const std::vector<std::string> &messages) { return Outcome({}, messages, false); }
@@ -221,7 +232,10 @@ TEST_F(FleetTool, EveryCorpusInputGetsItsWrittenOutcome) {
   ASSERT_EQ(corpus_report.size(), inputs.size());
   ASSERT_EQ(library_report.size(), inputs.size());
   auto outcome = [](const Json &run) {
-    return Json{{"scripts", run["scripts"]}, {"messages", run["messages"]}, {"status", run["status"]}};
+    return Json{{"scripts", run["scripts"]},
+                {"messages", run["messages"]},
+                {"status", run["status"]},
+                {"efi_status", run["efi_status"]}};
   };
   for (size_t i = 0; i < inputs.size(); ++i) {
     SCOPED_TRACE(cases[i].input);
@@ -280,8 +294,9 @@ TEST_F(FleetTool, TheThreeFormsSayTheSameAndDamagedInputsAreRows) {
   std::string not_dump = Write("inputs/notes.bin", "not SMBIOS data, \"quoted\", two\r\nlines");
   std::string cut = Write("inputs/cut/DMI", "");
   Write("inputs/cut/smbios_entry_point", "_SM_");
+  std::string empty = Write("inputs/empty.bin", "");
   std::vector<std::string> inputs = {(corpus_ / "server-version-in-string-3.bin").string(), not_dump,
-                                     dir_ + "/missing.bin", dir_ + "/inputs/cut",
+                                     empty, dir_ + "/inputs/cut",
                                      (corpus_ / "qemu-old-bios.bin").string()};
   std::vector<std::string> arguments = {"--kit", kit_};
   arguments.insert(arguments.end(), inputs.begin(), inputs.end());
@@ -453,12 +468,22 @@ TEST_F(FleetTool, ExitCodes) {
   std::string dump = (corpus_ / "desktop-2.8.bin").string();
   std::string empty_kit = dir_ + "/empty-kit";
   fs::create_directories(empty_kit);
+  // desktop-2.8 decides UpdateHWOld.nsh under the kit, with warnings; one
+  // stick's record says the old script was started on it, another's is the
+  // plan saved under the wrong name.
+  std::string started = Write("started.jsonl",
+                              "{\"time\":null,\"serial\":\"ACM7T0042\",\"product\":\"Model7 Tower\","
+                              "\"uuid\":null,\"script\":\"UpdateHWOld.nsh\",\"ran\":true,"
+                              "\"status\":\"0x0\",\"message\":null}\n");
+  std::string plan = Write("plan.csv", "input,kit,manufacturer\r\nfleet/a.bin,kit,Acme\r\n");
+  std::string unused = Write("unused.jsonl", "");
+  std::string examples = std::string(BUS_SOURCE_DIR) + "/examples";
   const struct {
     std::vector<std::string> arguments;
     int code;
   } cases[] = {
       {{"--kit", kit_, dump}, 0},
-      {{"--kit", kit_, dir_ + "/missing.bin"}, 0},  // a row, not the end of the report
+      {{"--kit", kit_, dir_ + "/missing.bin"}, 2},  // a misspelt path, not a row
       {{"--kit", Kit("no-version", "ProductName=X\r\n"), dump}, 0},
       {{"--kit", kit_}, 2},
       {{"--kit", dir_ + "/no-kit", dump}, 2},
@@ -467,11 +492,44 @@ TEST_F(FleetTool, ExitCodes) {
       {{"--kit", kit_, "--jobs", "0", dump}, 2},
       {{"--kit", kit_, "--bogus", dump}, 2},
       {{"--help"}, 0},
+      {{"--kit", kit_, "--fail-on", "warnings", dump}, 1},
+      {{"--kit", kit_, "--fail-on", "no-kit,several-kits", dump}, 0},
+      {{"--kit", kit_, "--records", unused, "--fail-on", "not-visited", dump}, 1},
+      {{"--kit", kit_, "--records", started, "--fail-on", "not-visited,refused", dump}, 0},
+      {{"--kit", kit_, "--records", started, "--fail-on", "started-still-below", dump}, 1},
+      {{"--kit", kit_, "--records", plan, dump}, 2},  // no line of it is a record
+      {{"--kit", kit_, "--fail-on", "not-visited", dump}, 2},  // a state only records give
+      {{"--kit", kit_, "--fail-on", "visited", dump}, 2},
+      {{"--kit", kit_, "--medium", "kit.iso", dump}, 2},  // the wrapper's, not the program's
+      {{"--kit", kit_, "--output", "--format", "csv", dump}, 2},
+      {{"--kit", kit_, "--output=--format", dump}, 2},
+      {{"--kits", "--kit", kit_, dump}, 2},
+      // README's nightly job on the examples: a machine still below, one never visited...
+      {{"--kits", examples + "/kits", "--app-args", "-segments -product", "--records",
+        examples + "/rollout", "--fail-on", "not-visited,started-still-below", dump,
+        (corpus_ / "server-2.8-large.bin").string()},
+       1},
+      // ... and a machine at its kit's version.
+      {{"--kits", examples + "/kits", "--app-args", "-segments -product", "--records",
+        examples + "/rollout", "--fail-on", "not-visited,started-still-below",
+        (corpus_ / "server-handle-DA00-repeated.bin").string()},
+       0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     EXPECT_EQ(RunTool(BUS_FLEET_PATH, c.arguments).code, c.code);
   }
+  EXPECT_FALSE(fs::exists("--format")) << "an option taken for a file name";
+
+  // After --output, one line with the totals, a machine counted as one.
+  std::string err;
+  std::string report = dir_ + "/plan.html";
+  testsupport::RunShellCommand(ShellQuote(BUS_FLEET_PATH) + " --kit " + ShellQuote(kit_) +
+                                   " --records " + ShellQuote(unused) + " --format html --output " +
+                                   ShellQuote(report) + " " + ShellQuote(dump) + " 2>&1 >/dev/null",
+                               &err);
+  EXPECT_EQ(err, "bios-update-select-fleet: wrote " + report +
+                     ": 1 machine, 1 to update, 1 not visited.\n");
 }
 
 // A word of --app-args that is no option of the image would be passed over

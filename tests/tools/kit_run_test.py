@@ -12,8 +12,9 @@ import tempfile
 import unittest
 
 import tool_fixtures  # noqa: F401  (puts tools/ on the path)
-from kittools import kit_run, layout, smbios_dump
+from kittools import kit_run, layout, smbios_dump, vmboot
 from kittools.common import KitError
+from kittools.progress import Progress
 
 DUMPS = os.path.join(tool_fixtures.REPO, "tests", "data", "dumps")
 KIT = os.path.join(tool_fixtures.REPO, "examples", "kit")
@@ -279,6 +280,60 @@ class DumpFolder(unittest.TestCase):
                 with self.assertRaises(smbios_dump.DumpError) as caught:
                     call(path)
                 self.assertIn(words, str(caught.exception))
+
+
+class WhatTheAdminSees(unittest.TestCase):
+    def test_progress_lines(self):
+        """A slow step says what it does in one plain line; a quick one and
+        --quiet say nothing."""
+        import io
+        import time
+        for quiet, steps, expected in [
+                (False, [("quick", 0.0), ("slow", 0.3)], ["kit-run: slow ...\n"]),
+                (False, [("first", 0.3), ("second", 0.3)],
+                 ["kit-run: first ...\n", "kit-run: second ...\n"]),
+                (True, [("slow", 0.3)], [])]:
+            with self.subTest(quiet=quiet, steps=steps):
+                stream = io.StringIO()
+                progress = Progress("kit-run", quiet, stream, after=0.1)
+                for text, seconds in steps:
+                    progress.begin(text)
+                    time.sleep(seconds)
+                progress.end()
+                time.sleep(0.2)  # a timer that fired late would write now
+                lines = stream.getvalue().splitlines(keepends=True)
+                self.assertEqual(lines, expected)
+                self.assertNotIn("\x1b", stream.getvalue())
+
+    def test_a_vm_ended_by_a_signal(self):
+        """Ctrl-C reaches QEMU too: its end is told apart from a refusal."""
+        def result(lines, code, timed_out=False):
+            return vmboot.BootResult("\n".join(lines).encode(), 1.0, timed_out, code, "log")
+        cases = [
+            ("Ctrl-C", result(["qemu-system-x86_64: terminating on signal 2"], 0), 2),
+            ("killed", result([], -15), 15),
+            ("powered off", result(["=== BiosUpdateSelect.efi: status 0x0 ==="], 0), None),
+            ("refused", result(["qemu-system-x86_64: -drive x: No such file"], 1), None),
+            ("killed here, too slow", result([], -9, timed_out=True), None),
+        ]
+        for what, boot, expected in cases:
+            with self.subTest(what):
+                self.assertEqual(vmboot.ended_by_signal(boot), expected)
+
+    def test_usage_and_misspelt_kits_name_kit_run(self):
+        for args, words in [(["--kti", "x"], ["usage: kit-run", "--kti"]),
+                            (["--kit", os.path.join(KIT, "fleet.is")],
+                             ["kit-run: --kit", "fleet.is: no such file or folder"])]:
+            with self.subTest(args):
+                done = subprocess.run([sys.executable, "-m", "kittools", "run"] + args,
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, timeout=60,
+                                      env=dict(os.environ, PYTHONPATH=TOOLS))
+                err = done.stderr.decode()
+                self.assertEqual(done.returncode, 2, err)
+                for word in words:
+                    self.assertIn(word, err)
+                self.assertNotIn("kittools", err)
 
 
 if __name__ == "__main__":

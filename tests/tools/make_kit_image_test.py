@@ -145,6 +145,8 @@ class MakeKitImage(unittest.TestCase):
              None, "kit.img", None, None, ["driver-arm.efi", "EFI boot service driver"]),
             ("shell missing", ["--shell", arm + ".gone"], None, "kit.img", None, None,
              [arm + ".gone", "cannot be read"]),
+            ("ovmf misspelt", ["--shell", "ovfm"], None, "kit.img", None, None,
+             ["--shell ovfm", "no such file", "--shell ovmf"]),
             ("application is a driver", [], None, "kit.img", None, driver,
              [driver, "EFI boot service driver"]),
             ("key missing", ["--sign", k("gone.key"), "--cert", k("db.pem")], None, "kit.img",

@@ -55,20 +55,24 @@ def main(argv):
         # tools/fleet-report --medium: the report's own command line,
         # passed through but for --medium.
         return fleet_medium.main(argv[1:])
-    parser = argparse.ArgumentParser(prog="kittools", description=__doc__.split("\n\n")[0])
-    commands = parser.add_subparsers(dest="command", required=True)
-
-    run = commands.add_parser("run", prog="kit-run",
-                              description="Boot an update kit in a VM and report which update "
-                                          "script BiosUpdateSelect.efi chose, and from which "
-                                          "medium and shell.")
+    # Each command parses on its own, under the name it is typed as: its
+    # usage and its errors name kit-run or make-kit-image, never kittools.
+    run = argparse.ArgumentParser(prog="kit-run",
+                                  description="Boot an update kit in a VM and report which update "
+                                              "script BiosUpdateSelect.efi chose, and from which "
+                                              "medium and shell.")
     kit_run.add_arguments(run)
 
-    image = commands.add_parser("image", prog="make-kit-image",
-                                description="Make a bootable medium of an update kit "
-                                            "(KIT_DIR OUT), or of a library of kits (--kits DIR "
-                                            "OUT): a FAT disk image, or a hybrid ISO for OUT.iso.")
+    image = argparse.ArgumentParser(prog="make-kit-image",
+                                    description="Make a bootable medium of an update kit "
+                                                "(KIT_DIR OUT), or of a library of kits (--kits "
+                                                "DIR OUT): a FAT disk image, or a hybrid ISO for "
+                                                "OUT.iso.")
     kit_image.add_arguments(image)
+    parsers = {"run": run, "image": image}
+    if not argv or argv[0] not in parsers:
+        print("usage: python3 -m kittools {run,image,fleet-medium} ...", file=sys.stderr)
+        return 2
 
     # The application's options begin with a dash, which argparse would take
     # for one of ours: `--app-args -v` has to mean `--app-args=-v`.
@@ -89,10 +93,12 @@ def main(argv):
         prog = {"run": "kit-run", "image": "make-kit-image"}.get(argv[0] if argv else "", "kittools")
         print("%s: %s has no value after the '='" % (prog, one_line(empty)), file=sys.stderr)
         return 2
-    args = parser.parse_args(argv)
+    parser = parsers[argv[0]]
+    args = parser.parse_args(argv[1:])
+    args.command = argv[0]
     if args.command == "image" and args.passphrase_file and not args.sign:
         parser.error("--passphrase-file goes with --sign KEY")
-    prog = "kit-run" if args.command == "run" else "make-kit-image"
+    prog = parser.prog
     for number in (signal.SIGTERM, signal.SIGHUP):
         if signal.getsignal(number) != signal.SIG_IGN:
             signal.signal(number, _interrupt)

@@ -35,6 +35,8 @@ def split_medium(argv):
     while i < len(argv):
         word = argv[i]
         if word == "--medium" and i + 1 < len(argv):
+            if argv[i + 1].startswith("--"):
+                raise KitError("--medium takes a FILE, not the option %s" % argv[i + 1])
             medium.append(argv[i + 1])
             i += 2
             continue
@@ -49,6 +51,31 @@ def split_medium(argv):
     if len(medium) != 1:
         raise KitError("give --medium FILE once" if medium else "--medium needs a FILE")
     return medium[0], rest
+
+
+def output_of(argv):
+    """The --output FILE among the report's arguments, or None."""
+    for i, word in enumerate(argv):
+        if word == "--":
+            break
+        if word == "--output" and i + 1 < len(argv):
+            return argv[i + 1]
+        if word.startswith("--output="):
+            return word[len("--output="):]
+    return None
+
+
+def check_output(medium, output):
+    """KitError when the report would be written over the medium, which is
+    one of its inputs (the same file, or a hard link to it)."""
+    if output is None:
+        return
+    try:
+        same = os.path.samefile(medium, output)
+    except OSError:
+        return
+    if same:
+        raise KitError("--output %s: is an input (the --medium %s)" % (output, medium))
 
 
 def unpack(medium, folder):
@@ -112,9 +139,11 @@ def main(argv):
     folder = None
     try:
         medium, rest = split_medium(argv)
+        check_output(medium, output_of(rest))
         folder = tempfile.mkdtemp(prefix="fleet-medium-")
         extra = unpack(medium, folder)
-        return subprocess.run([binary] + extra + rest).returncode
+        # Under the command's own name, as tools/fleet-report starts it.
+        return subprocess.run([PROG] + extra + rest, executable=binary).returncode
     except KitError as error:
         print("%s: %s" % (PROG, error), file=sys.stderr)
         return 2

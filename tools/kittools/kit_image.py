@@ -22,6 +22,7 @@ import sys
 import tempfile
 
 from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, safe_files, vmboot
+from .progress import Progress
 from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME,
                      PROBE_NAME, TOOL_NAMES, KitError, image_name, parse_arches)
 
@@ -102,9 +103,27 @@ def load_shells(choices, arches):
         for arch in arches:
             shells[arch] = firmware_shell(arch)
         return shells
+    for choice in choices:
+        if not os.path.lexists(choice) and looks_like_ovmf(choice):
+            raise KitError("--shell %s: no such file; --shell ovmf takes the shell out of the "
+                           "installed firmware" % choice)
     for arch, (path, data) in files_by_arch(choices, "--shell", arches).items():
         shells[arch] = (data, path)
     return shells
+
+
+def looks_like_ovmf(word):
+    """Whether `word` is "ovmf" mistyped: the same letters in another order
+    or case, or one letter off."""
+    word = word.lower()
+    if sorted(word) == sorted(SHELL_FROM_OVMF):
+        return True
+    if abs(len(word) - len(SHELL_FROM_OVMF)) > 1:
+        return False
+    short, long_ = sorted((word, SHELL_FROM_OVMF), key=len)
+    return any(long_[:i] + long_[i + 1:] == short for i in range(len(long_))) or (
+        len(word) == len(SHELL_FROM_OVMF) and
+        sum(a != b for a, b in zip(word, SHELL_FROM_OVMF)) == 1)
 
 
 def child(folder, name):
@@ -225,13 +244,17 @@ def cmd_image(args):
     except OSError as error:
         raise KitError("%s: cannot write in the folder %s: %s"
                            % (out, os.path.dirname(out), error.strerror))
+    progress = Progress("make-kit-image", args.quiet)
     try:
         signer = kit_sign.Signer(args.sign, args.cert, passphrase) if args.sign else None
         with signer or contextlib.nullcontext():
             images = {}
             for arch in arches:
+                if arch not in efi:
+                    progress.begin("building %s (build/%s)" % (IMAGE_NAME, ARCHES[arch].preset))
                 images[arch] = efi[arch][0] if arch in efi else layout.resolve_image(
                     None, work, arch)
+                progress.end()
                 # A build that went wrong must not reach a medium either.
                 files_by_arch([images[arch]], "the application image", (arch,))
                 extra = layout.arch_options(arch, app_args)
@@ -239,6 +262,7 @@ def cmd_image(args):
                     note("the %s image's line gets %s: %s firmware publishes SMBIOS through "
                          "the 3.x entry point only" % (ARCHES[arch].title, extra,
                                                        ARCHES[arch].title))
+            progress.begin("copying the kit")
             drive = os.path.join(work, "drive")
             os.makedirs(drive)
             # The same drive as a VM run gets, but with the kit's own scripts.
@@ -269,12 +293,16 @@ def cmd_image(args):
                     note("no --shell%s: the medium boots only on a machine with a built-in "
                          "UEFI Shell" % for_arch(arch, arches))
             if signer:
+                progress.begin("signing the images and shells")
                 sign_drive(signer, drive, arches, shells)
             medium = os.path.join(work, "medium")
             fat = medium if not is_iso else os.path.join(work, "kit.img")
+            progress.begin("making the FAT file system")
             size = kit_medium.make_fat_image(drive, fat)
             if is_iso:
+                progress.begin("making the ISO")
                 kit_medium.make_iso(fat, work, medium)
+                progress.end()
                 if size > kit_medium.EL_TORITO_MAX_IMAGE:
                     note("the ISO's boot image is %d MiB, more than the 32 MiB its boot "
                          "catalog can state: firmware that takes the size from the catalog "
@@ -299,6 +327,7 @@ def cmd_image(args):
             name = out
         raise KitError("%s: %s" % (name, error.strerror or error))
     finally:
+        progress.end()
         shutil.rmtree(work, ignore_errors=True)
     signed = " (signed)" if args.sign else ""
     parts = [image_name(arch, arches) + signed for arch in arches]
@@ -377,6 +406,9 @@ def add_arguments(parser):
     parser.add_argument("out", metavar="OUT", nargs="?",
                         help="the medium: OUT.iso makes a hybrid ISO, any other name a FAT "
                              "disk image")
+    parser.add_argument("--quiet", action="store_true",
+                        help="no progress lines on the error stream (a step that takes more "
+                             "than 2 s says what it does)")
     parser.add_argument("--efi", metavar="FILE", action="append",
                         help="application image to use, once per machine, placed by its PE "
                              "machine type (default: build it, build/efi/%s or "

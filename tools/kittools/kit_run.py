@@ -12,11 +12,14 @@ import errno
 import os
 import re
 import shutil
+import signal
 import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
-from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
+from .progress import Progress
+from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
+                     LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
                      START_MARK, STATUS_MARK, KitError)
 
 # The most of a medium's run record read back.
@@ -288,6 +291,9 @@ def cmd_run(args):
     if args.kits is not None and args.kit is not None:
         raise KitError("give --kit or --kits, not both")
     kit = kit or DEFAULT_KIT
+    if args.kits is None and args.kit and not os.path.lexists(kit):
+        raise KitError("--kit %s: no such file or folder (a kit folder, or a medium made by "
+                       "make-kit-image)" % kit)
     is_image = args.kits is None and os.path.isfile(kit)
     kits = layout.library_kits(kit) if args.kits is not None else None
     if kits is None and not is_image:
@@ -319,10 +325,12 @@ def cmd_run(args):
                                              if error.errno == errno.EEXIST else error.strerror))
     work = tempfile.mkdtemp(prefix="kit-run-")
     scripts = "marked" if args.run_scripts else "stand-in"
+    progress = Progress("kit-run", args.quiet)
     try:
         smbios = smbios_options(args, work)
         records_before = None
         if is_image:
+            progress.begin("copying the medium %s" % safe_files.one_line(kit))
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args,
                                                    args.decide_only, args.arch)
@@ -330,8 +338,10 @@ def cmd_run(args):
                 records_before = kit_medium.read_file(kit_medium.fat_target(drive), RECORD_NAME,
                                                       limit=RECORD_LIMIT) or b""
         else:
+            progress.begin("building %s (build/%s)" % (IMAGE_NAME, ARCHES[args.arch].preset))
             image = {args.arch: checked_image(layout.resolve_image(args.efi, log_dir, args.arch),
                                               args.arch)}
+            progress.begin("making the kit's drive")
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
             if kits is not None:
@@ -351,9 +361,20 @@ def cmd_run(args):
         # the VM is switched off once the status has been shown.
         # A medium that keeps a record is written by the VM: the copy
         # keeps the writes, so the record can be read back.
+        progress.begin("booting the %s VM (firmware, then the shell)" % ARCHES[args.arch].title)
         result = vmboot.boot(drive, smbios, log_path, timeout=args.timeout, attach=attach,
-                             typing=[(STATUS_MARK.encode(), None), (b"\\> ", b"reset -s\r")],
+                             typing=[(START_MARK.encode(), lambda: progress.begin(
+                                         "waiting for %s to end" % IMAGE_NAME)),
+                                     (STATUS_MARK.encode(), progress.end),
+                                     (b"\\> ", b"reset -s\r")],
                              arch=args.arch, keep_writes=records_before is not None)
+        progress.end()
+        ended = vmboot.ended_by_signal(result)
+        if ended == signal.SIGINT:
+            raise KeyboardInterrupt  # as if it had reached kit-run first
+        if ended is not None:
+            raise KitError("the VM was ended by %s before the machine finished; the console "
+                           "log is %s" % (signal.Signals(ended).name, log_path))
         records = None
         if records_before is not None:
             records = new_records(records_before, kit_medium.read_file(
@@ -364,6 +385,7 @@ def cmd_run(args):
         source, _, why = error.args[0][0]
         raise KitError("%s: %s" % (source, why))
     finally:
+        progress.end()
         shutil.rmtree(work, ignore_errors=True)
     console = Console(vmboot.without_shell_chatter(result.lines))
     for line in console.shown:
@@ -453,3 +475,6 @@ def add_arguments(run):
                      help="give up on the VM after this long (default: 180)")
     run.add_argument("--log-dir", metavar="DIR",
                      help="where the VM console log goes (default: build/kit-run)")
+    run.add_argument("--quiet", action="store_true",
+                     help="no progress lines on the error stream (a step that takes more than "
+                          "2 s says what it does)")

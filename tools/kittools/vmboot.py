@@ -238,7 +238,8 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
     `smbios_args` are QEMU -smbios options, already split into words.
     `typing` is a sequence of (pattern, keys): when the console output
     shows `pattern` (bytes, after the previous pattern), `keys` are typed
-    on the serial console; keys None only waits for the pattern. The raw
+    on the serial console; keys None only waits for the pattern, and a
+    callable is called when it appears (a progress line's next step). The raw
     console output is written to `log_path` in any case. `arch` picks the
     machine (MACHINES). `keep_writes`: see drive_options."""
     machine = MACHINES[arch]
@@ -301,7 +302,9 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
                     break
                 searched = found + len(pattern)
                 pending.pop(0)
-                if keys:
+                if callable(keys):
+                    keys()
+                elif keys:
                     try:
                         proc.stdin.write(keys)
                         proc.stdin.flush()
@@ -323,6 +326,22 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
         if timed_out:
             log.write(b"\n[killed after %.0f s: the machine did not power off]\n" % timeout)
     return BootResult(bytes(raw), elapsed, timed_out, exit_code, log_path)
+
+
+_TERMINATED = re.compile(r"terminating on signal (\d+)")
+
+
+def ended_by_signal(result):
+    """The number of the signal that ended QEMU before the machine did
+    (Ctrl-C at the terminal reaches QEMU too), or None. A VM killed here
+    for taking too long is not counted."""
+    if result.timed_out:
+        return None
+    for line in result.lines:
+        m = _TERMINATED.search(line)
+        if m:
+            return int(m.group(1))
+    return -result.exit_code if result.exit_code is not None and result.exit_code < 0 else None
 
 
 def startup_script(lines):

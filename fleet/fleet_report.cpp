@@ -137,6 +137,8 @@ FleetSettings SettingsOf(const FleetCommand &command) {
   FleetSettings settings;
   settings.args = SplitOnBlanks(command.app_args);
   settings.library = !command.libraries.empty();
+  settings.has_aarch64_args = command.has_app_args_aarch64;
+  settings.aarch64_args = SplitOnBlanks(command.app_args_aarch64);
   return settings;
 }
 
@@ -345,6 +347,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   }
   if (!CheckAppArgs(settings.args, &error)) return fail(error);
   if (!CheckInputs(command.inputs, &error)) return fail(error);
+  if (settings.has_aarch64_args && !CheckAppArgs(settings.aarch64_args, &error)) return fail(error);
   if (!LoadKits(command, &settings.kits, &error)) return fail(error);
   RecordSet records;
   std::vector<std::string> record_files;

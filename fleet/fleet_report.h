@@ -36,6 +36,10 @@ struct FleetCommand {
   std::vector<std::string> libraries;  // --kits: folders searched for kit folders
   std::string output;                  // --output: the report's file; empty: standard output
   std::string app_args;
+  // Set by tools/fleet-report --medium for a medium of both machines: the
+  // AArch64 image's line, which that medium's AArch64 machines run with.
+  bool has_app_args_aarch64 = false;
+  std::string app_args_aarch64;
   // FOLDER=NAME: kits read under FOLDER (a medium's kits, unpacked there by
   // tools/fleet-report --medium) are named NAME\PATH, as the medium holds them.
   std::vector<std::string> shown_as;

@@ -242,6 +242,9 @@ const WarningKind WARNING_KINDS[] = {
     {"several-kits",
      "the ProductName= of more than one kit matches the machine's product: which kit ships to it "
      "is not plain"},
+    {"arch-lines-differ",
+     "the data names no processor, and the medium's x64 and AArch64 lines decide differently: "
+     "the outcome depends on which machine it is"},
     {"product-mismatch",
      "the machine's product does not match the kit's ProductName=: without -product the kit "
      "would update another model"},
@@ -373,15 +376,31 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
   }
 
   std::vector<size_t> serving = KitsServing(settings, row.has_product, row.product);
+  bool aarch64 = settings.has_aarch64_args && facts.arch == ProcessorArch::AArch64;
+  const std::vector<std::string> &args = aarch64 ? settings.aarch64_args : settings.args;
   for (size_t index : serving) {
-    row.kits.push_back(RunUnderKit(dump, settings.kits[index], settings.args, &row.error));
+    row.kits.push_back(RunUnderKit(dump, settings.kits[index], args, &row.error));
+  }
+  if (settings.has_aarch64_args && facts.arch == ProcessorArch::Unknown &&
+      settings.aarch64_args != settings.args) {
+    for (size_t i = 0; i < serving.size(); ++i) {
+      KitRuns other = RunUnderKit(dump, settings.kits[serving[i]], settings.aarch64_args,
+                                  &row.error);
+      if (SameDecision(other.run, row.kits[i].run)) continue;
+      std::string which = serving.size() > 1 ? " under " + row.kits[i].kit : "";
+      Add(&row, "arch-lines-differ",
+          "the data names no processor, and the medium's lines decide differently" + which +
+              ": \"" + OutcomeText(row.kits[i].run) + "\" on x64, \"" + OutcomeText(other.run) +
+              "\" on AArch64");
+      break;
+    }
   }
   if (!row.kits.empty()) {
     row.run = row.kits.front().run;
     row.segments = row.kits.front().segments;
   }
 
-  AddDataWarnings(facts, ParseOptions(settings.args), &row);
+  AddDataWarnings(facts, ParseOptions(args), &row);
   for (size_t i = 0; i < serving.size(); ++i) {
     std::string which = serving.size() > 1 ? " under " + row.kits[i].kit : "";
     AddKitWarnings(facts, settings.kits[serving[i]], row.kits[i], which, &row);

@@ -36,6 +36,11 @@ struct FleetSettings {
   // The kits are a library (--kits) that machines choose from as the image
   // does with -kits: by their product, even when the library holds one kit.
   bool library = false;
+  // A medium for x64 and AArch64 machines: an AArch64 machine runs with
+  // this line instead (its image's own options), a machine whose data
+  // names no processor with both.
+  bool has_aarch64_args = false;
+  std::vector<std::string> aarch64_args;
 };
 
 struct RunOutcome {

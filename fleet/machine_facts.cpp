@@ -17,6 +17,15 @@ constexpr uint8_t PRODUCT_NAME_FIELD = 0x05;
 constexpr uint8_t SERIAL_NUMBER_FIELD = 0x07;
 constexpr uint8_t UUID_OFFSET = 0x08;
 constexpr uint8_t SKU_NUMBER_FIELD = 0x19;
+constexpr uint8_t SMBIOS_TYPE_PROCESSOR_INFORMATION = 4;
+constexpr uint8_t PROCESSOR_FAMILY = 0x06;
+constexpr uint8_t PROCESSOR_FAMILY_2 = 0x28;  // a WORD, when Processor Family is 0xFE
+constexpr uint16_t FAMILY_SEE_FAMILY_2 = 0xFE;
+// "Other" and "Unknown": no family named.
+constexpr uint16_t FAMILY_OTHER = 0x01;
+constexpr uint16_t FAMILY_UNKNOWN = 0x02;
+// ARMv7, ARMv8, ARMv9, ARM, StrongARM.
+constexpr uint16_t ARM_FAMILIES[] = {0x100, 0x101, 0x102, 0x118, 0x119};
 
 struct Visit {
   MachineFacts *facts;
@@ -32,6 +41,26 @@ bool FieldString(SmbiosStructurePointer structure, uint8_t field, std::string *t
   if (found == nullptr) return false;
   *text = found;
   return true;
+}
+
+// A visited structure lies whole inside the table, so its formatted area
+// may be read up to its Length.
+ProcessorArch ArchOf(SmbiosStructurePointer structure) {
+  uint8_t length = structure.Hdr->Length;
+  if (length <= PROCESSOR_FAMILY) return ProcessorArch::Unknown;
+  uint16_t family = structure.Raw[PROCESSOR_FAMILY];
+  if (family == FAMILY_SEE_FAMILY_2) {
+    if (length < PROCESSOR_FAMILY_2 + 2) return ProcessorArch::Unknown;
+    family = static_cast<uint16_t>(structure.Raw[PROCESSOR_FAMILY_2] |
+                                   structure.Raw[PROCESSOR_FAMILY_2 + 1] << 8);
+  }
+  if (family == FAMILY_OTHER || family == FAMILY_UNKNOWN || family == FAMILY_SEE_FAMILY_2) {
+    return ProcessorArch::Unknown;
+  }
+  for (uint16_t arm : ARM_FAMILIES) {
+    if (family == arm) return ProcessorArch::AArch64;
+  }
+  return ProcessorArch::X64;
 }
 
 void Record(SmbiosStructurePointer structure, void *context) {
@@ -50,6 +79,10 @@ void Record(SmbiosStructurePointer structure, void *context) {
     facts.has_uuid = structure.Hdr->Length >= UUID_OFFSET + 16 &&
                      FormatSmbiosUuid(structure.Raw + UUID_OFFSET, SmbiosUuidLittleEndian(), uuid);
     if (facts.has_uuid) facts.uuid = uuid;
+  }
+  if (structure.Hdr->Type == SMBIOS_TYPE_PROCESSOR_INFORMATION &&
+      facts.arch == ProcessorArch::Unknown) {
+    facts.arch = ArchOf(structure);
   }
   if (structure.Hdr->Type != SMBIOS_TYPE_BIOS_INFORMATION) return;
   BiosVersionFacts bios;

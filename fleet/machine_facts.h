@@ -34,6 +34,11 @@ enum class WalkEnd {
   Damaged,         // a structure that does not lie whole inside the table
 };
 
+// The machine's processor, by the family its Processor Information names:
+// every ARM family is AArch64, any other family x64. Unknown when no such
+// structure names one ("Other" and "Unknown" name none).
+enum class ProcessorArch { Unknown, X64, AArch64 };
+
 struct MachineFacts {
   bool found = false;       // a table was published and read
   bool entry_point3 = false;  // the data's entry point is the 3.x one
@@ -54,6 +59,7 @@ struct MachineFacts {
   bool has_uuid = false;
   std::string uuid;  // as the run record writes it (FormatSmbiosUuid)
   std::vector<BiosVersionFacts> bios;  // in table order
+  ProcessorArch arch = ProcessorArch::Unknown;  // of the first structure naming a family
 };
 
 // Reads the facts from `firmware`'s published SMBIOS table: the 3.x one

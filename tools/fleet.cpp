@@ -92,6 +92,8 @@ int main(int argc, char **argv) {
                  "the image's options for every run, split on blanks (e.g. \"-product\")");
   // Set by tools/fleet-report --medium, which unpacks the medium's kits.
   app.add_option("--shown-as", command.shown_as)->group("")->allow_extra_args(false);
+  CLI::Option *aarch64_args = app.add_option("--app-args-aarch64", command.app_args_aarch64)
+                                  ->group("");
   std::string format;
   app.add_option("--format", format,
                  "table (the default on a terminal), csv (the default otherwise), json or html (a page)")
@@ -139,6 +141,7 @@ int main(int argc, char **argv) {
     std::cerr << name << ": " << fleet::Cell(error.what()) << " (see --help)\n";
     return fleet::FLEET_CANNOT_RUN;
   }
+  command.has_app_args_aarch64 = aarch64_args->count() > 0;
   if (app.count("--output") > 0 && command.output.empty()) {
     std::cerr << name << ": --output needs a file name (see --help)\n";
     return fleet::FLEET_CANNOT_RUN;

@@ -245,3 +245,63 @@ TEST_F(FleetRowTest, OneKitRunsEveryMachineAndWarnsOfAnotherModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// A machine with BIOS A05 and Processor Information naming `family`
+// (through Processor Family 2 for values above 0xFF); none when 0.
+std::vector<uint8_t> MachineWithProcessor(uint16_t family) {
+  testsupport::SmbiosTableBuilder table;
+  AddBios(&table, 0, "A05");
+  AddSystem(&table, 1, "Model7");
+  uint16_t count = 2;
+  if (family != 0) {
+    std::vector<uint8_t> processor(0x2A, 0);
+    processor[0] = 4;
+    processor[1] = 0x2A;
+    processor[2] = 2;
+    processor[6] = family > 0xFF ? 0xFE : static_cast<uint8_t>(family);
+    processor[0x28] = static_cast<uint8_t>(family);
+    processor[0x29] = static_cast<uint8_t>(family >> 8);
+    processor.push_back(0);
+    processor.push_back(0);
+    for (uint8_t byte : processor) table.Raw({byte});
+    ++count;
+  }
+  return Dump2(table, count);
+}
+
+}  // namespace
+
+TEST_F(FleetRowTest, AMediumForBothMachinesRunsEachWithItsProcessorsLine) {
+  // The AArch64 line decides only (-n): whose line ran shows in the scripts.
+  settings_.args = {"-segments"};
+  settings_.has_aarch64_args = true;
+  settings_.aarch64_args = {"-segments", "-n"};
+  const struct {
+    const char *what;
+    uint16_t family;
+    std::vector<std::string> scripts;
+    bool differ_warning;
+  } cases[] = {
+      {"ARMv8", 0x101, {}, false},
+      {"ARM", 0x118, {}, false},
+      {"Intel Core i7", 0xC6, {"UpdateHWOld.nsh"}, false},
+      {"AMD Zen", 0x6B, {"UpdateHWOld.nsh"}, false},
+      {"family Unknown", 0x02, {"UpdateHWOld.nsh"}, true},
+      {"no Processor Information", 0, {"UpdateHWOld.nsh"}, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    fleet::FleetRow row =
+        fleet::MakeFleetRowFromDump("m", MachineWithProcessor(c.family), settings_);
+    EXPECT_EQ(row.run.scripts, c.scripts);
+    std::vector<std::string> keys = Keys(row);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "arch-lines-differ"), c.differ_warning ? 1 : 0);
+  }
+  // Lines that decide alike give no warning where the processor is unknown.
+  settings_.aarch64_args = {"-segments", "-smbios3"};
+  fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", MachineWithProcessor(0), settings_);
+  std::vector<std::string> keys = Keys(row);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "arch-lines-differ"), 0);
+}

@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 from tool_fixtures import REPO, pe
-from kittools import kit_medium, layout
+from kittools import fleet_medium, kit_medium, layout
 
 TOOLS = os.path.join(REPO, "tools")
 FLEET = os.environ.get("BUS_FLEET", os.path.join(REPO, "build", "host",
@@ -96,6 +96,21 @@ class FleetMedium(unittest.TestCase):
         rows = self.report("--medium", self.media["kit.img"])
         self.assertEqual(plan(rows, lambda kit: KIT if kit == self.media["kit.img"] + ":\\"
                               else kit), plan(folder))
+
+    def test_a_medium_for_both_machines_gives_each_its_line(self):
+        """Each machine is planned with its own processor's line (the row
+        tests show how); the report gets both of the medium's lines."""
+        arm = os.path.join(self.root, "arm.efi")
+        with open(arm, "wb") as f:
+            f.write(pe(0xAA64))
+        medium = os.path.join(self.root, "both.img")
+        code, _, err = kittools("image", "--arch", "x64,aarch64", "--efi", self.app, "--efi", arm,
+                                "--app-args", "-product", "--kits", LIBRARY, medium)
+        self.assertEqual(code, 0, err)
+        args = fleet_medium.unpack(medium, tempfile.mkdtemp(dir=self.root))
+        self.assertEqual(args[args.index("--app-args") + 1], "-product")
+        self.assertEqual(args[args.index("--app-args-aarch64") + 1], "-smbios3 -product")
+        self.assertEqual(len(self.report("--medium", medium)), len(os.listdir(DUMPS)) - 1)
 
     def test_names_mtools_would_read_as_patterns(self):
         """Kits a1 and a[1] on one medium: each machine is planned with its

@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout
-from .common import CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
+from .common import ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
 
 PROG = "fleet-report"
 # What --medium stands in for: a medium brings its own.
@@ -103,8 +103,20 @@ def unpack(medium, folder):
         raise KitError("--medium %s: no startup.nsh that starts %s (is it a medium made by "
                        "make-kit-image?)" % (medium, IMAGE_NAME))
     library = LIBRARY_OPTION in [w.lower() for w in words]
-    options = " ".join(w for w in words if w.lower() != LIBRARY_OPTION)
-    layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
+
+    def options_of(words):
+        options = " ".join(w for w in words if w.lower() != LIBRARY_OPTION)
+        layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
+        return options
+    options = options_of(words)
+    # A medium for both machines has a line for each: the report runs each
+    # machine with its own processor's line.
+    names = {path.lower() for path in paths}
+    both = all(ARCHES[arch].image_name.lower() in names for arch in ARCHES)
+    arch_args = []
+    if both:
+        options = options_of(layout.app_words(startup, "x64"))
+        arch_args = ["--app-args-aarch64", options_of(layout.app_words(startup, "aarch64"))]
     if library:
         try:
             answer = layout.medium_library(target, folder)
@@ -129,7 +141,8 @@ def unpack(medium, folder):
         with open(os.path.join(folder, CONFIG_NAME), "wb") as f:
             f.write(data)
         kit_args = ["--kit", folder]
-    return kit_args + ["--app-args", options, "--shown-as", "%s=%s:" % (folder, medium)]
+    return kit_args + ["--app-args", options] + arch_args + [
+        "--shown-as", "%s=%s:" % (folder, medium)]
 
 
 def main(argv):

@@ -206,6 +206,9 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
   run.args = args;
   run.dir = kit.dir.empty() ? kit.folder : kit.dir;
   if (kit.has_config) run.files = {{"UpdateConfig.ini", kit.config}};
+  // Planned as booted from a stick, which keeps a -log record: the run
+  // writes it into memory rather than being refused.
+  run.writable = true;
   run.smbios = &dump;
   sim::ImageRunResult result;
   sim::RunImage(run, &result, error);

@@ -13,6 +13,7 @@ bool RunImage(const ImageRun &run, ImageRunResult *result, std::string *error) {
   options.shell = run.shell;
   options.dir = run.dir;
   options.kits_dir = run.kits_dir;
+  options.writable = run.writable;
   for (const std::string &arg : run.args) options.args.push_back(ToUtf16(arg));
 
   Firmware firmware(options);

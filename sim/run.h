@@ -21,6 +21,7 @@ struct ImageRun {
   std::string dir;                // host folder behind the shell's current directory; empty: none
   std::string kits_dir;           // host folder served as the root's folder kits; empty: none
   std::vector<std::pair<std::string, std::string>> files;  // in-memory files: name, bytes
+  bool writable = false;  // the volume takes writes (into memory), as a USB stick does
   const std::vector<uint8_t> *smbios = nullptr;  // dump layout; null: no SMBIOS published
   ApplicationMain main = nullptr;                // null: the application's own main
   // What enters the image frame; null: ShellAppEntry. The benchmark passes

@@ -305,3 +305,16 @@ TEST_F(FleetRowTest, AMediumForBothMachinesRunsEachWithItsProcessorsLine) {
   std::vector<std::string> keys = Keys(row);
   EXPECT_EQ(std::count(keys.begin(), keys.end(), "arch-lines-differ"), 0);
 }
+
+TEST_F(FleetRowTest, ARunRecordIsWrittenAsOnAStick) {
+  testsupport::SmbiosTableBuilder table;
+  AddBios(&table, 0, "A05");
+  AddSystem(&table, 1, "Model7");
+  for (const char *file : {"\\rollout.jsonl", "records.jsonl"}) {
+    SCOPED_TRACE(file);
+    settings_.args = {"-segments", "-log", file};
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Dump2(table, 2), settings_);
+    EXPECT_EQ(row.run.scripts, std::vector<std::string>{"UpdateHWOld.nsh"});
+    EXPECT_EQ(row.run.messages, std::vector<std::string>{});
+  }
+}

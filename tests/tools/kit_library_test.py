@@ -70,6 +70,11 @@ class Library(unittest.TestCase):
                 os.makedirs(lib("odd")),
                 open(lib("odd", "updateconfig.ini"), "w").close()), [lib("odd"), "lacks"]),
             ("a name FAT cannot hold", ["a:b"], None, ["a:b", "':'"]),
+            # As the image opens them: a kit whose files are in other case.
+            ("a kit in lower case", [], lambda: [
+                shutil.copytree(EXAMPLE_KIT, lib("lower")),
+                [os.rename(lib("lower", n), lib("lower", n.lower()))
+                 for n in os.listdir(lib("lower"))]], ["lower"]),
             ("a link to nothing", ["a"], lambda: os.symlink(lib("gone"), lib("a", "tool.bin")),
              ["a link to nothing"]),
         ]
@@ -81,7 +86,7 @@ class Library(unittest.TestCase):
                     self.kit(kit)
                 if setup:
                     setup()
-                if what.startswith(("one kit", "kits side", "a kit four")):
+                if what.startswith(("one kit", "kits side", "a kit four", "a kit in lower")):
                     self.assertEqual(layout.library_kits(self.library), want)
                     continue
                 with self.assertRaises(KitError) as caught:
@@ -162,6 +167,16 @@ class Library(unittest.TestCase):
             for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
                 self.assertEqual(kit_medium.read_file(copy, kit + "/" + name),
                                  layout.stand_in_script(name))
+        # A kit folder in upper case is found in the medium's own case.
+        os.rename(os.path.join(self.library, "model7"), os.path.join(self.library, "Model7"))
+        upper = os.path.join(self.root, "upper.img")
+        code, _, stderr = kittools("image", "--efi", app, "--kits", self.library, upper)
+        self.assertEqual(code, 0, stderr)
+        kit_run.prepare_kit_image(upper, os.path.join(self.root, "upper-copy.img"),
+                                  run_scripts=False)
+        self.assertEqual(kit_medium.read_file(os.path.join(self.root, "upper-copy.img"),
+                                              "kits/Model7/UpdateHWOld.nsh"),
+                         layout.stand_in_script("UpdateHWOld.nsh"))
         # The medium itself is as it was made.
         self.assertEqual(layout.app_words(kit_medium.read_file(out, "startup.nsh")),
                          ["-kits", "-segments", "-product"])

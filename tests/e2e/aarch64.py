@@ -211,13 +211,14 @@ def check_secure_boot(boot, args, report):
     os.makedirs(root)
     passphrase = os.path.join(root, "passphrase")
     e2e.write(passphrase, (media.SNAKEOIL_PASSPHRASE + "\n").encode())
+    shell = media.stand_in_shell(args.image_aarch64, root)
     signed_ok, signed, made, err = make_medium(
-        args, root, ("aarch64",), ["--shell", args.image_aarch64, "--sign", media.SNAKEOIL_KEY,
+        args, root, ("aarch64",), ["--shell", shell, "--sign", media.SNAKEOIL_KEY,
                                    "--cert", media.SNAKEOIL_CERT, "--passphrase-file", passphrase,
                                    KIT], "signed.img")
     report.check(boot.name + " [make-kit-image --sign]", signed_ok, "%r %r" % (made, err))
     unsigned_ok, unsigned, made, err = make_medium(
-        args, root, ("aarch64",), ["--shell", args.image_aarch64, KIT], "unsigned.img")
+        args, root, ("aarch64",), ["--shell", shell, KIT], "unsigned.img")
     report.check(boot.name + " [make-kit-image unsigned]", unsigned_ok, "%r %r" % (made, err))
     if report.failed != failed_before:
         return

@@ -271,6 +271,19 @@ class Options(unittest.TestCase):
         root = tempfile.mkdtemp(prefix="kit-refusals-")
         self.addCleanup(shutil.rmtree, root)
         out = os.path.join(root, "fleet.img")
+        # Outside `root`, which must stay empty.
+        elsewhere = tempfile.mkdtemp(prefix="kit-refusals-inputs-")
+        self.addCleanup(shutil.rmtree, elsewhere)
+        app = os.path.join(elsewhere, "app.efi")
+        with open(app, "wb") as f:
+            f.write(pe())
+        # The application itself where the shell goes (a stand-in without a build).
+        built = os.path.join(elsewhere, "built.efi")
+        with open(built, "wb") as f:
+            f.write(pe() + "UpdateHWOld.nsh UpdateHWNew.nsh".encode("utf-16-le"))
+        logs = os.path.join(elsewhere, "logs")
+        os.makedirs(logs)
+        os.symlink(os.path.join(elsewhere, "victim"), os.path.join(logs, "qemu-console.log"))
         cases = [
             (["image", "--app-args", "-segments -prodcut", "--kits", EXAMPLE_LIBRARY, out],
              ['"-prodcut"', "-product"]),
@@ -285,6 +298,12 @@ class Options(unittest.TestCase):
               os.path.join(REPO, "tests", "data", "dumps", "desktop-2.8.bin")],
              ["--product or --smbios-dump"]),
             (["run", "--product", ""], ["--product"]),
+            (["run", "--kit", ""], ["--kit", "empty"]),
+            (["run", "--uuid", "00112233-4455-6677-8899-aabbccddeeff\n"], ["--uuid"]),
+            (["image", "--efi", app, "--shell", built, EXAMPLE_KIT, out],
+             ["--shell " + built, "BiosUpdateSelect.efi itself"]),
+            (["run", "--kit", EXAMPLE_KIT, "--efi", app, "--log-dir", logs],
+             [os.path.join(logs, "qemu-console.log"), "symbolic link"]),
         ]
         for args, words in cases:
             with self.subTest(" ".join(args)):
@@ -293,6 +312,7 @@ class Options(unittest.TestCase):
                 for word in words:
                     self.assertIn(word, stderr[0])
                 self.assertEqual(os.listdir(root), [])
+        self.assertFalse(os.path.lexists(os.path.join(elsewhere, "victim")))
 
 
 if __name__ == "__main__":

@@ -140,7 +140,8 @@ class Records(unittest.TestCase):
         ]
         for given, want in cases:
             with self.subTest(given):
-                options = kit_run.smbios_options(args(**given), None)
+                options, machine = kit_run.smbios_options(args(**given), None)
+                self.assertEqual(machine, [])
                 self.assertEqual([o for o in options if o.startswith("type=1")], want)
         for given in ({"uuid": "0011223344556677"}, {"uuid": "zz112233-4455-6677-8899-aabbccddeeff"},
                       {"serial": ""}, {"serial": "a\nb"},
@@ -334,6 +335,25 @@ class WhatTheAdminSees(unittest.TestCase):
                 for word in words:
                     self.assertIn(word, err)
                 self.assertNotIn("kittools", err)
+
+
+class RecordPath(unittest.TestCase):
+    def test_where_the_line_writes_its_record(self):
+        """kit-run reads back the record the medium's line names, not a
+        fixed name; a library line's relative name is no fixed place."""
+        cases = [
+            ("-log \\rollout.jsonl", False, "rollout.jsonl"),
+            ("-v -log \\logs\\site-a.jsonl", False, "logs/site-a.jsonl"),
+            ("-log first.jsonl -LOG \\second.jsonl", False, "second.jsonl"),
+            ("-log here.jsonl", False, "here.jsonl"),
+            ("-log here.jsonl", True, None),
+            ("-log \\here.jsonl", True, "here.jsonl"),
+            ("-v", False, None),
+        ]
+        for options, library, want in cases:
+            with self.subTest(options=options, library=library):
+                startup = layout.startup_nsh(options, library=library)
+                self.assertEqual(layout.record_path(startup), want)
 
 
 if __name__ == "__main__":

@@ -231,6 +231,18 @@ class VmStructures(unittest.TestCase):
                 with self.assertRaises(smbios_dump.DumpError) as caught:
                     smbios_dump.vm_structures(smbios_dump.parse_dump(data))
                 self.assertIn(words, str(caught.exception))
+        # A line that reads the 3.x entry point shows that machine; the x64
+        # VM then publishes one beside its 2.x one.
+        self.assertEqual(smbios_dump.vm_structures(smbios_dump.parse_dump(
+            dump_3x([bios(0), end_of_table(1)])), "x64", smbios3=True), [bios(0)])
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "3x.bin")
+            with open(path, "wb") as f:
+                f.write(dump_3x([bios(0), end_of_table(1)]))
+            args = types.SimpleNamespace(smbios_dump=path, bios_version=None, product=None,
+                                         arch="x64")
+            self.assertEqual(kit_run.smbios_options(args, tmp, smbios3=True)[1],
+                             ["-machine", "smbios-entry-point-type=64"])
 
 
 class KitRunOptions(unittest.TestCase):
@@ -251,7 +263,7 @@ class KitRunOptions(unittest.TestCase):
         os.makedirs(work)
         args = types.SimpleNamespace(smbios_dump=path, bios_version=None, product=None,
                                      arch="x64")
-        return kit_run.smbios_options(args, work), os.path.join(work, "smbios")
+        return kit_run.smbios_options(args, work)[0], os.path.join(work, "smbios")
 
     def test_structures_and_processors(self):
         cases = [

@@ -24,7 +24,7 @@ import tempfile
 from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, safe_files, vmboot
 from .progress import Progress
 from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME,
-                     PROBE_NAME, TOOL_NAMES, KitError, image_name, parse_arches)
+                     PROBE_NAME, SCRIPTS, TOOL_NAMES, KitError, image_name, parse_arches)
 
 BOOT_FOLDERS = ("EFI", "BOOT")
 SHELL_FROM_OVMF = "ovmf"
@@ -257,6 +257,13 @@ def cmd_image(args):
                 progress.end()
                 # A build that went wrong must not reach a medium either.
                 files_by_arch([images[arch]], "the application image", (arch,))
+                # The application names both scripts to the shell in UTF-16;
+                # a shell does not.
+                marks = [name.encode("utf-16-le") for name in SCRIPTS]
+                if arch in shells and all(mark in shells[arch][0] for mark in marks):
+                    raise KitError("--shell %s is %s itself, not a UEFI Shell: the machine would "
+                                   "start the application where it needs the shell"
+                                   % (shells[arch][1], IMAGE_NAME))
                 extra = layout.arch_options(arch, app_args)
                 if extra:
                     note("the %s image's line gets %s: %s firmware publishes SMBIOS through "

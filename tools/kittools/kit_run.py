@@ -19,7 +19,7 @@ import tempfile
 from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .progress import Progress
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
-                     LIBRARY_OPTION, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS,
+                     LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS,
                      START_MARK, STATUS_MARK, KitError)
 
 # The most of a medium's run record read back.
@@ -123,8 +123,12 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
 
 # --- Running ------------------------------------------------------------
 
-def smbios_options(args, work):
-    """QEMU options for the installed BIOS the VM shows."""
+def smbios_options(args, work, smbios3=False):
+    """QEMU options for the installed BIOS the VM shows, and the machine
+    options it needs: a dump with only a 3.x entry point is shown on x64
+    through a 3.x entry point too when the application's line (`smbios3`)
+    reads it there, as that machine's firmware would have it read."""
+    machine = []
     if args.smbios_dump and args.arch == "aarch64":
         say("note: the AArch64 VM's firmware publishes SMBIOS through the 3.x entry point only: "
             "it shows the dump's structures there, whatever entry point the dump came with, "
@@ -133,7 +137,7 @@ def smbios_options(args, work):
     if args.smbios_dump:
         dump = smbios_dump.read_dump(args.smbios_dump)
         try:
-            structures = smbios_dump.vm_structures(dump, args.arch)
+            structures = smbios_dump.vm_structures(dump, args.arch, smbios3)
         except smbios_dump.DumpError as error:
             raise KitError("%s: %s" % (args.smbios_dump, error))
         if dump.stop_reason:
@@ -152,7 +156,9 @@ def smbios_options(args, work):
         processors = sum(1 for data in structures if data[0] == 4)
         if processors > 1:
             options += ["-smp", "%d,sockets=%d,cores=1,threads=1" % (processors, processors)]
-        return options
+        if dump.kind != "2.x" and args.arch == "x64":
+            machine = ["-machine", "smbios-entry-point-type=64"]
+        return options, machine
     version = args.bios_version
     if not version or any(c in version for c in "\r\n\0"):
         raise KitError("--bios-version must be non-empty text on one line")
@@ -169,7 +175,7 @@ def smbios_options(args, work):
     if system:
         options += ["-smbios", "type=1," + ",".join("%s=%s" % (key, value.replace(",", ",,"))
                                                      for key, value in system)]
-    return options
+    return options, machine
 
 
 _UUID = re.compile(r"^[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}$")
@@ -279,7 +285,7 @@ def check_machine(args):
     if args.smbios_dump and (args.serial is not None or args.uuid is not None):
         raise KitError("give --serial and --uuid or --smbios-dump, not both: the dump has the "
                        "machine's own")
-    if args.uuid is not None and not _UUID.match(args.uuid):
+    if args.uuid is not None and not _UUID.fullmatch(args.uuid):
         raise KitError("--uuid must be 8-4-4-4-12 hex digits, e.g. "
                        "00112233-4455-6677-8899-aabbccddeeff")
     if args.bios_version is None:
@@ -290,7 +296,10 @@ def cmd_run(args):
     kit = args.kits if args.kits is not None else args.kit
     if args.kits is not None and args.kit is not None:
         raise KitError("give --kit or --kits, not both")
-    kit = kit or DEFAULT_KIT
+    if kit == "":
+        raise KitError("--kit%s needs a folder or a medium, not an empty name"
+                       % ("s" if args.kits is not None else ""))
+    kit = DEFAULT_KIT if kit is None else kit
     if args.kits is None and args.kit and not os.path.lexists(kit):
         raise KitError("--kit %s: no such file or folder (a kit folder, or a medium made by "
                        "make-kit-image)" % kit)
@@ -323,19 +332,22 @@ def cmd_run(args):
     except OSError as error:
         raise KitError("--log-dir %s: %s" % (log_dir, "a file, not a folder"
                                              if error.errno == errno.EEXIST else error.strerror))
+    # Before the boot, not after it: a log that cannot be written safely.
+    for name in ("qemu-console.log", "%s-build.log" % ARCHES[args.arch].preset):
+        safe_files.check_output(os.path.join(log_dir, name), [], "a log goes to a regular file")
     work = tempfile.mkdtemp(prefix="kit-run-")
     scripts = "marked" if args.run_scripts else "stand-in"
     progress = Progress("kit-run", args.quiet)
     try:
-        smbios = smbios_options(args, work)
         records_before = None
         if is_image:
             progress.begin("copying the medium %s" % safe_files.one_line(kit))
             drive = os.path.join(work, "kit.iso" if attach == "cdrom" else "kit.img")
             startup, own_shell = prepare_kit_image(kit, drive, args.run_scripts, app_args,
                                                    args.decide_only, args.arch)
-            if layout.keeps_record(startup) and attach != "cdrom":
-                records_before = kit_medium.read_file(kit_medium.fat_target(drive), RECORD_NAME,
+            record = layout.record_path(startup, args.arch)
+            if record and attach != "cdrom":
+                records_before = kit_medium.read_file(kit_medium.fat_target(drive), record,
                                                       limit=RECORD_LIMIT) or b""
         else:
             progress.begin("building %s (build/%s)" % (IMAGE_NAME, ARCHES[args.arch].preset))
@@ -355,6 +367,9 @@ def cmd_run(args):
             else:
                 startup = layout.fill_kit_folder(kit, image, drive, scripts, app_args)
             own_shell = False
+        # The dump is judged by the options the machine will run with.
+        smbios3 = "-smbios3" in [w.lower() for w in layout.app_words(startup, args.arch) or ()]
+        smbios, machine = smbios_options(args, work, smbios3)
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real
         # machine (in the kit's folder after a library run: "FS0:\\kits\\a\\> ");
@@ -367,7 +382,8 @@ def cmd_run(args):
                                          "waiting for %s to end" % IMAGE_NAME)),
                                      (STATUS_MARK.encode(), progress.end),
                                      (b"\\> ", b"reset -s\r")],
-                             arch=args.arch, keep_writes=records_before is not None)
+                             arch=args.arch, keep_writes=records_before is not None,
+                             machine_args=machine)
         progress.end()
         ended = vmboot.ended_by_signal(result)
         if ended == signal.SIGINT:
@@ -378,7 +394,7 @@ def cmd_run(args):
         records = None
         if records_before is not None:
             records = new_records(records_before, kit_medium.read_file(
-                kit_medium.fat_target(drive), RECORD_NAME, limit=RECORD_LIMIT))
+                kit_medium.fat_target(drive), record, limit=RECORD_LIMIT))
     except (smbios_dump.DumpError, vmboot.VmError, kit_medium.MediumError) as error:
         raise KitError(str(error))
     except shutil.Error as error:
@@ -392,7 +408,7 @@ def cmd_run(args):
         print(line)
     if records is not None:
         if not records:
-            print("kit-run: the boot added no record to \\%s" % RECORD_NAME)
+            print("kit-run: the boot added no record to \\%s" % record.replace("/", "\\"))
         for line in records:
             # A record's texts are escaped JSON; C0 and C1 controls cannot
             # reach the terminal all the same.

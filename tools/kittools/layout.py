@@ -100,6 +100,25 @@ def keeps_record(script):
     return "-log" in [word.lower() for word in app_words(script) or ()]
 
 
+def record_path(script, arch=None):
+    """Where on the medium the record of a startup.nsh's line goes
+    ("rollout.jsonl", "logs/run.jsonl"): -log's FILE from the root, or
+    from the current folder, which is the root unless the line chooses a
+    kit from a library (None then, as for a line without -log). The last
+    -log counts, as in the image."""
+    words = app_words(script, arch) or []
+    lowered = [word.lower() for word in words]
+    if "-log" not in lowered:
+        return None
+    at = len(lowered) - 1 - lowered[::-1].index("-log")
+    if at + 1 >= len(words):
+        return None
+    name = words[at + 1].replace("\\", "/")
+    if not name.startswith("/") and LIBRARY_OPTION in lowered:
+        return None
+    return name.lstrip("/") or None
+
+
 def decides_only(script):
     """Whether a startup.nsh starts the application with -n, which decides
     and runs no script."""
@@ -229,7 +248,7 @@ def build_image(log_dir, arch=DEFAULT_ARCH):
     into a kit unnoticed."""
     preset = ARCHES[arch].preset
     log_path = os.path.join(log_dir, "%s-build.log" % preset)
-    with open(log_path, "wb") as log:
+    with safe_files.NewFile(log_path, "the build log") as log:
         for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset]):
             if command[1] == "--preset" and os.path.isfile(os.path.join(REPO, "build", preset,
                                                                         "build.ninja")):

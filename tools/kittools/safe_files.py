@@ -9,6 +9,7 @@ holds."""
 import errno
 import os
 import stat
+import tempfile
 
 from .common import KitError
 
@@ -164,6 +165,33 @@ def folder_chain(folder):
         if parent == path:
             return ids
         path = parent
+
+
+class NewFile:
+    """A file written as `path` safely: into a fresh private name beside
+    it, created exclusively, then renamed over it when closed (also after
+    a failure: a log says what went wrong); an existing `path` that is a
+    link, a device or a folder is refused first."""
+
+    def __init__(self, path, what="a log"):
+        check_output(path, [], "%s goes to a regular file" % what)
+        self.path = path
+        fd, self.temporary = tempfile.mkstemp(prefix=".%s-" % os.path.basename(path)[:64],
+                                              dir=os.path.dirname(os.path.abspath(path)))
+        self.file = os.fdopen(fd, "wb")
+
+    def __enter__(self):
+        return self.file
+
+    def __exit__(self, kind, value, traceback):
+        self.file.close()
+        os.replace(self.temporary, self.path)
+        return False
+
+
+def write_new(path, data, what="a log"):
+    with NewFile(path, what) as f:
+        f.write(data)
 
 
 def check_output(out, inputs, device_hint):

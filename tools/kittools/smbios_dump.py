@@ -198,15 +198,17 @@ def read_dump(path):
         raise DumpError("%s: %s" % (path, error))
 
 
-def vm_structures(dump, arch="x64"):
+def vm_structures(dump, arch="x64", smbios3=False):
     """The raw structures to publish in the VM, or DumpError when a VM run
     could not show what the application does on that machine. The AArch64
     VM publishes them through a 3.x entry point alone, which is all ARM
-    firmware has; the kit's AArch64 line reads that one (-smbios3)."""
-    if dump.kind != "2.x" and arch == "x64":
+    firmware has; the kit's AArch64 line reads that one (-smbios3). The x64
+    VM publishes a 3.x entry point beside its 2.x one on request, which an
+    x64 line with -smbios3 reads as that machine's firmware has it."""
+    if dump.kind != "2.x" and arch == "x64" and not smbios3:
         raise DumpError("the dump has only an SMBIOS 3.x entry point, which the application "
-                        "does not read; the VM's firmware always adds a 2.x one, so a VM run "
-                        "cannot show that machine")
+                        "does not read without -smbios3; the VM's firmware always adds a 2.x "
+                        "one, so a VM run cannot show that machine")
     if not dump.bios_information():
         raise DumpError("the application meets no BIOS Information (type 0) structure in this "
                         "table, so it runs no script on that machine; the VM's firmware would "

@@ -28,6 +28,8 @@ import subprocess
 import tempfile
 import time
 
+from . import safe_files
+
 # Debian's ovmf package ships the 4 MiB flash layout; the 2 MiB one is the
 # fallback of older releases. Code and variables must come from one layout.
 FIRMWARE_PAIRS = [
@@ -321,7 +323,8 @@ def boot(drive, smbios_args, log_path, timeout=120.0, machine_args=(), typing=()
             pass
         os.unlink(vars_copy)
     elapsed = time.monotonic() - started
-    with open(log_path, "wb") as log:
+    # The log folder may be anyone's: written as a new file, never through a link.
+    with safe_files.NewFile(log_path, "the console log") as log:
         log.write(bytes(raw))
         if timed_out:
             log.write(b"\n[killed after %.0f s: the machine did not power off]\n" % timeout)

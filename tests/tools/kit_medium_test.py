@@ -114,6 +114,38 @@ def section_header(platform, count, last):
     return bytes([0x91 if last else 0x90, platform]) + struct.pack("<H", count) + b"\0" * 28
 
 
+class FatImage(unittest.TestCase):
+    def test_every_name_fat_holds_arrives_as_it_is(self):
+        """Names beyond ASCII, names mtools would take for patterns, and a
+        folder of more files than one command takes (batches made small
+        here): each arrives under its own name, with its own bytes."""
+        root = tempfile.mkdtemp(prefix="fat-image-")
+        self.addCleanup(shutil.rmtree, root)
+        folder = os.path.join(root, "drive")
+        files = {"Caf\u00e9/donn\u00e9es-2024.bin": b"1", "a[1]/x.bin": b"2", "a1/x.bin": b"3",
+                 "[x]/y.bin": b"4"}
+        files.update({"many/f%02d.bin" % n: b"%d" % n for n in range(7)})
+        for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        saved = km.BATCH
+        km.BATCH = 3
+        try:
+            km.make_fat_image(folder, os.path.join(root, "kit.img"))
+        finally:
+            km.BATCH = saved
+        image = os.path.join(root, "kit.img")
+        for name, data in files.items():
+            with self.subTest(name):
+                self.assertEqual(km.read_file(image, name), data)
+        # A name mtools cannot keep is refused naming what it would become.
+        os.makedirs(os.path.join(root, "other", "caf\u00e9"))
+        with self.assertRaises(km.MediumError) as caught:
+            km.make_fat_image(os.path.join(root, "other"), os.path.join(root, "kit2.img"))
+        self.assertIn("caf\u00e9 arrives in the image as caf\u00c9", str(caught.exception))
+
+
 class ElTorito(unittest.TestCase):
     def offset(self, iso):
         return km.el_torito_efi_image(lambda at, n: iso[at:at + n])

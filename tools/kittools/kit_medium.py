@@ -329,6 +329,14 @@ def make_fat_image(folder, path):
     got = image_paths(path)
     lost = sorted(want - got)
     if lost:
+        shown = {name.upper(): name for name in got}.get(lost[0].upper())
+        if shown:
+            # mtools keeps a lower-case name that fits 8.3 as a short name
+            # with a case flag, which covers ASCII letters only.
+            raise MediumError("%s arrives in the image as %s: mtools keeps a lower-case name of "
+                              "up to 8.3 characters as a short name, whose letters beyond ASCII "
+                              "come out in capitals; give it a capital, or more than 8 "
+                              "characters" % (lost[0], shown))
         raise MediumError("%s did not arrive in the image under its own name" % lost[0])
     return size
 

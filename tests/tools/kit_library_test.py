@@ -14,7 +14,7 @@ import tempfile
 import unittest
 
 from tool_fixtures import REPO, pe
-from kittools import kit_medium, kit_run, layout
+from kittools import image_rules, kit_medium, kit_run, layout
 from kittools.common import KitError
 
 TOOLS = os.path.join(REPO, "tools")
@@ -124,6 +124,15 @@ class Library(unittest.TestCase):
                     layout.library_kits(self.library)
                 for word in want:
                     self.assertIn(word, str(caught.exception))
+
+    def test_what_the_image_says_of_a_tab(self):
+        """The report's --kits and the tools take the image's own line for a
+        name it cannot show (make-kit-image names the FAT rule first)."""
+        self.kit("old\tkit")
+        problem = image_rules.library(self.library)["problem"]
+        self.assertEqual(image_rules.problem_text(problem),
+                         "kits holds a folder name with a control character or bad UTF-16; "
+                         "no kit can be chosen.")
 
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at

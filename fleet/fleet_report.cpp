@@ -14,6 +14,7 @@
 #include <memory>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <utility>
 
@@ -374,6 +375,35 @@ bool InState(const FleetRow &row, const std::string &state) {
   return row.rollout == state;
 }
 
+// Where the kits came from, as the command named them.
+std::string KitsSource(const FleetCommand &command) {
+  for (const std::string &rule : command.shown_as) {
+    size_t equals = rule.find('=');
+    std::string medium = equals == std::string::npos ? rule : rule.substr(equals + 1);
+    if (!medium.empty() && medium.back() == ':') medium.pop_back();
+    return "the medium " + medium;
+  }
+  std::string source;
+  for (const std::string &kit : command.kits) source += (source.empty() ? "" : ", ") + std::string("--kit ") + kit;
+  for (const std::string &library : command.libraries) {
+    source += (source.empty() ? "" : ", ") + std::string("--kits ") + library;
+  }
+  return source.empty() ? "the current directory (--kit .)" : source;
+}
+
+PageHeader HeaderOf(const FleetCommand &command) {
+  PageHeader header;
+  header.options = command.app_args.empty() ? "(none)" : command.app_args;
+  header.kits = KitsSource(command);
+  time_t now = time(nullptr);
+  struct tm utc;
+  char made[32] = "";
+  if (gmtime_r(&now, &utc) != nullptr) strftime(made, sizeof(made), "%Y-%m-%d %H:%M UTC", &utc);
+  header.made = made;
+  header.version = FLEET_VERSION;
+  return header;
+}
+
 }  // namespace
 
 int RunFleetReport(const FleetCommand &command, std::ostream &err) {
@@ -461,6 +491,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   // Then the report, row by row in input order.
   std::ostream &out = file ? file->Stream() : standard_out;
   ReportWriter writer(command.format, out, settings.kits, with_records);
+  writer.SetPageHeader(HeaderOf(command));
   FleetTotals totals;
   std::map<std::string, size_t> failing;  // --fail-on state -> machines in it
   FleetRow row;

@@ -29,6 +29,9 @@ extern const char *const FAIL_ON_STATES[7];
 // Whether `state` asks for records to be read (one of the rollout states).
 bool FailOnNeedsRecords(const std::string &state);
 
+// The commit the report was built from, as `git describe` names it.
+extern const char FLEET_VERSION[];
+
 // A kit's UpdateConfig.ini is a few lines; the application searches it
 // byte by byte on every run, so a huge one would make a report of hours.
 constexpr uint64_t KIT_CONFIG_LIMIT = 1u << 20;

@@ -61,6 +61,12 @@
     } else {
       machine.record = null;
     }
+    const identity = row[9] || [];
+    machine.serial = text(identity[0] === undefined ? -1 : identity[0]);
+    machine.sku = text(identity[1] === undefined ? -1 : identity[1]);
+    machine.uuid = text(identity[2] === undefined ? -1 : identity[2]);
+    machine.sameAs = text(identity[3] === undefined ? -1 : identity[3]);
+    machine.csv = row[10] || [];
     const warnings = row[7] || [];
     for (let i = 0; i + 1 < warnings.length; i += 2) {
       const key = text(warnings[i]);
@@ -92,6 +98,11 @@
     ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
   ];
   if (data.records) COLUMNS.push(["Rollout", (m) => m.state]);
+  // Shown on request (the checkbox above the table); searched always, so
+  // the filter finds a machine by its serial number or UUID.
+  const OPTIONAL_FROM = COLUMNS.length;
+  COLUMNS.push(["Serial", (m) => m.serial], ["UUID", (m) => m.uuid]);
+  const PRODUCT_COLUMN = 2;
   // Columns of paths: cut at their start when too long, since their ends
   // (the file, the kit's folder) are what tell the rows apart.
   const PATH_COLUMNS = [0, 4];
@@ -191,7 +202,10 @@
 
   // ---- Selection and filter ---------------------------------------------
   const state = { selection: null, query: "", sort: -1, descending: false,
-                  order: machines.map((m) => m.index), shown: [], open: null, rollout: "" };
+                  order: machines.map((m) => m.index), shown: [], open: null, rollout: "",
+                  identity: false };
+  const visibleColumns = () => COLUMNS.map((_, index) => index)
+    .filter((index) => index < OPTIONAL_FROM || state.identity);
   const filterInput = document.getElementById("filter");
 
   function select(label, test) {
@@ -251,11 +265,27 @@
   }
 
   // ---- The machines' table ----------------------------------------------
+  // The product column as wide as the longest product name needs, up to
+  // the share the style sheet leaves it: a name is read whole before any
+  // warning is.
+  function productWidth() {
+    const probe = document.createElement("canvas").getContext("2d");
+    probe.font = "12.5px ui-monospace, \"DejaVu Sans Mono\", monospace";
+    let widest = probe.measureText("Product").width;
+    for (const m of machines) {
+      if (m.product !== null) widest = Math.max(widest, probe.measureText(m.product).width);
+    }
+    return Math.ceil(Math.min(widest + 16, Math.max(120, scroller.clientWidth * 0.14)));
+  }
+
   function drawHead() {
     const head = document.getElementById("machine-head");
     head.replaceChildren();
     COLUMNS.forEach((column, index) => {
+      if (!visibleColumns().includes(index)) return;
       const th = element("th");
+      th.dataset.column = column[0];
+      if (index === PRODUCT_COLUMN) th.style.width = productWidth() + "px";
       th.setAttribute("aria-sort", state.sort !== index ? "none" : state.descending ? "descending" : "ascending");
       const button = element("button", null, column[0]);
       button.type = "button";
@@ -275,6 +305,10 @@
       add("Not SMBIOS data", m.error);
     } else {
       add("Product", m.product);
+      add("Serial number", m.serial);
+      add("UUID", m.uuid);
+      add("SKU", m.sku);
+      if (m.sameAs !== null) add("The same machine as", m.sameAs);
       add("BIOS version", m.bios);
       add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
     }
@@ -308,7 +342,7 @@
   function spacer(height) {
     const tr = element("tr", "spacer");
     const td = element("td");
-    td.colSpan = COLUMNS.length;
+    td.colSpan = visibleColumns().length;
     td.style.height = height + "px";
     tr.appendChild(td);
     return tr;
@@ -327,7 +361,9 @@
       const tr = element("tr", index === state.open ? "machine open" : "machine");
       tr.dataset.index = index;
       tr.tabIndex = 0;
+      const visible = visibleColumns();
       cells[index].forEach((cell, column) => {
+        if (!visible.includes(column)) return;
         const path = cell !== null && PATH_COLUMNS.includes(column);
         const td = element("td", cell === null ? "missing" : path ? "path" :
                                  column === 5 && machines[index].error !== null ? "error" : null,
@@ -415,8 +451,12 @@
       add(label, machines.filter((m) => machineOutcome(m) === label).length, { "data-total": key }, label,
           (m) => machineOutcome(m) === label);
     }
+    // An input that holds a machine another input holds is listed, and said.
+    const repeats = machines.filter((m) => m.sameAs !== null).length;
     document.getElementById("subtitle").textContent = plural(machines.length, "machine", "machines") +
-      " against " + plural(kits.length, "kit", "kits") + ".";
+      " against " + plural(kits.length, "kit", "kits") + "." +
+      (repeats ? " " + plural(repeats, "input holds", "inputs hold") +
+                 " a machine another input holds too (warning same-machine)." : "");
   }
 
   // ---- Kit bars -----------------------------------------------------------
@@ -685,6 +725,59 @@
     holder.appendChild(table);
   }
 
+  // ---- The header line, the records no machine matched, saving as CSV -----
+  function drawHeader() {
+    const h = data.header;
+    const made = document.getElementById("made");
+    made.textContent = "Made " + h.made + " by bios-update-select-fleet " + h.version +
+                       ". Kits: " + h.kits + ". Options: " + h.options + ".";
+    for (const key of ["made", "version", "kits", "options"]) made.dataset[key] = h[key];
+  }
+
+  function drawUnmatched() {
+    if (!data.records) return;
+    const section = document.getElementById("unmatched");
+    section.hidden = false;
+    const n = data.unmatched.count;
+    const counted = document.getElementById("unmatched-count");
+    counted.dataset.count = n;
+    counted.textContent = n ? plural(n, "record matches", "records match") + " no machine." :
+                              "Every record matches a machine.";
+    const list = document.getElementById("unmatched-list");
+    for (const line of data.unmatched.lines) list.appendChild(element("li", "mono", line));
+  }
+
+  // The rows the table shows, in its order, as --format csv writes them:
+  // the same columns, fields and quoting (RFC 4180, CRLF line ends).
+  function csvRecord(fields) {
+    return fields.map((field) => (/[",\r\n]/.test(field) ? '"' + field.replace(/"/g, '""') + '"' : field))
+      .join(",") + "\r\n";
+  }
+  function shownAsCsv() {
+    let csv = csvRecord(data.csv_titles);
+    for (const index of state.shown) csv += csvRecord(machines[index].csv.map((field) => texts[field]));
+    return csv;
+  }
+  const saveButton = document.getElementById("save-csv");
+  saveButton.addEventListener("click", () => {
+    const url = URL.createObjectURL(new Blob([shownAsCsv()], { type: "text/csv;charset=utf-8" }));
+    const link = element("a");
+    link.href = url;
+    link.download = "fleet-rows.csv";
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    saveButton.dataset.saved = state.shown.length;
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  });
+  document.getElementById("identity-columns").addEventListener("change", (event) => {
+    state.identity = event.target.checked;
+    drawHead();
+    drawWindow(true);
+  });
+
+  drawHeader();
+  drawUnmatched();
   drawTotals();
   drawKits();
   drawRollout();

@@ -477,14 +477,16 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     if (command.progress) {
       auto now = std::chrono::steady_clock::now();
       if (now - last > std::chrono::milliseconds(200)) {
-        err << "\r" << command.name << ": " << rows << " machines" << std::flush;
+        err << "\r" << command.name << ": " << rows << (rows == 1 ? " machine" : " machines") << std::flush;
         last = now;
       }
     }
     spilled = spill.Put(made);
     return spilled;
   });
-  if (command.progress) err << "\r" << command.name << ": " << rows << " machines\n" << std::flush;
+  if (command.progress) {
+    err << "\r" << command.name << ": " << rows << (rows == 1 ? " machine\n" : " machines\n") << std::flush;
+  }
   if (!clash.empty()) return fail("--output " + command.output + ": is an input (" + clash + ")");
   if (!spilled || !spill.Rewind()) return fail(std::string("the rows' temporary file: ") + std::strerror(errno));
 

@@ -441,7 +441,8 @@
       box.appendChild(element("span", "label", label));
       holder.appendChild(box);
     };
-    add("machines", machines.length, { "data-total": "machines" }, "every machine", () => true);
+    add(machines.length === 1 ? "machine" : "machines", machines.length, { "data-total": "machines" },
+        "every machine", () => true);
     for (const outcome of orderedOutcomes(outcomes)) {
       const n = outcomes.get(outcome);
       add(outcome, n, { "data-total": "outcome", "data-outcome": outcome },

@@ -599,6 +599,8 @@ def case_a_fleet_with_nothing_readable(page, report):
     open_page(page.driver, path)
     totals = page.totals()
     equal(totals["machines"], 1, "machines")
+    equal(page.script("return document.querySelector(\"[data-total='machines'] .label\").textContent"),
+          "machine", "one machine's label")
     equal(totals["error"], 1, "inputs that are not SMBIOS data")
     equal(sum(n for key, n in totals.items() if key not in ("machines", "error")), 0, "other totals")
     cells, count = page.rows()

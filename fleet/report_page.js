@@ -28,6 +28,9 @@
                   ["refused", "var(--refused)"], ["not-visited", "var(--not-visited)"],
                   ["other", "var(--other)"]];
   const NO_STATE = "no state";
+  // An input that holds a machine an earlier input holds: listed, and
+  // counted once, under that earlier input.
+  const REPEAT = "repeats a machine";
 
   const data = JSON.parse(document.getElementById("fleet-data").textContent);
   const texts = data.texts;
@@ -75,14 +78,16 @@
     }
     return machine;
   });
-  const hasKit = (m) => m.error === null && m.runs.length > 0;
-  const noKit = (m) => m.error === null && m.runs.length === 0;
+  const counted = (m) => m.sameAs === null;
+  const hasKit = (m) => m.error === null && counted(m) && m.runs.length > 0;
+  const noKit = (m) => m.error === null && counted(m) && m.runs.length === 0;
   const kitName = (index) => kits[index].name;
   // A machine's rollout state as the page counts it: its state; "other"
   // with one kit and none of the states; "no state" without one kit.
-  const stateOf = (m) => (m.state !== null ? m.state : hasKit(m) && m.runs.length === 1 ? "other" : NO_STATE);
+  const stateOf = (m) => (!counted(m) ? NO_STATE : m.state !== null ? m.state :
+                          hasKit(m) && m.runs.length === 1 ? "other" : NO_STATE);
   // What happens to a machine: its one kit's outcome, or why there is none.
-  const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !m.runs.length ? NO_KIT :
+  const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !counted(m) ? REPEAT : !m.runs.length ? NO_KIT :
                                  m.runs.length > 1 ? SEVERAL : m.runs[0].outcome);
 
   // The table's columns: what each cell shows, and so what the filter
@@ -441,29 +446,33 @@
       box.appendChild(element("span", "label", label));
       holder.appendChild(box);
     };
-    add(machines.length === 1 ? "machine" : "machines", machines.length, { "data-total": "machines" },
-        "every machine", () => true);
+    const machineCount = machines.filter(counted).length;
+    add(machineCount === 1 ? "machine" : "machines", machineCount, { "data-total": "machines" },
+        "every machine, each once", counted);
     for (const outcome of orderedOutcomes(outcomes)) {
       const n = outcomes.get(outcome);
       add(outcome, n, { "data-total": "outcome", "data-outcome": outcome },
           outcome + " (with the machine's one kit)", (m) => machineOutcome(m) === outcome);
     }
-    for (const [label, key] of [[SEVERAL, "several-kits"], [NO_KIT, "no-kit"], [NOT_SMBIOS, "error"]]) {
-      add(label, machines.filter((m) => machineOutcome(m) === label).length, { "data-total": key }, label,
-          (m) => machineOutcome(m) === label);
+    for (const [label, key] of [[SEVERAL, "several-kits"], [NO_KIT, "no-kit"], [NOT_SMBIOS, "error"],
+                                [REPEAT, "repeat"]]) {
+      const n = machines.filter((m) => machineOutcome(m) === label).length;
+      if (key === "repeat" && !n) continue;
+      add(key === "repeat" ? (n === 1 ? "input repeats a machine" : "inputs repeat a machine") : label,
+          n, { "data-total": key }, label, (m) => machineOutcome(m) === label);
     }
-    // An input that holds a machine another input holds is listed, and said.
-    const repeats = machines.filter((m) => m.sameAs !== null).length;
-    document.getElementById("subtitle").textContent = plural(machines.length, "machine", "machines") +
+    const repeats = machines.length - machineCount;
+    document.getElementById("subtitle").textContent = plural(machineCount, "machine", "machines") +
       " against " + plural(kits.length, "kit", "kits") + "." +
-      (repeats ? " " + plural(repeats, "input holds", "inputs hold") +
-                 " a machine another input holds too (warning same-machine)." : "");
+      (repeats ? " " + plural(repeats, "more input holds", "more inputs hold") +
+                 " a machine another input holds (warning same-machine): listed, counted once." : "");
   }
 
   // ---- Kit bars -----------------------------------------------------------
   function drawKits() {
     const perKit = kits.map(() => new Map());
     for (const m of machines) {
+      if (!counted(m)) continue;
       for (const run of m.runs) perKit[run.kit].set(run.outcome, (perKit[run.kit].get(run.outcome) || 0) + 1);
     }
     const noKitCount = machines.filter(noKit).length;
@@ -500,7 +509,7 @@
         label: kit.name + ", " + outcome, count: perKit[k].get(outcome), colour: colourOf(outcome),
         attributes: { "data-kit": k, "data-outcome": outcome },
         select: () => select(kit.name + ", " + outcome,
-                             (m) => m.runs.some((run) => run.kit === k && run.outcome === outcome)),
+                             (m) => counted(m) && m.runs.some((run) => run.kit === k && run.outcome === outcome)),
       }));
       row(label, bar(parts, scale, true));
     });
@@ -601,7 +610,7 @@
   function drawProducts() {
     const products = new Map();
     for (const m of machines) {
-      if (m.error !== null) continue;
+      if (m.error !== null || !counted(m)) continue;
       const name = productKey(m.product);
       const key = name === null ? "\u0000" : name;
       let product = products.get(key);
@@ -659,7 +668,7 @@
         const parts = orderedOutcomes(entry.outcomes).map((outcome) => ({
           label: label + ", " + outcome, count: entry.outcomes.get(outcome),
           colour: colourOf(outcome),
-          select: () => select(label, (m) => m.error === null && productKey(m.product) === productName &&
+          select: () => select(label, (m) => m.error === null && counted(m) && productKey(m.product) === productName &&
                                              m.bios === bios),
         }));
         grid.appendChild(name);

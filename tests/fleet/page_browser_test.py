@@ -92,10 +92,17 @@ def product_key(name):
     return re.sub(r"(?: |\\x09)+$", "", name)
 
 
+def repeat(row):
+    """Whether the row's input holds a machine an earlier input holds: the
+    page lists it and counts the machine once, under the earlier one."""
+    return "same-machine" in (row.get("warning_keys") or [])
+
+
 def rollout_state(row):
     """The state the page counts a machine under: its rollout state, "other"
-    when one kit serves it and none applies, None without one kit."""
-    if "error" in row or row["kit"] is None or isinstance(row["kit"], list):
+    when one kit serves it and none applies, None without one kit (and for
+    a repeated machine)."""
+    if "error" in row or row["kit"] is None or isinstance(row["kit"], list) or repeat(row):
         return None
     return row.get("rollout") or "other"
 
@@ -105,6 +112,11 @@ def expected_summary(report):
         collections.Counter()
     products = collections.defaultdict(collections.Counter)
     for row in report:
+        for key in set(row.get("warning_keys") or []):
+            warnings[shown(key)] += 1
+        if repeat(row):
+            totals["repeat"] += 1
+            continue
         totals["machines"] += 1
         state = rollout_state(row)
         if state is not None:
@@ -120,8 +132,6 @@ def expected_summary(report):
             totals["outcome " + outcome(row["scripts"])] += 1
         for folder, scripts in runs_of(row):
             kits[shown(folder)][outcome(scripts)] += 1
-        for key in set(row["warning_keys"]):
-            warnings[shown(key)] += 1
         if row["product"] is not None:
             version = "(no BIOS version)" if row["bios_version"] is None else shown(row["bios_version"])
             products[product_key(shown(row["product"]))][version] += 1
@@ -206,8 +216,10 @@ def make_fleet(work):
     write(os.path.join(machines, "not-smbios.bin"), b"<html>not a dump</html>\n")
     # Enough machines that the table cannot draw them all at once.
     for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
-        write(os.path.join(machines, "bulk", "desk-%03d.bin" % n),
-              dumps.dump_2x(dumps.desktop_structures(version)))
+        structures = dumps.desktop_structures(version)
+        structures[1] = dumps.system_information(0x0001, b"Acme Corporation", b"Model7 Tower", b"1.0",
+                                                 b"DESK-%03d" % n, b"SKU-M7T", b"Model7")
+        write(os.path.join(machines, "bulk", "desk-%03d.bin" % n), dumps.dump_2x(structures))
     # One model whose name some machines give with trailing blanks.
     for n, product in enumerate([b"AS-2200 R4 ", b"AS-2200 R4\t \t"]):
         structures = dumps.server_structures(b"2.17.1")
@@ -358,7 +370,7 @@ def case_summary_equals_the_json_report(page, report):
     shown_totals = page.totals()
     for key in set(shown_totals) | set(totals):
         equal(shown_totals.get(key), totals.get(key, 0), "total %r" % key)
-    check(totals["several-kits"] and totals["no-kit"] and totals["error"],
+    check(totals["several-kits"] and totals["no-kit"] and totals["error"] and totals["repeat"],
           "the fleet should hold machines of every kind: %r" % dict(totals))
     bars = page.kit_bars()
     check(len(bars) == 5, "a bar for each of the five kits, got %r" % sorted(bars))
@@ -451,14 +463,14 @@ def case_clicks_filter_the_table(page, report):
         (row) => (row.querySelector('.mono') || {}).textContent?.endsWith('/model7'));""")
     check(index >= 0, "a bar for the model7 kit")
     old = [shown(r["input"]) for r in report for folder, scripts in runs_of(r)
-           if folder.endswith("/model7") and outcome(scripts) == "UpdateHWOld.nsh"]
+           if folder.endswith("/model7") and outcome(scripts) == "UpdateHWOld.nsh" and not repeat(r)]
     check(old, "machines that get UpdateHWOld.nsh from the model7 kit")
     clicked("#kit-bars .bar-row:nth-child(%d) rect[data-outcome='UpdateHWOld.nsh']" % (index + 1),
             "the model7 kit's UpdateHWOld.nsh part", old)
     clicked("tr.warning[data-warning='several-kits']", "the several-kits warning",
             [shown(r["input"]) for r in report if "several-kits" in r.get("warning_keys", [])])
     clicked("[data-total='no-kit']", "the without-a-kit total",
-            [shown(r["input"]) for r in report if "error" not in r and r["kit"] is None])
+            [shown(r["input"]) for r in report if "error" not in r and r["kit"] is None and not repeat(r)])
     clicked("rect[data-bar='error']", "the not-SMBIOS bar",
             [shown(r["input"]) for r in report if "error" in r])
     # A version of a product: the server's 2.17.1.
@@ -474,7 +486,10 @@ def case_clicks_filter_the_table(page, report):
     clicked("#clicked-version", "version 2.17.1 of AS-2200 R4",
             [shown(r["input"]) for r in report
              if product_key(shown(r.get("product") or "")) == "AS-2200 R4"
-             and r.get("bios_version") == "2.17.1"])
+             and r.get("bios_version") == "2.17.1" and not repeat(r)])
+    # The inputs that repeat a machine: listed, and counted once.
+    clicked("[data-total='repeat']", "the inputs that repeat a machine",
+            [shown(r["input"]) for r in report if repeat(r)])
 
 
 def case_hostile_texts_are_text(page, report):

@@ -14,6 +14,7 @@
 #include <memory>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <utility>
 
@@ -330,6 +331,35 @@ bool InState(const FleetRow &row, const std::string &state) {
   return row.rollout == state;
 }
 
+// Where the kits came from, as the command named them.
+std::string KitsSource(const FleetCommand &command) {
+  for (const std::string &rule : command.shown_as) {
+    size_t equals = rule.find('=');
+    std::string medium = equals == std::string::npos ? rule : rule.substr(equals + 1);
+    if (!medium.empty() && medium.back() == ':') medium.pop_back();
+    return "the medium " + medium;
+  }
+  std::string source;
+  for (const std::string &kit : command.kits) source += (source.empty() ? "" : ", ") + std::string("--kit ") + kit;
+  for (const std::string &library : command.libraries) {
+    source += (source.empty() ? "" : ", ") + std::string("--kits ") + library;
+  }
+  return source.empty() ? "the current directory (--kit .)" : source;
+}
+
+PageHeader HeaderOf(const FleetCommand &command) {
+  PageHeader header;
+  header.options = command.app_args.empty() ? "(none)" : command.app_args;
+  header.kits = KitsSource(command);
+  time_t now = time(nullptr);
+  struct tm utc;
+  char made[32] = "";
+  if (gmtime_r(&now, &utc) != nullptr) strftime(made, sizeof(made), "%Y-%m-%d %H:%M UTC", &utc);
+  header.made = made;
+  header.version = FLEET_VERSION;
+  return header;
+}
+
 }  // namespace
 
 int RunFleetReport(const FleetCommand &command, std::ostream &err) {
@@ -404,20 +434,23 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     if (command.progress) {
       auto now = std::chrono::steady_clock::now();
       if (now - last > std::chrono::milliseconds(200)) {
-        err << "\r" << command.name << ": " << rows << " machines" << std::flush;
+        err << "\r" << command.name << ": " << rows << (rows == 1 ? " machine" : " machines") << std::flush;
         last = now;
       }
     }
     spilled = spill.Put(made);
     return spilled;
   });
-  if (command.progress) err << "\r" << command.name << ": " << rows << " machines\n" << std::flush;
+  if (command.progress) {
+    err << "\r" << command.name << ": " << rows << (rows == 1 ? " machine\n" : " machines\n") << std::flush;
+  }
   if (!clash.empty()) return fail("--output " + command.output + ": is an input (" + clash + ")");
   if (!spilled || !spill.Rewind()) return fail(std::string("the rows' temporary file: ") + std::strerror(errno));
 
   // Then the report, row by row in input order.
   std::ostream &out = file ? file->Stream() : standard_out;
   ReportWriter writer(command.format, out, settings.kits, with_records);
+  writer.SetPageHeader(HeaderOf(command));
   FleetTotals totals;
   std::map<std::string, size_t> failing;  // --fail-on state -> machines in it
   FleetRow row;

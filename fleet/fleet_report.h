@@ -30,6 +30,9 @@ extern const char *const FAIL_ON_STATES[7];
 // Whether `state` asks for records to be read (one of the rollout states).
 bool FailOnNeedsRecords(const std::string &state);
 
+// The commit the report was built from, as `git describe` names it.
+extern const char FLEET_VERSION[];
+
 struct FleetCommand {
   std::string name = "bios-update-select-fleet";  // as the lines on the error stream begin
   std::vector<std::string> kits;       // --kit: kit folders; none and no --kits: "."

@@ -373,6 +373,44 @@ std::string RowOutcome(const FleetRow &row, bool segments) {
   return OutcomeText(segments ? row.segments : row.run);
 }
 
+const std::vector<std::string> &CsvTitles() { return CSV_TITLES; }
+
+std::vector<std::string> CsvFields(const FleetRow &row) {
+  if (!row.error.empty()) {
+    std::vector<std::string> fields(CSV_TITLES.size());
+    fields.front() = row.input;
+    fields.back() = row.error;
+    return fields;
+  }
+  // The runs' columns hold the one kit's runs; with none or several they
+  // stay empty (several: each kit's outcome is in its warning).
+  std::vector<std::string> runs(6);
+  if (row.kits.size() == 1) {
+    runs = {Join(row.run.scripts, "; "),      Join(row.run.messages, "; "),
+            StatusText(row.run.status),       Join(row.segments.scripts, "; "),
+            Join(row.segments.messages, "; "), StatusText(row.segments.status)};
+  }
+  std::vector<std::string> fields = {row.input,   KitsText(row), row.manufacturer,
+                                     row.product, row.serial,    row.sku,
+                                     row.uuid,    row.bios_version, row.string2};
+  fields.insert(fields.end(), runs.begin(), runs.end());
+  fields.push_back(Join(Sentences(row), "; "));
+  fields.push_back(row.rollout);
+  const RecordSummary &record = row.record;
+  bool has = row.has_record;
+  std::vector<std::string> recorded = {has ? record.where : "", has ? record.time : "",
+                                       has ? record.script : "",
+                                       has ? (record.ran ? "true" : "false") : "",
+                                       has ? record.message : ""};
+  fields.insert(fields.end(), recorded.begin(), recorded.end());
+  fields.push_back("");
+  return fields;
+}
+
+void ReportWriter::SetPageHeader(const PageHeader &header) {
+  if (page_) page_->SetHeader(header);
+}
+
 ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<KitInfo> &kits,
                            bool records)
     : format_(format),
@@ -394,6 +432,7 @@ ReportWriter::ReportWriter(Format format, std::ostream &out, const std::vector<K
 void ReportWriter::SetUnmatched(const std::vector<std::string> &unmatched, size_t count) {
   unmatched_ = unmatched;
   unmatched_count_ = count;
+  if (page_) page_->SetUnmatched(unmatched, count);
 }
 
 void ReportWriter::Add(const FleetRow &row) {
@@ -408,36 +447,7 @@ void ReportWriter::Add(const FleetRow &row) {
   } else if (format_ == Format::Json) {
     out_ << (rows_ + repeats_ == 1 ? "\n" : ",\n") << RowToJson(row);
   } else if (format_ == Format::Csv) {
-    if (failed) {
-      std::vector<std::string> fields(CSV_TITLES.size());
-      fields.front() = row.input;
-      fields.back() = row.error;
-      out_ << CsvRecord(fields) << "\r\n";
-    } else {
-      // The runs' columns hold the one kit's runs; with none or several
-      // they stay empty (several: each kit's outcome is in its warning).
-      std::vector<std::string> runs(6);
-      if (row.kits.size() == 1) {
-        runs = {Join(row.run.scripts, "; "),      Join(row.run.messages, "; "),
-                StatusText(row.run.status),       Join(row.segments.scripts, "; "),
-                Join(row.segments.messages, "; "), StatusText(row.segments.status)};
-      }
-      std::vector<std::string> fields = {row.input,   KitsText(row), row.manufacturer,
-                                         row.product, row.serial,    row.sku,
-                                         row.uuid,    row.bios_version, row.string2};
-      fields.insert(fields.end(), runs.begin(), runs.end());
-      fields.push_back(Join(Sentences(row), "; "));
-      fields.push_back(row.rollout);
-      const RecordSummary &record = row.record;
-      bool has = row.has_record;
-      std::vector<std::string> recorded = {has ? record.where : "", has ? record.time : "",
-                                           has ? record.script : "",
-                                           has ? (record.ran ? "true" : "false") : "",
-                                           has ? record.message : ""};
-      fields.insert(fields.end(), recorded.begin(), recorded.end());
-      fields.push_back("");
-      out_ << CsvRecord(fields) << "\r\n";
-    }
+    out_ << CsvRecord(CsvFields(row)) << "\r\n";
   } else {
     std::vector<std::string> cells;
     if (failed) {

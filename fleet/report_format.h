@@ -53,6 +53,11 @@ std::string ValidUtf8(const std::string &text);
 std::string CsvField(const std::string &text);
 // One CSV record (no line end) of the given fields.
 std::string CsvRecord(const std::vector<std::string> &fields);
+// The CSV form's column titles, and a row's fields under them (before
+// CsvField): the one account of what the CSV holds, which the page's
+// "save as CSV" writes too.
+const std::vector<std::string> &CsvTitles();
+std::vector<std::string> CsvFields(const FleetRow &row);
 
 class ReportWriter {
  public:
@@ -65,6 +70,8 @@ class ReportWriter {
   // Records that matched no machine: how many, and lines of text (where,
   // and what they name; the first few) for the summaries; before Finish.
   void SetUnmatched(const std::vector<std::string> &unmatched, size_t count);
+  // The page's header line (the html form only).
+  void SetPageHeader(const PageHeader &header);
   void Finish();
 
  private:

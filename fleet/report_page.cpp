@@ -41,7 +41,7 @@ const char PAGE_BODY[] =
     "</style>\n"
     "</head>\n"
     "<body>\n"
-    "<header><h1>Fleet report</h1><p id=\"subtitle\"></p></header>\n"
+    "<header><h1>Fleet report</h1><p id=\"subtitle\"></p><p id=\"made\"></p></header>\n"
     "<noscript><p class=\"note\">This page draws the report with its own inline script: "
     "allow scripts for it.</p></noscript>\n"
     "<main>\n"
@@ -58,10 +58,15 @@ const char PAGE_BODY[] =
     "product. Click a version to list those machines.</p><div id=\"product-list\"></div>"
     "</section>\n"
     "<section id=\"warnings\"><h2>Warnings</h2><div id=\"warning-list\"></div></section>\n"
+    "<section id=\"unmatched\" hidden><h2>Records that match no machine</h2><p class=\"hint\">"
+    "Machines the inventory lacks, or whose data no longer names them as their records do."
+    "</p><p id=\"unmatched-count\"></p><ul id=\"unmatched-list\"></ul></section>\n"
     "<section id=\"machines\"><h2>Machines</h2>\n"
     "<div class=\"controls\"><label>Filter <input id=\"filter\" type=\"search\" "
     "autocomplete=\"off\" spellcheck=\"false\" placeholder=\"text in any column\"></label>"
     "<label id=\"state-label\" hidden>Rollout <select id=\"state-filter\"></select></label>"
+    "<label><input id=\"identity-columns\" type=\"checkbox\"> Serial and UUID columns</label>"
+    "<button id=\"save-csv\" type=\"button\">Save these rows as CSV</button>"
     "<span id=\"selection\"></span></div>\n"
     "<p id=\"shown\" class=\"hint\"></p>\n"
     "<div id=\"table-scroll\"><table id=\"machine-table\"><thead><tr id=\"machine-head\">"
@@ -139,8 +144,18 @@ void PageWriter::AddRun(int kit, const RunOutcome &run, const RunOutcome &segmen
                              Shown(JoinLines(segments.messages))});
 }
 
+void PageWriter::SetUnmatched(const std::vector<std::string> &lines, size_t count) {
+  unmatched_ = lines;
+  unmatched_count_ = count;
+}
+
 void PageWriter::Add(const FleetRow &row) {
   PageRow page_row;
+  page_row.identity[0] = OptionalText(row.has_serial, row.serial);
+  page_row.identity[1] = OptionalText(row.has_sku, row.sku);
+  page_row.identity[2] = OptionalText(row.has_uuid, row.uuid);
+  page_row.identity[3] = OptionalText(!row.same_as.empty(), row.same_as);
+  for (const std::string &field : CsvFields(row)) page_row.csv.push_back(Shown(CsvField(field)));
   bool failed = !row.error.empty();
   int fields[6] = {Text(row.input),
                    failed ? -1 : OptionalText(row.has_manufacturer, row.manufacturer),
@@ -202,7 +217,17 @@ std::string PageWriter::DataJson() const {
     kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
                     kit.has_version ? Json(Cell(kit.version)) : Json()});
   }
-  Json head = {{"texts", texts_}, {"kits", kits}, {"warnings", warnings}, {"records", records_}};
+  Json unmatched = Json::array();
+  for (const std::string &line : unmatched_) unmatched.push_back(Cell(line));
+  Json header = {{"options", Cell(header_.options)}, {"kits", Cell(header_.kits)},
+                 {"made", Cell(header_.made)}, {"version", Cell(header_.version)}};
+  Json head = {{"texts", texts_},
+               {"kits", kits},
+               {"warnings", warnings},
+               {"records", records_},
+               {"header", header},
+               {"unmatched", {{"count", unmatched_count_}, {"lines", unmatched}}},
+               {"csv_titles", CsvTitles()}};
   std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
   // The rows are only numbers: written straight out, without a JSON tree
   // of every row beside the rows themselves.
@@ -212,19 +237,18 @@ std::string PageWriter::DataJson() const {
     const PageRow &row = rows_[i];
     json += i ? ",[" : "[";
     AppendNumbers(std::vector<int>(row.fields, row.fields + 6), &json);
-    if (row.fields[5] < 0) {
+    // Every row has the same places: a row that is not SMBIOS data has no
+    // runs, warnings or rollout.
+    for (const std::vector<int> *list : {&row.runs, &row.warnings, &row.rollout}) {
       json += ",[";
-      AppendNumbers(row.runs, &json);
-      json += "],[";
-      AppendNumbers(row.warnings, &json);
+      AppendNumbers(*list, &json);
       json += "]";
-      if (records_) {
-        json += ",[";
-        AppendNumbers(row.rollout, &json);
-        json += "]";
-      }
     }
-    json += "]";
+    json += ",[";
+    AppendNumbers(std::vector<int>(row.identity, row.identity + 4), &json);
+    json += "],[";
+    AppendNumbers(row.csv, &json);
+    json += "]]";
   }
   return json + "]}";
 }

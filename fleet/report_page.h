@@ -1,7 +1,8 @@
 // The fleet report as one HTML page, for a person deciding whether a
-// rollout may go: totals, a bar per kit split by outcome, the spread of
-// installed BIOS versions per product, the warnings, and a table of every
-// machine that filters and sorts. The page is self-contained (its style,
+// rollout may go: a header line (options, kits, when, version), totals, a
+// bar per kit split by outcome, the spread of installed BIOS versions per
+// product, the warnings, the records that matched no machine, and a table
+// of every machine that filters, sorts and saves what it shows as CSV. The page is self-contained (its style,
 // script and charts are inline; it fetches nothing) and opens from disk.
 //
 // The machines' data sits in the page as one JSON text inside
@@ -27,6 +28,15 @@ namespace fleet {
 // where none of them can appear, so the JSON value is unchanged.
 std::string ScriptSafeJson(const std::string &json);
 
+// What the page's header line says of the report: what a person needs to
+// trust it, and to make it again.
+struct PageHeader {
+  std::string options;  // the image's options every run used
+  std::string kits;     // where the kits came from: folders, a library, a medium
+  std::string made;     // when, UTC: "2026-03-01 08:30 UTC"
+  std::string version;  // the report's own (FLEET_VERSION)
+};
+
 // Collects the rows, then writes the whole page at Finish(): the page is
 // made complete in memory first, so a report that stops early leaves no
 // half a page behind.
@@ -35,6 +45,9 @@ class PageWriter {
   // `records`: the rows carry rollout states (--records), and the page
   // shows them.
   PageWriter(const std::vector<KitInfo> &kits, std::ostream &out, bool records = false);
+  void SetHeader(const PageHeader &header) { header_ = header; }
+  // Records that matched no machine: how many, and the first few as lines.
+  void SetUnmatched(const std::vector<std::string> &lines, size_t count);
   void Add(const FleetRow &row);
   void Finish();
 
@@ -67,9 +80,18 @@ class PageWriter {
     // With records: rollout state, then the latest record's place, time,
     // script, ran (0 or 1), status and message (-1: none).
     std::vector<int> rollout;
+    // Serial number, SKU, UUID, and the input that holds the same machine
+    // first (-1: none).
+    int identity[4];
+    // The row's CSV fields, as --format csv writes them before quoting, so
+    // the page saves the rows it shows in that very form.
+    std::vector<int> csv;
   };
   std::vector<PageRow> rows_;
   std::vector<std::string> warning_keys_;  // in the order the page lists them
+  PageHeader header_;
+  std::vector<std::string> unmatched_;
+  size_t unmatched_count_ = 0;
 };
 
 }  // namespace fleet

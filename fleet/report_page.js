@@ -28,6 +28,9 @@
                   ["refused", "var(--refused)"], ["not-visited", "var(--not-visited)"],
                   ["other", "var(--other)"]];
   const NO_STATE = "no state";
+  // An input that holds a machine an earlier input holds: listed, and
+  // counted once, under that earlier input.
+  const REPEAT = "repeats a machine";
 
   const data = JSON.parse(document.getElementById("fleet-data").textContent);
   const texts = data.texts;
@@ -61,6 +64,12 @@
     } else {
       machine.record = null;
     }
+    const identity = row[9] || [];
+    machine.serial = text(identity[0] === undefined ? -1 : identity[0]);
+    machine.sku = text(identity[1] === undefined ? -1 : identity[1]);
+    machine.uuid = text(identity[2] === undefined ? -1 : identity[2]);
+    machine.sameAs = text(identity[3] === undefined ? -1 : identity[3]);
+    machine.csv = row[10] || [];
     const warnings = row[7] || [];
     for (let i = 0; i + 1 < warnings.length; i += 2) {
       const key = text(warnings[i]);
@@ -69,14 +78,16 @@
     }
     return machine;
   });
-  const hasKit = (m) => m.error === null && m.runs.length > 0;
-  const noKit = (m) => m.error === null && m.runs.length === 0;
+  const counted = (m) => m.sameAs === null;
+  const hasKit = (m) => m.error === null && counted(m) && m.runs.length > 0;
+  const noKit = (m) => m.error === null && counted(m) && m.runs.length === 0;
   const kitName = (index) => kits[index].name;
   // A machine's rollout state as the page counts it: its state; "other"
   // with one kit and none of the states; "no state" without one kit.
-  const stateOf = (m) => (m.state !== null ? m.state : hasKit(m) && m.runs.length === 1 ? "other" : NO_STATE);
+  const stateOf = (m) => (!counted(m) ? NO_STATE : m.state !== null ? m.state :
+                          hasKit(m) && m.runs.length === 1 ? "other" : NO_STATE);
   // What happens to a machine: its one kit's outcome, or why there is none.
-  const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !m.runs.length ? NO_KIT :
+  const machineOutcome = (m) => (m.error !== null ? NOT_SMBIOS : !counted(m) ? REPEAT : !m.runs.length ? NO_KIT :
                                  m.runs.length > 1 ? SEVERAL : m.runs[0].outcome);
 
   // The table's columns: what each cell shows, and so what the filter
@@ -92,6 +103,11 @@
     ["Warnings", (m) => (m.keys.length ? m.keys.join(", ") : null)],
   ];
   if (data.records) COLUMNS.push(["Rollout", (m) => m.state]);
+  // Shown on request (the checkbox above the table); searched always, so
+  // the filter finds a machine by its serial number or UUID.
+  const OPTIONAL_FROM = COLUMNS.length;
+  COLUMNS.push(["Serial", (m) => m.serial], ["UUID", (m) => m.uuid]);
+  const PRODUCT_COLUMN = 2;
   // Columns of paths: cut at their start when too long, since their ends
   // (the file, the kit's folder) are what tell the rows apart.
   const PATH_COLUMNS = [0, 4];
@@ -191,7 +207,10 @@
 
   // ---- Selection and filter ---------------------------------------------
   const state = { selection: null, query: "", sort: -1, descending: false,
-                  order: machines.map((m) => m.index), shown: [], open: null, rollout: "" };
+                  order: machines.map((m) => m.index), shown: [], open: null, rollout: "",
+                  identity: false };
+  const visibleColumns = () => COLUMNS.map((_, index) => index)
+    .filter((index) => index < OPTIONAL_FROM || state.identity);
   const filterInput = document.getElementById("filter");
 
   function select(label, test) {
@@ -251,11 +270,27 @@
   }
 
   // ---- The machines' table ----------------------------------------------
+  // The product column as wide as the longest product name needs, up to
+  // the share the style sheet leaves it: a name is read whole before any
+  // warning is.
+  function productWidth() {
+    const probe = document.createElement("canvas").getContext("2d");
+    probe.font = "12.5px ui-monospace, \"DejaVu Sans Mono\", monospace";
+    let widest = probe.measureText("Product").width;
+    for (const m of machines) {
+      if (m.product !== null) widest = Math.max(widest, probe.measureText(m.product).width);
+    }
+    return Math.ceil(Math.min(widest + 16, Math.max(120, scroller.clientWidth * 0.14)));
+  }
+
   function drawHead() {
     const head = document.getElementById("machine-head");
     head.replaceChildren();
     COLUMNS.forEach((column, index) => {
+      if (!visibleColumns().includes(index)) return;
       const th = element("th");
+      th.dataset.column = column[0];
+      if (index === PRODUCT_COLUMN) th.style.width = productWidth() + "px";
       th.setAttribute("aria-sort", state.sort !== index ? "none" : state.descending ? "descending" : "ascending");
       const button = element("button", null, column[0]);
       button.type = "button";
@@ -275,6 +310,10 @@
       add("Not SMBIOS data", m.error);
     } else {
       add("Product", m.product);
+      add("Serial number", m.serial);
+      add("UUID", m.uuid);
+      add("SKU", m.sku);
+      if (m.sameAs !== null) add("The same machine as", m.sameAs);
       add("BIOS version", m.bios);
       add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
     }
@@ -308,7 +347,7 @@
   function spacer(height) {
     const tr = element("tr", "spacer");
     const td = element("td");
-    td.colSpan = COLUMNS.length;
+    td.colSpan = visibleColumns().length;
     td.style.height = height + "px";
     tr.appendChild(td);
     return tr;
@@ -327,7 +366,9 @@
       const tr = element("tr", index === state.open ? "machine open" : "machine");
       tr.dataset.index = index;
       tr.tabIndex = 0;
+      const visible = visibleColumns();
       cells[index].forEach((cell, column) => {
+        if (!visible.includes(column)) return;
         const path = cell !== null && PATH_COLUMNS.includes(column);
         const td = element("td", cell === null ? "missing" : path ? "path" :
                                  column === 5 && machines[index].error !== null ? "error" : null,
@@ -405,24 +446,33 @@
       box.appendChild(element("span", "label", label));
       holder.appendChild(box);
     };
-    add("machines", machines.length, { "data-total": "machines" }, "every machine", () => true);
+    const machineCount = machines.filter(counted).length;
+    add(machineCount === 1 ? "machine" : "machines", machineCount, { "data-total": "machines" },
+        "every machine, each once", counted);
     for (const outcome of orderedOutcomes(outcomes)) {
       const n = outcomes.get(outcome);
       add(outcome, n, { "data-total": "outcome", "data-outcome": outcome },
           outcome + " (with the machine's one kit)", (m) => machineOutcome(m) === outcome);
     }
-    for (const [label, key] of [[SEVERAL, "several-kits"], [NO_KIT, "no-kit"], [NOT_SMBIOS, "error"]]) {
-      add(label, machines.filter((m) => machineOutcome(m) === label).length, { "data-total": key }, label,
-          (m) => machineOutcome(m) === label);
+    for (const [label, key] of [[SEVERAL, "several-kits"], [NO_KIT, "no-kit"], [NOT_SMBIOS, "error"],
+                                [REPEAT, "repeat"]]) {
+      const n = machines.filter((m) => machineOutcome(m) === label).length;
+      if (key === "repeat" && !n) continue;
+      add(key === "repeat" ? (n === 1 ? "input repeats a machine" : "inputs repeat a machine") : label,
+          n, { "data-total": key }, label, (m) => machineOutcome(m) === label);
     }
-    document.getElementById("subtitle").textContent = plural(machines.length, "machine", "machines") +
-      " against " + plural(kits.length, "kit", "kits") + ".";
+    const repeats = machines.length - machineCount;
+    document.getElementById("subtitle").textContent = plural(machineCount, "machine", "machines") +
+      " against " + plural(kits.length, "kit", "kits") + "." +
+      (repeats ? " " + plural(repeats, "more input holds", "more inputs hold") +
+                 " a machine another input holds (warning same-machine): listed, counted once." : "");
   }
 
   // ---- Kit bars -----------------------------------------------------------
   function drawKits() {
     const perKit = kits.map(() => new Map());
     for (const m of machines) {
+      if (!counted(m)) continue;
       for (const run of m.runs) perKit[run.kit].set(run.outcome, (perKit[run.kit].get(run.outcome) || 0) + 1);
     }
     const noKitCount = machines.filter(noKit).length;
@@ -459,7 +509,7 @@
         label: kit.name + ", " + outcome, count: perKit[k].get(outcome), colour: colourOf(outcome),
         attributes: { "data-kit": k, "data-outcome": outcome },
         select: () => select(kit.name + ", " + outcome,
-                             (m) => m.runs.some((run) => run.kit === k && run.outcome === outcome)),
+                             (m) => counted(m) && m.runs.some((run) => run.kit === k && run.outcome === outcome)),
       }));
       row(label, bar(parts, scale, true));
     });
@@ -560,7 +610,7 @@
   function drawProducts() {
     const products = new Map();
     for (const m of machines) {
-      if (m.error !== null) continue;
+      if (m.error !== null || !counted(m)) continue;
       const name = productKey(m.product);
       const key = name === null ? "\u0000" : name;
       let product = products.get(key);
@@ -618,7 +668,7 @@
         const parts = orderedOutcomes(entry.outcomes).map((outcome) => ({
           label: label + ", " + outcome, count: entry.outcomes.get(outcome),
           colour: colourOf(outcome),
-          select: () => select(label, (m) => m.error === null && productKey(m.product) === productName &&
+          select: () => select(label, (m) => m.error === null && counted(m) && productKey(m.product) === productName &&
                                              m.bios === bios),
         }));
         grid.appendChild(name);
@@ -685,6 +735,59 @@
     holder.appendChild(table);
   }
 
+  // ---- The header line, the records no machine matched, saving as CSV -----
+  function drawHeader() {
+    const h = data.header;
+    const made = document.getElementById("made");
+    made.textContent = "Made " + h.made + " by bios-update-select-fleet " + h.version +
+                       ". Kits: " + h.kits + ". Options: " + h.options + ".";
+    for (const key of ["made", "version", "kits", "options"]) made.dataset[key] = h[key];
+  }
+
+  function drawUnmatched() {
+    if (!data.records) return;
+    const section = document.getElementById("unmatched");
+    section.hidden = false;
+    const n = data.unmatched.count;
+    const counted = document.getElementById("unmatched-count");
+    counted.dataset.count = n;
+    counted.textContent = n ? plural(n, "record matches", "records match") + " no machine." :
+                              "Every record matches a machine.";
+    const list = document.getElementById("unmatched-list");
+    for (const line of data.unmatched.lines) list.appendChild(element("li", "mono", line));
+  }
+
+  // The rows the table shows, in its order, as --format csv writes them:
+  // the same columns, fields and quoting (RFC 4180, CRLF line ends).
+  function csvRecord(fields) {
+    return fields.map((field) => (/[",\r\n]/.test(field) ? '"' + field.replace(/"/g, '""') + '"' : field))
+      .join(",") + "\r\n";
+  }
+  function shownAsCsv() {
+    let csv = csvRecord(data.csv_titles);
+    for (const index of state.shown) csv += csvRecord(machines[index].csv.map((field) => texts[field]));
+    return csv;
+  }
+  const saveButton = document.getElementById("save-csv");
+  saveButton.addEventListener("click", () => {
+    const url = URL.createObjectURL(new Blob([shownAsCsv()], { type: "text/csv;charset=utf-8" }));
+    const link = element("a");
+    link.href = url;
+    link.download = "fleet-rows.csv";
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    saveButton.dataset.saved = state.shown.length;
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  });
+  document.getElementById("identity-columns").addEventListener("change", (event) => {
+    state.identity = event.target.checked;
+    drawHead();
+    drawWindow(true);
+  });
+
+  drawHeader();
+  drawUnmatched();
   drawTotals();
   drawKits();
   drawRollout();

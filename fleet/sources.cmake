@@ -23,4 +23,12 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/report_page.css ${CMAKE_CURRENT_LIST_DIR}/report_page.js
           ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
   COMMENT "Embedding the fleet page's style sheet and script")
-set(FLEET_GENERATED_SOURCES ${FLEET_PAGE_ASSETS})
+# The version the report names (--version, the page's header): the commit
+# it was built from, looked up at every build.
+set(FLEET_VERSION_SOURCE ${CMAKE_BINARY_DIR}/fleet/fleet_version.cpp)
+add_custom_target(fleet_version
+  BYPRODUCTS ${FLEET_VERSION_SOURCE}
+  COMMAND ${CMAKE_COMMAND} -D SOURCE_DIR=${CMAKE_CURRENT_LIST_DIR}/.. -D OUT=${FLEET_VERSION_SOURCE}
+          -P ${CMAKE_CURRENT_LIST_DIR}/../cmake/fleet_version.cmake
+  COMMENT "Naming the fleet report's version")
+set(FLEET_GENERATED_SOURCES ${FLEET_PAGE_ASSETS} ${FLEET_VERSION_SOURCE})

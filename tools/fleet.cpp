@@ -73,6 +73,7 @@ int main(int argc, char **argv) {
       "options, and with -segments added) and reports every machine's outcome, with a warning "
       "wherever the decision cannot be trusted.",
       "bios-update-select-fleet");
+  app.set_version_flag("--version", fleet::FLEET_VERSION, "the commit it was built from");
   app.add_option("--kit", command.kits,
                  "a kit folder (its UpdateConfig.ini); give it once per kit; with several kits "
                  "each machine runs under the kits whose ProductName= matches its product")
@@ -137,6 +138,9 @@ int main(int argc, char **argv) {
       return fleet::FLEET_CANNOT_RUN;
     }
     return fleet::FLEET_REPORT_MADE;
+  } catch (const CLI::CallForVersion &) {
+    std::cout << "bios-update-select-fleet " << fleet::FLEET_VERSION << "\n" << std::flush;
+    return std::cout ? fleet::FLEET_REPORT_MADE : fleet::FLEET_CANNOT_RUN;
   } catch (const CLI::ParseError &error) {
     std::cerr << name << ": " << fleet::Cell(error.what()) << " (see --help)\n";
     return fleet::FLEET_CANNOT_RUN;

@@ -336,11 +336,12 @@ RECORD_NOTE = "Note: no record written to \\rollout.jsonl: Write Protected (open
 
 
 def check_records(boot, args, report):
-    """A stick made with --log, booted as two machines one after the
-    other, holds one record line for each, with its own serial number,
-    UUID, BIOS version and script; the same medium as an ISO on a CD-ROM
+    """A stick made with --log, booted by kit-run --keep-records as two
+    machines one after the other, holds one record line for each, with its
+    own serial number, UUID, BIOS version and script, which the fleet
+    report reads; the same medium as an ISO on a CD-ROM
     says it wrote no record and runs the script all the same."""
-    from kittools import kit_medium, kit_run
+    from kittools import kit_medium
     root = os.path.join(args.work, boot.name)
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
@@ -350,22 +351,17 @@ def check_records(boot, args, report):
     if not report.check(boot.name + " [make-kit-image --log]", code == 0 and err == [],
                         "exit %s, %r %r" % (code, made, err)):
         return
-    # The stick as the machines meet it: stand-in scripts, writes kept.
-    drive = os.path.join(root, "stick.img")
-    kit_run.prepare_kit_image(stick, drive, False)
+    # Two rehearsal boots of the stick, each keeping its record on it.
     machines = [("SN-1", "00112233-4455-6677-8899-aabbccddeeff", "1.26", "UpdateHWOld.nsh"),
                 ("SN-2", "10112233-4455-6677-8899-aabbccddeeff", "2.05", "UpdateHWNew.nsh")]
-    for serial, uuid, bios, _ in machines:
-        machine = type("Machine", (), dict(smbios_dump=None, bios_version=bios, product=None,
-                                           serial=serial, uuid=uuid, arch="x64"))()
-        result = vmboot.boot(drive, kit_run.smbios_options(machine, root)[0],
-                             os.path.join(root, "qemu-console-%s.log" % serial),
-                             timeout=args.timeout, attach="usb-stick",
-                             typing=[(b"=== BiosUpdateSelect.efi: status ", None),
-                                     (b"\\> ", b"reset -s\r")],
-                             keep_writes=True)
-        report.check(boot.name + " [boot %s]" % serial, not result.timed_out,
-                     "the VM did not finish (console log in %s)" % root)
+    for n, (serial, uuid, bios, _) in enumerate(machines, 1):
+        code, out, err = e2e.kit_run(args, root, ["--kit", stick, "--keep-records", "--quiet",
+                                                  "--bios-version", bios, "--serial", serial,
+                                                  "--uuid", uuid])
+        kept = "kit-run: kept on %s: \\rollout.jsonl now holds %d lines" % (stick, n)
+        report.check(boot.name + " [kit-run --keep-records %s]" % serial, code == 0 and kept in out,
+                     "exit %s, %r %r (console log in %s)" % (code, out, err, root))
+    drive = stick
     data = kit_medium.read_file(kit_medium.fat_target(drive), "rollout.jsonl") or b""
     lines = [line for line in data.decode("utf-8", "replace").split("\n") if line]
     records = []
@@ -379,6 +375,16 @@ def check_records(boot, args, report):
     want = [(serial, uuid, bios, script, True, "0x0") for serial, uuid, bios, script in machines]
     report.check(boot.name + " [two records]", got == want and data.endswith(b"\n"),
                  "expected %r, the stick holds %r" % (want, data))
+    # The report reads the stick's file: these two machines are not in its inventory.
+    kept = os.path.join(root, "rollout.jsonl")
+    with open(kept, "wb") as f:
+        f.write(data)
+    done = subprocess.run([args.fleet, "--kit", KIT, "--records", kept, "--format", "json",
+                           os.path.join(e2e.REPO, "tests", "data", "dumps", "desktop-2.8.bin")],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    report.check(boot.name + " [fleet-report --records]",
+                 done.returncode == 0 and b"2 records match no machine" in done.stderr,
+                 "exit %s, %r" % (done.returncode, done.stderr))
 
     iso = os.path.join(root, "kit.iso")
     code, made, err = make_kit_image(args, ["--shell", "ovmf", "--log", KIT], iso)

@@ -112,17 +112,24 @@ def sample_fleet(work):
         (b"Notebook 15", [(b"G1ET45WW (1.20 )", 70), (b"G1ET46WW (1.21 )", 35)], b"Acme Mobile"),
         (b"Notebook 13", [(b"8AET46WW (1.26 )", 18)], b"Acme Mobile"),
     ]
+    # Each host a machine of its own: the report counts a serial number,
+    # UUID and product seen twice as one machine.
     n = 0
     for product, versions, vendor in plan:
         for version, count in versions:
-            data = dumps.dump_2x(dumps.desktop_structures(version, vendor=vendor, product=product))
             for _ in range(count):
-                write(os.path.join(machines, "host-%04d.bin" % n), data)
+                structures = dumps.desktop_structures(version, vendor=vendor, product=product)
+                structures[1] = dumps.system_information(0x0001, vendor, product, b"1.0",
+                                                         b"HOST-%04d" % n, b"SKU", b"Family")
+                write(os.path.join(machines, "host-%04d.bin" % n), dumps.dump_2x(structures))
                 n += 1
     for version, count in [(b"2.10.4", 22), (b"2.17.1", 14)]:
-        data = dumps.dump_2x(dumps.server_structures(version))
         for _ in range(count):
-            write(os.path.join(machines, "host-%04d.bin" % n), data)
+            structures = dumps.server_structures(version)
+            structures[1] = dumps.system_information(0x0100, b"Acme Servers Inc.", b"AS-2200 R4",
+                                                     b"Rev 4", b"HOST-%04d" % n, b"AS2200R4-BASE",
+                                                     b"AS-2200")
+            write(os.path.join(machines, "host-%04d.bin" % n), dumps.dump_2x(structures))
             n += 1
     write(os.path.join(machines, "host-%04d.bin" % n), b"not a dump\n")
     return machines

@@ -26,12 +26,14 @@ python3-selenium is importable.
 
 import argparse
 import collections
+import csv
 import functools
 import json
 import os
 import re
 import shutil
 import sys
+import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -90,10 +92,17 @@ def product_key(name):
     return re.sub(r"(?: |\\x09)+$", "", name)
 
 
+def repeat(row):
+    """Whether the row's input holds a machine an earlier input holds: the
+    page lists it and counts the machine once, under the earlier one."""
+    return "same-machine" in (row.get("warning_keys") or [])
+
+
 def rollout_state(row):
     """The state the page counts a machine under: its rollout state, "other"
-    when one kit serves it and none applies, None without one kit."""
-    if "error" in row or row["kit"] is None or isinstance(row["kit"], list):
+    when one kit serves it and none applies, None without one kit (and for
+    a repeated machine)."""
+    if "error" in row or row["kit"] is None or isinstance(row["kit"], list) or repeat(row):
         return None
     return row.get("rollout") or "other"
 
@@ -103,6 +112,11 @@ def expected_summary(report):
         collections.Counter()
     products = collections.defaultdict(collections.Counter)
     for row in report:
+        for key in set(row.get("warning_keys") or []):
+            warnings[shown(key)] += 1
+        if repeat(row):
+            totals["repeat"] += 1
+            continue
         totals["machines"] += 1
         state = rollout_state(row)
         if state is not None:
@@ -118,8 +132,6 @@ def expected_summary(report):
             totals["outcome " + outcome(row["scripts"])] += 1
         for folder, scripts in runs_of(row):
             kits[shown(folder)][outcome(scripts)] += 1
-        for key in set(row["warning_keys"]):
-            warnings[shown(key)] += 1
         if row["product"] is not None:
             version = "(no BIOS version)" if row["bios_version"] is None else shown(row["bios_version"])
             products[product_key(shown(row["product"]))][version] += 1
@@ -204,8 +216,10 @@ def make_fleet(work):
     write(os.path.join(machines, "not-smbios.bin"), b"<html>not a dump</html>\n")
     # Enough machines that the table cannot draw them all at once.
     for n, version in enumerate([b"1.%02d" % (n % 40) for n in range(BULK_MACHINES)]):
-        write(os.path.join(machines, "bulk", "desk-%03d.bin" % n),
-              dumps.dump_2x(dumps.desktop_structures(version)))
+        structures = dumps.desktop_structures(version)
+        structures[1] = dumps.system_information(0x0001, b"Acme Corporation", b"Model7 Tower", b"1.0",
+                                                 b"DESK-%03d" % n, b"SKU-M7T", b"Model7")
+        write(os.path.join(machines, "bulk", "desk-%03d.bin" % n), dumps.dump_2x(structures))
     # One model whose name some machines give with trailing blanks.
     for n, product in enumerate([b"AS-2200 R4 ", b"AS-2200 R4\t \t"]):
         structures = dumps.server_structures(b"2.17.1")
@@ -356,7 +370,7 @@ def case_summary_equals_the_json_report(page, report):
     shown_totals = page.totals()
     for key in set(shown_totals) | set(totals):
         equal(shown_totals.get(key), totals.get(key, 0), "total %r" % key)
-    check(totals["several-kits"] and totals["no-kit"] and totals["error"],
+    check(totals["several-kits"] and totals["no-kit"] and totals["error"] and totals["repeat"],
           "the fleet should hold machines of every kind: %r" % dict(totals))
     bars = page.kit_bars()
     check(len(bars) == 5, "a bar for each of the five kits, got %r" % sorted(bars))
@@ -380,6 +394,23 @@ def case_summary_equals_the_json_report(page, report):
     check(capped, "a product with more versions than the page lists")
 
 
+def saved_csv(page):
+    """Clicks the page's CSV button; the file it saved, as text."""
+    target = os.path.join(page.work, "downloads")
+    shutil.rmtree(target, ignore_errors=True)
+    os.makedirs(target)
+    page.driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": target})
+    page.find("#save-csv").click()
+    path = os.path.join(target, "fleet-rows.csv")
+    for _ in range(200):
+        if os.path.exists(path) and not any(n.endswith(".crdownload") for n in os.listdir(target)):
+            break
+        time.sleep(0.05)
+    check(os.path.exists(path), "the CSV button saved no fleet-rows.csv: %r" % os.listdir(target))
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8")
+
+
 def case_filter_shows_the_matching_machines(page, report):
     for query in ["Notebook 13", "<script>", "as-2200", "\\x1B", "zzz-nothing"]:
         page.filter(query)
@@ -387,8 +418,18 @@ def case_filter_shows_the_matching_machines(page, report):
         expected = [shown(r["input"]) for r in report if matches(r, query)]
         equal(count, len(expected), "machines matching %r" % query)
         equal(sorted(row[0] for row in cells), sorted(expected), "inputs matching %r" % query)
+        if query == "as-2200":
+            # What the filter shows, saved: the CSV form's own lines for them.
+            form = page.csv.split("\r\n")
+            wanted = {shown(r["input"]) for r in report if matches(r, query)}
+            lines = [line for line in form[1:-1]
+                     if next(csv.reader([line]))[0].lstrip("'") in wanted]
+            equal(saved_csv(page), "\r\n".join([form[0]] + lines) + "\r\n",
+                  "the saved rows matching %r" % query)
     page.filter("")
     equal(page.rows()[1], len(report), "machines after the filter is cleared")
+    # Every row, saved: --format csv byte for byte, its quoting and escapes included.
+    equal(saved_csv(page), page.csv, "every row saved as CSV")
 
 
 def case_sort_orders_by_any_column(page, report):
@@ -422,14 +463,14 @@ def case_clicks_filter_the_table(page, report):
         (row) => (row.querySelector('.mono') || {}).textContent?.endsWith('/model7'));""")
     check(index >= 0, "a bar for the model7 kit")
     old = [shown(r["input"]) for r in report for folder, scripts in runs_of(r)
-           if folder.endswith("/model7") and outcome(scripts) == "UpdateHWOld.nsh"]
+           if folder.endswith("/model7") and outcome(scripts) == "UpdateHWOld.nsh" and not repeat(r)]
     check(old, "machines that get UpdateHWOld.nsh from the model7 kit")
     clicked("#kit-bars .bar-row:nth-child(%d) rect[data-outcome='UpdateHWOld.nsh']" % (index + 1),
             "the model7 kit's UpdateHWOld.nsh part", old)
     clicked("tr.warning[data-warning='several-kits']", "the several-kits warning",
             [shown(r["input"]) for r in report if "several-kits" in r.get("warning_keys", [])])
     clicked("[data-total='no-kit']", "the without-a-kit total",
-            [shown(r["input"]) for r in report if "error" not in r and r["kit"] is None])
+            [shown(r["input"]) for r in report if "error" not in r and r["kit"] is None and not repeat(r)])
     clicked("rect[data-bar='error']", "the not-SMBIOS bar",
             [shown(r["input"]) for r in report if "error" in r])
     # A version of a product: the server's 2.17.1.
@@ -445,7 +486,10 @@ def case_clicks_filter_the_table(page, report):
     clicked("#clicked-version", "version 2.17.1 of AS-2200 R4",
             [shown(r["input"]) for r in report
              if product_key(shown(r.get("product") or "")) == "AS-2200 R4"
-             and r.get("bios_version") == "2.17.1"])
+             and r.get("bios_version") == "2.17.1" and not repeat(r)])
+    # The inputs that repeat a machine: listed, and counted once.
+    clicked("[data-total='repeat']", "the inputs that repeat a machine",
+            [shown(r["input"]) for r in report if repeat(r)])
 
 
 def case_hostile_texts_are_text(page, report):
@@ -523,6 +567,29 @@ def case_machine_details_and_long_paths(page, report):
     terms = dict(pairs)
     equal(terms.get("Product"), "AS-2200 R4\\x09 \\x09", "the product in the details")
     equal(terms.get("BIOS version"), "2.17.1", "the BIOS version in the details")
+    server = [r for r in report if r["input"].endswith("/blanks/server-1.bin")][0]
+    equal(terms.get("Serial number"), "SRV-B1", "the serial number in the details")
+    equal(terms.get("UUID"), server["uuid"] or "\u2013", "the UUID in the details")
+    # Serial and UUID as columns, on request; the filter finds a machine by them either way.
+    equal(page.script("return [...document.querySelectorAll('#machine-head th')].map((th) => th.textContent)"
+                      ".filter((t) => t === 'Serial' || t === 'UUID')"), [], "identity columns at first")
+    page.filter("SRV-B1")
+    cells, count = page.rows()
+    equal([row[0] for row in cells], [shown(server["input"])], "the machine found by its serial")
+    page.find("#identity-columns").click()
+    cells, count = page.rows()
+    equal(cells[0][-2:], ["SRV-B1", server["uuid"] or ""], "the serial and UUID columns")
+    page.find("#identity-columns").click()
+    # The product column keeps each product name whole (the names here are short enough).
+    page.filter("")
+    cut = page.script("""
+        const cut = [];
+        for (const tr of document.querySelectorAll('#machine-rows tr.machine')) {
+          const td = tr.cells[2];
+          if (td.textContent.length <= 24 && td.scrollWidth > td.clientWidth) cut.push(td.textContent);
+        }
+        return cut;""")
+    equal(cut, [], "product names cut in their column")
     page.filter("/bulk/")
     cut = page.script("""
         const results = [];
@@ -547,6 +614,8 @@ def case_a_fleet_with_nothing_readable(page, report):
     open_page(page.driver, path)
     totals = page.totals()
     equal(totals["machines"], 1, "machines")
+    equal(page.script("return document.querySelector(\"[data-total='machines'] .label\").textContent"),
+          "machine", "one machine's label")
     equal(totals["error"], 1, "inputs that are not SMBIOS data")
     equal(sum(n for key, n in totals.items() if key not in ("machines", "error")), 0, "other totals")
     cells, count = page.rows()
@@ -663,6 +732,22 @@ def case_rollout_states(page, report):
           "elements made from the records")
 
 
+def case_header_and_unmatched_records(page, report):
+    """The header line names what the report was made of; the records that
+    matched no machine have a section of their own."""
+    made = page.script("return Object.assign({}, document.getElementById('made').dataset)")
+    equal(made.get("kits"), "--kits " + page.kits, "the kits' source in the header")
+    equal(made.get("options"), "(none)", "the options in the header")
+    check(re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d UTC", made.get("made", "")), "the time made: %r" % made)
+    check(made.get("version") and made["version"] != "unknown", "the version: %r" % made)
+    check(page.find("#made").text.startswith("Made "), "the header line")
+    equal(page.script("return document.getElementById('unmatched').hidden"), False, "the unmatched section")
+    equal(int(page.find("#unmatched-count").get_attribute("data-count")), 1, "records matching no machine")
+    items = page.script("return [...document.querySelectorAll('#unmatched-list li')].map((li) => li.textContent)")
+    check(len(items) == 1 and "serial none" in items[0] and HOSTILE_RECORDS in items[0],
+          "the unmatched record's line: %r" % items)
+
+
 def case_no_console_errors(page, report):
     errors = [entry for entry in page.read_logs() if entry.get("level") == "SEVERE"]
     check(not errors, "console errors: %r" % errors)
@@ -670,7 +755,7 @@ def case_no_console_errors(page, report):
 
 CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_machines,
          case_sort_orders_by_any_column, case_clicks_filter_the_table,
-         case_hostile_texts_are_text, case_rollout_states,
+         case_hostile_texts_are_text, case_rollout_states, case_header_and_unmatched_records,
          case_products_differing_by_trailing_blanks_are_one, case_machine_details_and_long_paths,
          case_a_fleet_with_nothing_readable,
          case_no_console_errors]
@@ -703,6 +788,7 @@ def main():
         open_page(driver, page_path)
         page = Page(driver)
         page.fleet, page.work, page.machines, page.kits = args.fleet, work, machines, kits
+        page.csv = run_report(args.fleet, kits, machines, "csv", records=records).decode("utf-8")
         for case in CASES:
             name = case.__name__[len("case_"):]
             try:

@@ -191,8 +191,9 @@ TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
   ASSERT_EQ(data["kits"].size(), 3u);
   EXPECT_EQ(data["kits"][2], Json::array({"kits/c", nullptr, nullptr}));
   EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07"}));
-  // An error row: the input and the reason, nothing else.
-  EXPECT_EQ(rows[4].size(), 6u);
+  // An error row: the input and the reason, no runs, warnings or rollout.
+  ASSERT_EQ(rows[4].size(), 11u);
+  for (int list = 6; list <= 8; ++list) EXPECT_TRUE(rows[4][list].empty());
   EXPECT_EQ(TextOf(data, rows[4][0]), "junk.bin");
   EXPECT_EQ(TextOf(data, rows[4][5]), "not an SMBIOS dump");
   for (int field = 1; field <= 4; ++field) EXPECT_EQ(rows[4][field], -1);
@@ -277,7 +278,10 @@ TEST(PageWriter, WithRecordsRowsCarryTheirStateAndLatestRecord) {
     const Json &rows = data["rows"];
     ASSERT_EQ(rows.size(), 3u);
     if (!records) {
-      for (const Json &row : rows) EXPECT_EQ(row.size(), 8u);
+      for (const Json &row : rows) {
+        EXPECT_EQ(row.size(), 11u);
+        EXPECT_TRUE(row[8].empty());
+      }
       continue;
     }
     // State, then the record's place, time, script, ran, status, message.

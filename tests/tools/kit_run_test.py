@@ -322,9 +322,19 @@ class WhatTheAdminSees(unittest.TestCase):
                 self.assertEqual(vmboot.ended_by_signal(boot), expected)
 
     def test_usage_and_misspelt_kits_name_kit_run(self):
+        folder = tempfile.mkdtemp(prefix="kit-run-test-")
+        self.addCleanup(shutil.rmtree, folder)
+        iso = os.path.join(folder, "fleet.iso")
+        with open(iso, "wb") as f:
+            f.write(b"\0" * 32768 + b"\x01CD001" + b"\0" * 4089)
         for args, words in [(["--kti", "x"], ["usage: kit-run", "--kti"]),
                             (["--kit", os.path.join(KIT, "fleet.is")],
-                             ["kit-run: --kit", "fleet.is: no such file or folder"])]:
+                             ["kit-run: --kit", "fleet.is: no such file or folder"]),
+                            # Records are kept on a stick image only.
+                            (["--kit", iso, "--keep-records"],
+                             ["--keep-records", "fleet.iso is an ISO"]),
+                            (["--kit", KIT, "--keep-records"],
+                             ["--keep-records", "a kit folder is copied"])]:
             with self.subTest(args):
                 done = subprocess.run([sys.executable, "-m", "kittools", "run"] + args,
                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,

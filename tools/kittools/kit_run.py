@@ -181,6 +181,30 @@ def smbios_options(args, work, smbios3=False):
 _UUID = re.compile(r"^[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}$")
 
 
+def keep_records(medium, data, record):
+    """Writes `data` as the run record of the stick image `medium`: into a
+    copy beside it, renamed over it when whole, so a failed write or a
+    signal leaves the medium as it was."""
+    medium = os.path.realpath(medium)  # the image itself, not a link to it
+    try:
+        handle, partial = tempfile.mkstemp(prefix=".kit-run-", suffix=".img",
+                                           dir=os.path.dirname(medium))
+    except OSError as error:
+        raise KitError("--keep-records: cannot write beside %s: %s" % (medium, error.strerror))
+    try:
+        with os.fdopen(handle, "wb") as out, open(medium, "rb") as source:
+            shutil.copyfileobj(source, out, 1 << 20)
+        shutil.copymode(medium, partial)
+        kit_medium.write_file(partial, record, data)
+        os.replace(partial, medium)
+    except OSError as error:
+        os.unlink(partial)
+        raise KitError("--keep-records: %s: %s" % (medium, error.strerror or error))
+    except BaseException:
+        os.unlink(partial)
+        raise
+
+
 def new_records(before, after):
     """The lines a boot added to the medium's run record: what follows
     the bytes it held before, whole lines only."""
@@ -317,6 +341,11 @@ def cmd_run(args):
         app_args = " ".join(filter(None, [app_args, "-n"]))
     if args.medium and not is_image:
         raise KitError("--medium is for a kit image; a kit folder boots as a disk")
+    if args.keep_records and (not is_image or kit_medium.is_iso(kit)):
+        raise KitError("--keep-records keeps a boot's records on a stick image (make-kit-image "
+                       "--log KIT kit.img); %s" % (
+                           "%s is an ISO, which a machine meets as a read-only CD" % kit
+                           if is_image else "a kit folder is copied for each run"))
     attach = "disk"
     if is_image:
         attach = args.medium or ("cdrom" if kit_medium.is_iso(kit) else "usb-stick")
@@ -349,6 +378,9 @@ def cmd_run(args):
             if record and attach != "cdrom":
                 records_before = kit_medium.read_file(kit_medium.fat_target(drive), record,
                                                       limit=RECORD_LIMIT) or b""
+            elif args.keep_records:
+                raise KitError("--keep-records: %s keeps no run record (make it with "
+                               "make-kit-image --log)" % kit)
         else:
             progress.begin("building %s (build/%s)" % (IMAGE_NAME, ARCHES[args.arch].preset))
             image = {args.arch: checked_image(layout.resolve_image(args.efi, log_dir, args.arch),
@@ -393,8 +425,11 @@ def cmd_run(args):
                            "log is %s" % (signal.Signals(ended).name, log_path))
         records = None
         if records_before is not None:
-            records = new_records(records_before, kit_medium.read_file(
-                kit_medium.fat_target(drive), record, limit=RECORD_LIMIT))
+            after = kit_medium.read_file(kit_medium.fat_target(drive), record,
+                                         limit=RECORD_LIMIT)
+            records = new_records(records_before, after)
+            if args.keep_records and records and console_ended(result):
+                keep_records(kit, after, record)
     except (smbios_dump.DumpError, vmboot.VmError, kit_medium.MediumError) as error:
         raise KitError(str(error))
     except shutil.Error as error:
@@ -409,6 +444,10 @@ def cmd_run(args):
     if records is not None:
         if not records:
             print("kit-run: the boot added no record to \\%s" % record.replace("/", "\\"))
+        elif args.keep_records:
+            print("kit-run: kept on %s: \\%s now holds %d lines" % (
+                safe_files.one_line(kit), record.replace("/", "\\"),
+                len([line for line in after.split(b"\n") if line.strip()])))
         for line in records:
             # A record's texts are escaped JSON; C0 and C1 controls cannot
             # reach the terminal all the same.
@@ -434,6 +473,12 @@ def cmd_run(args):
                                 attach, path, layout.app_words(startup, args.arch) or (),
                                 layout.is_library_run(startup), console.kit, args.arch))
     return 0 if console.status == "0x0" else 1
+
+
+def console_ended(result):
+    """Whether the console shows the application's end: only a boot that
+    ran to it leaves records worth keeping."""
+    return any(line.startswith(STATUS_MARK) for line in result.lines)
 
 
 def checked_image(path, arch):
@@ -491,6 +536,10 @@ def add_arguments(run):
                      help="give up on the VM after this long (default: 180)")
     run.add_argument("--log-dir", metavar="DIR",
                      help="where the VM console log goes (default: build/kit-run)")
+    run.add_argument("--keep-records", action="store_true",
+                     help="write the records the boot added back to the stick image (--kit "
+                          "IMAGE made with make-kit-image --log), so several boots build one "
+                          "rollout.jsonl; refused for an ISO and a kit folder")
     run.add_argument("--quiet", action="store_true",
                      help="no progress lines on the error stream (a step that takes more than "
                           "2 s says what it does)")

@@ -132,7 +132,7 @@ std::vector<json> Records(const std::string &log) {
 
 const char *const kKeys[] = {"time",         "manufacturer", "product",  "serial",  "sku",
                              "uuid",         "bios_vendor",  "bios_version", "bios_date", "kit",
-                             "product_name", "version",      "options",  "script",  "ran",
+                             "kit_sha256",   "product_name", "version",      "options",  "script",  "ran",
                              "status",       "message"};
 
 TEST(RunRecord, EachWayARunEndsLeavesItsLine) {
@@ -228,7 +228,7 @@ TEST(RunRecord, HoldsTheMachineTheKitAndTheDecision) {
   EXPECT_EQ(records[0], json::parse(R"({
     "time": "2026-03-01T08:30:15", "manufacturer": "Acme", "product": "Model7",
     "serial": "SN-1", "sku": "SKU-9", "uuid": "00112233-4455-6677-8899-aabbccddeeff",
-    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null,
+    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null, "kit_sha256": null,
     "product_name": "Model7", "version": "20", "options": "-log",
     "script": "UpdateHWOld.nsh", "ran": true, "status": "0x0", "message": null})"));
   EXPECT_EQ(run.console, std::vector<std::string>{});

@@ -146,7 +146,11 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
 
 bool VerifyKit(const char16_t *Folder, bool Verbose) {
   KitCheck check;
-  if (!CheckKitFiles(Folder, true, Verbose ? NoteUnlisted : nullptr, nullptr, &check)) {
+  // A kit of a library has its folder to itself; the current directory of
+  // a plain run is a medium's root, which also holds the application,
+  // startup.nsh and the shell: only a library's kits get notes.
+  UnlistedVisitor notes = Verbose && Folder[0] != 0 ? NoteUnlisted : nullptr;
+  if (!CheckKitFiles(Folder, true, notes, nullptr, &check)) {
     TellKitCheck(&check, Folder);
     return false;
   }

@@ -38,6 +38,6 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verif
 
 // -verify: every file the kit in Folder ("" for the current directory)
 // lists in SHA256SUMS against its digest. False after the line saying what
-// is not intact; with Verbose, notes the files not listed and says so when
-// all match. The kit's identity goes to the record.
+// is not intact; with Verbose, notes the files not listed (in a library's
+// kit) and says so when all match. The kit's identity goes to the record.
 bool VerifyKit(const char16_t *Folder, bool Verbose);

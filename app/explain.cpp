@@ -145,3 +145,30 @@ void TellNotAnOption(const char *Argument) {
   char shown[SHOWN_TEXT_SIZE];
   ConsolePrintAscii("Note: \"%a\" is not an option; it is ignored.\n", ShowText(Argument, shown));
 }
+
+void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
+  // In the order of KitCheckProblem, after None; %s is the file or folder.
+  static const char PROBLEM_LINES[] =
+      "ERROR: %s has no SHA256SUMS.\n\0"
+      "ERROR: %s cannot be read.\n\0"
+      "ERROR: %s line %d cannot be read.\n\0"
+      "ERROR: %s is listed in SHA256SUMS but cannot be read.\n\0"
+      "ERROR: %s does not match SHA256SUMS.\n\0"
+      "ERROR: %s is not in SHA256SUMS.\n";
+  static_assert(static_cast<int>(KitCheckProblem::NotListed) == 6, "a line for each problem");
+  if (Check->Problem == KitCheckProblem::None) {
+    // The kit's identity, short: its first and last hex digits.
+    char id[10] = {Check->Identity[0], Check->Identity[1], Check->Identity[2],
+                   Check->Identity[3], '.', '.', '.', Check->Identity[62], Check->Identity[63]};
+    ConsolePrintAscii("Kit%a%s: %d files match SHA256SUMS (kit %a).\n", Folder[0] != 0 ? " " : "",
+                      Folder, Check->Files, id);
+    return;
+  }
+  const char16_t *where = Check->Where[0] != 0 ? Check->Where : u"the kit";
+  ConsolePrintAscii(NthText(PROBLEM_LINES, static_cast<UINTN>(Check->Problem) - 1), where,
+                    Check->Line);
+}
+
+void TellFileNotListed(const char16_t *Path) {
+  ConsolePrintAscii("Note: %s is not in SHA256SUMS.\n", Path);
+}

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "app/kit_library.h"
+#include "app/kit_verify.h"
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
 #include "platform/efi.h"
@@ -40,6 +41,11 @@ void TellNoProductForKits();
 void TellNoKitServes(const char *Product);
 void TellSeveralKitsServe(const char *Product, const char16_t *Kits);
 void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where);
+
+// -verify: why a kit is not intact, (-v) that it is, and a file of its
+// folder that SHA256SUMS does not list.
+void TellKitCheck(const KitCheck *Check, const char16_t *Folder);
+void TellFileNotListed(const char16_t *Path);
 
 // An argument that looks like an option but is none.
 void TellNotAnOption(const char *Argument);

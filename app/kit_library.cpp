@@ -33,19 +33,6 @@ bool Fail(Walker *walker, LibraryProblem problem) {
   return false;
 }
 
-// A name that can join a path and be shown: surrogates in pairs, no
-// control characters.
-bool IsNameText(const char16_t *name) {
-  for (; *name != 0; ++name) {
-    if (*name < 0x20 || *name == 0x7F || (*name >= 0xDC00 && *name <= 0xDFFF)) return false;
-    if (*name >= 0xD800 && *name <= 0xDBFF) {
-      if (name[1] < 0xDC00 || name[1] > 0xDFFF) return false;
-      ++name;
-    }
-  }
-  return true;
-}
-
 // The next entry of Folder; false after the problem is recorded.
 bool ReadEntry(Walker *walker, SHELL_FILE_HANDLE folder, FOLDER_ENTRY *entry, bool *more) {
   if (++walker->entries > KIT_ENTRY_LIMIT) return Fail(walker, LibraryProblem::TooLarge);
@@ -136,6 +123,17 @@ bool VisitFolder(Walker *walker, unsigned depth) {
 }
 
 }  // namespace
+
+bool IsNameText(const char16_t *name) {
+  for (; *name != 0; ++name) {
+    if (*name < 0x20 || *name == 0x7F || (*name >= 0xDC00 && *name <= 0xDFFF)) return false;
+    if (*name >= 0xD800 && *name <= 0xDBFF) {
+      if (name[1] < 0xDC00 || name[1] > 0xDFFF) return false;
+      ++name;
+    }
+  }
+  return true;
+}
 
 bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk) {
   Walk->Problem = LibraryProblem::None;

@@ -51,3 +51,7 @@ typedef void (*KitVisitor)(const char16_t *Path, const UpdateConfig *Config, voi
 // Walks the library. False when the walk met a problem (*Walk says which
 // and where); kits visited before it were handed over all the same.
 bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk);
+
+// A name from a listing that can join a path and be shown: surrogates in
+// pairs, no control characters.
+bool IsNameText(const char16_t *Name);

@@ -77,8 +77,10 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
   // with -product as well.
   RunOptions options = *Options;
   if (options.Kits) {
-    if (!ChooseKit(Walk, declared, options.Verbose)) return EndRunRecord(1);
+    if (!ChooseKit(Walk, declared, options.Verbose, options.Verify)) return EndRunRecord(1);
     options.Product = true;
+  } else if (options.Verify && !VerifyKit(u"", options.Verbose)) {
+    return EndRunRecord(1);
   }
 
   RunState run = {};

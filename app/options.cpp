@@ -7,6 +7,7 @@ const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] = {
     {"-v", offsetof(RunOptions, Verbose)},         {"-n", offsetof(RunOptions, DecideOnly)},
     {"-segments", offsetof(RunOptions, Segments)}, {"-product", offsetof(RunOptions, Product)},
     {"-smbios3", offsetof(RunOptions, Smbios3)},   {"-kits", offsetof(RunOptions, Kits)},
+    {"-verify", offsetof(RunOptions, Verify)},
 };
 
 namespace {

@@ -8,6 +8,7 @@
 //   -smbios3   read the SMBIOS 3.x entry point when the firmware has one
 //   -kits      choose this machine's kit from the library in the folder
 //              kits, and run there as if started in it with -product
+//   -verify    check the kit's files against its SHA256SUMS first
 //   -log FILE  append a line on each decision to FILE (the run record)
 //
 // Single dash, ASCII case ignored, any order; an option given twice counts
@@ -25,6 +26,7 @@ struct RunOptions {
   bool Product;
   bool Smbios3;
   bool Kits;
+  bool Verify;
   const char *Log;  // -log's FILE, as given; "" when -log ends the line; null without -log
 };
 
@@ -34,7 +36,7 @@ struct OptionWord {
   char Word[10];
   unsigned char Flag;  // offset of its bool in RunOptions
 };
-constexpr int OPTION_WORD_COUNT = 6;
+constexpr int OPTION_WORD_COUNT = 7;
 extern const OptionWord OPTION_WORDS[OPTION_WORD_COUNT];
 
 inline bool *OptionFlag(RunOptions *Options, const OptionWord &Option) {

@@ -10,9 +10,11 @@
 // what older firmware strings usually are) rather than becoming U+FFFD.
 #include "app/record.h"
 
+#include "app/sha256.h"
 #include "app/shown_text.h"
 #include "app/smbios_facts.h"
 #include "libc/stdlib.h"
+#include "libc/string.h"
 #include "platform/console.h"
 #include "platform/record_file.h"
 #include "platform/utf8.h"
@@ -65,6 +67,7 @@ struct RecordState {
   unsigned Lines;  // records attempted
   char Message[CONSOLE_LINE_UNITS];
   char Kit[RECORD_TEXT_LIMIT + 1];  // -kits: the folder chosen, as UTF-8
+  char KitSha256[SHA256_HEX_SIZE];  // -verify: the kit's identity
 };
 RecordState gRecord;
 
@@ -96,11 +99,12 @@ char *PutEscape(char *At, unsigned Byte) {
 // The keys of a line, in order.
 enum Field {
   KEY_TIME, KEY_MANUFACTURER, KEY_PRODUCT, KEY_SERIAL, KEY_SKU, KEY_UUID, KEY_BIOS_VENDOR,
-  KEY_BIOS_VERSION, KEY_BIOS_DATE, KEY_KIT, KEY_PRODUCT_NAME, KEY_VERSION, KEY_OPTIONS, KEY_SCRIPT,
-  KEY_RAN, KEY_STATUS, KEY_MESSAGE, KEY_FIELD_COUNT
+  KEY_BIOS_VERSION, KEY_BIOS_DATE, KEY_KIT, KEY_KIT_SHA256, KEY_PRODUCT_NAME, KEY_VERSION,
+  KEY_OPTIONS, KEY_SCRIPT, KEY_RAN, KEY_STATUS, KEY_MESSAGE, KEY_FIELD_COUNT
 };
 const char KEYS[] =
     "time\0manufacturer\0product\0serial\0sku\0uuid\0bios_vendor\0bios_version\0bios_date\0kit\0"
+    "kit_sha256\0"
     "product_name\0version\0options\0script\0ran\0status\0message";
 
 // What a line holds before it is written out: a text to quote, or null, for
@@ -183,6 +187,7 @@ void FillOptions(LineValues *v) {
   *PutText(at, "-log") = '\0';
   v->Text[KEY_OPTIONS] = v->Options;
   if (gRecord.Kit[0] != '\0') v->Text[KEY_KIT] = gRecord.Kit;
+  if (gRecord.KitSha256[0] != '\0') v->Text[KEY_KIT_SHA256] = gRecord.KitSha256;
 }
 
 // Writes the line, an LF first for the file layer to use or skip, into
@@ -212,26 +217,6 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
   *at++ = '}';
   *at++ = '\n';
   return static_cast<size_t>(at - Out);
-}
-
-// FILE as the shell file layer takes it. The argument came from UTF-16
-// without surrogates, so it is well-formed UTF-8 of at most three bytes a
-// character and at most 255 bytes.
-void WideName(const char *Name, CHAR16 Wide[RECORD_TEXT_LIMIT + 1]) {
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(Name);
-  int n = 0;
-  while (*p != 0 && n < RECORD_TEXT_LIMIT) {
-    unsigned c = *p++;
-    if (c >= 0xE0 && p[0] != 0 && p[1] != 0) {
-      c = ((c & 0x0F) << 12) | ((p[0] & 0x3F) << 6) | (p[1] & 0x3F);
-      p += 2;
-    } else if (c >= 0xC0 && p[0] != 0) {
-      c = ((c & 0x1F) << 6) | (p[0] & 0x3F);
-      p += 1;
-    }
-    Wide[n++] = static_cast<CHAR16>(c);
-  }
-  Wide[n] = 0;
 }
 
 void NoteNotWritten(const char *Reason, const char *Step) {
@@ -272,8 +257,10 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   size_t length = BuildLine(v, Ran ? "true" : "false", line);
   gRecord.Message[0] = '\0';
 
+  // The argument came from UTF-16 without surrogates: well-formed UTF-8 of
+  // at most three bytes a character and at most 255 bytes.
   CHAR16 name[RECORD_TEXT_LIMIT + 1];
-  WideName(gRecord.Options->Log, name);
+  Utf8ToUtf16(gRecord.Options->Log, name, RECORD_TEXT_LIMIT);
   AppendStep step = AppendStep::Open;
   EFI_STATUS status = AppendLineToFile(name, line, length, &step);
   libc::free(v);
@@ -363,6 +350,10 @@ void RecordKit(const char16_t *Folder) {
   if (!gRecord.Active) return;
   // UTF-8 of the folder's name, whole characters only.
   gRecord.Kit[Utf16ToUtf8(Folder, gRecord.Kit, RECORD_TEXT_LIMIT, false)] = '\0';
+}
+
+void RecordKitIdentity(const char *Hex) {
+  if (gRecord.Active) libc::memcpy(gRecord.KitSha256, Hex, SHA256_HEX_SIZE);
 }
 
 void ForgetRecordMessage() { gRecord.Message[0] = 0; }

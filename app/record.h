@@ -18,6 +18,8 @@ void RecordTableFound(uint16_t DeclaredCount);
 void RecordConfig(const UpdateConfig *Config);
 // -kits: the kit folder the run went on in.
 void RecordKit(const char16_t *Folder);
+// -verify: the kit's identity, the SHA-256 of its SHA256SUMS in hex.
+void RecordKitIdentity(const char *Hex);
 // What the console said so far is not the run's error line.
 void ForgetRecordMessage();
 // One BIOS Information structure decided on: Script is the script chosen,

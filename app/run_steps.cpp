@@ -7,6 +7,7 @@
 #include "app/explain.h"
 #include "app/kit_choice.h"
 #include "app/kit_library.h"
+#include "app/kit_verify.h"
 #include "app/product_check.h"
 #include "app/record.h"
 #include "app/smbios_facts.h"
@@ -74,6 +75,8 @@ struct KitSearch {
   char chosen_names[CONFIG_WHOLE_PRODUCT_SIZE];
   size_t listed;                    // units in `serving`
   char16_t serving[SERVING_UNITS];  // "kits\A, kits\B", cut at the console's width
+  bool verify;
+  KitCheck check;  // -verify: the first kit whose UpdateConfig.ini is not intact
 };
 
 void AppendServing(KitSearch *search, const char16_t *text) {
@@ -85,6 +88,11 @@ void AppendServing(KitSearch *search, const char16_t *text) {
 
 void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   KitSearch *search = static_cast<KitSearch *>(Context);
+  // A damaged kit's ProductName= could be this machine's: it ends the choice.
+  if (search->verify && (search->check.Problem != KitCheckProblem::None ||
+                         !CheckKitFiles(Path, false, nullptr, nullptr, &search->check))) {
+    return;
+  }
   if (!TallyKit(&search->tally, search->product, Config->WholeProductName)) return;
   if (search->tally.Serving == 1) {
     libc::memcpy(search->chosen, Path, sizeof(search->chosen));
@@ -94,6 +102,8 @@ void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   }
   AppendServing(search, Path);
 }
+
+void NoteUnlisted(const char16_t *Path, void *) { TellFileNotListed(Path); }
 
 }  // namespace
 
@@ -134,8 +144,25 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
   return true;
 }
 
-bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose) {
+bool VerifyKit(const char16_t *Folder, bool Verbose) {
+  KitCheck check;
+  // A kit of a library has its folder to itself; the current directory of
+  // a plain run is a medium's root, which also holds the application,
+  // startup.nsh and the shell: only a library's kits get notes.
+  UnlistedVisitor notes = Verbose && Folder[0] != 0 ? NoteUnlisted : nullptr;
+  if (!CheckKitFiles(Folder, true, notes, nullptr, &check)) {
+    TellKitCheck(&check, Folder);
+    return false;
+  }
+  if (Verbose) TellKitCheck(&check, Folder);
+  RecordKitIdentity(check.Identity);
+  return true;
+}
+
+bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verify) {
   KitSearch search;
+  search.verify = Verify;
+  search.check.Problem = KitCheckProblem::None;
   search.product = nullptr;
   search.tally = KitTally{0, 0};
   search.listed = 0;
@@ -146,6 +173,10 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose) {
   LibraryWalk walk;
   if (has_product && !WalkKitLibrary(VisitKit, &search, &walk)) {
     TellLibraryProblem(walk.Problem, walk.Where);
+    return false;
+  }
+  if (search.check.Problem != KitCheckProblem::None) {
+    TellKitCheck(&search.check, u"");
     return false;
   }
   switch (DecideKit(&search.tally, has_product)) {
@@ -165,6 +196,7 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose) {
       break;
   }
   if (Verbose) TellKitChosen(search.chosen, search.chosen_names, search.product);
+  if (Verify && !VerifyKit(search.chosen, Verbose)) return false;
   if (!EnterKitFolder(search.chosen)) {
     TellLibraryProblem(LibraryProblem::NotEntered, search.chosen);
     return false;

@@ -31,4 +31,13 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
 // one kit serving it becomes the shell's current directory; otherwise, or
 // when the library cannot be read whole, a line says why, the directory
 // stays as it was, and the result is false.
-bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose);
+// With Verify, each kit's UpdateConfig.ini is checked against its
+// SHA256SUMS before its ProductName= counts, and the chosen kit whole
+// (VerifyKit) before it is entered.
+bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verify = false);
+
+// -verify: every file the kit in Folder ("" for the current directory)
+// lists in SHA256SUMS against its digest. False after the line saying what
+// is not intact; with Verbose, notes the files not listed (in a library's
+// kit) and says so when all match. The kit's identity goes to the record.
+bool VerifyKit(const char16_t *Folder, bool Verbose);

@@ -3,11 +3,14 @@ set(APP_SOURCES
   app/explain.cpp
   app/kit_choice.cpp
   app/kit_library.cpp
+  app/kit_sums.cpp
+  app/kit_verify.cpp
   app/main.cpp
   app/options.cpp
   app/product_check.cpp
   app/record.cpp
   app/run_steps.cpp
+  app/sha256.cpp
   app/shown_text.cpp
   app/smbios_facts.cpp
   app/update_config.cpp

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/explain.h"
+#include "app/kit_sums.h"
 #include "app/options.h"
 #include "sim/host_file.h"
 #include "sim/run.h"
@@ -148,7 +149,9 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
         {"folders", KIT_FOLDER_LIMIT},
         {"entries", KIT_ENTRY_LIMIT},
         {"path_units", KIT_PATH_LIMIT},
-        {"config_bytes", KIT_CONFIG_LIMIT}}},
+        {"config_bytes", KIT_CONFIG_LIMIT},
+        {"sums_lines", SUMS_LINE_LIMIT},
+        {"sums_bytes", SUMS_SIZE_LIMIT}}},
       {"options", options},
       {"value_options", value_options},
   };

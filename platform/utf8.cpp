@@ -1,5 +1,6 @@
-// UTF-16 to UTF-8, for the arguments the shell hands over and the folder
-// names the kit choice records: one conversion for both.
+// UTF-16 and UTF-8: the arguments the shell hands over, the folder names
+// the kit choice records, the record's file name and the paths a kit's
+// SHA256SUMS lists. One conversion each way.
 #include "platform/utf8.h"
 
 size_t Utf16ToUtf8(const CHAR16 *Text, char *Target, size_t Limit, bool StopAtSurrogate) {
@@ -21,4 +22,22 @@ size_t Utf16ToUtf8(const CHAR16 *Text, char *Target, size_t Limit, bool StopAtSu
     length += bytes;
   }
   return length;
+}
+
+size_t Utf8ToUtf16(const char *Text, CHAR16 *Target, size_t Limit) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(Text);
+  size_t n = 0;
+  while (*p != 0 && n < Limit) {
+    unsigned c = *p++;
+    if (c >= 0xE0 && p[0] != 0 && p[1] != 0) {
+      c = ((c & 0x0F) << 12) | ((p[0] & 0x3F) << 6) | (p[1] & 0x3F);
+      p += 2;
+    } else if (c >= 0xC0 && p[0] != 0) {
+      c = ((c & 0x1F) << 6) | (p[0] & 0x3F);
+      p += 1;
+    }
+    Target[n++] = static_cast<CHAR16>(c);
+  }
+  Target[n] = 0;
+  return n;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,6 +51,8 @@ const char *CallName(Call call);
 
 enum class ShellKind { Uefi2, Legacy, None };
 
+class Firmware;
+
 struct Options {
   ShellKind shell = ShellKind::Uefi2;
   bool with_stderr = true;         // system table StdErr present
@@ -74,6 +77,10 @@ struct Options {
   bool writable = false;
   // What GetTime reports: 2026-03-01 08:30:15, zone unspecified, unless set.
   EFI_TIME clock = {2026, 3, 1, 8, 30, 15, 0, 0, EFI_UNSPECIFIED_TIMEZONE, 0, 0};
+  // Called as each command starts, under either shell, before it is
+  // recorded: what the medium holds at that moment is what survives a
+  // script that flashes and resets the machine.
+  std::function<void(Firmware &firmware, const std::u16string &command)> on_execute;
 };
 
 struct Event {

@@ -41,6 +41,7 @@ EFI_STATUS EFIAPI LegacyExecute(EFI_HANDLE image, CHAR16 *command_line, BOOLEAN)
     return EFI_INVALID_PARAMETER;
   }
   std::u16string line(command_line);
+  if (state->options.on_execute) state->options.on_execute(*state->owner, line);
   state->events.push_back(Event{Event::Execute, line, state->owner->OpenFileHandles(),
                                  state->CurrentDirectoryText()});
   // The shell's own "cd" changes its current directory; a quoted name may

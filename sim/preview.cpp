@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "sim/internal.h"
+#include "sim/kit_check.h"
 #include "sim/run.h"
 #include "sim/smbios_input.h"
 
@@ -66,9 +67,13 @@ const char *PreviewUsage() {
          "  --legacy-shell  run under an EFI 1.x shell instead of the UEFI Shell 2.0\n"
          "  --no-shell      run with no shell at all\n"
          "  ARG...          the application's arguments after its name: its options\n"
-         "                  -v, -n, -segments, -product, -smbios3, -kits, -log FILE\n"
+         "                  -v, -n, -segments, -product, -smbios3, -kits, -verify,\n"
+         "                  -log FILE\n"
          "                  (after \"--\"); with -kits, DIR is a medium's folder that\n"
          "                  holds the library kits\n"
+         "  --check-kit DIR check the kit in DIR against its SHA256SUMS as -verify does,\n"
+         "                  print the image's lines, its identity and files, and run\n"
+         "                  nothing; exit status 0 only for an intact kit\n"
          "  --help          this text\n"
          "\n"
          "Exit status: 0 when the image returned EFI_SUCCESS, 1 for any other status,\n"
@@ -90,6 +95,8 @@ bool ParsePreviewArguments(const std::vector<std::string> &arguments, PreviewOpt
       options->help = true;
     } else if (IsOption(argument, "--smbios")) {
       if (!TakeValue(arguments, &i, "--smbios", &options->smbios_path, error)) return false;
+    } else if (IsOption(argument, "--check-kit")) {
+      if (!TakeValue(arguments, &i, "--check-kit", &options->check_kit, error)) return false;
     } else if (IsOption(argument, "--dir")) {
       if (!TakeValue(arguments, &i, "--dir", &options->dir, error)) return false;
     } else if (argument == "--legacy-shell" || argument == "--no-shell") {
@@ -152,6 +159,25 @@ std::string FormatStatus(EFI_STATUS status) {
 }
 
 int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &err) {
+  if (!options.check_kit.empty()) {
+    struct stat folder;
+    KitFolderCheck check;
+    std::string reason;
+    if (stat(options.check_kit.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+      err << "bios-update-select-preview: --check-kit " << options.check_kit
+          << ": not a readable directory\n";
+      return kPreviewCannotRun;
+    }
+    if (!CheckKitFolder(options.check_kit, &check, &reason)) {
+      err << "bios-update-select-preview: --check-kit " << options.check_kit << ": " << reason
+          << "\n";
+      return kPreviewCannotRun;
+    }
+    for (const std::string &note : check.notes) out << "console: " << note << "\n";
+    out << "console: " << check.line << "\n";
+    out << "identity: " << check.identity << "\nfiles: " << check.files << "\n";
+    return check.intact ? kPreviewSuccess : kPreviewFailureStatus;
+  }
   ImageRun run;
   run.shell = options.shell;
   run.args = options.args;

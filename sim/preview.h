@@ -4,6 +4,7 @@
 //
 //   bios-update-select-preview [--smbios FILE|FOLDER] [--dir DIR]
 //                              [--legacy-shell | --no-shell] [--] [ARG...]
+//   bios-update-select-preview --check-kit DIR
 #pragma once
 
 #include <ostream>
@@ -20,6 +21,7 @@ struct PreviewOptions {
   ShellKind shell = ShellKind::Uefi2;
   std::vector<std::string> args;  // the application's arguments after its own name
   bool help = false;
+  std::string check_kit;  // --check-kit DIR: the kit's files against its SHA256SUMS, nothing run
 };
 
 // Exit codes: the image succeeded, it returned another status, the tool

@@ -27,6 +27,7 @@ EFI_STATUS EFIAPI Execute(EFI_HANDLE *parent, CHAR16 *command_line, CHAR16 **,
     state->Error("Execute: ParentImageHandle does not refer to a handle");
     return EFI_INVALID_PARAMETER;
   }
+  if (state->options.on_execute) state->options.on_execute(*state->owner, command_line);
   state->events.push_back(Event{Event::Execute, command_line, state->owner->OpenFileHandles(),
                                 state->CurrentDirectoryText()});
   if (command_status != nullptr) *command_status = state->options.command_status;

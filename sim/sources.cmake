@@ -12,5 +12,6 @@ set(SIM_SOURCES
   sim/legacy_shell.cpp
   sim/preview.cpp
   sim/run.cpp
+  sim/kit_check.cpp
   sim/smbios_input.cpp
 )

@@ -4,16 +4,36 @@
 // its bounds and its option words.
 //
 //   bios-update-select-kits [LIBRARY]
+//   bios-update-select-kits --check-kit KIT
 //
 // Without LIBRARY only the bounds and option words (no kits, no problem).
+// --check-kit: the image's -verify check of the kit folder KIT against its
+// SHA256SUMS: "intact", "line", "identity", "files" and "notes".
 // Exit 0 with the answer (a problem is part of it), 2 with one line when
 // the walk cannot run.
 #include <iostream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "fleet/library_query.h"
+#include "sim/kit_check.h"
 
 int main(int argc, char **argv) {
+  if (argc == 3 && std::string(argv[1]) == "--check-kit") {
+    sim::KitFolderCheck check;
+    std::string error;
+    if (!sim::CheckKitFolder(argv[2], &check, &error)) {
+      std::cerr << "bios-update-select-kits: " << argv[2] << ": " << error << "\n";
+      return 2;
+    }
+    nlohmann::json answer = {{"intact", check.intact}, {"line", check.line},
+                             {"identity", check.identity}, {"files", check.files},
+                             {"notes", check.notes}};
+    std::cout << answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    std::cout.flush();
+    return std::cout.good() ? 0 : 2;
+  }
   if (argc > 2 || (argc == 2 && std::string(argv[1]).compare(0, 1, "-") == 0)) {
     std::cerr << "usage: bios-update-select-kits [LIBRARY]\n";
     return 2;

@@ -63,6 +63,7 @@ struct RecordRun {
   std::vector<std::string> console;
   std::vector<std::u16string> executed;
   std::vector<size_t> open_at_execute;
+  std::vector<std::string> log_at_execute;  // the file as each command started
   bool file = false;
   std::string log;  // the file's bytes after the run
   unsigned writes = 0;
@@ -88,7 +89,12 @@ std::string Narrow(const std::u16string &text) {
 }
 
 RecordRun RunWith(RecordSetup setup) {
+  RecordRun run;
   setup.options.writable = true;
+  setup.options.on_execute = [&run](sim::Firmware &fw, const std::u16string &) {
+    std::string bytes;
+    run.log_at_execute.push_back(fw.ReadFile(kLog, &bytes) ? bytes : "(no file)");
+  };
   for (const std::string &arg : setup.args) {
     setup.options.args.push_back(std::u16string(arg.begin(), arg.end()));
   }
@@ -97,7 +103,6 @@ RecordRun RunWith(RecordSetup setup) {
   if (setup.with_config) fw.AddFile("UpdateConfig.ini", setup.config);
   if (setup.existing_file) fw.AddFile(kLog, setup.existing);
   for (const auto &fault : setup.faults) fw.FailNth(fault.first, fault.second);
-  RecordRun run;
   run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   for (const std::u16string &line : fw.ConsoleLines()) run.console.push_back(Narrow(line));
   for (const sim::Event &event : fw.Events()) {
@@ -127,7 +132,7 @@ std::vector<json> Records(const std::string &log) {
 
 const char *const kKeys[] = {"time",         "manufacturer", "product",  "serial",  "sku",
                              "uuid",         "bios_vendor",  "bios_version", "bios_date", "kit",
-                             "product_name", "version",      "options",  "script",  "ran",
+                             "kit_sha256",   "product_name", "version",      "options",  "script",  "ran",
                              "status",       "message"};
 
 TEST(RunRecord, EachWayARunEndsLeavesItsLine) {
@@ -205,6 +210,8 @@ TEST(RunRecord, EachWayARunEndsLeavesItsLine) {
     EXPECT_EQ(run.executed.size(), c.ran ? 1u : 0u);
     EXPECT_EQ(run.status == EFI_SUCCESS ? "0x0" : "0x15", std::string(c.status));
     for (size_t open : run.open_at_execute) EXPECT_EQ(open, 0u) << "the record is closed first";
+    // A script that flashes may reset the machine: its line is whole first.
+    for (const std::string &at : run.log_at_execute) EXPECT_EQ(at, run.log);
     bool smbios = c.machine.smbios;
     EXPECT_EQ(r["serial"], smbios ? json("SN-1") : json(nullptr));
     EXPECT_EQ(r["uuid"], smbios ? json("00112233-4455-6677-8899-aabbccddeeff") : json(nullptr));
@@ -221,7 +228,7 @@ TEST(RunRecord, HoldsTheMachineTheKitAndTheDecision) {
   EXPECT_EQ(records[0], json::parse(R"({
     "time": "2026-03-01T08:30:15", "manufacturer": "Acme", "product": "Model7",
     "serial": "SN-1", "sku": "SKU-9", "uuid": "00112233-4455-6677-8899-aabbccddeeff",
-    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null,
+    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null, "kit_sha256": null,
     "product_name": "Model7", "version": "20", "options": "-log",
     "script": "UpdateHWOld.nsh", "ran": true, "status": "0x0", "message": null})"));
   EXPECT_EQ(run.console, std::vector<std::string>{});
@@ -246,6 +253,7 @@ TEST(RunRecord, TextsOfAnyBytesStayValidJson) {
   const Case cases[] = {
       {"quotes and backslash", "A\"B\\C", "A\"B\\C"},
       {"control bytes", std::string("A\tB\x1b[2J\x7f"), std::string("A\tB\x1b[2J\x7f")},
+      {"line ends", "A\nB\rC\r\n", "A\nB\rC\r\n"},
       {"valid UTF-8 passes", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "Caf\u00e9 \u20ac \U0001F600"},
       {"a lone Latin-1 byte keeps its value", "Caf\xe9", "Caf\u00e9"},
       {"a cut sequence", "A\xe2\x82", "A\u00e2\u0082"},
@@ -468,6 +476,12 @@ TEST(RunRecord, BothShellsWriteTheSameLines) {
     o.shell = shell;
     o.writable = true;
     o.args = {u"BiosUpdateSelect.efi", u"-log", u"\\rollout.jsonl"};
+    std::vector<size_t> lines_at_execute;
+    o.on_execute = [&lines_at_execute](sim::Firmware &firmware, const std::u16string &) {
+      std::string bytes;
+      firmware.ReadFile(kLog, &bytes);
+      lines_at_execute.push_back(Records(bytes).size());
+    };
     sim::Firmware fw(o);
     fw.PublishSmbios2(b.Bytes(), 3);
     fw.AddFile("UpdateConfig.ini", kConfig);
@@ -479,6 +493,8 @@ TEST(RunRecord, BothShellsWriteTheSameLines) {
     ASSERT_EQ(records.size(), 2u) << log;
     EXPECT_EQ(records[0]["script"], "UpdateHWOld.nsh");
     EXPECT_EQ(records[1]["script"], "UpdateHWNew.nsh");
+    // Each script starts with its own line whole in the file.
+    EXPECT_EQ(lines_at_execute, (std::vector<size_t>{1, 2}));
     EXPECT_EQ(records[0]["serial"], nullptr);  // no System Information structure
     EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{});
     EXPECT_EQ(sim::LeakReport(fw), "");

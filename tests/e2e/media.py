@@ -12,12 +12,14 @@ an unsigned medium at once. The library checks boot one medium holding
 several kits as machines of several products.
 """
 
+import hashlib
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import time
 
 import cases as suite
 import e2e
@@ -50,8 +52,11 @@ def stand_in_shell(image, folder):
                                    "UpdateHWOld.nsX".encode("utf-16-le")))
     return path
 
-def make_kit_image(args, options, out, env=None):
-    command = [e2e.MAKE_KIT_IMAGE, "--efi", args.image] + options + [out]
+def make_kit_image(args, options, out, env=None, verify=False):
+    """make-kit-image; -verify and its SHA256SUMS only where the boot is
+    about them (the verify boot), so the other boots keep their lines."""
+    command = [e2e.MAKE_KIT_IMAGE, "--efi", args.image] + (
+        [] if verify else ["--no-verify"]) + options + [out]
     try:
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               stdin=subprocess.DEVNULL, timeout=600,
@@ -401,5 +406,151 @@ def check_records(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
-CHECKS = {"medium": check_medium, "secure_boot": check_secure_boot, "library": check_library,
+# The verify boot's library: (kit folder, product, what is done to the
+# medium after it was made). The intact kit carries the big flash file.
+VERIFY_KITS = [
+    ("a-intact", "VX-1", None),
+    ("b-flipped", "VX-2", "a byte of its BIOS file flipped"),
+    ("c-truncated", "VX-3", "its BIOS file cut short"),
+    ("d-deleted", "VX-4", "its BIOS file deleted"),
+    ("e-script", "VX-5", "its script edited"),
+]
+VERIFY_ROM = "bios/BIOS.ROM"
+
+
+def damage(kit_files, how):
+    """The kit's files (relative path -> bytes, None for deleted) after `how`."""
+    files = dict(kit_files)
+    rom = files[VERIFY_ROM]
+    if how == "a byte of its BIOS file flipped":
+        files[VERIFY_ROM] = rom[:1000] + bytes([rom[1000] ^ 0x01]) + rom[1001:]
+    elif how == "its BIOS file cut short":
+        files[VERIFY_ROM] = rom[:len(rom) // 2]
+    elif how == "its BIOS file deleted":
+        files[VERIFY_ROM] = None
+    elif how == "its script edited":
+        files["UpdateHWOld.nsh"] += b"echo one line more\r\n"
+    return files
+
+
+def check_verify(boot, args, report):
+    """A library medium made with -verify (make-kit-image's default), then
+    altered with mtools kit by kit, booted as one machine per kit: the
+    intact kit (64 MiB of flash file) runs its script and its record holds
+    its kit_sha256; each damaged kit is refused with the line naming its
+    file and no script; then one bad line in another kit's SHA256SUMS
+    stops the choice for every machine. The preview tool decides the same
+    on the same folder. The 64 MiB kit's verification time under TCG is
+    printed (the intact boot against a small kit's)."""
+    from kittools import kit_medium, layout
+    p = boot.params
+    failed_before = report.failed
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    medium_folder = os.path.join(root, "medium")
+    library = os.path.join(root, "library")
+    kits = {}
+    for folder, product, _ in VERIFY_KITS:
+        size = (p["flash_mib"] << 20) if folder == "a-intact" else 100000
+        kits[folder] = {
+            "UpdateConfig.ini": ("ProductName=%s\r\nVersion=2\r\n" % product).encode(),
+            "UpdateHWOld.nsh": vmboot.startup_script(['echo "UpdateHWOld.nsh"']),
+            "UpdateHWNew.nsh": vmboot.startup_script(['echo "UpdateHWNew.nsh"']),
+            VERIFY_ROM: os.urandom(size)}
+        for name, data in kits[folder].items():
+            os.makedirs(os.path.dirname(os.path.join(library, folder, name)), exist_ok=True)
+            e2e.write(os.path.join(library, folder, name), data)
+    out = os.path.join(root, "verify.img")
+    code, made, err = make_kit_image(args, ["--shell", "ovmf", "--log", "--kits", library], out,
+                                     verify=True)
+    target = kit_medium.fat_target(out) if code == 0 else None
+    startup = kit_medium.read_file(target, "startup.nsh") if target else None
+    if not report.check(boot.name + " [make-kit-image -verify]",
+                        code == 0 and err == [] and startup is not None and
+                        layout.app_words(startup) == ["-kits", "-verify", "-log",
+                                                      "\\rollout.jsonl"],
+                        "exit %s, %r %r, startup.nsh %r" % (code, made, err, startup)):
+        return
+    # The medium altered as a stick in the field might be, and its folder
+    # for the preview tool altered the same way.
+    sums = {}
+    for folder, _, how in VERIFY_KITS:
+        sums[folder] = kit_medium.read_file(target, "kits/%s/SHA256SUMS" % folder)
+        files = damage(kits[folder], how)
+        for name, data in list(files.items()) + [("SHA256SUMS", sums[folder])]:
+            path = "kits/%s/%s" % (folder, name)
+            host = os.path.join(medium_folder, "kits", folder, *name.split("/"))
+            if data is None:
+                subprocess.run(["mdel", "-i", target, "::/" + path], check=True,
+                               env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+                continue
+            os.makedirs(os.path.dirname(host), exist_ok=True)
+            e2e.write(host, data)
+            if data != kits[folder].get(name, data):
+                kit_medium.write_file(target, path, data)
+    dumps = os.path.join(root, "dumps")
+    os.makedirs(dumps)
+    seconds = {}
+    for folder, product, how in VERIFY_KITS + [("f-sums", "VX-1", "bad SHA256SUMS line")]:
+        name = "%s [%s, %s]" % (boot.name, folder, how or "intact")
+        if how == "bad SHA256SUMS line":
+            # One line no sha256sum wrote, in the last kit: every kit's
+            # UpdateConfig.ini is checked while choosing, so no machine
+            # gets a kit.
+            bad = sums["e-script"] + b"not a line of sha256sum\n"
+            kit_medium.write_file(target, "kits/e-script/SHA256SUMS", bad)
+            e2e.write(os.path.join(medium_folder, "kits", "e-script", "SHA256SUMS"), bad)
+            line = "ERROR: kits\\e-script\\SHA256SUMS line 5 cannot be read."
+        elif how:
+            named = VERIFY_ROM.replace("/", "\\") if "script" not in how else "UpdateHWOld.nsh"
+            line = "ERROR: kits\\%s\\%s %s." % (
+                folder, named, "is listed in SHA256SUMS but cannot be read" if "deleted" in how
+                else "does not match SHA256SUMS")
+        else:
+            line = None
+        dump = os.path.join(dumps, folder + ".bin")
+        e2e.write(dump, suite.dumps.dump_2x(suite.type0_table("1.26") + suite.type1_table(product)))
+        started = time.monotonic()
+        code, shown, err = e2e.kit_run(args, os.path.join(root, folder),
+                                       ["--kit", out, "--product", product])
+        seconds[folder] = time.monotonic() - started
+        records = [json.loads(l[len("kit-run: record: "):]) for l in shown
+                   if l.startswith("kit-run: record: ")]
+        lines, status = e2e.as_preview_lines([l for l in shown
+                                              if not l.startswith("kit-run: record: ")])
+        if line is None:
+            # kit-run's copy has stand-in scripts, and SHA256SUMS to match.
+            copy_sums = sums[folder]
+            for script in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+                copy_sums = layout.restamp_sums(copy_sums, script, kits[folder][script],
+                                                layout.stand_in_script(script))
+            want_record = hashlib.sha256(copy_sums).hexdigest()
+            report.check(name + " [runs its script]",
+                         code == 0 and status == "0x0" and lines == ["execute: UpdateHWOld.nsh"]
+                         and len(records) == 1 and records[0].get("kit_sha256") == want_record,
+                         "expected the script and kit_sha256 %s, got exit %s, %r; stderr %r"
+                         % (want_record, code, shown, err))
+        else:
+            report.check(name + " [refused with its line, no script]",
+                         code == 1 and status == "0x15" and
+                         lines == ["console: %s\\r\\n" % line.replace("\\", "\\\\")] and
+                         len(records) == 1 and records[0].get("message") == line and
+                         records[0].get("kit_sha256") is None,
+                         "expected %r alone, got exit %s, %r; stderr %r" % (line, code, shown, err))
+        preview, perr = e2e.run_preview(args.preview, dump, medium_folder, ["-kits", "-verify"])
+        plain = [("execute: " + l.split("> ", 1)[1]) if l.startswith("execute: ") and "> " in l
+                 else l for l in preview or ()]
+        report.check(name + " [preview agrees with the VM]",
+                     preview is not None and plain[:-1] == lines and
+                     plain[-1] == "status: " + e2e.FULL_STATUS[status or "0x0"],
+                     "the preview printed %r %s, the VM %r" % (preview, perr, lines))
+    print("%s: the %d MiB kit's boot took %.1f s, a 100 kB kit's %.1f s: verifying %d MiB "
+          "under TCG takes about %.1f s" % (boot.name, p["flash_mib"], seconds["a-intact"],
+                                            seconds["b-flipped"], p["flash_mib"],
+                                            seconds["a-intact"] - seconds["b-flipped"]))
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+CHECKS = {"medium": check_medium, "verify": check_verify, "secure_boot": check_secure_boot, "library": check_library,
           "records": check_records}

@@ -157,10 +157,15 @@ class Library(unittest.TestCase):
                          {"BiosUpdateSelect.efi", "startup.nsh", "kits", "kits/model7",
                           "kits/servers", "kits/servers/bx", "kits/servers/bx/tools",
                           "kits/servers/bx/tools/flash.bin"} |
-                         {"kits/model7/" + n for n in kit_files} |
-                         {"kits/servers/bx/" + n for n in kit_files})
+                         {"kits/model7/" + n for n in kit_files | {"SHA256SUMS"}} |
+                         {"kits/servers/bx/" + n for n in kit_files | {"SHA256SUMS"}})
+        # Each kit's SHA256SUMS lists its own files, '/' paths from its folder.
+        self.assertEqual([line.split("  ")[1] for line in kit_medium.read_file(
+                              out, "kits/servers/bx/SHA256SUMS").decode().splitlines()],
+                         ["UpdateConfig.ini", "UpdateHWNew.nsh", "UpdateHWOld.nsh",
+                          "tools/flash.bin"])
         startup = kit_medium.read_file(out, "startup.nsh")
-        self.assertEqual(layout.app_words(startup), ["-kits", "-segments", "-product"])
+        self.assertEqual(layout.app_words(startup), ["-kits", "-verify", "-segments", "-product"])
         self.assertIn(b"if exist fs0:\\kits then", startup)
         answer = layout.medium_library(out, self.root)
         self.assertEqual([kit["medium_path"] for kit in answer["kits"]],
@@ -170,7 +175,8 @@ class Library(unittest.TestCase):
         startup, own_shell = kit_run.prepare_kit_image(out, copy, run_scripts=False,
                                                        decide_only=True)
         self.assertFalse(own_shell)
-        self.assertEqual(layout.app_words(startup), ["-kits", "-segments", "-product", "-n"])
+        self.assertEqual(layout.app_words(startup),
+                         ["-kits", "-verify", "-segments", "-product", "-n"])
         self.assertEqual(kit_medium.read_file(copy, "startup.nsh"), startup)
         for kit in ("kits/model7", "kits/servers/bx"):
             for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
@@ -188,7 +194,7 @@ class Library(unittest.TestCase):
                          layout.stand_in_script("UpdateHWOld.nsh"))
         # The medium itself is as it was made.
         self.assertEqual(layout.app_words(kit_medium.read_file(out, "startup.nsh")),
-                         ["-kits", "-segments", "-product"])
+                         ["-kits", "-verify", "-segments", "-product"])
 
         # Options given for the run replace the medium's, and stay a
         # library run.
@@ -198,8 +204,8 @@ class Library(unittest.TestCase):
         self.assertEqual(layout.app_words(startup), ["-kits", "-v"])
         # ... and says so, naming the options it replaced.
         self.assertEqual(said.getvalue().splitlines(), [
-            "kit-run: note: --app-args replaces the medium's own options (-kits -segments "
-            "-product); --decide-only adds -n to them instead"])
+            "kit-run: note: --app-args replaces the medium's own options (-kits -verify "
+            "-segments -product); --decide-only adds -n to them instead"])
         marked = kit_medium.read_file(copy, "kits/model7/UpdateHWOld.nsh")
         with open(os.path.join(EXAMPLE_KIT, "UpdateHWOld.nsh"), "rb") as f:
             self.assertEqual(marked, layout.marked_script("UpdateHWOld.nsh", f.read()))
@@ -268,7 +274,7 @@ class Options(unittest.TestCase):
                 except KitError as error:
                     got = str(error)
                     if "not an option" in want:
-                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits, -log FILE",
+                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits, -verify, -log FILE",
                                       got)
                 if "not an option" in want or "ASCII" in want or "needs" in want:
                     self.assertIn(want, got)

@@ -245,7 +245,7 @@ class MediumMachines(unittest.TestCase):
                 startup, has_shell = kit_run.prepare_kit_image(medium, copy, False, arch=vm)
                 self.assertEqual(has_shell, own_shell)
                 self.assertEqual(layout.app_words(startup, vm)[:1],
-                                 ["-smbios3"] if vm == "aarch64" else [])
+                                 ["-smbios3"] if vm == "aarch64" else ["-verify"])
 
 
 class DumpFolder(unittest.TestCase):

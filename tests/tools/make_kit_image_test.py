@@ -200,8 +200,39 @@ class MakeKitImage(unittest.TestCase):
              ["tools", "Tools", "ignores case"]),
             ("options on two lines", ["--app-args", "-v\nreset -s"], None, "kit.img", None, None,
              ["--app-args"]),
+            # The kit's own SHA256SUMS, written before its script was edited.
+            ("a SHA256SUMS the kit does not match", [], lambda: self.own_sums(b"edited"),
+             "kit.img", None, None, [os.path.join(self.kit, "SHA256SUMS"),
+                                     "UpdateHWOld.nsh does not match SHA256SUMS"]),
+            ("-verify and --no-verify", ["--no-verify", "--app-args", "-verify"], None,
+             "kit.img", None, None, ["--no-verify", "-verify"]),
         ]
         return cases
+
+    def own_sums(self, edit=b""):
+        """Gives the kit a SHA256SUMS as sha256sum writes it, then appends
+        `edit` to its UpdateHWOld.nsh."""
+        subprocess.run("sha256sum UpdateConfig.ini UpdateHW*.nsh > SHA256SUMS", shell=True,
+                       cwd=self.kit, check=True)
+        with open(os.path.join(self.kit, "UpdateHWOld.nsh"), "ab") as f:
+            f.write(edit)
+
+    def test_sha256sums_the_kit_brings_or_none(self):
+        """A kit's own SHA256SUMS that matches goes on the medium as it is;
+        --no-verify leaves out both the file and the option."""
+        self.own_sums()
+        with open(os.path.join(self.kit, "SHA256SUMS"), "rb") as f:
+            own = f.read()
+        shell = ["--shell", self.file("shell.efi", pe() + b"the shell")]
+        code, _, stderr = self.make(shell, "own.img")
+        self.assertEqual((code, stderr), (0, []))
+        self.assertEqual(self.read_medium("own.img", "SHA256SUMS"), own)
+        os.unlink(os.path.join(self.kit, "SHA256SUMS"))
+        code, _, stderr = self.make(shell + ["--no-verify", "--app-args", "-v"], "plain.img")
+        self.assertEqual((code, stderr), (0, []))
+        self.assertNotIn("SHA256SUMS", kit_medium.image_paths(os.path.join(self.out_dir,
+                                                                           "plain.img")))
+        self.assertEqual(layout.app_words(self.read_medium("plain.img", "startup.nsh")), ["-v"])
 
     def test_bad_input(self):
         for index in range(len(self.bad_inputs())):
@@ -232,7 +263,13 @@ class MakeKitImage(unittest.TestCase):
         before = tree_digest(self.kit)
         expected = {"BiosUpdateSelect.efi", "startup.nsh", "UpdateConfig.ini",
                     "UpdateHWOld.nsh", "UpdateHWNew.nsh", "tools", "tools/Model7 BIOS 1.99.bin",
-                    "EFI", "EFI/BOOT", "EFI/BOOT/BOOTX64.EFI"}
+                    "EFI", "EFI/BOOT", "EFI/BOOT/BOOTX64.EFI", "SHA256SUMS"}
+        # What sha256sum -c reads in the kit's folder: the kit's own files,
+        # sorted, none of what the tool adds.
+        sums = "".join("%s  %s\n" % (hashlib.sha256(open(os.path.join(self.kit, *name.split("/")),
+                                                          "rb").read()).hexdigest(), name)
+                       for name in sorted(["UpdateConfig.ini", "UpdateHWOld.nsh",
+                                           "UpdateHWNew.nsh", "tools/Model7 BIOS 1.99.bin"]))
         shell = self.file("shell.efi", pe() + b"the shell")
         for out in ("kit.img", "kit.iso"):
             with self.subTest(out):
@@ -242,6 +279,9 @@ class MakeKitImage(unittest.TestCase):
                 path = os.path.join(self.out_dir, out)
                 offset = kit_medium.iso_fat_offset(path) if out.endswith(".iso") else 0
                 self.assertEqual(kit_medium.image_paths(path, offset), expected)
+                self.assertEqual(self.read_medium(out, "SHA256SUMS").decode(), sums)
+                self.assertEqual(layout.app_words(self.read_medium(out, "startup.nsh")),
+                                 ["-verify"])
                 if out.endswith(".iso"):
                     # Written to a stick, the firmware finds the same file
                     # system as an EFI system partition.
@@ -261,7 +301,8 @@ class MakeKitImage(unittest.TestCase):
                                                  out)
                 self.assertEqual((code, stderr), (0, notes))
                 startup = self.read_medium(out, "startup.nsh")
-                self.assertEqual(layout.app_words(startup), ["-v", "-log", "\\rollout.jsonl"])
+                self.assertEqual(layout.app_words(startup),
+                                 ["-verify", "-v", "-log", "\\rollout.jsonl"])
                 self.assertTrue(layout.keeps_record(startup))
         code, stdout, stderr = self.make(["--shell", shell], "plain.img")
         self.assertFalse(layout.keeps_record(self.read_medium("plain.img", "startup.nsh")))
@@ -311,6 +352,7 @@ class MakeKitImage(unittest.TestCase):
                 with self.subTest(what, out=out):
                     if "--app-args" not in options:
                         options = options + ["--app-args", "-v"]
+                    options = options + ["--no-verify"]
                     code, stdout, stderr = self.make(options, out, app=app)
                     self.assertEqual((code, stderr), (0, notes))
                     path = os.path.join(self.out_dir, out)

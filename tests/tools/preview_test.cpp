@@ -204,6 +204,36 @@ TEST_F(PreviewTool, CannotRunGivesExitTwoAndOneLine) {
   EXPECT_EQ(help.out.rfind("Usage: bios-update-select-preview", 0), 0u);
 }
 
+TEST_F(PreviewTool, ChecksAKitAgainstTheSha256sumsThatSha256sumWrote) {
+  std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");
+  Write("kit/UpdateHWOld.nsh", "flash old\r\n");
+  Write("kit/bios/b 1.rom", std::string(100000, '\x5a'));
+  std::string sums;
+  ASSERT_EQ(testsupport::RunShellCommand(
+                "cd " + ShellQuote(kit) + " && sha256sum UpdateConfig.ini UpdateHWOld.nsh 'bios/b 1.rom'"
+                " > SHA256SUMS && sha256sum SHA256SUMS",
+                &sums),
+            0);
+  std::string identity = sums.substr(0, 64);
+  Result intact = Run({"--check-kit", kit});
+  EXPECT_EQ(intact.code, 0) << intact.err;
+  EXPECT_EQ(intact.out, "console: Kit: 3 files match SHA256SUMS (kit " + identity.substr(0, 4) +
+                            "..." + identity.substr(62) + ").\nidentity: " + identity +
+                            "\nfiles: 3\n");
+  // -verify in a run: the same check before the decision.
+  Result run = Run({"--smbios", Dump2("1"), "--dir", kit, "--", "-verify"});
+  EXPECT_EQ(run.out, "execute: UpdateHWOld.nsh\nstatus: 0x0000000000000000\n");
+
+  Write("kit/bios/b 1.rom", std::string(99999, '\x5a'));
+  Result damaged = Run({"--check-kit", kit});
+  EXPECT_EQ(damaged.code, 1);
+  EXPECT_EQ(damaged.out.substr(0, damaged.out.find('\n')),
+            "console: ERROR: bios\\b 1.rom does not match SHA256SUMS.");
+  run = Run({"--smbios", Dump2("1"), "--dir", kit, "--", "-verify"});
+  EXPECT_EQ(run.out, "console: ERROR: bios\\\\b 1.rom does not match SHA256SUMS.\\r\\n\n"
+                     "status: 0x8000000000000015\n");
+}
+
 TEST_F(PreviewTool, EveryCommittedDumpRunsToAStatus) {
   std::string kit = Kit("ProductName=Board\r\nVersion=2\r\n");
   fs::path corpus = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";

@@ -17,6 +17,10 @@ KIT_FILES = (CONFIG_NAME,) + SCRIPTS
 # its own walk).
 LIBRARY_FOLDER = "kits"
 LIBRARY_OPTION = "-kits"
+# -verify: each kit's files against the SHA256SUMS in its folder (the
+# image's bounds on it: image_rules).
+VERIFY_OPTION = "-verify"
+SUMS_NAME = "SHA256SUMS"
 # The run record a medium made with --log keeps: one file at the medium's
 # root for every kit on it.
 RECORD_NAME = "rollout.jsonl"

@@ -20,7 +20,8 @@ import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout
-from .common import ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, KitError
+from .common import (ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION,
+                     VERIFY_OPTION, KitError)
 
 PROG = "fleet-report"
 # What --medium stands in for: a medium brings its own.
@@ -104,8 +105,11 @@ def unpack(medium, folder):
                        "make-kit-image?)" % (medium, IMAGE_NAME))
     library = LIBRARY_OPTION in [w.lower() for w in words]
 
+    # Only the kits' configurations are unpacked: -verify, which reads
+    # every file of a kit, is left to the machines.
     def options_of(words):
-        options = " ".join(w for w in words if w.lower() != LIBRARY_OPTION)
+        options = " ".join(w for w in words
+                           if w.lower() not in (LIBRARY_OPTION, VERIFY_OPTION))
         layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
         return options
     options = options_of(words)

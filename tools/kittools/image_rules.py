@@ -79,6 +79,14 @@ def library(folder):
     return _ask([os.path.join(".", folder) if folder.startswith("-") else folder])
 
 
+def check_kit(folder):
+    """The image's -verify check of the kit in `folder` against its
+    SHA256SUMS: "intact", "line" (the image's ERROR line, or its -v line),
+    "identity" (the SHA-256 of SHA256SUMS, "" when unread), "files" and
+    "notes" (a line for each file it does not list)."""
+    return _ask(["--check-kit", os.path.join(".", folder) if folder.startswith("-") else folder])
+
+
 def problem_text(problem):
     """The image's line for a problem, without its "ERROR: "."""
     line = problem["line"]

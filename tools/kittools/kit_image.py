@@ -214,6 +214,7 @@ def cmd_image(args):
     if kits is None and LIBRARY_OPTION in (app_args or "").lower().split():
         raise KitError("--app-args %s is for a library of kits: give --kits DIR OUT"
                        % LIBRARY_OPTION)
+    app_args = layout.with_verify(app_args, not args.no_verify)
     arches = parse_arches(args.arch)
     if bool(args.sign) != bool(args.cert):
         raise KitError("--sign KEY and --cert CERT go together")
@@ -272,6 +273,18 @@ def cmd_image(args):
             progress.begin("copying the kit")
             drive = os.path.join(work, "drive")
             os.makedirs(drive)
+            # Each kit's source folder, its copy on the drive, and the root
+            # names the drive gets from this tool instead.
+            if kits is not None:
+                pairs = [(os.path.join(kit_dir, kit), os.path.join(drive, LIBRARY_FOLDER, kit), ())
+                         for kit in kits]
+            else:
+                pairs = [(kit_dir, drive, tuple(name.lower() for name in TOOL_NAMES))]
+            # A SHA256SUMS the kit brings must match it, and goes on the
+            # medium as it is; the others are written once the drive holds
+            # what the machines will read.
+            owned = [layout.check_own_sums(source) if not args.no_verify else None
+                     for source, _, _ in pairs]
             # The same drive as a VM run gets, but with the kit's own scripts.
             if kits is not None:
                 layout.fill_library_folder(kit_dir, kits, images, drive, "own", app_args,
@@ -299,6 +312,11 @@ def cmd_image(args):
                 else:
                     note("no --shell%s: the medium boots only on a machine with a built-in "
                          "UEFI Shell" % for_arch(arch, arches))
+            replaced = tuple("/".join(BOOT_FOLDERS + (ARCHES[arch].boot_name,)).lower()
+                             for arch in shells)
+            for (source, copy, skip), own in zip(pairs, owned):
+                if not args.no_verify and own is None:
+                    layout.write_sums(source, copy, skip, replaced if kits is None else ())
             if signer:
                 progress.begin("signing the images and shells")
                 sign_drive(signer, drive, arches, shells)
@@ -387,6 +405,10 @@ def add_arguments(parser):
                         help="have every machine leave a record: startup.nsh passes -log "
                              "\\%s, one file at the medium's root (one for a whole library)"
                              % RECORD_NAME)
+    parser.add_argument("--no-verify", action="store_true",
+                        help="leave out the SHA256SUMS written into each kit's folder and the "
+                             "-verify on the application's line that checks every kit file "
+                             "against it before the update runs")
     parser.add_argument("--arch", default=DEFAULT_ARCH, metavar="LIST",
                         help="the machines the medium serves: x64 (default), aarch64 (64-bit "
                              "ARM), or x64,aarch64 (one medium with both images; startup.nsh "

@@ -20,7 +20,7 @@ from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump
 from .progress import Progress
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
                      LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS,
-                     START_MARK, STATUS_MARK, KitError)
+                     START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError)
 
 # The most of a medium's run record read back.
 RECORD_LIMIT = 1 << 24
@@ -84,15 +84,24 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
         if library and not folders:
             missing.append("a kit under \\%s\\" % LIBRARY_FOLDER)
         for folder in folders:
+            sums_path = (folder + "/" + SUMS_NAME if folder else SUMS_NAME).lower()
+            sums = kit_medium.read_file(
+                copy, paths[sums_path], limit=image_rules.rules()["bounds"]["sums_bytes"] + 1) \
+                if sums_path in paths else None
             for name in KIT_FILES:
                 path = (folder + "/" + name if folder else name).lower()
                 if path not in paths:
                     missing.append(path.replace("/", "\\") if folder else name)
                 elif name in SCRIPTS:
                     data = kit_medium.read_file(copy, paths[path], limit=1 << 24)
-                    kit_medium.write_file(copy, paths[path],
-                                          layout.marked_script(name, data) if run_scripts
-                                          else layout.stand_in_script(name))
+                    new = layout.marked_script(name, data) if run_scripts \
+                        else layout.stand_in_script(name)
+                    kit_medium.write_file(copy, paths[path], new)
+                    if sums is not None:
+                        # -verify checks the copy's scripts as the medium's.
+                        sums = layout.restamp_sums(sums, name, data, new)
+            if sums is not None:
+                kit_medium.write_file(copy, paths[sums_path], sums)
         if missing:
             raise KitError("the kit image %s lacks %s (is it a medium made by "
                            "tools/make-kit-image?)" % (source, ", ".join(missing)))
@@ -336,6 +345,12 @@ def cmd_run(args):
     if kits is None and not is_image and LIBRARY_OPTION in (app_args or "").lower().split():
         raise KitError("--app-args %s is for a library of kits: give --kits DIR"
                        % LIBRARY_OPTION)
+    if not is_image:
+        # A folder runs as make-kit-image would make it: -verify unless
+        # --no-verify.
+        app_args = layout.with_verify(app_args, not args.no_verify)
+    elif args.no_verify:
+        raise KitError("--no-verify is for a kit folder; a kit image runs as it was made")
     if args.decide_only and not is_image:
         # A folder's run has no options of its own: -n joins those given.
         app_args = " ".join(filter(None, [app_args, "-n"]))
@@ -388,8 +403,16 @@ def cmd_run(args):
             progress.begin("making the kit's drive")
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
+            pairs = ([(os.path.join(kit, k), os.path.join(drive, LIBRARY_FOLDER, k), ())
+                      for k in kits] if kits is not None
+                     else [(kit, drive, tuple(name.lower() for name in TOOL_NAMES))])
+            for source, _, _ in pairs if not args.no_verify else ():
+                layout.check_own_sums(source)
             if kits is not None:
                 startup = layout.fill_library_folder(kit, kits, image, drive, scripts, app_args)
+                # The copy's SHA256SUMS: its scripts are stand-ins.
+                for source, copy, skip in pairs if not args.no_verify else ():
+                    layout.write_sums(source, copy, skip)
                 # A FAT image of it, as make-kit-image makes: its folders in
                 # the order the medium lists them (a host folder shown as a
                 # disk lists them in the host's order).
@@ -398,6 +421,8 @@ def cmd_run(args):
                 drive = fat
             else:
                 startup = layout.fill_kit_folder(kit, image, drive, scripts, app_args)
+                for source, copy, skip in pairs if not args.no_verify else ():
+                    layout.write_sums(source, copy, skip)
             own_shell = False
         # The dump is judged by the options the machine will run with.
         smbios3 = "-smbios3" in [w.lower() for w in layout.app_words(startup, args.arch) or ()]
@@ -516,6 +541,9 @@ def add_arguments(run):
     run.add_argument("--decide-only", action="store_true",
                      help="add -n to the application's options, a medium's own ones kept: it "
                           "decides, says what it would run, and runs nothing")
+    run.add_argument("--no-verify", action="store_true",
+                     help="run a kit folder without the SHA256SUMS and -verify that "
+                          "make-kit-image gives a medium by default")
     run.add_argument("--run-scripts", action="store_true",
                      help="run the kit's own update scripts (default: stand-ins that only "
                           "report their name)")

@@ -12,6 +12,7 @@ in a nested script of its own (BiosUpdateSelectProbe.nsh, deciding only,
 its output caught in a shell variable): a refusal ends that script with
 %lasterror% 0x3, and startup.nsh goes on to the next machine's image."""
 
+import hashlib
 import os
 import shutil
 import subprocess
@@ -19,7 +20,8 @@ import subprocess
 from . import image_rules, kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
                      LIBRARY_OPTION, PROBE_NAME, RECORD_WORDS, REPO, SCRIPT_MARK, SCRIPTS,
-                     START_MARK, STATUS_MARK, TOOL_NAMES, KitError, image_name)
+                     START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, VERIFY_OPTION, KitError,
+                     image_name)
 
 DRIVES = 10  # fs0: to fs9:
 PROBE_VARIABLE = "BiosUpdateSelectProbe"
@@ -93,6 +95,19 @@ def with_record(app_args):
     if "-log" in (app_args or "").lower().split():
         return app_args
     return " ".join(filter(None, [app_args, RECORD_WORDS]))
+
+
+def with_verify(app_args, verify=True):
+    """The application's options with -verify added (make-kit-image's and
+    kit-run's default); with `verify` false, checked to be without it."""
+    words = [word.strip('"').lower() for word in (app_args or "").split()]
+    if not verify:
+        if VERIFY_OPTION in words:
+            raise KitError("--no-verify leaves %s out, but --app-args has it" % VERIFY_OPTION)
+        return app_args
+    if VERIFY_OPTION in words:
+        return app_args
+    return " ".join(filter(None, [VERIFY_OPTION, app_args]))
 
 
 def keeps_record(script):
@@ -405,6 +420,79 @@ def fill_library_folder(library, kits, image, folder, scripts, app_args=None, sh
     return startup
 
 
+# --- SHA256SUMS (-verify) -----------------------------------------------
+
+def own_sums(kit):
+    """The kit folder's own SHA256SUMS (any case), or None."""
+    for name in os.listdir(kit):
+        if name.upper() == SUMS_NAME and os.path.isfile(os.path.join(kit, name)):
+            return os.path.join(kit, name)
+    return None
+
+
+def check_own_sums(kit):
+    """A kit that brings its own SHA256SUMS is checked against it by the
+    image's own check (image_rules): one that does not match stops the
+    medium, since every machine would refuse it."""
+    sums = own_sums(kit)
+    if sums is None:
+        return None
+    answer = image_rules.check_kit(kit)
+    if not answer["intact"]:
+        raise KitError("%s: the kit does not match it: %s"
+                       % (sums, image_rules.problem_text(answer)))
+    return sums
+
+
+def write_sums(source, folder, skip=(), replaced=()):
+    """Writes SHA256SUMS into `folder`, the drive's copy of the kit
+    `source`: every file that came from `source` (less `skip`, root names
+    in lower case that the drive gets from the tools, and `replaced`, '/'
+    paths in lower case that the tools overwrote), by its '/' path from the
+    kit's folder, sorted, hashed as it lies on the drive, in the form
+    sha256sum writes and -verify reads. A SHA256SUMS the kit brought is
+    replaced."""
+    try:
+        tree = kit_medium.kit_tree(source, skip=tuple(skip) + (SUMS_NAME.lower(),))
+    except kit_medium.MediumError as error:
+        raise KitError(str(error))
+    paths = sorted(rel.replace(os.sep, "/") for rel, is_folder in tree
+                   if not is_folder and rel.replace(os.sep, "/").lower() not in replaced)
+    old = own_sums(folder)
+    if old is not None:
+        os.remove(old)
+    lines = []
+    for rel in paths:
+        digest = hashlib.sha256()
+        with open(os.path.join(folder, *rel.split("/")), "rb") as f:
+            for chunk in iter(lambda: f.read(1 << 20), b""):
+                digest.update(chunk)
+        lines.append("%s  %s\n" % (digest.hexdigest(), rel))
+    text = "".join(lines).encode("utf-8")
+    bounds = image_rules.rules()["bounds"]
+    if len(lines) > bounds["sums_lines"] or len(text) > bounds["sums_bytes"]:
+        raise KitError("%s: %d files; -verify reads at most %d lines or %d bytes of %s (make "
+                       "the medium with --no-verify)" % (source, len(lines), bounds["sums_lines"],
+                                                         bounds["sums_bytes"], SUMS_NAME))
+    with open(os.path.join(folder, SUMS_NAME), "wb") as f:
+        f.write(text)
+    return len(lines)
+
+
+def restamp_sums(sums, name, old, new):
+    """SHA256SUMS (bytes) with the digest of the script `name`, replaced
+    on a copy of the medium from `old` to `new`, brought along: only
+    where the line held `old`'s digest, so a script that was damaged
+    stays refused."""
+    before = hashlib.sha256(old).hexdigest().encode()
+    lines = sums.split(b"\n")
+    for i, line in enumerate(lines):
+        path = line[66:].rstrip(b"\r")
+        if line[:64] == before and line[64:66] in (b"  ", b" *") and path.lower() == name.lower().encode():
+            lines[i] = hashlib.sha256(new).hexdigest().encode() + line[64:]
+    return b"\n".join(lines)
+
+
 def replace_scripts(kit_folder, scripts):
     for name in SCRIPTS:
         path = os.path.join(kit_folder, name)
@@ -412,3 +500,4 @@ def replace_scripts(kit_folder, scripts):
             data = f.read()
         with open(path, "wb") as f:
             f.write(marked_script(name, data) if scripts == "marked" else stand_in_script(name))
+    # A kit's own SHA256SUMS is replaced by one of the copy (write_sums).

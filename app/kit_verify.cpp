@@ -1,0 +1,188 @@
+// Checking a kit against its SHA256SUMS. Files are read through the C
+// library's streams into one pool block, KIT_READ_CHUNK bytes at a time,
+// so a flash image of any size costs the same memory; SHA256SUMS itself is
+// read whole, at most SUMS_SIZE_LIMIT bytes. A file that cannot be opened
+// or read to its end is a problem of its own: a stick that lost a sector
+// is not a match.
+#include "app/kit_verify.h"
+
+#include "libc/errno.h"
+#include "libc/stdio.h"
+#include "libc/stdlib.h"
+#include "libc/string.h"
+#include "platform/shell_directory.h"
+#include "platform/utf8.h"
+
+namespace {
+
+// The kit's decision files: listed when present, or the kit is refused.
+// Ended by an empty name.
+const char DECISION_FILES[] = "UpdateConfig.ini\0UpdateHWOld.nsh\0UpdateHWNew.nsh\0";
+
+struct Work {
+  KitCheck *check;
+  size_t folder;  // units of the kit's folder in check->Where
+  UnlistedVisitor unlisted;
+  void *context;
+  unsigned count;
+  unsigned listed;  // folders and entries the search for unlisted files read
+  SumsEntry entries[SUMS_LINE_LIMIT];
+  char chunk[KIT_READ_CHUNK];
+  char text[SUMS_SIZE_LIMIT + 2];  // SHA256SUMS, one byte past the bound, room for a NUL
+};
+
+// Sets Where to the kit's folder, then '\' and Path (UTF-8, '/' as '\')
+// when given, and opens that file. Null when it cannot be opened.
+libc::FILE *Open(Work *work, const char *path) {
+  char16_t *at = work->check->Where + work->folder;
+  *at = 0;
+  if (path == nullptr) return nullptr;
+  if (work->folder != 0) *at++ = u'\\';
+  for (size_t n = Utf8ToUtf16(path, at, SUMS_PATH_LIMIT); n-- > 0; ++at) {
+    if (*at == u'/') *at = u'\\';
+  }
+  return libc::fopen_utf16(work->check->Where);
+}
+
+bool Fail(Work *work, KitCheckProblem problem) {
+  work->check->Problem = problem;
+  return false;
+}
+
+// Reads the open Stream to its end into Hash; false when a read fails.
+bool HashStream(Work *work, libc::FILE *stream, Sha256 *hash) {
+  Sha256Begin(hash);
+  for (size_t got; (got = libc::fread(work->chunk, 1, KIT_READ_CHUNK, stream)) != 0;) {
+    Sha256Add(hash, work->chunk, got);
+  }
+  bool read = libc::ferror(stream) == 0;
+  libc::fclose(stream);
+  return read;
+}
+
+bool CheckFile(Work *work, const SumsEntry *entry) {
+  libc::FILE *stream = Open(work, entry->Path);
+  Sha256 hash;
+  if (stream == nullptr || !HashStream(work, stream, &hash)) {
+    return Fail(work, KitCheckProblem::FileUnreadable);
+  }
+  uint8_t digest[SHA256_SIZE];
+  Sha256End(&hash, digest);
+  char hex[SHA256_HEX_SIZE];
+  Sha256Hex(digest, hex);
+  return libc::memcmp(hex, entry->Digest, SHA256_HEX_SIZE - 1) == 0 ||
+         Fail(work, KitCheckProblem::FileMismatch);
+}
+
+const SumsEntry *Listed(const Work *work, const char *path) {
+  for (unsigned i = 0; i < work->count; ++i) {
+    if (SamePath(work->entries[i].Path, path)) return &work->entries[i];
+  }
+  return nullptr;
+}
+
+bool ReadSums(Work *work) {
+  libc::FILE *stream = Open(work, "SHA256SUMS");
+  if (stream == nullptr) {
+    if (libc::ErrorNumber != libc::LIBC_ENOENT) return Fail(work, KitCheckProblem::SumsUnreadable);
+    Open(work, nullptr);
+    return Fail(work, KitCheckProblem::NoSums);
+  }
+  size_t size = libc::fread(work->text, 1, SUMS_SIZE_LIMIT + 1, stream);
+  bool read = libc::ferror(stream) == 0;
+  libc::fclose(stream);
+  if (!read) return Fail(work, KitCheckProblem::SumsUnreadable);
+  bool cut = size > SUMS_SIZE_LIMIT;
+  if (cut) size = SUMS_SIZE_LIMIT;
+  Sha256 hash;
+  Sha256Begin(&hash);
+  Sha256Add(&hash, work->text, size);
+  uint8_t digest[SHA256_SIZE];
+  Sha256End(&hash, digest);
+  Sha256Hex(digest, work->check->Identity);
+  work->check->Line = ParseKitSums(work->text, size, cut, work->entries, &work->count);
+  work->check->Files = work->count;
+  return work->check->Line == 0 || Fail(work, KitCheckProblem::SumsLine);
+}
+
+// Lists the folder in Where (Length units of it; none: the current
+// directory), Depth levels below the kit's, for files not listed. Bounded
+// like the library: a damaged or looping listing ends the search.
+void FindUnlisted(Work *work, size_t length, unsigned depth) {
+  char16_t *where = work->check->Where;
+  SHELL_FILE_HANDLE folder = nullptr;
+  if (EFI_ERROR(OpenFolder(length == 0 ? u"." : where, &folder))) return;
+  FOLDER_ENTRY entry;
+  bool more = true;
+  while (++work->listed <= KIT_ENTRY_LIMIT && !EFI_ERROR(ReadFolderEntry(folder, &entry, &more)) &&
+         more) {
+    const char16_t *name = entry.Info.FileName;
+    size_t units = 0;
+    while (name[units] != 0) ++units;
+    if (name[0] == u'.' || !IsNameText(name) || length + units + 2 >= KIT_FILE_UNITS) continue;
+    size_t end = length;
+    if (end != 0) where[end++] = u'\\';
+    libc::memcpy(where + end, name, (units + 1) * sizeof(char16_t));
+    if ((entry.Info.Attribute & EFI_FILE_DIRECTORY) != 0) {
+      if (depth < KIT_FILE_DEPTH) FindUnlisted(work, end + units, depth + 1);
+    } else {
+      // The path from the kit's folder, as SHA256SUMS would list it.
+      char path[SUMS_PATH_LIMIT + 1];
+      path[Utf16ToUtf8(where + work->folder + (work->folder != 0), path, SUMS_PATH_LIMIT, false)] = 0;
+      bool sums = depth == 0 && SamePath("SHA256SUMS", path);
+      if (!sums && Listed(work, path) == nullptr) work->unlisted(where, work->context);
+    }
+    where[length] = 0;
+  }
+  CloseFolder(folder);
+}
+
+bool CheckAll(Work *work, bool whole) {
+  if (!ReadSums(work)) return false;
+  for (unsigned i = 0; whole && i < work->count; ++i) {
+    if (!CheckFile(work, &work->entries[i])) return false;
+  }
+  for (const char *name = DECISION_FILES; *name != 0; name += libc::strlen(name) + 1) {
+    const SumsEntry *entry = Listed(work, name);
+    if (entry == nullptr) {
+      // Not listed and not there is no kit file at all.
+      libc::FILE *stream = Open(work, name);
+      if (stream != nullptr) libc::fclose(stream);
+      if (stream != nullptr || libc::ErrorNumber != libc::LIBC_ENOENT) {
+        return Fail(work, KitCheckProblem::NotListed);
+      }
+    } else if (!whole) {
+      return CheckFile(work, entry);  // UpdateConfig.ini alone
+    }
+  }
+  Open(work, nullptr);
+  if (work->unlisted != nullptr) FindUnlisted(work, work->folder, 0);
+  return true;
+}
+
+}  // namespace
+
+bool CheckKitFiles(const char16_t *Folder, bool Whole, UnlistedVisitor Unlisted, void *Context,
+                   KitCheck *Check) {
+  Check->Problem = KitCheckProblem::SumsUnreadable;
+  Check->Line = 0;
+  Check->Files = 0;
+  Check->Identity[0] = '\0';
+  size_t folder = 0;
+  for (; Folder[folder] != 0 && folder < KIT_PATH_UNITS - 1; ++folder) {
+    Check->Where[folder] = Folder[folder];
+  }
+  Check->Where[folder] = 0;
+  Work *work = static_cast<Work *>(libc::malloc(sizeof(Work)));
+  if (work == nullptr) return false;
+  Check->Problem = KitCheckProblem::None;
+  work->check = Check;
+  work->folder = folder;
+  work->unlisted = Unlisted;
+  work->context = Context;
+  work->count = 0;
+  work->listed = 0;
+  bool intact = CheckAll(work, Whole);
+  libc::free(work);
+  return intact;
+}

@@ -1,0 +1,23 @@
+// SHA-256 in plain portable C++: the digest a kit's SHA256SUMS lists for
+// each of its files. Fed in pieces of any size, so a file of any length is
+// hashed through one bounded buffer.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+constexpr size_t SHA256_SIZE = 32;
+constexpr size_t SHA256_HEX_SIZE = SHA256_SIZE * 2 + 1;  // lower-case hex and the NUL
+
+struct Sha256 {
+  uint32_t State[8];
+  uint64_t Length;  // bytes fed so far
+  uint8_t Block[64];
+};
+
+void Sha256Begin(Sha256 *Hash);
+void Sha256Add(Sha256 *Hash, const void *Data, size_t Size);
+void Sha256End(Sha256 *Hash, uint8_t Digest[SHA256_SIZE]);
+
+// The digest as lower-case hex, NUL-terminated.
+void Sha256Hex(const uint8_t Digest[SHA256_SIZE], char Hex[SHA256_HEX_SIZE]);

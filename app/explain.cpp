@@ -105,10 +105,16 @@ void TellNoProductForKits() {
   ConsolePrintAscii("ERROR: no product name in SMBIOS; no kit can be chosen.\n");
 }
 
-void TellNoKitServes(const char *Product) {
+void TellNoKitServes(const char *Product, const char *Manufacturer) {
   char shown_product[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("ERROR: no kit in kits serves product \"%a\".\n",
-                    ShowText(Product, shown_product));
+  char shown_manufacturer[SHOWN_TEXT_SIZE];
+  // A library keyed by hardware IDs tells models apart by more than the
+  // product name; the maker is the first thing to compare.
+  ConsolePrintAscii(Manufacturer == nullptr
+                        ? "ERROR: no kit in kits serves product \"%a\".\n"
+                        : "ERROR: no kit in kits serves product \"%a\" of manufacturer \"%a\".\n",
+                    ShowText(Product, shown_product),
+                    ShowText(Manufacturer != nullptr ? Manufacturer : "", shown_manufacturer));
 }
 
 void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {
@@ -138,6 +144,50 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
   } else {
     ConsolePrintAscii("ERROR: %s %a; no kit can be chosen.\n", Where,
                       NthText(PROBLEM_TEXTS, static_cast<UINTN>(Problem)));
+  }
+}
+
+void TellIdServes(const char16_t *Kit, const HardwareIds *Ids, int Index) {
+  char id[HARDWARE_ID_TEXT_SIZE];
+  char fields[HARDWARE_ID_FIELD_LIST_SIZE];
+  FormatHardwareId(Ids->Id[Index], id);
+  ListHardwareIdFields(Index, fields);
+  ConsolePrintAscii("Kit %s: HardwareIds= {%a} (HardwareID-%d: %a) serves this machine.\n", Kit,
+                    id, Index, fields);
+}
+
+void TellMalformedEntry(const char16_t *Kit, const char *Entry, size_t Length) {
+  char shown[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: %s: HardwareIds= entry \"%a\" is not a hardware ID%a.\n",
+                    Kit != nullptr ? Kit : u"UpdateConfig.ini", ShowTextPart(Entry, Length, shown),
+                    Kit != nullptr ? "; no kit can be chosen" : "");
+}
+
+void TellIdsNotListed(const char *Manufacturer, const char *Product, const char *List) {
+  char shown_manufacturer[SHOWN_TEXT_SIZE];
+  char shown_product[SHOWN_TEXT_SIZE];
+  char shown_list[SHOWN_TEXT_SIZE];
+  ConsolePrintAscii("ERROR: manufacturer \"%a\", product \"%a\": no ID in HardwareIds= \"%a\".\n",
+                    ShowText(Manufacturer, shown_manufacturer), ShowText(Product, shown_product),
+                    ShowText(List, shown_list));
+}
+
+void TellHardwareIds(const HardwareIdFields *Fields, const HardwareIds *Ids) {
+  char shown[SHOWN_TEXT_SIZE];
+  for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
+    const char *text = Fields->Text[field];
+    ConsolePrintAscii(text != nullptr ? "%a: \"%a\"\n" : "%a: absent\n",
+                      HardwareIdFieldName(field),
+                      text != nullptr ? ShowTextPart(text, Fields->Length[field], shown) : "");
+  }
+  for (int index = 0; index < HARDWARE_ID_COUNT; ++index) {
+    char id[HARDWARE_ID_TEXT_SIZE + 2] = "{";
+    char fields[HARDWARE_ID_FIELD_LIST_SIZE];
+    FormatHardwareId(Ids->Id[index], id + 1);
+    id[HARDWARE_ID_TEXT_SIZE] = '}';
+    ListHardwareIdFields(index, fields);
+    ConsolePrintAscii("HardwareID-%d: %a <- %a\n", index, Ids->Present[index] ? id : "absent",
+                      fields);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "app/hardware_ids.h"
 #include "app/kit_library.h"
 #include "app/kit_verify.h"
 #include "app/smbios_facts.h"
@@ -38,7 +39,8 @@ void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status);
 // -kits: the kit chosen (-v), and each reason no kit is chosen.
 void TellKitChosen(const char16_t *Path, const char *Names, const char *Product);
 void TellNoProductForKits();
-void TellNoKitServes(const char *Product);
+// Manufacturer is null when no kit of the library holds HardwareIds=.
+void TellNoKitServes(const char *Product, const char *Manufacturer);
 void TellSeveralKitsServe(const char *Product, const char16_t *Kits);
 void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where);
 
@@ -46,6 +48,16 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where);
 // folder that SHA256SUMS does not list.
 void TellKitCheck(const KitCheck *Check, const char16_t *Folder);
 void TellFileNotListed(const char16_t *Path);
+// The model check by hardware IDs, for -product (Kit "." for the ID that
+// matched, null for a malformed entry) and -kits: the ID that matched (-v),
+// an entry that is no ID, and a machine none of whose IDs the list names.
+void TellIdServes(const char16_t *Kit, const HardwareIds *Ids, int Index);
+void TellMalformedEntry(const char16_t *Kit, const char *Entry, size_t Length);
+void TellIdsNotListed(const char *Manufacturer, const char *Product, const char *List);
+
+// -hwids: each field as the IDs take it, then each ID with the fields it
+// joins.
+void TellHardwareIds(const HardwareIdFields *Fields, const HardwareIds *Ids);
 
 // An argument that looks like an option but is none.
 void TellNotAnOption(const char *Argument);

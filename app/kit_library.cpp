@@ -59,7 +59,7 @@ bool ReadKit(Walker *walker, bool *is_kit) {
     return Fail(walker, LibraryProblem::ConfigFolder);
   }
   UpdateConfig config;
-  ConfigResult result = ReadUpdateConfig(stream, &config, true);
+  ConfigResult result = ReadUpdateConfig(stream, &config, true, true);
   // A kit without Version= still names its products; only a file that
   // cannot be read leaves them unknown.
   if (result == ConfigResult::FileNotFound || result == ConfigResult::ReadError) {

@@ -2,7 +2,8 @@
 // directory. A kit is a folder under it that holds an UpdateConfig.ini; a
 // kit is not searched further, and folders are searched at most
 // KIT_SEARCH_DEPTH levels deep. Each kit's configuration is read whole, as
-// -product reads it, and handed to a visitor; nothing here decides.
+// -product reads it (its model keys included), and handed to a visitor;
+// nothing here decides.
 #pragma once
 
 #include <stdint.h>

@@ -72,6 +72,11 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
   uint16_t declared = 0;
   if (!LocateTable(Options, &declared)) return EndRunRecord(1);
   RecordTableFound(declared);
+  if (Options->HardwareIds) {
+    // Read off the screen by a technician: nothing is decided or run.
+    ShowHardwareIds(Walk, declared);
+    return EndRunRecord(0);
+  }
 
   // -kits: the run goes on in the chosen kit's folder as if started there
   // with -product as well.
@@ -87,7 +92,9 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
   run.options = &options;
   run.image_handle = gImageHandle;
   bool whole_values = options.Segments || options.Product || options.Log != nullptr;
-  if (LoadUpdateConfig(&run.config, whole_values) != ConfigResult::Loaded) return EndRunRecord(1);
+  if (LoadUpdateConfig(&run.config, whole_values, options.Product) != ConfigResult::Loaded) {
+    return EndRunRecord(1);
+  }
   RecordConfig(&run.config);
   if (options.Product && !CheckProductName(Walk, declared, &run.config, options.Verbose)) {
     return EndRunRecord(1);

@@ -8,6 +8,7 @@ const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] = {
     {"-segments", offsetof(RunOptions, Segments)}, {"-product", offsetof(RunOptions, Product)},
     {"-smbios3", offsetof(RunOptions, Smbios3)},   {"-kits", offsetof(RunOptions, Kits)},
     {"-verify", offsetof(RunOptions, Verify)},
+    {"-hwids", offsetof(RunOptions, HardwareIds)},
 };
 
 namespace {

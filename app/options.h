@@ -9,6 +9,7 @@
 //   -kits      choose this machine's kit from the library in the folder
 //              kits, and run there as if started in it with -product
 //   -verify    check the kit's files against its SHA256SUMS first
+//   -hwids     print the machine's hardware IDs and their fields; no script
 //   -log FILE  append a line on each decision to FILE (the run record)
 //
 // Single dash, ASCII case ignored, any order; an option given twice counts
@@ -27,6 +28,7 @@ struct RunOptions {
   bool Smbios3;
   bool Kits;
   bool Verify;
+  bool HardwareIds;
   const char *Log;  // -log's FILE, as given; "" when -log ends the line; null without -log
 };
 
@@ -36,7 +38,7 @@ struct OptionWord {
   char Word[10];
   unsigned char Flag;  // offset of its bool in RunOptions
 };
-constexpr int OPTION_WORD_COUNT = 7;
+constexpr int OPTION_WORD_COUNT = 8;
 extern const OptionWord OPTION_WORDS[OPTION_WORD_COUNT];
 
 inline bool *OptionFlag(RunOptions *Options, const OptionWord &Option) {

@@ -25,17 +25,7 @@ namespace {
 
 // Room for every key, every text at its limit fully escaped, and the
 // console line quoted as the message.
-constexpr size_t LINE_SIZE = 24 * 1024;
-
-constexpr uint8_t SYSTEM_MANUFACTURER = 0x04;
-constexpr uint8_t SYSTEM_PRODUCT = 0x05;
-constexpr uint8_t SYSTEM_SERIAL = 0x07;
-constexpr uint8_t SYSTEM_UUID = 0x08;
-constexpr uint8_t SYSTEM_SKU = 0x19;
-constexpr uint8_t BIOS_VENDOR_FIELD = 0x04;
-constexpr uint8_t BIOS_DATE_FIELD = 0x08;
-
-const char HEX_DIGITS[] = "0123456789abcdef";
+constexpr size_t LINE_SIZE = 32 * 1024;
 
 // Copies Text, without its NUL, to At; returns the end of the copy.
 char *PutText(char *At, const char *Text) {
@@ -43,51 +33,21 @@ char *PutText(char *At, const char *Text) {
   return At;
 }
 
-struct SystemSearch {
-  bool Found;
-  SmbiosStructurePointer Structure;
-};
-
-void FindSystemInformation(SmbiosStructurePointer Structure, void *Context) {
-  SystemSearch *search = static_cast<SystemSearch *>(Context);
-  if (!search->Found && Structure.Hdr->Type == SMBIOS_TYPE_SYSTEM_INFORMATION) {
-    search->Found = true;
-    search->Structure = Structure;
-  }
-}
-
 struct RecordState {
   bool Active;
   const RunOptions *Options;
   SmbiosWalk Walk;
   // Found before the run's own walk: a walk cannot run inside another.
-  SystemSearch System;
+  FirstStructures First;
   const UpdateConfig *Config;
   bool Undecided;  // a structure could not be decided: the run ends with 1
   unsigned Lines;  // records attempted
   char Message[CONSOLE_LINE_UNITS];
   char Kit[RECORD_TEXT_LIMIT + 1];  // -kits: the folder chosen, as UTF-8
   char KitSha256[SHA256_HEX_SIZE];  // -verify: the kit's identity
+  char HardwareId[HARDWARE_ID_TEXT_SIZE];  // the ID that chose the kit, or ""
 };
 RecordState gRecord;
-
-// Length of the valid UTF-8 sequence at Text (at most Left bytes), or 0.
-int Utf8SequenceLength(const unsigned char *Text, int Left) {
-  unsigned char c = Text[0];
-  int length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-  if (length == 0 || length > Left) return 0;
-  for (int i = 1; i < length; ++i) {
-    if ((Text[i] & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  unsigned char second = Text[1];
-  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
-      (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F)) {
-    return 0;
-  }
-  return length;
-}
 
 char *PutEscape(char *At, unsigned Byte) {
   At = PutText(At, "\\u00");
@@ -98,14 +58,15 @@ char *PutEscape(char *At, unsigned Byte) {
 
 // The keys of a line, in order.
 enum Field {
-  KEY_TIME, KEY_MANUFACTURER, KEY_PRODUCT, KEY_SERIAL, KEY_SKU, KEY_UUID, KEY_BIOS_VENDOR,
-  KEY_BIOS_VERSION, KEY_BIOS_DATE, KEY_KIT, KEY_KIT_SHA256, KEY_PRODUCT_NAME, KEY_VERSION,
-  KEY_OPTIONS, KEY_SCRIPT, KEY_RAN, KEY_STATUS, KEY_MESSAGE, KEY_FIELD_COUNT
+  KEY_TIME, KEY_MANUFACTURER, KEY_PRODUCT, KEY_SERIAL, KEY_SKU, KEY_FAMILY, KEY_UUID,
+  KEY_BASEBOARD, KEY_BIOS_VENDOR, KEY_BIOS_VERSION, KEY_BIOS_DATE, KEY_KIT, KEY_KIT_SHA256,
+  KEY_HARDWARE_ID, KEY_PRODUCT_NAME, KEY_VERSION, KEY_OPTIONS, KEY_SCRIPT, KEY_RAN, KEY_STATUS,
+  KEY_MESSAGE, KEY_FIELD_COUNT
 };
 const char KEYS[] =
-    "time\0manufacturer\0product\0serial\0sku\0uuid\0bios_vendor\0bios_version\0bios_date\0kit\0"
-    "kit_sha256\0"
-    "product_name\0version\0options\0script\0ran\0status\0message";
+    "time\0manufacturer\0product\0serial\0sku\0family\0uuid\0baseboard\0bios_vendor\0"
+    "bios_version\0bios_date\0kit\0kit_sha256\0hardware_id\0product_name\0version\0options\0"
+    "script\0ran\0status\0message";
 
 // What a line holds before it is written out: a text to quote, or null, for
 // each key; `time` and `ran` are written as they stand.
@@ -114,7 +75,9 @@ struct LineValues {
   const char *Time;
   char TimeText[32];
   char Uuid[UUID_TEXT_SIZE];
-  char Options[64];
+  char Options[96];
+  // {"manufacturer":...,"product":...}, each text at its limit escaped.
+  char Baseboard[2 * JSON_TEXT_SIZE + 40];
 };
 
 // Writes Value's last Count digits so that the last lands before End.
@@ -154,15 +117,29 @@ const char *FormatTime(char Out[32]) {
   return Out;
 }
 
+// A JSON text or null.
+char *PutJsonText(char *At, const char *Text) {
+  return Text != nullptr ? At + QuoteJsonText(Text, At) : PutText(At, "null");
+}
+
 void FillSystem(LineValues *v) {
-  if (!gRecord.System.Found) return;
-  SmbiosStructurePointer s = gRecord.System.Structure;
-  v->Text[KEY_MANUFACTURER] = GetSmbiosFieldString(s, SYSTEM_MANUFACTURER);
-  v->Text[KEY_PRODUCT] = GetSmbiosFieldString(s, SYSTEM_PRODUCT);
-  v->Text[KEY_SERIAL] = GetSmbiosFieldString(s, SYSTEM_SERIAL);
-  v->Text[KEY_SKU] = GetSmbiosFieldString(s, SYSTEM_SKU);
-  if (s.Hdr->Length >= SYSTEM_UUID + 16 &&
-      FormatSmbiosUuid(s.Raw + SYSTEM_UUID, SmbiosUuidLittleEndian(), v->Uuid)) {
+  SmbiosStructurePointer board = gRecord.First.Of[SMBIOS_TYPE_BASEBOARD_INFORMATION];
+  if (board.Raw != nullptr) {
+    char *at = PutText(v->Baseboard, "{\"manufacturer\":");
+    at = PutJsonText(at, GetSmbiosFieldString(board, BASEBOARD_MANUFACTURER_FIELD));
+    at = PutText(at, ",\"product\":");
+    at = PutJsonText(at, GetSmbiosFieldString(board, BASEBOARD_PRODUCT_FIELD));
+    *PutText(at, "}") = '\0';
+  }
+  SmbiosStructurePointer s = gRecord.First.Of[SMBIOS_TYPE_SYSTEM_INFORMATION];
+  if (s.Raw == nullptr) return;
+  v->Text[KEY_MANUFACTURER] = GetSmbiosFieldString(s, SYSTEM_MANUFACTURER_FIELD);
+  v->Text[KEY_PRODUCT] = GetSmbiosFieldString(s, SYSTEM_PRODUCT_FIELD);
+  v->Text[KEY_SERIAL] = GetSmbiosFieldString(s, SYSTEM_SERIAL_FIELD);
+  v->Text[KEY_SKU] = GetSmbiosFieldString(s, SYSTEM_SKU_FIELD);
+  v->Text[KEY_FAMILY] = GetSmbiosFieldString(s, SYSTEM_FAMILY_FIELD);
+  if (s.Hdr->Length >= SYSTEM_UUID_OFFSET + 16 &&
+      FormatSmbiosUuid(s.Raw + SYSTEM_UUID_OFFSET, SmbiosUuidLittleEndian(), v->Uuid)) {
     v->Text[KEY_UUID] = v->Uuid;
   }
 }
@@ -188,6 +165,7 @@ void FillOptions(LineValues *v) {
   v->Text[KEY_OPTIONS] = v->Options;
   if (gRecord.Kit[0] != '\0') v->Text[KEY_KIT] = gRecord.Kit;
   if (gRecord.KitSha256[0] != '\0') v->Text[KEY_KIT_SHA256] = gRecord.KitSha256;
+  if (gRecord.HardwareId[0] != '\0') v->Text[KEY_HARDWARE_ID] = gRecord.HardwareId;
 }
 
 // Writes the line, an LF first for the file layer to use or skip, into
@@ -204,8 +182,9 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
     }
     *at++ = '"';
     *at++ = ':';
-    const char *raw = i == KEY_TIME  ? v->Time
-                      : i == KEY_RAN ? Ran
+    const char *raw = i == KEY_TIME        ? v->Time
+                      : i == KEY_RAN       ? Ran
+                      : i == KEY_BASEBOARD ? (v->Baseboard[0] != '\0' ? v->Baseboard : "null")
                       : v->Text[i] == nullptr ? "null"
                                               : nullptr;
     if (raw == nullptr) {
@@ -280,26 +259,6 @@ bool SmbiosUuidLittleEndian() {
          (gSmbiosEntryPoint->MajorVersion == 2 && gSmbiosEntryPoint->MinorVersion >= 6);
 }
 
-bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
-  bool zeros = true;
-  bool ones = true;
-  for (int i = 0; i < 16; ++i) {
-    zeros = zeros && Bytes[i] == 0x00;
-    ones = ones && Bytes[i] == 0xFF;
-  }
-  if (zeros || ones) return false;
-  static const uint8_t SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  int n = 0;
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) Text[n++] = '-';
-    uint8_t byte = Bytes[LittleEndian ? SWAPPED[i] : i];
-    Text[n++] = HEX_DIGITS[byte >> 4];
-    Text[n++] = HEX_DIGITS[byte & 0xF];
-  }
-  Text[n] = '\0';
-  return true;
-}
-
 int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(Text);
   char *at = Out;
@@ -341,7 +300,7 @@ void BeginRunRecord(const RunOptions *Options, SmbiosWalk Walk) {
 }
 
 void RecordTableFound(uint16_t DeclaredCount) {
-  if (gRecord.Active) gRecord.Walk(DeclaredCount, FindSystemInformation, &gRecord.System);
+  if (gRecord.Active) FindFirstStructures(gRecord.Walk, DeclaredCount, &gRecord.First);
 }
 
 void RecordConfig(const UpdateConfig *Config) { gRecord.Config = Config; }
@@ -354,6 +313,10 @@ void RecordKit(const char16_t *Folder) {
 
 void RecordKitIdentity(const char *Hex) {
   if (gRecord.Active) libc::memcpy(gRecord.KitSha256, Hex, SHA256_HEX_SIZE);
+}
+
+void RecordHardwareId(const uint8_t Id[16]) {
+  if (gRecord.Active) FormatHardwareId(Id, gRecord.HardwareId);
 }
 
 void ForgetRecordMessage() { gRecord.Message[0] = 0; }

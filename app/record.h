@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "app/options.h"
+#include "app/shown_text.h"
 #include "app/update_config.h"
 #include "smbios/structure_walk.h"
 
@@ -20,6 +21,8 @@ void RecordConfig(const UpdateConfig *Config);
 void RecordKit(const char16_t *Folder);
 // -verify: the kit's identity, the SHA-256 of its SHA256SUMS in hex.
 void RecordKitIdentity(const char *Hex);
+// The hardware ID that chose the kit (-kits) or passed -product.
+void RecordHardwareId(const uint8_t Id[16]);
 // What the console said so far is not the run's error line.
 void ForgetRecordMessage();
 // One BIOS Information structure decided on: Script is the script chosen,
@@ -32,13 +35,7 @@ int EndRunRecord(int ExitStatus);
 
 // Bytes of a text from SMBIOS or the kit that a record keeps.
 constexpr int RECORD_TEXT_LIMIT = 255;
-constexpr int UUID_TEXT_SIZE = 37;  // 8-4-4-4-12 and the NUL
 
-// The System Information UUID (16 bytes at offset 0x08) as Linux shows it:
-// lower-case hex, 8-4-4-4-12, its first three fields little-endian from
-// SMBIOS 2.6 on (LittleEndian) and in byte order before. False when the
-// bytes are all 00 or all FF, which mean "not set".
-bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]);
 // Whether the located entry point (3.x, or 2.x of version 2.6 or later)
 // makes the UUID's first three fields little-endian.
 bool SmbiosUuidLittleEndian();

@@ -8,16 +8,51 @@
 #include "app/kit_choice.h"
 #include "app/kit_library.h"
 #include "app/kit_verify.h"
+#include "app/model_check.h"
 #include "app/product_check.h"
 #include "app/record.h"
+#include "app/shown_text.h"
 #include "app/smbios_facts.h"
 #include "app/version_check.h"
 #include "app/version_segments.h"
 #include "libc/string.h"
+#include "smbios/structure_table.h"
 
 namespace {
 
 constexpr size_t SERVING_UNITS = 321;
+
+// What the model check reads of the machine.
+struct Machine {
+  FirstStructures first;
+  bool has_system;       // a System Information structure
+  const char *product;   // its Product Name; "" when it has none
+  HardwareIdFields fields;
+  HardwareIds ids;
+};
+
+void ReadMachine(SmbiosWalk walk, uint16_t declared, Machine *machine) {
+  FindFirstStructures(walk, declared, &machine->first);
+  machine->product = nullptr;
+  machine->has_system = ProductNameOf(&machine->first, &machine->product);
+  if (!machine->has_system) machine->product = "";
+  ReadHardwareIdFields(&machine->first, &machine->fields);
+  ComputeHardwareIds(&machine->fields, &machine->ids);
+}
+
+const char *ManufacturerOf(const Machine *machine) {
+  const char *text = machine->has_system
+                         ? GetSmbiosFieldString(machine->first.Of[SMBIOS_TYPE_SYSTEM_INFORMATION],
+                                                SYSTEM_MANUFACTURER_FIELD)
+                         : nullptr;
+  return text != nullptr ? text : "";
+}
+
+ModelVerdict CheckKit(const UpdateConfig *config, const Machine *machine) {
+  return CheckModel(config->HasProductName ? config->WholeProductName : nullptr,
+                    config->HasHardwareIds ? config->HardwareIds : nullptr, machine->product,
+                    &machine->ids);
+}
 
 bool DecideByIntegerRule(SmbiosStructurePointer structure, const UpdateConfig *config,
                          const RunOptions *options, const char16_t **script) {
@@ -69,10 +104,14 @@ bool DecideBySegmentRule(SmbiosStructurePointer structure, const UpdateConfig *c
 // serving the product, and the serving kits' paths for the line that names
 // them all when there are several.
 struct KitSearch {
-  const char *product;
+  const Machine *machine;
   KitTally tally;
+  bool keyed_by_ids;  // a kit holds HardwareIds=
+  int chosen_id;      // the ID that chose the kit, or -1
   char16_t chosen[KIT_PATH_UNITS];
   char chosen_names[CONFIG_WHOLE_PRODUCT_SIZE];
+  char16_t malformed[KIT_PATH_UNITS];  // the first kit with a malformed entry
+  char malformed_entry[SHOWN_TEXT_SIZE];
   size_t listed;                    // units in `serving`
   char16_t serving[SERVING_UNITS];  // "kits\A, kits\B", cut at the console's width
   bool verify;
@@ -88,13 +127,20 @@ void AppendServing(KitSearch *search, const char16_t *text) {
 
 void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   KitSearch *search = static_cast<KitSearch *>(Context);
-  // A damaged kit's ProductName= could be this machine's: it ends the choice.
+  // A damaged kit's model keys could be this machine's: it ends the choice.
   if (search->verify && (search->check.Problem != KitCheckProblem::None ||
                          !CheckKitFiles(Path, false, nullptr, nullptr, &search->check))) {
     return;
   }
-  if (!TallyKit(&search->tally, search->product, Config->WholeProductName)) return;
+  ModelVerdict verdict = CheckKit(Config, search->machine);
+  search->keyed_by_ids |= Config->HasHardwareIds;
+  if (verdict.Match == ModelMatch::Malformed && search->tally.Malformed == 0) {
+    libc::memcpy(search->malformed, Path, sizeof(search->malformed));
+    ShowTextPart(verdict.Entry, verdict.EntryLength, search->malformed_entry);
+  }
+  if (!TallyKit(&search->tally, verdict.Match)) return;
   if (search->tally.Serving == 1) {
+    search->chosen_id = verdict.Id;
     libc::memcpy(search->chosen, Path, sizeof(search->chosen));
     libc::memcpy(search->chosen_names, Config->WholeProductName, sizeof(search->chosen_names));
   } else {
@@ -131,16 +177,33 @@ bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Conf
 
 bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
                       bool Verbose) {
-  const char *product = nullptr;
-  if (!FindProductName(Walk, DeclaredCount, &product)) {
-    TellNoProductName(Config->WholeProductName);
+  Machine machine;
+  ReadMachine(Walk, DeclaredCount, &machine);
+  const char *names = Config->WholeProductName;
+  ModelVerdict verdict = CheckKit(Config, &machine);
+  if (verdict.Match == ModelMatch::Malformed) {
+    TellMalformedEntry(nullptr, verdict.Entry, verdict.EntryLength);
     return false;
   }
-  if (!ProductNameMatches(product, Config->WholeProductName)) {
-    TellProductNotListed(product, Config->WholeProductName);
+  // A kit without HardwareIds= is checked and told as it always was.
+  bool by_names = !Config->HasHardwareIds || Config->HasProductName;
+  if (by_names && !ProductNameMatches(machine.product, names)) {
+    if (machine.has_system) {
+      TellProductNotListed(machine.product, names);
+    } else {
+      TellNoProductName(names);
+    }
     return false;
   }
-  if (Verbose) TellProductMatches(product);
+  if (verdict.Match != ModelMatch::Serves) {
+    TellIdsNotListed(ManufacturerOf(&machine), machine.product, Config->HardwareIds);
+    return false;
+  }
+  if (Verbose && by_names) TellProductMatches(machine.product);
+  if (verdict.Id >= 0) {
+    if (Verbose) TellIdServes(u".", &machine.ids, verdict.Id);
+    RecordHardwareId(machine.ids.Id[verdict.Id]);
+  }
   return true;
 }
 
@@ -160,18 +223,23 @@ bool VerifyKit(const char16_t *Folder, bool Verbose) {
 }
 
 bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verify) {
+  Machine machine;
+  ReadMachine(Walk, DeclaredCount, &machine);
   KitSearch search;
   search.verify = Verify;
   search.check.Problem = KitCheckProblem::None;
-  search.product = nullptr;
-  search.tally = KitTally{0, 0};
+  search.machine = &machine;
+  search.tally = KitTally{0, 0, 0};
+  search.keyed_by_ids = false;
+  search.chosen_id = -1;
   search.listed = 0;
   search.serving[0] = 0;
-  // Without a product name no library needs to be read to say so.
-  bool has_product =
-      FindProductName(Walk, DeclaredCount, &search.product) && search.product[0] != '\0';
+  // Without a product name or a single ID no kit can serve the machine, and
+  // no library needs to be read to say so.
+  bool has_model = machine.product[0] != '\0';
+  for (int i = 0; i < HARDWARE_ID_COUNT; ++i) has_model |= machine.ids.Present[i];
   LibraryWalk walk;
-  if (has_product && !WalkKitLibrary(VisitKit, &search, &walk)) {
+  if (has_model && !WalkKitLibrary(VisitKit, &search, &walk)) {
     TellLibraryProblem(walk.Problem, walk.Where);
     return false;
   }
@@ -179,28 +247,44 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verif
     TellKitCheck(&search.check, u"");
     return false;
   }
-  switch (DecideKit(&search.tally, has_product)) {
+  switch (DecideKit(&search.tally, has_model)) {
     case KitOutcome::NoProduct:
       TellNoProductForKits();
       return false;
     case KitOutcome::NoKitFound:
       TellLibraryProblem(LibraryProblem::NoLibrary, u"kits");
       return false;
+    case KitOutcome::Malformed:
+      TellMalformedEntry(search.malformed, search.malformed_entry, SHOWN_TEXT_SIZE);
+      return false;
     case KitOutcome::NoKitServes:
-      TellNoKitServes(search.product);
+      TellNoKitServes(machine.product, search.keyed_by_ids ? ManufacturerOf(&machine) : nullptr);
       return false;
     case KitOutcome::SeveralServe:
-      TellSeveralKitsServe(search.product, search.serving);
+      TellSeveralKitsServe(machine.product, search.serving);
       return false;
     case KitOutcome::Chosen:
       break;
   }
-  if (Verbose) TellKitChosen(search.chosen, search.chosen_names, search.product);
+  if (Verbose) {
+    if (search.chosen_id >= 0) {
+      TellIdServes(search.chosen, &machine.ids, search.chosen_id);
+    } else {
+      TellKitChosen(search.chosen, search.chosen_names, machine.product);
+    }
+  }
   if (Verify && !VerifyKit(search.chosen, Verbose)) return false;
   if (!EnterKitFolder(search.chosen)) {
     TellLibraryProblem(LibraryProblem::NotEntered, search.chosen);
     return false;
   }
   RecordKit(search.chosen);
+  if (search.chosen_id >= 0) RecordHardwareId(machine.ids.Id[search.chosen_id]);
   return true;
+}
+
+void ShowHardwareIds(SmbiosWalk Walk, uint16_t DeclaredCount) {
+  Machine machine;
+  ReadMachine(Walk, DeclaredCount, &machine);
+  TellHardwareIds(&machine.fields, &machine.ids);
 }

@@ -19,15 +19,15 @@
 bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
                       const RunOptions *Options, EFI_HANDLE *ImageHandleCopy);
 
-// The -product check: the Product Name of the first System Information
-// structure against the whole ProductName= value. Prints a line naming both
-// and returns false on a mismatch, a missing structure or an empty value;
-// with Verbose, says when they match.
+// The -product check: the machine's model against the kit's model keys,
+// the whole ProductName= value and HardwareIds=. Prints a line naming both
+// and returns false on a mismatch, a missing structure, an empty value or a
+// malformed HardwareIds= entry; with Verbose, says when they match.
 bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfig *Config,
                       bool Verbose);
 
-// The -kits choice: the product name of the first System Information
-// structure against every kit of the library in the folder kits. Exactly
+// The -kits choice: the machine's model (product name and hardware IDs)
+// against every kit of the library in the folder kits. Exactly
 // one kit serving it becomes the shell's current directory; otherwise, or
 // when the library cannot be read whole, a line says why, the directory
 // stays as it was, and the result is false.
@@ -41,3 +41,6 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verif
 // is not intact; with Verbose, notes the files not listed (in a library's
 // kit) and says so when all match. The kit's identity goes to the record.
 bool VerifyKit(const char16_t *Folder, bool Verbose);
+
+// -hwids: prints the machine's hardware-ID fields and its IDs.
+void ShowHardwareIds(SmbiosWalk Walk, uint16_t DeclaredCount);

@@ -1,15 +1,59 @@
-// Quoting texts in console messages.
+// Quoting texts in console messages, and the one reading of UTF-8 that the
+// record and the hardware IDs share.
 #include "app/shown_text.h"
 
-const char *ShowText(const char *Text, char Shown[SHOWN_TEXT_SIZE]) {
-  int n = 0;
-  for (; Text[n] != '\0' && n < SHOWN_TEXT_LIMIT; ++n) {
+const char *ShowTextPart(const char *Text, size_t Length, char Shown[SHOWN_TEXT_SIZE]) {
+  size_t n = 0;
+  for (; n < Length && Text[n] != '\0' && n < SHOWN_TEXT_LIMIT; ++n) {
     unsigned char c = static_cast<unsigned char>(Text[n]);
     Shown[n] = c < 0x20 || c == 0x7F ? '?' : Text[n];
   }
-  if (Text[n] != '\0') {
+  if (n < Length && Text[n] != '\0') {
     for (int i = 0; i < 3; ++i) Shown[n++] = '.';
   }
   Shown[n] = '\0';
   return Shown;
+}
+
+const char *ShowText(const char *Text, char Shown[SHOWN_TEXT_SIZE]) {
+  return ShowTextPart(Text, static_cast<size_t>(-1), Shown);
+}
+
+int Utf8SequenceLength(const unsigned char *Text, size_t Left) {
+  unsigned char c = Text[0];
+  int length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (length == 0 || static_cast<size_t>(length) > Left) return 0;
+  for (int i = 1; i < length; ++i) {
+    if ((Text[i] & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  unsigned char second = Text[1];
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
+      (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
+  return length;
+}
+
+const char HEX_DIGITS[17] = "0123456789abcdef";
+
+bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
+  bool zeros = true;
+  bool ones = true;
+  for (int i = 0; i < 16; ++i) {
+    zeros = zeros && Bytes[i] == 0x00;
+    ones = ones && Bytes[i] == 0xFF;
+  }
+  if (zeros || ones) return false;
+  static const uint8_t SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  int n = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) Text[n++] = '-';
+    uint8_t byte = Bytes[LittleEndian ? SWAPPED[i] : i];
+    Text[n++] = HEX_DIGITS[byte >> 4];
+    Text[n++] = HEX_DIGITS[byte & 0xF];
+  }
+  Text[n] = '\0';
+  return true;
 }

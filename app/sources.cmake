@@ -1,16 +1,19 @@
 set(APP_SOURCES
   app/actions.cpp
   app/explain.cpp
+  app/hardware_ids.cpp
   app/kit_choice.cpp
   app/kit_library.cpp
   app/kit_sums.cpp
   app/kit_verify.cpp
   app/main.cpp
+  app/model_check.cpp
   app/options.cpp
   app/product_check.cpp
   app/record.cpp
   app/run_steps.cpp
   app/sha256.cpp
+  app/sha1.cpp
   app/shown_text.cpp
   app/smbios_facts.cpp
   app/update_config.cpp

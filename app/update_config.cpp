@@ -14,9 +14,11 @@ namespace {
 
 constexpr char kProductNameKey[] = "ProductName=";
 constexpr char kVersionKey[] = "Version=";
+constexpr char HARDWARE_IDS_KEY[] = "HardwareIds=";
 constexpr int kProductNameKeyLength = sizeof(kProductNameKey) - 1;
 constexpr int kVersionKeyLength = sizeof(kVersionKey) - 1;
 constexpr int kLongestKey = kProductNameKeyLength;
+static_assert(sizeof(HARDWARE_IDS_KEY) - 1 <= kLongestKey, "the key search window holds every key");
 
 // Raw value up to, not including, its first CR or LF.
 void CutAtLineEnd(const char *raw, char *value) {
@@ -122,7 +124,9 @@ bool ReadWholeValue(libc::FILE *stream, int32_t offset, char *value, size_t size
 
 }  // namespace
 
-ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool WholeValues) {
+ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool WholeValues,
+                              bool ModelKeys) {
+  Config->HardwareIds[0] = '\0';
   Config->ProductName[0] = '\0';
   Config->Version[0] = '\0';
   Config->WholeProductName[0] = '\0';
@@ -130,13 +134,23 @@ ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool Who
   if (stream == nullptr) return ConfigResult::FileNotFound;
   ValueOffsets offsets = {-1, -1};
   bool readable = SearchKeys(stream, Config, &offsets);
-  // The whole values are read only when an option asks for them, so a run
-  // without options reads exactly the bytes it always has.
+  // The whole values are read only when an option asks for them, and
+  // HardwareIds= searched only for the model check, so a run without them
+  // reads exactly the bytes it always has.
+  int32_t ids = CONFIG_KEY_NOT_FOUND;
+  if (readable && ModelKeys) {
+    ids = FindConfigKey(stream, HARDWARE_IDS_KEY, sizeof(HARDWARE_IDS_KEY) - 1, 0);
+    readable = ids != CONFIG_READ_ERROR;
+  }
+  Config->HasProductName = offsets.product_name >= 0;
+  Config->HasHardwareIds = ids >= 0;
   if (readable && WholeValues) {
     readable = ReadWholeValue(stream, offsets.product_name, Config->WholeProductName,
                               sizeof(Config->WholeProductName)) &&
                ReadWholeValue(stream, offsets.version, Config->WholeVersion,
-                              sizeof(Config->WholeVersion));
+                              sizeof(Config->WholeVersion)) &&
+               ReadWholeValue(stream, ids < 0 ? -1 : ids + int32_t(sizeof(HARDWARE_IDS_KEY) - 1),
+                              Config->HardwareIds, sizeof(Config->HardwareIds));
   }
   libc::fclose(stream);
 
@@ -148,8 +162,9 @@ ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool Who
   return offsets.version < 0 ? ConfigResult::VersionNotFound : ConfigResult::Loaded;
 }
 
-ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues) {
-  ConfigResult result = ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues);
+ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues, bool ModelKeys) {
+  ConfigResult result =
+      ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues, ModelKeys);
   // The messages in the order of ConfigResult; Loaded has none.
   static const char MESSAGES[] =
       "\0"

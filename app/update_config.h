@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "app/hardware_ids.h"
 #include "libc/stdio.h"
 
 constexpr int CONFIG_VALUE_SIZE = 10;        // 9 bytes and the NUL
@@ -11,6 +12,9 @@ constexpr int CONFIG_WHOLE_VALUE_SIZE = 65;  // 64 bytes and the NUL
 // ProductName= may list several names ("20L5*|20L6*|20MU*"), so its whole
 // value may be longer.
 constexpr int CONFIG_WHOLE_PRODUCT_SIZE = 256;  // 255 bytes and the NUL
+// HardwareIds= holds up to HARDWARE_ID_LIST_LIMIT bytes; one byte more is
+// read to tell a longer list, which the model check refuses.
+constexpr int CONFIG_HARDWARE_IDS_SIZE = HARDWARE_ID_LIST_LIMIT + 2;
 
 struct UpdateConfig {
   char ProductName[CONFIG_VALUE_SIZE];
@@ -20,6 +24,12 @@ struct UpdateConfig {
   // the options that compare whole texts. Empty unless asked for.
   char WholeProductName[CONFIG_WHOLE_PRODUCT_SIZE];
   char WholeVersion[CONFIG_WHOLE_VALUE_SIZE];
+  // The model keys, for -product and -kits: whether the file holds
+  // ProductName= (a YES/NO flag aside) and HardwareIds=, and the latter's
+  // whole value. Read only when asked for.
+  bool HasProductName;
+  bool HasHardwareIds;
+  char HardwareIds[CONFIG_HARDWARE_IDS_SIZE];
 };
 
 enum class ConfigResult { Loaded, FileNotFound, VersionNotFound, ReadError };
@@ -29,13 +39,16 @@ constexpr int32_t CONFIG_KEY_NOT_FOUND = -1;
 constexpr int32_t CONFIG_READ_ERROR = -2;
 
 // Opens UpdateConfig.ini from the shell's current directory, reads both
-// values (and their whole forms when WholeValues is set) and closes the
-// file. Prints the run's message on failure.
-ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues = false);
+// values (and their whole forms when WholeValues is set; the model keys as
+// well when ModelKeys is) and closes the file. Prints the run's message on
+// failure.
+ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues = false,
+                              bool ModelKeys = false);
 
 // The same reading of a file the caller opened (FileNotFound for a null
 // Stream), without a message. The stream is closed.
-ConfigResult ReadUpdateConfig(libc::FILE *Stream, UpdateConfig *Config, bool WholeValues);
+ConfigResult ReadUpdateConfig(libc::FILE *Stream, UpdateConfig *Config, bool WholeValues,
+                              bool ModelKeys = false);
 
 // Offset of the first occurrence of Key (KeyLength bytes) at or after Start,
 // with the stream left just past it; CONFIG_KEY_NOT_FOUND when the file ends

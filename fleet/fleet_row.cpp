@@ -344,10 +344,12 @@ std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
                                 const std::string &product) {
   if (settings.kits.size() == 1 && !settings.library) return {0};
   // The image's own tally: a kit serves the machine as -kits counts it.
-  KitTally tally = {0, 0};
+  KitTally tally = {0, 0, 0};
   std::vector<size_t> serving;
   for (size_t i = 0; has_product && i < settings.kits.size(); ++i) {
-    if (TallyKit(&tally, product.c_str(), settings.kits[i].product_name.c_str())) {
+    ModelVerdict verdict =
+        CheckModel(settings.kits[i].product_name.c_str(), nullptr, product.c_str(), nullptr);
+    if (TallyKit(&tally, verdict.Match)) {
       serving.push_back(i);
     }
   }

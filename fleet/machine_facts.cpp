@@ -12,11 +12,6 @@
 namespace fleet {
 namespace {
 
-constexpr uint8_t MANUFACTURER_FIELD = 0x04;  // System Information
-constexpr uint8_t PRODUCT_NAME_FIELD = 0x05;
-constexpr uint8_t SERIAL_NUMBER_FIELD = 0x07;
-constexpr uint8_t UUID_OFFSET = 0x08;
-constexpr uint8_t SKU_NUMBER_FIELD = 0x19;
 constexpr uint8_t SMBIOS_TYPE_PROCESSOR_INFORMATION = 4;
 constexpr uint8_t PROCESSOR_FAMILY = 0x06;
 constexpr uint8_t PROCESSOR_FAMILY_2 = 0x28;  // a WORD, when Processor Family is 0xFE
@@ -71,13 +66,13 @@ void Record(SmbiosStructurePointer structure, void *context) {
   ++facts.visited;
   if (structure.Hdr->Type == SMBIOS_TYPE_SYSTEM_INFORMATION && !facts.has_system_information) {
     facts.has_system_information = true;
-    facts.has_manufacturer = FieldString(structure, MANUFACTURER_FIELD, &facts.manufacturer);
-    facts.has_product = FieldString(structure, PRODUCT_NAME_FIELD, &facts.product);
-    facts.has_serial = FieldString(structure, SERIAL_NUMBER_FIELD, &facts.serial);
-    facts.has_sku = FieldString(structure, SKU_NUMBER_FIELD, &facts.sku);
+    facts.has_manufacturer = FieldString(structure, SYSTEM_MANUFACTURER_FIELD, &facts.manufacturer);
+    facts.has_product = FieldString(structure, SYSTEM_PRODUCT_FIELD, &facts.product);
+    facts.has_serial = FieldString(structure, SYSTEM_SERIAL_FIELD, &facts.serial);
+    facts.has_sku = FieldString(structure, SYSTEM_SKU_FIELD, &facts.sku);
     char uuid[UUID_TEXT_SIZE];
-    facts.has_uuid = structure.Hdr->Length >= UUID_OFFSET + 16 &&
-                     FormatSmbiosUuid(structure.Raw + UUID_OFFSET, SmbiosUuidLittleEndian(), uuid);
+    facts.has_uuid = structure.Hdr->Length >= SYSTEM_UUID_OFFSET + 16 &&
+                     FormatSmbiosUuid(structure.Raw + SYSTEM_UUID_OFFSET, SmbiosUuidLittleEndian(), uuid);
     if (facts.has_uuid) facts.uuid = uuid;
   }
   if (structure.Hdr->Type == SMBIOS_TYPE_PROCESSOR_INFORMATION &&

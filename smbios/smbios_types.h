@@ -65,6 +65,8 @@ static_assert(sizeof(SmbiosStructurePointer) == sizeof(void *), "one pointer-siz
 constexpr uint16_t INVALID_SMBIOS_HANDLE = 0xFFFF;
 constexpr uint8_t SMBIOS_TYPE_BIOS_INFORMATION = 0;
 constexpr uint8_t SMBIOS_TYPE_SYSTEM_INFORMATION = 1;
+constexpr uint8_t SMBIOS_TYPE_BASEBOARD_INFORMATION = 2;
+constexpr uint8_t SMBIOS_TYPE_SYSTEM_ENCLOSURE = 3;
 constexpr uint8_t SMBIOS_TYPE_END_OF_TABLE = 127;
 
 constexpr unsigned SMBIOS_RESULT_SUCCESS = 0;

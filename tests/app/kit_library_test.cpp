@@ -319,7 +319,7 @@ TEST(KitLibrary, AShellThatCannotChangeDirectoryRunsNoScript) {
 
 TEST(KitChoice, OutcomeOfTheTally) {
   const struct {
-    std::vector<std::string> kits;  // each kit's ProductName= value
+    std::vector<std::string> kits;  // each kit's ProductName= value, or HardwareIds= after '#'
     bool has_product;
     KitOutcome outcome;
   } cases[] = {
@@ -329,11 +329,18 @@ TEST(KitChoice, OutcomeOfTheTally) {
       {{}, true, KitOutcome::NoKitFound},
       {{"Model7"}, false, KitOutcome::NoProduct},
       {{"*", ""}, true, KitOutcome::NoKitServes},  // a lone '*' takes no model
+      // A malformed list refuses the choice even beside a kit that serves.
+      {{"Model7", "#not-an-id"}, true, KitOutcome::Malformed},
   };
   for (const auto &c : cases) {
-    KitTally tally = {0, 0};
+    KitTally tally = {0, 0, 0};
     unsigned serving = 0;
-    for (const std::string &names : c.kits) serving += TallyKit(&tally, "Model7", names.c_str());
+    for (const std::string &key : c.kits) {
+      bool ids = !key.empty() && key[0] == '#';
+      ModelVerdict verdict = CheckModel(ids ? nullptr : key.c_str(), ids ? key.c_str() + 1 : nullptr,
+                                        "Model7", nullptr);
+      serving += TallyKit(&tally, verdict.Match);
+    }
     EXPECT_EQ(tally.Kits, c.kits.size());
     EXPECT_EQ(tally.Serving, serving);
     EXPECT_EQ(DecideKit(&tally, c.has_product), c.outcome);

@@ -134,7 +134,7 @@ TEST(NextNonOption, FindsEveryWordTheImageWouldPassOver) {
   std::vector<std::string> names;
   for (int i = 0; RunOptionName(i) != nullptr; ++i) names.push_back(RunOptionName(i));
   EXPECT_EQ(names, (std::vector<std::string>{"-v", "-n", "-segments", "-product", "-smbios3",
-                                             "-kits", "-verify", "-log"}));
+                                             "-kits", "-verify", "-hwids", "-log"}));
   EXPECT_EQ(RunOptionName(-1), nullptr);
 }
 

@@ -37,6 +37,7 @@ struct Machine {
   std::string product = "Model7";
   std::string serial = "SN-1";
   std::string sku = "SKU-9";
+  std::string family = "Model Line";
   bool bios = true;
   bool smbios = true;
 };
@@ -50,10 +51,13 @@ std::vector<uint8_t> Table(const Machine &m) {
     b.SetField(0, 4, 1).SetField(0, 5, 2).SetField(0, 8, 3);
   }
   size_t system = b.Count();
-  b.Add(1, 1, {m.manufacturer, m.product, m.serial, m.sku}, 0x1B);
+  b.Add(1, 1, {m.manufacturer, m.product, m.serial, m.sku, m.family}, 0x1B);
   b.SetField(system, 4, 1).SetField(system, 5, 2).SetField(system, 6, 0).SetField(system, 7, 3);
   for (int i = 0; i < 16; ++i) b.SetField(system, 8 + i, kUuid[i]);
-  b.SetField(system, 0x19, 4).SetField(system, 0x1A, 0);
+  b.SetField(system, 0x19, 4).SetField(system, 0x1A, 5);
+  // A Base Board structure whose product string is missing.
+  b.Add(2, 3, {"Acme Boards"}, 0x08);
+  b.SetField(b.Count() - 1, 4, 1).SetField(b.Count() - 1, 5, 2);
   b.Add(127, 2, {});
   return b.Bytes();
 }
@@ -130,10 +134,12 @@ std::vector<json> Records(const std::string &log) {
   return records;
 }
 
-const char *const kKeys[] = {"time",         "manufacturer", "product",  "serial",  "sku",
-                             "uuid",         "bios_vendor",  "bios_version", "bios_date", "kit",
-                             "kit_sha256",   "product_name", "version",      "options",  "script",  "ran",
-                             "status",       "message"};
+const char *const kKeys[] = {"time",         "manufacturer", "product",      "serial",
+                             "sku",          "family",       "uuid",         "baseboard",
+                             "bios_vendor",  "bios_version", "bios_date",    "kit",
+                             "kit_sha256",   "hardware_id",  "product_name", "version",
+                             "options",      "script",       "ran",          "status",
+                             "message"};
 
 TEST(RunRecord, EachWayARunEndsLeavesItsLine) {
   Machine plain;
@@ -227,9 +233,12 @@ TEST(RunRecord, HoldsTheMachineTheKitAndTheDecision) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0], json::parse(R"({
     "time": "2026-03-01T08:30:15", "manufacturer": "Acme", "product": "Model7",
-    "serial": "SN-1", "sku": "SKU-9", "uuid": "00112233-4455-6677-8899-aabbccddeeff",
-    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null, "kit_sha256": null,
-    "product_name": "Model7", "version": "20", "options": "-log",
+    "serial": "SN-1", "sku": "SKU-9", "family": "Model Line",
+    "uuid": "00112233-4455-6677-8899-aabbccddeeff",
+    "baseboard": {"manufacturer": "Acme Boards", "product": null},
+    "bios_vendor": "Acme BIOS", "bios_version": "10", "bios_date": "03/04/2025", "kit": null,
+    "kit_sha256": null, "hardware_id": null, "product_name": "Model7", "version": "20",
+    "options": "-log",
     "script": "UpdateHWOld.nsh", "ran": true, "status": "0x0", "message": null})"));
   EXPECT_EQ(run.console, std::vector<std::string>{});
 }

@@ -570,7 +570,7 @@ TEST_F(FleetTool, AppArgsThatAreNoOptionOfTheImage) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(err, std::string("bios-update-select-fleet: --app-args: \"") + c.refused +
                        "\" is not an option of BiosUpdateSelect.efi; its options are -v, -n, "
-                       "-segments, -product, -smbios3, -kits, -verify, -log FILE\n");
+                       "-segments, -product, -smbios3, -kits, -verify, -hwids, -log FILE\n");
   }
 }
 

@@ -1,0 +1,154 @@
+// Computing the hardware IDs. Each ID hashes the namespace's 16 bytes and
+// then its joined fields as UTF-16LE without a terminator; SMBIOS strings
+// are bytes, read as UTF-8, with a byte that begins no valid sequence taken
+// as the character of the same number (what an old Latin-1 string means).
+#include "app/hardware_ids.h"
+
+#include "app/sha1.h"
+#include "app/shown_text.h"
+#include "libc/string.h"
+#include "platform/console.h"
+
+namespace {
+
+const char FIELD_NAMES[] =
+    "Manufacturer\0Family\0ProductName\0ProductSku\0BiosVendor\0BiosVersion\0"
+    "BiosMajorRelease\0BiosMinorRelease\0EnclosureKind\0BaseboardManufacturer\0"
+    "BaseboardProduct";
+
+// The fields each ID joins, one bit per HardwareIdField.
+constexpr uint16_t M = 1 << HWID_MANUFACTURER, F = 1 << HWID_FAMILY, P = 1 << HWID_PRODUCT_NAME,
+                   S = 1 << HWID_PRODUCT_SKU, BIOS = 0xF << HWID_BIOS_VENDOR,
+                   E = 1 << HWID_ENCLOSURE_KIND, BOARD = 3 << HWID_BASEBOARD_MANUFACTURER;
+constexpr uint16_t ID_FIELDS[HARDWARE_ID_COUNT] = {
+    M | F | P | S | BIOS, M | F | P | BIOS, M | P | BIOS, M | F | P | S | BOARD, M | F | P | S,
+    M | F | P,            M | S | BOARD,    M | S,        M | P | BOARD,         M | P,
+    M | F | BOARD,        M | F,            M | E,        M | BOARD,             M,
+};
+
+// 70ffd812-4c7f-4c7d-0000-000000000000, in the order the text shows.
+const uint8_t NAMESPACE[HARDWARE_ID_SIZE] = {0x70, 0xff, 0xd8, 0x12, 0x4c, 0x7f, 0x4c, 0x7d};
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+void AddUnit(Sha1 *hash, uint32_t unit) {
+  Sha1Add(hash, static_cast<uint8_t>(unit));
+  Sha1Add(hash, static_cast<uint8_t>(unit >> 8));
+}
+
+// Text as UTF-16LE.
+void AddText(Sha1 *hash, const char *text, size_t length) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  while (length > 0) {
+    int n = Utf8SequenceLength(p, length);
+    uint32_t c = p[0];
+    if (n > 1) {
+      c &= 0x3F >> (n - 1);
+      for (int i = 1; i < n; ++i) c = c << 6 | (p[i] & 0x3F);
+    } else {
+      n = 1;
+    }
+    if (c > 0xFFFF) {
+      AddUnit(hash, 0xD7C0 + (c >> 10));
+      c = 0xDC00 | (c & 0x3FF);
+    }
+    AddUnit(hash, c);
+    p += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+bool IsHardwareIdByteField(int Field) {
+  return Field >= HWID_BIOS_MAJOR_RELEASE && Field <= HWID_ENCLOSURE_KIND;
+}
+
+void SetHardwareIdText(HardwareIdFields *Fields, int Field, const char *Text) {
+  Fields->Text[Field] = nullptr;
+  if (Text == nullptr) return;
+  size_t length = 0;
+  while (Text[length] != '\0') ++length;
+  while (length > 0 && IsSpace(Text[length - 1])) --length;
+  while (length > 0 && IsSpace(*Text)) ++Text, --length;
+  while (length > 0 && *Text == '0') ++Text, --length;
+  Fields->Text[Field] = Text;
+  Fields->Length[Field] = length;
+}
+
+void SetHardwareIdByte(HardwareIdFields *Fields, int Field, uint8_t Value) {
+  char *text = Fields->ByteText[Field - HWID_BIOS_MAJOR_RELEASE];
+  text[0] = HEX_DIGITS[Value >> 4];
+  text[1] = HEX_DIGITS[Value & 0xF];
+  size_t skip = Field == HWID_ENCLOSURE_KIND && Value < 0x10 ? 1 : 0;
+  Fields->Text[Field] = text + skip;
+  Fields->Length[Field] = 2 - skip;
+}
+
+void ComputeHardwareIds(const HardwareIdFields *Fields, HardwareIds *Ids) {
+  for (int id = 0; id < HARDWARE_ID_COUNT; ++id) {
+    unsigned joined = ID_FIELDS[id];
+    bool present = true;
+    for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
+      if ((joined >> field & 1) != 0 && Fields->Text[field] == nullptr) present = false;
+    }
+    Ids->Present[id] = present;
+    if (!present) continue;
+    Sha1 hash;
+    Sha1Start(&hash);
+    for (uint8_t byte : NAMESPACE) Sha1Add(&hash, byte);
+    for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
+      if ((joined >> field & 1) == 0) continue;
+      AddText(&hash, Fields->Text[field], Fields->Length[field]);
+      // The '&' after every field but the last.
+      if (joined >> (field + 1) != 0) AddUnit(&hash, '&');
+    }
+    uint8_t digest[SHA1_DIGEST_SIZE];
+    Sha1Finish(&hash, digest);
+    uint8_t *out = Ids->Id[id];
+    libc::memcpy(out, digest, HARDWARE_ID_SIZE);
+    out[6] = static_cast<uint8_t>((out[6] & 0x0F) | 0x50);  // version 5
+    out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);  // variant 10
+  }
+}
+
+const char *HardwareIdFieldName(int Field) { return NthText(FIELD_NAMES, static_cast<UINTN>(Field)); }
+
+void ListHardwareIdFields(int Index, char List[HARDWARE_ID_FIELD_LIST_SIZE]) {
+  char *at = List;
+  for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
+    if ((ID_FIELDS[Index] >> field & 1) == 0) continue;
+    if (at != List) *at++ = '&';
+    for (const char *name = HardwareIdFieldName(field); *name != '\0';) *at++ = *name++;
+  }
+  *at = '\0';
+}
+
+void FormatHardwareId(const uint8_t Id[HARDWARE_ID_SIZE], char Text[HARDWARE_ID_TEXT_SIZE]) {
+  // The bytes in order; a version-5 ID is never all 00 or all FF bytes.
+  FormatSmbiosUuid(Id, false, Text);
+}
+
+bool ParseHardwareId(const char *Text, size_t Length, uint8_t Id[HARDWARE_ID_SIZE]) {
+  if (Length == HARDWARE_ID_TEXT_SIZE + 1 && Text[0] == '{' && Text[Length - 1] == '}') {
+    ++Text;
+    Length -= 2;
+  }
+  if (Length != HARDWARE_ID_TEXT_SIZE - 1) return false;
+  unsigned digits = 0;
+  for (size_t i = 0; i < Length; ++i) {
+    char c = Text[i];
+    // The dashes stand after 8, 12, 16 and 20 digits.
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != '-') return false;
+      continue;
+    }
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c + ('a' - 'A'));
+    unsigned value = c >= '0' && c <= '9' ? unsigned(c - '0')
+                     : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10) : 16;
+    if (value > 15) return false;
+    Id[digits / 2] = static_cast<uint8_t>(Id[digits / 2] << 4 | value);
+    ++digits;
+  }
+  return true;
+}

@@ -16,10 +16,12 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "app/explain.h"
 #include "app/kit_library.h"
+#include "app/model_check.h"
 #include "app/options.h"
 #include "app/update_config.h"
 #include "fleet/report_output.h"
@@ -40,7 +42,7 @@ ConfigResult gKitConfigResult;
 
 int ReadKitConfig(int, char **) {
   gKitConfig = UpdateConfig{};
-  gKitConfigResult = LoadUpdateConfig(&gKitConfig, true);
+  gKitConfigResult = LoadUpdateConfig(&gKitConfig, true, true);
   return 0;
 }
 
@@ -94,6 +96,18 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   kit->folder = folder;
   kit->product_name = gKitConfig.WholeProductName;
   kit->has_product_name = !kit->product_name.empty();
+  kit->product_name_key = gKitConfig.HasProductName;
+  kit->has_hardware_ids = gKitConfig.HasHardwareIds;
+  kit->hardware_ids = gKitConfig.HardwareIds;
+  // A list the image refuses refuses every machine: the plan would be
+  // "no kit" everywhere, for a typo.
+  ModelVerdict verdict = CheckModel(nullptr, kit->has_hardware_ids ? kit->hardware_ids.c_str() : nullptr,
+                                    nullptr, nullptr);
+  if (verdict.Match == ModelMatch::Malformed) {
+    *error = "--kit " + folder + ": UpdateConfig.ini: HardwareIds= entry \"" +
+             std::string(verdict.Entry, verdict.EntryLength) + "\" is not a hardware ID";
+    return false;
+  }
   // A kit without Version= is still a kit: every row shows the message.
   kit->has_version = gKitConfigResult == ConfigResult::Loaded;
   kit->version = kit->has_version ? gKitConfig.WholeVersion : "";
@@ -360,6 +374,54 @@ PageHeader HeaderOf(const FleetCommand &command) {
   return header;
 }
 
+// What the plan learns of each kit from the machines it serves: how many,
+// and by which hardware IDs.
+struct KitUse {
+  size_t machines = 0;
+  std::set<int> ids;  // the HardwareID-n by which its list served
+};
+
+void CountKitUse(const FleetSettings &settings, const FleetRow &row, std::vector<KitUse> *uses) {
+  if (!row.error.empty()) return;
+  for (size_t k = 0; k < settings.kits.size(); ++k) {
+    const KitInfo &kit = settings.kits[k];
+    bool served = false;
+    for (const KitRuns &runs : row.kits) served = served || runs.kit == kit.folder;
+    if (!served) continue;
+    KitUse &use = (*uses)[k];
+    ++use.machines;
+    if (kit.has_hardware_ids) {
+      int id = CheckModel(nullptr, kit.hardware_ids.c_str(), nullptr, &row.hardware_ids).Id;
+      if (id >= 0) use.ids.insert(id);
+    }
+  }
+}
+
+// A kit whose keys serve no machine of the fleet is a kit for nobody (or
+// the inventory lacks its machines); one keyed only by HardwareID-11, -12
+// or -14 serves a whole family or maker, whatever their boards and BIOSes.
+void WarnOfKits(const FleetSettings &settings, const std::vector<KitUse> &uses, size_t rows,
+                const std::string &name, std::ostream &err) {
+  // One kit runs on every machine: the rows' own warnings say where it is
+  // another model's.
+  if (rows == 0 || (settings.kits.size() == 1 && !settings.library)) return;
+  for (size_t k = 0; k < settings.kits.size(); ++k) {
+    const KitInfo &kit = settings.kits[k];
+    const KitUse &use = uses[k];
+    if (use.machines == 0) {
+      err << name << ": warning: kit " << Cell(kit.folder)
+          << ": its model keys serve no machine of the fleet\n";
+    } else if (kit.has_hardware_ids && !kit.product_name_key && !kit.has_product_name &&
+               std::all_of(use.ids.begin(), use.ids.end(),
+                           [](int id) { return id == 11 || id == 12 || id == 14; })) {
+      std::string names;
+      for (int id : use.ids) names += (names.empty() ? "" : ", ") + HardwareIdName(id);
+      err << name << ": warning: kit " << Cell(kit.folder) << ": keyed only by "
+          << names << ", it serves every machine of a maker or family\n";
+    }
+  }
+}
+
 }  // namespace
 
 int RunFleetReport(const FleetCommand &command, std::ostream &err) {
@@ -417,11 +479,13 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
   std::map<size_t, std::string> repeats;           // row -> that first input
   std::map<std::string, size_t> uuid_machines;     // lower-case UUID -> machines bearing it
   auto last = std::chrono::steady_clock::now();
+  std::vector<KitUse> uses(settings.kits.size());
   MakeRows(&search, settings, command.jobs, [&](const FleetRow &made) {
     if (file && file->IsInput(made.input)) {
       clash = made.input;
       return false;
     }
+    CountKitUse(settings, made, &uses);
     std::string key = MachineKey(made);
     auto first = key.empty() ? first_input.end() : first_input.find(key);
     if (first != first_input.end()) {
@@ -492,6 +556,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     writer.Add(row);
     if (!out) break;
   }
+  WarnOfKits(settings, uses, rows, command.name, err);
   if (with_records) {
     // Machines the inventory lacks: the table lists them in its summary,
     // every other form on the error stream, the first few by name.

@@ -168,7 +168,18 @@ std::string ProductOf(const FleetRow &row) {
 void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row) {
   if (settings.kits.size() == 1 && !settings.library) {
     const KitInfo &kit = settings.kits.front();
-    if (row->has_product && ProductNameMatches(row->product.c_str(), kit.product_name.c_str())) return;
+    if (CheckKitModel(kit, row->has_product, row->product, row->hardware_ids).Match ==
+        ModelMatch::Serves) {
+      return;
+    }
+    if (kit.has_hardware_ids) {
+      Add(row, "product-mismatch",
+          ProductOf(*row) + " of manufacturer " +
+              (row->has_manufacturer ? Quoted(row->manufacturer) : std::string("(none)")) +
+              " is not a model the kit's ProductName= and HardwareIds= name: the kit may be "
+              "another model's");
+      return;
+    }
     Add(row, "product-mismatch",
         ProductOf(*row) + " does not match the kit's ProductName= " +
             (kit.has_product_name ? Quoted(kit.product_name) : std::string("(none)")) +
@@ -340,16 +351,33 @@ std::string ScriptsOutcome(const RunOutcome &outcome) {
   return text.empty() ? "no script" : text;
 }
 
+ModelVerdict CheckKitModel(const KitInfo &kit, bool has_product, const std::string &product,
+                           const HardwareIds &ids) {
+  bool names = kit.product_name_key || kit.has_product_name;
+  return CheckModel(names ? kit.product_name.c_str() : nullptr,
+                    kit.has_hardware_ids ? kit.hardware_ids.c_str() : nullptr,
+                    has_product ? product.c_str() : nullptr, &ids);
+}
+
+std::string HardwareIdName(int index) { return "HardwareID-" + std::to_string(index); }
+
+std::string HardwareIdText(const HardwareIds &ids, int index) {
+  char text[HARDWARE_ID_TEXT_SIZE];
+  FormatHardwareId(ids.Id[index], text);
+  return text;
+}
+
 std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
-                                const std::string &product) {
+                                const std::string &product, const HardwareIds &ids) {
   if (settings.kits.size() == 1 && !settings.library) return {0};
-  // The image's own tally: a kit serves the machine as -kits counts it.
+  // The image's own tally: a kit serves the machine as -kits counts it,
+  // and a machine that names no model is served by none.
+  bool has_model = has_product && !product.empty();
+  for (bool present : ids.Present) has_model = has_model || present;
   KitTally tally = {0, 0, 0};
   std::vector<size_t> serving;
-  for (size_t i = 0; has_product && i < settings.kits.size(); ++i) {
-    ModelVerdict verdict =
-        CheckModel(settings.kits[i].product_name.c_str(), nullptr, product.c_str(), nullptr);
-    if (TallyKit(&tally, verdict.Match)) {
+  for (size_t i = 0; has_model && i < settings.kits.size(); ++i) {
+    if (TallyKit(&tally, CheckKitModel(settings.kits[i], has_product, product, ids).Match)) {
       serving.push_back(i);
     }
   }
@@ -380,7 +408,12 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
     row.string2 = facts.bios[0].string2;
   }
 
-  std::vector<size_t> serving = KitsServing(settings, row.has_product, row.product);
+  for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
+    row.has_hwid_field[i] = facts.has_hwid_field[i];
+    row.hwid_field[i] = ShownText(facts.hwid_field[i]);
+  }
+  row.hardware_ids = facts.hardware_ids;
+  std::vector<size_t> serving = KitsServing(settings, row.has_product, row.product, row.hardware_ids);
   bool aarch64 = settings.has_aarch64_args && facts.arch == ProcessorArch::AArch64;
   const std::vector<std::string> &args = aarch64 ? settings.aarch64_args : settings.args;
   for (size_t index : serving) {

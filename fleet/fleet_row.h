@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/hardware_ids.h"
+#include "app/model_check.h"
 #include "platform/efi.h"
 
 namespace fleet {
@@ -19,6 +21,9 @@ struct KitInfo {
   std::string dir;     // where it is read: the folder itself, or where a medium's kits were unpacked
   bool has_product_name = false;
   std::string product_name;  // the whole ProductName= value: a name or a list
+  bool product_name_key = false;  // it holds ProductName=, empty as it may be
+  bool has_hardware_ids = false;
+  std::string hardware_ids;  // the whole HardwareIds= value
   bool has_version = false;
   std::string version;       // the whole Version= value
   // The bytes of its UpdateConfig.ini, read once when the kit is loaded:
@@ -30,7 +35,7 @@ struct KitInfo {
 struct FleetSettings {
   // Every kit of the report, in the order given. With one kit every machine
   // runs under it; with more, each machine runs under the kits whose
-  // ProductName= matches its product, by the image's own -product rule.
+  // model keys serve it, by the image's own model check.
   std::vector<KitInfo> kits;
   std::vector<std::string> args;  // the image's options for every run
   // The kits are a library (--kits) that machines choose from as the image
@@ -93,6 +98,11 @@ struct FleetRow {
   std::string bios_version;  // the string the BIOS Version field names
   bool has_string2 = false;
   std::string string2;
+  // The hardware-ID fields as the IDs take them (in the order of
+  // HardwareIdField, cut as ShownText cuts) and the machine's IDs.
+  bool has_hwid_field[HWID_FIELD_COUNT] = {};
+  std::string hwid_field[HWID_FIELD_COUNT];
+  HardwareIds hardware_ids = {};
   // The runs under each kit the machine is served by, in the kits' order:
   // one kit (the report's only kit, or the one kit whose ProductName=
   // matches); none (no kit matches: warning "no-kit"); or several (warning
@@ -129,10 +139,19 @@ std::string ScriptsOutcome(const RunOutcome &outcome);
 
 // The kits a machine is served by, as indexes into `settings.kits`: the
 // only kit when there is one and it is no library; else every kit whose
-// ProductName= matches `product`, counted as -kits counts them (none when
-// the data names no product).
+// model keys serve the machine (its product and hardware IDs), counted as
+// -kits counts them (none when the data names no model).
 std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
-                                const std::string &product);
+                                const std::string &product, const HardwareIds &ids);
+
+// The model check of one kit for a machine: the image's CheckModel on the
+// kit's keys.
+ModelVerdict CheckKitModel(const KitInfo &kit, bool has_product, const std::string &product,
+                           const HardwareIds &ids);
+
+// "HardwareID-7" and the like, and an ID's text.
+std::string HardwareIdName(int index);
+std::string HardwareIdText(const HardwareIds &ids, int index);
 
 // The option list with -segments added unless it holds it already (ASCII
 // case ignored, as the image matches it).

@@ -152,6 +152,16 @@ MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3) {
   ExplainEnd(&facts, gSmbiosTableStart, stop, !entry_point3 && visited >= declared,
              entry_point3 && visited > 0 && visit.last_type == SMBIOS_TYPE_END_OF_TABLE);
 
+  FirstStructures first;
+  FindFirstStructures(WalkSmbiosTable, declared, &first);
+  HardwareIdFields fields;
+  ReadHardwareIdFields(&first, &fields);
+  for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
+    facts.has_hwid_field[i] = fields.Text[i] != nullptr;
+    if (facts.has_hwid_field[i]) facts.hwid_field[i].assign(fields.Text[i], fields.Length[i]);
+  }
+  ComputeHardwareIds(&fields, &facts.hardware_ids);
+
   gSmbiosEntryPoint = nullptr;
   gSmbios3EntryPoint = nullptr;
   gSmbiosTableStart.Raw = nullptr;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/hardware_ids.h"
 #include "app/version_check.h"
 #include "sim/firmware.h"
 
@@ -60,6 +61,11 @@ struct MachineFacts {
   std::string uuid;  // as the run record writes it (FormatSmbiosUuid)
   std::vector<BiosVersionFacts> bios;  // in table order
   ProcessorArch arch = ProcessorArch::Unknown;  // of the first structure naming a family
+  // The hardware-ID fields as the IDs take them (in the order of
+  // HardwareIdField), and the IDs, by the image's own code.
+  bool has_hwid_field[HWID_FIELD_COUNT] = {};
+  std::string hwid_field[HWID_FIELD_COUNT];
+  HardwareIds hardware_ids = {};
 };
 
 // Reads the facts from `firmware`'s published SMBIOS table: the 3.x one

@@ -187,7 +187,8 @@ const std::vector<std::string> TABLE_TITLES = {"INPUT",   "KIT",             "PR
 
 const std::vector<std::string> CSV_TITLES = {
     "input",           "kit",             "manufacturer",    "product",          "serial",
-    "sku",             "uuid",            "bios_version",    "string2",          "scripts",
+    "sku",             "uuid",            "bios_version",    "string2",
+    "family",          "baseboard_manufacturer", "baseboard_product", "hardware_ids", "scripts",
     "messages",        "status",          "segments_scripts", "segments_messages", "segments_status",
     "warnings",        "rollout",         "record",          "record_time",      "record_script",
     "record_ran",      "record_message",  "error"};
@@ -215,6 +216,16 @@ void PrintCounts(std::ostream &out, const char *title, const std::map<std::strin
 
 namespace {
 
+// The present IDs, "HardwareID-0=...; HardwareID-1=...", for a CSV cell.
+std::string IdsText(const FleetRow &row) {
+  std::string text;
+  for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
+    if (!row.hardware_ids.Present[i]) continue;
+    text += (text.empty() ? "" : "; ") + HardwareIdName(i) + "=" + HardwareIdText(row.hardware_ids, i);
+  }
+  return text;
+}
+
 Json RowJson(const FleetRow &row) {
   Json json = Json::object();
   json["input"] = row.input;
@@ -228,6 +239,18 @@ Json RowJson(const FleetRow &row) {
     json["uuid"] = OptionalText(row.has_uuid, row.uuid);
     json["bios_version"] = OptionalText(row.has_bios_version, row.bios_version);
     json["string2"] = OptionalText(row.has_string2, row.string2);
+    // The fields as the IDs take them, and the IDs by number; absent ones
+    // are left out.
+    Json fields = Json::object();
+    Json ids = Json::object();
+    for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
+      if (row.has_hwid_field[i]) fields[HardwareIdFieldName(i)] = row.hwid_field[i];
+    }
+    for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
+      if (row.hardware_ids.Present[i]) ids[HardwareIdName(i)] = HardwareIdText(row.hardware_ids, i);
+    }
+    json["hardware_id_fields"] = fields;
+    json["hardware_ids"] = ids;
     json["kit"] = KitToJson(row);
     // One kit: its two runs, as before there were several kits. None or
     // several: no one outcome; several list each kit's under "runs".
@@ -273,6 +296,19 @@ bool RowFromJsonValue(const Json &json, FleetRow *row) {
   ReadOptional(json, "uuid", &row->has_uuid, &row->uuid);
   ReadOptional(json, "bios_version", &row->has_bios_version, &row->bios_version);
   ReadOptional(json, "string2", &row->has_string2, &row->string2);
+  const Json none = Json::object();
+  const Json &fields = json.contains("hardware_id_fields") ? json["hardware_id_fields"] : none;
+  const Json &ids = json.contains("hardware_ids") ? json["hardware_ids"] : none;
+  for (int i = 0; i < HWID_FIELD_COUNT && fields.is_object(); ++i) {
+    ReadOptional(fields, HardwareIdFieldName(i), &row->has_hwid_field[i], &row->hwid_field[i]);
+  }
+  for (int i = 0; i < HARDWARE_ID_COUNT && ids.is_object(); ++i) {
+    std::string text;
+    bool has = false;
+    ReadOptional(ids, HardwareIdName(i).c_str(), &has, &text);
+    row->hardware_ids.Present[i] =
+        has && ParseHardwareId(text.data(), text.size(), row->hardware_ids.Id[i]);
+  }
   if (json.contains("runs") && json["runs"].is_array()) {
     for (const Json &run : json["runs"]) {
       KitRuns kit;
@@ -392,7 +428,10 @@ std::vector<std::string> CsvFields(const FleetRow &row) {
   }
   std::vector<std::string> fields = {row.input,   KitsText(row), row.manufacturer,
                                      row.product, row.serial,    row.sku,
-                                     row.uuid,    row.bios_version, row.string2};
+                                     row.uuid,    row.bios_version, row.string2,
+                                     row.hwid_field[HWID_FAMILY],
+                                     row.hwid_field[HWID_BASEBOARD_MANUFACTURER],
+                                     row.hwid_field[HWID_BASEBOARD_PRODUCT], IdsText(row)};
   fields.insert(fields.end(), runs.begin(), runs.end());
   fields.push_back(Join(Sentences(row), "; "));
   fields.push_back(row.rollout);

@@ -181,6 +181,13 @@ void PageWriter::Add(const FleetRow &row) {
         warning_keys_.push_back(warning.key);
       }
     }
+    for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
+      page_row.hwids.push_back(OptionalText(row.has_hwid_field[i], row.hwid_field[i]));
+    }
+    for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
+      bool present = row.hardware_ids.Present[i];
+      page_row.hwids.push_back(OptionalText(present, present ? HardwareIdText(row.hardware_ids, i) : ""));
+    }
     if (records_) {
       const RecordSummary &record = row.record;
       bool has = row.has_record;
@@ -217,6 +224,16 @@ std::string PageWriter::DataJson() const {
     kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
                     kit.has_version ? Json(Cell(kit.version)) : Json()});
   }
+  // The names the IDs' fields go by and the fields each ID joins, from the
+  // image's own code.
+  Json hwid_fields = Json::array();
+  Json hwid_lists = Json::array();
+  for (int i = 0; i < HWID_FIELD_COUNT; ++i) hwid_fields.push_back(HardwareIdFieldName(i));
+  for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
+    char list[HARDWARE_ID_FIELD_LIST_SIZE];
+    ListHardwareIdFields(i, list);
+    hwid_lists.push_back(list);
+  }
   Json unmatched = Json::array();
   for (const std::string &line : unmatched_) unmatched.push_back(Cell(line));
   Json header = {{"options", Cell(header_.options)}, {"kits", Cell(header_.kits)},
@@ -227,7 +244,9 @@ std::string PageWriter::DataJson() const {
                {"records", records_},
                {"header", header},
                {"unmatched", {{"count", unmatched_count_}, {"lines", unmatched}}},
-               {"csv_titles", CsvTitles()}};
+               {"csv_titles", CsvTitles()},
+               {"hwidFields", hwid_fields},
+               {"hwidLists", hwid_lists}};
   std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
   // The rows are only numbers: written straight out, without a JSON tree
   // of every row beside the rows themselves.
@@ -248,6 +267,8 @@ std::string PageWriter::DataJson() const {
     AppendNumbers(std::vector<int>(row.identity, row.identity + 4), &json);
     json += "],[";
     AppendNumbers(row.csv, &json);
+    json += "],[";
+    AppendNumbers(row.hwids, &json);
     json += "]]";
   }
   return json + "]}";

@@ -86,6 +86,9 @@ class PageWriter {
     // The row's CSV fields, as --format csv writes them before quoting, so
     // the page saves the rows it shows in that very form.
     std::vector<int> csv;
+    // The hardware-ID fields (in the order of HardwareIdField), then the
+    // fifteen IDs (-1: absent).
+    std::vector<int> hwids;
   };
   std::vector<PageRow> rows_;
   std::vector<std::string> warning_keys_;  // in the order the page lists them

@@ -70,6 +70,7 @@
     machine.uuid = text(identity[2] === undefined ? -1 : identity[2]);
     machine.sameAs = text(identity[3] === undefined ? -1 : identity[3]);
     machine.csv = row[10] || [];
+    machine.hwids = row[11] || [];
     const warnings = row[7] || [];
     for (let i = 0; i + 1 < warnings.length; i += 2) {
       const key = text(warnings[i]);
@@ -300,6 +301,48 @@
     });
   }
 
+  // The machine's hardware-ID fields and IDs, as the image's -hwids prints
+  // them, with a button that copies them for a kit's HardwareIds=.
+  function hardwareIds(m, list) {
+    const lines = [];
+    data.hwidFields.forEach((name, i) => {
+      const value = text(m.hwids[i]);
+      lines.push(name + ": " + (value === null ? "absent" : "\"" + value + "\""));
+    });
+    data.hwidLists.forEach((fields, i) => {
+      const id = text(m.hwids[data.hwidFields.length + i]);
+      lines.push("HardwareID-" + i + ": " + (id === null ? "absent" : "{" + id + "}") + " <- " + fields);
+    });
+    const term = element("dt", null, "Hardware IDs ");
+    const copy = element("button", "copy", "Copy");
+    copy.type = "button";
+    copy.title = "Copy the fields and IDs";
+    copy.addEventListener("click", (event) => {
+      event.stopPropagation();
+      const all = lines.join("\n");
+      const done = () => { copy.textContent = "Copied"; };
+      if (navigator.clipboard && window.isSecureContext) {
+        navigator.clipboard.writeText(all).then(done, () => fallbackCopy(all, done));
+      } else {
+        fallbackCopy(all, done);
+      }
+    });
+    term.appendChild(copy);
+    list.appendChild(term);
+    list.appendChild(element("dd", "hwids", lines.join("\n")));
+  }
+  // A page opened from a file has no clipboard interface: a selected text
+  // area and the copy command do the same.
+  function fallbackCopy(all, done) {
+    const area = element("textarea");
+    area.value = all;
+    document.body.appendChild(area);
+    area.select();
+    const copied = document.execCommand("copy");
+    area.remove();
+    if (copied) done();
+  }
+
   function detailList(m) {
     const list = element("dl", "details");
     const add = (term, value) => {
@@ -316,6 +359,7 @@
       if (m.sameAs !== null) add("The same machine as", m.sameAs);
       add("BIOS version", m.bios);
       add("String 2 of BIOS Information (what the integer rule reads)", m.string2);
+      if (m.hwids.length > 0) hardwareIds(m, list);
     }
     for (const run of m.runs) {
       const kit = kits[run.kit];

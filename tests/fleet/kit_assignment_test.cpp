@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_row.h"
@@ -20,11 +21,20 @@ namespace {
 namespace fs = std::filesystem;
 
 // A dump (2.x entry point, table at 32) of a machine: BIOS "1.26", and a
-// System Information structure naming the product (none when empty).
-std::vector<uint8_t> Machine(const std::string &product) {
+// System Information structure naming the product (none when empty), with
+// a SKU and a Base Board structure when given.
+std::vector<uint8_t> Machine(const std::string &product, const std::string &sku = "",
+                             const std::string &board = "") {
   testsupport::SmbiosTableBuilder table;
   table.Add(0, 0, {"Acme", "1.26", "01/02/2026"}, 0x18).SetField(0, 5, 2);
-  if (!product.empty()) table.Add(1, 1, {"Acme", product}, 8).SetField(1, 5, 2);
+  if (!product.empty()) {
+    table.Add(1, 1, {"Acme", product, sku.empty() ? "-" : sku}, 0x1A).SetField(1, 5, 2);
+    table.SetField(1, 4, 1).SetField(1, 6, 0).SetField(1, 7, 0).SetField(1, 0x19, sku.empty() ? 0 : 3);
+  }
+  if (!board.empty()) {
+    table.Add(2, 3, {"BoardCo", board}, 8);
+    table.SetField(table.Count() - 1, 4, 1).SetField(table.Count() - 1, 5, 2);
+  }
   table.Add(127, 2, {});
   // Sized whole at once: growing it by insert trips GCC 12 at -O3.
   const std::vector<uint8_t> &bytes = table.Bytes();
@@ -55,8 +65,9 @@ class KitAssignment : public testsupport::ScratchFolderTest {
     command.libraries = {dir_ + "/" + library};
     fleet::FleetSettings settings = fleet::SettingsOf(command);
     std::string error;
-    EXPECT_TRUE(fleet::LoadKits(command, &settings.kits, &error)) << error;
+    if (!fleet::LoadKits(command, &settings.kits, &error)) return error;
     fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, settings);
+    if (!error.empty()) return error;
     if (row.kits.size() == 1) return row.kits.front().kit.substr(command.libraries[0].size() + 1);
     for (const fleet::Warning &warning : row.warnings) {
       if (warning.key == "no-kit" || warning.key == "several-kits") return warning.key;
@@ -92,6 +103,7 @@ class KitAssignment : public testsupport::ScratchFolderTest {
         return "no-kit";
       }
       if (line.find("several kits serve") != std::string::npos) return "several-kits";
+      if (line.find("is not a hardware ID") != std::string::npos) return "malformed";
     }
     return "(no choice)";
   }
@@ -130,6 +142,78 @@ TEST_F(KitAssignment, TheReportNamesTheKitTheImageChooses) {
       EXPECT_EQ(Chosen(c.library, dump, shell), c.kit);
     }
   }
+}
+
+// The ID a machine of these fields has, by the image's own code.
+std::string IdOf(int index, const std::string &product, const std::string &sku,
+                 const std::string &board) {
+  std::vector<uint8_t> dump = Machine(product, sku, board);
+  fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, fleet::FleetSettings{});
+  EXPECT_TRUE(row.hardware_ids.Present[index]);
+  return fleet::HardwareIdText(row.hardware_ids, index);
+}
+
+TEST_F(KitAssignment, KitsKeyedByHardwareIdsArePlannedAsTheImageChoosesThem) {
+  auto write = [this](const std::string &folder, const std::string &keys) {
+    Write("ids/" + folder + "/UpdateConfig.ini", keys + "\r\nVersion=1.26\r\n");
+  };
+  // Two SKUs of one product, two boards that both name no product, and a
+  // kit by name as before.
+  write("sku-a", "HardwareIds=" + IdOf(7, "Model7", "SKU-A", ""));
+  write("sku-b", "HardwareIds={" + IdOf(7, "Model7", "SKU-B", "") + "}");
+  write("board-1", "ProductName=System Product Name\r\nHardwareIds=" +
+                       IdOf(13, "System Product Name", "", "B-1"));
+  write("board-2", "HardwareIds=" + IdOf(13, "System Product Name", "", "B-2") + ", " +
+                       IdOf(13, "Other", "", "B-9"));
+  write("by-name", "ProductName=Model8");
+  const struct {
+    std::string product, sku, board, kit;
+  } cases[] = {
+      {"Model7", "SKU-A", "", "sku-a"},
+      {"Model7", "SKU-B", "", "sku-b"},
+      {"Model7", "SKU-C", "", "no-kit"},
+      {"System Product Name", "", "B-1", "board-1"},
+      {"System Product Name", "", "B-2", "board-2"},
+      {"Other", "", "B-9", "board-2"},
+      {"Renamed", "", "B-1", "no-kit"},  // board-1 names its product too
+      {"Model8", "SKU-Z", "", "by-name"},
+      // ID 7 joins only the maker and the SKU: another product of that SKU too.
+      {"Model8", "SKU-A", "", "several-kits"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.product + ", " + c.sku + ", " + c.board);
+    std::vector<uint8_t> dump = Machine(c.product, c.sku, c.board);
+    EXPECT_EQ(Planned("ids", dump), c.kit);
+    EXPECT_EQ(Chosen("ids", dump, sim::ShellKind::Uefi2), c.kit);
+  }
+  // A malformed entry: the report refuses the kit in one line; the image
+  // chooses no kit for any machine.
+  write("typo", "HardwareIds=" + IdOf(7, "Model7", "SKU-A", "").substr(1));
+  std::vector<uint8_t> dump = Machine("Model7", "SKU-A", "");
+  EXPECT_NE(Planned("ids", dump).find("HardwareIds= entry \""), std::string::npos);
+  EXPECT_EQ(Chosen("ids", dump, sim::ShellKind::Uefi2), "malformed");
+}
+
+TEST_F(KitAssignment, ThePlanWarnsOfKitsForNoMachineAndOfBroadIds) {
+  Write("lib/sku/UpdateConfig.ini", "HardwareIds=" + IdOf(7, "Model7", "SKU-A", "") + "\r\nVersion=2\r\n");
+  Write("lib/maker/UpdateConfig.ini", "HardwareIds=" + IdOf(14, "Model9", "", "") + "\r\nVersion=2\r\n");
+  Write("lib/nobody/UpdateConfig.ini", "ProductName=Model5\r\nVersion=2\r\n");
+  for (const char *name : {"a", "b"}) {
+    std::vector<uint8_t> dump = Machine(name[0] == 'a' ? "Model7" : "Model9", "SKU-A", "");
+    Write(std::string("fleet/") + name + ".bin", std::string(dump.begin(), dump.end()));
+  }
+  fleet::FleetCommand command;
+  command.libraries = {dir_ + "/lib"};
+  command.inputs = {dir_ + "/fleet"};
+  command.format = fleet::Format::Json;
+  command.output = dir_ + "/plan.json";
+  std::ostringstream err;
+  EXPECT_EQ(fleet::RunFleetReport(command, err), fleet::FLEET_REPORT_MADE);
+  EXPECT_EQ(err.str().substr(0, err.str().find("bios-update-select-fleet: wrote ")),
+            "bios-update-select-fleet: warning: kit " + dir_ + "/lib/maker: keyed only by "
+            "HardwareID-14, it serves every machine of a maker or family\n"
+            "bios-update-select-fleet: warning: kit " + dir_ + "/lib/nobody: its model keys "
+            "serve no machine of the fleet\n");
 }
 
 }  // namespace

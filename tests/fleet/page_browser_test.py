@@ -567,6 +567,29 @@ def case_machine_details_and_long_paths(page, report):
     terms = dict(pairs)
     equal(terms.get("Product"), "AS-2200 R4\\x09 \\x09", "the product in the details")
     equal(terms.get("BIOS version"), "2.17.1", "the BIOS version in the details")
+    # Its hardware IDs, each where the JSON report has it, and the button
+    # that copies them.
+    row = next(r for r in report if "/blanks/server-1" in r["input"])
+    hwids_text = terms.get("Hardware IDs Copy", "")
+    check(len(row["hardware_ids"]) > 0, "hardware IDs in the JSON report: %r" % row)
+    for i in range(15):
+        name = "HardwareID-%d" % i
+        line = "%s: {%s}" % (name, row["hardware_ids"][name]) if name in row["hardware_ids"] \
+            else "%s: absent" % name
+        check(line in hwids_text, "%r in the details: %r" % (line, hwids_text))
+    for field, value in row["hardware_id_fields"].items():
+        check('%s: "' % field in hwids_text, "the field %s in the details: %r" % (field, hwids_text))
+    button = page.driver.find_element("css selector", "#machine-details dt button.copy")
+    button.click()  # a user's click: the clipboard answers only to one
+    copied = page.driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        const button = document.querySelector('#machine-details dt button.copy');
+        const start = Date.now();
+        (function wait() {
+          if (button.textContent !== "Copy" || Date.now() - start > 3000) done(button.textContent);
+          else setTimeout(wait, 50);
+        })();""")
+    equal(copied, "Copied", "the copy button's answer")
     server = [r for r in report if r["input"].endswith("/blanks/server-1.bin")][0]
     equal(terms.get("Serial number"), "SRV-B1", "the serial number in the details")
     equal(terms.get("UUID"), server["uuid"] or "\u2013", "the UUID in the details")

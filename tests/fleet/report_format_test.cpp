@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -124,6 +125,13 @@ TEST(ReportText, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
     row.run = kit.run;
     row.segments = kit.segments;
     row.warnings = {{"runs-differ", RandomText(&random)}};
+    // Some fields and IDs present, the others absent.
+    row.has_hwid_field[i % HWID_FIELD_COUNT] = true;
+    row.hwid_field[i % HWID_FIELD_COUNT] = RandomText(&random);
+    for (int id = 0; id < HARDWARE_ID_COUNT; ++id) {
+      row.hardware_ids.Present[id] = (random() & 1) != 0;
+      for (uint8_t &byte : row.hardware_ids.Id[id]) byte = row.hardware_ids.Present[id] ? random() : 0;
+    }
     SCOPED_TRACE(testing::PrintToString(row.product));
 
     std::string bytes = fleet::RowToTransport(row);
@@ -132,6 +140,11 @@ TEST(ReportText, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
     EXPECT_EQ(back.input, row.input);
     EXPECT_EQ(back.product, row.product);
     EXPECT_EQ(back.bios_version, row.bios_version);
+    for (int f = 0; f < HWID_FIELD_COUNT; ++f) {
+      EXPECT_EQ(back.has_hwid_field[f], row.has_hwid_field[f]);
+      EXPECT_EQ(back.hwid_field[f], row.hwid_field[f]);
+    }
+    EXPECT_EQ(std::memcmp(&back.hardware_ids, &row.hardware_ids, sizeof(row.hardware_ids)), 0);
     ASSERT_EQ(back.kits.size(), 1u);
     EXPECT_EQ(back.kits[0].kit, kit.kit);
     EXPECT_EQ(back.run.messages, kit.run.messages);

@@ -191,9 +191,11 @@ TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
   ASSERT_EQ(data["kits"].size(), 3u);
   EXPECT_EQ(data["kits"][2], Json::array({"kits/c", nullptr, nullptr}));
   EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07"}));
-  // An error row: the input and the reason, no runs, warnings or rollout.
-  ASSERT_EQ(rows[4].size(), 11u);
+  // An error row: the input and the reason, no runs, warnings, rollout or
+  // hardware IDs.
+  ASSERT_EQ(rows[4].size(), 12u);
   for (int list = 6; list <= 8; ++list) EXPECT_TRUE(rows[4][list].empty());
+  EXPECT_TRUE(rows[4][11].empty());
   EXPECT_EQ(TextOf(data, rows[4][0]), "junk.bin");
   EXPECT_EQ(TextOf(data, rows[4][5]), "not an SMBIOS dump");
   for (int field = 1; field <= 4; ++field) EXPECT_EQ(rows[4][field], -1);
@@ -279,7 +281,7 @@ TEST(PageWriter, WithRecordsRowsCarryTheirStateAndLatestRecord) {
     ASSERT_EQ(rows.size(), 3u);
     if (!records) {
       for (const Json &row : rows) {
-        EXPECT_EQ(row.size(), 11u);
+        EXPECT_EQ(row.size(), 12u);
         EXPECT_TRUE(row[8].empty());
       }
       continue;

@@ -5,10 +5,14 @@
 //
 //   bios-update-select-kits [LIBRARY]
 //   bios-update-select-kits --check-kit KIT
+//   bios-update-select-kits --model-keys KIT
 //
 // Without LIBRARY only the bounds and option words (no kits, no problem).
 // --check-kit: the image's -verify check of the kit folder KIT against its
 // SHA256SUMS: "intact", "line", "identity", "files" and "notes".
+// --model-keys: the kit's UpdateConfig.ini read as the image reads it,
+// "product_names" and "hardware_ids" (null when the kit lacks the key); a
+// HardwareIds= entry the image's model check refuses is the one line.
 // Exit 0 with the answer (a problem is part of it), 2 with one line when
 // the walk cannot run.
 #include <iostream>
@@ -16,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fleet/fleet_report.h"
 #include "fleet/library_query.h"
 #include "sim/kit_check.h"
 
@@ -31,6 +36,22 @@ int main(int argc, char **argv) {
                              {"identity", check.identity}, {"files", check.files},
                              {"notes", check.notes}};
     std::cout << answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    std::cout.flush();
+    return std::cout.good() ? 0 : 2;
+  }
+  if (argc == 3 && std::string(argv[1]) == "--model-keys") {
+    fleet::KitInfo kit;
+    std::string error;
+    if (!fleet::LoadKit(argv[2], &kit, &error)) {
+      // The report's "--kit FOLDER: ..." names the folder alone here.
+      if (error.compare(0, 6, "--kit ") == 0) error = error.substr(6);
+      std::cerr << "bios-update-select-kits: " << error << "\n";
+      return 2;
+    }
+    using nlohmann::json;
+    json answer = {{"product_names", kit.product_name_key ? json(kit.product_name) : json()},
+                   {"hardware_ids", kit.has_hardware_ids ? json(kit.hardware_ids) : json()}};
+    std::cout << answer.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
     std::cout.flush();
     return std::cout.good() ? 0 : 2;
   }

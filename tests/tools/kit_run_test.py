@@ -129,7 +129,8 @@ class Records(unittest.TestCase):
     def test_serial_and_uuid_of_the_vm(self):
         def args(**given):
             values = dict(smbios_dump=None, bios_version="1.26", product=None, serial=None,
-                          uuid=None, arch="x64")
+                          uuid=None, arch="x64", manufacturer=None, family=None, sku=None,
+                          baseboard_manufacturer=None, baseboard_product=None)
             values.update(given)
             return type("Args", (), values)()
         cases = [
@@ -137,15 +138,22 @@ class Records(unittest.TestCase):
             ({"serial": "SN-1"}, ["type=1,serial=SN-1"]),
             ({"product": "Model7", "serial": "A,B", "uuid": "00112233-4455-6677-8899-aabbccddeeff"},
              ["type=1,product=Model7,serial=A,,B,uuid=00112233-4455-6677-8899-aabbccddeeff"]),
+            # The fields the hardware IDs join: System Information, then the Base Board.
+            ({"manufacturer": "Acme", "sku": "SKU-7", "family": "Line", "baseboard_product": "B-1",
+              "baseboard_manufacturer": "Boards, Inc."},
+             ["type=1,manufacturer=Acme,family=Line,sku=SKU-7",
+              "type=2,manufacturer=Boards,, Inc.,product=B-1"]),
         ]
         for given, want in cases:
             with self.subTest(given):
                 options, machine = kit_run.smbios_options(args(**given), None)
                 self.assertEqual(machine, [])
-                self.assertEqual([o for o in options if o.startswith("type=1")], want)
+                self.assertEqual([o for o in options if o.startswith(("type=1", "type=2"))], want)
         for given in ({"uuid": "0011223344556677"}, {"uuid": "zz112233-4455-6677-8899-aabbccddeeff"},
                       {"serial": ""}, {"serial": "a\nb"},
-                      {"smbios_dump": "x.bin", "bios_version": None, "serial": "SN-1"}):
+                      {"smbios_dump": "x.bin", "bios_version": None, "serial": "SN-1"},
+                      {"smbios_dump": "x.bin", "bios_version": None, "sku": "SKU-7"},
+                      {"baseboard_product": "a\rb"}):
             with self.subTest(given):
                 with self.assertRaises(KitError):
                     kit_run.check_machine(args(**given))

@@ -135,6 +135,11 @@ class MakeKitImage(unittest.TestCase):
             # (what, options, setup, out, env, app, words the one line must hold)
             ("missing kit file", [], lambda: os.unlink(os.path.join(self.kit, "UpdateHWOld.nsh")),
              "kit.img", None, None, [self.kit, "UpdateHWOld.nsh"]),
+            # The image would refuse such a kit on every machine.
+            ("malformed HardwareIds= entry", [], lambda: self.file(
+                os.path.join(self.kit, "UpdateConfig.ini"),
+                b"HardwareIds={3fb92698-0841-52a5-85c2-11f633e675d7}, SKU 0777\r\nVersion=2\r\n"),
+             "kit.img", None, None, ["UpdateConfig.ini", 'HardwareIds= entry "SKU 0777"']),
             ("shell is ELF", ["--shell", elf], None, "kit.img", None, None,
              [elf, "an ELF file, not a PE32+ EFI application for x64"]),
             ("shell for AArch64", ["--shell", arm], None, "kit.iso", None, None,

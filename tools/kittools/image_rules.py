@@ -87,6 +87,13 @@ def check_kit(folder):
     return _ask(["--check-kit", os.path.join(".", folder) if folder.startswith("-") else folder])
 
 
+def model_keys(folder):
+    """The kit's model keys as the image reads them: "product_names" and
+    "hardware_ids" (None when the kit lacks the key). A HardwareIds= entry
+    the image's model check refuses raises KitError with its line."""
+    return _ask(["--model-keys", os.path.join(".", folder) if folder.startswith("-") else folder])
+
+
 def problem_text(problem):
     """The image's line for a problem, without its "ERROR: "."""
     line = problem["line"]

@@ -178,13 +178,27 @@ def smbios_options(args, work, smbios3=False):
                % (DEFAULT_VENDOR, version.replace(",", ",,"))]
     # The first System Information structure: its Product Name is what
     # -product and -kits match, its serial number and UUID what a run
-    # record is joined on. QEMU keeps its own manufacturer.
-    system = [(key, value) for key, value in (("product", args.product), ("serial", args.serial),
-                                              ("uuid", args.uuid)) if value is not None]
-    if system:
-        options += ["-smbios", "type=1," + ",".join("%s=%s" % (key, value.replace(",", ",,"))
-                                                     for key, value in system)]
+    # record is joined on; with its maker, family and SKU, and the Base
+    # Board's maker and product, the fields the hardware IDs join. QEMU
+    # keeps its own manufacturer unless one is given.
+    for kind, fields in ((1, MACHINE_FIELDS[:6]), (2, MACHINE_FIELDS[6:])):
+        given = [(key, getattr(args, attr)) for key, attr, _ in fields
+                 if getattr(args, attr) is not None]
+        if given:
+            options += ["-smbios", "type=%d," % kind + ",".join(
+                "%s=%s" % (key, value.replace(",", ",,")) for key, value in given)]
     return options, machine
+
+
+# The VM's fields that kit-run sets: QEMU's -smbios key, the attribute,
+# the option; System Information (type 1) first, then the Base Board (type 2).
+MACHINE_FIELDS = [
+    ("manufacturer", "manufacturer", "--manufacturer"), ("product", "product", "--product"),
+    ("family", "family", "--family"), ("sku", "sku", "--sku"),
+    ("serial", "serial", "--serial"), ("uuid", "uuid", "--uuid"),
+    ("manufacturer", "baseboard_manufacturer", "--baseboard-manufacturer"),
+    ("product", "baseboard_product", "--baseboard-product"),
+]
 
 
 _UUID = re.compile(r"^[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}$")
@@ -312,9 +326,15 @@ def check_machine(args):
     if args.smbios_dump and args.product is not None:
         raise KitError("give --product or --smbios-dump, not both: the dump has the machine's "
                        "own product name")
-    for name, value in (("--product", args.product), ("--serial", args.serial)):
+    for _, attr, name in MACHINE_FIELDS:
+        value = getattr(args, attr)
         if value is not None and (not value or any(c in value for c in "\r\n\0")):
             raise KitError("%s must be non-empty text on one line" % name)
+    given = [name for _, attr, name in MACHINE_FIELDS[:4] + MACHINE_FIELDS[6:]
+             if attr != "product" and getattr(args, attr) is not None]
+    if args.smbios_dump and given:
+        raise KitError("give %s or --smbios-dump, not both: the dump has the machine's own"
+                       % given[0])
     if args.smbios_dump and (args.serial is not None or args.uuid is not None):
         raise KitError("give --serial and --uuid or --smbios-dump, not both: the dump has the "
                        "machine's own")
@@ -530,6 +550,15 @@ def add_arguments(run):
     run.add_argument("--product", metavar="NAME",
                      help="product name the VM publishes (System Information), which -product "
                           "and a library's kits are matched against (default: QEMU's own)")
+    run.add_argument("--manufacturer", metavar="NAME",
+                     help="the VM's manufacturer (System Information; default: QEMU's own)")
+    run.add_argument("--family", metavar="NAME", help="the VM's family (System Information)")
+    run.add_argument("--sku", metavar="TEXT", help="the VM's SKU number (System Information)")
+    run.add_argument("--baseboard-manufacturer", metavar="NAME",
+                     help="the VM's Base Board manufacturer (Base Board Information)")
+    run.add_argument("--baseboard-product", metavar="NAME",
+                     help="the VM's Base Board product (Base Board Information); with the "
+                          "options above, the fields a kit keyed by hardware IDs is matched by")
     run.add_argument("--serial", metavar="TEXT",
                      help="the VM's serial number (System Information), which a run record "
                           "is joined on")

@@ -299,6 +299,14 @@ def check_kit_dir(kit):
     missing = [f for f in KIT_FILES if f.upper() not in files]
     if missing:
         raise KitError("the kit %s lacks %s" % (kit, ", ".join(missing)))
+    check_hardware_ids(kit)
+
+
+def check_hardware_ids(kit):
+    """A malformed HardwareIds= entry makes the image refuse the kit on
+    every machine (and, in a library, refuse to choose any kit): refuse the
+    medium instead, by the image's own reading and model check."""
+    image_rules.model_keys(kit)
 
 
 def kit_entries(kit):

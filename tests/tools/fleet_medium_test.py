@@ -6,6 +6,7 @@ what it refuses, with one line, exit status 2 and no output."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,6 +29,13 @@ def kittools(*args):
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           env=dict(os.environ, PYTHONPATH=TOOLS), timeout=300)
     return done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()
+
+
+def without_unserved_kits(err):
+    """The error stream less the plan's warnings of kits for machines the
+    test fleet lacks (the example library has several)."""
+    return [line for line in err if not re.match(
+        r"[\w-]+: warning: kit .*: its model keys serve no machine of the fleet$", line)]
 
 
 def plan(rows, rename=lambda kit: kit):
@@ -70,8 +78,10 @@ class FleetMedium(unittest.TestCase):
         else:
             done = subprocess.run([FLEET, "--format", "json"] + list(args) + [DUMPS],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
-            code, out, err = done.returncode, done.stdout.decode(), done.stderr.decode().split()
-        self.assertEqual((code, err), (0, []))
+            code, out, err = done.returncode, done.stdout.decode(), done.stderr.decode().splitlines()
+        # The example library has kits for machines the test fleet lacks:
+        # the plan says so of each, and nothing else.
+        self.assertEqual((code, without_unserved_kits(err)), (0, []))
         return json.loads(out)
 
     def test_the_medium_plans_as_its_folder(self):
@@ -128,7 +138,7 @@ class FleetMedium(unittest.TestCase):
         folder = self.report("--kits", library, "--app-args", "-product")
         code, out, err = kittools("fleet-medium", FLEET, "--medium", medium, DUMPS,
                                   "--format", "json")
-        self.assertEqual((code, err), (0, []))
+        self.assertEqual((code, without_unserved_kits(err)), (0, []))
         shown = medium + ":\\kits\\"
         self.assertEqual(plan(json.loads(out), lambda kit: kit.replace(shown, library + "/")),
                          plan(folder))

@@ -274,7 +274,7 @@ class Options(unittest.TestCase):
                 except KitError as error:
                     got = str(error)
                     if "not an option" in want:
-                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits, -verify, -log FILE",
+                        self.assertIn("-v, -n, -segments, -product, -smbios3, -kits, -verify, -hwids, -log FILE",
                                       got)
                 if "not an option" in want or "ASCII" in want or "needs" in want:
                     self.assertIn(want, got)

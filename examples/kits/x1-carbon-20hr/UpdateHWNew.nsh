@@ -1,0 +1,2 @@
+# New-BIOS path of an example kit: the installed BIOS is 1.27 or newer.
+echo "UpdateHWNew.nsh (x1-carbon-20hr): the BIOS is up to date; nothing to flash."

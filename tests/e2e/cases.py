@@ -499,6 +499,33 @@ def library_boots():
     ]
 
 
+# A library keyed by hardware IDs: two SKUs of one product name (HardwareID-7),
+# two boards that both publish "System Product Name" (HardwareID-13, one with
+# its ProductName= too) and a kit by name as before. Each kit's IDs are the
+# ones the reference computes for its machine's fields; machines are
+# (name, kit-run's field options, the kit it runs or None).
+HWID_MAKER = "Acme"
+HWID_MACHINES = [
+    ("sku-a", {"product": "Model7", "sku": "SKU-A"}, "sku-a"),
+    # Every field set: -hwids prints all fifteen IDs.
+    ("sku-b", {"product": "Model7", "sku": "SKU-B", "family": "Line 7",
+               "baseboard-manufacturer": "BoardCo", "baseboard-product": "B-7"}, "sku-b"),
+    ("sku-c", {"product": "Model7", "sku": "SKU-C"}, None),
+    ("board-1", {"product": "System Product Name", "baseboard-manufacturer": "BoardCo",
+                 "baseboard-product": "B-1"}, "boards/board-1"),
+    ("board-2", {"product": "System Product Name", "baseboard-manufacturer": "BoardCo",
+                 "baseboard-product": "B-2"}, "boards/board-2"),
+    ("model8", {"product": "Model8"}, "model8"),
+]
+
+
+def library_hwids_boots():
+    """One library medium keyed by hardware IDs, booted as each machine
+    above; the machine `hwids` runs -hwids instead of the choice."""
+    return [KitBoot("kit-library-hardware-ids", "library_hwids", out="ids.img",
+                    medium="USB stick", app_args="-v", machines=HWID_MACHINES, hwids="sku-b")]
+
+
 def kit_boots(expected):
     """Kit runner checks; `expected` is tests/data/dumps/expected.json."""
     result = [KitBoot("kit-example", "example"),
@@ -510,6 +537,7 @@ def kit_boots(expected):
     result += media_boots()
     result += [boot for boot in aarch64_boots() if isinstance(boot, KitBoot)]
     result += library_boots()
+    result += library_hwids_boots()
     for entry in expected["dumps"]:
         if entry["vm"]:
             result.append(KitBoot("kit-dump-" + entry["file"][:-4], "dump", dump=entry["file"],

@@ -337,6 +337,146 @@ def check_library(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
+# --- A library keyed by hardware IDs ---------------------------------------
+
+REFERENCE = "/usr/bin/fwupdtool"
+# The fields kit-run sets, as the IDs name them.
+HWID_FIELDS = {"manufacturer": "Manufacturer", "product": "ProductName", "sku": "ProductSku",
+               "family": "Family", "baseboard-manufacturer": "BaseboardManufacturer",
+               "baseboard-product": "BaseboardProduct"}
+
+
+def reference_ids(root, fields):
+    """The fifteen IDs the reference computes for `fields` (name -> value,
+    prepared): the ID's text or None for each."""
+    path = os.path.join(root, "hwids.ini")
+    e2e.write(path, ("[HwIds]\n" + "".join("%s=%s\n" % item for item in fields.items()))
+              .encode("utf-8"))
+    done = subprocess.run([REFERENCE, "hwids", path], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=60)
+    text = done.stdout.decode("utf-8", "replace")
+    lines = text.split("Hardware IDs\n------------\n", 1)[-1].splitlines()[:15]
+    return [m.group(1) if m else None
+            for m in (re.match(r"^\{([0-9a-f-]{36})\}", line) for line in lines)]
+
+
+def machine_fields(machine):
+    fields = {"Manufacturer": suite.HWID_MAKER}
+    fields.update({HWID_FIELDS[k]: v for k, v in machine.items()})
+    return fields
+
+
+def check_library_hwids(boot, args, report):
+    """A library medium whose kits are keyed by the reference's IDs, booted
+    as machines of each kind: each runs its own kit's script from its kit's
+    folder, a SKU no kit lists is refused with its line; -hwids on the VM
+    prints the IDs the reference computes for the VM's fields; the preview
+    tool decides the same on the same structures and the fleet report
+    plans the same kits."""
+    p = boot.params
+    failed_before = report.failed
+    root = os.path.join(args.work, boot.name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    if not report.check(boot.name + " [reference]", os.access(REFERENCE, os.X_OK),
+                        "%s is missing (Debian package fwupd, tools/install-deps)" % REFERENCE):
+        return
+    ids = {name: reference_ids(root, machine_fields(m)) for name, m, _ in p["machines"]}
+    medium_folder = os.path.join(root, "medium")
+    library = os.path.join(medium_folder, "kits")
+    kits = {"sku-a": "HardwareIds=%s" % ids["sku-a"][7],
+            "sku-b": "HardwareIds=0123abcd-0000-5000-8000-000000000000, {%s}"
+                     % ids["sku-b"][7].upper(),
+            "boards/board-1": "ProductName=System Product Name\r\nHardwareIds=%s"
+                              % ids["board-1"][13],
+            "boards/board-2": "HardwareIds=%s" % ids["board-2"][13],
+            "model8": "ProductName=Model8"}
+    for kit, keys in kits.items():
+        folder = os.path.join(library, *kit.split("/"))
+        os.makedirs(folder)
+        e2e.write(os.path.join(folder, "UpdateConfig.ini"), (keys + "\r\nVersion=2\r\n").encode())
+        for name in ("UpdateHWOld.nsh", "UpdateHWNew.nsh"):
+            e2e.write(os.path.join(folder, name), vmboot.startup_script(['echo "%s"' % name]))
+    out = os.path.join(root, p["out"])
+    code, made, err = make_kit_image(args, ["--shell", "ovmf", "--app-args", p["app_args"],
+                                            "--kits", library], out)
+    if not report.check(boot.name + " [make-kit-image --kits]", code == 0 and os.path.isfile(out),
+                        "exit %s, %r %r" % (code, made, err)):
+        return
+    options = "-kits " + p["app_args"]
+    dumps = os.path.join(root, "dumps")
+    os.makedirs(dumps)
+    for name, machine, kit in p["machines"]:
+        label = "%s [%s]" % (boot.name, name)
+        fields = ["--manufacturer", suite.HWID_MAKER]
+        for key, value in machine.items():
+            fields += ["--" + key, value]
+        hwids = name == p["hwids"]
+        code, shown, err = e2e.kit_run(args, os.path.join(root, name), ["--kit", out] + fields +
+                                       (["--app-args", "-hwids"] if hwids else []))
+        lines, status = e2e.as_preview_lines(shown)
+        if hwids:
+            # The fields as the VM printed them, and each ID as the
+            # reference computes it from those very fields.
+            printed = [l[len("console: "):-len("\\r\\n")] for l in lines
+                       if l.startswith("console: ")]
+            vm_fields = {}
+            for line in printed[:11]:
+                m = re.match(r'^(\w+): "(.*)"$', line)
+                if m:
+                    vm_fields[m.group(1)] = m.group(2).replace("\\\\", "\\")
+            want = reference_ids(root, vm_fields)
+            got = [(re.match(r"^HardwareID-\d+: \{([0-9a-f-]{36})\}", l) or [None, None])[1]
+                   for l in printed[11:26]]
+            report.check(label + " [-hwids: the reference's IDs for the VM's fields]",
+                         code == 0 and status == "0x0" and len(printed) == 26 and got == want
+                         and None not in want and got[7] == ids[name][7],
+                         "the VM printed %r; the reference %r for %r; stderr %r"
+                         % (printed, want, vm_fields, err))
+            continue
+        if kit:
+            want_status, want_scripts = "0x0", ["UpdateHWOld.nsh"]
+        else:
+            want_status, want_scripts = "0x15", []
+            refusal = 'console: ERROR: no kit in kits serves product "%s" of manufacturer "%s".' % (
+                machine["product"], suite.HWID_MAKER)
+            report.check(label + " [refused with its line]", any(l.startswith(refusal) for l in lines),
+                         "expected %r, got %r" % (refusal, lines))
+        scripts = [l[len("execute: "):] for l in lines if l.startswith("execute: ")]
+        want_summary = e2e.summary(want_scripts, want_status, p["medium"], "medium", options,
+                                   kit=("kits\\" + kit.replace("/", "\\")) if kit else "")
+        report.check(label + " [kit-run]",
+                     code == (0 if kit else 1) and scripts == want_scripts and shown and
+                     shown[-1] == want_summary,
+                     "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
+        # The same machine for the preview tool and the fleet report.
+        enc = lambda key: machine.get(key, "").encode("latin-1")  # noqa: E731
+        structures = suite.type0_table("1.26") + [suite.dumps.system_information(
+            0x0100, suite.HWID_MAKER.encode(), enc("product"), b"pc-q35", b"0", enc("sku") or b"-",
+            b"-")]
+        if "baseboard-product" in machine:
+            structures.append(suite.dumps.baseboard(0x0200, enc("baseboard-manufacturer"),
+                                                    enc("baseboard-product"), b"-", b"-"))
+        dump = os.path.join(dumps, name + ".bin")
+        e2e.write(dump, suite.dumps.dump_2x(structures))
+        preview, perr = e2e.run_preview(args.preview, dump, medium_folder, options.split())
+        plain = [("execute: " + l.split("> ", 1)[1]) if l.startswith("execute: ") and "> " in l
+                 else l for l in preview or ()]
+        report.check(label + " [preview agrees with the VM]",
+                     preview is not None and plain[:-1] == lines and
+                     plain[-1] == "status: " + e2e.FULL_STATUS[want_status],
+                     "the preview printed %r %s, the VM %r" % (preview, perr, lines))
+    got = fleet_kits(args, p["app_args"], dumps, ["--kits", library])
+    want = {name + ".bin": (library + "/" + kit) if kit else "no-kit"
+            for name, _, kit in p["machines"] if name != p["hwids"]}
+    plain = {d: (k if isinstance(k, str) else "no-kit" if k is None and "no-kit" in (w or [])
+                 else (k, w)) for d, (k, w) in got.items()} if "error" not in got else got
+    report.check(boot.name + " [fleet report --kits]", plain == want,
+                 "expected %r, got %r" % (want, got))
+    if report.failed == failed_before:
+        shutil.rmtree(root, ignore_errors=True)
+
+
 RECORD_NOTE = "Note: no record written to \\rollout.jsonl: Write Protected (open)."
 
 
@@ -552,5 +692,6 @@ def check_verify(boot, args, report):
         shutil.rmtree(root, ignore_errors=True)
 
 
-CHECKS = {"medium": check_medium, "verify": check_verify, "secure_boot": check_secure_boot, "library": check_library,
+CHECKS = {"medium": check_medium, "verify": check_verify, "secure_boot": check_secure_boot,
+          "library": check_library, "library_hwids": check_library_hwids,
           "records": check_records}

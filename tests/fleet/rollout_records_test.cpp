@@ -409,10 +409,8 @@ TEST_F(FleetRecords, KitsAreCheckedAgainstTheirSha256sumsAndRecordsHeldToTheirBu
     Sha256 hash;
     Sha256Begin(&hash);
     Sha256Add(&hash, bytes.data(), bytes.size());
-    uint8_t digest[SHA256_SIZE];
-    Sha256End(&hash, digest);
     char hex[SHA256_HEX_SIZE];
-    Sha256Hex(digest, hex);
+    Sha256End(&hash, hex);
     return std::string(hex);
   };
   const std::string config = "ProductName=x\r\nVersion=2\r\n";

@@ -10,15 +10,16 @@ char FoldCase(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c == '\\' ? '/' : c;
 }
 
-// No '\', no control character, no empty, "." or ".." name.
-bool IsKitPath(const char *path, size_t length) {
-  if (length > SUMS_PATH_LIMIT) return false;
+// No '\', no control character, no empty, "." or ".." name (nor "...":
+// FAT holds no name of dots alone); Path ends at its NUL.
+bool IsKitPath(const char *path) {
   size_t name = 0;  // bytes of the current name
-  unsigned dots = 0;
-  for (size_t i = 0; i <= length; ++i) {
-    unsigned char c = i < length ? static_cast<unsigned char>(path[i]) : '/';
-    if (c == '/') {
-      if (name == 0 || dots == name) return false;  // "", "." or ".." (or "...")
+  size_t dots = 0;
+  for (size_t length = 0;; ++length) {
+    unsigned char c = static_cast<unsigned char>(path[length]);
+    if (c == '/' || c == '\0') {
+      if (name == 0 || dots == name) return false;
+      if (c == '\0') return length <= SUMS_PATH_LIMIT;
       name = dots = 0;
     } else if (c < 0x20 || c == 0x7F || c == '\\') {
       return false;
@@ -27,7 +28,6 @@ bool IsKitPath(const char *path, size_t length) {
       dots += c == '.';
     }
   }
-  return true;
 }
 
 }  // namespace
@@ -42,28 +42,26 @@ bool SamePath(const char *Listed, const char *Path) {
 unsigned ParseKitSums(char *Text, size_t Size, bool Cut, SumsEntry *Entries, unsigned *Count) {
   *Count = 0;
   unsigned line = 0;
-  size_t at = 0;
-  while (at < Size) {
+  char *end = Text + Size;
+  for (char *at = Text; at < end;) {
     ++line;
-    size_t end = at;
-    while (end < Size && Text[end] != '\n') ++end;
-    if (line > SUMS_LINE_LIMIT || (end == Size && Cut)) return line;
-    size_t stop = end > at && Text[end - 1] == '\r' ? end - 1 : end;
-    char *form = Text + at;
-    if (stop - at < 67 || form[64] != ' ' || (form[65] != ' ' && form[65] != '*')) return line;
-    for (int i = 0; i < 64; ++i) {
-      char c = form[i];
-      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return line;
+    char *stop = at;
+    while (stop < end && *stop != '\n') ++stop;
+    if (line > SUMS_LINE_LIMIT || (stop == end && Cut)) return line;
+    char *next = stop + 1;
+    if (stop > at && stop[-1] == '\r') --stop;
+    // The line ends in a NUL from here on, so no check below reads past it.
+    *stop = '\0';
+    char *form = at;
+    for (; form < at + 64; ++form) {
+      if (!((*form >= '0' && *form <= '9') || (*form >= 'a' && *form <= 'f'))) return line;
     }
-    char *path = form + 66;
-    if (!IsKitPath(path, Text + stop - path)) return line;
-    Text[stop] = '\0';
+    if (form[0] != ' ' || (form[1] != ' ' && form[1] != '*') || !IsKitPath(form + 2)) return line;
     for (unsigned i = 0; i < *Count; ++i) {
-      if (SamePath(Entries[i].Path, path)) return line;
+      if (SamePath(Entries[i].Path, form + 2)) return line;
     }
-    Entries[*Count] = SumsEntry{form, path};
-    ++*Count;
-    at = end + 1;
+    Entries[(*Count)++] = SumsEntry{at, form + 2};
+    at = next;
   }
   // The file ended right after a whole line but went on past the bound.
   return Cut ? line + 1 : 0;

@@ -66,10 +66,8 @@ bool CheckFile(Work *work, const SumsEntry *entry) {
   if (stream == nullptr || !HashStream(work, stream, &hash)) {
     return Fail(work, KitCheckProblem::FileUnreadable);
   }
-  uint8_t digest[SHA256_SIZE];
-  Sha256End(&hash, digest);
   char hex[SHA256_HEX_SIZE];
-  Sha256Hex(digest, hex);
+  Sha256End(&hash, hex);
   return libc::memcmp(hex, entry->Digest, SHA256_HEX_SIZE - 1) == 0 ||
          Fail(work, KitCheckProblem::FileMismatch);
 }
@@ -97,9 +95,7 @@ bool ReadSums(Work *work) {
   Sha256 hash;
   Sha256Begin(&hash);
   Sha256Add(&hash, work->text, size);
-  uint8_t digest[SHA256_SIZE];
-  Sha256End(&hash, digest);
-  Sha256Hex(digest, work->check->Identity);
+  Sha256End(&hash, work->check->Identity);
   work->check->Line = ParseKitSums(work->text, size, cut, work->entries, &work->count);
   work->check->Files = work->count;
   return work->check->Line == 0 || Fail(work, KitCheckProblem::SumsLine);
@@ -139,9 +135,6 @@ void FindUnlisted(Work *work, size_t length, unsigned depth) {
 
 bool CheckAll(Work *work, bool whole) {
   if (!ReadSums(work)) return false;
-  for (unsigned i = 0; whole && i < work->count; ++i) {
-    if (!CheckFile(work, &work->entries[i])) return false;
-  }
   for (const char *name = DECISION_FILES; *name != 0; name += libc::strlen(name) + 1) {
     const SumsEntry *entry = Listed(work, name);
     if (entry == nullptr) {
@@ -152,8 +145,11 @@ bool CheckAll(Work *work, bool whole) {
         return Fail(work, KitCheckProblem::NotListed);
       }
     } else if (!whole) {
-      return CheckFile(work, entry);  // UpdateConfig.ini alone
+      return CheckFile(work, entry);  // UpdateConfig.ini alone, while a kit is chosen
     }
+  }
+  for (unsigned i = 0; i < work->count; ++i) {
+    if (!CheckFile(work, &work->entries[i])) return false;
   }
   Open(work, nullptr);
   if (work->unlisted != nullptr) FindUnlisted(work, work->folder, 0);

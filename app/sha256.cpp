@@ -66,7 +66,7 @@ void Sha256Add(Sha256 *Hash, const void *Data, size_t Size) {
   }
 }
 
-void Sha256End(Sha256 *Hash, uint8_t Digest[SHA256_SIZE]) {
+void Sha256End(Sha256 *Hash, char Hex[SHA256_HEX_SIZE]) {
   uint64_t bits = Hash->Length * 8;
   uint8_t pad = 0x80;
   do {
@@ -77,14 +77,9 @@ void Sha256End(Sha256 *Hash, uint8_t Digest[SHA256_SIZE]) {
     uint8_t byte = static_cast<uint8_t>(bits >> (8 * i));
     Sha256Add(Hash, &byte, 1);
   }
-  for (int i = 0; i < 32; ++i) Digest[i] = static_cast<uint8_t>(Hash->State[i / 4] >> (24 - 8 * (i % 4)));
-}
-
-void Sha256Hex(const uint8_t Digest[SHA256_SIZE], char Hex[SHA256_HEX_SIZE]) {
-  static const char DIGITS[] = "0123456789abcdef";
-  for (size_t i = 0; i < SHA256_SIZE; ++i) {
-    Hex[2 * i] = DIGITS[Digest[i] >> 4];
-    Hex[2 * i + 1] = DIGITS[Digest[i] & 15];
+  // Each state word big-endian, four bits a digit.
+  for (int i = 0; i < 64; ++i) {
+    Hex[i] = "0123456789abcdef"[(Hash->State[i / 8] >> (28 - 4 * (i % 8))) & 15];
   }
-  Hex[2 * SHA256_SIZE] = '\0';
+  Hex[64] = '\0';
 }

@@ -17,7 +17,6 @@ struct Sha256 {
 
 void Sha256Begin(Sha256 *Hash);
 void Sha256Add(Sha256 *Hash, const void *Data, size_t Size);
-void Sha256End(Sha256 *Hash, uint8_t Digest[SHA256_SIZE]);
-
-// The digest as lower-case hex, NUL-terminated.
-void Sha256Hex(const uint8_t Digest[SHA256_SIZE], char Hex[SHA256_HEX_SIZE]);
+// Ends the message and writes its digest as lower-case hex, NUL-terminated:
+// the form SHA256SUMS and the run record hold it in.
+void Sha256End(Sha256 *Hash, char Hex[SHA256_HEX_SIZE]);

@@ -4,6 +4,7 @@
 // every run reads the same bytes without going back to the host file.
 #include "fleet/fleet_report.h"
 
+#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "fleet/row_workers.h"
 #include "sim/host_file.h"
 #include "sim/host_output.h"
+#include "sim/kit_check.h"
 #include "sim/run.h"
 #include "sim/smbios_input.h"
 
@@ -61,6 +63,28 @@ std::vector<std::string> SplitOnBlanks(const std::string &text) {
   }
   if (!word.empty()) words.push_back(word);
   return words;
+}
+
+// A kit that brings a SHA256SUMS is checked against it once, by the image's
+// own -verify check: a damaged kit is a warning on its machines' rows
+// before the medium ships, and its identity is what records are held to.
+bool CheckKitSums(const std::string &folder, KitInfo *kit, std::string *error) {
+  DIR *listing = opendir(folder.c_str());
+  if (listing == nullptr) return true;
+  for (dirent *entry = readdir(listing); entry != nullptr; entry = readdir(listing)) {
+    kit->has_sums = kit->has_sums || strcasecmp(entry->d_name, "SHA256SUMS") == 0;
+  }
+  closedir(listing);
+  if (!kit->has_sums) return true;
+  sim::KitFolderCheck check;
+  if (!sim::CheckKitFolder(folder, &check, error)) {
+    *error = "--kit " + folder + ": " + *error;
+    return false;
+  }
+  kit->sums_intact = check.intact;
+  kit->sums_line = check.line;
+  kit->identity = check.identity;
+  return true;
 }
 
 bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
@@ -111,7 +135,7 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   // A kit without Version= is still a kit: every row shows the message.
   kit->has_version = gKitConfigResult == ConfigResult::Loaded;
   kit->version = kit->has_version ? gKitConfig.WholeVersion : "";
-  return true;
+  return CheckKitSums(folder, kit, error);
 }
 
 namespace {

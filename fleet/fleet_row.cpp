@@ -143,6 +143,11 @@ void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, Fleet
 // when the machine runs under several.
 void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns &runs,
                     const std::string &which, FleetRow *row) {
+  if (kit.has_sums && !kit.sums_intact) {
+    std::string line = kit.sums_line;
+    if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
+    Add(row, "kit-damaged", "the kit " + kit.folder + " does not match its SHA256SUMS: " + line);
+  }
   if (!SameDecision(runs.run, runs.segments)) {
     Add(row, "runs-differ",
         "the two runs" + which + " decide differently: \"" + OutcomeText(runs.run) +
@@ -262,6 +267,12 @@ const WarningKind WARNING_KINDS[] = {
     {"product-mismatch",
      "the machine's product does not match the kit's ProductName=: without -product the kit "
      "would update another model"},
+    {"kit-damaged",
+     "the kit's files do not match its SHA256SUMS: with -verify every machine refuses the kit, "
+     "without it they run the damaged files"},
+    {"other-build",
+     "the machine's latest record ran another build of its kit: its kit_sha256 is not the "
+     "planned kit's"},
     {"same-machine",
      "another input holds the same machine (serial number, UUID and product alike): it is "
      "counted once, under the first"},
@@ -436,6 +447,7 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
   if (!row.kits.empty()) {
     row.run = row.kits.front().run;
     row.segments = row.kits.front().segments;
+    if (serving.size() == 1) row.kit_sha256 = settings.kits[serving[0]].identity;
   }
 
   AddDataWarnings(facts, ParseOptions(args), &row);

@@ -30,6 +30,13 @@ struct KitInfo {
   // every run under the kit reads these, not the host file again.
   bool has_config = false;
   std::string config;
+  // Its SHA256SUMS, checked by the image's own -verify check when the
+  // folder holds one: whether every listed file matches, the image's line
+  // when not, and the kit's identity (the SHA-256 of SHA256SUMS).
+  bool has_sums = false;
+  bool sums_intact = false;
+  std::string sums_line;
+  std::string identity;
 };
 
 struct FleetSettings {
@@ -65,6 +72,8 @@ struct RecordSummary {
   std::string status;
   bool has_message = false;
   std::string message;
+  bool has_kit_sha256 = false;
+  std::string kit_sha256;  // the build of the kit the record's run checked
 };
 
 struct Warning {
@@ -110,6 +119,9 @@ struct FleetRow {
   std::vector<KitRuns> kits;
   RunOutcome run;       // with the kit's options
   RunOutcome segments;  // with -segments added
+  // The identity of the one kit that serves the machine, when its folder
+  // holds a SHA256SUMS; empty otherwise.
+  std::string kit_sha256;
   std::vector<Warning> warnings;
   // With records read (--records): the machine's rollout state ("" when
   // none applies) and its latest record.

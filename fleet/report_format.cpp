@@ -46,6 +46,7 @@ Json RecordToJson(const RecordSummary &record) {
   json["ran"] = record.ran;
   json["status"] = record.status;
   json["message"] = OptionalText(record.has_message, record.message);
+  json["kit_sha256"] = OptionalText(record.has_kit_sha256, record.kit_sha256);
   return json;
 }
 
@@ -59,6 +60,7 @@ void RecordFromJson(const Json &json, RecordSummary *record) {
   record->ran = json.value("ran", false);
   ReadOptional(json, "status", &has, &record->status);
   ReadOptional(json, "message", &record->has_message, &record->message);
+  ReadOptional(json, "kit_sha256", &record->has_kit_sha256, &record->kit_sha256);
 }
 
 bool RunFromJson(const Json &json, RunOutcome *outcome) {
@@ -252,6 +254,7 @@ Json RowJson(const FleetRow &row) {
     json["hardware_id_fields"] = fields;
     json["hardware_ids"] = ids;
     json["kit"] = KitToJson(row);
+    json["kit_sha256"] = OptionalText(!row.kit_sha256.empty(), row.kit_sha256);
     // One kit: its two runs, as before there were several kits. None or
     // several: no one outcome; several list each kit's under "runs".
     bool one = row.kits.size() == 1;
@@ -309,6 +312,8 @@ bool RowFromJsonValue(const Json &json, FleetRow *row) {
     row->hardware_ids.Present[i] =
         has && ParseHardwareId(text.data(), text.size(), row->hardware_ids.Id[i]);
   }
+  bool has_kit_sha256 = false;
+  ReadOptional(json, "kit_sha256", &has_kit_sha256, &row->kit_sha256);
   if (json.contains("runs") && json["runs"].is_array()) {
     for (const Json &run : json["runs"]) {
       KitRuns kit;
@@ -541,7 +546,11 @@ void ReportWriter::PrintKitSummary() {
     const KitInfo &kit = kits_[i];
     out_ << "  " << Cell(kit.folder) << " (ProductName="
          << (kit.has_product_name ? Cell(kit.product_name) : "-")
-         << ", Version=" << (kit.has_version ? Cell(kit.version) : "-") << "): " << kit_machines_[i]
+         << ", Version=" << (kit.has_version ? Cell(kit.version) : "-")
+         << (kit.identity.empty() ? "" : ", kit " + kit.identity.substr(0, 4) + "..." +
+                                             kit.identity.substr(62))
+         << (kit.has_sums && !kit.sums_intact ? ", does not match its SHA256SUMS" : "")
+         << "): " << kit_machines_[i]
          << (kit_machines_[i] == 1 ? " machine" : " machines");
     // The three outcomes always, so a kit's line reads the same on every report.
     std::map<std::string, size_t> outcomes = kit_outcomes_[i];

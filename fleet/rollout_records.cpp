@@ -195,7 +195,8 @@ bool ParseRecordLine(const std::string &line, RolloutRecord *record, std::string
          OptionalText(json, "uuid", &record->has_uuid, &record->uuid, why) &&
          OptionalText(json, "script", &record->has_script, &record->script, why) &&
          OptionalText(json, "status", &has_status, &record->status, why) &&
-         OptionalText(json, "message", &record->has_message, &record->message, why);
+         OptionalText(json, "message", &record->has_message, &record->message, why) &&
+         OptionalText(json, "kit_sha256", &record->has_kit_sha256, &record->kit_sha256, why);
 }
 
 bool ListRecordFiles(const std::vector<std::string> &arguments, std::vector<std::string> *files,
@@ -414,6 +415,16 @@ void ApplyRecords(RecordSet *records, FleetRow *row, bool uuid_unique) {
   summary.status = latest->status;
   summary.has_message = latest->has_message;
   summary.message = latest->message;
+  summary.has_kit_sha256 = latest->has_kit_sha256;
+  summary.kit_sha256 = latest->kit_sha256;
+  // A run that checked its kit (-verify) names the build it ran; the plan
+  // holds the kit's build as it is now.
+  if (latest->has_kit_sha256 && !row->kit_sha256.empty() && latest->kit_sha256 != row->kit_sha256) {
+    row->warnings.push_back(
+        Warning{"other-build", "its latest record (" + summary.where + ") ran another build of " +
+                                   "its kit: kit_sha256 " + latest->kit_sha256 + ", the planned " +
+                                   "kit's " + row->kit_sha256});
+  }
 }
 
 }  // namespace fleet

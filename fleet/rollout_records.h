@@ -43,6 +43,8 @@ struct RolloutRecord {
   std::string status;
   bool has_message = false;
   std::string message;
+  bool has_kit_sha256 = false;
+  std::string kit_sha256;
 };
 
 // One line as the image writes it: a JSON object whose `ran` is true or

@@ -28,10 +28,8 @@ std::string Sha256Of(const std::string &bytes) {
   Sha256 hash;
   Sha256Begin(&hash);
   Sha256Add(&hash, bytes.data(), bytes.size());
-  uint8_t digest[SHA256_SIZE];
-  Sha256End(&hash, digest);
   char hex[SHA256_HEX_SIZE];
-  Sha256Hex(digest, hex);
+  Sha256End(&hash, hex);
   return hex;
 }
 

@@ -18,10 +18,8 @@ std::string Hex(const std::string &bytes, size_t piece) {
   for (size_t at = 0; at < bytes.size(); at += piece) {
     Sha256Add(&hash, bytes.data() + at, std::min(piece, bytes.size() - at));
   }
-  uint8_t digest[SHA256_SIZE];
-  Sha256End(&hash, digest);
   char hex[SHA256_HEX_SIZE];
-  Sha256Hex(digest, hex);
+  Sha256End(&hash, hex);
   return hex;
 }
 

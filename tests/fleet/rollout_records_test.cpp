@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/sha256.h"
 #include "fleet/fleet_report.h"
 #include "support/scratch_folder.h"
 
@@ -399,6 +400,65 @@ TEST_F(FleetRecords, RecordsThatCannotBeReadStopTheReportWithOneLine) {
     EXPECT_EQ(err, "bios-update-select-fleet: " + c.error + "\n");
     EXPECT_EQ(out, "");
   }
+}
+
+TEST_F(FleetRecords, KitsAreCheckedAgainstTheirSha256sumsAndRecordsHeldToTheirBuild) {
+  namespace fs = std::filesystem;
+  fs::path dumps = fs::path(BUS_SOURCE_DIR) / "tests/data/dumps";
+  auto sha256 = [](const std::string &bytes) {
+    Sha256 hash;
+    Sha256Begin(&hash);
+    Sha256Add(&hash, bytes.data(), bytes.size());
+    char hex[SHA256_HEX_SIZE];
+    Sha256End(&hash, hex);
+    return std::string(hex);
+  };
+  const std::string config = "ProductName=x\r\nVersion=2\r\n";
+  Write("kit/UpdateConfig.ini", config);
+  Write("kit/bios.rom", "the BIOS");
+  std::string sums = sha256(config) + "  UpdateConfig.ini\n" + sha256("the BIOS") + "  bios.rom\n";
+  Write("kit/SHA256SUMS", sums);
+  std::string identity = sha256(sums);
+  // The desktop's record ran another build of the kit; the laptop's this one.
+  Json other = Json::parse(Record(nullptr, "ACM7T0042", "Model7 Tower", "2026-03-01T08:00:00",
+                                  "UpdateHWOld.nsh", true, nullptr));
+  other["kit_sha256"] = std::string(64, '0');
+  Write("sticks/rollout.jsonl", other.dump() + "\n");
+
+  fleet::FleetCommand command;
+  command.kits = {dir_ + "/kit"};
+  command.records = {dir_ + "/sticks"};
+  command.inputs = {(dumps / "desktop-2.8.bin").string(), (dumps / "laptop-8AET46WW.bin").string()};
+  command.format = fleet::Format::Json;
+  std::string out, warnings;
+  ASSERT_EQ(Report(command, &out, &warnings), fleet::FLEET_REPORT_MADE) << warnings;
+  Json report = Json::parse(out);
+  ASSERT_EQ(report.size(), 2u);
+  for (const Json &row : report) EXPECT_EQ(row["kit_sha256"], identity);
+  std::vector<std::string> keys = report[0]["warning_keys"];
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "other-build"), 1) << report[0]["warnings"];
+  EXPECT_EQ(report[0]["record"]["kit_sha256"], std::string(64, '0'));
+  keys = report[1]["warning_keys"].get<std::vector<std::string>>();
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "other-build"), 0);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "kit-damaged"), 0);
+
+  // A BIOS file changed after SHA256SUMS was made: a warning on every
+  // machine the kit serves, naming the file, before the medium ships.
+  Write("kit/bios.rom", "the BIOS, changed");
+  ASSERT_EQ(Report(command, &out, &warnings), fleet::FLEET_REPORT_MADE) << warnings;
+  report = Json::parse(out);
+  for (const Json &row : report) {
+    EXPECT_NE(row["warnings"].dump().find("the kit " + dir_ + "/kit does not match its "
+                                          "SHA256SUMS: bios.rom does not match SHA256SUMS."),
+              std::string::npos)
+        << row["warnings"];
+  }
+  command.format = fleet::Format::Table;
+  ASSERT_EQ(Report(command, &out, &warnings), fleet::FLEET_REPORT_MADE) << warnings;
+  EXPECT_NE(out.find("Version=2, kit " + identity.substr(0, 4) + "..." + identity.substr(62) +
+                     ", does not match its SHA256SUMS)"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

@@ -143,6 +143,32 @@ class FleetMedium(unittest.TestCase):
         self.assertEqual(plan(json.loads(out), lambda kit: kit.replace(shown, library + "/")),
                          plan(folder))
 
+    def test_a_damaged_kit_is_a_warning_on_its_machines(self):
+        """The medium's SHA256SUMS (make-kit-image's default) checked as the
+        machines will: one byte of a kit file changed on the medium is a
+        warning naming the file on every machine the kit serves."""
+        for name, path, kit in (("kit.img", "UpdateHWOld.nsh", ""),
+                                ("fleet.img", "kits/model7-tower/UpdateHWOld.nsh",
+                                 "model7-tower")):
+            with self.subTest(name):
+                damaged = os.path.join(self.root, "damaged-" + name)
+                shutil.copyfile(self.media[name], damaged)
+                data = kit_medium.read_file(damaged, path)
+                kit_medium.write_file(damaged, path, data[:-1] + bytes([data[-1] ^ 1]))
+                rows = self.report("--medium", damaged)
+                served = [row for row in rows if row.get("kit_sha256")
+                          and str(row.get("kit")).endswith(kit)]
+                self.assertTrue(served, rows)
+                others = [row for row in rows if row not in served]
+                self.assertFalse([row for row in others if "kit-damaged" in row["warning_keys"]])
+                for row in served:
+                    damage = [w for k, w in zip(row["warning_keys"], row["warnings"])
+                              if k == "kit-damaged"]
+                    self.assertEqual(len(damage), 1, row["warnings"])
+                    self.assertIn("UpdateHWOld.nsh does not match SHA256SUMS", damage[0])
+                rows = self.report("--medium", self.media[name])
+                self.assertFalse([row for row in rows if "kit-damaged" in row["warning_keys"]])
+
     def test_refused(self):
         misspelt = os.path.join(self.root, "misspelt.img")
         shutil.copyfile(self.media["fleet.img"], misspelt)

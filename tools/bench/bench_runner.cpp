@@ -113,11 +113,9 @@ int HashFile(const std::string &path) {
   for (size_t at = 0; at < bytes.size(); at += KIT_READ_CHUNK) {
     Sha256Add(&hash, bytes.data() + at, std::min(KIT_READ_CHUNK, bytes.size() - at));
   }
-  uint8_t digest[SHA256_SIZE];
-  Sha256End(&hash, digest);
-  std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
   char hex[SHA256_HEX_SIZE];
-  Sha256Hex(digest, hex);
+  Sha256End(&hash, hex);
+  std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
   std::cout << "sha256: " << hex << "\nseconds: " << seconds.count() << "\n";
   return 0;
 }

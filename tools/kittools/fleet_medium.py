@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout
-from .common import (ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION,
+from .common import (ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, SUMS_NAME,
                      VERIFY_OPTION, KitError)
 
 PROG = "fleet-report"
@@ -144,9 +144,37 @@ def unpack(medium, folder):
                            "is a few lines" % (medium, CONFIG_NAME, limit))
         with open(os.path.join(folder, CONFIG_NAME), "wb") as f:
             f.write(data)
+        unpack_listed(target, paths, folder, medium)
         kit_args = ["--kit", folder]
     return kit_args + ["--app-args", options] + arch_args + [
         "--shown-as", "%s=%s:" % (folder, medium)]
+
+
+def unpack_listed(target, paths, folder, medium):
+    """A kit at the medium's root with a SHA256SUMS: that file and every
+    file it lists, copied into `folder` as they lie on the medium, so the
+    report checks the kit as the machines will (a library's kits are
+    copied whole already)."""
+    names = {p.lower(): p for p in paths}
+    sums_name = names.get(SUMS_NAME.lower())
+    if sums_name is None:
+        return
+    limit = image_rules.rules()["bounds"]["sums_bytes"]
+    sums = kit_medium.read_file(target, sums_name, limit=limit + 1) or b""
+    listed = [SUMS_NAME]
+    for line in sums[:limit].decode("utf-8", "replace").splitlines():
+        path = line.rstrip("\r")[66:]
+        # Only names the medium holds, and never out of `folder`: the
+        # image's own check then says what is wrong with the rest.
+        if path and path.lower() in names and ".." not in path.split("/"):
+            listed.append(names[path.lower()])
+    for name in listed:
+        where = os.path.join(folder, *os.path.dirname(name).split("/"))
+        os.makedirs(where, exist_ok=True)
+        try:
+            kit_medium.copy_out(target, name, where)
+        except kit_medium.MediumError as error:
+            raise KitError("--medium %s: %s" % (medium, error))
 
 
 def main(argv):

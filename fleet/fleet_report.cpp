@@ -354,9 +354,12 @@ std::string Trimmed(const std::string &text) {
 }
 
 // One machine, as two inputs can hold it: serial number, UUID and product
-// alike. Empty when the data cannot tell the machine (no serial or UUID).
+// alike. Empty when the data cannot tell the machine (no UUID, no serial
+// number or a placeholder one).
 std::string MachineKey(const FleetRow &row) {
-  if (!row.error.empty() || !row.has_uuid || !row.has_serial || Trimmed(row.serial).empty()) return "";
+  if (!row.error.empty() || !row.has_uuid || !row.has_serial || !SerialTellsMachinesApart(row.serial)) {
+    return "";
+  }
   std::string serial = Trimmed(row.serial), product = row.has_product ? Trimmed(row.product) : "";
   return std::to_string(serial.size()) + ":" + serial + Lower(row.uuid) + product;
 }

@@ -145,6 +145,22 @@ bool RecordInstant(const std::string &time, int64_t *seconds) {
   return true;
 }
 
+bool SerialTellsMachinesApart(const std::string &serial) {
+  static const char *const PLACEHOLDERS[] = {
+      "to be filled by o.e.m.", "default string", "system serial number", "chassis serial number",
+      "serial number", "not specified", "not applicable", "not available", "none", "n/a", "na",
+      "unknown", "empty", "0123456789", "123456789", "1234567890", "invalid"};
+  std::string text = Lower(TrimTrailingBlanks(serial));
+  size_t start = text.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  text = text.substr(start);
+  if (text.find_first_not_of(text[0]) == std::string::npos) return false;  // "0000", "xxxx"
+  for (const char *placeholder : PLACEHOLDERS) {
+    if (text == placeholder) return false;
+  }
+  return true;
+}
+
 bool SwappedUuids(const std::string &a, const std::string &b) {
   // 8-4-4-4-12: the first three fields' bytes in the other order.
   static const int SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -331,8 +347,8 @@ void RecordSet::Index() {
     const RolloutRecord &record = records_[i];
     if (record.has_uuid) by_uuid_[Lower(record.uuid)].push_back(i);
     std::string serial = TrimTrailingBlanks(record.serial);
-    // An empty serial number tells no machine from another.
-    if (record.has_serial && record.has_product && !serial.empty()) {
+    // An empty or placeholder serial number tells no machine from another.
+    if (record.has_serial && record.has_product && SerialTellsMachinesApart(serial)) {
       by_serial_[{serial, TrimTrailingBlanks(record.product)}].push_back(i);
     }
   }

@@ -65,6 +65,14 @@ bool ListRecordFiles(const std::vector<std::string> &arguments, std::vector<std:
 // that is no such time.
 bool RecordInstant(const std::string &time, int64_t *seconds);
 
+// Whether a serial number tells one machine from another: not empty, not
+// one character over and over ("00000000"), and none of the texts boards
+// ship with before a vendor sets them ("To Be Filled By O.E.M.", "Default
+// string", "System Serial Number", ...), case and trailing blanks aside.
+// Records never join by such a serial, and two inputs are one machine only
+// where theirs is one.
+bool SerialTellsMachinesApart(const std::string &serial);
+
 // Whether two UUID texts differ only in the byte order of their first
 // three fields: one machine, read once as SMBIOS 2.6 and later order it and
 // once as older tables do.

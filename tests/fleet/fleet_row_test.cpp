@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/run.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -317,4 +318,45 @@ TEST_F(FleetRowTest, ARunRecordIsWrittenAsOnAStick) {
     EXPECT_EQ(row.run.scripts, std::vector<std::string>{"UpdateHWOld.nsh"});
     EXPECT_EQ(row.run.messages, std::vector<std::string>{});
   }
+}
+
+// The UUID text has one rule, the image's: the run record a machine writes
+// and the report's row for its data name the UUID alike, in the byte order
+// its SMBIOS version decides (the first three fields little-endian from
+// 2.6 on), so records join their machines on old tables too.
+TEST_F(FleetRowTest, TheRowNamesTheUuidAsTheMachinesRecordDoes) {
+  testsupport::SmbiosTableBuilder table;
+  AddBios(&table, 0x0000, "1.26");
+  // System Information with a UUID (offset 0x08) and a serial number.
+  table.Raw({1, 0x1B, 0x01, 0x00, 1, 2, 0, 3});
+  for (uint8_t byte = 0x10; byte < 0x20; ++byte) table.Raw({byte});
+  table.Raw({6, 0, 0});
+  for (const char *text : {"Acme", "Model7", "SN-1"}) {
+    for (const char *c = text; *c != '\0'; ++c) table.Raw({static_cast<uint8_t>(*c)});
+    table.Raw({0});
+  }
+  table.Raw({0});
+  std::vector<std::string> uuids;
+  for (uint8_t minor : {3, 8}) {
+    SCOPED_TRACE(testing::Message() << "SMBIOS 2." << int(minor));
+    std::vector<uint8_t> dump = Dump2(table, 2);
+    dump[0x06] = 2;
+    dump[0x07] = minor;
+    fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, settings_);
+    ASSERT_TRUE(row.has_uuid);
+    sim::ImageRun run;
+    run.args = {"-log", "r.jsonl"};
+    run.files = {{"UpdateConfig.ini", "Version=2\r\n"}};
+    run.writable = true;
+    run.smbios = &dump;
+    std::string record;
+    run.after = [&record](sim::Firmware &firmware) { firmware.ReadFile("r.jsonl", &record); };
+    sim::ImageRunResult result;
+    std::string error;
+    ASSERT_TRUE(sim::RunImage(run, &result, &error)) << error;
+    EXPECT_NE(record.find("\"uuid\":\"" + row.uuid + "\""), std::string::npos) << record;
+    uuids.push_back(row.uuid);
+  }
+  EXPECT_EQ(uuids, (std::vector<std::string>{"10111213-1415-1617-1819-1a1b1c1d1e1f",
+                                             "13121110-1514-1716-1819-1a1b1c1d1e1f"}));
 }

@@ -141,7 +141,9 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
       // Written at 07:00 UTC, before line 11's 08:00 UTC, though its text sorts after.
       Record(nullptr, "SN-10", "Model7", "2026-03-01T09:00:00+02:00", nullptr, false, "ERROR: y") +  // 10
       Record(nullptr, "SN-10", "Model7", "2026-03-01T08:00:00Z", "UpdateHWOld.nsh", true, nullptr) +  // 11
-      Record(nullptr, "SN-10", "Model7", nullptr, "UpdateHWNew.nsh", true, nullptr);           // 12
+      Record(nullptr, "SN-10", "Model7", nullptr, "UpdateHWNew.nsh", true, nullptr) +          // 12
+      Record(SHARED, "To Be Filled By O.E.M.", "Model7", nullptr, "UpdateHWOld.nsh", true,
+             nullptr);                                                                         // 13
   struct Case {
     const char *name;
     fleet::FleetRow row;
@@ -171,6 +173,9 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
       {"the UUID in the other byte order, another serial", Machine(U3, "SN-90", "Model5"), true, 0},
       {"times compared as instants; a record without a time never the latest",
        Machine(nullptr, "SN-10", "Model7"), true, 11},
+      // A placeholder UUID and a placeholder serial number: nothing tells the machine.
+      {"a shared UUID and a placeholder serial", Machine(SHARED, "To Be Filled By O.E.M.", "Model7"),
+       false, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -178,7 +183,7 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
     fleet::RecordSet set;
     set.Read("r.jsonl", in);
     // Lines 10 to 12 name one machine alike: one record, the latest.
-    ASSERT_EQ(set.Records().size(), 10u);
+    ASSERT_EQ(set.Records().size(), 11u);
     const fleet::RolloutRecord *latest = set.Latest(c.row, c.uuid_unique);
     EXPECT_EQ(latest == nullptr ? 0 : latest->line, c.latest_line);
   }
@@ -190,7 +195,19 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
   set.Latest(Machine(nullptr, "SN-3", "Model9"));
   std::vector<size_t> unmatched;
   for (const fleet::RolloutRecord *record : set.Unmatched()) unmatched.push_back(record->line);
-  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7, 8, 9, 11}));
+  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7, 8, 9, 11, 13}));
+}
+
+TEST(SerialTellsMachinesApart, PlaceholdersAndRepeatsTellNothing) {
+  for (const char *serial : {"", "   ", "To Be Filled By O.E.M.", "DEFAULT STRING", "System Serial Number",
+                             "Not Specified  ", "0000000000", "xxxxxx", "0123456789", "N/A"}) {
+    SCOPED_TRACE(serial);
+    EXPECT_FALSE(fleet::SerialTellsMachinesApart(serial));
+  }
+  for (const char *serial : {"ACM7T0042", "SN-1", "00000001", "CZ12345678", "A"}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(fleet::SerialTellsMachinesApart(serial), std::string(serial) != "A");
+  }
 }
 
 TEST(RecordInstant, TheMomentATimeNames) {

@@ -238,6 +238,7 @@ class FleetMedium(unittest.TestCase):
               self.media["fleet.img"]], ["--output", "is an input"]),
             (["--medium", self.media["fleet.img"], "--output=" + hard_link], ["is an input"]),
             (["--medium", "--output", self.media["fleet.img"]], ["not the option --output"]),
+            (["--medium=--output", self.media["fleet.img"]], ["not the option --output"]),
         ]
         for args, words in cases:
             with self.subTest(" ".join(args)):

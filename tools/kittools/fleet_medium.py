@@ -42,6 +42,8 @@ def split_medium(argv):
             i += 2
             continue
         if word.startswith("--medium="):
+            if word[len("--medium="):].startswith("--"):
+                raise KitError("--medium takes a FILE, not the option %s" % word[len("--medium="):])
             medium.append(word[len("--medium="):])
         else:
             if word.split("=", 1)[0] in REPLACED:

@@ -4,8 +4,11 @@
 // through the context the visitor is given; nothing outlives the call.
 #include "fleet/library_query.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -49,6 +52,51 @@ std::string HostFolder(const std::string &root, const std::string &path) {
   return root + host;
 }
 
+// A link in the library to a folder that holds it would make the walk go
+// round through the folders above: found on the host, before the walk, and
+// named as what it is. Searched as deep as the image searches, and no
+// further than its folder bound.
+bool FindLinkUpwards(const std::string &root, std::string *error) {
+  char *resolved = realpath(root.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  std::string real = resolved;
+  free(resolved);
+  std::vector<std::pair<std::string, unsigned>> pending = {{root, 0}};
+  unsigned folders = 0;
+  while (!pending.empty() && folders <= KIT_FOLDER_LIMIT) {
+    std::pair<std::string, unsigned> folder = pending.back();
+    pending.pop_back();
+    if (folder.second >= KIT_SEARCH_DEPTH) continue;
+    DIR *dir = opendir(folder.first.c_str());
+    if (dir == nullptr) continue;
+    while (struct dirent *item = readdir(dir)) {
+      std::string name = item->d_name;
+      if (name == "." || name == "..") continue;
+      std::string path = folder.first + "/" + name;
+      struct stat link, target;
+      if (lstat(path.c_str(), &link) != 0 || stat(path.c_str(), &target) != 0 ||
+          !S_ISDIR(target.st_mode)) {
+        continue;
+      }
+      ++folders;
+      if (S_ISLNK(link.st_mode)) {
+        char *to = realpath(path.c_str(), nullptr);
+        std::string points = to != nullptr ? to : "";
+        free(to);
+        if (!points.empty() && (real == points || real.compare(0, points.size() + 1,
+                                                               points + "/") == 0)) {
+          closedir(dir);
+          *error = path + " is a link to " + points + ", a folder that holds the library";
+          return true;
+        }
+      }
+      pending.push_back({path, folder.second + 1});
+    }
+    closedir(dir);
+  }
+  return false;
+}
+
 std::string LineOf(const std::vector<sim::Event> &events) {
   for (const sim::Event &event : events) {
     if (event.kind != sim::Event::Console) continue;
@@ -70,6 +118,7 @@ bool QueryLibrary(const std::string &library, LibraryAnswer *answer, std::string
     *error = library + ": not a readable folder";
     return false;
   }
+  if (FindLinkUpwards(root, error)) return false;
   WalkResult result;
   sim::ImageRun run;
   run.kits_dir = root;

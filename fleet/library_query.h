@@ -39,7 +39,8 @@ struct LibraryAnswer {
 
 // Walks the host folder `root` as the image walks the folder kits of its
 // current directory, on the simulated firmware. False with a one-line
-// reason when the walk cannot be run (root is no readable folder).
+// reason when the walk cannot be run (root is no readable folder, or holds
+// a link to a folder that holds it).
 bool QueryLibrary(const std::string &root, LibraryAnswer *answer, std::string *error);
 
 // The answer, the image's bounds and its option words as one JSON object.

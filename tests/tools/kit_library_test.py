@@ -133,6 +133,15 @@ class Library(unittest.TestCase):
         self.assertEqual(image_rules.problem_text(problem),
                          "kits holds a folder name with a control character or bad UTF-16; "
                          "no kit can be chosen.")
+        # A host library's link to a folder above it is named as such, not
+        # by the folders the walk would meet going round through it.
+        shutil.rmtree(os.path.join(self.library, "old\tkit"))
+        self.kit("a")
+        os.symlink("../..", os.path.join(self.library, "a", "up"))
+        with self.assertRaises(KitError) as caught:
+            image_rules.library(self.library)
+        self.assertEqual(str(caught.exception), "%s is a link to %s, a folder that holds the "
+                         "library" % (os.path.join(self.library, "a", "up"), self.root))
 
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at

@@ -11,6 +11,7 @@ date (a second when it is up to date)."""
 import json
 import os
 import subprocess
+import sys
 
 from .common import REPO, KitError
 
@@ -27,6 +28,10 @@ def program():
     if given:
         return given
     build = os.path.join(REPO, "build", PRESET)
+    if not os.path.isfile(os.path.join(build, PROGRAM)):
+        print("note: building %s, which the kit tools ask the application's rules of "
+              "(release build in build/%s; the first takes a minute or two) ..."
+              % (PROGRAM, PRESET), file=sys.stderr)
     log_path = os.path.join(REPO, "build", "%s-build.log" % PRESET)
     os.makedirs(os.path.dirname(log_path), exist_ok=True)
     with open(log_path, "ab") as log:
@@ -52,7 +57,9 @@ def _ask(arguments):
         raise KitError("cannot run %s: %s" % (PROGRAM, error.strerror))
     if done.returncode != 0:
         lines = done.stderr.decode(errors="replace").strip().splitlines()
-        raise KitError(lines[-1] if lines else "%s failed" % PROGRAM)
+        line = lines[-1] if lines else "%s failed" % PROGRAM
+        # The tool that asked names itself; the program's name is noise.
+        raise KitError(line[len(PROGRAM) + 2:] if line.startswith(PROGRAM + ": ") else line)
     if len(done.stdout) > ANSWER_LIMIT:
         raise KitError("%s answered more than %d bytes" % (PROGRAM, ANSWER_LIMIT))
     try:

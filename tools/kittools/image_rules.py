@@ -1,8 +1,8 @@
 """What the application's own code says of a kit library and of its
 command line, asked of bios-update-select-kits (built from this
 repository's host sources): the kits its walk finds in a folder and the
-problem that stops it, the folders and entries it met, its bounds and its
-option words, as one JSON object. The tools keep no copy of those rules.
+problem that stops it, its bounds and its option words, as one JSON
+object. The tools keep no copy of those rules.
 
 The program is $BUS_KITS_QUERY when set (the tests point it at their
 build), else the release build's, built here when it is missing or out of
@@ -81,7 +81,7 @@ def library(folder):
     """The image's walk over `folder` served as its kits folder: "kits"
     (each with "path" as the image names it, "folder" on the host and
     "product_names"), "problem" (None, or "kind", "where", "folder" and
-    the image's "line"), "folders", "entries" and the rules."""
+    the image's "line"), and the rules."""
     # A name beginning with '-' would be taken for an option.
     return _ask([os.path.join(".", folder) if folder.startswith("-") else folder])
 

@@ -129,7 +129,7 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
       "\0\0"
       "cannot be read\0"
       "holds a name longer than 255 characters\0"
-      "holds a folder name with a control character or bad UTF-16\0"
+      "holds an unprintable folder name\0"
       "takes the library beyond 4096 folders or 65536 entries\0"
       "has an UpdateConfig.ini that cannot be read\0"
       "cannot be entered\0"

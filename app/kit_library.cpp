@@ -27,8 +27,6 @@ struct Walker {
 
 bool Fail(Walker *walker, LibraryProblem problem) {
   walker->walk->Problem = problem;
-  walker->walk->Folders = walker->folders;
-  walker->walk->Entries = walker->entries;
   libc::memcpy(walker->walk->Where, walker->path, (walker->length + 1) * sizeof(char16_t));
   return false;
 }
@@ -146,8 +144,5 @@ bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk) {
   walker.entries = 0;
   libc::memcpy(walker.path, u"kits", sizeof(u"kits"));
   walker.length = 4;
-  bool walked = VisitFolder(&walker, 0);
-  Walk->Folders = walker.folders;
-  Walk->Entries = walker.entries;
-  return walked;
+  return VisitFolder(&walker, 0);
 }

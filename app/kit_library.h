@@ -41,8 +41,6 @@ enum class LibraryProblem {
 struct LibraryWalk {
   LibraryProblem Problem;
   char16_t Where[KIT_PATH_UNITS];  // the folder (or kit) the problem is in
-  unsigned Folders;                // folders and entries met, for the host tools
-  unsigned Entries;
 };
 
 // Called for each kit in listing order: Path is "kits\..." and Config its

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
@@ -49,6 +51,36 @@ std::string HostFolder(const std::string &root, const std::string &path) {
   return root + host;
 }
 
+// A link in the library to a folder that holds it takes the walk round
+// through the folders above, where it meets kits and problems that are not
+// the library's. The folders the walk named are checked on the host, one
+// name after another below the root, and such a link is named as what it is.
+bool LinkUpwardsOn(const std::string &root, const std::string &folder, std::string *error) {
+  char *resolved = realpath(root.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  std::string real = resolved;
+  free(resolved);
+  std::string path = root;
+  size_t at = root.size();
+  while (at < folder.size()) {
+    size_t next = folder.find('/', at + 1);
+    if (next == std::string::npos) next = folder.size();
+    path = folder.substr(0, next);
+    at = next;
+    struct stat link;
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) continue;
+    char *to = realpath(path.c_str(), nullptr);
+    std::string points = to != nullptr ? to : "";
+    free(to);
+    if (!points.empty() &&
+        (real == points || real.compare(0, points.size() + 1, points + "/") == 0)) {
+      *error = path + " is a link to " + points + ", a folder that holds the library";
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string LineOf(const std::vector<sim::Event> &events) {
   for (const sim::Event &event : events) {
     if (event.kind != sim::Event::Console) continue;
@@ -84,8 +116,12 @@ bool QueryLibrary(const std::string &library, LibraryAnswer *answer, std::string
     std::string path = sim::TextToUtf8(kit.first);
     answer->kits.push_back({path, HostFolder(root, path), kit.second});
   }
-  answer->folders = result.walk.Folders;
-  answer->entries = result.walk.Entries;
+  std::vector<std::string> met;
+  for (const LibraryKit &kit : answer->kits) met.push_back(kit.folder);
+  if (result.failed) met.push_back(HostFolder(root, sim::TextToUtf8(result.walk.Where)));
+  for (const std::string &folder : met) {
+    if (LinkUpwardsOn(root, folder, error)) return false;
+  }
   if (result.failed) {
     answer->problem = result.walk.Problem;
     answer->where = sim::TextToUtf8(result.walk.Where);
@@ -142,8 +178,6 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
   json out = {
       {"kits", kits},
       {"problem", problem},
-      {"folders", answer.folders},
-      {"entries", answer.entries},
       {"bounds",
        {{"depth", KIT_SEARCH_DEPTH},
         {"folders", KIT_FOLDER_LIMIT},

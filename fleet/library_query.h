@@ -1,6 +1,6 @@
 // What the image sees in a library of kits, asked of its own walk: the kits
-// it finds (in its order, with each one's ProductName=), the
-// problem that stops it, and the bounds it keeps. The fleet report plans
+// it finds (in its order, with each one's ProductName=), the problem that
+// stops it, and the bounds it keeps. The fleet report plans
 // with it, and the kit tools (make-kit-image, kit-run, fleet-report
 // --medium) ask it through bios-update-select-kits, so no tool keeps a copy
 // of the image's rules.
@@ -33,13 +33,12 @@ struct LibraryAnswer {
   std::string where;         // the image's name of the folder, "kits\\..."
   std::string where_folder;  // the same on the host
   std::string line;          // the line the image prints, without its line end
-  unsigned folders = 0;
-  unsigned entries = 0;
 };
 
 // Walks the host folder `root` as the image walks the folder kits of its
 // current directory, on the simulated firmware. False with a one-line
-// reason when the walk cannot be run (root is no readable folder).
+// reason when the walk cannot be run (root is no readable folder, or holds
+// a link to a folder that holds it).
 bool QueryLibrary(const std::string &root, LibraryAnswer *answer, std::string *error);
 
 // The answer, the image's bounds and its option words as one JSON object.

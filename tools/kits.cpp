@@ -1,7 +1,6 @@
 // bios-update-select-kits: what the image sees in a library of kits, for
 // the kit tools, as one JSON object on standard output: the kits its own
-// walk finds, the problem that stops it, the folders and entries it met,
-// its bounds and its option words.
+// walk finds, the problem that stops it, its bounds and its option words.
 //
 //   bios-update-select-kits [LIBRARY]
 //   bios-update-select-kits --check-kit KIT

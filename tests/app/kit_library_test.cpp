@@ -251,7 +251,7 @@ TEST(KitLibrary, DamagedAndEndlessListingsGetALineAndNoScript) {
        "chosen."},
       {"name not UTF-16", Library(),
        [](sim::Firmware &fw) { fw.DamageFolder("kits/laptops", sim::FolderDamage::NameNotUtf16); },
-       "ERROR: kits\\laptops holds a folder name with a control character or bad UTF-16; no kit can be chosen."},
+       "ERROR: kits\\laptops holds an unprintable folder name; no kit can be chosen."},
       {"name cut by its record", Library(),
        [](sim::Firmware &fw) { fw.DamageFolder("kits", sim::FolderDamage::NameWithoutEnd); },
        "ERROR: kits cannot be read; no kit can be chosen."},

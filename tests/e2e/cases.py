@@ -491,8 +491,9 @@ def library_boots():
                     ("BX-210", "2.8.2", "bx-servers", "UpdateHWOld.nsh"),
                     ("CX Laptop", "A09", "vendor/cx-laptop", "UpdateHWNew.nsh"),
                     ("ZX-9", "1.0", None, 'ERROR: no kit in kits serves product "ZX-9".')]),
+        # edges: one more boot, of a stick whose libraries the image refuses.
         KitBoot("kit-library-usb-stick", "library", out="fleet.img", app_args="-segments",
-                medium="USB stick", machines=[
+                medium="USB stick", edges=True, machines=[
                     ("BX-300 Special", "3.0.0", None,
                      'ERROR: several kits serve product "BX-300 Special": '),
                     ("BX-350", "2.10.0", "bx-servers", "UpdateHWNew.nsh")]),

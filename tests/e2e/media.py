@@ -23,7 +23,7 @@ import time
 
 import cases as suite
 import e2e
-from kittools import vmboot
+from kittools import kit_medium, kit_run, vmboot
 
 KIT = os.path.join(e2e.REPO, "examples", "kit")
 # Debian's ovmf test key: trusted by the Secure Boot test firmware only.
@@ -333,6 +333,8 @@ def check_library(boot, args, report):
                  for d, (k, w) in got.items()} if "error" not in got else got
         report.check("%s [fleet report %s]" % (boot.name, kit_options[0]), plain == want,
                      "expected %r, got %r" % (want, got))
+    if p.get("edges"):
+        check_library_edges(boot, args, report)
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)
 
@@ -475,6 +477,75 @@ def check_library_hwids(boot, args, report):
                  "expected %r, got %r" % (want, got))
     if report.failed == failed_before:
         shutil.rmtree(root, ignore_errors=True)
+
+
+# Libraries the image refuses, each a good kit beside one it cannot take:
+# a path one unit beyond its bound (the firmware's own lies a little
+# further from the root), and a folder name with a leading blank.
+LIBRARY_EDGES = [
+    ("long-path", "x" * 234, "makes a path longer than 255 characters"),
+    ("leading-blank", " spare", "begins or ends with a blank"),
+]
+
+
+def check_library_edges(boot, args, report):
+    """One stick, one boot: the application run over each library above
+    (its folder the current one) as an AX-100 machine refuses it with its
+    line and runs no script; the preview tool over the same folder prints
+    the same, and make-kit-image and fleet-report --kits refuse it with
+    that line."""
+    name = boot.name + " [edges]"
+    root = os.path.join(args.work, boot.name + "-edges")
+    shutil.rmtree(root, ignore_errors=True)
+    drive = os.path.join(root, "drive")
+    os.makedirs(drive)
+    shutil.copyfile(args.image, os.path.join(drive, "BiosUpdateSelect.efi"))
+    script = ["@echo -off"]
+    for case, folder, _ in LIBRARY_EDGES:
+        lay_out_library(os.path.join(drive, case, "kits"),
+                        [("ax-100", "AX-100", "1.30"), (folder, "ZX-1", "1.0")])
+        script += ["fs0:", "cd \\" + case, 'echo "E2E-BEGIN %s"' % case,
+                   "\\BiosUpdateSelect.efi -kits -product", 'echo "E2E-END %s %%lasterror%%"' % case]
+    script += ["reset -s"]
+    e2e.write(os.path.join(drive, "startup.nsh"), vmboot.startup_script(script))
+    stick = os.path.join(root, "edges.img")
+    kit_medium.make_fat_image(drive, stick)
+    machine = type("Machine", (), dict(smbios_dump=None, bios_version="1.26", product="AX-100",
+                                       serial=None, uuid=None, arch="x64"))()
+    result = vmboot.boot(stick, kit_run.smbios_options(machine, root)[0],
+                         os.path.join(root, "console.log"), timeout=args.timeout,
+                         attach="usb-stick")
+    outputs = e2e.case_outputs(result.lines)
+    dumps = os.path.join(root, "dumps")
+    os.makedirs(dumps)
+    dump = os.path.join(dumps, "AX-100.bin")
+    e2e.write(dump, suite.dumps.dump_2x(suite.type0_table("1.26") + suite.type1_table("AX-100")))
+    for case, folder, problem in LIBRARY_EDGES:
+        library = os.path.join(drive, case, "kits")
+        got, status = outputs.get(case, (None, None))
+        lines, _ = e2e.as_preview_lines(got or [])
+        want = "console: ERROR: kits\\\\" + folder + " " + problem
+        report.check("%s [%s: the machine refuses]" % (name, case),
+                     status == "0x15" and len(lines) == 1 and lines[0].startswith(want) and
+                     lines[0].endswith("\\r\\n"),
+                     "expected one line beginning %r and 0x15, got %r %s (console log in %s)"
+                     % (want, got, status, root))
+        preview, perr = e2e.run_preview(args.preview, dump, os.path.join(drive, case),
+                                        ["-kits", "-product"])
+        report.check("%s [%s: preview agrees with the VM]" % (name, case),
+                     preview is not None and preview[:-1] == lines and
+                     preview[-1] == "status: " + e2e.FULL_STATUS["0x15"],
+                     "the preview printed %r %s, the VM %r" % (preview, perr, lines))
+        shown = lines[0][len("console: ERROR: "):-len("\\r\\n")].replace("\\\\", "\\") \
+            if lines else problem
+        code, made, err = make_kit_image(args, ["--kits", library],
+                                         os.path.join(root, case + ".img"))
+        report.check("%s [%s: make-kit-image refuses]" % (name, case),
+                     code == 2 and len(err) == 1 and shown in err[0],
+                     "expected exit 2 and %r, got exit %s, %r" % (shown, code, err))
+        got = fleet_kits(args, "-product", dumps, ["--kits", library])
+        report.check("%s [%s: the fleet report refuses]" % (name, case),
+                     shown in got.get("error", ""), "expected %r, got %r" % (shown, got))
 
 
 RECORD_NOTE = "Note: no record written to \\rollout.jsonl: Write Protected (open)."

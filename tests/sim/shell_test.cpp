@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -155,6 +156,31 @@ TEST(SimShellFiles, ReadsInMemoryFileIgnoringCase) {
 
   EXPECT_EQ(shell->CloseFile(file), EFI_SUCCESS);
   EXPECT_EQ(sim::LeakReport(fw), "");
+}
+
+TEST(SimShellFiles, AListingGoesIntoABufferAtAnyAddress) {
+  // A folder read through a byte stream (a folder where a file was meant)
+  // gets its records at whatever address the stream's buffer has.
+  sim::Firmware fw;
+  fw.AddFile("kits/a/UpdateConfig.ini/notes.txt", "x");
+  EFI_SHELL_PROTOCOL *shell = fw.ShellProtocol();
+  SHELL_FILE_HANDLE folder = nullptr;
+  ASSERT_EQ(shell->OpenFileByName(u"kits\\a\\UpdateConfig.ini", &folder, EFI_FILE_MODE_READ),
+            EFI_SUCCESS);
+  alignas(8) uint8_t buffer[1 + 200];
+  for (const char16_t *name : {u".", u"..", u"notes.txt"}) {
+    SCOPED_TRACE(std::u16string(name).size());
+    UINTN size = sizeof(buffer) - 1;
+    ASSERT_EQ(shell->ReadFile(folder, &size, buffer + 1), EFI_SUCCESS);
+    EFI_FILE_INFO info;
+    std::memcpy(&info, buffer + 1, offsetof(EFI_FILE_INFO, FileName));
+    EXPECT_EQ(size, offsetof(EFI_FILE_INFO, FileName) + (std::u16string(name).size() + 1) * 2);
+    EXPECT_EQ(info.Size, size);
+    std::u16string got(reinterpret_cast<const char16_t *>(buffer + 1 + offsetof(EFI_FILE_INFO, FileName)),
+                       std::u16string(name).size());
+    EXPECT_EQ(got, name);
+  }
+  EXPECT_EQ(shell->CloseFile(folder), EFI_SUCCESS);
 }
 
 TEST(SimShellFiles, ServesTheHostFolderReadOnly) {

@@ -131,8 +131,20 @@ class Library(unittest.TestCase):
         self.kit("old\tkit")
         problem = image_rules.library(self.library)["problem"]
         self.assertEqual(image_rules.problem_text(problem),
-                         "kits holds a folder name with a control character or bad UTF-16; "
-                         "no kit can be chosen.")
+                         "kits holds an unprintable folder name; no kit can be chosen.")
+        # A host library's link to a folder above it is named as such, not
+        # by the folders the walk would meet going round through it.
+        shutil.rmtree(os.path.join(self.library, "old\tkit"))
+        self.kit("a")
+        os.symlink("..", os.path.join(self.library, "up"))
+        with self.assertRaises(KitError) as caught:
+            image_rules.library(self.library)
+        self.assertEqual(str(caught.exception), "%s is a link to %s, a folder that holds the "
+                         "library" % (os.path.join(self.library, "up"), self.root))
+        # Inside a kit the image does not look: a link there is no matter.
+        os.unlink(os.path.join(self.library, "up"))
+        os.symlink("../..", os.path.join(self.library, "a", "up"))
+        self.assertEqual(len(image_rules.library(self.library)["kits"]), 1)
 
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at

@@ -1,8 +1,8 @@
 """What the application's own code says of a kit library and of its
 command line, asked of bios-update-select-kits (built from this
 repository's host sources): the kits its walk finds in a folder and the
-problem that stops it, the folders and entries it met, its bounds and its
-option words, as one JSON object. The tools keep no copy of those rules.
+problem that stops it, its bounds and its option words, as one JSON
+object. The tools keep no copy of those rules.
 
 The program is $BUS_KITS_QUERY when set (the tests point it at their
 build), else the release build's, built here when it is missing or out of
@@ -11,6 +11,7 @@ date (a second when it is up to date)."""
 import json
 import os
 import subprocess
+import sys
 
 from .common import REPO, KitError
 
@@ -27,6 +28,10 @@ def program():
     if given:
         return given
     build = os.path.join(REPO, "build", PRESET)
+    if not os.path.isfile(os.path.join(build, PROGRAM)):
+        print("note: building %s, which the kit tools ask the application's rules of "
+              "(release build in build/%s; the first takes a minute or two) ..."
+              % (PROGRAM, PRESET), file=sys.stderr)
     log_path = os.path.join(REPO, "build", "%s-build.log" % PRESET)
     os.makedirs(os.path.dirname(log_path), exist_ok=True)
     with open(log_path, "ab") as log:
@@ -52,7 +57,9 @@ def _ask(arguments):
         raise KitError("cannot run %s: %s" % (PROGRAM, error.strerror))
     if done.returncode != 0:
         lines = done.stderr.decode(errors="replace").strip().splitlines()
-        raise KitError(lines[-1] if lines else "%s failed" % PROGRAM)
+        line = lines[-1] if lines else "%s failed" % PROGRAM
+        # The tool that asked names itself; the program's name is noise.
+        raise KitError(line[len(PROGRAM) + 2:] if line.startswith(PROGRAM + ": ") else line)
     if len(done.stdout) > ANSWER_LIMIT:
         raise KitError("%s answered more than %d bytes" % (PROGRAM, ANSWER_LIMIT))
     try:
@@ -74,7 +81,7 @@ def library(folder):
     """The image's walk over `folder` served as its kits folder: "kits"
     (each with "path" as the image names it, "folder" on the host and
     "product_names"), "problem" (None, or "kind", "where", "folder" and
-    the image's "line"), "folders", "entries" and the rules."""
+    the image's "line"), and the rules."""
     # A name beginning with '-' would be taken for an option.
     return _ask([os.path.join(".", folder) if folder.startswith("-") else folder])
 

@@ -169,7 +169,9 @@ def run_tool(command, what, package):
     try:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, env=tool_environment())
-    except OSError:
+    except OSError as error:
+        if error.errno != errno.ENOENT:
+            raise MediumError("cannot %s: %s: %s" % (what, command[0], error.strerror))
         raise MediumError("cannot %s: %s is missing (Debian package %s)"
                           % (what, command[0], package))
     if done.returncode != 0:

@@ -76,7 +76,9 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
             # The kits the image finds on this medium, as its own walk finds them.
             answer = layout.medium_library(copy, tempfile.mkdtemp(prefix="kits-", dir=work))
             if answer and answer["problem"]:
-                raise KitError("the medium %s: %s" % (source, image_rules.problem_text(answer["problem"])))
+                # Booted all the same: the VM shows the machine refusing it.
+                say("note: the application chooses no kit from this medium: %s"
+                    % image_rules.problem_text(answer["problem"]))
             folders = [kit["medium_path"] for kit in answer["kits"]] if answer else []
         arches = medium_arches(copy, paths)
         missing = [] if arches else [IMAGE_NAME]

@@ -288,24 +288,46 @@ size_t RecordSet::Read(const std::string &name, std::istream &in) {
 }
 
 // One machine's lines, named alike, are one record: the latest of them.
-void RecordSet::Keep(RolloutRecord record) {
+namespace {
+
+// What a record names a machine by, for the indexes' hashes.
+uint64_t HashOf(const std::string &text) { return std::hash<std::string>()(text); }
+
+std::string IdentityOf(const RolloutRecord &record) {
   std::string key;
   for (const auto &part : {std::make_pair(record.has_uuid, Lower(record.uuid)),
                            std::make_pair(record.has_serial, record.serial),
                            std::make_pair(record.has_product, record.product)}) {
     key += part.first ? "+" + std::to_string(part.second.size()) + ":" + part.second : "-";
   }
-  auto found = alike_.find(key);
-  if (found == alike_.end()) {
-    alike_.emplace(key, records_.size());
-    records_.push_back(std::move(record));
-    matched_.push_back(false);
+  return key;
+}
+
+std::string SerialKey(const std::string &serial, const std::string &product) {
+  return TrimTrailingBlanks(serial) + '\0' + TrimTrailingBlanks(product);
+}
+
+}  // namespace
+
+// One machine's lines, named alike, are one record: the latest of them.
+void RecordSet::Keep(RolloutRecord record) {
+  std::string identity = IdentityOf(record);
+  auto range = alike_.equal_range(HashOf(identity));
+  for (auto it = range.first; it != range.second; ++it) {
+    RolloutRecord &kept = records_[it->second];
+    if (kept.has_uuid != record.has_uuid || kept.has_serial != record.has_serial ||
+        kept.has_product != record.has_product || kept.serial != record.serial ||
+        kept.product != record.product || Lower(kept.uuid) != Lower(record.uuid)) {
+      continue;
+    }
+    size_t copies = kept.copies + 1;
+    if (Later(record, kept)) kept = std::move(record);
+    kept.copies = copies;
     return;
   }
-  RolloutRecord &kept = records_[found->second];
-  size_t copies = kept.copies + 1;
-  if (Later(record, kept)) kept = std::move(record);
-  kept.copies = copies;
+  alike_.emplace(HashOf(identity), records_.size());
+  records_.push_back(std::move(record));
+  matched_.push_back(false);
 }
 
 bool RecordSet::ReadFile(const std::string &path, std::string *error) {
@@ -345,11 +367,10 @@ void RecordSet::Index() {
   indexed_ = true;
   for (size_t i = 0; i < records_.size(); ++i) {
     const RolloutRecord &record = records_[i];
-    if (record.has_uuid) by_uuid_[Lower(record.uuid)].push_back(i);
-    std::string serial = TrimTrailingBlanks(record.serial);
+    if (record.has_uuid) by_uuid_.emplace(HashOf(Lower(record.uuid)), i);
     // An empty or placeholder serial number tells no machine from another.
-    if (record.has_serial && record.has_product && SerialTellsMachinesApart(serial)) {
-      by_serial_[{serial, TrimTrailingBlanks(record.product)}].push_back(i);
+    if (record.has_serial && record.has_product && SerialTellsMachinesApart(record.serial)) {
+      by_serial_.emplace(HashOf(SerialKey(record.serial, record.product)), i);
     }
   }
 }
@@ -357,22 +378,24 @@ void RecordSet::Index() {
 const RolloutRecord *RecordSet::Latest(const FleetRow &row, bool uuid_unique) {
   if (!indexed_) Index();
   std::vector<size_t> candidates;
+  std::string uuid = Lower(row.uuid);
   if (row.has_uuid && uuid_unique) {
-    auto found = by_uuid_.find(Lower(row.uuid));
-    if (found != by_uuid_.end()) candidates = found->second;
+    auto range = by_uuid_.equal_range(HashOf(uuid));
+    for (auto it = range.first; it != range.second; ++it) {
+      if (Lower(records_[it->second].uuid) == uuid) candidates.push_back(it->second);
+    }
   }
   if (row.has_serial && row.has_product) {
-    auto found = by_serial_.find({TrimTrailingBlanks(row.serial), TrimTrailingBlanks(row.product)});
-    if (found != by_serial_.end()) {
-      for (size_t i : found->second) {
-        const RolloutRecord &record = records_[i];
-        // A UUID the fleet shares tells nothing: serial and product decide.
-        // One in the other byte order is this machine's, read by another rule.
-        if (!row.has_uuid || !record.has_uuid ||
-            (!uuid_unique && Lower(record.uuid) == Lower(row.uuid)) ||
-            SwappedUuids(record.uuid, row.uuid)) {
-          candidates.push_back(i);
-        }
+    std::string key = SerialKey(row.serial, row.product);
+    auto range = by_serial_.equal_range(HashOf(key));
+    for (auto it = range.first; it != range.second; ++it) {
+      const RolloutRecord &record = records_[it->second];
+      if (SerialKey(record.serial, record.product) != key) continue;
+      // A UUID the fleet shares tells nothing: serial and product decide.
+      // One in the other byte order is this machine's, read by another rule.
+      if (!row.has_uuid || !record.has_uuid || (!uuid_unique && Lower(record.uuid) == uuid) ||
+          SwappedUuids(record.uuid, row.uuid)) {
+        candidates.push_back(it->second);
       }
     }
   }

@@ -9,6 +9,7 @@
 #include <istream>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -112,12 +113,16 @@ class RecordSet {
   void Index();
   void Keep(RolloutRecord record);
 
+  // The indexes hold a hash of the key and the record's place, and every
+  // lookup compares the texts themselves: a few dozen bytes a record, so
+  // memory follows the records kept, whatever their texts.
+  using Index_ = std::unordered_multimap<uint64_t, size_t>;
   std::vector<RolloutRecord> records_;
   size_t read_ = 0;  // records read, over every file
-  std::map<std::string, size_t> alike_;  // a machine's identity as a record names it
+  Index_ alike_;     // a machine's identity as a record names it
   bool indexed_ = false;
-  std::map<std::string, std::vector<size_t>> by_uuid_;  // lower case
-  std::map<std::pair<std::string, std::string>, std::vector<size_t>> by_serial_;
+  Index_ by_uuid_;    // lower case
+  Index_ by_serial_;  // serial number and product, trailing blanks aside
   std::vector<bool> matched_;
   std::vector<std::string> warnings_;
   size_t damaged_ = 0;

@@ -33,7 +33,7 @@ def make_medium(args, root, arches, options, out):
     for arch in arches:
         images += ["--efi", e2e.image_for(args, arch)]
     code, made, err = e2e.run_tool(
-        [e2e.MAKE_KIT_IMAGE, "--arch", ",".join(arches), "--no-verify"] + images + options +
+        [e2e.MAKE_KIT_IMAGE, "--quiet", "--arch", ",".join(arches), "--no-verify"] + images + options +
         [path], 600)
     return code == 0 and os.path.isfile(path) and len(made) == 1, path, made, err
 

@@ -221,7 +221,7 @@ class MediumMachines(unittest.TestCase):
 
     def medium(self, arches, shells):
         files = {"x64": tool_fixtures.pe(), "aarch64": tool_fixtures.pe(machine=0xAA64)}
-        command = [sys.executable, "-m", "kittools", "image", "--arch", ",".join(arches)]
+        command = [sys.executable, "-m", "kittools", "image", "--quiet", "--arch", ",".join(arches)]
         for arch in arches:
             path = os.path.join(self.root, arch + ".efi")
             with open(path, "wb") as f:

@@ -115,7 +115,7 @@ class MakeKitImage(unittest.TestCase):
     def make(self, options, out="kit.img", env=None, app=None, source=None):
         """make-kit-image with `options`, of the kit (or `source`, e.g.
         ["--kits", DIR])."""
-        command = [sys.executable, "-m", "kittools", "image", "--efi", app or self.app] + options + (
+        command = [sys.executable, "-m", "kittools", "image", "--quiet", "--efi", app or self.app] + options + (
             source or [self.kit]) + [os.path.join(self.out_dir, out) if not os.path.isabs(out)
                                       else out]
         environment = {k: v for k, v in os.environ.items() if k != "KIT_SIGN_PASSPHRASE"}

@@ -219,6 +219,7 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
                     Check->Line);
 }
 
-void TellFileNotListed(const char16_t *Path) {
-  ConsolePrintAscii("Note: %s is not in SHA256SUMS.\n", Path);
+void TellFileNotListed(const char16_t *Folder, const char16_t *Name) {
+  ConsolePrintAscii("Note: %s%a%s is not in SHA256SUMS.\n", Folder, Folder[0] != 0 ? "\\" : "",
+                    Name);
 }

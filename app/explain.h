@@ -47,7 +47,7 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where);
 // -verify: why a kit is not intact, (-v) that it is, and a file of its
 // folder that SHA256SUMS does not list.
 void TellKitCheck(const KitCheck *Check, const char16_t *Folder);
-void TellFileNotListed(const char16_t *Path);
+void TellFileNotListed(const char16_t *Folder, const char16_t *Name);
 // The model check by hardware IDs, for -product (Kit "." for the ID that
 // matched, null for a malformed entry) and -kits: the ID that matched (-v),
 // an entry that is no ID, and a machine none of whose IDs the list names.

@@ -16,8 +16,8 @@
 namespace {
 
 // The kit's decision files: listed when present, or the kit is refused.
-// Ended by an empty name.
-const char DECISION_FILES[] = "UpdateConfig.ini\0UpdateHWOld.nsh\0UpdateHWNew.nsh\0";
+// Texts the image holds for other uses already, so they cost no bytes here.
+const char *const DECISION_FILES[] = {"UpdateConfig.ini", "UpdateHWOld.nsh", "UpdateHWNew.nsh"};
 
 struct Work {
   KitCheck *check;
@@ -25,7 +25,6 @@ struct Work {
   UnlistedVisitor unlisted;
   void *context;
   unsigned count;
-  unsigned listed;  // folders and entries the search for unlisted files read
   SumsEntry entries[SUMS_LINE_LIMIT];
   char chunk[KIT_READ_CHUNK];
   char text[SUMS_SIZE_LIMIT + 2];  // SHA256SUMS, one byte past the bound, room for a NUL
@@ -38,9 +37,7 @@ libc::FILE *Open(Work *work, const char *path) {
   *at = 0;
   if (path == nullptr) return nullptr;
   if (work->folder != 0) *at++ = u'\\';
-  for (size_t n = Utf8ToUtf16(path, at, SUMS_PATH_LIMIT); n-- > 0; ++at) {
-    if (*at == u'/') *at = u'\\';
-  }
+  Utf8ToUtf16(path, at, SUMS_PATH_LIMIT);
   return libc::fopen_utf16(work->check->Where);
 }
 
@@ -101,41 +98,30 @@ bool ReadSums(Work *work) {
   return work->check->Line == 0 || Fail(work, KitCheckProblem::SumsLine);
 }
 
-// Lists the folder in Where (Length units of it; none: the current
-// directory), Depth levels below the kit's, for files not listed. Bounded
-// like the library: a damaged or looping listing ends the search.
-void FindUnlisted(Work *work, size_t length, unsigned depth) {
-  char16_t *where = work->check->Where;
+// Lists the kit's own folder (in Where) for files SHA256SUMS does not
+// list; a damaged or looping listing ends at the library's bound.
+void FindUnlisted(Work *work) {
   SHELL_FILE_HANDLE folder = nullptr;
-  if (EFI_ERROR(OpenFolder(length == 0 ? u"." : where, &folder))) return;
+  if (EFI_ERROR(OpenFolder(work->folder == 0 ? u"." : work->check->Where, &folder))) return;
   FOLDER_ENTRY entry;
   bool more = true;
-  while (++work->listed <= KIT_ENTRY_LIMIT && !EFI_ERROR(ReadFolderEntry(folder, &entry, &more)) &&
-         more) {
+  for (unsigned read = 0; ++read <= KIT_ENTRY_LIMIT &&
+                          !EFI_ERROR(ReadFolderEntry(folder, &entry, &more)) && more;) {
     const char16_t *name = entry.Info.FileName;
-    size_t units = 0;
-    while (name[units] != 0) ++units;
-    if (name[0] == u'.' || !IsNameText(name) || length + units + 2 >= KIT_FILE_UNITS) continue;
-    size_t end = length;
-    if (end != 0) where[end++] = u'\\';
-    libc::memcpy(where + end, name, (units + 1) * sizeof(char16_t));
-    if ((entry.Info.Attribute & EFI_FILE_DIRECTORY) != 0) {
-      if (depth < KIT_FILE_DEPTH) FindUnlisted(work, end + units, depth + 1);
-    } else {
-      // The path from the kit's folder, as SHA256SUMS would list it.
-      char path[SUMS_PATH_LIMIT + 1];
-      path[Utf16ToUtf8(where + work->folder + (work->folder != 0), path, SUMS_PATH_LIMIT, false)] = 0;
-      bool sums = depth == 0 && SamePath("SHA256SUMS", path);
-      if (!sums && Listed(work, path) == nullptr) work->unlisted(where, work->context);
+    if ((entry.Info.Attribute & EFI_FILE_DIRECTORY) != 0 || !IsNameText(name)) continue;
+    // The name as SHA256SUMS would list it: at most 255 units, three bytes each.
+    char path[FOLDER_NAME_LIMIT * 3 + 1];
+    path[Utf16ToUtf8(name, path, sizeof(path) - 1, false)] = '\0';
+    if (!SamePath("SHA256SUMS", path) && Listed(work, path) == nullptr) {
+      work->unlisted(name, work->context);
     }
-    where[length] = 0;
   }
   CloseFolder(folder);
 }
 
 bool CheckAll(Work *work, bool whole) {
   if (!ReadSums(work)) return false;
-  for (const char *name = DECISION_FILES; *name != 0; name += libc::strlen(name) + 1) {
+  for (const char *name : DECISION_FILES) {
     const SumsEntry *entry = Listed(work, name);
     if (entry == nullptr) {
       // Not listed and not there is no kit file at all.
@@ -152,7 +138,7 @@ bool CheckAll(Work *work, bool whole) {
     if (!CheckFile(work, &work->entries[i])) return false;
   }
   Open(work, nullptr);
-  if (work->unlisted != nullptr) FindUnlisted(work, work->folder, 0);
+  if (work->unlisted != nullptr) FindUnlisted(work);
   return true;
 }
 
@@ -160,10 +146,8 @@ bool CheckAll(Work *work, bool whole) {
 
 bool CheckKitFiles(const char16_t *Folder, bool Whole, UnlistedVisitor Unlisted, void *Context,
                    KitCheck *Check) {
+  // Line, Files and Identity are filled as SHA256SUMS is read.
   Check->Problem = KitCheckProblem::SumsUnreadable;
-  Check->Line = 0;
-  Check->Files = 0;
-  Check->Identity[0] = '\0';
   size_t folder = 0;
   for (; Folder[folder] != 0 && folder < KIT_PATH_UNITS - 1; ++folder) {
     Check->Where[folder] = Folder[folder];
@@ -177,7 +161,6 @@ bool CheckKitFiles(const char16_t *Folder, bool Whole, UnlistedVisitor Unlisted,
   work->unlisted = Unlisted;
   work->context = Context;
   work->count = 0;
-  work->listed = 0;
   bool intact = CheckAll(work, Whole);
   libc::free(work);
   return intact;

@@ -13,8 +13,6 @@
 constexpr size_t KIT_FILE_UNITS = KIT_PATH_UNITS + 1 + SUMS_PATH_LIMIT + 1;
 // Bytes hashed per read of the stream.
 constexpr size_t KIT_READ_CHUNK = 64 * 1024;
-// Folders below a kit's own that the search for unlisted files enters.
-constexpr unsigned KIT_FILE_DEPTH = 8;
 
 enum class KitCheckProblem {
   None,
@@ -34,15 +32,15 @@ struct KitCheck {
   char Identity[SHA256_HEX_SIZE];    // SHA-256 of SHA256SUMS: which build of the kit
 };
 
-// Called for each file of a kit's folder that SHA256SUMS does not list
-// (SHA256SUMS itself aside), with its path from the shell's current directory.
+// Called for each file in a kit's own folder that SHA256SUMS does not list
+// (SHA256SUMS itself aside), with its name.
 typedef void (*UnlistedVisitor)(const char16_t *Path, void *Context);
 
 // Checks the kit in Folder ("" for the shell's current directory, else a
 // path such as "kits\A"): with Whole, every listed file, and that
 // UpdateConfig.ini and the update scripts are listed when present; else
-// UpdateConfig.ini alone. With a visitor, the kit's folder is then listed
-// (bounded like the library) for files that are not in SHA256SUMS. False
+// UpdateConfig.ini alone. With a visitor, the kit's own folder is then
+// listed (bounded like the library) for files that are not in SHA256SUMS. False
 // with *Check's problem set when the kit is not intact.
 bool CheckKitFiles(const char16_t *Folder, bool Whole, UnlistedVisitor Unlisted, void *Context,
                    KitCheck *Check);

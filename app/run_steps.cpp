@@ -127,9 +127,10 @@ void AppendServing(KitSearch *search, const char16_t *text) {
 
 void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   KitSearch *search = static_cast<KitSearch *>(Context);
-  // A damaged kit's model keys could be this machine's: it ends the choice.
-  if (search->verify && (search->check.Problem != KitCheckProblem::None ||
-                         !CheckKitFiles(Path, false, nullptr, nullptr, &search->check))) {
+  // A damaged kit's model keys could be this machine's: it ends the
+  // choice, which the kits after it no longer change.
+  if (search->verify && !CheckKitFiles(Path, false, nullptr, nullptr, &search->check)) {
+    search->verify = false;
     return;
   }
   ModelVerdict verdict = CheckKit(Config, search->machine);
@@ -149,7 +150,9 @@ void VisitKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   AppendServing(search, Path);
 }
 
-void NoteUnlisted(const char16_t *Path, void *) { TellFileNotListed(Path); }
+void NoteUnlisted(const char16_t *Name, void *Folder) {
+  TellFileNotListed(static_cast<const char16_t *>(Folder), Name);
+}
 
 }  // namespace
 
@@ -213,7 +216,7 @@ bool VerifyKit(const char16_t *Folder, bool Verbose) {
   // a plain run is a medium's root, which also holds the application,
   // startup.nsh and the shell: only a library's kits get notes.
   UnlistedVisitor notes = Verbose && Folder[0] != 0 ? NoteUnlisted : nullptr;
-  if (!CheckKitFiles(Folder, true, notes, nullptr, &check)) {
+  if (!CheckKitFiles(Folder, true, notes, const_cast<char16_t *>(Folder), &check)) {
     TellKitCheck(&check, Folder);
     return false;
   }

@@ -67,14 +67,14 @@ void Sha256Add(Sha256 *Hash, const void *Data, size_t Size) {
 }
 
 void Sha256End(Sha256 *Hash, char Hex[SHA256_HEX_SIZE]) {
-  uint64_t bits = Hash->Length * 8;
-  uint8_t pad = 0x80;
+  uint64_t bits = Hash->Length << 3;
+  uint8_t byte = 0x80;
   do {
-    Sha256Add(Hash, &pad, 1);
-    pad = 0;
+    Sha256Add(Hash, &byte, 1);
+    byte = 0;
   } while ((Hash->Length & 63) != 56);
-  for (int i = 7; i >= 0; --i) {
-    uint8_t byte = static_cast<uint8_t>(bits >> (8 * i));
+  for (int i = 0; i < 8; ++i, bits <<= 8) {
+    byte = static_cast<uint8_t>(bits >> 56);
     Sha256Add(Hash, &byte, 1);
   }
   // Each state word big-endian, four bits a digit.

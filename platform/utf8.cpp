@@ -35,6 +35,8 @@ size_t Utf8ToUtf16(const char *Text, CHAR16 *Target, size_t Limit) {
     } else if (c >= 0xC0 && p[0] != 0) {
       c = ((c & 0x1F) << 6) | (p[0] & 0x3F);
       p += 1;
+    } else if (c == '/') {
+      c = u'\\';
     }
     Target[n++] = static_cast<CHAR16>(c);
   }

@@ -14,6 +14,7 @@
 size_t Utf16ToUtf8(const CHAR16 *Text, char *Target, size_t Limit, bool StopAtSurrogate);
 
 // UTF-8 text of at most three bytes a character (as FAT names and the
-// shell's arguments are) in UTF-16, at most Limit units and the NUL added.
-// A sequence cut by the NUL ends the text there. Returns the units written.
+// shell's arguments are) in UTF-16 as the shell takes a file name, '/' as
+// '\', at most Limit units and the NUL added. A sequence cut by the NUL
+// ends the text there. Returns the units written.
 size_t Utf8ToUtf16(const char *Text, CHAR16 *Target, size_t Limit);

@@ -12,7 +12,7 @@ namespace {
 
 KitCheck gCheck;
 
-void Note(const char16_t *Path, void *) { TellFileNotListed(Path); }
+void Note(const char16_t *Name, void *) { TellFileNotListed(u"", Name); }
 
 int CheckMain(int, char **) {
   bool intact = CheckKitFiles(u"", true, Note, nullptr, &gCheck);

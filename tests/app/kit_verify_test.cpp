@@ -175,11 +175,11 @@ TEST(Verify, KitsChecksEveryKitsConfigurationAndTheChosenKitWhole) {
     Lines scripts;
   };
   const std::string id = Sha256Of(library["kits/a/SHA256SUMS"]);
-  library["kits/a/bios/flash.log"] = "an earlier run";
+  library["kits/a/flash.log"] = "an earlier run";
   const Case cases[] = {
       {"intact; a flash log noted", nullptr,
        {"Kit kits\\a: ProductName= \"M7\" serves product \"M7\".",
-        "Note: kits\\a\\bios\\flash.log is not in SHA256SUMS.",
+        "Note: kits\\a\\flash.log is not in SHA256SUMS.",
         "Kit kits\\a: 4 files match SHA256SUMS (kit " + id.substr(0, 4) + "..." + id.substr(62) +
             ")."},
        {"kits\\a: UpdateHWOld.nsh"}},
@@ -188,7 +188,7 @@ TEST(Verify, KitsChecksEveryKitsConfigurationAndTheChosenKitWhole) {
        {"ERROR: kits\\b\\UpdateConfig.ini does not match SHA256SUMS."}, {}},
       {"another kit's BIOS file", "kits/b/bios/x.rom",
        {"Kit kits\\a: ProductName= \"M7\" serves product \"M7\".",
-        "Note: kits\\a\\bios\\flash.log is not in SHA256SUMS.",
+        "Note: kits\\a\\flash.log is not in SHA256SUMS.",
         "Kit kits\\a: 4 files match SHA256SUMS (kit " + id.substr(0, 4) + "..." + id.substr(62) +
             ")."},
        {"kits\\a: UpdateHWOld.nsh"}},

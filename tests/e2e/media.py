@@ -512,8 +512,9 @@ def check_library_edges(boot, args, report):
     e2e.write(os.path.join(drive, "startup.nsh"), vmboot.startup_script(script))
     stick = os.path.join(root, "edges.img")
     kit_medium.make_fat_image(drive, stick)
-    machine = type("Machine", (), dict(smbios_dump=None, bios_version="1.26", product="AX-100",
-                                       serial=None, uuid=None, arch="x64"))()
+    fields = {attr: None for _, attr, _ in kit_run.MACHINE_FIELDS}
+    machine = type("Machine", (), dict(fields, smbios_dump=None, bios_version="1.26",
+                                       product="AX-100", arch="x64"))()
     result = vmboot.boot(stick, kit_run.smbios_options(machine, root)[0],
                          os.path.join(root, "console.log"), timeout=args.timeout,
                          attach="usb-stick")

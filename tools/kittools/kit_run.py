@@ -18,7 +18,7 @@ import tempfile
 
 from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .progress import Progress
-from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
                      LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS,
                      START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError)
 

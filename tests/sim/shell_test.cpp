@@ -176,8 +176,8 @@ TEST(SimShellFiles, AListingGoesIntoABufferAtAnyAddress) {
     std::memcpy(&info, buffer + 1, offsetof(EFI_FILE_INFO, FileName));
     EXPECT_EQ(size, offsetof(EFI_FILE_INFO, FileName) + (std::u16string(name).size() + 1) * 2);
     EXPECT_EQ(info.Size, size);
-    std::u16string got(reinterpret_cast<const char16_t *>(buffer + 1 + offsetof(EFI_FILE_INFO, FileName)),
-                       std::u16string(name).size());
+    std::u16string got(std::u16string(name).size(), u'?');
+    std::memcpy(&got[0], buffer + 1 + offsetof(EFI_FILE_INFO, FileName), got.size() * 2);
     EXPECT_EQ(got, name);
   }
   EXPECT_EQ(shell->CloseFile(folder), EFI_SUCCESS);

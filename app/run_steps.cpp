@@ -16,11 +16,10 @@
 #include "app/version_check.h"
 #include "app/version_segments.h"
 #include "libc/string.h"
+#include "platform/console.h"
 #include "smbios/structure_table.h"
 
 namespace {
-
-constexpr size_t SERVING_UNITS = 321;
 
 // What the model check reads of the machine.
 struct Machine {
@@ -113,13 +112,13 @@ struct KitSearch {
   char16_t malformed[KIT_PATH_UNITS];  // the first kit with a malformed entry
   char malformed_entry[SHOWN_TEXT_SIZE];
   size_t listed;                    // units in `serving`
-  char16_t serving[SERVING_UNITS];  // "kits\A, kits\B", cut at the console's width
+  char16_t serving[CONSOLE_LINE_UNITS];  // "kits\A, kits\B", cut at the console's width
   bool verify;
   KitCheck check;  // -verify: the first kit whose UpdateConfig.ini is not intact
 };
 
 void AppendServing(KitSearch *search, const char16_t *text) {
-  for (; *text != 0 && search->listed < SERVING_UNITS - 1; ++text) {
+  for (; *text != 0 && search->listed < CONSOLE_LINE_UNITS - 1; ++text) {
     search->serving[search->listed++] = *text;
   }
   search->serving[search->listed] = 0;

@@ -73,10 +73,6 @@ IntegerDecision DecideByInteger(const char *Installed, const char *Configured) {
   return decision;
 }
 
-const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured) {
-  return Configured > Installed ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
-}
-
 const char16_t *UpdateScriptFor(VersionOrder Order) {
   return Order == VersionOrder::Older ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
 }

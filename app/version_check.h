@@ -28,8 +28,5 @@ struct IntegerDecision {
 };
 IntegerDecision DecideByInteger(const char *Installed, const char *Configured);
 
-// "UpdateHWOld.nsh" when Configured > Installed, else "UpdateHWNew.nsh".
-const char16_t *ChooseUpdateScript(int32_t Installed, int32_t Configured);
-
 // "UpdateHWOld.nsh" for an older installed version, else "UpdateHWNew.nsh".
 const char16_t *UpdateScriptFor(VersionOrder Order);

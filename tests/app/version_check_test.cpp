@@ -46,7 +46,7 @@ TEST(ParseVersionNumber, ConvertsTheLeadingDecimalNumber) {
   }
 }
 
-TEST(ChooseUpdateScript, OldOnlyWhenConfiguredIsAboveInstalled) {
+TEST(UpdateScriptFor, OldOnlyWhenConfiguredIsAboveInstalled) {
   struct Case {
     const char *installed;
     const char *configured;
@@ -64,8 +64,7 @@ TEST(ChooseUpdateScript, OldOnlyWhenConfiguredIsAboveInstalled) {
       {"2147483648", "1", u"UpdateHWOld.nsh"},
   };
   for (const Case &c : cases) {
-    EXPECT_EQ(ChooseUpdateScript(ParseVersionNumber(c.installed), ParseVersionNumber(c.configured)),
-              c.script)
+    EXPECT_EQ(UpdateScriptFor(DecideByInteger(c.installed, c.configured).Order), c.script)
         << c.installed << " vs " << c.configured;
   }
 }

@@ -145,6 +145,7 @@ std::string Show(const RunOptions &options) {
   out += options.Smbios3 ? " Smbios3" : "";
   out += options.Kits ? " Kits" : "";
   out += options.Verify ? " Verify" : "";
+  out += options.HardwareIds ? " HardwareIds" : "";
   if (options.Log != nullptr) out += " Log=" + fuzzcheck::Show(std::string(options.Log));
   return out.empty() ? " (none)" : out;
 }
@@ -190,17 +191,18 @@ void CheckOptions(const uint8_t *data, size_t size) {
     want.Smbios3 |= ModelMatches(argument, "-smbios3");
     want.Kits |= ModelMatches(argument, "-kits");
     want.Verify |= ModelMatches(argument, "-verify");
+    want.HardwareIds |= ModelMatches(argument, "-hwids");
   }
   // Deciding without running always says what it decided.
   want.Verbose |= want.DecideOnly;
 
   // Start from every flag set, so a parser that leaves a flag alone is seen.
-  RunOptions got = {true, true, true, true, true, true, true, "left over"};
+  RunOptions got = {true, true, true, true, true, true, true, true, "left over"};
   ParseRunOptions(argc, argv.data(), &got);
   bool same = got.Verbose == want.Verbose && got.DecideOnly == want.DecideOnly &&
               got.Segments == want.Segments && got.Product == want.Product &&
               got.Smbios3 == want.Smbios3 && got.Kits == want.Kits &&
-              got.Verify == want.Verify &&
+              got.Verify == want.Verify && got.HardwareIds == want.HardwareIds &&
               (got.Log != nullptr) == want_log && (!want_log || want_log_file == got.Log);
   std::string listed;
   for (const std::string &text : texts) listed += " " + text;

@@ -67,10 +67,12 @@ struct Output {
     if (count < kMaxUnits) buffer[count++] = unit;
   }
   void PutDecimal(int value) {
-    // Widened first, so the lowest int negates without overflow.
-    INT64 wide = value;
-    if (wide < 0) Put(u'-');
-    UINT64 magnitude = static_cast<UINT64>(wide < 0 ? -wide : wide);
+    // Negated in unsigned arithmetic, so the lowest int has its magnitude.
+    UINT32 magnitude = static_cast<UINT32>(value);
+    if (value < 0) {
+      Put(u'-');
+      magnitude = 0u - magnitude;
+    }
     CHAR16 digits[10];
     int n = 0;
     do {
@@ -79,9 +81,14 @@ struct Output {
     } while (magnitude != 0);
     while (n > 0) Put(digits[--n]);
   }
-  void PutNarrow(const CHAR8 *text) {
-    for (; *text != '\0' && count < kMaxUnits; ++text) {
-      Put(static_cast<CHAR16>(static_cast<UINT8>(*text)));
+  // 8-bit text (each byte one unit of the same value) or UTF-16 text.
+  void PutText(const void *Text, bool Wide) {
+    const UINT8 *narrow = static_cast<const UINT8 *>(Text);
+    const CHAR16 *wide = static_cast<const CHAR16 *>(Text);
+    for (size_t i = 0; count < kMaxUnits; ++i) {
+      CHAR16 unit = Wide ? wide[i] : narrow[i];
+      if (unit == 0) break;
+      Put(unit);
     }
   }
 };
@@ -126,30 +133,26 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
   Output out = {static_cast<CHAR16 *>(block), 0};
 
   for (const Unit *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
-    if (*p == u'\n') {
+    if (*p == u'\n' || *p == u'\r') {
+      // LF, CR LF and LF CR each become one CR LF; a lone CR stays alone.
       out.Put(u'\r');
-      out.Put(u'\n');
-      if (p[1] == u'\r') ++p;
-    } else if (*p == u'\r') {
-      out.Put(u'\r');
-      if (p[1] == u'\n') {
-        out.Put(u'\n');
-        ++p;
+      if (*p == u'\n' || p[1] == u'\n') out.Put(u'\n');
+      if (p[1] == (*p ^ (u'\n' ^ u'\r'))) ++p;
+    } else if (*p == u'%' && (p[1] == u'a' || p[1] == u's')) {
+      const void *text = va_arg(args, const void *);
+      bool wide = p[1] == u's';
+      if (text == nullptr) {
+        text = "<null string>";
+        wide = false;
       }
-    } else if (*p == u'%' && p[1] == u'a') {
-      const CHAR8 *text = va_arg(args, const CHAR8 *);
-      out.PutNarrow(text != nullptr ? text : "<null string>");
-      ++p;
-    } else if (*p == u'%' && p[1] == u's') {
-      const CHAR16 *text = va_arg(args, const CHAR16 *);
-      for (text = text != nullptr ? text : u"<null string>"; *text != 0; ++text) out.Put(*text);
+      out.PutText(text, wide);
       ++p;
     } else if (*p == u'%' && p[1] == u'd') {
       out.PutDecimal(va_arg(args, int));
       ++p;
     } else if (*p == u'%' && p[1] == u'r') {
       CHAR8 scratch[STATUS_TEXT_SIZE];
-      out.PutNarrow(StatusToText(va_arg(args, EFI_STATUS), scratch));
+      out.PutText(StatusToText(va_arg(args, EFI_STATUS), scratch), false);
       ++p;
     } else {
       // Any other '%' sequence is printed as it stands.

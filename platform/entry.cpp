@@ -63,20 +63,14 @@ bool ConvertArguments(libc::RuntimeState *State, UINTN Count, CHAR16 **Argv) {
 
 bool GetShellArguments(EFI_HANDLE ImageHandle, UINTN *Argc, CHAR16 ***Argv) {
   void *interface = nullptr;
-  EFI_STATUS status = gBS->OpenProtocol(ImageHandle, &EFI_SHELL_PARAMETERS_PROTOCOL_GUID,
-                                        &interface, ImageHandle, nullptr,
-                                        EFI_OPEN_PROTOCOL_GET_PROTOCOL);
-  if (!EFI_ERROR(status) && interface != nullptr) {
+  if (!EFI_ERROR(OpenInterface(ImageHandle, &EFI_SHELL_PARAMETERS_PROTOCOL_GUID, &interface))) {
     EFI_SHELL_PARAMETERS_PROTOCOL *parameters =
         static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(interface);
     *Argc = parameters->Argc;
     *Argv = parameters->Argv;
     return true;
   }
-  interface = nullptr;
-  status = gBS->OpenProtocol(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &interface,
-                             ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
-  if (!EFI_ERROR(status) && interface != nullptr) {
+  if (!EFI_ERROR(OpenInterface(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &interface))) {
     LEGACY_SHELL_INTERFACE *legacy = static_cast<LEGACY_SHELL_INTERFACE *>(interface);
     *Argc = legacy->Argc;
     *Argv = legacy->Argv;

@@ -24,17 +24,12 @@ bool LoadedFromCdrom(const CHAR16 *Name) {
     if (*p == u':') return false;
   }
   void *Interface = nullptr;
-  if (EFI_ERROR(gBS->OpenProtocol(gImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &Interface,
-                                  gImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
-      Interface == nullptr) {
+  if (EFI_ERROR(OpenInterface(gImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &Interface))) {
     return false;
   }
   EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
-  Interface = nullptr;
   if (Device == nullptr ||
-      EFI_ERROR(gBS->OpenProtocol(Device, &EFI_DEVICE_PATH_PROTOCOL_GUID, &Interface,
-                                  gImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
-      Interface == nullptr) {
+      EFI_ERROR(OpenInterface(Device, &EFI_DEVICE_PATH_PROTOCOL_GUID, &Interface))) {
     return false;
   }
   // Nodes are byte-packed: the length is read byte by byte, and a length

@@ -26,18 +26,8 @@ LEGACY_SHELL_INTERFACE *gLegacyShellInterface = nullptr;
 EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation = nullptr;
 SHELL_FILE_FUNCTIONS ShellFileFunctions = {};
 
-namespace {
-
-// Nothing useful can be done when the firmware refuses to take a block back,
-// and no caller could act on it: the status is deliberately dropped here,
-// in one place.
-void ReleasePool(void *Block) {
-  if (Block != nullptr) (void)gBS->FreePool(Block);
-}
-
-// OpenProtocol as every lookup here makes it. A firmware that reports
-// success but hands back no interface is treated as not having it, so a
-// set reference is always usable.
+// A firmware that reports success but hands back no interface is treated as
+// not having it, so a set reference is always usable.
 EFI_STATUS OpenInterface(EFI_HANDLE Handle, const EFI_GUID *Guid, void **Interface) {
   void *Found = nullptr;
   EFI_STATUS Status = gBS->OpenProtocol(Handle, Guid, &Found, gImageHandle, nullptr,
@@ -46,6 +36,15 @@ EFI_STATUS OpenInterface(EFI_HANDLE Handle, const EFI_GUID *Guid, void **Interfa
   if (Found == nullptr) return EFI_NOT_FOUND;
   *Interface = Found;
   return EFI_SUCCESS;
+}
+
+namespace {
+
+// Nothing useful can be done when the firmware refuses to take a block back,
+// and no caller could act on it: the status is deliberately dropped here,
+// in one place.
+void ReleasePool(void *Block) {
+  if (Block != nullptr) (void)gBS->FreePool(Block);
 }
 
 EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {

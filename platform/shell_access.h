@@ -29,6 +29,11 @@ struct SHELL_FILE_FUNCTIONS {
 };
 extern SHELL_FILE_FUNCTIONS ShellFileFunctions;
 
+// OpenProtocol as every lookup of the platform layer makes it (agent: the
+// image, by GET_PROTOCOL). An interface reported found but null counts as
+// EFI_NOT_FOUND; *Interface is written only on success.
+EFI_STATUS OpenInterface(EFI_HANDLE Handle, const EFI_GUID *Guid, void **Interface);
+
 void ClearShellAccessReferences();
 EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle);
 EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle);

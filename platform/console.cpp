@@ -110,10 +110,10 @@ const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
   } else if (Status < kWarningCount) {
     return NthText(kWarningTexts, Status);
   }
-  static const CHAR8 kHex[] = "0123456789ABCDEF";
   UINT32 low = static_cast<UINT32>(Status);
   for (int i = 7; i >= 0; --i) {
-    Scratch[i] = kHex[low & 0xF];
+    UINT32 digit = low & 0xF;
+    Scratch[i] = static_cast<CHAR8>(digit < 10 ? '0' + digit : 'A' - 10 + digit);
     low >>= 4;
   }
   Scratch[8] = '\0';

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   row.kits = {kit};
   row.run = kit.run;
   bool joinable = first.has_uuid || (first.has_serial && first.has_product &&
-                                      first.serial.find_first_not_of(" \t") != std::string::npos);
+                                      fleet::SerialTellsMachinesApart(first.serial));
   fleet::ApplyRecords(&set, &row);
   FUZZ_CHECK(row.has_record || !joinable, "the machine a record names found none");
   bool known = row.rollout.empty();

@@ -153,10 +153,14 @@ class HostileInput(unittest.TestCase):
     def run_tool(self, command, arguments):
         argv, environment = self.tool(command, arguments)
         # A tool that read without bound would fail here, not fill the host.
+        # The tools ask the image's rules of a host program; built with the
+        # address sanitizer it cannot start under the cap, so the sanitizer
+        # suite runs these cases uncapped (the plain suite keeps the cap).
         limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))  # noqa: E731
+        capped = os.environ.get("BUS_TOOLS_SANITIZED") != "1"
         done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, env=environment, timeout=120,
-                              preexec_fn=limit)
+                              preexec_fn=limit if capped else None)
         return done.returncode, done.stderr.decode("utf-8", "replace")
 
     def check_cases(self, command, prog, cases, output=None):

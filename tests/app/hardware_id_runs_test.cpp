@@ -12,6 +12,7 @@
 #include "platform/entry.h"
 #include "sim/firmware.h"
 #include "sim/run.h"
+#include "support/app_run.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -47,10 +48,7 @@ std::vector<uint8_t> ThinkPad(const std::string &sku = "LENOVO_MT_20HR_BU_Think_
 const char SKU_ID[] = "3fb92698-0841-52a5-85c2-11f633e675d7";    // HardwareID-7
 const char BOARD_ID[] = "0871e491-9dc1-5cf4-8c00-26dc49c10182";  // HardwareID-13
 
-struct IdRun {
-  EFI_STATUS status = EFI_SUCCESS;
-  Lines scripts;  // "folder: command"
-  Lines console;
+struct IdRun : testsupport::AppRun {
   std::string log;
 };
 
@@ -63,17 +61,7 @@ IdRun RunImage(const std::vector<uint8_t> &table, const Lines &args,
   fw.PublishSmbios2(table, 6);
   for (const auto &file : files) fw.AddFile(file.first, file.second);
   IdRun run;
-  run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
-  for (const sim::Event &event : fw.Events()) {
-    if (event.kind == sim::Event::Execute) {
-      run.scripts.push_back(sim::TextToUtf8(event.folder) + ": " + sim::TextToUtf8(event.text));
-    }
-  }
-  for (const std::u16string &line : fw.ConsoleLines()) {
-    std::string text = sim::TextToUtf8(line);
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
-    run.console.push_back(text);
-  }
+  static_cast<testsupport::AppRun &>(run) = testsupport::RunApp(fw);
   // A relative -log FILE lands in the folder the run went on in.
   fw.ReadFile("rollout.jsonl", &run.log) || fw.ReadFile("kits/sku-a/rollout.jsonl", &run.log);
   EXPECT_EQ(sim::LeakReport(fw), "");

@@ -13,6 +13,7 @@
 #include "platform/entry.h"
 #include "sim/firmware.h"
 #include "sim/run.h"
+#include "support/app_run.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -25,10 +26,7 @@ struct File {
   std::string bytes;
 };
 
-struct KitRun {
-  EFI_STATUS status = EFI_SUCCESS;
-  Lines scripts;  // "folder: command"
-  Lines console;  // without the CR LF
+struct KitRun : testsupport::AppRun {
   std::string directory;  // the shell's current directory afterwards
 };
 
@@ -83,17 +81,7 @@ KitRun RunKits(sim::ShellKind shell, const std::string &product, const std::vect
   for (const File &file : files) fw.AddFile(file.name, file.bytes);
   if (prepare) prepare(fw);
   KitRun run;
-  run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
-  for (const sim::Event &event : fw.Events()) {
-    if (event.kind == sim::Event::Execute) {
-      run.scripts.push_back(Utf8(event.folder) + ": " + Utf8(event.text));
-    }
-  }
-  for (const std::u16string &line : fw.ConsoleLines()) {
-    std::string text = Utf8(line);
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
-    run.console.push_back(text);
-  }
+  static_cast<testsupport::AppRun &>(run) = testsupport::RunApp(fw);
   run.directory = Utf8(fw.CurrentDirectory());
   EXPECT_EQ(sim::LeakReport(fw), "");
   return run;

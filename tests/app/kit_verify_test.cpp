@@ -5,6 +5,7 @@
 // without -verify nothing of it is read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -17,6 +18,7 @@
 #include "platform/entry.h"
 #include "sim/firmware.h"
 #include "sim/run.h"
+#include "support/app_run.h"
 #include "support/smbios_table_builder.h"
 
 namespace {
@@ -49,10 +51,7 @@ Files Kit(const std::string &folder, const std::string &product) {
   return placed;
 }
 
-struct VerifyRun {
-  EFI_STATUS status = EFI_SUCCESS;
-  Lines scripts;  // "folder: command"
-  Lines console;
+struct VerifyRun : testsupport::AppRun {
   std::map<sim::Call, unsigned> calls;
   std::string log;
 };
@@ -71,17 +70,11 @@ VerifyRun RunKit(const Files &files, const Lines &args, sim::Call fault = sim::C
   for (const auto &file : files) fw.AddFile(file.first, file.second);
   if (nth != 0) fw.FailNth(fault, nth);
   VerifyRun run;
-  run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
-  for (const sim::Event &event : fw.Events()) {
-    if (event.kind == sim::Event::Execute) {
-      run.scripts.push_back(sim::TextToUtf8(event.folder) + ": " + sim::TextToUtf8(event.text));
-    }
-  }
-  for (const std::u16string &line : fw.ConsoleLines()) {
-    std::string text = sim::TextToUtf8(line);
-    if (text.rfind("SMBIOS ", 0) == 0) continue;  // the entry point -v names
-    run.console.push_back(text.substr(0, text.size() - 2));
-  }
+  static_cast<testsupport::AppRun &>(run) = testsupport::RunApp(fw);
+  // The entry point -v names is not what these tests look at.
+  run.console.erase(std::remove_if(run.console.begin(), run.console.end(),
+                                   [](const std::string &line) { return line.rfind("SMBIOS ", 0) == 0; }),
+                    run.console.end());
   for (sim::Call call : {sim::Call::FileOpen, sim::Call::FileRead}) run.calls[call] = fw.Count(call);
   fw.ReadFile("rollout.jsonl", &run.log);
   EXPECT_EQ(sim::LeakReport(fw), "");

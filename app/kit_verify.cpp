@@ -16,8 +16,13 @@
 namespace {
 
 // The kit's decision files: listed when present, or the kit is refused.
-// Texts the image holds for other uses already, so they cost no bytes here.
-const char *const DECISION_FILES[] = {"UpdateConfig.ini", "UpdateHWOld.nsh", "UpdateHWNew.nsh"};
+// Texts the image holds for other uses already, so they cost no bytes here;
+// chosen in code, as a table of their addresses would need the loader to
+// fix each one.
+constexpr int DECISION_FILE_COUNT = 3;
+const char *DecisionFile(int index) {
+  return index == 0 ? "UpdateConfig.ini" : index == 1 ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+}
 
 struct Work {
   KitCheck *check;
@@ -121,7 +126,8 @@ void FindUnlisted(Work *work) {
 
 bool CheckAll(Work *work, bool whole) {
   if (!ReadSums(work)) return false;
-  for (const char *name : DECISION_FILES) {
+  for (int i = 0; i < DECISION_FILE_COUNT; ++i) {
+    const char *name = DecisionFile(i);
     const SumsEntry *entry = Listed(work, name);
     if (entry == nullptr) {
       // Not listed and not there is no kit file at all.

@@ -16,14 +16,12 @@ namespace {
 
 constexpr size_t CONSOLE_BUFFER = 128;
 
-UINT8 gOutputBuffer[CONSOLE_BUFFER];
-UINT8 gErrorBuffer[CONSOLE_BUFFER];
-// Constant-initialised, so no constructor runs; only Flags and Length ever
-// change.
-FILE gOutput = {nullptr, 1, true, true, 0, nullptr, gOutputBuffer, CONSOLE_BUFFER, 0, 0, 0, 0,
-                false, 0};
-FILE gError = {nullptr, 2, true, false, 0, nullptr, gErrorBuffer, CONSOLE_BUFFER, 0, 0, 0, 0,
-               false, 0};
+// Standard output, then standard error. Zero until a run starts: an image
+// with no initialised writable data has no data section in its file, and no
+// address in it for the loader to fix. Outside a run the streams are not
+// consoles, so a write is refused.
+UINT8 gConsoleBuffers[2][CONSOLE_BUFFER];
+FILE gConsoleStreams[2];
 
 bool WritePending(FILE *Stream) {
   if (Stream->Length == 0) return true;
@@ -49,23 +47,30 @@ bool WriteOut(FILE *Stream) { return gWriteOut == nullptr || gWriteOut(Stream); 
 
 // File streams are read-only, so only the console streams hold output.
 bool WriteAllPending() {
-  bool output = WriteOut(&gOutput);
-  bool error = WriteOut(&gError);
+  bool output = WriteOut(&gConsoleStreams[0]);
+  bool error = WriteOut(&gConsoleStreams[1]);
   return output && error;
 }
 
 }  // namespace
 
-FILE *const stdout = &gOutput;
-FILE *const stderr = &gError;
+FILE *const stdout = &gConsoleStreams[0];
+FILE *const stderr = &gConsoleStreams[1];
 
 // Called at the start of a run and when the buffers are released: one copy
-// out of line costs less than the stores written twice.
+// out of line costs less than the stores written twice. Only these fields
+// of a console stream are ever set.
 __attribute__((noinline)) void ResetConsoleStreams() {
-  gOutput.Flags = 0;
-  gOutput.Length = 0;
-  gError.Flags = 0;
-  gError.Length = 0;
+  for (int i = 0; i < 2; ++i) {
+    FILE *stream = &gConsoleStreams[i];
+    stream->Descriptor = i + 1;
+    stream->Console = true;
+    stream->LineBuffered = i == 0;
+    stream->Flags = 0;
+    stream->Buffer = gConsoleBuffers[i];
+    stream->Capacity = CONSOLE_BUFFER;
+    stream->Length = 0;
+  }
 }
 
 int fputs(const char *text, FILE *stream) {

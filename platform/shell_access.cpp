@@ -170,14 +170,21 @@ void FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
   for (UINT8 slot : SHELL_FILE_SLOTS) __builtin_memcpy(to++, from + slot, sizeof(void *));
 }
 
-// One constant table copied whole: cheaper than ten separate stores.
-const SHELL_FILE_FUNCTIONS FALLBACK_FILE_FUNCTIONS = {
-    FallbackGetFileInfo,     FallbackSetFileInfo,     FallbackReadFile,  FallbackWriteFile,
-    FallbackCloseFile,       FallbackDeleteFile,      FallbackGetFilePosition,
-    FallbackSetFilePosition, FallbackFlushFile,       FallbackGetFileSize,
-};
-
-void FillFromFallbacks() { ShellFileFunctions = FALLBACK_FILE_FUNCTIONS; }
+// Stored one by one rather than copied from a constant table: the table
+// would hold ten addresses for the loader to fix, and the image has none.
+void FillFromFallbacks() {
+  SHELL_FILE_FUNCTIONS &to = ShellFileFunctions;
+  to.GetFileInfo = FallbackGetFileInfo;
+  to.SetFileInfo = FallbackSetFileInfo;
+  to.ReadFile = FallbackReadFile;
+  to.WriteFile = FallbackWriteFile;
+  to.CloseFile = FallbackCloseFile;
+  to.DeleteFile = FallbackDeleteFile;
+  to.GetFilePosition = FallbackGetFilePosition;
+  to.SetFilePosition = FallbackSetFilePosition;
+  to.FlushFile = FallbackFlushFile;
+  to.GetFileSize = FallbackGetFileSize;
+}
 
 // ---- Device path walking --------------------------------------------------
 

@@ -253,6 +253,20 @@ def fleet_kits(args, options, dumps, kit_options):
             for row in json.loads(done.stdout)}
 
 
+def check_kit_run(report, label, p, options, kit, want_scripts, want_status, result):
+    """kit-run's outcome on a library medium: its exit, the scripts the VM
+    ran and the summary line naming the medium and the kit chosen."""
+    code, shown, err = result
+    lines, _ = e2e.as_preview_lines(shown)
+    scripts = [l[len("execute: "):] for l in lines if l.startswith("execute: ")]
+    want_summary = e2e.summary(want_scripts, want_status, p["medium"], "medium", options,
+                               kit=("kits\\" + kit.replace("/", "\\")) if kit else "")
+    report.check(label + " [kit-run]",
+                 code == (0 if kit else 1) and scripts == want_scripts and shown and
+                 shown[-1] == want_summary,
+                 "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
+
+
 def check_library(boot, args, report):
     """A library medium made by make-kit-image --kits, booted by kit-run as
     machines of several products: each runs its own kit's script from its
@@ -285,7 +299,6 @@ def check_library(boot, args, report):
                              ["--kit", out, "--product", product, "--bios-version", bios])
         code, shown, err = result
         lines, status = e2e.as_preview_lines(shown)
-        scripts = [l[len("execute: "):] for l in lines if l.startswith("execute: ")]
         if kit:
             want_status, want_scripts = "0x0", [outcome]
         else:
@@ -293,12 +306,7 @@ def check_library(boot, args, report):
             report.check(name + " [refused with its line]",
                          any(l.startswith("console: " + outcome) for l in lines),
                          "expected a line beginning %r, got %r" % (outcome, lines))
-        want_summary = e2e.summary(want_scripts, want_status, p["medium"], "medium", options,
-                                   kit=("kits\\" + kit.replace("/", "\\")) if kit else "")
-        report.check(name + " [kit-run]",
-                     code == (0 if kit else 1) and scripts == want_scripts and shown and
-                     shown[-1] == want_summary,
-                     "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
+        check_kit_run(report, name, p, options, kit, want_scripts, want_status, result)
         chosen[os.path.basename(dump)] = kit
         preview, perr = e2e.run_preview(args.preview, dump, medium_folder, options.split())
         # The preview names the folder each script runs in ("execute:
@@ -446,13 +454,8 @@ def check_library_hwids(boot, args, report):
                 machine["product"], suite.HWID_MAKER)
             report.check(label + " [refused with its line]", any(l.startswith(refusal) for l in lines),
                          "expected %r, got %r" % (refusal, lines))
-        scripts = [l[len("execute: "):] for l in lines if l.startswith("execute: ")]
-        want_summary = e2e.summary(want_scripts, want_status, p["medium"], "medium", options,
-                                   kit=("kits\\" + kit.replace("/", "\\")) if kit else "")
-        report.check(label + " [kit-run]",
-                     code == (0 if kit else 1) and scripts == want_scripts and shown and
-                     shown[-1] == want_summary,
-                     "expected %r, got exit %s, %r; stderr %r" % (want_summary, code, shown, err))
+        check_kit_run(report, label, p, options, kit, want_scripts, want_status,
+                      (code, shown, err))
         # The same machine for the preview tool and the fleet report.
         enc = lambda key: machine.get(key, "").encode("latin-1")  # noqa: E731
         structures = suite.type0_table("1.26") + [suite.dumps.system_information(

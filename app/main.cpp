@@ -45,23 +45,11 @@ void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
   }
 }
 
-// Sets the table start from the chosen entry point. A 3.x table declares no
-// structure count, so its walk is bounded by the table alone (*Declared is
-// the most a table can hold).
 bool LocateTable(const RunOptions *options, uint16_t *declared) {
-  gSmbios3EntryPoint = nullptr;
-  if (options->Smbios3 && FindSmbios3EntryPoint()) {
-    gSmbiosTableStart.Raw =
-        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbios3EntryPoint->TableAddress));
-    *declared = 0xFFFF;
-    if (options->Verbose) ConsolePrintAscii("SMBIOS %a entry point.\n", "3.x");
-    return true;
+  if (!LocateSmbiosTable(options->Smbios3, declared)) return false;
+  if (options->Verbose) {
+    ConsolePrintAscii("SMBIOS %a entry point.\n", gSmbios3EntryPoint != nullptr ? "3.x" : "2.x");
   }
-  if (!FindSmbiosEntryPoint()) return false;
-  gSmbiosTableStart.Raw =
-      reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
-  *declared = gSmbiosEntryPoint->NumberOfSmbiosStructures;
-  if (options->Verbose) ConsolePrintAscii("SMBIOS %a entry point.\n", "2.x");
   return true;
 }
 

@@ -126,20 +126,8 @@ MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3) {
   facts.entry_point3 = entry_point3;
   firmware.InstallGlobals();
   uint16_t declared = 0;
-  if (entry_point3) {
-    if (!FindSmbios3EntryPoint()) return facts;
-    gSmbiosTableStart.Raw =
-        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbios3EntryPoint->TableAddress));
-    facts.table_length = gSmbios3EntryPoint->TableMaximumSize;
-    declared = 0xFFFF;  // as the run does: the table alone bounds the walk
-  } else {
-    gSmbios3EntryPoint = nullptr;
-    if (!FindSmbiosEntryPoint()) return facts;
-    gSmbiosTableStart.Raw =
-        reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(gSmbiosEntryPoint->TableAddress));
-    facts.table_length = gSmbiosEntryPoint->TableLength;
-    declared = gSmbiosEntryPoint->NumberOfSmbiosStructures;
-  }
+  if (!LocateSmbiosTable(entry_point3, &declared)) return facts;
+  facts.table_length = SmbiosTableLength();
   facts.found = true;
 
   Visit visit = {&facts, gSmbiosTableStart, {nullptr}, 0};

@@ -51,3 +51,22 @@ bool FindSmbios3EntryPoint() {
       static_cast<Smbios3EntryPoint *>(LookUp(SMBIOS3_TABLE_GUID_BYTES, "_SM3_", 5));
   return gSmbios3EntryPoint != nullptr;
 }
+
+bool LocateSmbiosTable(bool Smbios3, uint16_t *Declared) {
+  uint64_t address = 0;
+  if (Smbios3 && FindSmbios3EntryPoint()) {
+    address = gSmbios3EntryPoint->TableAddress;
+    *Declared = 0xFFFF;
+  } else {
+    if (!FindSmbiosEntryPoint()) return false;
+    address = gSmbiosEntryPoint->TableAddress;
+    *Declared = gSmbiosEntryPoint->NumberOfSmbiosStructures;
+  }
+  gSmbiosTableStart.Raw = reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(address));
+  return true;
+}
+
+uint64_t SmbiosTableLength() {
+  if (gSmbios3EntryPoint != nullptr) return gSmbios3EntryPoint->TableMaximumSize;
+  return gSmbiosEntryPoint != nullptr ? gSmbiosEntryPoint->TableLength : 0;
+}

@@ -26,3 +26,15 @@ bool FindSmbiosEntryPoint();
 // Scans the configuration table for the SMBIOS 3.x GUID and checks the
 // "_SM3_" anchor. Quiet: a firmware without one still has the 2.x lookup.
 bool FindSmbios3EntryPoint();
+
+// Locates the table a run reads, the one place that does: the 3.x entry
+// point's when Smbios3 asks for it and the firmware has one, else the 2.x
+// entry point's (FindSmbiosEntryPoint's line when there is none). Sets
+// gSmbiosTableStart and *Declared, the most structures the walk may visit:
+// the 2.x entry point's count, or 0xFFFF for a 3.x table, which declares
+// none and is bounded by its length alone.
+bool LocateSmbiosTable(bool Smbios3, uint16_t *Declared);
+
+// The located table's length in bytes: the 3.x entry point's maximum size,
+// the 2.x entry point's Structure Table Length, or 0 before a lookup.
+uint64_t SmbiosTableLength();

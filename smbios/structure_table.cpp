@@ -16,12 +16,7 @@ namespace {
 const uint8_t *TableEnd() {
   const uint8_t *start = gSmbiosTableStart.Raw;
   if (start == nullptr) return start;
-  uint64_t length = 0;
-  if (gSmbios3EntryPoint != nullptr) {
-    length = gSmbios3EntryPoint->TableMaximumSize;
-  } else if (gSmbiosEntryPoint != nullptr) {
-    length = gSmbiosEntryPoint->TableLength;
-  }
+  uint64_t length = SmbiosTableLength();
   uintptr_t room = UINTPTR_MAX - reinterpret_cast<uintptr_t>(start);
   return start + (length < room ? length : room);
 }

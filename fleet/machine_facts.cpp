@@ -12,7 +12,6 @@
 namespace fleet {
 namespace {
 
-constexpr uint8_t SMBIOS_TYPE_PROCESSOR_INFORMATION = 4;
 constexpr uint8_t PROCESSOR_FAMILY = 0x06;
 constexpr uint8_t PROCESSOR_FAMILY_2 = 0x28;  // a WORD, when Processor Family is 0xFE
 constexpr uint16_t FAMILY_SEE_FAMILY_2 = 0xFE;
@@ -27,6 +26,7 @@ struct Visit {
   SmbiosStructurePointer start;
   SmbiosStructurePointer last;
   uint8_t last_type;
+  std::vector<VisitedStructure> *structures;  // null when not asked for
 };
 
 // The string a field of the formatted area names; false when the area is
@@ -64,6 +64,12 @@ void Record(SmbiosStructurePointer structure, void *context) {
   visit->last = structure;
   visit->last_type = structure.Hdr->Type;
   ++facts.visited;
+  if (visit->structures != nullptr) {
+    SmbiosStructurePointer end = structure;
+    NextSmbiosStructure(&end);  // a visited structure lies whole inside the table
+    visit->structures->push_back(
+        {static_cast<uint64_t>(structure.Raw - visit->start.Raw), {structure.Raw, end.Raw}});
+  }
   if (structure.Hdr->Type == SMBIOS_TYPE_SYSTEM_INFORMATION && !facts.has_system_information) {
     facts.has_system_information = true;
     facts.has_manufacturer = FieldString(structure, SYSTEM_MANUFACTURER_FIELD, &facts.manufacturer);
@@ -110,6 +116,7 @@ void ExplainEnd(MachineFacts *facts, SmbiosStructurePointer start, SmbiosStructu
   SmbiosStructurePointer after = stop;
   if (left < sizeof(SmbiosStructureHeader) || !NextSmbiosStructure(&after)) {
     facts->end = WalkEnd::Damaged;
+    if (left >= sizeof(SmbiosStructureHeader)) facts->end_length = stop.Hdr->Length;
   } else if (handle == INVALID_SMBIOS_HANDLE) {
     facts->end = WalkEnd::InvalidHandle;
     facts->end_handle = handle;
@@ -121,16 +128,25 @@ void ExplainEnd(MachineFacts *facts, SmbiosStructurePointer start, SmbiosStructu
 
 }  // namespace
 
-MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3) {
+MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3,
+                              std::vector<VisitedStructure> *structures) {
   MachineFacts facts;
   facts.entry_point3 = entry_point3;
   firmware.InstallGlobals();
   uint16_t declared = 0;
   if (!LocateSmbiosTable(entry_point3, &declared)) return facts;
   facts.table_length = SmbiosTableLength();
+  if (gSmbios3EntryPoint != nullptr) {
+    facts.major_version = gSmbios3EntryPoint->MajorVersion;
+    facts.minor_version = gSmbios3EntryPoint->MinorVersion;
+  } else {
+    facts.major_version = gSmbiosEntryPoint->MajorVersion;
+    facts.minor_version = gSmbiosEntryPoint->MinorVersion;
+    facts.declared_count = declared;
+  }
   facts.found = true;
 
-  Visit visit = {&facts, gSmbiosTableStart, {nullptr}, 0};
+  Visit visit = {&facts, gSmbiosTableStart, {nullptr}, 0, structures};
   unsigned visited = WalkSmbiosTable(declared, Record, &visit);
   SmbiosStructurePointer stop = gSmbiosTableStart;
   if (visited > 0) {

@@ -43,11 +43,15 @@ enum class ProcessorArch { Unknown, X64, AArch64 };
 struct MachineFacts {
   bool found = false;       // a table was published and read
   bool entry_point3 = false;  // the data's entry point is the 3.x one
+  uint8_t major_version = 0;  // the SMBIOS version the entry point names
+  uint8_t minor_version = 0;
   uint64_t table_length = 0;  // the bound the entry point declares
+  uint16_t declared_count = 0;  // the 2.x entry point's structure count (3.x: none, 0)
   unsigned visited = 0;
   WalkEnd end = WalkEnd::TableEnd;
   uint64_t end_offset = 0;  // where the walk stopped
   uint16_t end_handle = 0;  // the handle there (RepeatedHandle, InvalidHandle)
+  uint8_t end_length = 0;   // the Length byte there (Damaged, when a header lies there)
   bool has_system_information = false;
   bool has_manufacturer = false;
   std::string manufacturer;  // of the first System Information structure
@@ -68,9 +72,20 @@ struct MachineFacts {
   HardwareIds hardware_ids = {};
 };
 
+// A structure the walk visited, whole: header, formatted area and string-set.
+struct VisitedStructure {
+  uint64_t offset = 0;  // in the table
+  std::vector<uint8_t> bytes;
+};
+
+// The structure type numbers the kit tools ask for by name.
+constexpr uint8_t SMBIOS_TYPE_PROCESSOR_INFORMATION = 4;
+
 // Reads the facts from `firmware`'s published SMBIOS table: the 3.x one
-// when `entry_point3`, else the 2.x one. Sets the SMBIOS reader's
+// when `entry_point3`, else the 2.x one. With `structures`, also a copy of
+// every structure the walk visits, in table order. Sets the SMBIOS reader's
 // program-wide references for the read and clears them afterwards.
-MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3);
+MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3,
+                              std::vector<VisitedStructure> *structures = nullptr);
 
 }  // namespace fleet

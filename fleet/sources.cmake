@@ -9,6 +9,7 @@ set(FLEET_SOURCES
   fleet/row_workers.cpp
   fleet/report_output.cpp
   fleet/library_query.cpp
+  fleet/dump_query.cpp
   fleet/fleet_report.cpp
 )
 

@@ -20,7 +20,6 @@
 namespace sim {
 namespace {
 
-constexpr size_t DUMP_TABLE_OFFSET = 32;  // where dmidecode puts the table
 constexpr size_t ENTRY_POINT_2_FIELDS = 0x1E;  // the 2.x fields we use end here
 
 const char ENTRY_POINT_FILE[] = "smbios_entry_point";

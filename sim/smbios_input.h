@@ -20,10 +20,15 @@
 
 namespace sim {
 
-// Nothing real comes near this: a 3.x table may declare up to 4 GiB, the
-// simulated firmware publishes at most 64 MiB, and an entry point needs 32
-// bytes in front of it.
-constexpr uint64_t SMBIOS_INPUT_LIMIT = (64u << 20) + 32;
+// The largest table the simulated firmware publishes: a 3.x entry point may
+// declare up to 4 GiB, nothing real comes near this, and a 32-byte file
+// declaring 4 GiB must not take 4 GiB of memory.
+constexpr uint64_t SMBIOS_TABLE_LIMIT = 64u << 20;
+// Where a dump's table begins, as dmidecode --dump-bin writes it.
+constexpr uint64_t DUMP_TABLE_OFFSET = 32;
+// The most of a dump file read: the largest table and the entry point in
+// front of it.
+constexpr uint64_t SMBIOS_INPUT_LIMIT = SMBIOS_TABLE_LIMIT + DUMP_TABLE_OFFSET;
 
 // Which entry point a dump begins with.
 enum class SmbiosAnchor { None, V2, V3 };

@@ -13,14 +13,12 @@
 #include <cstring>
 
 #include "sim/internal.h"
+#include "sim/smbios_input.h"
 #include "smbios/entry_point.h"
 #include "smbios/smbios_types.h"
 
 namespace sim {
 namespace {
-
-// 3.x tables may declare up to 4 GiB; nothing real comes near this.
-constexpr uint64_t kLargestTable = 64u << 20;
 
 uint8_t Checksum(const uint8_t *bytes, size_t length) {
   uint8_t sum = 0;
@@ -154,8 +152,9 @@ bool Firmware::PublishSmbiosDump(const std::vector<uint8_t> &dump, std::string *
   if (!is2 && !is3) return fail("not an SMBIOS dump: no \"_SM_\" or \"_SM3_\" anchor at offset 0");
   size_t entry_size = is3 ? sizeof(Smbios3EntryPoint) : sizeof(SmbiosEntryPoint);
   if (dump.size() < entry_size) {
-    return fail("SMBIOS dump too short: its entry point needs " + std::to_string(entry_size) +
-                " bytes, the file has " + std::to_string(dump.size()));
+    return fail(std::string("SMBIOS dump too short for a ") + (is3 ? "3.x" : "2.x") +
+                " entry point: it needs " + std::to_string(entry_size) + " bytes, the file has " +
+                std::to_string(dump.size()));
   }
 
   uint64_t offset;
@@ -175,10 +174,13 @@ bool Firmware::PublishSmbiosDump(const std::vector<uint8_t> &dump, std::string *
   // memory address copied from a live system, not a dump.
   if (offset > dump.size()) {
     return fail("SMBIOS dump's table address " + std::to_string(offset) +
-                " lies beyond the end of the file (" + std::to_string(dump.size()) + " bytes)");
+                 " lies beyond the end of the file (" + std::to_string(dump.size()) +
+                " bytes); was the file written with dmidecode --dump-bin?");
   }
-  if (length > kLargestTable) {
-    return fail("SMBIOS dump declares a table of " + std::to_string(length) + " bytes");
+  if (length > SMBIOS_TABLE_LIMIT) {
+    return fail("SMBIOS dump declares a table of " + std::to_string(length) +
+                " bytes, more than the " + std::to_string(SMBIOS_TABLE_LIMIT >> 20) +
+                " MiB taken from a dump");
   }
 
   uint8_t *table = PlaceTable(this, dump, offset, length);

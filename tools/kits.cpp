@@ -5,6 +5,7 @@
 //   bios-update-select-kits [LIBRARY]
 //   bios-update-select-kits --check-kit KIT
 //   bios-update-select-kits --model-keys KIT
+//   bios-update-select-kits --dump FILE...
 //
 // Without LIBRARY only the bounds and option words (no kits, no problem).
 // --check-kit: the image's -verify check of the kit folder KIT against its
@@ -12,13 +13,21 @@
 // --model-keys: the kit's UpdateConfig.ini read as the image reads it,
 // "product_names" and "hardware_ids" (null when the kit lacks the key); a
 // HardwareIds= entry the image's model check refuses is the one line.
+// --dump: each SMBIOS dump (a dmidecode --dump-bin file or a copy of
+// /sys/firmware/dmi/tables) as the image walks it: "entry_point", "version",
+// "declared_count", "table_length", each visited structure's "offset",
+// "type", "handle" and "bytes" (hex), and "stop", why the walk ended early;
+// or the "problem" that makes the file unusable. Beside them the structure
+// "types" the tools name and the "table_limit".
 // Exit 0 with the answer (a problem is part of it), 2 with one line when
 // the walk cannot run.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "fleet/dump_query.h"
 #include "fleet/fleet_report.h"
 #include "fleet/library_query.h"
 #include "sim/kit_check.h"
@@ -51,6 +60,13 @@ int main(int argc, char **argv) {
     json answer = {{"product_names", kit.product_name_key ? json(kit.product_name) : json()},
                    {"hardware_ids", kit.has_hardware_ids ? json(kit.hardware_ids) : json()}};
     std::cout << answer.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
+    std::cout.flush();
+    return std::cout.good() ? 0 : 2;
+  }
+  if (argc >= 3 && std::string(argv[1]) == "--dump") {
+    std::vector<fleet::DumpAnswer> answers;
+    for (int i = 2; i < argc; ++i) answers.push_back(fleet::QueryDump(argv[i]));
+    std::cout << fleet::DumpAnswersJson(answers) << "\n";
     std::cout.flush();
     return std::cout.good() ? 0 : 2;
   }

@@ -85,6 +85,7 @@ class OutsideBytes(unittest.TestCase):
 
     def test_a_dump_of_random_bytes_is_refused_in_words_and_bounded(self):
         rng = random.Random(4)
+        cases = []
         for _ in range(3000):
             data = bytearray(rng.choice([b"_SM_", b"_SM3_", b""]))
             data += bytes(rng.randrange(256) for _ in range(rng.randrange(64)))
@@ -93,13 +94,23 @@ class OutsideBytes(unittest.TestCase):
                 struct.pack_into("<I", data, 12, rng.choice([0, 1, (64 << 20) + 1]))
             elif data.startswith(b"_SM_") and len(data) >= 0x18 and rng.random() < 0.5:
                 struct.pack_into("<H", data, 0x16, rng.choice([0, 1, 0xFFFF]))
-            with self.subTest(data=bytes(data)):
-                try:
-                    dump = smbios_dump.parse_dump(bytes(data))
-                except smbios_dump.DumpError as error:
-                    self.assertNotIn("\n", str(error))
+            cases.append(bytes(data))
+        # Asked in one go: one answer for every file.
+        with tempfile.TemporaryDirectory(prefix="random-dumps-") as folder:
+            paths = []
+            for index, data in enumerate(cases):
+                paths.append(os.path.join(folder, "%04d.bin" % index))
+                with open(paths[-1], "wb") as f:
+                    f.write(data)
+            found = smbios_dump.read_dumps(paths)
+        self.assertEqual(len(found), len(cases))
+        for data, dump in zip(cases, found):
+            with self.subTest(data=data):
+                if isinstance(dump, smbios_dump.DumpError):
+                    self.assertNotIn("\n", str(dump))
                     continue
-                self.assertLessEqual(dump.table_length, smbios_dump.TABLE_LIMIT)
+                self.assertLessEqual(dump.table_length, dump.table_limit)
+                self.assertLessEqual(sum(len(s.data) for s in dump.structures), dump.table_length)
 
 
 class HostileInput(unittest.TestCase):
@@ -285,9 +296,9 @@ class HostileInput(unittest.TestCase):
              ["--kit", "{}/kit", "--log-dir", "{}/notes/logs"],
              ["--log-dir {}/notes/logs: Not a directory"]),
             ("--smbios-dump a FIFO", lambda: os.mkfifo(self.path("dump")),
-             ["--kit", "{}/kit", "--smbios-dump", "{}/dump"], ["{}/dump is no regular file"]),
+             ["--kit", "{}/kit", "--smbios-dump", "{}/dump"], ["{}/dump: not a regular file"]),
             ("--smbios-dump /dev/zero", None, ["--kit", "{}/kit", "--smbios-dump", "/dev/zero"],
-             ["/dev/zero is no regular file"]),
+             ["/dev/zero: not a regular file"]),
             ("--smbios-dump of 32 bytes declaring a 4 GiB table",
              lambda: self.file("big.bin", entry_point_3x(0xFFFFFFFF)),
              ["--kit", "{}/kit", "--smbios-dump", "{}/big.bin"], ["a table of 4294967295 bytes"]),

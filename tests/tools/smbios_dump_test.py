@@ -4,7 +4,8 @@ structures the application would visit (repeated handles, handle 0xFFFF,
 damaged lengths and string-sets, the declared count and length, a 3.x
 table's End-of-Table), why the walk stopped, and the structures and
 options the VM is given (End-of-Table left to QEMU, one processor per
-Processor Information structure)."""
+Processor Information structure); and the query of the application's code
+(bios-update-select-kits --dump) that the reader asks."""
 
 import os
 import shutil
@@ -14,7 +15,7 @@ import types
 import unittest
 
 import tool_fixtures  # noqa: F401  (puts tools/ on the path)
-from kittools import kit_run, smbios_dump
+from kittools import image_rules, kit_run, smbios_dump
 from kittools.common import KitError
 
 
@@ -125,9 +126,10 @@ class Walk(unittest.TestCase):
             ("a few bytes after the last structure", dump_2x([bios(0), b"\x01\x04"], count=5),
              [(0, 0, 0)], "the last 2 bytes are too short for a structure header"),
             # A file shorter than the declared length reads as zeros beyond
-            # its end: a header of handle 0 after the BIOS structure of handle 0.
+            # its end: a header of Length 0 (and handle 0, which the BIOS
+            # structure bears too) after the BIOS structure.
             ("a file cut short", dump_2x([bios(0)], length=B + 8, count=5),
-             [(0, 0, 0)], "the structure at table offset %d repeats handle 0x0000" % B),
+             [(0, 0, 0)], "the structure at table offset %d has a Length byte of 0" % B),
             # A 2.x table goes on past End-of-Table within its count, as the
             # application's walk does.
             ("End-of-Table inside a 2.x table", dump_2x([end_of_table(0), bios(1)]),
@@ -160,8 +162,8 @@ class Walk(unittest.TestCase):
         cases = [
             ("no anchor", b"MZ" + b"\0" * 64, "no \"_SM_\" or \"_SM3_\" anchor"),
             ("empty", b"", "no \"_SM_\" or \"_SM3_\" anchor"),
-            ("a cut 2.x entry point", dump_2x([bios(0)])[:30], "too short for an SMBIOS 2.x"),
-            ("a cut 3.x entry point", dump_3x([bios(0)])[:23], "too short for an SMBIOS 3.x"),
+            ("a cut 2.x entry point", dump_2x([bios(0)])[:30], "too short for a 2.x entry point"),
+            ("a cut 3.x entry point", dump_3x([bios(0)])[:23], "too short for a 3.x entry point"),
         ]
         for what, data, words in cases:
             with self.subTest(what):
@@ -172,17 +174,67 @@ class Walk(unittest.TestCase):
         struct.pack_into("<I", entry, 0x18, 0x10000)
         with self.assertRaises(smbios_dump.DumpError) as caught:
             smbios_dump.parse_dump(bytes(entry))
-        self.assertIn("the table address 65536 lies beyond the end of the file", str(caught.exception))
+        self.assertIn("table address 65536 lies beyond the end of the file", str(caught.exception))
 
-    def test_strings_by_number(self):
-        found = smbios_dump.parse_dump(dump_2x([bios(0, b"A05"), end_of_table(1)]))
+    def test_structures_are_whole(self):
+        """Each structure comes back byte for byte, its string-set and the
+        set's end included, whatever the table holds after it."""
+        found = smbios_dump.parse_dump(dump_2x([bios(0, b"A05"), end_of_table(1), b"\xAA" * 7],
+                                               count=2))
         first, last = found.structures
-        self.assertEqual([first.string(n) for n in range(5)],
-                         [None, b"Acme", b"A05", b"01/02/2024", None])
-        # As the application counts: string 1 of an empty set is the empty
-        # text its first NUL ends.
-        self.assertEqual([last.string(n) for n in range(3)], [None, b"", None])
+        self.assertEqual((first.data, first.length), (bios(0, b"A05"), 18))
+        self.assertEqual((last.data, last.length), (end_of_table(1), 4))
         self.assertEqual(found.bios_information(), [first])
+
+
+class DumpQuery(unittest.TestCase):
+    def test_the_answer_for_each_file(self):
+        """Several files asked at once, each answered in its place: the
+        entry point, the declared bounds, each structure the walk visits
+        byte for byte, why the walk stopped, or the file's problem."""
+        B = BIOS_SIZE
+        damaged = b"\x01\x02\x05\x00" + b"junk\0\0"
+        cases = [
+            ("a good 2.x dump", dump_2x([bios(0), system(1), end_of_table(2)]),
+             dict(problem=None, entry_point="2.x", version=[2, 8], declared_count=3,
+                  table_length=B + SYSTEM_SIZE + END_SIZE, stop=None),
+             [(0, bios(0)), (B, system(1)), (B + SYSTEM_SIZE, end_of_table(2))]),
+            ("a 3.x dump", dump_3x([bios(5), end_of_table(6), system(7)], maximum=0x100),
+             dict(problem=None, entry_point="3.x", version=[3, 2], declared_count=None,
+                  table_length=0x100, stop=None),
+             [(0, bios(5)), (B, end_of_table(6))]),
+            ("a damaged one", dump_2x([bios(0), damaged]),
+             dict(problem=None, entry_point="2.x", declared_count=2, stop=dict(
+                 kind="damaged", offset=B,
+                 line="the structure at table offset %d has a Length byte of 2" % B)),
+             [(0, bios(0))]),
+            ("a non-dump", b"MZ" + b"\0" * 64,
+             dict(problem="not an SMBIOS dump: no \"_SM_\" or \"_SM3_\" anchor at offset 0"),
+             None),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for index, (_, data, _, _) in enumerate(cases):
+                paths.append(os.path.join(tmp, "%d.bin" % index))
+                with open(paths[-1], "wb") as f:
+                    f.write(data)
+            answer = image_rules.dumps(paths)
+        self.assertEqual(answer["types"], {"bios_information": bios(0)[0],
+                                           "processor_information": processor(0)[0],
+                                           "end_of_table": end_of_table(0)[0]})
+        self.assertEqual(len(answer["dumps"]), len(cases))
+        for path, (what, _, fields, structures), found in zip(paths, cases, answer["dumps"]):
+            with self.subTest(what):
+                self.assertEqual(found["path"], path)
+                self.assertEqual({key: found.get(key) for key in fields}, fields)
+                if structures is None:
+                    self.assertEqual(sorted(found), ["path", "problem"])
+                    continue
+                self.assertEqual(
+                    [(s["offset"], s["type"], s["handle"], bytes.fromhex(s["bytes"]))
+                     for s in found["structures"]],
+                    [(offset, data[0], struct.unpack_from("<H", data, 2)[0], data)
+                     for offset, data in structures])
 
 
 class VmStructures(unittest.TestCase):

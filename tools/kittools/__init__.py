@@ -11,5 +11,6 @@ The modules form a line; each imports only those below it:
     kit_medium, kit_sign  FAT and ISO file systems; signing
     vmboot              the VM: QEMU with the firmware and its shell
     firmware_volume, pe_image, smbios_dump   readers of outside formats
+    image_rules         the application's own rules, asked of bios-update-select-kits
     common              names and the tools' error type
 """

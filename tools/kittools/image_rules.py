@@ -1,32 +1,40 @@
 """What the application's own code says of a kit library and of its
 command line, asked of bios-update-select-kits (built from this
 repository's host sources): the kits its walk finds in a folder and the
-problem that stops it, its bounds and its option words, as one JSON
-object. The tools keep no copy of those rules.
+problem that stops it, its bounds and its option words, the structures its
+walk visits in an SMBIOS dump, as one JSON object. The tools keep no copy
+of those rules.
 
 The program is $BUS_KITS_QUERY when set (the tests point it at their
 build), else the release build's, built here when it is missing or out of
-date (a second when it is up to date)."""
+date (a second when it is up to date, once per run of a tool)."""
 
 import json
 import os
 import subprocess
 import sys
+import tempfile
 
 from .common import REPO, KitError
 
 PROGRAM = "bios-update-select-kits"
 PRESET = "release"
-# The most of the program's answer read: a library's kits and their names.
+# The most of the program's answer read: a library's kits and their names,
+# or a dump's structures (about 14 bytes of answer for each byte of table
+# at worst).
 ANSWER_LIMIT = 64 << 20
 
 _rules = None
+_built = None
 
 
 def program():
+    global _built
     given = os.environ.get("BUS_KITS_QUERY")
     if given:
         return given
+    if _built is not None:
+        return _built
     build = os.path.join(REPO, "build", PRESET)
     if not os.path.isfile(os.path.join(build, PROGRAM)):
         print("note: building %s, which the kit tools ask the application's rules of "
@@ -46,24 +54,40 @@ def program():
                 raise KitError("cannot build %s: %s: %s" % (PROGRAM, command[0], error.strerror))
             if done.returncode != 0:
                 raise KitError("building %s failed; see %s" % (PROGRAM, log_path))
-    return os.path.join(build, PROGRAM)
+    _built = os.path.join(build, PROGRAM)
+    return _built
 
 
 def _ask(arguments):
+    # The answer is read as it comes, and no further than ANSWER_LIMIT: a
+    # dump's structures could otherwise make it as large as memory.
     try:
-        done = subprocess.run([program()] + arguments, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        with tempfile.TemporaryFile() as errors:
+            with subprocess.Popen([program()] + arguments, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=errors) as process:
+                chunks, size = [], 0
+                while size <= ANSWER_LIMIT:
+                    chunk = process.stdout.read1(1 << 20)
+                    if not chunk:
+                        break
+                    chunks.append(chunk)
+                    size += len(chunk)
+                if size > ANSWER_LIMIT:
+                    process.kill()
+                returncode = process.wait()
+            errors.seek(0)
+            error_text = errors.read(1 << 16)
     except OSError as error:
         raise KitError("cannot run %s: %s" % (PROGRAM, error.strerror))
-    if done.returncode != 0:
-        lines = done.stderr.decode(errors="replace").strip().splitlines()
+    if size > ANSWER_LIMIT:
+        raise KitError("%s answered more than %d bytes" % (PROGRAM, ANSWER_LIMIT))
+    if returncode != 0:
+        lines = error_text.decode(errors="replace").strip().splitlines()
         line = lines[-1] if lines else "%s failed" % PROGRAM
         # The tool that asked names itself; the program's name is noise.
         raise KitError(line[len(PROGRAM) + 2:] if line.startswith(PROGRAM + ": ") else line)
-    if len(done.stdout) > ANSWER_LIMIT:
-        raise KitError("%s answered more than %d bytes" % (PROGRAM, ANSWER_LIMIT))
     try:
-        return json.loads(done.stdout.decode())
+        return json.loads(b"".join(chunks).decode())
     except ValueError:
         raise KitError("%s answered no JSON" % PROGRAM)
 
@@ -99,6 +123,17 @@ def model_keys(folder):
     "hardware_ids" (None when the kit lacks the key). A HardwareIds= entry
     the image's model check refuses raises KitError with its line."""
     return _ask(["--model-keys", os.path.join(".", folder) if folder.startswith("-") else folder])
+
+
+def dumps(paths):
+    """Each SMBIOS dump in `paths` (none beginning with '-') as the image
+    walks it: "dumps", in order, each with "problem" (the line that makes
+    it unusable, or None), "entry_point", "version", "declared_count",
+    "table_length", "structures" ("offset", "type", "handle", "bytes" in
+    hex) and "stop" (None, or "kind", "offset" and the "line" saying why
+    the walk ended early); "types", the structure types by name; and
+    "table_limit", the largest table taken."""
+    return _ask(["--dump"] + list(paths))
 
 
 def problem_text(problem):

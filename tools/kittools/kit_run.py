@@ -164,7 +164,7 @@ def smbios_options(args, work, smbios3=False):
             options += ["-smbios", "file=" + vmboot.qemu_value(path)]
         # QEMU refuses Processor Information (type 4) structures whose
         # count differs from the VM's processor count.
-        processors = sum(1 for data in structures if data[0] == 4)
+        processors = smbios_dump.processors(dump, structures)
         if processors > 1:
             options += ["-smp", "%d,sockets=%d,cores=1,threads=1" % (processors, processors)]
         if dump.kind != "2.x" and args.arch == "x64":

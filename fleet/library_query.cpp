@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 
 #include <algorithm>
@@ -26,6 +27,20 @@ struct WalkResult {
   LibraryWalk walk;
   bool failed = false;
 };
+
+// The names the tools ask the option words by: RunOptions' flags.
+struct OptionName {
+  const char *name;
+  size_t flag;
+};
+constexpr OptionName OPTION_NAMES[] = {
+    {"verbose", offsetof(RunOptions, Verbose)},   {"decide_only", offsetof(RunOptions, DecideOnly)},
+    {"segments", offsetof(RunOptions, Segments)}, {"product", offsetof(RunOptions, Product)},
+    {"smbios3", offsetof(RunOptions, Smbios3)},   {"kits", offsetof(RunOptions, Kits)},
+    {"verify", offsetof(RunOptions, Verify)},     {"hwids", offsetof(RunOptions, HardwareIds)},
+};
+static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_WORD_COUNT,
+              "a name for each option word");
 
 // The one walk in flight: RunImage calls a plain function as the image's
 // body, which finds its result here.
@@ -175,6 +190,14 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
   for (int i = 0; RunOptionName(i) != nullptr; ++i) {
     (i < OPTION_WORD_COUNT ? options : value_options).push_back(RunOptionName(i));
   }
+  // Each word under the name of what it switches on, so a tool that adds
+  // -kits or -log to a line asks for the word rather than spelling it.
+  json words = {{"log", RunOptionName(OPTION_WORD_COUNT)}};
+  for (const OptionWord &option : OPTION_WORDS) {
+    for (const OptionName &name : OPTION_NAMES) {
+      if (name.flag == option.Flag) words[name.name] = option.Word;
+    }
+  }
   json out = {
       {"kits", kits},
       {"problem", problem},
@@ -188,6 +211,7 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
         {"sums_bytes", SUMS_SIZE_LIMIT}}},
       {"options", options},
       {"value_options", value_options},
+      {"option_words", words},
   };
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }

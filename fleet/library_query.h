@@ -41,7 +41,8 @@ struct LibraryAnswer {
 // a link to a folder that holds it).
 bool QueryLibrary(const std::string &root, LibraryAnswer *answer, std::string *error);
 
-// The answer, the image's bounds and its option words as one JSON object.
+// The answer, the image's bounds and its option words (listed, and each
+// under the name of what it switches on: "kits": "-kits") as one JSON object.
 std::string LibraryAnswerJson(const LibraryAnswer &answer);
 
 // The problem's name in that JSON: "path-too-long", ...; "" for none.

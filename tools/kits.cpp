@@ -7,7 +7,8 @@
 //   bios-update-select-kits --model-keys KIT
 //   bios-update-select-kits --dump FILE...
 //
-// Without LIBRARY only the bounds and option words (no kits, no problem).
+// Without LIBRARY only the bounds and option words (no kits, no problem);
+// "option_words" names each word by what it switches on ("kits": "-kits").
 // --check-kit: the image's -verify check of the kit folder KIT against its
 // SHA256SUMS: "intact", "line", "identity", "files" and "notes".
 // --model-keys: the kit's UpdateConfig.ini read as the image reads it,

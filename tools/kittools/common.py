@@ -14,27 +14,27 @@ KIT_FILES = (CONFIG_NAME,) + SCRIPTS
 
 # A library medium: the kits under this root folder, each one a folder
 # holding UpdateConfig.ini, found as the image finds them (image_rules asks
-# its own walk).
+# its own walk). The image's options, by which the tools put a library's
+# (-kits), a kit check's (-verify) and a record's (-log) on a line, are
+# asked of it too (image_rules.option).
 LIBRARY_FOLDER = "kits"
-LIBRARY_OPTION = "-kits"
 # -verify: each kit's files against the SHA256SUMS in its folder (the
 # image's bounds on it: image_rules).
-VERIFY_OPTION = "-verify"
 SUMS_NAME = "SHA256SUMS"
 # The run record a medium made with --log keeps: one file at the medium's
 # root for every kit on it.
 RECORD_NAME = "rollout.jsonl"
-RECORD_WORDS = "-log \\" + RECORD_NAME
 # The firmware machines a kit serves. A medium for one machine holds its
 # image as BiosUpdateSelect.efi; a medium for both holds each under its
 # image_name, and startup.nsh starts the one the firmware accepts, trying
-# them in this order. A machine's options go on its image's line in any
-# kit: AArch64 firmware publishes SMBIOS through the 3.x entry point only.
+# them in this order. A machine's options (by the image's names for them:
+# image_rules.option) go on its image's line in any kit: AArch64 firmware
+# publishes SMBIOS through the 3.x entry point only.
 Arch = collections.namedtuple("Arch", "name title pe_machine boot_name image_name preset options")
 ARCHES = collections.OrderedDict([
-    ("x64", Arch("x64", "x64", 0x8664, "BOOTX64.EFI", "BiosUpdateSelectX64.efi", "efi", "")),
+    ("x64", Arch("x64", "x64", 0x8664, "BOOTX64.EFI", "BiosUpdateSelectX64.efi", "efi", ())),
     ("aarch64", Arch("aarch64", "AArch64", 0xAA64, "BOOTAA64.EFI", "BiosUpdateSelectAA64.efi",
-                     "efi-aarch64", "-smbios3")),
+                     "efi-aarch64", ("smbios3",))),
 ])
 DEFAULT_ARCH = "x64"
 # On a medium for both machines: the script that tries one image quietly.

@@ -20,8 +20,7 @@ import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout
-from .common import (ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, SUMS_NAME,
-                     VERIFY_OPTION, KitError)
+from .common import ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, SUMS_NAME, KitError
 
 PROG = "fleet-report"
 # What --medium stands in for: a medium brings its own.
@@ -105,13 +104,14 @@ def unpack(medium, folder):
     if words is None:
         raise KitError("--medium %s: no startup.nsh that starts %s (is it a medium made by "
                        "make-kit-image?)" % (medium, IMAGE_NAME))
-    library = LIBRARY_OPTION in [w.lower() for w in words]
+    kits, verify = image_rules.option("kits"), image_rules.option("verify")
+    library = kits in [w.lower() for w in words]
 
     # Only the kits' configurations are unpacked: -verify, which reads
     # every file of a kit, is left to the machines.
     def options_of(words):
         options = " ".join(w for w in words
-                           if w.lower() not in (LIBRARY_OPTION, VERIFY_OPTION))
+                           if w.lower() not in (kits, verify))
         layout.check_app_args(options, "--medium %s: its startup.nsh" % medium)
         return options
     options = options_of(words)

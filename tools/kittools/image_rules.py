@@ -94,11 +94,17 @@ def _ask(arguments):
 
 def rules():
     """The image's bounds and option words: {"bounds": {...}, "options":
-    [...], "value_options": [...]}."""
+    [...], "value_options": [...], "option_words": {name: word}}."""
     global _rules
     if _rules is None:
         _rules = _ask([])
     return _rules
+
+
+def option(name):
+    """The image's word for the option that switches `name` on: "kits",
+    "verify", "log", "smbios3", "decide_only", "product", ... ("-kits")."""
+    return rules()["option_words"][name]
 
 
 def library(folder):

@@ -21,9 +21,10 @@ import shutil
 import sys
 import tempfile
 
-from . import firmware_volume, kit_medium, kit_sign, layout, pe_image, safe_files, vmboot
+from . import (firmware_volume, image_rules, kit_medium, kit_sign, layout, pe_image, safe_files,
+               vmboot)
 from .progress import Progress
-from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, LIBRARY_OPTION, RECORD_NAME,
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, RECORD_NAME,
                      PROBE_NAME, SCRIPTS, TOOL_NAMES, KitError, image_name, parse_arches)
 
 BOOT_FOLDERS = ("EFI", "BOOT")
@@ -211,9 +212,10 @@ def sources(args):
 def cmd_image(args):
     kit_dir, kits, out = sources(args)
     app_args = layout.check_app_args(args.app_args)
-    if kits is None and LIBRARY_OPTION in (app_args or "").lower().split():
+    library_option = image_rules.option("kits")
+    if kits is None and library_option in (app_args or "").lower().split():
         raise KitError("--app-args %s is for a library of kits: give --kits DIR OUT"
-                       % LIBRARY_OPTION)
+                       % library_option)
     app_args = layout.with_verify(app_args, not args.no_verify)
     arches = parse_arches(args.arch)
     if bool(args.sign) != bool(args.cert):

@@ -19,7 +19,7 @@ import tempfile
 from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .progress import Progress
 from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
-                     LIBRARY_OPTION, REPO, SCRIPT_MARK, SCRIPTS,
+                     REPO, SCRIPT_MARK, SCRIPTS,
                      START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError)
 
 # The most of a medium's run record read back.
@@ -143,8 +143,8 @@ def smbios_options(args, work, smbios3=False):
     if args.smbios_dump and args.arch == "aarch64":
         say("note: the AArch64 VM's firmware publishes SMBIOS through the 3.x entry point only: "
             "it shows the dump's structures there, whatever entry point the dump came with, "
-            "and the AArch64 image reads them with -smbios3, to the End-of-Table structure; "
-            "a 2.x dump's structure count takes no part")
+            "and the AArch64 image reads them with %s, to the End-of-Table structure; "
+            "a 2.x dump's structure count takes no part" % image_rules.option("smbios3"))
     if args.smbios_dump:
         dump = smbios_dump.read_dump(args.smbios_dump)
         try:
@@ -364,9 +364,10 @@ def cmd_run(args):
         layout.check_kit_dir(kit)
     check_machine(args)
     app_args = layout.check_app_args(args.app_args)
-    if kits is None and not is_image and LIBRARY_OPTION in (app_args or "").lower().split():
+    library_option = image_rules.option("kits")
+    if kits is None and not is_image and library_option in (app_args or "").lower().split():
         raise KitError("--app-args %s is for a library of kits: give --kits DIR"
-                       % LIBRARY_OPTION)
+                       % library_option)
     if not is_image:
         # A folder runs as make-kit-image would make it: -verify unless
         # --no-verify.
@@ -375,7 +376,7 @@ def cmd_run(args):
         raise KitError("--no-verify is for a kit folder; a kit image runs as it was made")
     if args.decide_only and not is_image:
         # A folder's run has no options of its own: -n joins those given.
-        app_args = " ".join(filter(None, [app_args, "-n"]))
+        app_args = " ".join(filter(None, [app_args, image_rules.option("decide_only")]))
     if args.medium and not is_image:
         raise KitError("--medium is for a kit image; a kit folder boots as a disk")
     if args.keep_records and (not is_image or kit_medium.is_iso(kit)):
@@ -447,7 +448,8 @@ def cmd_run(args):
                     layout.write_sums(source, copy, skip)
             own_shell = False
         # The dump is judged by the options the machine will run with.
-        smbios3 = "-smbios3" in [w.lower() for w in layout.app_words(startup, args.arch) or ()]
+        smbios3 = image_rules.option("smbios3") in [
+            w.lower() for w in layout.app_words(startup, args.arch) or ()]
         smbios, machine = smbios_options(args, work, smbios3)
         log_path = os.path.join(log_dir, "qemu-console.log")
         # The kit's startup.nsh leaves the shell at its prompt, as on a real

@@ -19,9 +19,8 @@ import subprocess
 
 from . import image_rules, kit_medium, safe_files, vmboot
 from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
-                     LIBRARY_OPTION, PROBE_NAME, RECORD_WORDS, REPO, SCRIPT_MARK, SCRIPTS,
-                     START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, VERIFY_OPTION, KitError,
-                     image_name)
+                     PROBE_NAME, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
+                     STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError, image_name)
 
 DRIVES = 10  # fs0: to fs9:
 PROBE_VARIABLE = "BiosUpdateSelectProbe"
@@ -62,15 +61,17 @@ def check_app_args(text, what="--app-args"):
 def arch_options(arch, app_args):
     """The machine's own options (ARCHES) that `app_args` lack, as text."""
     given = [word.strip('"').lower() for word in (app_args or "").split()]
-    return " ".join(w for w in ARCHES[arch].options.split() if w.lower() not in given)
+    words = [image_rules.option(name) for name in ARCHES[arch].options]
+    return " ".join(w for w in words if w.lower() not in given)
 
 
 def app_line(app_args, library=False, arch=DEFAULT_ARCH, arches=(DEFAULT_ARCH,)):
     """The application's line; a library medium's always passes -kits, and
     each machine's its own options (ARCHES)."""
     words = app_args.split() if app_args else []
-    if library and LIBRARY_OPTION not in [w.strip('"').lower() for w in words]:
-        words.insert(0, LIBRARY_OPTION)
+    kits = image_rules.option("kits")
+    if library and kits not in [w.strip('"').lower() for w in words]:
+        words.insert(0, kits)
     extra = arch_options(arch, app_args)
     return " ".join([image_name(arch, arches)] + ([extra] if extra else []) + words)
 
@@ -92,27 +93,29 @@ def with_record(app_args):
     """The application's options with the run record at the medium's root
     added (make-kit-image --log), unless they name a record file of their
     own."""
-    if "-log" in (app_args or "").lower().split():
+    log = image_rules.option("log")
+    if log in (app_args or "").lower().split():
         return app_args
-    return " ".join(filter(None, [app_args, RECORD_WORDS]))
+    return " ".join(filter(None, [app_args, "%s \\%s" % (log, RECORD_NAME)]))
 
 
 def with_verify(app_args, verify=True):
     """The application's options with -verify added (make-kit-image's and
     kit-run's default); with `verify` false, checked to be without it."""
     words = [word.strip('"').lower() for word in (app_args or "").split()]
+    verify_word = image_rules.option("verify")
     if not verify:
-        if VERIFY_OPTION in words:
-            raise KitError("--no-verify leaves %s out, but --app-args has it" % VERIFY_OPTION)
+        if verify_word in words:
+            raise KitError("--no-verify leaves %s out, but --app-args has it" % verify_word)
         return app_args
-    if VERIFY_OPTION in words:
+    if verify_word in words:
         return app_args
-    return " ".join(filter(None, [VERIFY_OPTION, app_args]))
+    return " ".join(filter(None, [verify_word, app_args]))
 
 
 def keeps_record(script):
     """Whether a startup.nsh has the application keep a run record."""
-    return "-log" in [word.lower() for word in app_words(script) or ()]
+    return image_rules.option("log") in [word.lower() for word in app_words(script) or ()]
 
 
 def record_path(script, arch=None):
@@ -123,13 +126,14 @@ def record_path(script, arch=None):
     -log counts, as in the image."""
     words = app_words(script, arch) or []
     lowered = [word.lower() for word in words]
-    if "-log" not in lowered:
+    log = image_rules.option("log")
+    if log not in lowered:
         return None
-    at = len(lowered) - 1 - lowered[::-1].index("-log")
+    at = len(lowered) - 1 - lowered[::-1].index(log)
     if at + 1 >= len(words):
         return None
     name = words[at + 1].replace("\\", "/")
-    if not name.startswith("/") and LIBRARY_OPTION in lowered:
+    if not name.startswith("/") and image_rules.option("kits") in lowered:
         return None
     return name.lstrip("/") or None
 
@@ -137,12 +141,12 @@ def record_path(script, arch=None):
 def decides_only(script):
     """Whether a startup.nsh starts the application with -n, which decides
     and runs no script."""
-    return "-n" in [word.lower() for word in app_words(script) or ()]
+    return image_rules.option("decide_only") in [word.lower() for word in app_words(script) or ()]
 
 
 def is_library_run(script):
     """Whether a startup.nsh runs the application over a kit library."""
-    return LIBRARY_OPTION in [word.lower() for word in app_words(script) or ()]
+    return image_rules.option("kits") in [word.lower() for word in app_words(script) or ()]
 
 
 def with_decide_only(script):
@@ -151,12 +155,13 @@ def with_decide_only(script):
     are."""
     lines = script.split(b"\r\n")
     found = False
+    decide_only = image_rules.option("decide_only")
     for i, line in enumerate(lines):
         words = line.decode("latin-1").split()
         if words and words[0].lower() in IMAGE_NAMES:
             found = True
-            if "-n" not in [word.strip('"').lower() for word in words[1:]]:
-                lines[i] = line + b" -n"
+            if decide_only not in [word.strip('"').lower() for word in words[1:]]:
+                lines[i] = line + b" " + decide_only.encode("ascii")
     if not found:
         raise KitError("the medium's startup.nsh does not start %s" % IMAGE_NAME)
     return b"\r\n".join(lines)

@@ -105,8 +105,8 @@ def vm_structures(dump, arch="x64", smbios3=False):
     x64 line with -smbios3 reads as that machine's firmware has it."""
     if dump.kind != "2.x" and arch == "x64" and not smbios3:
         raise DumpError("the dump has only an SMBIOS 3.x entry point, which the application "
-                        "does not read without -smbios3; the VM's firmware always adds a 2.x "
-                        "one, so a VM run cannot show that machine")
+                        "does not read without %s; the VM's firmware always adds a 2.x "
+                        "one, so a VM run cannot show that machine" % image_rules.option("smbios3"))
     if not dump.bios_information():
         raise DumpError("the application meets no BIOS Information (type %d) structure in this "
                         "table, so it runs no script on that machine; the VM's firmware would "

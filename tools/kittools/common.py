@@ -1,7 +1,8 @@
-"""What every kit tool shares: the names on a kit drive, the image's
-options, the lines the kit drive's startup.nsh prints around the
+"""What every kit tool shares: the names on a kit drive, the machines a
+kit serves, the lines the kit drive's startup.nsh prints around the
 application's run, and the one error type whose message is the one line
-a tool ends with."""
+a tool ends with. The image's own rules and option words are asked of it
+(image_rules)."""
 
 import collections
 import os

@@ -13,7 +13,7 @@
 
 #include "fleet/fleet_row.h"
 #include "fleet/library_query.h"
-#include "fleet/report_format.h"
+#include "fleet/report_writer.h"
 
 namespace fleet {
 

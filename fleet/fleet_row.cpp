@@ -4,14 +4,11 @@
 // published, after the run, with the product's own SMBIOS functions.
 #include "fleet/fleet_row.h"
 
-#include <cstdio>
-
-#include "app/options.h"
 #include "app/kit_choice.h"
-#include "app/product_check.h"
-#include "app/shown_text.h"
-#include "app/version_segments.h"
+#include "app/options.h"
 #include "fleet/machine_facts.h"
+#include "fleet/row_warnings.h"
+#include "fleet/shown_text.h"
 #include "sim/run.h"
 #include "sim/smbios_input.h"
 
@@ -27,19 +24,6 @@ RunOptions ParseOptions(const std::vector<std::string> &args) {
   RunOptions options;
   ParseRunOptions(static_cast<int>(argv.size()), argv.data(), &options);
   return options;
-}
-
-// A text from the data as a warning quotes it: control bytes shown as '?'
-// and cut at the console's limit, as the image's own messages show it.
-std::string Quoted(const std::string &text) {
-  char shown[SHOWN_TEXT_SIZE];
-  return std::string("\"") + ShowText(text.c_str(), shown) + "\"";
-}
-
-std::string Hex(uint64_t value, int digits) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
 }
 
 RunOutcome OutcomeOf(const sim::ImageRunResult &result) {
@@ -64,144 +48,6 @@ RunOutcome OutcomeOf(const sim::ImageRunResult &result) {
     start = next;
   }
   return outcome;
-}
-
-bool SameDecision(const RunOutcome &a, const RunOutcome &b) {
-  return a.scripts == b.scripts && a.status == b.status;
-}
-
-void Add(FleetRow *row, const char *key, const std::string &sentence) {
-  for (const Warning &warning : row->warnings) {
-    if (warning.key == key && warning.sentence == sentence) return;
-  }
-  row->warnings.push_back(Warning{key, sentence});
-}
-
-void AddIntegerRuleWarnings(const BiosVersionFacts &bios, FleetRow *row) {
-  if (bios.has_string2 && bios.reading == IntegerReading::CountsAsZero) {
-    Add(row, "reads-as-zero",
-        "the integer rule reads the installed version " + Quoted(bios.string2) +
-            " as 0, though it holds other characters");
-  } else if (bios.has_string2 && bios.reading == IntegerReading::LeadingNumberOnly) {
-    Add(row, "leading-number-only",
-        "the integer rule reads only the leading number of the installed version " +
-            Quoted(bios.string2) + ", as " + std::to_string(bios.integer));
-  }
-  // Without either string the run says "BIOS version not found" itself.
-  if (bios.field == 2 || (!bios.has_string2 && !bios.has_field_string)) return;
-  std::string string2 = bios.has_string2 ? "string 2 (" + Quoted(bios.string2) + ")"
-                                         : "string 2 (missing)";
-  if (bios.has_field_string) {
-    Add(row, "string2-not-version",
-        string2 + " is not the string the BIOS Version field names (string " +
-            std::to_string(bios.field) + ", " + Quoted(bios.field_string) + ")");
-  } else if (bios.field == 0) {
-    Add(row, "string2-not-version",
-        "the BIOS Version field names no string, yet the integer rule reads " + string2);
-  } else {
-    Add(row, "string2-not-version",
-        "the BIOS Version field names string " + std::to_string(bios.field) +
-            ", which the structure does not hold, yet the integer rule reads " + string2);
-  }
-}
-
-void AddWalkWarning(const MachineFacts &facts, FleetRow *row) {
-  if (facts.end == WalkEnd::TableEnd) return;
-  std::string where;
-  switch (facts.end) {
-    case WalkEnd::RepeatedHandle:
-      where = "where handle " + Hex(facts.end_handle, 4) + " repeats";
-      break;
-    case WalkEnd::InvalidHandle:
-      where = "where a structure bears the invalid handle 0xFFFF";
-      break;
-    default:
-      where = "where a damaged structure begins";
-      break;
-  }
-  Add(row, "walk-stopped",
-      "the walk stopped at table offset " + Hex(facts.end_offset, 4) + " of " +
-          Hex(facts.table_length, 4) + ", " + where + ": " + std::to_string(facts.visited) +
-          " structures are read, the rest of the table is not");
-}
-
-// What the machine's data says whatever the kit: the entry point, the
-// integer rule's reading of string 2, the walk.
-void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, FleetRow *row) {
-  if (facts.entry_point3 && !options.Smbios3) {
-    Add(row, "3.x-only",
-        "the data holds only a 3.x entry point: the machine gets \"ERROR: SMBIOS table not "
-        "found.\" unless the kit passes -smbios3");
-  }
-  for (const BiosVersionFacts &bios : facts.bios) {
-    if (!options.Segments) AddIntegerRuleWarnings(bios, row);
-  }
-  AddWalkWarning(facts, row);
-}
-
-// What the runs under one kit say. `which` names the kit in the sentences
-// when the machine runs under several.
-void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns &runs,
-                    const std::string &which, FleetRow *row) {
-  if (kit.has_sums && !kit.sums_intact) {
-    std::string line = kit.sums_line;
-    if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
-    Add(row, "kit-damaged", "the kit " + kit.folder + " does not match its SHA256SUMS: " + line);
-  }
-  if (!SameDecision(runs.run, runs.segments)) {
-    Add(row, "runs-differ",
-        "the two runs" + which + " decide differently: \"" + OutcomeText(runs.run) +
-            "\" with the kit's options, \"" + OutcomeText(runs.segments) + "\" with -segments");
-  }
-  if (!kit.has_version) return;
-  for (const BiosVersionFacts &bios : facts.bios) {
-    if (!bios.has_field_string) continue;
-    if (CompareVersionSegments(bios.field_string.c_str(), kit.version.c_str()) ==
-        SegmentComparison::NotComparable) {
-      Add(row, "segments-cannot-compare",
-          "the segment rule cannot compare the installed version " + Quoted(bios.field_string) +
-              " with the configured " + Quoted(kit.version) + which);
-    }
-  }
-}
-
-std::string ProductOf(const FleetRow &row) {
-  return row.has_product ? "the product " + Quoted(row.product) : "the data, which names no product,";
-}
-
-// Which kits serve the machine, when that is not plainly one kit made for it.
-void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row) {
-  if (settings.kits.size() == 1 && !settings.library) {
-    const KitInfo &kit = settings.kits.front();
-    if (CheckKitModel(kit, row->has_product, row->product, row->hardware_ids).Match ==
-        ModelMatch::Serves) {
-      return;
-    }
-    if (kit.has_hardware_ids) {
-      Add(row, "product-mismatch",
-          ProductOf(*row) + " of manufacturer " +
-              (row->has_manufacturer ? Quoted(row->manufacturer) : std::string("(none)")) +
-              " is not a model the kit's ProductName= and HardwareIds= name: the kit may be "
-              "another model's");
-      return;
-    }
-    Add(row, "product-mismatch",
-        ProductOf(*row) + " does not match the kit's ProductName= " +
-            (kit.has_product_name ? Quoted(kit.product_name) : std::string("(none)")) +
-            ": the kit may be another model's");
-    return;
-  }
-  if (row->kits.empty()) {
-    Add(row, "no-kit", ProductOf(*row) + " matches no kit's ProductName=: no kit serves it");
-  } else if (row->kits.size() > 1) {
-    std::string kits;
-    for (const KitRuns &runs : row->kits) {
-      kits += (kits.empty() ? "" : ", ") + runs.kit + " (" + OutcomeText(runs.run) + ")";
-    }
-    Add(row, "several-kits",
-        ProductOf(*row) + " matches the ProductName= of " + std::to_string(row->kits.size()) +
-            " kits: " + kits);
-  }
 }
 
 // The facts come first, from a firmware of their own (gone before any run
@@ -242,51 +88,8 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
 
 }  // namespace
 
-const WarningKind WARNING_KINDS[] = {
-    {"reads-as-zero",
-     "the integer rule reads the installed version as 0: every such machine looks alike"},
-    {"leading-number-only",
-     "the integer rule reads only the leading number: minor versions or a model code decide"},
-    {"string2-not-version",
-     "the integer rule reads string 2, but the BIOS Version field names another string"},
-    {"walk-stopped",
-     "the structure walk stopped before the end of the table: structures after it are not read"},
-    {"3.x-only",
-     "only a 3.x entry point: \"ERROR: SMBIOS table not found.\" unless the kit passes -smbios3"},
-    {"runs-differ", "the run with the kit's options and the -segments run disagree"},
-    {"segments-cannot-compare",
-     "the segment rule cannot compare the installed and the configured version: no script, "
-     "EFI_ABORTED"},
-    {"no-kit", "no kit's ProductName= matches the machine's product: no kit serves it"},
-    {"several-kits",
-     "the ProductName= of more than one kit matches the machine's product: which kit ships to it "
-     "is not plain"},
-    {"arch-lines-differ",
-     "the data names no processor, and the medium's x64 and AArch64 lines decide differently: "
-     "the outcome depends on which machine it is"},
-    {"product-mismatch",
-     "the machine's product does not match the kit's ProductName=: without -product the kit "
-     "would update another model"},
-    {"kit-damaged",
-     "the kit's files do not match its SHA256SUMS: with -verify every machine refuses the kit, "
-     "without it they run the damaged files"},
-    {"other-build",
-     "the machine's latest record ran another build of its kit: its kit_sha256 is not the "
-     "planned kit's"},
-    {"same-machine",
-     "another input holds the same machine (serial number, UUID and product alike): it is "
-     "counted once, under the first"},
-    {"shared-uuid",
-     "more than one machine of the fleet bears this UUID (a placeholder): records join them by "
-     "serial number and product instead"},
-};
-const size_t WARNING_KIND_COUNT = sizeof(WARNING_KINDS) / sizeof(WARNING_KINDS[0]);
-
-const char *WarningMeaning(const std::string &key) {
-  for (const WarningKind &kind : WARNING_KINDS) {
-    if (key == kind.key) return kind.meaning;
-  }
-  return "";
+bool SameDecision(const RunOutcome &a, const RunOutcome &b) {
+  return a.scripts == b.scripts && a.status == b.status;
 }
 
 std::vector<std::string> WithSegments(const std::vector<std::string> &args) {
@@ -296,86 +99,12 @@ std::vector<std::string> WithSegments(const std::vector<std::string> &args) {
   return with;
 }
 
-size_t Utf8Length(const std::string &text, size_t at) {
-  if (at >= text.size()) return 0;
-  unsigned char c = static_cast<unsigned char>(text[at]);
-  if (c < 0x80) return 1;
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;   // no overlong forms
-    if (c == 0xED) high = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    unsigned char next = static_cast<unsigned char>(text[at + k]);
-    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
-  }
-  return length;
-}
-
-std::string ShownText(const std::string &text) {
-  const size_t limit = static_cast<size_t>(SHOWN_TEXT_LIMIT);
-  if (text.size() <= limit) return text;
-  // A character the cut would split is left out whole.
-  size_t cut = limit;
-  for (size_t back = 1; back <= 3; ++back) {
-    if (Utf8Length(text, limit - back) > back) {
-      cut = limit - back;
-      break;
-    }
-  }
-  return text.substr(0, cut) + "...";
-}
-
-std::string StatusText(EFI_STATUS status) {
-  // The shell's %lasterror% drops the top bit that marks an error: 0x15,
-  // not 0x8000000000000015.
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%llX",
-                static_cast<unsigned long long>(status & ~EFI_ERROR_BIT));
-  return text;
-}
-
-std::string OutcomeText(const RunOutcome &outcome) {
-  std::string text = ScriptsOutcome(outcome);
-  if (outcome.status == EFI_ABORTED) {
-    text += ", aborted";
-  } else if (outcome.status != EFI_SUCCESS) {
-    text += ", status " + StatusText(outcome.status);
-  }
-  return text;
-}
-
-std::string ScriptsOutcome(const RunOutcome &outcome) {
-  std::string text;
-  for (const std::string &script : outcome.scripts) text += (text.empty() ? "" : " + ") + script;
-  return text.empty() ? "no script" : text;
-}
-
 ModelVerdict CheckKitModel(const KitInfo &kit, bool has_product, const std::string &product,
                            const HardwareIds &ids) {
   bool names = kit.product_name_key || kit.has_product_name;
   return CheckModel(names ? kit.product_name.c_str() : nullptr,
                     kit.has_hardware_ids ? kit.hardware_ids.c_str() : nullptr,
                     has_product ? product.c_str() : nullptr, &ids);
-}
-
-std::string HardwareIdName(int index) { return "HardwareID-" + std::to_string(index); }
-
-std::string HardwareIdText(const HardwareIds &ids, int index) {
-  char text[HARDWARE_ID_TEXT_SIZE];
-  FormatHardwareId(ids.Id[index], text);
-  return text;
 }
 
 std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
@@ -437,10 +166,7 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
                                   &row.error);
       if (SameDecision(other.run, row.kits[i].run)) continue;
       std::string which = serving.size() > 1 ? " under " + row.kits[i].kit : "";
-      Add(&row, "arch-lines-differ",
-          "the data names no processor, and the medium's lines decide differently" + which +
-              ": \"" + OutcomeText(row.kits[i].run) + "\" on x64, \"" + OutcomeText(other.run) +
-              "\" on AArch64");
+      AddArchLinesWarning(which, row.kits[i].run, other.run, &row);
       break;
     }
   }

@@ -133,22 +133,6 @@ struct FleetRow {
   std::string same_as;
 };
 
-// Every warning the report gives: its key and what it means, for the
-// report's summary and the page, in the order they list them.
-struct WarningKind {
-  const char *key;
-  const char *meaning;
-};
-extern const WarningKind WARNING_KINDS[];
-extern const size_t WARNING_KIND_COUNT;
-// A key's meaning; empty for a key that is none of those.
-const char *WarningMeaning(const std::string &key);
-
-// A run's scripts as the summaries count them: "UpdateHWOld.nsh",
-// "UpdateHWNew.nsh", "no script", or the scripts joined with " + " on a
-// machine with more than one BIOS Information structure.
-std::string ScriptsOutcome(const RunOutcome &outcome);
-
 // The kits a machine is served by, as indexes into `settings.kits`: the
 // only kit when there is one and it is no library; else every kit whose
 // model keys serve the machine (its product and hardware IDs), counted as
@@ -161,9 +145,8 @@ std::vector<size_t> KitsServing(const FleetSettings &settings, bool has_product,
 ModelVerdict CheckKitModel(const KitInfo &kit, bool has_product, const std::string &product,
                            const HardwareIds &ids);
 
-// "HardwareID-7" and the like, and an ID's text.
-std::string HardwareIdName(int index);
-std::string HardwareIdText(const HardwareIds &ids, int index);
+// Whether two runs decide alike: the same scripts and the same status.
+bool SameDecision(const RunOutcome &a, const RunOutcome &b);
 
 // The option list with -segments added unless it holds it already (ASCII
 // case ignored, as the image matches it).
@@ -177,20 +160,5 @@ FleetRow MakeFleetRow(const std::string &input, const FleetSettings &settings);
 // The same for SMBIOS data already in memory, in the dump layout.
 FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_t> &dump,
                               const FleetSettings &settings);
-
-// The length of the UTF-8 character that begins at `at` (1 to 4); 0 when
-// the bytes there begin none (a stray, overlong or surrogate form).
-size_t Utf8Length(const std::string &text, size_t at);
-// A text from the data as a report shows it: whole up to 64 bytes, else its
-// first 64 bytes (fewer, so as not to split a character) and "...", as the
-// image quotes texts.
-std::string ShownText(const std::string &text);
-
-// A status as the shell's %lasterror% shows it, and as a run record and
-// kit-run write it: "0x0", "0x15" (EFI_ABORTED, its error bit left out).
-std::string StatusText(EFI_STATUS status);
-// Short text of a run's outcome for the table: the scripts, or "no script",
-// and the status when it is not success.
-std::string OutcomeText(const RunOutcome &outcome);
 
 }  // namespace fleet

@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "fleet/report_format.h"
+#include "fleet/report_csv.h"
 #include "fleet/report_page_assets.h"
+#include "fleet/row_text.h"
+#include "fleet/row_warnings.h"
+#include "fleet/shown_text.h"
 
 namespace fleet {
 namespace {
@@ -79,6 +82,19 @@ const char PAGE_BODY[] =
 const char PAGE_TAIL_SCRIPT[] = "</script>\n<script>\n";
 const char PAGE_TAIL[] = "</script>\n</body>\n</html>\n";
 
+void *Begin(const FormStart &start) { return new PageWriter(start.kits, *start.out, start.records); }
+
+void Add(void *form, const FleetRow &row) { static_cast<PageWriter *>(form)->Add(row); }
+
+void Finish(void *state, const FormEnd &end) {
+  PageWriter *page = static_cast<PageWriter *>(state);
+  page->SetHeader(end.header);
+  page->SetUnmatched(end.unmatched, end.unmatched_count);
+  page->Finish();
+}
+
+void Release(void *form) { delete static_cast<PageWriter *>(form); }
+
 void AppendNumbers(const std::vector<int> &numbers, std::string *json) {
   for (size_t i = 0; i < numbers.size(); ++i) {
     if (i) *json += ',';
@@ -87,6 +103,8 @@ void AppendNumbers(const std::vector<int> &numbers, std::string *json) {
 }
 
 }  // namespace
+
+const ReportForm PAGE_FORM = {Begin, Add, Finish, Release};
 
 std::string ScriptSafeJson(const std::string &json) {
   static const char HEX[] = "0123456789abcdef";

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fleet/fleet_row.h"
+#include "fleet/report_form.h"
 
 namespace fleet {
 
@@ -28,14 +29,8 @@ namespace fleet {
 // where none of them can appear, so the JSON value is unchanged.
 std::string ScriptSafeJson(const std::string &json);
 
-// What the page's header line says of the report: what a person needs to
-// trust it, and to make it again.
-struct PageHeader {
-  std::string options;  // the image's options every run used
-  std::string kits;     // where the kits came from: folders, a library, a medium
-  std::string made;     // when, UTC: "2026-03-01 08:30 UTC"
-  std::string version;  // the report's own (FLEET_VERSION)
-};
+// The html form: a PageWriter behind the form's entry points.
+extern const ReportForm PAGE_FORM;
 
 // Collects the rows, then writes the whole page at Finish(): the page is
 // made complete in memory first, so a report that stops early leaves no

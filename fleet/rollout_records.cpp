@@ -20,6 +20,8 @@
 #include <sstream>
 #include <utility>
 
+#include "fleet/row_text.h"
+#include "fleet/shown_text.h"
 #include "sim/host_file.h"
 
 namespace fleet {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/report_format.h"
+#include "fleet/row_codec.h"
 
 namespace fleet {
 namespace {

@@ -1,11 +1,18 @@
 # The fleet report (host only): rows, the facts behind them, the report's
 # forms and the worker processes.
 set(FLEET_SOURCES
+  fleet/shown_text.cpp
   fleet/machine_facts.cpp
   fleet/fleet_row.cpp
+  fleet/row_text.cpp
+  fleet/row_warnings.cpp
+  fleet/row_codec.cpp
   fleet/rollout_records.cpp
-  fleet/report_format.cpp
+  fleet/report_table.cpp
+  fleet/report_csv.cpp
+  fleet/report_json.cpp
   fleet/report_page.cpp
+  fleet/report_writer.cpp
   fleet/row_workers.cpp
   fleet/report_output.cpp
   fleet/library_query.cpp

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "fleet/fleet_report.h"
+#include "fleet/shown_text.h"
 #include "sim/host_output.h"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_row.h"
+#include "fleet/row_text.h"
 #include "sim/run.h"
 #include "support/scratch_folder.h"
 #include "support/smbios_table_builder.h"

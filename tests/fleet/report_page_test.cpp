@@ -10,7 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "fleet/report_format.h"
+#include "fleet/report_writer.h"
+#include "fleet/row_warnings.h"
 
 namespace {
 

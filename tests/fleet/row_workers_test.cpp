@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fleet/fleet_report.h"
-#include "fleet/report_format.h"
+#include "fleet/row_codec.h"
 #include "sim/smbios_input.h"
 
 namespace {

@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "fleet/fleet_row.h"
-#include "fleet/report_format.h"
+#include "fleet/report_writer.h"
+#include "fleet/row_codec.h"
+#include "fleet/row_warnings.h"
 #include "fuzz_check.h"
 #include "sim/smbios_input.h"
 

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "fleet/report_format.h"
+#include "fleet/report_writer.h"
+#include "fleet/row_codec.h"
 #include "fleet/rollout_records.h"
 #include "fuzz_check.h"
 

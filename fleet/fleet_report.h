@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "fleet/fleet_row.h"
-#include "fleet/library_query.h"
 #include "fleet/report_writer.h"
 
 namespace fleet {
@@ -75,23 +74,6 @@ struct FleetTotals {
 // with a library or more than one kit, the others when they are not 0.
 std::string TotalsLine(const FleetTotals &totals, bool records, bool kits_chosen);
 
-// The image's options as the kit's startup line would pass them: split on
-// blanks (spaces and tabs).
-std::vector<std::string> SplitOnBlanks(const std::string &text);
-
-// Reads the kit's UpdateConfig.ini the way the application does (its own
-// reader, on the simulated firmware, whole values included). False with a
-// one-line reason when the folder or the file cannot be read.
-bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error);
-
-// The kit folders under `library`, found by the image's own -kits walk with
-// `library` served as a medium's folder kits: every folder that holds an
-// UpdateConfig.ini, at most four levels deep (a kit's own subfolders are
-// not searched), in listing order (byte order of the names). False with a
-// one-line reason when the folder cannot be read, holds no kit, or holds
-// what the image would refuse (a damaged name, a kit it cannot read).
-bool FindKits(const std::string &library, std::vector<std::string> *folders, std::string *error);
-
 // The settings of the command's runs, its kits aside: the image's options,
 // and whether the kits are a library that machines choose from by product.
 FleetSettings SettingsOf(const FleetCommand &command);
@@ -100,16 +82,6 @@ FleetSettings SettingsOf(const FleetCommand &command);
 // --kits folder; "." when neither is given. False with a one-line reason
 // when a kit cannot be read or two of them are one folder.
 bool LoadKits(const FleetCommand &command, std::vector<KitInfo> *kits, std::string *error);
-
-// Whether every word of `args` is one of the image's options: the image
-// passes over any other, so a misspelt -prodcut would leave its check off
-// on the machines while the report shows it on. False with a one-line
-// reason naming the word and the options there are.
-bool CheckAppArgs(const std::vector<std::string> &args, std::string *error);
-
-// Names each kit read under a FOLDER of `shown_as` (FOLDER=NAME) as
-// NAME\PATH, PATH its place under FOLDER, and keeps where it is read.
-void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitInfo> *kits);
 
 // Makes the report, on standard output (descriptor 1) or in --output's
 // file, and after --output's file one line on `err` with the totals. The

@@ -13,6 +13,7 @@ set(FLEET_SOURCES
   fleet/report_json.cpp
   fleet/report_page.cpp
   fleet/report_writer.cpp
+  fleet/report_kits.cpp
   fleet/row_workers.cpp
   fleet/report_output.cpp
   fleet/library_query.cpp

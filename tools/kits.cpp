@@ -30,6 +30,7 @@
 
 #include "fleet/dump_query.h"
 #include "fleet/fleet_report.h"
+#include "fleet/report_kits.h"
 #include "fleet/library_query.h"
 #include "sim/kit_check.h"
 

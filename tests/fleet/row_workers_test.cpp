@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fleet/fleet_report.h"
+#include "fleet/report_kits.h"
 #include "fleet/row_codec.h"
 #include "sim/smbios_input.h"
 

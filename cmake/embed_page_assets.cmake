@@ -1,10 +1,11 @@
-# Writes OUT, a C++ file that holds the page's style sheet (CSS) and script
-# (JS) as two string constants, each file whole as a raw string literal.
-# Run at build time: an edit to either file makes the next build take it.
+# Writes OUT, a C++ file that holds the page's skeleton (HTML), style sheet
+# (CSS) and script (JS) as string constants, each file whole as a raw
+# string literal. Run at build time: an edit to any of them makes the next
+# build take it.
 set(delimiter "page_asset")
-file(WRITE "${OUT}.tmp" "// Made by the build from ${CSS} and ${JS}: edit those.\n"
+file(WRITE "${OUT}.tmp" "// Made by the build from ${HTML}, ${CSS} and ${JS}: edit those.\n"
      "#include \"fleet/report_page_assets.h\"\n\nnamespace fleet {\n\n")
-foreach(pair "PAGE_STYLE;${CSS}" "PAGE_SCRIPT;${JS}")
+foreach(pair "PAGE_SKELETON;${HTML}" "PAGE_STYLE;${CSS}" "PAGE_SCRIPT;${JS}")
   list(GET pair 0 name)
   list(GET pair 1 path)
   file(READ "${path}" text)

@@ -6,6 +6,7 @@
 #include "fleet/report_page.h"
 
 #include <algorithm>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "fleet/report_csv.h"
@@ -27,60 +28,11 @@ std::string JoinLines(const std::vector<std::string> &lines) {
   return text;
 }
 
-// Every request a page could make is refused: the page is one file and a
-// text from the data that did become markup could still fetch nothing.
-const char PAGE_HEAD[] =
-    "<!DOCTYPE html>\n"
-    "<html lang=\"en\">\n"
-    "<head>\n"
-    "<meta charset=\"utf-8\">\n"
-    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-    "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-    "<title>Fleet report</title>\n"
-    "<style>\n";
-
-const char PAGE_BODY[] =
-    "</style>\n"
-    "</head>\n"
-    "<body>\n"
-    "<header><h1>Fleet report</h1><p id=\"subtitle\"></p><p id=\"made\"></p></header>\n"
-    "<noscript><p class=\"note\">This page draws the report with its own inline script: "
-    "allow scripts for it.</p></noscript>\n"
-    "<main>\n"
-    "<section id=\"totals\" aria-label=\"Totals\"></section>\n"
-    "<section id=\"kits\"><h2>Kits</h2><p class=\"hint\">One bar per kit, split by what its "
-    "run does with the kit's options. Click a part to list those machines.</p>"
-    "<div id=\"kit-legend\" class=\"legend\"></div><div id=\"kit-bars\"></div></section>\n"
-    "<section id=\"rollout\" hidden><h2>Rollout</h2><p class=\"hint\">One bar per kit: the "
-    "state of each machine it serves, from the records brought back and the data collected "
-    "since. Click a part to list those machines.</p><div id=\"rollout-legend\" "
-    "class=\"legend\"></div><div id=\"rollout-bars\"></div></section>\n"
-    "<section id=\"products\"><h2>BIOS versions per product</h2><p class=\"hint\">The "
-    "versions installed across the fleet, beside the Version= of the kit that serves the "
-    "product. Click a version to list those machines.</p><div id=\"product-list\"></div>"
-    "</section>\n"
-    "<section id=\"warnings\"><h2>Warnings</h2><div id=\"warning-list\"></div></section>\n"
-    "<section id=\"unmatched\" hidden><h2>Records that match no machine</h2><p class=\"hint\">"
-    "Machines the inventory lacks, or whose data no longer names them as their records do."
-    "</p><p id=\"unmatched-count\"></p><ul id=\"unmatched-list\"></ul></section>\n"
-    "<section id=\"machines\"><h2>Machines</h2>\n"
-    "<div class=\"controls\"><label>Filter <input id=\"filter\" type=\"search\" "
-    "autocomplete=\"off\" spellcheck=\"false\" placeholder=\"text in any column\"></label>"
-    "<label id=\"state-label\" hidden>Rollout <select id=\"state-filter\"></select></label>"
-    "<label><input id=\"identity-columns\" type=\"checkbox\"> Serial and UUID columns</label>"
-    "<button id=\"save-csv\" type=\"button\">Save these rows as CSV</button>"
-    "<span id=\"selection\"></span></div>\n"
-    "<p id=\"shown\" class=\"hint\"></p>\n"
-    "<div id=\"table-scroll\"><table id=\"machine-table\"><thead><tr id=\"machine-head\">"
-    "</tr></thead><tbody id=\"machine-rows\"></tbody></table></div>\n"
-    "<div id=\"machine-details\" hidden></div>\n"
-    "</section>\n"
-    "</main>\n"
-    "<script type=\"application/json\" id=\"fleet-data\">";
-
-const char PAGE_TAIL_SCRIPT[] = "</script>\n<script>\n";
-const char PAGE_TAIL[] = "</script>\n</body>\n</html>\n";
+// The places report_page.html holds, once each and in this order, for the
+// style sheet, the page's JSON and the script. The skeleton's Content-Security-Policy refuses every request
+// a page could make: the page is one file, and a text from the data that
+// did become markup could still fetch nothing.
+const char *const PLACES[] = {"@STYLE@", "@DATA@", "@SCRIPT@"};
 
 void *Begin(const FormStart &start) { return new PageWriter(start.kits, *start.out, start.records); }
 
@@ -293,13 +245,20 @@ std::string PageWriter::DataJson() const {
 }
 
 void PageWriter::Finish() {
-  std::string page = PAGE_HEAD;
-  page += PAGE_STYLE;
-  page += PAGE_BODY;
-  page += ScriptSafeJson(DataJson());
-  page += PAGE_TAIL_SCRIPT;
-  page += PAGE_SCRIPT;
-  page += PAGE_TAIL;
+  // The places are found in the skeleton alone, before anything is put in:
+  // a text from the data that reads like a place stays text.
+  const std::string skeleton = PAGE_SKELETON;
+  const std::string fills[] = {PAGE_STYLE, ScriptSafeJson(DataJson()), PAGE_SCRIPT};
+  std::string page;
+  size_t from = 0;
+  for (size_t i = 0; i < sizeof(PLACES) / sizeof(PLACES[0]); ++i) {
+    size_t at = skeleton.find(PLACES[i], from);
+    if (at == std::string::npos) break;
+    page.append(skeleton, from, at - from);
+    page += fills[i];
+    from = at + std::strlen(PLACES[i]);
+  }
+  page.append(skeleton, from, std::string::npos);
   out_ << page;
   out_.flush();
 }

@@ -1,11 +1,13 @@
-// The fixed parts of the fleet report's page: its style sheet
-// (report_page.css) and its script (report_page.js), each embedded whole by
-// the build and copied in whole by the page writer. Neither holds any data;
-// the script reads the page's JSON and draws from it.
+// The fixed parts of the fleet report's page: its skeleton
+// (report_page.html), style sheet (report_page.css) and script
+// (report_page.js), each embedded whole by the build. None holds any data:
+// the page writer fills the skeleton's places with the style sheet, the
+// page's JSON and the script, and the script draws from the JSON.
 #pragma once
 
 namespace fleet {
 
+extern const char PAGE_SKELETON[];
 extern const char PAGE_STYLE[];
 extern const char PAGE_SCRIPT[];
 

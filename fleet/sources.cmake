@@ -21,17 +21,19 @@ set(FLEET_SOURCES
   fleet/fleet_report.cpp
 )
 
-# The page's style sheet and script are files of their own; the build
-# embeds them, whole, in a source file of its own making.
+# The page's skeleton, style sheet and script are files of their own; the
+# build embeds them, whole, in a source file of its own making.
 set(FLEET_PAGE_ASSETS ${CMAKE_BINARY_DIR}/fleet/report_page_assets.cpp)
 add_custom_command(
   OUTPUT ${FLEET_PAGE_ASSETS}
-  COMMAND ${CMAKE_COMMAND} -D CSS=${CMAKE_CURRENT_LIST_DIR}/report_page.css
+  COMMAND ${CMAKE_COMMAND} -D HTML=${CMAKE_CURRENT_LIST_DIR}/report_page.html
+          -D CSS=${CMAKE_CURRENT_LIST_DIR}/report_page.css
           -D JS=${CMAKE_CURRENT_LIST_DIR}/report_page.js -D OUT=${FLEET_PAGE_ASSETS}
           -P ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
-  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/report_page.css ${CMAKE_CURRENT_LIST_DIR}/report_page.js
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/report_page.html ${CMAKE_CURRENT_LIST_DIR}/report_page.css
+          ${CMAKE_CURRENT_LIST_DIR}/report_page.js
           ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
-  COMMENT "Embedding the fleet page's style sheet and script")
+  COMMENT "Embedding the fleet page's skeleton, style sheet and script")
 # The version the report names (--version, the page's header): the commit
 # it was built from, looked up at every build.
 set(FLEET_VERSION_SOURCE ${CMAKE_BINARY_DIR}/fleet/fleet_version.cpp)

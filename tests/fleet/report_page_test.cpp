@@ -115,6 +115,8 @@ TEST(PageWriter, HostileTextsStayDataAndComeBackAsShown) {
       {"tab\there\x1B[31m\x7F", "tab\\x09here\\x1B[31m\\x7F"},
       {"bad \xFF\xFE utf-8 \xC3", "bad \xEF\xBF\xBD\xEF\xBF\xBD utf-8 \xEF\xBF\xBD"},
       {"line\xE2\x80\xA8sep", "line\xE2\x80\xA8sep"},
+      // The skeleton's places, as text: only the skeleton's own are filled.
+      {"@SCRIPT@ @DATA@ @STYLE@", "@SCRIPT@ @DATA@ @STYLE@"},
   };
   std::vector<FleetRow> rows;
   std::vector<KitInfo> kits;

@@ -47,6 +47,46 @@ void Finish(void *state, const FormEnd &end) {
 
 void Release(void *form) { delete static_cast<PageWriter *>(form); }
 
+// The page's columns, each a value or a list of a row (report_page.h),
+// named once here: the data lists the names, and the script finds each
+// column by its name.
+struct PageColumn {
+  const char *name;
+  bool list;
+  int index;  // a PageValue or a PageList
+  bool records_only;
+};
+const PageColumn PAGE_COLUMNS[] = {
+    {"input", false, PAGE_INPUT, false},
+    {"manufacturer", false, PAGE_MANUFACTURER, false},
+    {"product", false, PAGE_PRODUCT, false},
+    {"bios_version", false, PAGE_BIOS_VERSION, false},
+    {"string2", false, PAGE_STRING2, false},
+    {"error", false, PAGE_ERROR, false},
+    {"runs", true, PAGE_RUNS, false},
+    {"warnings", true, PAGE_WARNINGS, false},
+    {"rollout", false, PAGE_ROLLOUT, true},
+    {"record_where", false, PAGE_RECORD_WHERE, true},
+    {"record_time", false, PAGE_RECORD_TIME, true},
+    {"record_script", false, PAGE_RECORD_SCRIPT, true},
+    {"record_ran", false, PAGE_RECORD_RAN, true},
+    {"record_status", false, PAGE_RECORD_STATUS, true},
+    {"record_message", false, PAGE_RECORD_MESSAGE, true},
+    {"serial", false, PAGE_SERIAL, false},
+    {"sku", false, PAGE_SKU, false},
+    {"uuid", false, PAGE_UUID, false},
+    {"same_as", false, PAGE_SAME_AS, false},
+    {"csv", true, PAGE_CSV, false},
+    {"hwids", true, PAGE_HWIDS, false},
+};
+static_assert(sizeof(PAGE_COLUMNS) / sizeof(PAGE_COLUMNS[0]) == PAGE_VALUE_COUNT + PAGE_LIST_COUNT,
+              "every value and list of a row is a column");
+
+// A run, and a warning, as each takes its places in a row's list.
+const std::vector<std::string> PAGE_RUN_COLUMNS = {"kit",      "outcome",  "shown",
+                                                   "segments", "messages", "segment_messages"};
+const std::vector<std::string> PAGE_WARNING_COLUMNS = {"key", "sentence"};
+
 void AppendNumbers(const std::vector<int> &numbers, std::string *json) {
   for (size_t i = 0; i < numbers.size(); ++i) {
     if (i) *json += ',';
@@ -121,54 +161,56 @@ void PageWriter::SetUnmatched(const std::vector<std::string> &lines, size_t coun
 
 void PageWriter::Add(const FleetRow &row) {
   PageRow page_row;
-  page_row.identity[0] = OptionalText(row.has_serial, row.serial);
-  page_row.identity[1] = OptionalText(row.has_sku, row.sku);
-  page_row.identity[2] = OptionalText(row.has_uuid, row.uuid);
-  page_row.identity[3] = OptionalText(!row.same_as.empty(), row.same_as);
-  for (const std::string &field : CsvFields(row)) page_row.csv.push_back(Shown(CsvField(field)));
-  bool failed = !row.error.empty();
-  int fields[6] = {Text(row.input),
-                   failed ? -1 : OptionalText(row.has_manufacturer, row.manufacturer),
-                   failed ? -1 : OptionalText(row.has_product, row.product),
-                   failed ? -1 : OptionalText(row.has_bios_version, row.bios_version),
-                   failed ? -1 : OptionalText(row.has_string2, row.string2),
-                   failed ? Text(row.error) : -1};
-  std::copy(fields, fields + 6, page_row.fields);
-  if (!failed) {
-    for (const KitRuns &runs : row.kits) {
-      AddRun(KitIndex(runs.kit), runs.run, runs.segments, &page_row.runs);
+  std::fill(page_row.values, page_row.values + PAGE_VALUE_COUNT, -1);
+  int *values = page_row.values;
+  std::vector<int> *lists = page_row.lists;
+  values[PAGE_SERIAL] = OptionalText(row.has_serial, row.serial);
+  values[PAGE_SKU] = OptionalText(row.has_sku, row.sku);
+  values[PAGE_UUID] = OptionalText(row.has_uuid, row.uuid);
+  values[PAGE_SAME_AS] = OptionalText(!row.same_as.empty(), row.same_as);
+  for (const std::string &field : CsvFields(row)) lists[PAGE_CSV].push_back(Shown(CsvField(field)));
+  values[PAGE_INPUT] = Text(row.input);
+  if (!row.error.empty()) {
+    values[PAGE_ERROR] = Text(row.error);
+    rows_.push_back(std::move(page_row));
+    return;
+  }
+  values[PAGE_MANUFACTURER] = OptionalText(row.has_manufacturer, row.manufacturer);
+  values[PAGE_PRODUCT] = OptionalText(row.has_product, row.product);
+  values[PAGE_BIOS_VERSION] = OptionalText(row.has_bios_version, row.bios_version);
+  values[PAGE_STRING2] = OptionalText(row.has_string2, row.string2);
+  for (const KitRuns &runs : row.kits) {
+    AddRun(KitIndex(runs.kit), runs.run, runs.segments, &lists[PAGE_RUNS]);
+  }
+  // A report of one kit may hand its rows over without naming the kit:
+  // every machine then runs under that kit.
+  if (row.kits.empty() && given_kits_ <= 1) {
+    AddRun(kits_.empty() ? KitIndex("") : 0, row.run, row.segments, &lists[PAGE_RUNS]);
+  }
+  for (const Warning &warning : row.warnings) {
+    lists[PAGE_WARNINGS].push_back(Text(warning.key));
+    lists[PAGE_WARNINGS].push_back(Text(warning.sentence));
+    if (std::find(warning_keys_.begin(), warning_keys_.end(), warning.key) == warning_keys_.end()) {
+      warning_keys_.push_back(warning.key);
     }
-    // A report of one kit may hand its rows over without naming the kit:
-    // every machine then runs under that kit.
-    if (row.kits.empty() && given_kits_ <= 1) {
-      AddRun(kits_.empty() ? KitIndex("") : 0, row.run, row.segments, &page_row.runs);
-    }
-    for (const Warning &warning : row.warnings) {
-      page_row.warnings.push_back(Text(warning.key));
-      page_row.warnings.push_back(Text(warning.sentence));
-      if (std::find(warning_keys_.begin(), warning_keys_.end(), warning.key) ==
-          warning_keys_.end()) {
-        warning_keys_.push_back(warning.key);
-      }
-    }
-    for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
-      page_row.hwids.push_back(OptionalText(row.has_hwid_field[i], row.hwid_field[i]));
-    }
-    for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
-      bool present = row.hardware_ids.Present[i];
-      page_row.hwids.push_back(OptionalText(present, present ? HardwareIdText(row.hardware_ids, i) : ""));
-    }
-    if (records_) {
-      const RecordSummary &record = row.record;
-      bool has = row.has_record;
-      page_row.rollout = {OptionalText(!row.rollout.empty(), row.rollout),
-                          OptionalText(has, record.where),
-                          OptionalText(has && record.has_time, record.time),
-                          OptionalText(has && record.has_script, record.script),
-                          has ? (record.ran ? 1 : 0) : -1,
-                          OptionalText(has, record.status),
-                          OptionalText(has && record.has_message, record.message)};
-    }
+  }
+  for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
+    lists[PAGE_HWIDS].push_back(OptionalText(row.has_hwid_field[i], row.hwid_field[i]));
+  }
+  for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
+    bool present = row.hardware_ids.Present[i];
+    lists[PAGE_HWIDS].push_back(OptionalText(present, present ? HardwareIdText(row.hardware_ids, i) : ""));
+  }
+  if (records_) {
+    const RecordSummary &record = row.record;
+    bool has = row.has_record;
+    values[PAGE_ROLLOUT] = OptionalText(!row.rollout.empty(), row.rollout);
+    values[PAGE_RECORD_WHERE] = OptionalText(has, record.where);
+    values[PAGE_RECORD_TIME] = OptionalText(has && record.has_time, record.time);
+    values[PAGE_RECORD_SCRIPT] = OptionalText(has && record.has_script, record.script);
+    values[PAGE_RECORD_RAN] = has ? (record.ran ? 1 : 0) : -1;
+    values[PAGE_RECORD_STATUS] = OptionalText(has, record.status);
+    values[PAGE_RECORD_MESSAGE] = OptionalText(has && record.has_message, record.message);
   }
   rows_.push_back(std::move(page_row));
 }
@@ -208,6 +250,12 @@ std::string PageWriter::DataJson() const {
   for (const std::string &line : unmatched_) unmatched.push_back(Cell(line));
   Json header = {{"options", Cell(header_.options)}, {"kits", Cell(header_.kits)},
                  {"made", Cell(header_.made)}, {"version", Cell(header_.version)}};
+  // The columns every row lists, in this order; the rollout's only with
+  // records.
+  Json columns = Json::array();
+  for (const PageColumn &column : PAGE_COLUMNS) {
+    if (records_ || !column.records_only) columns.push_back(column.name);
+  }
   Json head = {{"texts", texts_},
                {"kits", kits},
                {"warnings", warnings},
@@ -216,7 +264,10 @@ std::string PageWriter::DataJson() const {
                {"unmatched", {{"count", unmatched_count_}, {"lines", unmatched}}},
                {"csv_titles", CsvTitles()},
                {"hwidFields", hwid_fields},
-               {"hwidLists", hwid_lists}};
+               {"hwidLists", hwid_lists},
+               {"columns", columns},
+               {"run_columns", PAGE_RUN_COLUMNS},
+               {"warning_columns", PAGE_WARNING_COLUMNS}};
   std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
   // The rows are only numbers: written straight out, without a JSON tree
   // of every row beside the rows themselves.
@@ -225,21 +276,20 @@ std::string PageWriter::DataJson() const {
   for (size_t i = 0; i < rows_.size(); ++i) {
     const PageRow &row = rows_[i];
     json += i ? ",[" : "[";
-    AppendNumbers(std::vector<int>(row.fields, row.fields + 6), &json);
-    // Every row has the same places: a row that is not SMBIOS data has no
-    // runs, warnings or rollout.
-    for (const std::vector<int> *list : {&row.runs, &row.warnings, &row.rollout}) {
-      json += ",[";
-      AppendNumbers(*list, &json);
-      json += "]";
+    bool first = true;
+    for (const PageColumn &column : PAGE_COLUMNS) {
+      if (!records_ && column.records_only) continue;
+      if (!first) json += ',';
+      first = false;
+      if (column.list) {
+        json += '[';
+        AppendNumbers(row.lists[column.index], &json);
+        json += ']';
+      } else {
+        json += std::to_string(row.values[column.index]);
+      }
     }
-    json += ",[";
-    AppendNumbers(std::vector<int>(row.identity, row.identity + 4), &json);
-    json += "],[";
-    AppendNumbers(row.csv, &json);
-    json += "],[";
-    AppendNumbers(row.hwids, &json);
-    json += "]]";
+    json += ']';
   }
   return json + "]}";
 }

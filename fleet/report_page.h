@@ -2,13 +2,16 @@
 // rollout may go: a header line (options, kits, when, version), totals, a
 // bar per kit split by outcome, the spread of installed BIOS versions per
 // product, the warnings, the records that matched no machine, and a table
-// of every machine that filters, sorts and saves what it shows as CSV. The page is self-contained (its style,
-// script and charts are inline; it fetches nothing) and opens from disk.
+// of every machine that filters, sorts and saves what it shows as CSV. The
+// page is self-contained (its skeleton, style, script and charts are
+// inline; it fetches nothing) and opens from disk.
 //
 // The machines' data sits in the page as one JSON text inside
 // <script type="application/json">, with every text from the data, a kit
-// or a path kept in a string table and the rows holding indices into it:
-// 10,000 machines stay within a few megabytes. The page's script draws
+// or a path kept in a string table and the rows holding indices into it.
+// The data names its columns once and every row is an array in their
+// order, so the script finds each field by its name and 10,000 machines
+// stay within a few megabytes. The page's script draws
 // everything from that data and only ever sets text nodes, so no text from
 // the data is ever read as markup. Escaping happens here, once, where a
 // text joins the page's JSON.
@@ -31,6 +34,31 @@ std::string ScriptSafeJson(const std::string &json);
 
 // The html form: a PageWriter behind the form's entry points.
 extern const ReportForm PAGE_FORM;
+
+// What a page's row holds: single values, and lists. Each column of the
+// page's data is one of them, under a name of its own.
+enum PageValue {
+  PAGE_INPUT, PAGE_MANUFACTURER, PAGE_PRODUCT, PAGE_BIOS_VERSION, PAGE_STRING2, PAGE_ERROR,
+  // With records: rollout state, then the latest record's place, time,
+  // script, ran (0 or 1, -1 without a record), status and message.
+  PAGE_ROLLOUT, PAGE_RECORD_WHERE, PAGE_RECORD_TIME, PAGE_RECORD_SCRIPT, PAGE_RECORD_RAN,
+  PAGE_RECORD_STATUS, PAGE_RECORD_MESSAGE,
+  // Serial number, SKU, UUID, and the input that holds the same machine
+  // first.
+  PAGE_SERIAL, PAGE_SKU, PAGE_UUID, PAGE_SAME_AS,
+  PAGE_VALUE_COUNT
+};
+enum PageList {
+  PAGE_RUNS,      // per kit, the run columns (PAGE_RUN_COLUMNS in report_page.cpp)
+  PAGE_WARNINGS,  // per warning, key and sentence
+  // The row's CSV fields, as --format csv writes them before quoting, so
+  // the page saves the rows it shows in that very form.
+  PAGE_CSV,
+  // The hardware-ID fields (in the order of HardwareIdField), then the
+  // fifteen IDs.
+  PAGE_HWIDS,
+  PAGE_LIST_COUNT
+};
 
 // Collects the rows, then writes the whole page at Finish(): the page is
 // made complete in memory first, so a report that stops early leaves no
@@ -64,26 +92,11 @@ class PageWriter {
   std::ostream &out_;
   std::vector<std::string> texts_;
   std::unordered_map<std::string, int> text_index_;
-  // One entry per row: input, manufacturer, product, BIOS version,
-  // string 2, error (text indices, -1 for none), then the kit runs and the
-  // warnings as their own lists.
+  // One entry per row: a text index (-1 for none) or a number for each
+  // value, and the lists, as the page's columns (report_page.cpp) name them.
   struct PageRow {
-    int fields[6];
-    std::vector<int> runs;      // per kit: kit, outcome class, outcome, -segments outcome,
-                                // messages, -segments messages
-    std::vector<int> warnings;  // per warning: key, sentence
-    // With records: rollout state, then the latest record's place, time,
-    // script, ran (0 or 1), status and message (-1: none).
-    std::vector<int> rollout;
-    // Serial number, SKU, UUID, and the input that holds the same machine
-    // first (-1: none).
-    int identity[4];
-    // The row's CSV fields, as --format csv writes them before quoting, so
-    // the page saves the rows it shows in that very form.
-    std::vector<int> csv;
-    // The hardware-ID fields (in the order of HardwareIdField), then the
-    // fifteen IDs (-1: absent).
-    std::vector<int> hwids;
+    int values[PAGE_VALUE_COUNT];
+    std::vector<int> lists[PAGE_LIST_COUNT];
   };
   std::vector<PageRow> rows_;
   std::vector<std::string> warning_keys_;  // in the order the page lists them

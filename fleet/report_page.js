@@ -1,6 +1,6 @@
 // The fleet report page's script. It reads the page's JSON (a string
-// table, the kits, the warnings' meanings and one array of indices per
-// machine) and draws the summaries and the machines' table from it, with
+// table, the kits, the warnings' meanings, the names of the columns and one
+// array of indices per machine, in the columns' order) and draws the summaries and the machines' table from it, with
 // its filter, sort and selection. Every text from the data reaches the page
 // through text nodes and attribute values only, never as markup. The table
 // draws only the rows in view (and a few around them), so 10,000 machines
@@ -42,39 +42,55 @@
   const meanings = new Map(data.warnings.map((entry) => [entry[0], entry[1]]));
 
   // ---- The machines ----------------------------------------------------
+  // Each row lists its columns in the order data.columns names them (the
+  // rollout's only with records); a machine's runs and warnings are flat
+  // lists of groups, named likewise by data.run_columns and
+  // data.warning_columns. Every field is found by its name.
+  const places = (names) => new Map(names.map((name, place) => [name, place]));
+  const columns = places(data.columns);
+  const at = (row, name) => (columns.has(name) ? row[columns.get(name)] : -1);
+  const listAt = (row, name) => (columns.has(name) ? row[columns.get(name)] : []);
+  function groups(values, names) {
+    const found = [];
+    for (let i = 0; i + names.length <= values.length; i += names.length) {
+      const group = {};
+      names.forEach((name, k) => { group[name] = values[i + k]; });
+      found.push(group);
+    }
+    return found;
+  }
   const machines = data.rows.map((row, index) => {
     const machine = {
-      index, input: text(row[0]), manufacturer: text(row[1]), product: text(row[2]),
-      bios: text(row[3]), string2: text(row[4]), error: text(row[5]), runs: [], warnings: [],
+      index, input: text(at(row, "input")), manufacturer: text(at(row, "manufacturer")),
+      product: text(at(row, "product")), bios: text(at(row, "bios_version")),
+      string2: text(at(row, "string2")), error: text(at(row, "error")), runs: [], warnings: [],
       keys: [],
     };
-    const runs = row[6] || [];
-    for (let i = 0; i + 5 < runs.length; i += 6) {
+    for (const run of groups(listAt(row, "runs"), data.run_columns)) {
       machine.runs.push({
-        kit: runs[i], outcome: text(runs[i + 1]), shown: text(runs[i + 2]),
-        segments: text(runs[i + 3]), messages: text(runs[i + 4]),
-        segmentMessages: text(runs[i + 5]),
+        kit: run.kit, outcome: text(run.outcome), shown: text(run.shown),
+        segments: text(run.segments), messages: text(run.messages),
+        segmentMessages: text(run.segment_messages),
       });
     }
-    const rollout = row[8] || [];
-    machine.state = text(rollout[0] === undefined ? -1 : rollout[0]);
-    if (rollout.length >= 7 && rollout[1] >= 0) {
-      machine.record = { where: text(rollout[1]), time: text(rollout[2]), script: text(rollout[3]),
-                         ran: rollout[4] === 1, status: text(rollout[5]), message: text(rollout[6]) };
+    machine.state = text(at(row, "rollout"));
+    if (at(row, "record_where") >= 0) {
+      machine.record = { where: text(at(row, "record_where")), time: text(at(row, "record_time")),
+                         script: text(at(row, "record_script")), ran: at(row, "record_ran") === 1,
+                         status: text(at(row, "record_status")),
+                         message: text(at(row, "record_message")) };
     } else {
       machine.record = null;
     }
-    const identity = row[9] || [];
-    machine.serial = text(identity[0] === undefined ? -1 : identity[0]);
-    machine.sku = text(identity[1] === undefined ? -1 : identity[1]);
-    machine.uuid = text(identity[2] === undefined ? -1 : identity[2]);
-    machine.sameAs = text(identity[3] === undefined ? -1 : identity[3]);
-    machine.csv = row[10] || [];
-    machine.hwids = row[11] || [];
-    const warnings = row[7] || [];
-    for (let i = 0; i + 1 < warnings.length; i += 2) {
-      const key = text(warnings[i]);
-      machine.warnings.push({ key, sentence: text(warnings[i + 1]) });
+    machine.serial = text(at(row, "serial"));
+    machine.sku = text(at(row, "sku"));
+    machine.uuid = text(at(row, "uuid"));
+    machine.sameAs = text(at(row, "same_as"));
+    machine.csv = listAt(row, "csv");
+    machine.hwids = listAt(row, "hwids");
+    for (const warning of groups(listAt(row, "warnings"), data.warning_columns)) {
+      const key = text(warning.key);
+      machine.warnings.push({ key, sentence: text(warning.sentence) });
       if (!machine.keys.includes(key)) machine.keys.push(key);
     }
     return machine;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -73,6 +74,15 @@ Json Data(const std::string &page) {
 
 std::string TextOf(const Json &data, const Json &index) {
   return index.get<int>() < 0 ? "(none)" : data["texts"][index.get<int>()].get<std::string>();
+}
+
+// A row's field by the name the data gives its column; null when the data
+// has no such column.
+Json Field(const Json &data, const Json &row, const std::string &name) {
+  const Json &columns = data["columns"];
+  auto found = std::find(columns.begin(), columns.end(), Json(name));
+  if (found == columns.end()) return Json();
+  return row[found - columns.begin()];
 }
 
 size_t Count(const std::string &text, const std::string &part) {
@@ -144,10 +154,12 @@ TEST(PageWriter, HostileTextsStayDataAndComeBackAsShown) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].shown);
     const Json &row = data["rows"][i];
-    EXPECT_EQ(TextOf(data, row[0]), "in/" + cases[i].shown);
-    for (int field = 1; field <= 4; ++field) EXPECT_EQ(TextOf(data, row[field]), cases[i].shown);
-    EXPECT_EQ(TextOf(data, row[7][1]), "sentence " + cases[i].shown);
-    const Json &kit = data["kits"][row[6][0].get<int>()];
+    EXPECT_EQ(TextOf(data, Field(data, row, "input")), "in/" + cases[i].shown);
+    for (const char *field : {"manufacturer", "product", "bios_version", "string2"}) {
+      EXPECT_EQ(TextOf(data, Field(data, row, field)), cases[i].shown) << field;
+    }
+    EXPECT_EQ(TextOf(data, Field(data, row, "warnings")[1]), "sentence " + cases[i].shown);
+    const Json &kit = data["kits"][Field(data, row, "runs")[0].get<int>()];
     EXPECT_EQ(kit, Json::array({"kits/" + cases[i].shown, cases[i].shown, cases[i].shown}));
   }
 }
@@ -173,11 +185,14 @@ TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
   ASSERT_EQ(rows.size(), 5u);
   // Per kit run: kit, outcome class, outcome, -segments outcome, messages,
   // -segments messages.
+  ASSERT_EQ(data["run_columns"], Json::array({"kit", "outcome", "shown", "segments", "messages",
+                                               "segment_messages"}));
   auto runs = [&](const Json &row) {
     std::vector<std::string> texts;
-    for (size_t i = 0; i < row[6].size(); i += 6) {
-      std::string run = std::to_string(row[6][i].get<int>());
-      for (size_t j = 1; j < 6; ++j) run += "|" + TextOf(data, row[6][i + j]);
+    const Json list = Field(data, row, "runs");
+    for (size_t i = 0; i < list.size(); i += 6) {
+      std::string run = std::to_string(list[i].get<int>());
+      for (size_t j = 1; j < 6; ++j) run += "|" + TextOf(data, list[i + j]);
       texts.push_back(run);
     }
     return texts;
@@ -196,12 +211,13 @@ TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
   EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07"}));
   // An error row: the input and the reason, no runs, warnings, rollout or
   // hardware IDs.
-  ASSERT_EQ(rows[4].size(), 12u);
-  for (int list = 6; list <= 8; ++list) EXPECT_TRUE(rows[4][list].empty());
-  EXPECT_TRUE(rows[4][11].empty());
-  EXPECT_EQ(TextOf(data, rows[4][0]), "junk.bin");
-  EXPECT_EQ(TextOf(data, rows[4][5]), "not an SMBIOS dump");
-  for (int field = 1; field <= 4; ++field) EXPECT_EQ(rows[4][field], -1);
+  ASSERT_EQ(rows[4].size(), data["columns"].size());
+  for (const char *list : {"runs", "warnings", "hwids"}) EXPECT_TRUE(Field(data, rows[4], list).empty()) << list;
+  EXPECT_EQ(TextOf(data, Field(data, rows[4], "input")), "junk.bin");
+  EXPECT_EQ(TextOf(data, Field(data, rows[4], "error")), "not an SMBIOS dump");
+  for (const char *field : {"manufacturer", "product", "bios_version", "string2"}) {
+    EXPECT_EQ(Field(data, rows[4], field), -1) << field;
+  }
   // Repeated texts are stored once.
   EXPECT_EQ(std::count(data["texts"].begin(), data["texts"].end(), Json("Model7")), 1);
 }
@@ -222,7 +238,7 @@ TEST(PageWriter, RowsWithoutKitsRunUnderTheReportsOnlyKit) {
     SCOPED_TRACE(c.kits.size());
     Json data = Data(Page(c.kits, {row}));
     ASSERT_TRUE(data.is_object());
-    const Json &runs = data["rows"][0][6];
+    const Json runs = Field(data, data["rows"][0], "runs");
     ASSERT_EQ(runs.size(), 6 * c.runs);
     if (c.runs) {
       EXPECT_EQ(runs[0], 0);
@@ -244,7 +260,8 @@ TEST(PageWriter, WarningsInTheReportsOrderWithTheirMeanings) {
                          Json::array({"runs-differ", fleet::WarningMeaning("runs-differ")}),
                          Json::array({"made-up-key", ""})}));
   // The machine keeps each of its warnings, in its own order.
-  const Json &warnings = data["rows"][0][7];
+  EXPECT_EQ(data["warning_columns"], Json::array({"key", "sentence"}));
+  const Json warnings = Field(data, data["rows"][0], "warnings");
   ASSERT_EQ(warnings.size(), 8u);
   EXPECT_EQ(TextOf(data, warnings[0]) + TextOf(data, warnings[1]), "made-up-keya");
   EXPECT_EQ(TextOf(data, warnings[6]) + TextOf(data, warnings[7]), "runs-differd");
@@ -282,18 +299,22 @@ TEST(PageWriter, WithRecordsRowsCarryTheirStateAndLatestRecord) {
     EXPECT_EQ(data["records"], records);
     const Json &rows = data["rows"];
     ASSERT_EQ(rows.size(), 3u);
+    const char *const ROLLOUT[] = {"rollout",    "record_where",  "record_time",   "record_script",
+                                   "record_ran", "record_status", "record_message"};
     if (!records) {
-      for (const Json &row : rows) {
-        EXPECT_EQ(row.size(), 12u);
-        EXPECT_TRUE(row[8].empty());
+      // Without records the rows have no rollout columns at all.
+      for (const char *name : ROLLOUT) {
+        EXPECT_EQ(std::count(data["columns"].begin(), data["columns"].end(), Json(name)), 0) << name;
       }
+      for (const Json &row : rows) EXPECT_EQ(row.size(), data["columns"].size());
       continue;
     }
     // State, then the record's place, time, script, ran, status, message.
     auto rollout = [&](const Json &row) {
       std::string text;
-      for (size_t i = 0; i < row[8].size(); ++i) {
-        text += (i ? "|" : "") + (i == 4 ? std::to_string(row[8][i].get<int>()) : TextOf(data, row[8][i]));
+      for (size_t i = 0; i < std::size(ROLLOUT); ++i) {
+        Json value = Field(data, row, ROLLOUT[i]);
+        text += (i ? "|" : "") + (i == 4 ? std::to_string(value.get<int>()) : TextOf(data, value));
       }
       return text;
     };

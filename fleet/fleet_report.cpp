@@ -13,10 +13,8 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <set>
 #include <utility>
 
-#include "app/model_check.h"
 #include "fleet/report_kits.h"
 #include "fleet/report_output.h"
 #include "fleet/rollout_records.h"
@@ -226,54 +224,6 @@ PageHeader HeaderOf(const FleetCommand &command) {
   header.made = made;
   header.version = FLEET_VERSION;
   return header;
-}
-
-// What the plan learns of each kit from the machines it serves: how many,
-// and by which hardware IDs.
-struct KitUse {
-  size_t machines = 0;
-  std::set<int> ids;  // the HardwareID-n by which its list served
-};
-
-void CountKitUse(const FleetSettings &settings, const FleetRow &row, std::vector<KitUse> *uses) {
-  if (!row.error.empty()) return;
-  for (size_t k = 0; k < settings.kits.size(); ++k) {
-    const KitInfo &kit = settings.kits[k];
-    bool served = false;
-    for (const KitRuns &runs : row.kits) served = served || runs.kit == kit.folder;
-    if (!served) continue;
-    KitUse &use = (*uses)[k];
-    ++use.machines;
-    if (kit.has_hardware_ids) {
-      int id = CheckModel(nullptr, kit.hardware_ids.c_str(), nullptr, &row.hardware_ids).Id;
-      if (id >= 0) use.ids.insert(id);
-    }
-  }
-}
-
-// A kit whose keys serve no machine of the fleet is a kit for nobody (or
-// the inventory lacks its machines); one keyed only by HardwareID-11, -12
-// or -14 serves a whole family or maker, whatever their boards and BIOSes.
-void WarnOfKits(const FleetSettings &settings, const std::vector<KitUse> &uses, size_t rows,
-                const std::string &name, std::ostream &err) {
-  // One kit runs on every machine: the rows' own warnings say where it is
-  // another model's.
-  if (rows == 0 || (settings.kits.size() == 1 && !settings.library)) return;
-  for (size_t k = 0; k < settings.kits.size(); ++k) {
-    const KitInfo &kit = settings.kits[k];
-    const KitUse &use = uses[k];
-    if (use.machines == 0) {
-      err << name << ": warning: kit " << Cell(kit.folder)
-          << ": its model keys serve no machine of the fleet\n";
-    } else if (kit.has_hardware_ids && !kit.product_name_key && !kit.has_product_name &&
-               std::all_of(use.ids.begin(), use.ids.end(),
-                           [](int id) { return id == 11 || id == 12 || id == 14; })) {
-      std::string names;
-      for (int id : use.ids) names += (names.empty() ? "" : ", ") + HardwareIdName(id);
-      err << name << ": warning: kit " << Cell(kit.folder) << ": keyed only by "
-          << names << ", it serves every machine of a maker or family\n";
-    }
-  }
 }
 
 }  // namespace

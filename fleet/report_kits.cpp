@@ -17,6 +17,8 @@
 #include "app/options.h"
 #include "app/update_config.h"
 #include "fleet/library_query.h"
+#include "fleet/row_text.h"
+#include "fleet/shown_text.h"
 #include "sim/host_file.h"
 #include "sim/kit_check.h"
 #include "sim/run.h"
@@ -185,6 +187,44 @@ void NameKitsAsShown(const std::vector<std::string> &shown_as, std::vector<KitIn
       std::replace(path.begin(), path.end(), '/', '\\');
       kit.dir = kit.folder;
       kit.folder = rule.substr(equals + 1) + (path.empty() ? "\\" : path);
+    }
+  }
+}
+
+void CountKitUse(const FleetSettings &settings, const FleetRow &row, std::vector<KitUse> *uses) {
+  if (!row.error.empty()) return;
+  for (size_t k = 0; k < settings.kits.size(); ++k) {
+    const KitInfo &kit = settings.kits[k];
+    bool served = false;
+    for (const KitRuns &runs : row.kits) served = served || runs.kit == kit.folder;
+    if (!served) continue;
+    KitUse &use = (*uses)[k];
+    ++use.machines;
+    if (kit.has_hardware_ids) {
+      int id = CheckModel(nullptr, kit.hardware_ids.c_str(), nullptr, &row.hardware_ids).Id;
+      if (id >= 0) use.ids.insert(id);
+    }
+  }
+}
+
+void WarnOfKits(const FleetSettings &settings, const std::vector<KitUse> &uses, size_t rows,
+                const std::string &name, std::ostream &err) {
+  // One kit runs on every machine: the rows' own warnings say where it is
+  // another model's.
+  if (rows == 0 || (settings.kits.size() == 1 && !settings.library)) return;
+  for (size_t k = 0; k < settings.kits.size(); ++k) {
+    const KitInfo &kit = settings.kits[k];
+    const KitUse &use = uses[k];
+    if (use.machines == 0) {
+      err << name << ": warning: kit " << Cell(kit.folder)
+          << ": its model keys serve no machine of the fleet\n";
+    } else if (kit.has_hardware_ids && !kit.product_name_key && !kit.has_product_name &&
+               std::all_of(use.ids.begin(), use.ids.end(),
+                           [](int id) { return id == 11 || id == 12 || id == 14; })) {
+      std::string names;
+      for (int id : use.ids) names += (names.empty() ? "" : ", ") + HardwareIdName(id);
+      err << name << ": warning: kit " << Cell(kit.folder) << ": keyed only by "
+          << names << ", it serves every machine of a maker or family\n";
     }
   }
 }

@@ -44,53 +44,53 @@
   // ---- The machines ----------------------------------------------------
   // Each row lists its columns in the order data.columns names them (the
   // rollout's only with records); a machine's runs and warnings are flat
-  // lists of groups, named likewise by data.run_columns and
-  // data.warning_columns. Every field is found by its name.
-  const places = (names) => new Map(names.map((name, place) => [name, place]));
-  const columns = places(data.columns);
-  const at = (row, name) => (columns.has(name) ? row[columns.get(name)] : -1);
-  const listAt = (row, name) => (columns.has(name) ? row[columns.get(name)] : []);
-  function groups(values, names) {
-    const found = [];
-    for (let i = 0; i + names.length <= values.length; i += names.length) {
-      const group = {};
-      names.forEach((name, k) => { group[name] = values[i + k]; });
-      found.push(group);
-    }
-    return found;
+  // lists of groups, whose places data.run_columns and data.warning_columns
+  // name likewise. Every field is found by its name, its place looked up
+  // once here.
+  function placesOf(names) {
+    const places = {};
+    names.forEach((name, place) => { places[name] = place; });
+    return places;
   }
+  const C = placesOf(data.columns);
+  const R = placesOf(data.run_columns);
+  const W = placesOf(data.warning_columns);
+  const at = (row, place) => (place === undefined ? -1 : row[place]);
+  const listAt = (row, place) => (place === undefined ? [] : row[place]);
   const machines = data.rows.map((row, index) => {
     const machine = {
-      index, input: text(at(row, "input")), manufacturer: text(at(row, "manufacturer")),
-      product: text(at(row, "product")), bios: text(at(row, "bios_version")),
-      string2: text(at(row, "string2")), error: text(at(row, "error")), runs: [], warnings: [],
+      index, input: text(at(row, C.input)), manufacturer: text(at(row, C.manufacturer)),
+      product: text(at(row, C.product)), bios: text(at(row, C.bios_version)),
+      string2: text(at(row, C.string2)), error: text(at(row, C.error)), runs: [], warnings: [],
       keys: [],
     };
-    for (const run of groups(listAt(row, "runs"), data.run_columns)) {
+    const runs = listAt(row, C.runs);
+    for (let i = 0; i + data.run_columns.length <= runs.length; i += data.run_columns.length) {
       machine.runs.push({
-        kit: run.kit, outcome: text(run.outcome), shown: text(run.shown),
-        segments: text(run.segments), messages: text(run.messages),
-        segmentMessages: text(run.segment_messages),
+        kit: runs[i + R.kit], outcome: text(runs[i + R.outcome]), shown: text(runs[i + R.shown]),
+        segments: text(runs[i + R.segments]), messages: text(runs[i + R.messages]),
+        segmentMessages: text(runs[i + R.segment_messages]),
       });
     }
-    machine.state = text(at(row, "rollout"));
-    if (at(row, "record_where") >= 0) {
-      machine.record = { where: text(at(row, "record_where")), time: text(at(row, "record_time")),
-                         script: text(at(row, "record_script")), ran: at(row, "record_ran") === 1,
-                         status: text(at(row, "record_status")),
-                         message: text(at(row, "record_message")) };
+    machine.state = text(at(row, C.rollout));
+    if (at(row, C.record_where) >= 0) {
+      machine.record = { where: text(at(row, C.record_where)), time: text(at(row, C.record_time)),
+                         script: text(at(row, C.record_script)), ran: at(row, C.record_ran) === 1,
+                         status: text(at(row, C.record_status)),
+                         message: text(at(row, C.record_message)) };
     } else {
       machine.record = null;
     }
-    machine.serial = text(at(row, "serial"));
-    machine.sku = text(at(row, "sku"));
-    machine.uuid = text(at(row, "uuid"));
-    machine.sameAs = text(at(row, "same_as"));
-    machine.csv = listAt(row, "csv");
-    machine.hwids = listAt(row, "hwids");
-    for (const warning of groups(listAt(row, "warnings"), data.warning_columns)) {
-      const key = text(warning.key);
-      machine.warnings.push({ key, sentence: text(warning.sentence) });
+    machine.serial = text(at(row, C.serial));
+    machine.sku = text(at(row, C.sku));
+    machine.uuid = text(at(row, C.uuid));
+    machine.sameAs = text(at(row, C.same_as));
+    machine.csv = listAt(row, C.csv);
+    machine.hwids = listAt(row, C.hwids);
+    const warnings = listAt(row, C.warnings);
+    for (let i = 0; i + data.warning_columns.length <= warnings.length; i += data.warning_columns.length) {
+      const key = text(warnings[i + W.key]);
+      machine.warnings.push({ key, sentence: text(warnings[i + W.sentence]) });
       if (!machine.keys.includes(key)) machine.keys.push(key);
     }
     return machine;

@@ -9,20 +9,9 @@
 #include <random>
 #include <string>
 
-namespace {
+#include "support/random_text.h"
 
-// Random texts weighted toward what breaks text handling: control bytes,
-// C1 characters, stray continuation bytes, cut sequences, formula marks.
-std::string RandomText(std::mt19937 *random) {
-  static const std::string PIECES[] = {"a", "1.07", "-", "=", "+", "@", "\t", "\r", "\n", "\x1B[31m",
-                                       "\xC2\x9B", "\xC2\x9D", "\xC2\xA0", "\xE9", "\xFF", "\x80",
-                                       "\xC3", "\xE2\x82", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xED\xA0\x80",
-                                       "\xC0\xAF", "\xF4\x90\x80\x80", "(", "|", "!", std::string(1, '\0'), "\"", ","};
-  std::uniform_int_distribution<size_t> count(0, 12), piece(0, sizeof(PIECES) / sizeof(PIECES[0]) - 1);
-  std::string text;
-  for (size_t n = count(*random); n > 0; --n) text += PIECES[piece(*random)];
-  return text;
-}
+namespace {
 
 TEST(RowCodec, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
   std::mt19937 random(2);
@@ -77,6 +66,66 @@ TEST(RowCodec, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
     damaged = bytes;
     damaged[random() % damaged.size()] ^= static_cast<char>(1 + random() % 255);
     fleet::RowFromTransport(damaged, &back);
+  }
+}
+
+// The json form's rows read back as the same rows: one kit's runs at the
+// top, several kits' under "runs", an error row, a record; the status's
+// error bit kept by the number beside its text.
+TEST(RowCodec, JsonRowsReadBackWhole) {
+  auto run = [](std::vector<std::string> scripts, EFI_STATUS status) {
+    fleet::RunOutcome outcome;
+    outcome.scripts = scripts;
+    outcome.messages = {"line"};
+    outcome.status = status;
+    return outcome;
+  };
+  fleet::FleetRow one;
+  one.input = "one.bin";
+  one.has_serial = true;
+  one.serial = "SN-1";
+  one.kits = {{"kits/a", run({"UpdateHWOld.nsh"}, EFI_SUCCESS), run({}, EFI_ABORTED)}};
+  one.run = one.kits[0].run;
+  one.segments = one.kits[0].segments;
+  one.kit_sha256 = std::string(64, 'a');
+  one.warnings = {{"runs-differ", "the two runs decide differently"}};
+  one.rollout = "refused";
+  one.has_record = true;
+  one.record.where = "r.jsonl:2";
+  one.record.status = "0x15";
+  one.record.has_message = true;
+  one.record.message = "ERROR: x";
+  fleet::FleetRow several = one;
+  several.input = "several.bin";
+  several.kits.push_back({"kits/b", run({"UpdateHWNew.nsh"}, EFI_SUCCESS), run({}, EFI_SUCCESS)});
+  fleet::FleetRow error;
+  error.input = "junk.bin";
+  error.error = "not an SMBIOS dump";
+  for (const fleet::FleetRow &row : {one, several, error}) {
+    SCOPED_TRACE(row.input);
+    std::string json = fleet::RowToJson(row);
+    fleet::FleetRow back;
+    ASSERT_TRUE(fleet::RowFromJson(json, &back)) << json;
+    EXPECT_EQ(fleet::RowToJson(back), json);
+    EXPECT_EQ(back.error, row.error);
+    ASSERT_EQ(back.kits.size(), row.kits.size());
+    for (size_t k = 0; k < row.kits.size(); ++k) {
+      EXPECT_EQ(back.kits[k].kit, row.kits[k].kit);
+      EXPECT_EQ(back.kits[k].run.scripts, row.kits[k].run.scripts);
+      EXPECT_EQ(back.kits[k].segments.status, row.kits[k].segments.status);
+    }
+    EXPECT_EQ(back.record.message, row.record.message);
+  }
+  // Right syntax, wrong member types: refused or read as some row, never
+  // the end of the report.
+  for (const char *text : {"[]", "{\"input\":1}", "{\"input\":\"a\",\"kit\":\"k\",\"status\":[]}",
+                           "{\"input\":\"a\",\"runs\":[{\"kit\":1}]}",
+                           "{\"input\":\"a\",\"warnings\":{\"x\":1}}", "{\"input\":\"a\",\"error\":7}"}) {
+    SCOPED_TRACE(text);
+    fleet::FleetRow back;
+    if (fleet::RowFromJson(text, &back)) {
+      EXPECT_EQ(back.input, "a");
+    }
   }
 }
 

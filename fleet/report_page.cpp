@@ -29,9 +29,10 @@ std::string JoinLines(const std::vector<std::string> &lines) {
 }
 
 // The places report_page.html holds, once each and in this order, for the
-// style sheet, the page's JSON and the script. The skeleton's Content-Security-Policy refuses every request
-// a page could make: the page is one file, and a text from the data that
-// did become markup could still fetch nothing.
+// style sheet, the page's JSON and the script. The skeleton's
+// Content-Security-Policy refuses every request a page could make: the
+// page is one file, and a text from the data that did become markup could
+// still fetch nothing.
 const char *const PLACES[] = {"@STYLE@", "@DATA@", "@SCRIPT@"};
 
 void *Begin(const FormStart &start) { return new PageWriter(start.kits, *start.out, start.records); }
@@ -82,7 +83,8 @@ const PageColumn PAGE_COLUMNS[] = {
 static_assert(sizeof(PAGE_COLUMNS) / sizeof(PAGE_COLUMNS[0]) == PAGE_VALUE_COUNT + PAGE_LIST_COUNT,
               "every value and list of a row is a column");
 
-// A run, and a warning, as each takes its places in a row's list.
+// A run (as AddRun lists it), and a warning, as each takes its places in a
+// row's list.
 const std::vector<std::string> PAGE_RUN_COLUMNS = {"kit",      "outcome",  "shown",
                                                    "segments", "messages", "segment_messages"};
 const std::vector<std::string> PAGE_WARNING_COLUMNS = {"key", "sentence"};

@@ -27,14 +27,13 @@ void CutAtLineEnd(const char *raw, char *value) {
   value[n] = '\0';
 }
 
-bool StartsWith(const char *text, const char *prefix) {
-  return libc::memcmp(text, prefix, libc::strlen(prefix)) == 0;
-}
-
-// True when `text` as a whole is a prefix of `word`.
-bool IsPrefixOf(const char *text, const char *word) {
-  size_t n = libc::strlen(text);
-  return n <= libc::strlen(word) && libc::memcmp(text, word, n) == 0;
+// True when Text and Word agree as far as the shorter of them goes: Text
+// begins with Word, or Text as a whole is a prefix of Word.
+bool AgreesWith(const char *text, const char *word) {
+  for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+    if (*text != *word) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -65,8 +64,7 @@ bool ReadConfigValue(libc::FILE *Stream, char Raw[CONFIG_VALUE_SIZE]) {
 }
 
 bool IsFlagValue(const char *Raw) {
-  return IsPrefixOf(Raw, "YES") || StartsWith(Raw, "YES") || IsPrefixOf(Raw, "NO") ||
-         StartsWith(Raw, "NO");
+  return AgreesWith(Raw, "YES") || AgreesWith(Raw, "NO");
 }
 
 namespace {

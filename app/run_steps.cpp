@@ -227,15 +227,11 @@ bool VerifyKit(const char16_t *Folder, bool Verbose) {
 bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verify) {
   Machine machine;
   ReadMachine(Walk, DeclaredCount, &machine);
-  KitSearch search;
+  // Zeroed whole: one call, where each field set on its own costs a store.
+  KitSearch search = {};
   search.verify = Verify;
-  search.check.Problem = KitCheckProblem::None;
   search.machine = &machine;
-  search.tally = KitTally{0, 0, 0};
-  search.keyed_by_ids = false;
   search.chosen_id = -1;
-  search.listed = 0;
-  search.serving[0] = 0;
   // Without a product name or a single ID no kit can serve the machine, and
   // no library needs to be read to say so.
   bool has_model = machine.product[0] != '\0';

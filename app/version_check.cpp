@@ -28,12 +28,12 @@ const char *ScanVersionNumber(const char *Text, uint32_t *Low, bool *ReadDigits)
 
   uint64_t value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
-    uint64_t digit = static_cast<uint64_t>(*p - '0');
-    if (value > (UINT64_MAX - digit) / 10) {
+    // Past 64 bits the value stays at the largest one.
+    if (__builtin_mul_overflow(value, 10u, &value) ||
+        __builtin_add_overflow(value, static_cast<uint64_t>(*p - '0'), &value)) {
       value = UINT64_MAX;
       break;
     }
-    value = value * 10 + digit;
   }
   // Keep the low 32 bits; negation is modulo 2^32 so it cannot overflow.
   *Low = static_cast<uint32_t>(value);

@@ -53,14 +53,9 @@ ModelVerdict CheckKit(const UpdateConfig *config, const Machine *machine) {
                     &machine->ids);
 }
 
-bool DecideByIntegerRule(SmbiosStructurePointer structure, const UpdateConfig *config,
-                         const RunOptions *options, const char16_t **script) {
-  const char *installed = ReadInstalledVersionString(structure);
-  if (installed == nullptr) {
-    // Taking an unknown version as 0 would run the old-BIOS update.
-    TellBiosVersionNotFound();
-    return false;
-  }
+bool DecideByIntegerRule(SmbiosStructurePointer structure, const char *installed,
+                         const UpdateConfig *config, const RunOptions *options,
+                         const char16_t **script) {
   IntegerDecision decision = DecideByInteger(installed, config->Version);
   *script = UpdateScriptFor(decision.Order);
   if (options->Verbose) {
@@ -73,13 +68,8 @@ bool DecideByIntegerRule(SmbiosStructurePointer structure, const UpdateConfig *c
   return true;
 }
 
-bool DecideBySegmentRule(SmbiosStructurePointer structure, const UpdateConfig *config,
+bool DecideBySegmentRule(const char *installed, const UpdateConfig *config,
                          const RunOptions *options, const char16_t **script) {
-  const char *installed = ReadBiosVersionField(structure).Text;
-  if (installed == nullptr) {
-    TellBiosVersionNotFound();
-    return false;
-  }
   SegmentComparison comparison = CompareVersionSegments(installed, config->WholeVersion);
   if (comparison == SegmentComparison::NotComparable) {
     // Another model or another numbering scheme: any script is a guess.
@@ -158,8 +148,13 @@ void NoteUnlisted(const char16_t *Name, void *Folder) {
 bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
                       const RunOptions *Options, EFI_HANDLE *ImageHandleCopy) {
   const char16_t *script = nullptr;
-  bool decided = Options->Segments ? DecideBySegmentRule(Structure, Config, Options, &script)
-                                   : DecideByIntegerRule(Structure, Config, Options, &script);
+  const char *installed = InstalledVersionFor(Structure, Options->Segments);
+  // Taking an unknown version as 0 would run the old-BIOS update.
+  if (installed == nullptr) TellBiosVersionNotFound();
+  bool decided =
+      installed != nullptr &&
+      (Options->Segments ? DecideBySegmentRule(installed, Config, Options, &script)
+                         : DecideByIntegerRule(Structure, installed, Config, Options, &script));
   // The record is written and closed before the script may flash and reset.
   RecordDecision(Structure, decided ? script : nullptr, decided && !Options->DecideOnly);
   if (!decided) return false;

@@ -56,6 +56,13 @@ BiosVersionField ReadBiosVersionField(SmbiosStructurePointer Structure);
 // whatever the fields say; null when the set holds fewer strings.
 const char *ReadInstalledVersionString(SmbiosStructurePointer Structure);
 
+// The version string a rule decides on: the BIOS Version field's string for
+// the segment rule, the integer rule's own reading otherwise; null when the
+// structure has none.
+inline const char *InstalledVersionFor(SmbiosStructurePointer Structure, bool Segments) {
+  return Segments ? ReadBiosVersionField(Structure).Text : ReadInstalledVersionString(Structure);
+}
+
 // The Product Name string of the first System Information structure the
 // walk meets. False when there is no such structure; "" when it has no
 // product string.

@@ -7,7 +7,8 @@ namespace {
 
 enum Kind { kSeparator, kDigit, kLetter };
 
-Kind KindOf(char c) {
+// Out of line: the walk asks it at a dozen places.
+__attribute__((noinline)) Kind KindOf(char c) {
   if (c >= '0' && c <= '9') return kDigit;
   char lower = static_cast<char>(c | 0x20);
   return lower >= 'a' && lower <= 'z' ? kLetter : kSeparator;

@@ -107,7 +107,7 @@ bool LoadRecords(const std::string &name, const std::vector<std::string> &files,
 std::string Named(bool has, const std::string &text) { return has ? text : "-"; }
 
 std::string UnmatchedText(const RolloutRecord &record) {
-  std::string text = record.file + ":" + std::to_string(record.line) + ": serial " +
+  std::string text = record.summary.where + ": serial " +
                      Named(record.has_serial, record.serial) + ", product " +
                      Named(record.has_product, record.product) + ", uuid " +
                      Named(record.has_uuid, record.uuid);
@@ -168,25 +168,16 @@ class RowSpill {
   FILE *file_;
 };
 
-std::string Lower(std::string text) {
-  for (char &c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return text;
-}
-
-std::string Trimmed(const std::string &text) {
-  size_t end = text.find_last_not_of(" \t");
-  return end == std::string::npos ? "" : text.substr(0, end + 1);
-}
-
 // One machine, as two inputs can hold it: serial number, UUID and product
 // alike. Empty when the data cannot tell the machine (no UUID, no serial
 // number or a placeholder one).
 std::string MachineKey(const FleetRow &row) {
-  if (!row.error.empty() || !row.has_uuid || !row.has_serial || !SerialTellsMachinesApart(row.serial)) {
+  const MachineFacts &facts = row.facts;
+  if (!row.error.empty() || !facts.has_uuid || !facts.has_serial ||
+      !SerialTellsMachinesApart(facts.serial)) {
     return "";
   }
-  std::string serial = Trimmed(row.serial), product = row.has_product ? Trimmed(row.product) : "";
-  return std::to_string(serial.size()) + ":" + serial + Lower(row.uuid) + product;
+  return SerialKey(facts.serial, facts.has_product ? facts.product : "") + '\0' + UuidKey(facts.uuid);
 }
 
 bool InState(const FleetRow &row, const std::string &state) {
@@ -296,7 +287,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
       repeats[rows] = first->second;
     } else {
       if (!key.empty()) first_input.emplace(key, made.input);
-      if (made.error.empty() && made.has_uuid) ++uuid_machines[Lower(made.uuid)];
+      if (made.error.empty() && made.facts.has_uuid) ++uuid_machines[UuidKey(made.facts.uuid)];
     }
     ++rows;
     if (command.progress) {
@@ -332,11 +323,11 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
                                                          "counted once, under that input"});
     }
     bool uuid_unique = true;
-    if (row.error.empty() && row.has_uuid) {
-      size_t sharing = uuid_machines[Lower(row.uuid)];
+    if (row.error.empty() && row.facts.has_uuid) {
+      size_t sharing = uuid_machines[UuidKey(row.facts.uuid)];
       uuid_unique = sharing <= 1;
       if (!uuid_unique) {
-        row.warnings.push_back(Warning{"shared-uuid", "its UUID " + row.uuid + " is borne by " +
+        row.warnings.push_back(Warning{"shared-uuid", "its UUID " + row.facts.uuid + " is borne by " +
                                                           std::to_string(sharing) +
                                                           " machines of the fleet: records join it "
                                                           "by serial number and product"});

@@ -128,32 +128,9 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
                               const FleetSettings &settings) {
   FleetRow row;
   row.input = input;
-  MachineFacts facts;
-  if (!ReadFactsOf(dump, &facts, &row.error)) return row;
-
-  row.has_manufacturer = facts.has_manufacturer;
-  row.manufacturer = facts.manufacturer;
-  row.has_product = facts.has_product;
-  row.product = facts.product;
-  row.has_serial = facts.has_serial;
-  row.serial = facts.serial;
-  row.has_sku = facts.has_sku;
-  row.sku = facts.sku;
-  row.has_uuid = facts.has_uuid;
-  row.uuid = facts.uuid;
-  if (!facts.bios.empty()) {
-    row.has_bios_version = facts.bios[0].has_field_string;
-    row.bios_version = facts.bios[0].field_string;
-    row.has_string2 = facts.bios[0].has_string2;
-    row.string2 = facts.bios[0].string2;
-  }
-
-  for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
-    row.has_hwid_field[i] = facts.has_hwid_field[i];
-    row.hwid_field[i] = ShownText(facts.hwid_field[i]);
-  }
-  row.hardware_ids = facts.hardware_ids;
-  std::vector<size_t> serving = KitsServing(settings, row.has_product, row.product, row.hardware_ids);
+  if (!ReadFactsOf(dump, &row.facts, &row.error)) return row;
+  const MachineFacts &facts = row.facts;
+  std::vector<size_t> serving = KitsServing(settings, facts.has_product, facts.product, facts.hardware_ids);
   bool aarch64 = settings.has_aarch64_args && facts.arch == ProcessorArch::AArch64;
   const std::vector<std::string> &args = aarch64 ? settings.aarch64_args : settings.args;
   for (size_t index : serving) {
@@ -176,17 +153,21 @@ FleetRow MakeFleetRowFromDump(const std::string &input, const std::vector<uint8_
     if (serving.size() == 1) row.kit_sha256 = settings.kits[serving[0]].identity;
   }
 
-  AddDataWarnings(facts, ParseOptions(args), &row);
+  AddDataWarnings(ParseOptions(args), &row);
   for (size_t i = 0; i < serving.size(); ++i) {
     std::string which = serving.size() > 1 ? " under " + row.kits[i].kit : "";
-    AddKitWarnings(facts, settings.kits[serving[i]], row.kits[i], which, &row);
+    AddKitWarnings(settings.kits[serving[i]], row.kits[i], which, &row);
   }
   AddKitChoiceWarnings(settings, &row);
   // The texts are matched and compared whole above; the report shows them
   // as the image quotes them, so one 64 KiB string cannot swell every form.
-  for (std::string *text : {&row.manufacturer, &row.product, &row.bios_version, &row.string2}) {
-    *text = ShownText(*text);
+  MachineFacts &shown = row.facts;
+  for (std::string *text : {&shown.manufacturer, &shown.product}) *text = ShownText(*text);
+  if (!shown.bios.empty()) {
+    shown.bios[0].field_string = ShownText(shown.bios[0].field_string);
+    shown.bios[0].string2 = ShownText(shown.bios[0].string2);
   }
+  for (std::string &field : shown.hwid_field) field = ShownText(field);
   return row;
 }
 

@@ -9,6 +9,8 @@
 
 #include "app/hardware_ids.h"
 #include "app/model_check.h"
+#include "fleet/machine_facts.h"
+#include "fleet/run_record.h"
 #include "platform/efi.h"
 
 namespace fleet {
@@ -61,21 +63,6 @@ struct RunOutcome {
   EFI_STATUS status = EFI_SUCCESS;
 };
 
-// What the report shows of a run record.
-struct RecordSummary {
-  std::string where;  // FILE:LINE
-  bool has_time = false;
-  std::string time;
-  bool has_script = false;
-  std::string script;
-  bool ran = false;
-  std::string status;
-  bool has_message = false;
-  std::string message;
-  bool has_kit_sha256 = false;
-  std::string kit_sha256;  // the build of the kit the record's run checked
-};
-
 struct Warning {
   std::string key;       // a short name, the same for every machine it applies to
   std::string sentence;  // what it means for this machine
@@ -91,27 +78,11 @@ struct KitRuns {
 struct FleetRow {
   std::string input;
   std::string error;  // set: the input is not SMBIOS data; nothing else is
-  bool has_manufacturer = false;
-  std::string manufacturer;
-  bool has_product = false;
-  std::string product;
-  // Serial Number, SKU Number and UUID of the first System Information
-  // structure, as the run record writes them: what records join on.
-  bool has_serial = false;
-  std::string serial;
-  bool has_sku = false;
-  std::string sku;
-  bool has_uuid = false;
-  std::string uuid;
-  bool has_bios_version = false;
-  std::string bios_version;  // the string the BIOS Version field names
-  bool has_string2 = false;
-  std::string string2;
-  // The hardware-ID fields as the IDs take them (in the order of
-  // HardwareIdField, cut as ShownText cuts) and the machine's IDs.
-  bool has_hwid_field[HWID_FIELD_COUNT] = {};
-  std::string hwid_field[HWID_FIELD_COUNT];
-  HardwareIds hardware_ids = {};
+  // What its SMBIOS data says. Once the row is made, the texts the forms
+  // show (manufacturer, product, the first BIOS Information structure's
+  // strings, the hardware-ID fields) are cut as ShownText cuts them; the
+  // serial number, SKU and UUID stay whole, as records join on them.
+  MachineFacts facts;
   // The runs under each kit the machine is served by, in the kits' order:
   // one kit (the report's only kit, or the one kit whose ProductName=
   // matches); none (no kit matches: warning "no-kit"); or several (warning

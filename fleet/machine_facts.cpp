@@ -172,4 +172,9 @@ MachineFacts ReadMachineFacts(sim::Firmware &firmware, bool entry_point3,
   return facts;
 }
 
+const BiosVersionFacts &FirstBios(const MachineFacts &facts) {
+  static const BiosVersionFacts NONE;
+  return facts.bios.empty() ? NONE : facts.bios.front();
+}
+
 }  // namespace fleet

@@ -72,6 +72,10 @@ struct MachineFacts {
   HardwareIds hardware_ids = {};
 };
 
+// The BIOS Information structure a machine's row shows: the first in table
+// order, or an empty one when the table holds none.
+const BiosVersionFacts &FirstBios(const MachineFacts &facts);
+
 // A structure the walk visited, whole: header, formatted area and string-set.
 struct VisitedStructure {
   uint64_t offset = 0;  // in the table

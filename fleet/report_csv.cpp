@@ -22,8 +22,8 @@ const std::vector<std::string> CSV_TITLES = {
 std::string IdsText(const FleetRow &row) {
   std::string text;
   for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
-    if (!row.hardware_ids.Present[i]) continue;
-    text += (text.empty() ? "" : "; ") + HardwareIdName(i) + "=" + HardwareIdText(row.hardware_ids, i);
+    if (!row.facts.hardware_ids.Present[i]) continue;
+    text += (text.empty() ? "" : "; ") + HardwareIdName(i) + "=" + HardwareIdText(row.facts.hardware_ids, i);
   }
   return text;
 }
@@ -100,12 +100,14 @@ std::vector<std::string> CsvFields(const FleetRow &row) {
             StatusText(row.run.status),       JoinTexts(row.segments.scripts, "; "),
             JoinTexts(row.segments.messages, "; "), StatusText(row.segments.status)};
   }
-  std::vector<std::string> fields = {row.input,   KitsText(row), row.manufacturer,
-                                     row.product, row.serial,    row.sku,
-                                     row.uuid,    row.bios_version, row.string2,
-                                     row.hwid_field[HWID_FAMILY],
-                                     row.hwid_field[HWID_BASEBOARD_MANUFACTURER],
-                                     row.hwid_field[HWID_BASEBOARD_PRODUCT], IdsText(row)};
+  const MachineFacts &facts = row.facts;
+  const BiosVersionFacts &bios = FirstBios(facts);
+  std::vector<std::string> fields = {row.input,     KitsText(row),      facts.manufacturer,
+                                     facts.product, facts.serial,       facts.sku,
+                                     facts.uuid,    bios.field_string,  bios.string2,
+                                     facts.hwid_field[HWID_FAMILY],
+                                     facts.hwid_field[HWID_BASEBOARD_MANUFACTURER],
+                                     facts.hwid_field[HWID_BASEBOARD_PRODUCT], IdsText(row)};
   fields.insert(fields.end(), runs.begin(), runs.end());
   fields.push_back(JoinTexts(WarningSentences(row), "; "));
   fields.push_back(row.rollout);

@@ -201,7 +201,7 @@ void CountKitUse(const FleetSettings &settings, const FleetRow &row, std::vector
     KitUse &use = (*uses)[k];
     ++use.machines;
     if (kit.has_hardware_ids) {
-      int id = CheckModel(nullptr, kit.hardware_ids.c_str(), nullptr, &row.hardware_ids).Id;
+      int id = CheckModel(nullptr, kit.hardware_ids.c_str(), nullptr, &row.facts.hardware_ids).Id;
       if (id >= 0) use.ids.insert(id);
     }
   }

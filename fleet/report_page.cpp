@@ -166,9 +166,10 @@ void PageWriter::Add(const FleetRow &row) {
   std::fill(page_row.values, page_row.values + PAGE_VALUE_COUNT, -1);
   int *values = page_row.values;
   std::vector<int> *lists = page_row.lists;
-  values[PAGE_SERIAL] = OptionalText(row.has_serial, row.serial);
-  values[PAGE_SKU] = OptionalText(row.has_sku, row.sku);
-  values[PAGE_UUID] = OptionalText(row.has_uuid, row.uuid);
+  const MachineFacts &facts = row.facts;
+  values[PAGE_SERIAL] = OptionalText(facts.has_serial, facts.serial);
+  values[PAGE_SKU] = OptionalText(facts.has_sku, facts.sku);
+  values[PAGE_UUID] = OptionalText(facts.has_uuid, facts.uuid);
   values[PAGE_SAME_AS] = OptionalText(!row.same_as.empty(), row.same_as);
   for (const std::string &field : CsvFields(row)) lists[PAGE_CSV].push_back(Shown(CsvField(field)));
   values[PAGE_INPUT] = Text(row.input);
@@ -177,10 +178,11 @@ void PageWriter::Add(const FleetRow &row) {
     rows_.push_back(std::move(page_row));
     return;
   }
-  values[PAGE_MANUFACTURER] = OptionalText(row.has_manufacturer, row.manufacturer);
-  values[PAGE_PRODUCT] = OptionalText(row.has_product, row.product);
-  values[PAGE_BIOS_VERSION] = OptionalText(row.has_bios_version, row.bios_version);
-  values[PAGE_STRING2] = OptionalText(row.has_string2, row.string2);
+  const BiosVersionFacts &bios = FirstBios(facts);
+  values[PAGE_MANUFACTURER] = OptionalText(facts.has_manufacturer, facts.manufacturer);
+  values[PAGE_PRODUCT] = OptionalText(facts.has_product, facts.product);
+  values[PAGE_BIOS_VERSION] = OptionalText(bios.has_field_string, bios.field_string);
+  values[PAGE_STRING2] = OptionalText(bios.has_string2, bios.string2);
   for (const KitRuns &runs : row.kits) {
     AddRun(KitIndex(runs.kit), runs.run, runs.segments, &lists[PAGE_RUNS]);
   }
@@ -197,11 +199,11 @@ void PageWriter::Add(const FleetRow &row) {
     }
   }
   for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
-    lists[PAGE_HWIDS].push_back(OptionalText(row.has_hwid_field[i], row.hwid_field[i]));
+    lists[PAGE_HWIDS].push_back(OptionalText(facts.has_hwid_field[i], facts.hwid_field[i]));
   }
   for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
-    bool present = row.hardware_ids.Present[i];
-    lists[PAGE_HWIDS].push_back(OptionalText(present, present ? HardwareIdText(row.hardware_ids, i) : ""));
+    bool present = facts.hardware_ids.Present[i];
+    lists[PAGE_HWIDS].push_back(OptionalText(present, present ? HardwareIdText(facts.hardware_ids, i) : ""));
   }
   if (records_) {
     const RecordSummary &record = row.record;

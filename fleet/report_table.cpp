@@ -184,8 +184,9 @@ void Add(void *state, const FleetRow &row) {
   } else {
     std::string outcome = RowOutcome(row, false), segment_outcome = RowOutcome(row, true);
     cells = {Cell(row.input), row.kits.empty() ? "-" : Cell(KitsText(row)),
-             row.has_product ? Cell(row.product) : "-",
-             row.has_bios_version ? Cell(row.bios_version) : "-", outcome, segment_outcome,
+             row.facts.has_product ? Cell(row.facts.product) : "-",
+             FirstBios(row.facts).has_field_string ? Cell(FirstBios(row.facts).field_string) : "-",
+             outcome, segment_outcome,
              JoinTexts(DistinctWarningKeys(row), ", ")};
     if (form->records) cells.push_back(row.rollout.empty() ? "-" : row.rollout);
     if (!counted) ++form->warnings["same-machine"];

@@ -1,5 +1,5 @@
-// The run records a rollout brings back (the image's -log lines), read and
-// joined to the report's machines: by UUID where it tells one machine of
+// The run records a rollout brings back (the image's -log lines), read from
+// their files and joined to the report's machines: by UUID where it tells one machine of
 // the fleet from every other, else by serial number and product. Each
 // machine gets its latest record and a rollout state.
 #pragma once
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fleet/fleet_row.h"
+#include "fleet/run_record.h"
 
 namespace fleet {
 
@@ -25,59 +26,12 @@ constexpr uint64_t RECORD_FILE_LIMIT = 256ULL << 20;
 // Damaged lines named one by one; past these a count stands for the rest.
 constexpr size_t RECORD_WARNING_LIMIT = 20;
 
-struct RolloutRecord {
-  std::string file;
-  size_t line = 0;
-  size_t order = 0;   // place in reading order over every file
-  size_t copies = 1;  // lines naming the same machine alike, this the latest of them
-  bool has_time = false;
-  std::string time;
-  bool has_serial = false;
-  std::string serial;
-  bool has_product = false;
-  std::string product;
-  bool has_uuid = false;
-  std::string uuid;
-  bool has_script = false;
-  std::string script;
-  bool ran = false;
-  std::string status;
-  bool has_message = false;
-  std::string message;
-  bool has_kit_sha256 = false;
-  std::string kit_sha256;
-};
-
-// One line as the image writes it: a JSON object whose `ran` is true or
-// false, whose `script` is a text or null, and whose other known keys are
-// texts or null. False, with what is wrong, for anything else.
-bool ParseRecordLine(const std::string &line, RolloutRecord *record, std::string *why);
-
 // The records files of the --records arguments: a file as it is, a folder
 // as every *.jsonl file below it (byte order, links to folders followed
 // once). False with a one-line reason for an argument that is neither, or
 // a folder without records files.
 bool ListRecordFiles(const std::vector<std::string> &arguments, std::vector<std::string> *files,
                      std::string *error);
-
-// Seconds since 1970 of a record's time ("2026-03-01T08:30:15", with "Z"
-// or an offset such as "+01:00"; without either it is taken as UTC), for
-// ordering records by the instant they were written. False for a text
-// that is no such time.
-bool RecordInstant(const std::string &time, int64_t *seconds);
-
-// Whether a serial number tells one machine from another: not empty, not
-// one character over and over ("00000000"), and none of the texts boards
-// ship with before a vendor sets them ("To Be Filled By O.E.M.", "Default
-// string", "System Serial Number", ...), case and trailing blanks aside.
-// Records never join by such a serial, and two inputs are one machine only
-// where theirs is one.
-bool SerialTellsMachinesApart(const std::string &serial);
-
-// Whether two UUID texts differ only in the byte order of their first
-// three fields: one machine, read once as SMBIOS 2.6 and later order it and
-// once as older tables do.
-bool SwappedUuids(const std::string &a, const std::string &b);
 
 class RecordSet {
  public:

@@ -86,22 +86,24 @@ Json RowJson(const FleetRow &row) {
   if (!row.error.empty()) {
     json["error"] = row.error;
   } else {
-    json["manufacturer"] = OptionalText(row.has_manufacturer, row.manufacturer);
-    json["product"] = OptionalText(row.has_product, row.product);
-    json["serial"] = OptionalText(row.has_serial, row.serial);
-    json["sku"] = OptionalText(row.has_sku, row.sku);
-    json["uuid"] = OptionalText(row.has_uuid, row.uuid);
-    json["bios_version"] = OptionalText(row.has_bios_version, row.bios_version);
-    json["string2"] = OptionalText(row.has_string2, row.string2);
+    const MachineFacts &facts = row.facts;
+    const BiosVersionFacts &bios = FirstBios(facts);
+    json["manufacturer"] = OptionalText(facts.has_manufacturer, facts.manufacturer);
+    json["product"] = OptionalText(facts.has_product, facts.product);
+    json["serial"] = OptionalText(facts.has_serial, facts.serial);
+    json["sku"] = OptionalText(facts.has_sku, facts.sku);
+    json["uuid"] = OptionalText(facts.has_uuid, facts.uuid);
+    json["bios_version"] = OptionalText(bios.has_field_string, bios.field_string);
+    json["string2"] = OptionalText(bios.has_string2, bios.string2);
     // The fields as the IDs take them, and the IDs by number; absent ones
     // are left out.
     Json fields = Json::object();
     Json ids = Json::object();
     for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
-      if (row.has_hwid_field[i]) fields[HardwareIdFieldName(i)] = row.hwid_field[i];
+      if (facts.has_hwid_field[i]) fields[HardwareIdFieldName(i)] = facts.hwid_field[i];
     }
     for (int i = 0; i < HARDWARE_ID_COUNT; ++i) {
-      if (row.hardware_ids.Present[i]) ids[HardwareIdName(i)] = HardwareIdText(row.hardware_ids, i);
+      if (facts.hardware_ids.Present[i]) ids[HardwareIdName(i)] = HardwareIdText(facts.hardware_ids, i);
     }
     json["hardware_id_fields"] = fields;
     json["hardware_ids"] = ids;
@@ -144,25 +146,28 @@ bool RowFromJsonValue(const Json &json, FleetRow *row) {
     row->error = json["error"].is_string() ? json["error"].get<std::string>() : "?";
     return true;
   }
-  ReadOptional(json, "manufacturer", &row->has_manufacturer, &row->manufacturer);
-  ReadOptional(json, "product", &row->has_product, &row->product);
-  ReadOptional(json, "serial", &row->has_serial, &row->serial);
-  ReadOptional(json, "sku", &row->has_sku, &row->sku);
-  ReadOptional(json, "uuid", &row->has_uuid, &row->uuid);
-  ReadOptional(json, "bios_version", &row->has_bios_version, &row->bios_version);
-  ReadOptional(json, "string2", &row->has_string2, &row->string2);
+  MachineFacts &facts = row->facts;
+  ReadOptional(json, "manufacturer", &facts.has_manufacturer, &facts.manufacturer);
+  ReadOptional(json, "product", &facts.has_product, &facts.product);
+  ReadOptional(json, "serial", &facts.has_serial, &facts.serial);
+  ReadOptional(json, "sku", &facts.has_sku, &facts.sku);
+  ReadOptional(json, "uuid", &facts.has_uuid, &facts.uuid);
+  BiosVersionFacts bios;
+  ReadOptional(json, "bios_version", &bios.has_field_string, &bios.field_string);
+  ReadOptional(json, "string2", &bios.has_string2, &bios.string2);
+  if (bios.has_field_string || bios.has_string2) facts.bios.push_back(bios);
   const Json none = Json::object();
   const Json &fields = json.contains("hardware_id_fields") ? json["hardware_id_fields"] : none;
   const Json &ids = json.contains("hardware_ids") ? json["hardware_ids"] : none;
   for (int i = 0; i < HWID_FIELD_COUNT && fields.is_object(); ++i) {
-    ReadOptional(fields, HardwareIdFieldName(i), &row->has_hwid_field[i], &row->hwid_field[i]);
+    ReadOptional(fields, HardwareIdFieldName(i), &facts.has_hwid_field[i], &facts.hwid_field[i]);
   }
   for (int i = 0; i < HARDWARE_ID_COUNT && ids.is_object(); ++i) {
     std::string text;
     bool has = false;
     ReadOptional(ids, HardwareIdName(i).c_str(), &has, &text);
-    row->hardware_ids.Present[i] =
-        has && ParseHardwareId(text.data(), text.size(), row->hardware_ids.Id[i]);
+    facts.hardware_ids.Present[i] =
+        has && ParseHardwareId(text.data(), text.size(), facts.hardware_ids.Id[i]);
   }
   bool has_kit_sha256 = false;
   ReadOptional(json, "kit_sha256", &has_kit_sha256, &row->kit_sha256);

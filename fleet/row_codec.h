@@ -1,6 +1,9 @@
 // The row codec: a row as the json form writes it, and as worker processes
 // hand it over. Both carry the same object, so a row reads the same
-// whichever process made it and however the report is written.
+// whichever process made it and however the report is written. Of the
+// machine's facts they carry what the forms show (the System Information
+// texts, the first BIOS Information structure's strings, the hardware-ID
+// fields and IDs); the walk's details stay with the process that read them.
 #pragma once
 
 #include <string>

@@ -73,7 +73,8 @@ void AddWalkWarning(const MachineFacts &facts, FleetRow *row) {
 }
 
 std::string ProductOf(const FleetRow &row) {
-  return row.has_product ? "the product " + Quoted(row.product) : "the data, which names no product,";
+  const MachineFacts &facts = row.facts;
+  return facts.has_product ? "the product " + Quoted(facts.product) : "the data, which names no product,";
 }
 
 }  // namespace
@@ -132,7 +133,8 @@ void AddWarning(FleetRow *row, const char *key, const std::string &sentence) {
   row->warnings.push_back(Warning{key, sentence});
 }
 
-void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, FleetRow *row) {
+void AddDataWarnings(const RunOptions &options, FleetRow *row) {
+  const MachineFacts &facts = row->facts;
   if (facts.entry_point3 && !options.Smbios3) {
     AddWarning(row, "3.x-only",
         "the data holds only a 3.x entry point: the machine gets \"ERROR: SMBIOS table not "
@@ -144,8 +146,9 @@ void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, Fleet
   AddWalkWarning(facts, row);
 }
 
-void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns &runs,
-                    const std::string &which, FleetRow *row) {
+void AddKitWarnings(const KitInfo &kit, const KitRuns &runs, const std::string &which,
+                    FleetRow *row) {
+  const MachineFacts &facts = row->facts;
   if (kit.has_sums && !kit.sums_intact) {
     std::string line = kit.sums_line;
     if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
@@ -171,14 +174,15 @@ void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns
 void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row) {
   if (settings.kits.size() == 1 && !settings.library) {
     const KitInfo &kit = settings.kits.front();
-    if (CheckKitModel(kit, row->has_product, row->product, row->hardware_ids).Match ==
+    const MachineFacts &facts = row->facts;
+    if (CheckKitModel(kit, facts.has_product, facts.product, facts.hardware_ids).Match ==
         ModelMatch::Serves) {
       return;
     }
     if (kit.has_hardware_ids) {
       AddWarning(row, "product-mismatch",
           ProductOf(*row) + " of manufacturer " +
-              (row->has_manufacturer ? Quoted(row->manufacturer) : std::string("(none)")) +
+              (facts.has_manufacturer ? Quoted(facts.manufacturer) : std::string("(none)")) +
               " is not a model the kit's ProductName= and HardwareIds= name: the kit may be "
               "another model's");
       return;

@@ -27,14 +27,14 @@ const char *WarningMeaning(const std::string &key);
 // Adds a warning to the row, unless it holds the same one already.
 void AddWarning(FleetRow *row, const char *key, const std::string &sentence);
 
-// What the machine's data says whatever the kit: the entry point, the
-// integer rule's reading of string 2, the walk.
-void AddDataWarnings(const MachineFacts &facts, const RunOptions &options, FleetRow *row);
+// What the machine's data (the row's facts, whole) says whatever the kit:
+// the entry point, the integer rule's reading of string 2, the walk.
+void AddDataWarnings(const RunOptions &options, FleetRow *row);
 
 // What the runs under one kit say. `which` names the kit in the sentences
 // when the machine runs under several (" under FOLDER"), else is empty.
-void AddKitWarnings(const MachineFacts &facts, const KitInfo &kit, const KitRuns &runs,
-                    const std::string &which, FleetRow *row);
+void AddKitWarnings(const KitInfo &kit, const KitRuns &runs, const std::string &which,
+                    FleetRow *row);
 
 // Which kits serve the machine, when that is not plainly one kit made for it.
 void AddKitChoiceWarnings(const FleetSettings &settings, FleetRow *row);

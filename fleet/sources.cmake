@@ -7,6 +7,7 @@ set(FLEET_SOURCES
   fleet/row_text.cpp
   fleet/row_warnings.cpp
   fleet/row_codec.cpp
+  fleet/run_record.cpp
   fleet/rollout_records.cpp
   fleet/report_table.cpp
   fleet/report_csv.cpp

@@ -107,8 +107,8 @@ TEST_F(FleetRowTest, IntegerRuleWarningsForRealVersionStrings) {
     fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", Dump2(table, 2), settings_);
     EXPECT_EQ(row.error, "");
     EXPECT_EQ(Keys(row), c.keys);
-    EXPECT_EQ(row.product, "Model7  ");
-    EXPECT_EQ(row.bios_version, c.version);
+    EXPECT_EQ(row.facts.product, "Model7  ");
+    EXPECT_EQ(fleet::FirstBios(row.facts).field_string, c.version);
   }
 }
 
@@ -343,7 +343,7 @@ TEST_F(FleetRowTest, TheRowNamesTheUuidAsTheMachinesRecordDoes) {
     dump[0x06] = 2;
     dump[0x07] = minor;
     fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, settings_);
-    ASSERT_TRUE(row.has_uuid);
+    ASSERT_TRUE(row.facts.has_uuid);
     sim::ImageRun run;
     run.args = {"-log", "r.jsonl"};
     run.files = {{"UpdateConfig.ini", "Version=2\r\n"}};
@@ -354,8 +354,8 @@ TEST_F(FleetRowTest, TheRowNamesTheUuidAsTheMachinesRecordDoes) {
     sim::ImageRunResult result;
     std::string error;
     ASSERT_TRUE(sim::RunImage(run, &result, &error)) << error;
-    EXPECT_NE(record.find("\"uuid\":\"" + row.uuid + "\""), std::string::npos) << record;
-    uuids.push_back(row.uuid);
+    EXPECT_NE(record.find("\"uuid\":\"" + row.facts.uuid + "\""), std::string::npos) << record;
+    uuids.push_back(row.facts.uuid);
   }
   EXPECT_EQ(uuids, (std::vector<std::string>{"10111213-1415-1617-1819-1a1b1c1d1e1f",
                                              "13121110-1514-1716-1819-1a1b1c1d1e1f"}));

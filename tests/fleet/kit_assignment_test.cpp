@@ -150,8 +150,8 @@ std::string IdOf(int index, const std::string &product, const std::string &sku,
                  const std::string &board) {
   std::vector<uint8_t> dump = Machine(product, sku, board);
   fleet::FleetRow row = fleet::MakeFleetRowFromDump("m", dump, fleet::FleetSettings{});
-  EXPECT_TRUE(row.hardware_ids.Present[index]);
-  return fleet::HardwareIdText(row.hardware_ids, index);
+  EXPECT_TRUE(row.facts.hardware_ids.Present[index]);
+  return fleet::HardwareIdText(row.facts.hardware_ids, index);
 }
 
 TEST_F(KitAssignment, KitsKeyedByHardwareIdsArePlannedAsTheImageChoosesThem) {

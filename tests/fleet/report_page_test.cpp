@@ -37,12 +37,14 @@ RunOutcome Outcome(std::vector<std::string> scripts, EFI_STATUS status = EFI_SUC
 FleetRow Machine(const std::string &input, const std::string &product, const std::string &version) {
   FleetRow row;
   row.input = input;
-  row.has_manufacturer = true;
-  row.manufacturer = "Acme";
-  row.has_product = true;
-  row.product = product;
-  row.has_bios_version = row.has_string2 = true;
-  row.bios_version = row.string2 = version;
+  row.facts.has_manufacturer = true;
+  row.facts.manufacturer = "Acme";
+  row.facts.has_product = true;
+  row.facts.product = product;
+  fleet::BiosVersionFacts bios;
+  bios.has_field_string = bios.has_string2 = true;
+  bios.field_string = bios.string2 = version;
+  row.facts.bios = {bios};
   return row;
 }
 
@@ -132,7 +134,7 @@ TEST(PageWriter, HostileTextsStayDataAndComeBackAsShown) {
   std::vector<KitInfo> kits;
   for (const auto &c : cases) {
     FleetRow row = Machine("in/" + c.raw, c.raw, c.raw);
-    row.manufacturer = c.raw;
+    row.facts.manufacturer = c.raw;
     row.warnings.push_back({"reads-as-zero", "sentence " + c.raw});
     KitInfo kit = Kit("kits/" + c.raw, c.raw);
     kit.has_product_name = true;

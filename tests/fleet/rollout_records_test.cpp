@@ -1,5 +1,5 @@
-// Run records read back by the fleet report: which lines are records, how
-// they join to machines, which record is a machine's latest, the rollout
+// Run records read back by the fleet report: which lines of a file are
+// records, how they join to machines, which record is a machine's latest, the rollout
 // states, and the whole report with records beside the inventory.
 #include "fleet/rollout_records.h"
 
@@ -21,71 +21,27 @@ namespace {
 
 using Json = nlohmann::json;
 
-const std::string kLine =
+const std::string IMAGE_LINE =
     R"({"time":"2026-03-01T08:30:15","manufacturer":"Acme","product":"Model7","serial":"SN-1",)"
     R"("sku":null,"uuid":"00112233-4455-6677-8899-aabbccddeeff","bios_vendor":"Acme",)"
     R"("bios_version":"10","bios_date":"03/04/2025","kit":null,"product_name":"Model7",)"
     R"("version":"20","options":"-log","script":"UpdateHWOld.nsh","ran":true,"status":"0x0",)"
     R"("message":null})";
 
-TEST(ParseRecordLine, TakesTheImagesLinesAndNamesWhatIsWrongWithOthers) {
-  struct Case {
-    const char *name;
-    std::string line;
-    const char *why;  // null: a record
-  };
-  const Case cases[] = {
-      {"the image's line", kLine, nullptr},
-      {"the least a record holds", R"({"script":null,"ran":false})", nullptr},
-      {"a line cut by a power cut", kLine.substr(0, 120), "not JSON (a cut or damaged line)"},
-      {"two records run together", kLine + kLine, "not JSON (a cut or damaged line)"},
-      {"bytes that are not UTF-8", "{\"script\":null,\"ran\":false,\"serial\":\"\xe9\"}",
-       "not JSON (a cut or damaged line)"},
-      {"an array", "[1,2]", "not a JSON object"},
-      {"no ran", R"({"script":null})", "no \"ran\" true or false"},
-      {"ran as text", R"({"script":null,"ran":"yes"})", "no \"ran\" true or false"},
-      {"no script", R"({"ran":true})", "no \"script\""},
-      {"a number for a serial", R"({"script":null,"ran":true,"serial":5})",
-       "\"serial\" is neither a text nor null"},
-      {"an object for a message", R"({"script":null,"ran":true,"message":{}})",
-       "\"message\" is neither a text nor null"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    fleet::RolloutRecord record;
-    std::string why;
-    bool parsed = fleet::ParseRecordLine(c.line, &record, &why);
-    EXPECT_EQ(parsed, c.why == nullptr);
-    if (c.why != nullptr) {
-      EXPECT_EQ(why, c.why);
-    }
-  }
-  fleet::RolloutRecord record;
-  std::string why;
-  ASSERT_TRUE(fleet::ParseRecordLine(kLine, &record, &why));
-  EXPECT_EQ(record.serial, "SN-1");
-  EXPECT_EQ(record.uuid, "00112233-4455-6677-8899-aabbccddeeff");
-  EXPECT_EQ(record.script, "UpdateHWOld.nsh");
-  EXPECT_TRUE(record.ran);
-  EXPECT_FALSE(record.has_message);
-  EXPECT_EQ(record.product, "Model7");
-}
-
 TEST(RecordSet, ReadsEveryWholeLineAndWarnsOfTheRest) {
-  std::string text = kLine + "\n" +                        // 1
+  std::string text = IMAGE_LINE + "\n" +                        // 1
                      "\n" +                                // 2: empty, passed over
-                     kLine.substr(0, 50) + "\r\n" +        // 3: cut
-                     kLine + "\r\n" +                      // 4: CRLF
+                     IMAGE_LINE.substr(0, 50) + "\r\n" +        // 3: cut
+                     IMAGE_LINE + "\r\n" +                      // 4: CRLF
                      "{" + std::string(70000, ' ') + "}\n" +  // 5: too long
-                     kLine;                                // 6: no LF at the end
+                     IMAGE_LINE;                                // 6: no LF at the end
   std::istringstream in(text);
   fleet::RecordSet set;
   set.Read("stick.jsonl", in);
   // Lines 1, 4 and 6 name one machine alike: one record, the latest, that
   // counts all three.
   ASSERT_EQ(set.Records().size(), 1u);
-  EXPECT_EQ(set.Records()[0].file, "stick.jsonl");
-  EXPECT_EQ(set.Records()[0].line, 6u);
+  EXPECT_EQ(set.Records()[0].summary.where, "stick.jsonl:6");
   EXPECT_EQ(set.Records()[0].copies, 3u);
   EXPECT_EQ(set.Warnings(),
             (std::vector<std::string>{
@@ -97,12 +53,12 @@ fleet::FleetRow Machine(const char *uuid, const char *serial, const char *produc
                         const char *decides = "UpdateHWOld.nsh") {
   fleet::FleetRow row;
   row.input = serial != nullptr ? serial : "machine";
-  row.has_uuid = uuid != nullptr;
-  row.uuid = uuid != nullptr ? uuid : "";
-  row.has_serial = serial != nullptr;
-  row.serial = serial != nullptr ? serial : "";
-  row.has_product = product != nullptr;
-  row.product = product != nullptr ? product : "";
+  row.facts.has_uuid = uuid != nullptr;
+  row.facts.uuid = uuid != nullptr ? uuid : "";
+  row.facts.has_serial = serial != nullptr;
+  row.facts.serial = serial != nullptr ? serial : "";
+  row.facts.has_product = product != nullptr;
+  row.facts.product = product != nullptr ? product : "";
   fleet::KitRuns kit;
   kit.kit = "kit";
   if (decides != nullptr) kit.run.scripts.push_back(decides);
@@ -185,7 +141,8 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
     // Lines 10 to 12 name one machine alike: one record, the latest.
     ASSERT_EQ(set.Records().size(), 11u);
     const fleet::RolloutRecord *latest = set.Latest(c.row, c.uuid_unique);
-    EXPECT_EQ(latest == nullptr ? 0 : latest->line, c.latest_line);
+    EXPECT_EQ(latest == nullptr ? "none" : latest->summary.where,
+              c.latest_line == 0 ? "none" : "r.jsonl:" + std::to_string(c.latest_line));
   }
   // Over a whole inventory: what no machine matched is left over.
   std::istringstream in(text);
@@ -193,64 +150,25 @@ TEST(RecordSet, JoinsByUuidElseBySerialAndProduct) {
   set.Read("r.jsonl", in);
   set.Latest(Machine(U1, "SN-1", "Model7"));
   set.Latest(Machine(nullptr, "SN-3", "Model9"));
-  std::vector<size_t> unmatched;
-  for (const fleet::RolloutRecord *record : set.Unmatched()) unmatched.push_back(record->line);
-  EXPECT_EQ(unmatched, (std::vector<size_t>{5, 6, 7, 8, 9, 11, 13}));
-}
-
-TEST(SerialTellsMachinesApart, PlaceholdersAndRepeatsTellNothing) {
-  for (const char *serial : {"", "   ", "To Be Filled By O.E.M.", "DEFAULT STRING", "System Serial Number",
-                             "Not Specified  ", "0000000000", "xxxxxx", "0123456789", "N/A"}) {
-    SCOPED_TRACE(serial);
-    EXPECT_FALSE(fleet::SerialTellsMachinesApart(serial));
-  }
-  for (const char *serial : {"ACM7T0042", "SN-1", "00000001", "CZ12345678", "A"}) {
-    SCOPED_TRACE(serial);
-    EXPECT_EQ(fleet::SerialTellsMachinesApart(serial), std::string(serial) != "A");
-  }
-}
-
-TEST(RecordInstant, TheMomentATimeNames) {
-  const struct {
-    const char *time;
-    bool valid;
-    int64_t seconds;
-  } cases[] = {
-      {"1970-01-01T00:00:00Z", true, 0},
-      {"1970-01-01T00:00:00", true, 0},  // no zone: taken as UTC
-      {"2026-03-01T09:00:00+02:00", true, 1772348400},
-      {"2026-03-01T07:00:00Z", true, 1772348400},
-      {"2026-03-01T01:30:00-05:30", true, 1772348400},
-      {"2024-02-29T12:00:00Z", true, 1709208000},
-      {"2026-03-01 07:00:00", false, 0},
-      {"2026-13-01T07:00:00Z", false, 0},
-      {"2026-03-01T07:00:00+2:00", false, 0},
-      {"2026-03-01T07:00", false, 0},
-      {"", false, 0},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.time);
-    int64_t seconds = -1;
-    EXPECT_EQ(fleet::RecordInstant(c.time, &seconds), c.valid);
-    if (c.valid) {
-      EXPECT_EQ(seconds, c.seconds);
-    }
-  }
+  std::vector<std::string> unmatched, expected;
+  for (const fleet::RolloutRecord *record : set.Unmatched()) unmatched.push_back(record->summary.where);
+  for (int line : {5, 6, 7, 8, 9, 11, 13}) expected.push_back("r.jsonl:" + std::to_string(line));
+  EXPECT_EQ(unmatched, expected);
 }
 
 // A stick that looped on one machine, or a file of a whole rollout: memory
 // follows the machines, and the warnings stay a screenful.
 TEST(RecordSet, MillionsOfLinesKeepOneRecordPerMachineAndAScreenOfWarnings) {
   std::string text;
-  for (int i = 0; i < 5000; ++i) text += kLine + "\n";
+  for (int i = 0; i < 5000; ++i) text += IMAGE_LINE + "\n";
   for (int i = 0; i < 30; ++i) text += "{cut\n";
-  for (int i = 0; i < 5000; ++i) text += kLine + "\n";
+  for (int i = 0; i < 5000; ++i) text += IMAGE_LINE + "\n";
   std::istringstream in(text);
   fleet::RecordSet set;
   EXPECT_EQ(set.Read("stick.jsonl", in), 10000u);
   ASSERT_EQ(set.Records().size(), 1u);
   EXPECT_EQ(set.Records()[0].copies, 10000u);
-  EXPECT_EQ(set.Records()[0].line, 10030u);
+  EXPECT_EQ(set.Records()[0].summary.where, "stick.jsonl:10030");
   std::vector<std::string> warnings = set.Warnings();
   ASSERT_EQ(warnings.size(), fleet::RECORD_WARNING_LIMIT + 1);
   EXPECT_EQ(warnings.front(), "stick.jsonl:5001: not JSON (a cut or damaged line); skipped");
@@ -260,11 +178,11 @@ TEST(RecordSet, MillionsOfLinesKeepOneRecordPerMachineAndAScreenOfWarnings) {
 TEST(RolloutState, FromTheDataAndTheLatestRecord) {
   auto record = [](const char *script, bool ran, const char *message) {
     fleet::RolloutRecord r;
-    r.has_script = script != nullptr;
-    r.script = script != nullptr ? script : "";
-    r.ran = ran;
-    r.has_message = message != nullptr;
-    r.message = message != nullptr ? message : "";
+    r.summary.has_script = script != nullptr;
+    r.summary.script = script != nullptr ? script : "";
+    r.summary.ran = ran;
+    r.summary.has_message = message != nullptr;
+    r.summary.message = message != nullptr ? message : "";
     return r;
   };
   fleet::RolloutRecord started = record("UpdateHWOld.nsh", true, nullptr);

@@ -18,10 +18,12 @@ TEST(RowCodec, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
   for (int i = 0; i < 2000; ++i) {
     fleet::FleetRow row;
     row.input = "/dumps/" + RandomText(&random);
-    row.has_product = true;
-    row.product = RandomText(&random);
-    row.has_bios_version = true;
-    row.bios_version = RandomText(&random);
+    fleet::MachineFacts &facts = row.facts;
+    facts.has_product = true;
+    facts.product = RandomText(&random);
+    facts.bios.resize(1);
+    facts.bios[0].has_field_string = true;
+    facts.bios[0].field_string = RandomText(&random);
     fleet::KitRuns kit;
     kit.kit = "/kits/" + RandomText(&random);
     kit.run.scripts = {"UpdateHWOld.nsh"};
@@ -33,25 +35,26 @@ TEST(RowCodec, WorkerRowsKeepEveryByteAndDamagedOnesAreRefused) {
     row.segments = kit.segments;
     row.warnings = {{"runs-differ", RandomText(&random)}};
     // Some fields and IDs present, the others absent.
-    row.has_hwid_field[i % HWID_FIELD_COUNT] = true;
-    row.hwid_field[i % HWID_FIELD_COUNT] = RandomText(&random);
+    facts.has_hwid_field[i % HWID_FIELD_COUNT] = true;
+    facts.hwid_field[i % HWID_FIELD_COUNT] = RandomText(&random);
     for (int id = 0; id < HARDWARE_ID_COUNT; ++id) {
-      row.hardware_ids.Present[id] = (random() & 1) != 0;
-      for (uint8_t &byte : row.hardware_ids.Id[id]) byte = row.hardware_ids.Present[id] ? random() : 0;
+      facts.hardware_ids.Present[id] = (random() & 1) != 0;
+      for (uint8_t &byte : facts.hardware_ids.Id[id]) byte = facts.hardware_ids.Present[id] ? random() : 0;
     }
-    SCOPED_TRACE(testing::PrintToString(row.product));
+    SCOPED_TRACE(testing::PrintToString(facts.product));
 
     std::string bytes = fleet::RowToTransport(row);
     fleet::FleetRow back;
     ASSERT_TRUE(fleet::RowFromTransport(bytes, &back));
     EXPECT_EQ(back.input, row.input);
-    EXPECT_EQ(back.product, row.product);
-    EXPECT_EQ(back.bios_version, row.bios_version);
+    EXPECT_EQ(back.facts.product, facts.product);
+    ASSERT_EQ(back.facts.bios.size(), 1u);
+    EXPECT_EQ(back.facts.bios[0].field_string, facts.bios[0].field_string);
     for (int f = 0; f < HWID_FIELD_COUNT; ++f) {
-      EXPECT_EQ(back.has_hwid_field[f], row.has_hwid_field[f]);
-      EXPECT_EQ(back.hwid_field[f], row.hwid_field[f]);
+      EXPECT_EQ(back.facts.has_hwid_field[f], facts.has_hwid_field[f]);
+      EXPECT_EQ(back.facts.hwid_field[f], facts.hwid_field[f]);
     }
-    EXPECT_EQ(std::memcmp(&back.hardware_ids, &row.hardware_ids, sizeof(row.hardware_ids)), 0);
+    EXPECT_EQ(std::memcmp(&back.facts.hardware_ids, &facts.hardware_ids, sizeof(facts.hardware_ids)), 0);
     ASSERT_EQ(back.kits.size(), 1u);
     EXPECT_EQ(back.kits[0].kit, kit.kit);
     EXPECT_EQ(back.run.messages, kit.run.messages);
@@ -82,8 +85,8 @@ TEST(RowCodec, JsonRowsReadBackWhole) {
   };
   fleet::FleetRow one;
   one.input = "one.bin";
-  one.has_serial = true;
-  one.serial = "SN-1";
+  one.facts.has_serial = true;
+  one.facts.serial = "SN-1";
   one.kits = {{"kits/a", run({"UpdateHWOld.nsh"}, EFI_SUCCESS), run({}, EFI_ABORTED)}};
   one.run = one.kits[0].run;
   one.segments = one.kits[0].segments;

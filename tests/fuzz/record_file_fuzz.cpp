@@ -11,6 +11,7 @@
 // record holds no line end outside quotes.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -74,10 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t copies = 0;
   for (const fleet::RolloutRecord &record : set.Records()) {
     copies += record.copies;
-    FUZZ_CHECK(record.line >= 1 && record.line <= lines.size(), "a record of a line not there");
+    // Read from "f.jsonl:LINE".
+    size_t line = std::strtoul(record.summary.where.c_str() + 8, nullptr, 10);
+    FUZZ_CHECK(record.summary.where == "f.jsonl:" + std::to_string(line) && line >= 1 &&
+                   line <= lines.size(),
+               "a record of a line not there: " + record.summary.where);
     fleet::RolloutRecord again;
     std::string why;
-    FUZZ_CHECK(fleet::ParseRecordLine(lines[record.line - 1], &again, &why),
+    FUZZ_CHECK(fleet::ParseRecordLine(lines[line - 1], &again, &why),
                "a record whose line does not parse: " + why);
   }
   FUZZ_CHECK(copies == parsed, "records for lines the file does not hold, or lines lost");
@@ -93,12 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fleet::RolloutRecord &first = set.Records().front();
   fleet::FleetRow row;
   row.input = "machine";
-  row.has_uuid = first.has_uuid;
-  row.uuid = first.uuid;
-  row.has_serial = first.has_serial;
-  row.serial = first.serial;
-  row.has_product = first.has_product;
-  row.product = first.product;
+  row.facts.has_uuid = first.has_uuid;
+  row.facts.uuid = first.uuid;
+  row.facts.has_serial = first.has_serial;
+  row.facts.serial = first.serial;
+  row.facts.has_product = first.has_product;
+  row.facts.product = first.product;
   fleet::KitRuns kit;
   kit.kit = "kit";
   kit.run.scripts = {(size & 1) != 0 ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh"};

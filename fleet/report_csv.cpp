@@ -3,6 +3,8 @@
 // where the field is written.
 #include "fleet/report_csv.h"
 
+#include <algorithm>
+
 #include "fleet/row_text.h"
 #include "fleet/row_warnings.h"
 #include "fleet/shown_text.h"
@@ -10,13 +12,17 @@
 namespace fleet {
 namespace {
 
+// Columns added since come after "error", at the end: scripts that read the
+// earlier ones by their place keep working.
 const std::vector<std::string> CSV_TITLES = {
     "input",           "kit",             "manufacturer",    "product",          "serial",
     "sku",             "uuid",            "bios_version",    "string2",
     "family",          "baseboard_manufacturer", "baseboard_product", "hardware_ids", "scripts",
     "messages",        "status",          "segments_scripts", "segments_messages", "segments_status",
     "warnings",        "rollout",         "record",          "record_time",      "record_script",
-    "record_ran",      "record_message",  "error"};
+    "record_ran",      "record_message",  "error",           "kit_sha256"};
+const size_t CSV_ERROR = std::find(CSV_TITLES.begin(), CSV_TITLES.end(), "error") - CSV_TITLES.begin();
+
 
 // The present IDs, "HardwareID-0=...; HardwareID-1=...", for a CSV cell.
 std::string IdsText(const FleetRow &row) {
@@ -89,7 +95,7 @@ std::vector<std::string> CsvFields(const FleetRow &row) {
   if (!row.error.empty()) {
     std::vector<std::string> fields(CSV_TITLES.size());
     fields.front() = row.input;
-    fields.back() = row.error;
+    fields[CSV_ERROR] = row.error;
     return fields;
   }
   // The runs' columns hold the one kit's runs; with none or several they
@@ -119,6 +125,7 @@ std::vector<std::string> CsvFields(const FleetRow &row) {
                                        has ? record.message : ""};
   fields.insert(fields.end(), recorded.begin(), recorded.end());
   fields.push_back("");
+  fields.push_back(row.kit_sha256);
   return fields;
 }
 

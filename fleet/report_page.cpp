@@ -88,6 +88,10 @@ static_assert(sizeof(PAGE_COLUMNS) / sizeof(PAGE_COLUMNS[0]) == PAGE_VALUE_COUNT
 const std::vector<std::string> PAGE_RUN_COLUMNS = {"kit",      "outcome",  "shown",
                                                    "segments", "messages", "segment_messages"};
 const std::vector<std::string> PAGE_WARNING_COLUMNS = {"key", "sentence"};
+// A kit, as the page lists it: its folder, ProductName= and Version=
+// (null without), and its identity (the SHA-256 of its SHA256SUMS; null
+// when its folder holds none).
+const std::vector<std::string> PAGE_KIT_COLUMNS = {"folder", "product_name", "version", "kit_sha256"};
 
 void AppendNumbers(const std::vector<int> &numbers, std::string *json) {
   for (size_t i = 0; i < numbers.size(); ++i) {
@@ -238,7 +242,8 @@ std::string PageWriter::DataJson() const {
   Json kits = Json::array();
   for (const KitInfo &kit : kits_) {
     kits.push_back({Cell(kit.folder), kit.has_product_name ? Json(Cell(kit.product_name)) : Json(),
-                    kit.has_version ? Json(Cell(kit.version)) : Json()});
+                    kit.has_version ? Json(Cell(kit.version)) : Json(),
+                    kit.identity.empty() ? Json() : Json(Cell(kit.identity))});
   }
   // The names the IDs' fields go by and the fields each ID joins, from the
   // image's own code.
@@ -271,7 +276,8 @@ std::string PageWriter::DataJson() const {
                {"hwidLists", hwid_lists},
                {"columns", columns},
                {"run_columns", PAGE_RUN_COLUMNS},
-               {"warning_columns", PAGE_WARNING_COLUMNS}};
+               {"warning_columns", PAGE_WARNING_COLUMNS},
+               {"kit_columns", PAGE_KIT_COLUMNS}};
   std::string json = head.dump(-1, ' ', false, Json::error_handler_t::replace);
   // The rows are only numbers: written straight out, without a JSON tree
   // of every row beside the rows themselves.

@@ -35,10 +35,14 @@
   const data = JSON.parse(document.getElementById("fleet-data").textContent);
   const texts = data.texts;
   const text = (index) => (index >= 0 ? texts[index] : null);
+  const K = placesOf(data.kit_columns);  // a kit's places, named as a row's are (below)
   const kits = data.kits.map((kit, index) => ({
-    index, folder: kit[0], productName: kit[1], version: kit[2],
-    name: kit[0] === "" ? "(the kit)" : kit[0],
+    index, folder: kit[K.folder], productName: kit[K.product_name], version: kit[K.version],
+    identity: kit[K.kit_sha256], name: kit[K.folder] === "" ? "(the kit)" : kit[K.folder],
   }));
+  // A kit's identity as the image's -v line and the table show it: its
+  // first and last hex digits.
+  const shortIdentity = (identity) => identity.slice(0, 4) + "..." + identity.slice(-2);
   const meanings = new Map(data.warnings.map((entry) => [entry[0], entry[1]]));
 
   // ---- The machines ----------------------------------------------------
@@ -380,7 +384,8 @@
     for (const run of m.runs) {
       const kit = kits[run.kit];
       add("Kit " + kit.name, "ProductName=" + (kit.productName === null ? "(none)" : kit.productName) +
-          "\nVersion=" + (kit.version === null ? "(none)" : kit.version));
+          "\nVersion=" + (kit.version === null ? "(none)" : kit.version) +
+          (kit.identity === null ? "\nno SHA256SUMS" : "\nkit_sha256 " + kit.identity));
       add("With the kit's options: " + run.shown, run.messages);
       add("With -segments: " + run.segments, run.segmentMessages);
     }
@@ -564,6 +569,7 @@
       label.appendChild(element("span", "detail",
         (kit.productName === null ? "no ProductName=" : "ProductName=" + kit.productName) + "  \u00B7  " +
         (kit.version === null ? "no Version=" : "Version=" + kit.version) + "  \u00B7  " +
+        (kit.identity === null ? "" : "kit " + shortIdentity(kit.identity) + "  \u00B7  ") +
         plural(totals[k], "machine", "machines")));
       const parts = orderedOutcomes(perKit[k]).map((outcome) => ({
         label: kit.name + ", " + outcome, count: perKit[k].get(outcome), colour: colourOf(outcome),

@@ -28,6 +28,7 @@ import argparse
 import collections
 import csv
 import functools
+import hashlib
 import json
 import os
 import re
@@ -238,6 +239,11 @@ def make_fleet(work):
     shutil.rmtree(kits, ignore_errors=True)
     kit(os.path.join(kits, "model7"), "ProductName=Model7*\r\nVersion=2\r\n")
     kit(os.path.join(kits, "as-2200"), "ProductName=AS-2200*\r\nVersion=2.17.1\r\n")
+    # One kit with a SHA256SUMS, as make-kit-image writes it: it has an identity.
+    folder = os.path.join(kits, "as-2200")
+    sums = "".join("%s  %s\n" % (hashlib.sha256(open(os.path.join(folder, name), "rb").read()).hexdigest(),
+                                 name) for name in sorted(os.listdir(folder)))
+    write(os.path.join(folder, "SHA256SUMS"), sums.encode("ascii"))
     # Both match every Notebook 1x: those machines are served by two kits.
     kit(os.path.join(kits, "notebook-a"), "ProductName=Notebook*\r\nVersion=1\r\n")
     kit(os.path.join(kits, "notebook-b"), "ProductName=Notebook 1*\r\nVersion=G1ET46WW (1.21 )\r\n")
@@ -630,6 +636,46 @@ def case_machine_details_and_long_paths(page, report):
     page.filter("")
 
 
+def case_kit_identity_in_details_and_kit_bars(page, report):
+    """The planned kit's identity (kit_sha256, as the JSON report gives it)
+    in a machine's details, and short in its kit's bar; a kit without
+    SHA256SUMS says so and has none."""
+    server = next(r for r in report if r["input"].endswith("/blanks/server-1.bin"))
+    identity = server["kit_sha256"]
+    check(identity is not None and re.fullmatch(r"[0-9a-f]{64}", identity), "the identity: %r" % server)
+    def open_details(query):
+        page.filter(query)
+        page.script("const close = document.querySelector('#machine-details button.close');"
+                    "if (close) close.click();")
+        page.driver.find_elements("css selector", "#machine-rows tr.machine")[0].click()
+    open_details("/blanks/server-1")
+    terms = dict(page.script("""
+        const list = [...document.querySelectorAll('#machine-details dt')];
+        return list.map((dt) => [dt.textContent, dt.nextElementSibling.textContent]);"""))
+    kit_terms = [value for term, value in terms.items() if term.startswith("Kit ")]
+    equal(len(kit_terms), 1, "the machine's kits in its details")
+    check(kit_terms[0].endswith("\nkit_sha256 " + identity), "the kit's identity: %r" % kit_terms[0])
+    desktop = next(r for r in report if r["input"].endswith("/bulk/desk-000.bin"))
+    equal(desktop["kit_sha256"], None, "a kit without SHA256SUMS in the JSON report")
+    open_details("/bulk/desk-000")
+    details = page.find("#machine-details").get_attribute("textContent")
+    check("no SHA256SUMS" in details and "kit_sha256" not in details, "no identity: %r" % details)
+    labels = page.script("""
+        return [...document.querySelectorAll('#kit-bars .bar-label')].map(
+            (label) => [label.querySelector('.mono') ? label.querySelector('.mono').textContent : '',
+                        label.textContent]);""")
+    short = "kit %s...%s" % (identity[:4], identity[-2:])
+    check(any(name.endswith("/as-2200") for name, _ in labels), "the kit's bar: %r" % labels)
+    for name, label in labels:
+        if not name:
+            continue
+        if name.endswith("/as-2200"):
+            check(short in label, "the kit's identity in its bar: %r" % label)
+        else:
+            check(" kit " not in label.replace(name, ""), "an identity for a kit without one: %r" % label)
+    page.filter("")
+
+
 def case_a_fleet_with_nothing_readable(page, report):
     """A page whose only input is not SMBIOS data still draws, and says so."""
     path = os.path.join(page.work, "nothing.html")
@@ -780,6 +826,7 @@ CASES = [case_summary_equals_the_json_report, case_filter_shows_the_matching_mac
          case_sort_orders_by_any_column, case_clicks_filter_the_table,
          case_hostile_texts_are_text, case_rollout_states, case_header_and_unmatched_records,
          case_products_differing_by_trailing_blanks_are_one, case_machine_details_and_long_paths,
+         case_kit_identity_in_details_and_kit_bars,
          case_a_fleet_with_nothing_readable,
          case_no_console_errors]
 

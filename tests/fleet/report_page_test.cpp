@@ -162,7 +162,7 @@ TEST(PageWriter, HostileTextsStayDataAndComeBackAsShown) {
     }
     EXPECT_EQ(TextOf(data, Field(data, row, "warnings")[1]), "sentence " + cases[i].shown);
     const Json &kit = data["kits"][Field(data, row, "runs")[0].get<int>()];
-    EXPECT_EQ(kit, Json::array({"kits/" + cases[i].shown, cases[i].shown, cases[i].shown}));
+    EXPECT_EQ(kit, Json::array({"kits/" + cases[i].shown, cases[i].shown, cases[i].shown, nullptr}));
   }
 }
 
@@ -209,8 +209,8 @@ TEST(PageWriter, RowsNameTheirKitsAndOutcomesAsTheBarsCountThem) {
   // A kit the writer was not told of joins the kit list rather than vanish.
   EXPECT_EQ(runs(rows[3]), std::vector<std::string>({"2|UpdateHWOld.nsh|UpdateHWOld.nsh|UpdateHWOld.nsh||"}));
   ASSERT_EQ(data["kits"].size(), 3u);
-  EXPECT_EQ(data["kits"][2], Json::array({"kits/c", nullptr, nullptr}));
-  EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07"}));
+  EXPECT_EQ(data["kits"][2], Json::array({"kits/c", nullptr, nullptr, nullptr}));
+  EXPECT_EQ(data["kits"][1], Json::array({"kits/b", nullptr, "A07", nullptr}));
   // An error row: the input and the reason, no runs, warnings, rollout or
   // hardware IDs.
   ASSERT_EQ(rows[4].size(), data["columns"].size());

@@ -32,8 +32,8 @@ const uint8_t NAMESPACE[HARDWARE_ID_SIZE] = {0x70, 0xff, 0xd8, 0x12, 0x4c, 0x7f,
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 void AddUnit(Sha1 *hash, uint32_t unit) {
-  Sha1Add(hash, static_cast<uint8_t>(unit));
-  Sha1Add(hash, static_cast<uint8_t>(unit >> 8));
+  uint8_t bytes[2] = {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8)};
+  Sha1Add(hash, bytes, 2);
 }
 
 // Text as UTF-16LE.
@@ -96,7 +96,7 @@ void ComputeHardwareIds(const HardwareIdFields *Fields, HardwareIds *Ids) {
     if (!present) continue;
     Sha1 hash;
     Sha1Start(&hash);
-    for (uint8_t byte : NAMESPACE) Sha1Add(&hash, byte);
+    Sha1Add(&hash, NAMESPACE, HARDWARE_ID_SIZE);
     for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
       if ((joined >> field & 1) == 0) continue;
       AddText(&hash, Fields->Text[field], Fields->Length[field]);

@@ -1,18 +1,16 @@
-// SHA-1 over bytes, kept small for the image: bytes go in one at a time
-// (the IDs hash a few hundred at most), one loop runs the eighty rounds,
-// and padding goes through the same byte path. Big-endian words, as the
-// hash is defined.
+// SHA-1's rounds, kept small for the image: one loop runs the eighty of
+// them (the IDs hash a few hundred bytes at most). The blocks and the
+// padding are app/hash_blocks.cpp's, shared with SHA-256.
 #include "app/sha1.h"
 
 namespace {
 
 uint32_t Rotate(uint32_t Value, int Bits) { return (Value << Bits) | (Value >> (32 - Bits)); }
 
-void Compress(Sha1 *Hash) {
+void Compress(HashBlocks *Hash) {
   uint32_t w[80];
   for (int i = 0; i < 80; ++i) {
-    w[i] = i < 16 ? 0 : Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    for (int j = 0; i < 16 && j < 4; ++j) w[i] = w[i] << 8 | Hash->Block[4 * i + j];
+    w[i] = i < 16 ? BlockWord(Hash, i) : Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
   }
   uint32_t v[5];
   for (int i = 0; i < 5; ++i) v[i] = Hash->State[i];
@@ -35,19 +33,13 @@ void Compress(Sha1 *Hash) {
 
 void Sha1Start(Sha1 *Hash) {
   static const uint32_t INITIAL[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-  for (int i = 0; i < 5; ++i) Hash->State[i] = INITIAL[i];
-  Hash->Bytes = 0;
+  HashBlocksBegin(&Hash->Blocks, Compress, INITIAL, 5);
 }
 
-void Sha1Add(Sha1 *Hash, uint8_t Byte) {
-  Hash->Block[Hash->Bytes++ % 64] = Byte;
-  if (Hash->Bytes % 64 == 0) Compress(Hash);
+void Sha1Add(Sha1 *Hash, const void *Data, size_t Size) {
+  HashBlocksAdd(&Hash->Blocks, Data, Size);
 }
 
 void Sha1Finish(Sha1 *Hash, uint8_t Digest[SHA1_DIGEST_SIZE]) {
-  uint64_t bits = uint64_t(Hash->Bytes) * 8;
-  Sha1Add(Hash, 0x80);
-  while (Hash->Bytes % 64 != 56) Sha1Add(Hash, 0);
-  for (int i = 56; i >= 0; i -= 8) Sha1Add(Hash, static_cast<uint8_t>(bits >> i));
-  for (int i = 0; i < 20; ++i) Digest[i] = static_cast<uint8_t>(Hash->State[i / 4] >> (24 - 8 * (i % 4)));
+  HashBlocksEnd(&Hash->Blocks, Digest, SHA1_DIGEST_SIZE);
 }

@@ -6,16 +6,16 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "app/hash_blocks.h"
+
 constexpr size_t SHA1_DIGEST_SIZE = 20;
 
 struct Sha1 {
-  uint32_t State[5];
-  uint32_t Bytes;     // added so far (the IDs hash far less than 512 MiB)
-  uint8_t Block[64];  // the block being filled: Bytes % 64 of it
+  HashBlocks Blocks;
 };
 
 void Sha1Start(Sha1 *Hash);
-void Sha1Add(Sha1 *Hash, uint8_t Byte);
+void Sha1Add(Sha1 *Hash, const void *Data, size_t Size);
 // Pads, ends the hash and writes the digest; Hash must be started again
 // before it is used once more.
 void Sha1Finish(Sha1 *Hash, uint8_t Digest[SHA1_DIGEST_SIZE]);

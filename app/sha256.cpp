@@ -1,7 +1,6 @@
-// SHA-256 as the standard defines it: 64-byte blocks, big-endian words, the
-// message padded with 0x80, zeros and its length in bits. Written for size
-// over speed, as the image carries it: one round loop, the schedule kept
-// as a 16-word ring.
+// SHA-256's rounds, written for size over speed, as the image carries it:
+// one round loop, the schedule kept as a 16-word ring. The blocks and the
+// padding are app/hash_blocks.cpp's, shared with SHA-1.
 #include "app/sha256.h"
 
 namespace {
@@ -23,12 +22,9 @@ const uint32_t INITIAL_STATE[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53
 
 uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-void Compress(Sha256 *hash) {
+void Compress(HashBlocks *hash) {
   uint32_t w[16];
-  for (int i = 0; i < 16; ++i) {
-    const uint8_t *b = hash->Block + 4 * i;
-    w[i] = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-  }
+  for (int i = 0; i < 16; ++i) w[i] = BlockWord(hash, i);
   uint32_t v[8];
   for (int i = 0; i < 8; ++i) v[i] = hash->State[i];
   for (int i = 0; i < 64; ++i) {
@@ -53,33 +49,18 @@ void Compress(Sha256 *hash) {
 
 }  // namespace
 
-void Sha256Begin(Sha256 *Hash) {
-  for (int i = 0; i < 8; ++i) Hash->State[i] = INITIAL_STATE[i];
-  Hash->Length = 0;
-}
+void Sha256Begin(Sha256 *Hash) { HashBlocksBegin(&Hash->Blocks, Compress, INITIAL_STATE, 8); }
 
 void Sha256Add(Sha256 *Hash, const void *Data, size_t Size) {
-  const uint8_t *bytes = static_cast<const uint8_t *>(Data);
-  for (size_t i = 0; i < Size; ++i) {
-    Hash->Block[Hash->Length++ & 63] = bytes[i];
-    if ((Hash->Length & 63) == 0) Compress(Hash);
-  }
+  HashBlocksAdd(&Hash->Blocks, Data, Size);
 }
 
 void Sha256End(Sha256 *Hash, char Hex[SHA256_HEX_SIZE]) {
-  uint64_t bits = Hash->Length << 3;
-  uint8_t byte = 0x80;
-  do {
-    Sha256Add(Hash, &byte, 1);
-    byte = 0;
-  } while ((Hash->Length & 63) != 56);
-  for (int i = 0; i < 8; ++i, bits <<= 8) {
-    byte = static_cast<uint8_t>(bits >> 56);
-    Sha256Add(Hash, &byte, 1);
-  }
-  // Each state word big-endian, four bits a digit.
-  for (int i = 0; i < 64; ++i) {
-    Hex[i] = "0123456789abcdef"[(Hash->State[i / 8] >> (28 - 4 * (i % 8))) & 15];
+  uint8_t digest[SHA256_SIZE];
+  HashBlocksEnd(&Hash->Blocks, digest, SHA256_SIZE);
+  for (size_t i = 0; i < SHA256_SIZE; ++i) {
+    Hex[2 * i] = "0123456789abcdef"[digest[i] >> 4];
+    Hex[2 * i + 1] = "0123456789abcdef"[digest[i] & 15];
   }
   Hex[64] = '\0';
 }

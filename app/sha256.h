@@ -6,13 +6,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "app/hash_blocks.h"
+
 constexpr size_t SHA256_SIZE = 32;
 constexpr size_t SHA256_HEX_SIZE = SHA256_SIZE * 2 + 1;  // lower-case hex and the NUL
 
 struct Sha256 {
-  uint32_t State[8];
-  uint64_t Length;  // bytes fed so far
-  uint8_t Block[64];
+  HashBlocks Blocks;
 };
 
 void Sha256Begin(Sha256 *Hash);

@@ -2,6 +2,7 @@ set(APP_SOURCES
   app/actions.cpp
   app/explain.cpp
   app/hardware_ids.cpp
+  app/hash_blocks.cpp
   app/kit_choice.cpp
   app/kit_library.cpp
   app/kit_sums.cpp

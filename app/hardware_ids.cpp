@@ -143,9 +143,10 @@ bool ParseHardwareId(const char *Text, size_t Length, uint8_t Id[HARDWARE_ID_SIZ
       if (c != '-') return false;
       continue;
     }
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c + ('a' - 'A'));
-    unsigned value = c >= '0' && c <= '9' ? unsigned(c - '0')
-                     : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10) : 16;
+    char lower = static_cast<char>(c | 0x20);  // the letters of either case
+    unsigned value = c >= '0' && c <= '9'           ? unsigned(c - '0')
+                     : lower >= 'a' && lower <= 'f' ? unsigned(lower - 'a' + 10)
+                                                    : 16;
     if (value > 15) return false;
     Id[digits / 2] = static_cast<uint8_t>(Id[digits / 2] << 4 | value);
     ++digits;

@@ -18,6 +18,18 @@ const char *OutcomeText(VersionOrder order) {
 
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
+// Prints Format with up to three texts quoted through ShowText (a null one
+// as ""), then More. Most lines quote texts from the firmware or the kit
+// and nothing else, so they share this one sequence; a text of our own
+// passed here comes out as it is (printable and short).
+void PrintShown(const char *Format, const char *A, const char *B = nullptr,
+                const char *C = nullptr, const char *More = nullptr) {
+  const char *texts[3] = {A, B, C};
+  char shown[3][SHOWN_TEXT_SIZE];
+  for (int i = 0; i < 3; ++i) texts[i] = texts[i] != nullptr ? ShowText(texts[i], shown[i]) : "";
+  ConsolePrintAscii(Format, texts[0], texts[1], texts[2], More);
+}
+
 void NoteReading(const char *text, IntegerReading reading) {
   if (reading == IntegerReading::Whole) return;
   // The notes in the order of IntegerReading, after Whole.
@@ -26,10 +38,9 @@ void NoteReading(const char *text, IntegerReading reading) {
       "Note: only the leading number of \"%a\" counts.\n";
   static_assert(int(IntegerReading::CountsAsZero) + 1 == int(IntegerReading::LeadingNumberOnly),
                 "one note for each reading");
-  char shown[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii(NthText(NOTES, static_cast<UINTN>(reading) -
-                                       static_cast<UINTN>(IntegerReading::CountsAsZero)),
-                    ShowText(text, shown));
+  PrintShown(NthText(NOTES, static_cast<UINTN>(reading) -
+                                static_cast<UINTN>(IntegerReading::CountsAsZero)),
+             text);
 }
 
 }  // namespace
@@ -56,38 +67,27 @@ void ExplainIntegerDecision(const char *Installed, const char *Configured,
 
 void ExplainSegmentDecision(const char *Installed, const char *Configured, VersionOrder Order,
                             bool DecideOnly) {
-  char shown_installed[SHOWN_TEXT_SIZE];
-  char shown_configured[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("Installed \"%a\", configured \"%a\", segment rule: %a%a\n",
-                    ShowText(Installed, shown_installed), ShowText(Configured, shown_configured),
-                    OutcomeText(Order), NotRun(DecideOnly));
+  PrintShown("Installed \"%a\", configured \"%a\", segment rule: %a%a\n", Installed, Configured,
+             OutcomeText(Order), NotRun(DecideOnly));
 }
 
 void TellBiosVersionNotFound() { ConsolePrintAscii("ERROR: BIOS version not found.\n"); }
 
 void TellVersionsNotComparable(const char *Installed, const char *Configured) {
-  char shown_installed[SHOWN_TEXT_SIZE];
-  char shown_configured[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("ERROR: installed \"%a\" and configured \"%a\" cannot be compared.\n",
-                    ShowText(Installed, shown_installed), ShowText(Configured, shown_configured));
+  PrintShown("ERROR: installed \"%a\" and configured \"%a\" cannot be compared.\n", Installed,
+             Configured);
 }
 
 void TellNoProductName(const char *Names) {
-  char shown_configured[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("ERROR: no product name in SMBIOS; ProductName= \"%a\".\n",
-                    ShowText(Names, shown_configured));
+  PrintShown("ERROR: no product name in SMBIOS; ProductName= \"%a\".\n", Names);
 }
 
 void TellProductNotListed(const char *Product, const char *Names) {
-  char shown_product[SHOWN_TEXT_SIZE];
-  char shown_configured[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("ERROR: product \"%a\" is not ProductName= \"%a\".\n",
-                    ShowText(Product, shown_product), ShowText(Names, shown_configured));
+  PrintShown("ERROR: product \"%a\" is not ProductName= \"%a\".\n", Product, Names);
 }
 
 void TellProductMatches(const char *Product) {
-  char shown_product[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("Product \"%a\" matches ProductName=.\n", ShowText(Product, shown_product));
+  PrintShown("Product \"%a\" matches ProductName=.\n", Product);
 }
 
 void TellScriptNotRun(const char16_t *Script, EFI_STATUS Status) {
@@ -106,15 +106,12 @@ void TellNoProductForKits() {
 }
 
 void TellNoKitServes(const char *Product, const char *Manufacturer) {
-  char shown_product[SHOWN_TEXT_SIZE];
-  char shown_manufacturer[SHOWN_TEXT_SIZE];
   // A library keyed by hardware IDs tells models apart by more than the
   // product name; the maker is the first thing to compare.
-  ConsolePrintAscii(Manufacturer == nullptr
-                        ? "ERROR: no kit in kits serves product \"%a\".\n"
-                        : "ERROR: no kit in kits serves product \"%a\" of manufacturer \"%a\".\n",
-                    ShowText(Product, shown_product),
-                    ShowText(Manufacturer != nullptr ? Manufacturer : "", shown_manufacturer));
+  PrintShown(Manufacturer == nullptr
+                 ? "ERROR: no kit in kits serves product \"%a\".\n"
+                 : "ERROR: no kit in kits serves product \"%a\" of manufacturer \"%a\".\n",
+             Product, Manufacturer);
 }
 
 void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {
@@ -164,12 +161,8 @@ void TellMalformedEntry(const char16_t *Kit, const char *Entry, size_t Length) {
 }
 
 void TellIdsNotListed(const char *Manufacturer, const char *Product, const char *List) {
-  char shown_manufacturer[SHOWN_TEXT_SIZE];
-  char shown_product[SHOWN_TEXT_SIZE];
-  char shown_list[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("ERROR: manufacturer \"%a\", product \"%a\": no ID in HardwareIds= \"%a\".\n",
-                    ShowText(Manufacturer, shown_manufacturer), ShowText(Product, shown_product),
-                    ShowText(List, shown_list));
+  PrintShown("ERROR: manufacturer \"%a\", product \"%a\": no ID in HardwareIds= \"%a\".\n",
+             Manufacturer, Product, List);
 }
 
 void TellHardwareIds(const HardwareIdFields *Fields, const HardwareIds *Ids) {
@@ -192,8 +185,7 @@ void TellHardwareIds(const HardwareIdFields *Fields, const HardwareIds *Ids) {
 }
 
 void TellNotAnOption(const char *Argument) {
-  char shown[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("Note: \"%a\" is not an option; it is ignored.\n", ShowText(Argument, shown));
+  PrintShown("Note: \"%a\" is not an option; it is ignored.\n", Argument);
 }
 
 void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {

@@ -189,14 +189,15 @@ void TellNotAnOption(const char *Argument) {
 }
 
 void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
-  // In the order of KitCheckProblem, after None; %s is the file or folder.
-  static const char PROBLEM_LINES[] =
-      "ERROR: %s has no SHA256SUMS.\n\0"
-      "ERROR: %s cannot be read.\n\0"
-      "ERROR: %s line %d cannot be read.\n\0"
-      "ERROR: %s is listed in SHA256SUMS but cannot be read.\n\0"
-      "ERROR: %s does not match SHA256SUMS.\n\0"
-      "ERROR: %s is not in SHA256SUMS.\n";
+  // In the order of KitCheckProblem, after None: what is wrong with the
+  // file or folder. A bad line gets a line of its own, with its number.
+  static const char PROBLEMS[] =
+      "has no SHA256SUMS\0"
+      "cannot be read\0"
+      "\0"
+      "is listed in SHA256SUMS but cannot be read\0"
+      "does not match SHA256SUMS\0"
+      "is not in SHA256SUMS";
   static_assert(static_cast<int>(KitCheckProblem::NotListed) == 6, "a line for each problem");
   if (Check->Problem == KitCheckProblem::None) {
     // The kit's identity, short: its first and last hex digits.
@@ -207,8 +208,12 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
     return;
   }
   const char16_t *where = Check->Where[0] != 0 ? Check->Where : u"the kit";
-  ConsolePrintAscii(NthText(PROBLEM_LINES, static_cast<UINTN>(Check->Problem) - 1), where,
-                    Check->Line);
+  if (Check->Problem == KitCheckProblem::SumsLine) {
+    ConsolePrintAscii("ERROR: %s line %d cannot be read.\n", where, Check->Line);
+  } else {
+    ConsolePrintAscii("ERROR: %s %a.\n", where,
+                      NthText(PROBLEMS, static_cast<UINTN>(Check->Problem) - 1));
+  }
 }
 
 void TellFileNotListed(const char16_t *Folder, const char16_t *Name) {

@@ -133,11 +133,13 @@ void FillSystem(LineValues *v) {
   }
   SmbiosStructurePointer s = gRecord.First.Of[SMBIOS_TYPE_SYSTEM_INFORMATION];
   if (s.Raw == nullptr) return;
-  v->Text[KEY_MANUFACTURER] = GetSmbiosFieldString(s, SYSTEM_MANUFACTURER_FIELD);
-  v->Text[KEY_PRODUCT] = GetSmbiosFieldString(s, SYSTEM_PRODUCT_FIELD);
-  v->Text[KEY_SERIAL] = GetSmbiosFieldString(s, SYSTEM_SERIAL_FIELD);
-  v->Text[KEY_SKU] = GetSmbiosFieldString(s, SYSTEM_SKU_FIELD);
-  v->Text[KEY_FAMILY] = GetSmbiosFieldString(s, SYSTEM_FAMILY_FIELD);
+  // The fields of the keys from KEY_MANUFACTURER to KEY_FAMILY, in order.
+  static const uint8_t FIELDS[] = {SYSTEM_MANUFACTURER_FIELD, SYSTEM_PRODUCT_FIELD,
+                                   SYSTEM_SERIAL_FIELD, SYSTEM_SKU_FIELD, SYSTEM_FAMILY_FIELD};
+  static_assert(KEY_FAMILY - KEY_MANUFACTURER + 1 == sizeof(FIELDS), "a field for each key");
+  for (int i = 0; i < KEY_FAMILY - KEY_MANUFACTURER + 1; ++i) {
+    v->Text[KEY_MANUFACTURER + i] = GetSmbiosFieldString(s, FIELDS[i]);
+  }
   if (s.Hdr->Length >= SYSTEM_UUID_OFFSET + 16 &&
       FormatSmbiosUuid(s.Raw + SYSTEM_UUID_OFFSET, SmbiosUuidLittleEndian(), v->Uuid)) {
     v->Text[KEY_UUID] = v->Uuid;

@@ -14,7 +14,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 ModelVerdict CheckModel(const char *ProductNames, const char *HardwareIdList, const char *Product,
                         const HardwareIds *Ids) {
-  ModelVerdict verdict = {ModelMatch::NotServed, -1, nullptr, 0};
+  int matched = -1;
   if (HardwareIdList != nullptr) {
     for (const char *entry = HardwareIdList;;) {
       size_t length = libc::strcspn(entry, "|,");
@@ -27,21 +27,20 @@ ModelVerdict CheckModel(const char *ProductNames, const char *HardwareIdList, co
         return ModelVerdict{ModelMatch::Malformed, -1, entry, length};
       }
       for (int i = 0; length > 0 && Ids != nullptr && i < HARDWARE_ID_COUNT; ++i) {
-        if (verdict.Id < 0 && Ids->Present[i] &&
+        if (matched < 0 && Ids->Present[i] &&
             libc::memcmp(Ids->Id[i], id, HARDWARE_ID_SIZE) == 0) {
-          verdict.Id = i;
+          matched = i;
         }
       }
       if (*end == '\0') break;
       entry = end + 1;
     }
-    if (verdict.Id < 0) return verdict;
   }
-  if (ProductNames != nullptr &&
-      !ProductNameMatches(Product != nullptr ? Product : "", ProductNames)) {
-    return verdict;
-  }
-  // A kit with neither key names no model: it serves none.
-  if (ProductNames != nullptr || HardwareIdList != nullptr) verdict.Match = ModelMatch::Serves;
-  return verdict;
+  // Each key the kit holds must match; a kit with neither names no model
+  // and serves none.
+  bool serves = (HardwareIdList == nullptr || matched >= 0) &&
+                (ProductNames == nullptr ||
+                 ProductNameMatches(Product != nullptr ? Product : "", ProductNames)) &&
+                (ProductNames != nullptr || HardwareIdList != nullptr);
+  return ModelVerdict{serves ? ModelMatch::Serves : ModelMatch::NotServed, matched, nullptr, 0};
 }

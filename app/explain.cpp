@@ -174,10 +174,12 @@ void TellHardwareIds(const HardwareIdFields *Fields, const HardwareIds *Ids) {
                       text != nullptr ? ShowTextPart(text, Fields->Length[field], shown) : "");
   }
   for (int index = 0; index < HARDWARE_ID_COUNT; ++index) {
-    char id[HARDWARE_ID_TEXT_SIZE + 2] = "{";
+    char id[HARDWARE_ID_TEXT_SIZE + 2];
     char fields[HARDWARE_ID_FIELD_LIST_SIZE];
+    id[0] = '{';
     FormatHardwareId(Ids->Id[index], id + 1);
     id[HARDWARE_ID_TEXT_SIZE] = '}';
+    id[HARDWARE_ID_TEXT_SIZE + 1] = '\0';
     ListHardwareIdFields(index, fields);
     ConsolePrintAscii("HardwareID-%d: %a <- %a\n", index, Ids->Present[index] ? id : "absent",
                       fields);
@@ -200,11 +202,12 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
       "is not in SHA256SUMS";
   static_assert(static_cast<int>(KitCheckProblem::NotListed) == 6, "a line for each problem");
   if (Check->Problem == KitCheckProblem::None) {
-    // The kit's identity, short: its first and last hex digits.
-    char id[10] = {Check->Identity[0], Check->Identity[1], Check->Identity[2],
-                   Check->Identity[3], '.', '.', '.', Check->Identity[62], Check->Identity[63]};
-    ConsolePrintAscii("Kit%a%s: %d files match SHA256SUMS (kit %a).\n", Folder[0] != 0 ? " " : "",
-                      Folder, Check->Files, id);
+    // The kit's identity, short: its first four and last two hex digits.
+    char head[5] = {Check->Identity[0], Check->Identity[1], Check->Identity[2],
+                    Check->Identity[3]};
+    ConsolePrintAscii("Kit%a%s: %d files match SHA256SUMS (kit %a...%a).\n",
+                      Folder[0] != 0 ? " " : "", Folder, Check->Files, head,
+                      Check->Identity + SHA256_HEX_SIZE - 3);
     return;
   }
   const char16_t *where = Check->Where[0] != 0 ? Check->Where : u"the kit";

@@ -39,6 +39,13 @@ bool SamePath(const char *Listed, const char *Path) {
   return *Path == '\0';
 }
 
+const SumsEntry *FindSumsEntry(const SumsEntry *Entries, unsigned Count, const char *Path) {
+  for (unsigned i = 0; i < Count; ++i) {
+    if (SamePath(Entries[i].Path, Path)) return &Entries[i];
+  }
+  return nullptr;
+}
+
 unsigned ParseKitSums(char *Text, size_t Size, bool Cut, SumsEntry *Entries, unsigned *Count) {
   *Count = 0;
   unsigned line = 0;
@@ -56,9 +63,9 @@ unsigned ParseKitSums(char *Text, size_t Size, bool Cut, SumsEntry *Entries, uns
     for (; form < at + 64; ++form) {
       if (!((*form >= '0' && *form <= '9') || (*form >= 'a' && *form <= 'f'))) return line;
     }
-    if (form[0] != ' ' || (form[1] != ' ' && form[1] != '*') || !IsKitPath(form + 2)) return line;
-    for (unsigned i = 0; i < *Count; ++i) {
-      if (SamePath(Entries[i].Path, form + 2)) return line;
+    if (form[0] != ' ' || (form[1] != ' ' && form[1] != '*') || !IsKitPath(form + 2) ||
+        FindSumsEntry(Entries, *Count, form + 2) != nullptr) {
+      return line;
     }
     Entries[(*Count)++] = SumsEntry{at, form + 2};
     at = next;

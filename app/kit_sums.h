@@ -29,3 +29,6 @@ unsigned ParseKitSums(char *Text, size_t Size, bool Cut, SumsEntry *Entries, uns
 // Whether Path ('/' or '\' between names) names the same file as Listed,
 // ASCII case ignored.
 bool SamePath(const char *Listed, const char *Path);
+
+// The entry of the first Count of Entries that lists Path, or null.
+const SumsEntry *FindSumsEntry(const SumsEntry *Entries, unsigned Count, const char *Path);

@@ -75,10 +75,7 @@ bool CheckFile(Work *work, const SumsEntry *entry) {
 }
 
 const SumsEntry *Listed(const Work *work, const char *path) {
-  for (unsigned i = 0; i < work->count; ++i) {
-    if (SamePath(work->entries[i].Path, path)) return &work->entries[i];
-  }
-  return nullptr;
+  return FindSumsEntry(work->entries, work->count, path);
 }
 
 bool ReadSums(Work *work) {

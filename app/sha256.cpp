@@ -3,6 +3,8 @@
 // padding are app/hash_blocks.cpp's, shared with SHA-1.
 #include "app/sha256.h"
 
+#include "app/shown_text.h"
+
 namespace {
 
 const uint32_t ROUND_CONSTANTS[64] = {
@@ -59,8 +61,8 @@ void Sha256End(Sha256 *Hash, char Hex[SHA256_HEX_SIZE]) {
   uint8_t digest[SHA256_SIZE];
   HashBlocksEnd(&Hash->Blocks, digest, SHA256_SIZE);
   for (size_t i = 0; i < SHA256_SIZE; ++i) {
-    Hex[2 * i] = "0123456789abcdef"[digest[i] >> 4];
-    Hex[2 * i + 1] = "0123456789abcdef"[digest[i] & 15];
+    Hex[2 * i] = HEX_DIGITS[digest[i] >> 4];
+    Hex[2 * i + 1] = HEX_DIGITS[digest[i] & 15];
   }
   Hex[64] = '\0';
 }

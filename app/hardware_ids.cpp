@@ -88,21 +88,21 @@ void SetHardwareIdByte(HardwareIdFields *Fields, int Field, uint8_t Value) {
 void ComputeHardwareIds(const HardwareIdFields *Fields, HardwareIds *Ids) {
   for (int id = 0; id < HARDWARE_ID_COUNT; ++id) {
     unsigned joined = ID_FIELDS[id];
+    // Hashed whatever the fields: an ID with an absent field is dropped
+    // at the end, which costs less code than a pass to find it first.
     bool present = true;
-    for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
-      if ((joined >> field & 1) != 0 && Fields->Text[field] == nullptr) present = false;
-    }
-    Ids->Present[id] = present;
-    if (!present) continue;
     Sha1 hash;
     Sha1Start(&hash);
     Sha1Add(&hash, NAMESPACE, HARDWARE_ID_SIZE);
     for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
       if ((joined >> field & 1) == 0) continue;
-      AddText(&hash, Fields->Text[field], Fields->Length[field]);
+      if (Fields->Text[field] == nullptr) present = false;
+      if (present) AddText(&hash, Fields->Text[field], Fields->Length[field]);
       // The '&' after every field but the last.
       if (joined >> (field + 1) != 0) AddUnit(&hash, '&');
     }
+    Ids->Present[id] = present;
+    if (!present) continue;
     uint8_t digest[SHA1_DIGEST_SIZE];
     Sha1Finish(&hash, digest);
     uint8_t *out = Ids->Id[id];

@@ -18,17 +18,6 @@ const char *OutcomeText(VersionOrder order) {
 
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
-// Prints Format with up to three texts quoted through ShowText (a null one
-// as ""), then More. Most lines quote texts from the firmware or the kit
-// and nothing else, so they share this one sequence; a text of our own
-// passed here comes out as it is (printable and short).
-void PrintShown(const char *Format, const char *A, const char *B = nullptr,
-                const char *C = nullptr, const char *More = nullptr) {
-  const char *texts[3] = {A, B, C};
-  char shown[3][SHOWN_TEXT_SIZE];
-  for (int i = 0; i < 3; ++i) texts[i] = texts[i] != nullptr ? ShowText(texts[i], shown[i]) : "";
-  ConsolePrintAscii(Format, texts[0], texts[1], texts[2], More);
-}
 
 void NoteReading(const char *text, IntegerReading reading) {
   if (reading == IntegerReading::Whole) return;
@@ -44,6 +33,14 @@ void NoteReading(const char *text, IntegerReading reading) {
 }
 
 }  // namespace
+
+void PrintShown(const char *Format, const char *A, const char *B, const char *C,
+                const char *More) {
+  const char *texts[3] = {A, B, C};
+  char shown[3][SHOWN_TEXT_SIZE];
+  for (int i = 0; i < 3; ++i) texts[i] = texts[i] != nullptr ? ShowText(texts[i], shown[i]) : "";
+  ConsolePrintAscii(Format, texts[0], texts[1], texts[2], More);
+}
 
 void ExplainIntegerDecision(const char *Installed, const char *Configured,
                             const IntegerDecision *Decision, IntegerReading InstalledReading,

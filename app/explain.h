@@ -13,6 +13,13 @@
 #include "app/version_check.h"
 #include "platform/efi.h"
 
+// Prints Format with up to three texts quoted through ShowText (a null one
+// as ""), then More. Most lines quote texts from the firmware or the kit
+// and nothing else, so they share this one sequence; a text of our own
+// passed here comes out as it is (printable and short).
+void PrintShown(const char *Format, const char *A, const char *B = nullptr,
+                const char *C = nullptr, const char *More = nullptr);
+
 // Installed is the string the rule read, and Field the BIOS Version field,
 // which may name another string.
 void ExplainIntegerDecision(const char *Installed, const char *Configured,

@@ -10,6 +10,7 @@
 // what older firmware strings usually are) rather than becoming U+FFFD.
 #include "app/record.h"
 
+#include "app/explain.h"
 #include "app/sha256.h"
 #include "app/shown_text.h"
 #include "app/smbios_facts.h"
@@ -201,9 +202,7 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
 }
 
 void NoteNotWritten(const char *Reason, const char *Step) {
-  char shown[SHOWN_TEXT_SIZE];
-  ConsolePrintAscii("Note: no record written to %a: %a%a.\n", ShowText(gRecord.Options->Log, shown),
-                    Reason, Step);
+  PrintShown("Note: no record written to %a: %a%a.\n", gRecord.Options->Log, Reason, Step);
 }
 
 void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, int ExitStatus) {

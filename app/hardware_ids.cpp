@@ -67,13 +67,13 @@ bool IsHardwareIdByteField(int Field) {
 void SetHardwareIdText(HardwareIdFields *Fields, int Field, const char *Text) {
   Fields->Text[Field] = nullptr;
   if (Text == nullptr) return;
-  size_t length = 0;
-  while (Text[length] != '\0') ++length;
-  while (length > 0 && IsSpace(Text[length - 1])) --length;
-  while (length > 0 && IsSpace(*Text)) ++Text, --length;
-  while (length > 0 && *Text == '0') ++Text, --length;
+  const char *end = Text;
+  while (*end != '\0') ++end;
+  while (end > Text && IsSpace(end[-1])) --end;
+  while (Text < end && IsSpace(*Text)) ++Text;
+  while (Text < end && *Text == '0') ++Text;
   Fields->Text[Field] = Text;
-  Fields->Length[Field] = length;
+  Fields->Length[Field] = static_cast<size_t>(end - Text);
 }
 
 void SetHardwareIdByte(HardwareIdFields *Fields, int Field, uint8_t Value) {

@@ -102,8 +102,11 @@ const char *FormatTime(char Out[32]) {
   int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
   bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
   char *at = PutText(Out, "\"0000-00-00T00:00:00");
-  const unsigned values[] = {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
-  for (int i = 0; i < 6; ++i) PutDigits(Out + 5 + 3 * i, values[i], i == 0 ? 4 : 2);
+  PutDigits(Out + 5, t.Year, 4);
+  // Month, day, hour, minute and second: consecutive bytes of EFI_TIME.
+  static_assert(offsetof(EFI_TIME, Second) == offsetof(EFI_TIME, Month) + 4, "EFI_TIME layout");
+  const uint8_t *field = reinterpret_cast<const uint8_t *>(&t) + offsetof(EFI_TIME, Month);
+  for (int i = 0; i < 5; ++i) PutDigits(Out + 8 + 3 * i, field[i], 2);
   if (zoned && offset == 0) *at++ = 'Z';
   if (zoned && offset != 0) {
     unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);

@@ -104,11 +104,11 @@ void TellNoProductForKits() {
 
 void TellNoKitServes(const char *Product, const char *Manufacturer) {
   // A library keyed by hardware IDs tells models apart by more than the
-  // product name; the maker is the first thing to compare.
-  PrintShown(Manufacturer == nullptr
-                 ? "ERROR: no kit in kits serves product \"%a\".\n"
-                 : "ERROR: no kit in kits serves product \"%a\" of manufacturer \"%a\".\n",
-             Product, Manufacturer);
+  // product name; the maker is the first thing to compare. One format for
+  // both lines: the maker's part stays empty for a library without IDs.
+  bool maker = Manufacturer != nullptr;
+  PrintShown("ERROR: no kit in kits serves product \"%a\"%a%a%a.\n", Product,
+             maker ? " of manufacturer \"" : nullptr, Manufacturer, maker ? "\"" : "");
 }
 
 void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {

@@ -16,6 +16,9 @@ const char *OutcomeText(VersionOrder order) {
   return NthText(kOutcomeTexts, static_cast<UINTN>(order));
 }
 
+// The end of every line that refuses the whole library.
+const char *const NO_KIT_CHOSEN = "; no kit can be chosen";
+
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
 
@@ -99,7 +102,7 @@ void TellKitChosen(const char16_t *Path, const char *Names, const char *Product)
 }
 
 void TellNoProductForKits() {
-  ConsolePrintAscii("ERROR: no product name in SMBIOS; no kit can be chosen.\n");
+  ConsolePrintAscii("ERROR: no product name in SMBIOS%a.\n", NO_KIT_CHOSEN);
 }
 
 void TellNoKitServes(const char *Product, const char *Manufacturer) {
@@ -136,8 +139,8 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
   if (Problem == LibraryProblem::NoLibrary) {
     ConsolePrintAscii("ERROR: no kit found in kits.\n");
   } else {
-    ConsolePrintAscii("ERROR: %s %a; no kit can be chosen.\n", Where,
-                      NthText(PROBLEM_TEXTS, static_cast<UINTN>(Problem)));
+    ConsolePrintAscii("ERROR: %s %a%a.\n", Where,
+                      NthText(PROBLEM_TEXTS, static_cast<UINTN>(Problem)), NO_KIT_CHOSEN);
   }
 }
 
@@ -154,7 +157,7 @@ void TellMalformedEntry(const char16_t *Kit, const char *Entry, size_t Length) {
   char shown[SHOWN_TEXT_SIZE];
   ConsolePrintAscii("ERROR: %s: HardwareIds= entry \"%a\" is not a hardware ID%a.\n",
                     Kit != nullptr ? Kit : u"UpdateConfig.ini", ShowTextPart(Entry, Length, shown),
-                    Kit != nullptr ? "; no kit can be chosen" : "");
+                    Kit != nullptr ? NO_KIT_CHOSEN : "");
 }
 
 void TellIdsNotListed(const char *Manufacturer, const char *Product, const char *List) {
@@ -211,8 +214,8 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
   if (Check->Problem == KitCheckProblem::SumsLine) {
     ConsolePrintAscii("ERROR: %s line %d cannot be read.\n", where, Check->Line);
   } else {
-    ConsolePrintAscii("ERROR: %s %a.\n", where,
-                      NthText(PROBLEMS, static_cast<UINTN>(Check->Problem) - 1));
+    ConsolePrintAscii("ERROR: %s %a%a.\n", where,
+                      NthText(PROBLEMS, static_cast<UINTN>(Check->Problem) - 1), "");
   }
 }
 

@@ -191,13 +191,8 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
     const char *raw = i == KEY_TIME        ? v->Time
                       : i == KEY_RAN       ? Ran
                       : i == KEY_BASEBOARD ? (v->Baseboard[0] != '\0' ? v->Baseboard : "null")
-                      : v->Text[i] == nullptr ? "null"
-                                              : nullptr;
-    if (raw == nullptr) {
-      at += QuoteJsonText(v->Text[i], at);
-    } else {
-      at = PutText(at, raw);
-    }
+                                           : nullptr;
+    at = raw != nullptr ? PutText(at, raw) : PutJsonText(at, v->Text[i]);
   }
   *at++ = '}';
   *at++ = '\n';

@@ -69,11 +69,13 @@ const char KEYS[] =
     "bios_version\0bios_date\0kit\0kit_sha256\0hardware_id\0product_name\0version\0options\0"
     "script\0ran\0status\0message";
 
-// What a line holds before it is written out: a text to quote, or null, for
-// each key; `time` and `ran` are written as they stand.
+// Keys whose value is JSON already, written as it stands.
+constexpr unsigned JSON_KEYS = 1u << KEY_TIME | 1u << KEY_BASEBOARD | 1u << KEY_RAN;
+
+// What a line holds before it is written out: for each key a text to
+// quote, or null; for JSON_KEYS the JSON itself.
 struct LineValues {
   const char *Text[KEY_FIELD_COUNT];
-  const char *Time;
   char TimeText[32];
   char Uuid[UUID_TEXT_SIZE];
   char Options[96];
@@ -128,7 +130,9 @@ char *PutJsonText(char *At, const char *Text) {
 
 void FillSystem(LineValues *v) {
   SmbiosStructurePointer board = gRecord.First.Of[SMBIOS_TYPE_BASEBOARD_INFORMATION];
+  v->Text[KEY_BASEBOARD] = "null";
   if (board.Raw != nullptr) {
+    v->Text[KEY_BASEBOARD] = v->Baseboard;
     char *at = PutText(v->Baseboard, "{\"manufacturer\":");
     at = PutJsonText(at, GetSmbiosFieldString(board, BASEBOARD_MANUFACTURER_FIELD));
     at = PutText(at, ",\"product\":");
@@ -176,7 +180,7 @@ void FillOptions(LineValues *v) {
 
 // Writes the line, an LF first for the file layer to use or skip, into
 // Out, which holds LINE_SIZE bytes. Returns its length.
-size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
+size_t BuildLine(const LineValues *v, char *Out) {
   char *at = Out;
   *at++ = '\n';
   const char *key = KEYS;
@@ -188,11 +192,7 @@ size_t BuildLine(const LineValues *v, const char *Ran, char *Out) {
     }
     *at++ = '"';
     *at++ = ':';
-    const char *raw = i == KEY_TIME        ? v->Time
-                      : i == KEY_RAN       ? Ran
-                      : i == KEY_BASEBOARD ? (v->Baseboard[0] != '\0' ? v->Baseboard : "null")
-                                           : nullptr;
-    at = raw != nullptr ? PutText(at, raw) : PutJsonText(at, v->Text[i]);
+    at = (JSON_KEYS >> i & 1) != 0 ? PutText(at, v->Text[i]) : PutJsonText(at, v->Text[i]);
   }
   *at++ = '}';
   *at++ = '\n';
@@ -215,7 +215,7 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
     return;
   }
   char *line = reinterpret_cast<char *>(v + 1);
-  v->Time = FormatTime(v->TimeText);
+  v->Text[KEY_TIME] = FormatTime(v->TimeText);
   FillSystem(v);
   FillBios(v, Bios);
   if (gRecord.Config != nullptr) {
@@ -232,7 +232,8 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   if (Script == nullptr) {
     v->Text[KEY_MESSAGE] = gRecord.Message[0] != '\0' ? gRecord.Message : nullptr;
   }
-  size_t length = BuildLine(v, Ran ? "true" : "false", line);
+  v->Text[KEY_RAN] = Ran ? "true" : "false";
+  size_t length = BuildLine(v, line);
   gRecord.Message[0] = '\0';
 
   // The argument came from UTF-16 without surrogates: well-formed UTF-8 of

@@ -41,10 +41,11 @@ void FindFirstStructures(SmbiosWalk Walk, uint16_t DeclaredCount, FirstStructure
 }
 
 void ReadHardwareIdFields(const FirstStructures *First, HardwareIdFields *Fields) {
-  *Fields = HardwareIdFields{};
+  // A field's Length and byte text are set with its Text, and read only then.
   for (int i = 0; i < HWID_FIELD_COUNT; ++i) {
     SmbiosStructurePointer s = First->Of[FIELD_PLACES[i].Type];
     uint8_t offset = FIELD_PLACES[i].Offset;
+    Fields->Text[i] = nullptr;
     if (s.Raw == nullptr) continue;
     if (IsHardwareIdByteField(i)) {
       if (s.Hdr->Length > offset) SetHardwareIdByte(Fields, i, s.Raw[offset]);

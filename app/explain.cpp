@@ -41,7 +41,10 @@ void PrintShown(const char *Format, const char *A, const char *B, const char *C,
                 const char *More) {
   const char *texts[3] = {A, B, C};
   char shown[3][SHOWN_TEXT_SIZE];
-  for (int i = 0; i < 3; ++i) texts[i] = texts[i] != nullptr ? ShowText(texts[i], shown[i]) : "";
+  // A null text is shown as no bytes at all: "".
+  for (int i = 0; i < 3; ++i) {
+    texts[i] = ShowTextPart(texts[i], texts[i] != nullptr ? static_cast<size_t>(-1) : 0, shown[i]);
+  }
   ConsolePrintAscii(Format, texts[0], texts[1], texts[2], More);
 }
 

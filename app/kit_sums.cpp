@@ -33,10 +33,11 @@ bool IsKitPath(const char *path) {
 }  // namespace
 
 bool SamePath(const char *Listed, const char *Path) {
-  for (; *Listed != '\0'; ++Listed, ++Path) {
-    if (FoldCase(*Listed) != FoldCase(*Path)) return false;
+  for (;; ++Listed, ++Path) {
+    char c = FoldCase(*Listed);
+    if (c != FoldCase(*Path)) return false;
+    if (c == '\0') return true;
   }
-  return *Path == '\0';
 }
 
 const SumsEntry *FindSumsEntry(const SumsEntry *Entries, unsigned Count, const char *Path) {

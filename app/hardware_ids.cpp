@@ -116,10 +116,13 @@ const char *HardwareIdFieldName(int Field) { return NthText(FIELD_NAMES, static_
 
 void ListHardwareIdFields(int Index, char List[HARDWARE_ID_FIELD_LIST_SIZE]) {
   char *at = List;
-  for (int field = 0; field < HWID_FIELD_COUNT; ++field) {
-    if ((ID_FIELDS[Index] >> field & 1) == 0) continue;
-    if (at != List) *at++ = '&';
-    for (const char *name = HardwareIdFieldName(field); *name != '\0';) *at++ = *name++;
+  const char *name = FIELD_NAMES;  // the names in field order, each after the last one's NUL
+  for (int field = 0; field < HWID_FIELD_COUNT; ++field, ++name) {
+    bool joined = (ID_FIELDS[Index] >> field & 1) != 0;
+    if (joined && at != List) *at++ = '&';
+    for (; *name != '\0'; ++name) {
+      if (joined) *at++ = *name;
+    }
   }
   *at = '\0';
 }

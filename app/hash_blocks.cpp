@@ -3,6 +3,18 @@
 // code the image carries small.
 #include "app/hash_blocks.h"
 
+namespace {
+
+// Value's four bytes, most significant first.
+void PutBigEndian(uint8_t *At, uint32_t Value) {
+  At[0] = static_cast<uint8_t>(Value >> 24);
+  At[1] = static_cast<uint8_t>(Value >> 16);
+  At[2] = static_cast<uint8_t>(Value >> 8);
+  At[3] = static_cast<uint8_t>(Value);
+}
+
+}  // namespace
+
 void HashBlocksBegin(HashBlocks *Hash, HashCompress Compress, const uint32_t *Initial, int Words) {
   Hash->Compress = Compress;
   for (int i = 0; i < Words; ++i) Hash->State[i] = Initial[i];
@@ -25,11 +37,10 @@ void HashBlocksEnd(HashBlocks *Hash, uint8_t *Digest, size_t Size) {
     HashBlocksAdd(Hash, &byte, 1);
     byte = 0;
   } while ((Hash->Length & 63) != 56);
-  for (int i = 0; i < 8; ++i) Hash->Block[63 - i] = static_cast<uint8_t>(bits >> 8 * i);
+  PutBigEndian(Hash->Block + 56, static_cast<uint32_t>(bits >> 32));
+  PutBigEndian(Hash->Block + 60, static_cast<uint32_t>(bits));
   Hash->Compress(Hash);
-  for (size_t i = 0; i < Size; ++i) {
-    Digest[i] = static_cast<uint8_t>(Hash->State[i / 4] >> (24 - 8 * (i % 4)));
-  }
+  for (size_t i = 0; i < Size / 4; ++i) PutBigEndian(Digest + 4 * i, Hash->State[i]);
 }
 
 uint32_t BlockWord(const HashBlocks *Hash, int Index) {

@@ -4,6 +4,7 @@
 #include "app/explain.h"
 
 #include "app/shown_text.h"
+#include "libc/string.h"
 #include "platform/console.h"
 
 namespace {
@@ -206,8 +207,9 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
   static_assert(static_cast<int>(KitCheckProblem::NotListed) == 6, "a line for each problem");
   if (Check->Problem == KitCheckProblem::None) {
     // The kit's identity, short: its first four and last two hex digits.
-    char head[5] = {Check->Identity[0], Check->Identity[1], Check->Identity[2],
-                    Check->Identity[3]};
+    char head[5];
+    libc::memcpy(head, Check->Identity, 4);
+    head[4] = '\0';
     ConsolePrintAscii("Kit%a%s: %d files match SHA256SUMS (kit %a...%a).\n",
                       Folder[0] != 0 ? " " : "", Folder, Check->Files, head,
                       Check->Identity + SHA256_HEX_SIZE - 3);

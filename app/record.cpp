@@ -199,19 +199,19 @@ size_t BuildLine(const LineValues *v, char *Out) {
   return static_cast<size_t>(at - Out);
 }
 
-void NoteNotWritten(const char *Reason, const char *Step) {
+void NoteNotWritten(const char *Reason, const char *Step = nullptr) {
   PrintShown("Note: no record written to %a: %a%a.\n", gRecord.Options->Log, Reason, Step);
 }
 
 void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, int ExitStatus) {
   ++gRecord.Lines;
   if (gRecord.Options->Log[0] == '\0') {
-    NoteNotWritten("no file name after -log", "");
+    NoteNotWritten("no file name after -log");
     return;
   }
   LineValues *v = static_cast<LineValues *>(libc::calloc(1, sizeof(LineValues) + LINE_SIZE));
   if (v == nullptr) {
-    NoteNotWritten("Out of Resources", "");
+    NoteNotWritten("Out of Resources");
     return;
   }
   char *line = reinterpret_cast<char *>(v + 1);

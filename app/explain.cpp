@@ -22,7 +22,6 @@ const char *const NO_KIT_CHOSEN = "; no kit can be chosen";
 
 const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 
-
 void NoteReading(const char *text, IntegerReading reading) {
   if (reading == IntegerReading::Whole) return;
   // The notes in the order of IntegerReading, after Whole.

@@ -22,7 +22,8 @@ struct HashBlocks {
 void HashBlocksBegin(HashBlocks *Hash, HashCompress Compress, const uint32_t *Initial, int Words);
 void HashBlocksAdd(HashBlocks *Hash, const void *Data, size_t Size);
 // Pads and ends the message, then writes the first Size bytes of the state
-// (a multiple of 4) to Digest. Hash must be begun again before it is used once more.
+// (a multiple of 4) to Digest. Hash must be begun again before it is used
+// once more.
 void HashBlocksEnd(HashBlocks *Hash, uint8_t *Digest, size_t Size);
 
 // Word Index (0 to 15) of the block, big-endian.

@@ -77,7 +77,7 @@ void SetHardwareIdText(HardwareIdFields *Fields, int Field, const char *Text) {
 }
 
 void SetHardwareIdByte(HardwareIdFields *Fields, int Field, uint8_t Value) {
-  char *text = Fields->ByteText[Field - HWID_BIOS_MAJOR_RELEASE];
+  char *text = Fields->ByteText[Field];
   text[0] = HEX_DIGITS[Value >> 4];
   text[1] = HEX_DIGITS[Value & 0xF];
   size_t skip = Field == HWID_ENCLOSURE_KIND && Value < 0x10 ? 1 : 0;

@@ -43,7 +43,7 @@ constexpr size_t HARDWARE_ID_LIST_LIMIT = 1023;
 struct HardwareIdFields {
   const char *Text[HWID_FIELD_COUNT];
   size_t Length[HWID_FIELD_COUNT];
-  char ByteText[3][3];  // the three byte fields' texts
+  char ByteText[HWID_FIELD_COUNT][2];  // a byte field's text, by field (two digits, no NUL)
 };
 
 struct HardwareIds {

@@ -6,7 +6,6 @@
 
 #include "app/sha1.h"
 #include "app/shown_text.h"
-#include "libc/string.h"
 #include "platform/console.h"
 
 namespace {
@@ -103,10 +102,8 @@ void ComputeHardwareIds(const HardwareIdFields *Fields, HardwareIds *Ids) {
     }
     Ids->Present[id] = present;
     if (!present) continue;
-    uint8_t digest[SHA1_DIGEST_SIZE];
-    Sha1Finish(&hash, digest);
     uint8_t *out = Ids->Id[id];
-    libc::memcpy(out, digest, HARDWARE_ID_SIZE);
+    Sha1Finish(&hash, out, HARDWARE_ID_SIZE);
     out[6] = static_cast<uint8_t>((out[6] & 0x0F) | 0x50);  // version 5
     out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);  // variant 10
   }

@@ -40,6 +40,6 @@ void Sha1Add(Sha1 *Hash, const void *Data, size_t Size) {
   HashBlocksAdd(&Hash->Blocks, Data, Size);
 }
 
-void Sha1Finish(Sha1 *Hash, uint8_t Digest[SHA1_DIGEST_SIZE]) {
-  HashBlocksEnd(&Hash->Blocks, Digest, SHA1_DIGEST_SIZE);
+void Sha1Finish(Sha1 *Hash, uint8_t *Digest, size_t Size) {
+  HashBlocksEnd(&Hash->Blocks, Digest, Size);
 }

@@ -16,6 +16,7 @@ struct Sha1 {
 
 void Sha1Start(Sha1 *Hash);
 void Sha1Add(Sha1 *Hash, const void *Data, size_t Size);
-// Pads, ends the hash and writes the digest; Hash must be started again
-// before it is used once more.
-void Sha1Finish(Sha1 *Hash, uint8_t Digest[SHA1_DIGEST_SIZE]);
+// Pads, ends the hash and writes the first Size bytes of the digest (a
+// multiple of 4, at most SHA1_DIGEST_SIZE: a hardware ID keeps 16); Hash
+// must be started again before it is used once more.
+void Sha1Finish(Sha1 *Hash, uint8_t *Digest, size_t Size);

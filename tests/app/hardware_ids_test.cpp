@@ -45,7 +45,7 @@ TEST(Sha1, PublishedVectorsAndBlockEdges) {
         Sha1Add(&hash, c.message.data() + at, std::min(piece, c.message.size() - at));
       }
       uint8_t digest[SHA1_DIGEST_SIZE];
-      Sha1Finish(&hash, digest);
+      Sha1Finish(&hash, digest, sizeof(digest));
       EXPECT_EQ(Hex(digest, sizeof(digest)), c.digest) << "pieces of " << piece;
     }
   }

@@ -158,8 +158,7 @@ void FillBios(LineValues *v, SmbiosStructurePointer Bios) {
   if (Bios.Raw == nullptr) return;
   v->Text[KEY_BIOS_VENDOR] = GetSmbiosFieldString(Bios, BIOS_VENDOR_FIELD);
   // The string the decision read.
-  v->Text[KEY_BIOS_VERSION] = gRecord.Options->Segments ? ReadBiosVersionField(Bios).Text
-                                                        : ReadInstalledVersionString(Bios);
+  v->Text[KEY_BIOS_VERSION] = InstalledVersionFor(Bios, gRecord.Options->Segments);
   v->Text[KEY_BIOS_DATE] = GetSmbiosFieldString(Bios, BIOS_DATE_FIELD);
 }
 

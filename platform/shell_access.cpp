@@ -7,7 +7,7 @@
 // references found are kept for the whole run and given back by
 // ShellAccessShutdown.
 //
-// Under the EFI 1.x shell there is no file API by handle, so the ten file
+// Under the EFI 1.x shell there is no file API by handle, so the file
 // entries fall back to EFI_FILE_PROTOCOL, and a name is opened by turning it
 // into a device path and walking that path node by node from the volume root.
 //
@@ -91,13 +91,6 @@ EFI_FILE_INFO *EFIAPI FallbackGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
   return static_cast<EFI_FILE_INFO *>(Block);
 }
 
-EFI_STATUS EFIAPI FallbackSetFileInfo(SHELL_FILE_HANDLE FileHandle, const EFI_FILE_INFO *FileInfo) {
-  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
-  if (File == nullptr || FileInfo == nullptr) return EFI_INVALID_PARAMETER;
-  return File->SetInfo(File, &EFI_FILE_INFO_ID, FileInfo->Size,
-                       const_cast<EFI_FILE_INFO *>(FileInfo));
-}
-
 EFI_STATUS EFIAPI FallbackReadFile(SHELL_FILE_HANDLE FileHandle, UINTN *ReadSize, void *Buffer) {
   EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
   if (File == nullptr) return EFI_INVALID_PARAMETER;
@@ -114,18 +107,6 @@ EFI_STATUS EFIAPI FallbackCloseFile(SHELL_FILE_HANDLE FileHandle) {
   EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
   if (File == nullptr) return EFI_INVALID_PARAMETER;
   return File->Close(File);
-}
-
-EFI_STATUS EFIAPI FallbackDeleteFile(SHELL_FILE_HANDLE FileHandle) {
-  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
-  if (File == nullptr) return EFI_INVALID_PARAMETER;
-  return File->Delete(File);
-}
-
-EFI_STATUS EFIAPI FallbackGetFilePosition(SHELL_FILE_HANDLE FileHandle, UINT64 *Position) {
-  EFI_FILE_PROTOCOL *File = AsFile(FileHandle);
-  if (File == nullptr || Position == nullptr) return EFI_INVALID_PARAMETER;
-  return File->GetPosition(File, Position);
 }
 
 EFI_STATUS EFIAPI FallbackSetFilePosition(SHELL_FILE_HANDLE FileHandle, UINT64 Position) {
@@ -149,15 +130,14 @@ EFI_STATUS EFIAPI FallbackGetFileSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size
   return EFI_SUCCESS;
 }
 
-// The shell protocol's members for the ten entries, in the table's order,
-// as pointer-sized slots: ten loads and stores of their own cost more than a
-// loop over ten bytes.
+// The shell protocol's members for the entries, in the table's order, as
+// pointer-sized slots: a load and a store of their own for each cost more
+// than a loop over these bytes.
 #define SHELL_SLOT(Member) (offsetof(EFI_SHELL_PROTOCOL, Member) / sizeof(void *))
-const UINT8 SHELL_FILE_SLOTS[] = {
-    SHELL_SLOT(GetFileInfo),     SHELL_SLOT(SetFileInfo), SHELL_SLOT(ReadFile),
-    SHELL_SLOT(WriteFile),       SHELL_SLOT(CloseFile),   SHELL_SLOT(DeleteFile),
-    SHELL_SLOT(GetFilePosition), SHELL_SLOT(SetFilePosition), SHELL_SLOT(FlushFile),
-    SHELL_SLOT(GetFileSize)};
+const UINT8 SHELL_FILE_SLOTS[] = {SHELL_SLOT(GetFileInfo), SHELL_SLOT(ReadFile),
+                                  SHELL_SLOT(WriteFile),   SHELL_SLOT(CloseFile),
+                                  SHELL_SLOT(SetFilePosition), SHELL_SLOT(FlushFile),
+                                  SHELL_SLOT(GetFileSize)};
 #undef SHELL_SLOT
 static_assert(sizeof(SHELL_FILE_SLOTS) * sizeof(void *) == sizeof(SHELL_FILE_FUNCTIONS),
               "one slot for each entry");
@@ -171,16 +151,13 @@ void FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
 }
 
 // Stored one by one rather than copied from a constant table: the table
-// would hold ten addresses for the loader to fix, and the image has none.
+// would hold an address for each for the loader to fix, and the image has none.
 void FillFromFallbacks() {
   SHELL_FILE_FUNCTIONS &to = ShellFileFunctions;
   to.GetFileInfo = FallbackGetFileInfo;
-  to.SetFileInfo = FallbackSetFileInfo;
   to.ReadFile = FallbackReadFile;
   to.WriteFile = FallbackWriteFile;
   to.CloseFile = FallbackCloseFile;
-  to.DeleteFile = FallbackDeleteFile;
-  to.GetFilePosition = FallbackGetFilePosition;
   to.SetFilePosition = FallbackSetFilePosition;
   to.FlushFile = FallbackFlushFile;
   to.GetFileSize = FallbackGetFileSize;

@@ -13,16 +13,14 @@ extern EFI_HANDLE gLegacyShellEnvironmentHandle;
 extern LEGACY_SHELL_INTERFACE *gLegacyShellInterface;
 extern EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation;
 
-// The ten file operations the C library reads files with: the shell
-// protocol's own members, or fallbacks over EFI_FILE_PROTOCOL.
+// The file operations the application uses (the C library's file layer,
+// folder listings, the run record): the shell protocol's own members, or
+// fallbacks over EFI_FILE_PROTOCOL.
 struct SHELL_FILE_FUNCTIONS {
   EFI_SHELL_GET_FILE_INFO GetFileInfo;
-  EFI_SHELL_SET_FILE_INFO SetFileInfo;
   EFI_SHELL_READ_FILE ReadFile;
   EFI_SHELL_WRITE_FILE WriteFile;
   EFI_SHELL_CLOSE_FILE CloseFile;
-  EFI_SHELL_DELETE_FILE DeleteFile;
-  EFI_SHELL_GET_FILE_POSITION GetFilePosition;
   EFI_SHELL_SET_FILE_POSITION SetFilePosition;
   EFI_SHELL_FLUSH_FILE FlushFile;
   EFI_SHELL_GET_FILE_SIZE GetFileSize;

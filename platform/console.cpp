@@ -66,21 +66,6 @@ struct Output {
   void Put(CHAR16 unit) {
     if (count < kMaxUnits) buffer[count++] = unit;
   }
-  void PutDecimal(int value) {
-    // Negated in unsigned arithmetic, so the lowest int has its magnitude.
-    UINT32 magnitude = static_cast<UINT32>(value);
-    if (value < 0) {
-      Put(u'-');
-      magnitude = 0u - magnitude;
-    }
-    CHAR16 digits[10];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<CHAR16>(u'0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    while (n > 0) Put(digits[--n]);
-  }
   // 8-bit text (each byte one unit of the same value) or UTF-16 text.
   void PutText(const void *Text, bool Wide) {
     const UINT8 *narrow = static_cast<const UINT8 *>(Text);
@@ -92,6 +77,22 @@ struct Output {
     }
   }
 };
+
+// The decimal text of Value, written backwards from the end of Scratch (12
+// bytes: sign, ten digits and the NUL), so no digit needs reversing.
+const CHAR8 *DecimalToText(int Value, CHAR8 *Scratch) {
+  // Negated in unsigned arithmetic, so the lowest int has its magnitude.
+  UINT32 magnitude = static_cast<UINT32>(Value);
+  if (Value < 0) magnitude = 0u - magnitude;
+  CHAR8 *at = Scratch + 11;
+  *at = '\0';
+  do {
+    *--at = static_cast<CHAR8>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (Value < 0) *--at = '-';
+  return at;
+}
 
 }  // namespace
 
@@ -138,21 +139,25 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
       out.Put(u'\r');
       if (*p == u'\n' || p[1] == u'\n') out.Put(u'\n');
       if (p[1] == (*p ^ (u'\n' ^ u'\r'))) ++p;
-    } else if (*p == u'%' && (p[1] == u'a' || p[1] == u's')) {
-      const void *text = va_arg(args, const void *);
-      bool wide = p[1] == u's';
-      if (text == nullptr) {
-        text = "<null string>";
-        wide = false;
+    } else if (*p == u'%' && (p[1] == u'a' || p[1] == u's' || p[1] == u'd' || p[1] == u'r')) {
+      // Every directive comes down to a text: the argument's own, or the
+      // number or status written as one.
+      CHAR8 scratch[STATUS_TEXT_SIZE];
+      const void *text;
+      bool wide = false;
+      if (p[1] == u'd') {
+        text = DecimalToText(va_arg(args, int), scratch);
+      } else if (p[1] == u'r') {
+        text = StatusToText(va_arg(args, EFI_STATUS), scratch);
+      } else {
+        text = va_arg(args, const void *);
+        wide = p[1] == u's';
+        if (text == nullptr) {
+          text = "<null string>";
+          wide = false;
+        }
       }
       out.PutText(text, wide);
-      ++p;
-    } else if (*p == u'%' && p[1] == u'd') {
-      out.PutDecimal(va_arg(args, int));
-      ++p;
-    } else if (*p == u'%' && p[1] == u'r') {
-      CHAR8 scratch[STATUS_TEXT_SIZE];
-      out.PutText(StatusToText(va_arg(args, EFI_STATUS), scratch), false);
       ++p;
     } else {
       // Any other '%' sequence is printed as it stands.

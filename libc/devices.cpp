@@ -131,13 +131,13 @@ const Device *ShellFileDevice() { return gDeviceTable[FILE_DEVICE_SLOT]; }
 
 int FindFreeDescriptor() {
   if (gRuntime == nullptr) {
-    RecordFailure(LIBC_EBADF, EFI_INVALID_PARAMETER);
+    RecordCheckFailure(LIBC_EBADF);
     return -1;
   }
   for (int i = 0; i < DESCRIPTOR_COUNT; ++i) {
     if (gRuntime->Descriptors[i].Dev == nullptr) return i;
   }
-  RecordFailure(LIBC_EMFILE, EFI_OUT_OF_RESOURCES);
+  RecordCheckFailure(LIBC_EMFILE);
   return -1;
 }
 
@@ -149,11 +149,11 @@ int OpenDevice(const char *Name, unsigned Access) {
     }
   }
   if (device == nullptr || device->Console == nullptr) {
-    RecordFailure(LIBC_ENODEV, EFI_NOT_FOUND);
+    RecordCheckFailure(LIBC_ENODEV);
     return -1;
   }
   if (Access == 0 || (Access & ~device->Access) != 0) {
-    RecordFailure(LIBC_EACCES, EFI_ACCESS_DENIED);
+    RecordCheckFailure(LIBC_EACCES);
     return -1;
   }
   int descriptor = FindFreeDescriptor();
@@ -188,7 +188,7 @@ bool WriteConsole(int Descriptor, const char *Text, size_t Length, size_t *Consu
   *Consumed = 0;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *console = OutputConsole(Descriptor);
   if (console == nullptr) {
-    RecordFailure(LIBC_EBADF, EFI_INVALID_PARAMETER);
+    RecordCheckFailure(LIBC_EBADF);
     return false;
   }
   bool expand = gConsole != nullptr && gConsole->Terminal.ExpandLineFeed;

@@ -15,20 +15,38 @@ void RecordFailure(int Error, EFI_STATUS Status) {
   LastEfiStatus = Status;
 }
 
+namespace {
+
+// Pairs of (error code, error number), the code being the status with bit
+// 63 cleared: one byte compares a row, where a 64-bit constant costs ten
+// bytes. The first rows map a failed call's status to its number; every row
+// gives the status that a number the library sets stands for.
+constexpr unsigned char PAIRS[] = {
+    EFI_NOT_FOUND & 0xFF,         LIBC_ENOENT, EFI_ACCESS_DENIED & 0xFF,     LIBC_EACCES,
+    EFI_OUT_OF_RESOURCES & 0xFF,  LIBC_ENOMEM, EFI_INVALID_PARAMETER & 0xFF, LIBC_EINVAL,
+    // Numbers of the library's own checks, which no status maps to.
+    EFI_NOT_FOUND & 0xFF,         LIBC_ENODEV, EFI_OUT_OF_RESOURCES & 0xFF,  LIBC_EMFILE,
+    EFI_INVALID_PARAMETER & 0xFF, LIBC_EBADF};
+constexpr size_t MAPPED_ROWS = 4;
+
+}  // namespace
+
 void RecordEfiFailure(EFI_STATUS Status) {
-  // Pairs of (error code, error number), the code being the status with bit
-  // 63 cleared: one byte compares a row, where four 64-bit constants cost ten
-  // bytes each.
-  static const unsigned char MAPPED[] = {
-      EFI_NOT_FOUND & 0xFF,         LIBC_ENOENT, EFI_ACCESS_DENIED & 0xFF,     LIBC_EACCES,
-      EFI_OUT_OF_RESOURCES & 0xFF,  LIBC_ENOMEM, EFI_INVALID_PARAMETER & 0xFF, LIBC_EINVAL};
   int error = LIBC_EIO;
   if ((Status & ~static_cast<EFI_STATUS>(0xFF)) == EFI_ERROR_BIT) {
-    for (size_t i = 0; i < sizeof(MAPPED); i += 2) {
-      if (MAPPED[i] == (Status & 0xFF)) error = MAPPED[i + 1];
+    for (size_t i = 0; i < 2 * MAPPED_ROWS; i += 2) {
+      if (PAIRS[i] == (Status & 0xFF)) error = PAIRS[i + 1];
     }
   }
   RecordFailure(error, Status);
+}
+
+void RecordCheckFailure(int Error) {
+  EFI_STATUS status = EFI_DEVICE_ERROR;
+  for (size_t i = 0; i < sizeof(PAIRS); i += 2) {
+    if (PAIRS[i + 1] == Error) status = EFI_ERROR_BIT | PAIRS[i];
+  }
+  RecordFailure(Error, status);
 }
 
 namespace {

@@ -35,4 +35,10 @@ void RecordEfiFailure(EFI_STATUS Status);
 // Records a failure that has an error number and stands for Status.
 void RecordFailure(int Error, EFI_STATUS Status);
 
+// Records a failure that one of the library's own checks found: Error
+// (ENOENT, EACCES, ENOMEM, EINVAL, ENODEV, EMFILE or EBADF) and the status
+// it stands for (not found, access denied, out of resources or invalid
+// parameter; a device error for any other number).
+void RecordCheckFailure(int Error);
+
 }  // namespace libc

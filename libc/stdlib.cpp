@@ -12,12 +12,12 @@ void *malloc(size_t size) {
   if (size == 0) return nullptr;
   void *block = nullptr;
   if (gBS == nullptr) {
-    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    RecordCheckFailure(LIBC_ENOMEM);
     return nullptr;
   }
   EFI_STATUS status = gBS->AllocatePool(EfiLoaderData, size, &block);
   if (EFI_ERROR(status) || block == nullptr) {
-    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    RecordCheckFailure(LIBC_ENOMEM);
     return nullptr;
   }
   return block;
@@ -25,7 +25,7 @@ void *malloc(size_t size) {
 
 void *calloc(size_t count, size_t size) {
   if (size != 0 && count > static_cast<size_t>(-1) / size) {
-    RecordFailure(LIBC_ENOMEM, EFI_OUT_OF_RESOURCES);
+    RecordCheckFailure(LIBC_ENOMEM);
     return nullptr;
   }
   void *block = malloc(count * size);

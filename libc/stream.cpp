@@ -175,7 +175,7 @@ bool RefuseRead(FILE *Stream) {
 FILE *OpenStream(const char *name, const CHAR16 *wide) {
   const Device *device = ShellFileDevice();
   if (device == nullptr) {
-    RecordFailure(LIBC_ENODEV, EFI_NOT_FOUND);
+    RecordCheckFailure(LIBC_ENODEV);
     return nullptr;
   }
   int descriptor = -1;
@@ -210,7 +210,7 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
 
 FILE *fopen(const char *name, const char *mode) {
   if (name == nullptr || mode == nullptr || !IsReadMode(mode)) {
-    RecordFailure(LIBC_EINVAL, EFI_INVALID_PARAMETER);
+    RecordCheckFailure(LIBC_EINVAL);
     return nullptr;
   }
   return OpenStream(name, nullptr);
@@ -218,7 +218,7 @@ FILE *fopen(const char *name, const char *mode) {
 
 FILE *fopen_utf16(const char16_t *name) {
   if (name == nullptr) {
-    RecordFailure(LIBC_EINVAL, EFI_INVALID_PARAMETER);
+    RecordCheckFailure(LIBC_EINVAL);
     return nullptr;
   }
   return OpenStream(nullptr, name);

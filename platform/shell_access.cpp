@@ -47,6 +47,17 @@ void ReleasePool(void *Block) {
   if (Block != nullptr) (void)gBS->FreePool(Block);
 }
 
+// A block of boot services pool, zeroed (pool memory comes back
+// uninitialised), or null when the firmware has none.
+void *AllocateZeroedPool(UINTN Size) {
+  void *Block = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, &Block)) || Block == nullptr) {
+    return nullptr;
+  }
+  libc::memset(Block, 0, Size);
+  return Block;
+}
+
 EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {
   void *Found = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(Guid, nullptr, &Found);
@@ -77,11 +88,8 @@ EFI_FILE_INFO *EFIAPI FallbackGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
   // The block is never smaller than the fixed part of the record, so a
   // caller reading FileSize or Attribute stays inside it even if the file
   // system reports a short size.
-  UINTN BlockSize = Size < sizeof(EFI_FILE_INFO) ? sizeof(EFI_FILE_INFO) : Size;
-  void *Block = nullptr;
-  Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
-  if (EFI_ERROR(Status) || Block == nullptr) return nullptr;
-  libc::memset(Block, 0, BlockSize);  // pool memory comes back uninitialised
+  void *Block = AllocateZeroedPool(Size < sizeof(EFI_FILE_INFO) ? sizeof(EFI_FILE_INFO) : Size);
+  if (Block == nullptr) return nullptr;
 
   Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &Size, Block);
   if (EFI_ERROR(Status)) {
@@ -192,11 +200,8 @@ EFI_STATUS NodeFileName(const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length, con
     return EFI_SUCCESS;
   }
 
-  UINTN BlockSize = (Units + 1) * sizeof(CHAR16);
-  void *Block = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
-  if (EFI_ERROR(Status) || Block == nullptr) return EFI_OUT_OF_RESOURCES;
-  libc::memset(Block, 0, BlockSize);
+  void *Block = AllocateZeroedPool((Units + 1) * sizeof(CHAR16));
+  if (Block == nullptr) return EFI_OUT_OF_RESOURCES;
   libc::memcpy(Block, Text, Units * sizeof(CHAR16));
   *Copy = static_cast<CHAR16 *>(Block);
   *Name = *Copy;
@@ -295,11 +300,8 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
                              nullptr);
   UINTN Allocated = 0;
   if (Status == EFI_BUFFER_TOO_SMALL) {
-    void *Block = nullptr;
-    Status = gBS->AllocatePool(EfiBootServicesData, BufferSize, &Block);
-    if (EFI_ERROR(Status) || Block == nullptr) return EFI_OUT_OF_RESOURCES;
-    libc::memset(Block, 0, BufferSize);
-    Handles = static_cast<EFI_HANDLE *>(Block);
+    Handles = static_cast<EFI_HANDLE *>(AllocateZeroedPool(BufferSize));
+    if (Handles == nullptr) return EFI_OUT_OF_RESOURCES;
     Allocated = BufferSize;
     Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
                                Handles);

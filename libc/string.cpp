@@ -37,12 +37,8 @@ int memcmp(const void *a, const void *b, size_t n) {
   return 0;
 }
 
-void *memcpy(void *dst, const void *src, size_t n) {
-  unsigned char *d = static_cast<unsigned char *>(dst);
-  const unsigned char *s = static_cast<const unsigned char *>(src);
-  for (size_t i = 0; i < n; ++i) d[i] = s[i];
-  return dst;
-}
+// memmove's forward copy is this copy: one loop in the image, not two.
+void *memcpy(void *dst, const void *src, size_t n) { return memmove(dst, src, n); }
 
 void *memset(void *dst, int c, size_t n) {
   unsigned char *d = static_cast<unsigned char *>(dst);

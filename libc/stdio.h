@@ -23,8 +23,10 @@ struct FILE;
 extern FILE *const stdout;
 extern FILE *const stderr;
 
-// Opens a file for reading; Mode is "r" or "rb". Null with the error
-// number and the last status set when it cannot be opened.
+// Opens a file for reading; Mode is "r" or "rb", Name UTF-8 (characters
+// of up to three bytes, as FAT names are) with '/' or '\\' between folders.
+// Null with the error number and the last status set when it cannot be
+// opened.
 FILE *fopen(const char *name, const char *mode);
 // Not in the standard: fopen(name, "r") for a name in UTF-16 as the shell's
 // own folder listings give it, taken unit for unit.

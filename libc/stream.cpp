@@ -15,6 +15,7 @@
 #include "libc/string.h"
 #include "platform/efi_protocols.h"
 #include "platform/shell_access.h"
+#include "platform/utf8.h"
 
 namespace libc {
 
@@ -33,8 +34,9 @@ bool IsReadMode(const char *Mode) {
   return Mode[0] == 'r' && (Mode[1] == '\0' || (Mode[1] == 'b' && Mode[2] == '\0'));
 }
 
-// The name as the shell takes it: one UTF-16 unit per byte, '/' as '\'; a
-// name already in UTF-16 (Wide) as it stands.
+// The name as the shell takes it: the library's UTF-8 in UTF-16, '/' as
+// '\' (never more units than bytes); a name already in UTF-16 (Wide) as it
+// stands.
 EFI_STATUS OpenByName(const char *Name, const CHAR16 *Wide, SHELL_FILE_HANDLE *Handle) {
   *Handle = nullptr;
   CHAR16 *copy = nullptr;
@@ -42,10 +44,7 @@ EFI_STATUS OpenByName(const char *Name, const CHAR16 *Wide, SHELL_FILE_HANDLE *H
     size_t length = strlen(Name);
     copy = static_cast<CHAR16 *>(calloc(length + 1, sizeof(CHAR16)));
     if (copy == nullptr) return EFI_OUT_OF_RESOURCES;
-    for (size_t i = 0; i < length; ++i) {
-      CHAR16 unit = static_cast<UINT8>(Name[i]);
-      copy[i] = unit == u'/' ? u'\\' : unit;
-    }
+    Utf8ToUtf16(Name, copy, length);
     Wide = copy;
   }
   EFI_STATUS status = OpenNamedFile(Wide, Handle, EFI_FILE_MODE_READ, 0);

@@ -328,15 +328,21 @@ TEST(FileStream, OpenWithoutMemoryOrWithBadArgumentsGivesNull) {
   });
 }
 
+// A name is the library's UTF-8: each character reaches the shell as its
+// UTF-16 unit, '/' as '\\'.
 TEST(FileStream, NamesReachTheShellWithBackslashes) {
   sim::Firmware fw;
   fw.AddFile("dir\\sub\\cfg.ini", "k=v\n");
+  fw.AddFile("K\xC3\xA4se\\\xE2\x82\xAC.ini", "k=w\n");
   RunInFrame(fw, [&] {
-    libc::FILE *f = libc::fopen("dir/sub/cfg.ini", "r");
-    ASSERT_NE(f, nullptr);
-    char line[10];
-    EXPECT_STREQ(libc::fgets(line, sizeof(line), f), "k=v\n");
-    libc::fclose(f);
+    for (const char *name : {"dir/sub/cfg.ini", "K\xC3\xA4se/\xE2\x82\xAC.ini"}) {
+      SCOPED_TRACE(name);
+      libc::FILE *f = libc::fopen(name, "r");
+      ASSERT_NE(f, nullptr);
+      char line[10];
+      EXPECT_NE(libc::fgets(line, sizeof(line), f), nullptr);
+      libc::fclose(f);
+    }
   });
 }
 

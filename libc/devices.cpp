@@ -20,21 +20,22 @@ struct TerminalSettings {
   bool ExpandLineFeed;  // LF becomes CR LF, as UEFI consoles expect
 };
 
+constexpr int CONSOLE_DEVICES = 3;
+// The console devices' names, in the order of their devices (and of the
+// standard descriptors): packed texts, where names kept in each device
+// would cost a pointer and its store apiece.
+constexpr char CONSOLE_NAMES[] = "stdin:\0stdout:\0stderr:";
+
 struct ConsoleState {
-  Device Devices[3];  // stdin:, stdout:, stderr:
+  Device Devices[CONSOLE_DEVICES];
   TerminalSettings Terminal;
 };
-
-constexpr int CONSOLE_DEVICES = 3;
-constexpr int TABLE_SIZE = CONSOLE_DEVICES + 1;
-constexpr int FILE_DEVICE_SLOT = CONSOLE_DEVICES;
 // UTF-16 units per OutputString call (room kept for a CR LF pair and the
 // NUL): a console stream's buffer of 128 bytes usually goes out in one call.
 constexpr size_t CHUNK_UNITS = 160;
 constexpr CHAR16 REPLACEMENT = 0xFFFD;
 
 ConsoleState *gConsole = nullptr;
-const Device *gDeviceTable[TABLE_SIZE] = {};
 Device *gFileDevice = nullptr;
 
 // Decodes the UTF-8 sequence at Text (Available bytes, at least 1) into one
@@ -94,10 +95,9 @@ bool CreateConsoleDevices(EFI_SYSTEM_TABLE *SystemTable) {
   if (state == nullptr) return false;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *error =
       SystemTable->StdErr != nullptr ? SystemTable->StdErr : SystemTable->ConOut;
-  state->Devices[0] = {"stdin:", DeviceKind::ConsoleInput, ACCESS_READ, SystemTable->ConIn};
-  state->Devices[1] = {"stdout:", DeviceKind::ConsoleOutput, ACCESS_WRITE, SystemTable->ConOut};
-  state->Devices[2] = {"stderr:", DeviceKind::ConsoleOutput, ACCESS_WRITE, error};
-  for (int i = 0; i < CONSOLE_DEVICES; ++i) gDeviceTable[i] = &state->Devices[i];
+  state->Devices[0] = {DeviceKind::ConsoleInput, SystemTable->ConIn};
+  state->Devices[1] = {DeviceKind::ConsoleOutput, SystemTable->ConOut};
+  state->Devices[2] = {DeviceKind::ConsoleOutput, error};
   gConsole = state;
   return true;
 }
@@ -106,28 +106,22 @@ bool InstallShellFileDevice() {
   if (gFileDevice != nullptr) return true;
   Device *device = static_cast<Device *>(malloc(sizeof(Device)));
   if (device == nullptr) return false;
-  *device = {nullptr, DeviceKind::ShellFile, ACCESS_READ, nullptr};
+  *device = {DeviceKind::ShellFile, nullptr};
   gFileDevice = device;
-  gDeviceTable[FILE_DEVICE_SLOT] = device;
   return true;
 }
 
 void ReleaseDeviceTable() {
-  for (const Device *&entry : gDeviceTable) entry = nullptr;
   free(gFileDevice);
   gFileDevice = nullptr;
 }
 
 void ReleaseConsoleDevices() {
-  if (gConsole == nullptr) return;
-  for (const Device *&entry : gDeviceTable) {
-    if (entry != nullptr && entry->Kind != DeviceKind::ShellFile) entry = nullptr;
-  }
   free(gConsole);
   gConsole = nullptr;
 }
 
-const Device *ShellFileDevice() { return gDeviceTable[FILE_DEVICE_SLOT]; }
+const Device *ShellFileDevice() { return gFileDevice; }
 
 int FindFreeDescriptor() {
   if (gRuntime == nullptr) {
@@ -143,16 +137,17 @@ int FindFreeDescriptor() {
 
 int OpenDevice(const char *Name, unsigned Access) {
   const Device *device = nullptr;
-  for (int i = 0; i < CONSOLE_DEVICES && Name != nullptr; ++i) {
-    if (gDeviceTable[i] != nullptr && strcmp(gDeviceTable[i]->Name, Name) == 0) {
-      device = gDeviceTable[i];
-    }
+  const char *name = CONSOLE_NAMES;
+  for (int i = 0; i < CONSOLE_DEVICES && gConsole != nullptr && Name != nullptr; ++i) {
+    if (strcmp(name, Name) == 0) device = &gConsole->Devices[i];
+    name += strlen(name) + 1;
   }
   if (device == nullptr || device->Console == nullptr) {
     RecordCheckFailure(LIBC_ENODEV);
     return -1;
   }
-  if (Access == 0 || (Access & ~device->Access) != 0) {
+  unsigned allowed = device->Kind == DeviceKind::ConsoleOutput ? ACCESS_WRITE : ACCESS_READ;
+  if (Access == 0 || (Access & ~allowed) != 0) {
     RecordCheckFailure(LIBC_EACCES);
     return -1;
   }

@@ -1,8 +1,8 @@
 // The library's devices and descriptors. Three console devices, "stdin:",
 // "stdout:" and "stderr:", stand for the system table's consoles; the shell
-// file device opens every other name through the shell access layer. The
-// device table lists what is installed; descriptors live in the run-time
-// state block and each open takes the lowest free number.
+// file device opens every other name through the shell access layer. Each
+// is there from its set-up to its tear-down; descriptors live in the
+// run-time state block and each open takes the lowest free number.
 #pragma once
 
 #include <stddef.h>
@@ -15,15 +15,14 @@ struct FILE;
 
 enum class DeviceKind : UINT8 { ConsoleInput, ConsoleOutput, ShellFile };
 
-// Access an open asks for, and a device allows.
+// Access an open asks for, and a device allows: console output is written,
+// console input and files are read.
 constexpr unsigned ACCESS_READ = 1;
 constexpr unsigned ACCESS_WRITE = 2;
 
 struct Device {
-  const char *Name;  // null for the shell file device, which takes any name
   DeviceKind Kind;
-  unsigned Access;
-  void *Console;     // the bound console protocol; null when the firmware has none
+  void *Console;  // the bound console protocol; null when the firmware has none
 };
 
 // Library set-up: the three console devices bound to ConIn, ConOut and
@@ -33,7 +32,8 @@ bool CreateConsoleDevices(EFI_SYSTEM_TABLE *SystemTable);
 // Library set-up: the shell file device, through which fopen opens names.
 // False when its memory cannot be allocated.
 bool InstallShellFileDevice();
-// Library tear-down, in this order.
+// Library tear-down, in this order: the shell file device, then the
+// console devices.
 void ReleaseDeviceTable();
 void ReleaseConsoleDevices();
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "libc/devices.h"
 #include "libc/errno.h"
 #include "libc/stdio.h"
 #include "platform/entry.h"
@@ -123,6 +124,41 @@ TEST(ConsoleStream, WrongDirectionOrClosedStreamsRefuse) {
   EXPECT_TRUE(fw.ConsoleLines().empty());
   // Outside a run no descriptor is open.
   EXPECT_EQ(libc::fputs("outside\n", libc::stdout), EOF);
+}
+
+// Each console device opens by its name, in its own direction only; the
+// standard descriptors already hold 0 to 2, so the next open takes 3.
+TEST(ConsoleDevices, OpenByNameInTheirOwnDirection) {
+  sim::Firmware fw;
+  RunInFrame(fw, [&] {
+    struct Case {
+      const char *name;
+      unsigned access;
+      int error;  // 0: opens
+    } cases[] = {
+        {"stdin:", libc::ACCESS_READ, 0},
+        {"stdout:", libc::ACCESS_WRITE, 0},
+        {"stderr:", libc::ACCESS_WRITE, 0},
+        {"stdin:", libc::ACCESS_WRITE, libc::LIBC_EACCES},
+        {"stdout:", libc::ACCESS_READ, libc::LIBC_EACCES},
+        {"stderr:", libc::ACCESS_READ | libc::ACCESS_WRITE, libc::LIBC_EACCES},
+        {"stdout:", 0, libc::LIBC_EACCES},
+        {"stdout", libc::ACCESS_WRITE, libc::LIBC_ENODEV},
+        {"stderr:x", libc::ACCESS_WRITE, libc::LIBC_ENODEV},
+        {nullptr, libc::ACCESS_READ, libc::LIBC_ENODEV},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::string(c.name != nullptr ? c.name : "(null)") + " " +
+                   std::to_string(c.access));
+      libc::ErrorNumber = 0;
+      int descriptor = libc::OpenDevice(c.name, c.access);
+      EXPECT_EQ(descriptor, c.error == 0 ? 3 : -1);
+      EXPECT_EQ(libc::ErrorNumber, c.error);
+      if (descriptor >= 0) {
+        EXPECT_EQ(libc::Close(descriptor), 0);
+      }
+    }
+  });
 }
 
 }  // namespace

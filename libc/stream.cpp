@@ -25,6 +25,7 @@ constexpr size_t READ_SIZE = 4096;
 constexpr size_t KEEP_BACK = 64;
 constexpr size_t BUFFER_SIZE = KEEP_BACK + READ_SIZE;
 constexpr UINT64 NO_END = ~0ULL;
+constexpr UINT64 UNKNOWN_POSITION = ~0ULL;
 constexpr UINT64 POSITION_LIMIT = ~0ULL >> 1;
 constexpr UINT64 LONG_LIMIT = static_cast<unsigned long>(-1) >> 1;
 
@@ -81,8 +82,7 @@ bool Fill(FILE *Stream) {
     return false;
   }
   UINT64 end = Stream->BufferStart + Stream->Length;
-  bool sequential = Stream->Position == end && Stream->FirmwarePositionKnown &&
-                    Stream->FirmwarePosition == end;
+  bool sequential = Stream->Position == end && Stream->FirmwarePosition == end;
   if (sequential) {
     if (Stream->Length == Stream->Capacity) {
       memmove(Stream->Buffer, Stream->Buffer + Stream->Length - KEEP_BACK, KEEP_BACK);
@@ -90,18 +90,17 @@ bool Fill(FILE *Stream) {
       Stream->Length = KEEP_BACK;
     }
   } else {
-    if (!Stream->FirmwarePositionKnown || Stream->FirmwarePosition != Stream->Position) {
+    if (Stream->FirmwarePosition != Stream->Position) {
       EFI_STATUS status = ShellFileFunctions.SetFilePosition == nullptr
                               ? EFI_UNSUPPORTED
                               : ShellFileFunctions.SetFilePosition(Stream->Handle,
                                                                    Stream->Position);
       if (EFI_ERROR(status)) {
-        Stream->FirmwarePositionKnown = false;
+        Stream->FirmwarePosition = UNKNOWN_POSITION;
         Fail(Stream, status);
         return false;
       }
       Stream->FirmwarePosition = Stream->Position;
-      Stream->FirmwarePositionKnown = true;
     }
     Stream->BufferStart = Stream->Position;
     Stream->Length = 0;
@@ -113,7 +112,7 @@ bool Fill(FILE *Stream) {
           ? EFI_UNSUPPORTED
           : ShellFileFunctions.ReadFile(Stream->Handle, &size, Stream->Buffer + Stream->Length);
   if (EFI_ERROR(status)) {
-    Stream->FirmwarePositionKnown = false;
+    Stream->FirmwarePosition = UNKNOWN_POSITION;
     if (PastEnd(Stream)) return false;
     Fail(Stream, status);
     return false;
@@ -196,7 +195,6 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
   stream->Handle = handle;
   stream->Buffer = reinterpret_cast<UINT8 *>(stream + 1);
   stream->Capacity = BUFFER_SIZE;
-  stream->FirmwarePositionKnown = true;
   stream->EndOffset = NO_END;
   stream->Next = gOpenStreams;
   gOpenStreams = stream;

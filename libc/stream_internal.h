@@ -23,8 +23,9 @@ struct FILE {
   // File streams: Buffer[0] holds the byte at file offset BufferStart.
   UINT64 BufferStart;
   UINT64 Position;          // where the next read starts
-  UINT64 FirmwarePosition;  // where the firmware's file position stands
-  bool FirmwarePositionKnown;
+  // Where the firmware's file position stands; ~0 (never a position a seek
+  // allows) when a failed call left it unknown.
+  UINT64 FirmwarePosition;
   UINT64 EndOffset;         // where a read found the end; ~0 until then
 };
 

@@ -27,14 +27,20 @@ size_t WideLength(const CHAR16 *Text) {
   return n;
 }
 
-// Appends Text to Path (Units used so far); false when it would not fit
-// with the NUL.
-bool Append(CHAR16 *Path, UINTN *Units, const CHAR16 *Text) {
-  size_t length = WideLength(Text);
-  if (*Units + length >= PATH_UNITS) return false;
-  libc::memcpy(Path + *Units, Text, length * sizeof(CHAR16));
-  *Units += length;
-  Path[*Units] = 0;
+// Line made of the three texts one after the other; false when they would
+// not fit with the NUL. One call for the whole line costs less than one
+// for each part.
+bool Join(CHAR16 Line[PATH_UNITS], const CHAR16 *First, const CHAR16 *Second,
+          const CHAR16 *Third) {
+  const CHAR16 *Parts[] = {First, Second, Third};
+  UINTN Units = 0;
+  for (const CHAR16 *Text : Parts) {
+    size_t Length = WideLength(Text);
+    if (Units + Length >= PATH_UNITS) return false;
+    libc::memcpy(Line + Units, Text, Length * sizeof(CHAR16));
+    Units += Length;
+  }
+  Line[Units] = 0;
   return true;
 }
 
@@ -80,22 +86,18 @@ bool IsFolder(const CHAR16 *Name) {
 
 EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
   CHAR16 Line[PATH_UNITS];
-  UINTN Units = 0;
   if (gEfiShellProtocol != nullptr) {
     const CHAR16 *Current = gEfiShellProtocol->GetCurDir(nullptr);
-    if (Current == nullptr || !Append(Line, &Units, Current)) return EFI_NOT_FOUND;
-    bool Separated = Units > 0 && Line[Units - 1] == u'\\';
-    if ((!Separated && !Append(Line, &Units, u"\\")) || !Append(Line, &Units, Name)) {
-      return EFI_BAD_BUFFER_SIZE;
-    }
+    if (Current == nullptr) return EFI_NOT_FOUND;
+    size_t Units = WideLength(Current);
+    if (Units >= PATH_UNITS) return EFI_NOT_FOUND;
+    bool Separated = Units > 0 && Current[Units - 1] == u'\\';
+    if (!Join(Line, Current, Separated ? u"" : u"\\", Name)) return EFI_BAD_BUFFER_SIZE;
     return gEfiShellProtocol->SetCurDir(nullptr, Line);
   }
   if (gLegacyShellEnvironment == nullptr) return EFI_UNSUPPORTED;
   // Quoted for names with blanks (a name cannot hold a quote on FAT).
-  if (!Append(Line, &Units, u"cd \"") || !Append(Line, &Units, Name) ||
-      !Append(Line, &Units, u"\"")) {
-    return EFI_BAD_BUFFER_SIZE;
-  }
+  if (!Join(Line, u"cd \"", Name, u"\"")) return EFI_BAD_BUFFER_SIZE;
   EFI_STATUS CommandStatus = EFI_SUCCESS;
   EFI_STATUS Status = RunShellCommand(&gImageHandle, Line, &CommandStatus);
   return EFI_ERROR(Status) ? Status : CommandStatus;

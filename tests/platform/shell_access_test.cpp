@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/globals.h"
+#include "platform/shell_directory.h"
 #include "sim/firmware.h"
 
 namespace {
@@ -595,6 +596,25 @@ TEST_F(ShellAccessTest, SurvivesEveryInjectedFault) {
   RecordProperty("faults_injected", static_cast<int>(injected));
   std::printf("faults injected: %u\n", injected);
   EXPECT_GT(injected, 30u);
+}
+
+// A folder is joined to the current directory, with a separator only where
+// it has none (UEFI Shell 2.0), or quoted on a "cd" line (EFI 1.x); a line
+// past the bound is refused and the directory stays.
+TEST_F(ShellAccessTest, ChangeCurrentDirectoryJoinsTheFolderAndRefusesTooLongALine) {
+  for (sim::ShellKind kind : {sim::ShellKind::Uefi2, sim::ShellKind::Legacy}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    Start(kind);
+    fw_->AddFile("kits\\a b\\UpdateConfig.ini", kConfigText);
+    ASSERT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
+    EXPECT_EQ(ChangeCurrentDirectory(u"kits"), EFI_SUCCESS);
+    EXPECT_EQ(ChangeCurrentDirectory(u"a b"), EFI_SUCCESS);
+    EXPECT_EQ(fw_->CurrentDirectory(), u"kits\\a b");
+    std::u16string too_long(2044, u'x');
+    EXPECT_EQ(ChangeCurrentDirectory(too_long.c_str()), EFI_BAD_BUFFER_SIZE);
+    EXPECT_EQ(fw_->CurrentDirectory(), u"kits\\a b");
+    EXPECT_EQ(ShellAccessShutdown(gImageHandle), EFI_SUCCESS);
+  }
 }
 
 }  // namespace

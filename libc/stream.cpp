@@ -81,29 +81,28 @@ bool Fill(FILE *Stream) {
     Stream->Flags |= STREAM_EOF;
     return false;
   }
+  // The firmware is moved only when it stands elsewhere; the buffer goes on
+  // only when the read continues it, else it starts afresh at the position.
   UINT64 end = Stream->BufferStart + Stream->Length;
-  bool sequential = Stream->Position == end && Stream->FirmwarePosition == end;
-  if (sequential) {
-    if (Stream->Length == Stream->Capacity) {
-      memmove(Stream->Buffer, Stream->Buffer + Stream->Length - KEEP_BACK, KEEP_BACK);
-      Stream->BufferStart = end - KEEP_BACK;
-      Stream->Length = KEEP_BACK;
+  bool moved = Stream->FirmwarePosition != Stream->Position;
+  if (moved) {
+    EFI_STATUS status = ShellFileFunctions.SetFilePosition == nullptr
+                            ? EFI_UNSUPPORTED
+                            : ShellFileFunctions.SetFilePosition(Stream->Handle, Stream->Position);
+    if (EFI_ERROR(status)) {
+      Stream->FirmwarePosition = UNKNOWN_POSITION;
+      Fail(Stream, status);
+      return false;
     }
-  } else {
-    if (Stream->FirmwarePosition != Stream->Position) {
-      EFI_STATUS status = ShellFileFunctions.SetFilePosition == nullptr
-                              ? EFI_UNSUPPORTED
-                              : ShellFileFunctions.SetFilePosition(Stream->Handle,
-                                                                   Stream->Position);
-      if (EFI_ERROR(status)) {
-        Stream->FirmwarePosition = UNKNOWN_POSITION;
-        Fail(Stream, status);
-        return false;
-      }
-      Stream->FirmwarePosition = Stream->Position;
-    }
+    Stream->FirmwarePosition = Stream->Position;
+  }
+  if (moved || Stream->Position != end) {
     Stream->BufferStart = Stream->Position;
     Stream->Length = 0;
+  } else if (Stream->Length == Stream->Capacity) {
+    memmove(Stream->Buffer, Stream->Buffer + Stream->Length - KEEP_BACK, KEEP_BACK);
+    Stream->BufferStart = end - KEEP_BACK;
+    Stream->Length = KEEP_BACK;
   }
   UINTN asked = Stream->Capacity - Stream->Length;
   UINTN size = asked;

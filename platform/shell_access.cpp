@@ -67,8 +67,16 @@ EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {
   return EFI_SUCCESS;
 }
 
-bool HasLegacySignature(const LEGACY_SHELL_ENVIRONMENT *Environment) {
-  return GuidEquals(&Environment->Signature, &LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID);
+// Whether Handle carries the EFI 1.x shell's environment: an interface
+// under its GUID is the shell's only when it carries the signature. If so,
+// that interface becomes the reference.
+bool TakeLegacyEnvironment(EFI_HANDLE Handle) {
+  void *Found = nullptr;
+  if (EFI_ERROR(OpenInterface(Handle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Found))) return false;
+  LEGACY_SHELL_ENVIRONMENT *Environment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Found);
+  if (!GuidEquals(&Environment->Signature, &LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID)) return false;
+  gLegacyShellEnvironment = Environment;
+  return true;
 }
 
 EFI_FILE_PROTOCOL *AsFile(SHELL_FILE_HANDLE Handle) {
@@ -284,20 +292,13 @@ EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
 }
 
 EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
-  void *Environment = nullptr;
-  EFI_STATUS Status = OpenInterface(ImageHandle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Environment);
-  if (!EFI_ERROR(Status) &&
-      HasLegacySignature(static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment))) {
-    gLegacyShellEnvironment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment);
-    return Status;
-  }
+  if (TakeLegacyEnvironment(ImageHandle)) return EFI_SUCCESS;
 
-  // The environment need not sit on our own image handle, and an interface
-  // under this GUID is the shell's only when it carries the signature: search
-  // every handle that has one.
+  // The environment need not sit on our own image handle: search every
+  // handle that has one.
   UINTN BufferSize = 0;
   EFI_HANDLE *Handles = nullptr;
-  Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
+  EFI_STATUS Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
                              nullptr);
   UINTN Allocated = 0;
   if (Status == EFI_BUFFER_TOO_SMALL) {
@@ -318,12 +319,7 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
   UINTN Count = (BufferSize < Allocated ? BufferSize : Allocated) / sizeof(EFI_HANDLE);
   Status = EFI_NOT_FOUND;
   for (UINTN i = 0; i < Count; ++i) {
-    Environment = nullptr;
-    if (EFI_ERROR(OpenInterface(Handles[i], &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Environment))) {
-      continue;
-    }
-    if (HasLegacySignature(static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment))) {
-      gLegacyShellEnvironment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Environment);
+    if (TakeLegacyEnvironment(Handles[i])) {
       gLegacyShellEnvironmentHandle = Handles[i];
       Status = EFI_SUCCESS;
       break;

@@ -259,10 +259,10 @@ EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
     // A UEFI Shell 2.0 may put its protocol on the image it starts, but
     // usually only publishes it system-wide: ask the image handle first,
     // then anywhere.
+    // Each lookup writes Shell only when it finds the protocol.
     void *Shell = nullptr;
-    if (EFI_ERROR(OpenInterface(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, &Shell)) &&
-        EFI_ERROR(LocateInterface(&EFI_SHELL_PROTOCOL_GUID, &Shell))) {
-      Shell = nullptr;
+    if (EFI_ERROR(OpenInterface(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, &Shell))) {
+      (void)LocateInterface(&EFI_SHELL_PROTOCOL_GUID, &Shell);
     }
     gEfiShellProtocol = static_cast<EFI_SHELL_PROTOCOL *>(Shell);
   }
@@ -275,9 +275,7 @@ EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
       gLegacyShellEnvironmentHandle = nullptr;
     }
     void *Interface = nullptr;
-    if (EFI_ERROR(OpenInterface(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &Interface))) {
-      Interface = nullptr;
-    }
+    (void)OpenInterface(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &Interface);
     gLegacyShellInterface = static_cast<LEGACY_SHELL_INTERFACE *>(Interface);
 
     if (gLegacyShellEnvironment == nullptr || gLegacyShellInterface == nullptr) {

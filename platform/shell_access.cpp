@@ -198,14 +198,16 @@ EFI_STATUS NodeFileName(const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length, con
   UINTN Units = (Length - sizeof(EFI_DEVICE_PATH_PROTOCOL)) / sizeof(CHAR16);
   *Copy = nullptr;
 
-  bool Terminated = false;
-  for (UINTN i = 0; i < Units && !Terminated; ++i) {
-    Terminated = Text[2 * i] == 0 && Text[2 * i + 1] == 0;
-  }
-  bool Aligned = (reinterpret_cast<UINTN>(Text) & 1) == 0;
-  if (Aligned && Terminated) {
-    *Name = reinterpret_cast<const CHAR16 *>(Text);
-    return EFI_SUCCESS;
+  // An unaligned name is copied whatever it holds, so only an aligned one
+  // is looked at for its NUL, a unit at a time.
+  if ((reinterpret_cast<UINTN>(Text) & 1) == 0) {
+    const CHAR16 *InPlace = reinterpret_cast<const CHAR16 *>(Text);
+    for (UINTN i = 0; i < Units; ++i) {
+      if (InPlace[i] == 0) {
+        *Name = InPlace;
+        return EFI_SUCCESS;
+      }
+    }
   }
 
   void *Block = AllocateZeroedPool((Units + 1) * sizeof(CHAR16));

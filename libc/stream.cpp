@@ -180,7 +180,7 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
     descriptor = FindFreeDescriptor();
     if (descriptor < 0) return nullptr;
   }
-  FILE *stream = static_cast<FILE *>(malloc(sizeof(FILE) + BUFFER_SIZE));
+  FILE *stream = static_cast<FILE *>(calloc(1, sizeof(FILE) + BUFFER_SIZE));
   if (stream == nullptr) return nullptr;
   SHELL_FILE_HANDLE handle;
   EFI_STATUS status = OpenByName(name, wide, &handle);
@@ -189,7 +189,6 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
     RecordEfiFailure(status);
     return nullptr;
   }
-  memset(stream, 0, sizeof(FILE));
   stream->Descriptor = descriptor;
   stream->Handle = handle;
   stream->Buffer = reinterpret_cast<UINT8 *>(stream + 1);

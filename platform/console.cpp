@@ -126,11 +126,8 @@ namespace {
 // The format is read as UTF-16 or as 8-bit text, each unit as its number.
 template <typename Unit>
 UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
-  void *block = nullptr;
-  if (gBS == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, kBufferBytes, &block)) ||
-      block == nullptr) {
-    return 0;
-  }
+  void *block = gBS != nullptr ? AllocateZeroedPool(kBufferBytes) : nullptr;
+  if (block == nullptr) return 0;
   Output out = {static_cast<CHAR16 *>(block), 0};
 
   for (const Unit *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {

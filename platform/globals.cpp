@@ -1,5 +1,5 @@
-// Storage for the program-wide platform references and the GUID comparison
-// that every lookup shares.
+// Storage for the program-wide platform references, the GUID comparison
+// that every lookup shares and the platform files' pool allocation.
 #include "platform/globals.h"
 
 #include "libc/string.h"
@@ -11,4 +11,13 @@ EFI_RUNTIME_SERVICES *gRT = nullptr;
 
 bool GuidEquals(const EFI_GUID *a, const EFI_GUID *b) {
   return libc::memcmp(a, b, sizeof(EFI_GUID)) == 0;
+}
+
+void *AllocateZeroedPool(UINTN Size) {
+  void *Block = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, &Block)) || Block == nullptr) {
+    return nullptr;
+  }
+  libc::memset(Block, 0, Size);
+  return Block;
 }

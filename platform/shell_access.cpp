@@ -47,17 +47,6 @@ void ReleasePool(void *Block) {
   if (Block != nullptr) (void)gBS->FreePool(Block);
 }
 
-// A block of boot services pool, zeroed (pool memory comes back
-// uninitialised), or null when the firmware has none.
-void *AllocateZeroedPool(UINTN Size) {
-  void *Block = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, &Block)) || Block == nullptr) {
-    return nullptr;
-  }
-  libc::memset(Block, 0, Size);
-  return Block;
-}
-
 EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {
   void *Found = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(Guid, nullptr, &Found);

@@ -33,8 +33,11 @@ void *calloc(size_t count, size_t size) {
   return block;
 }
 
+// Every pool block of the image goes back through here. Nothing useful can
+// be done when the firmware refuses to take a block back, and no caller
+// could act on it: the status is dropped in this one place.
 void free(void *block) {
-  if (block != nullptr && gBS != nullptr) gBS->FreePool(block);
+  if (block != nullptr && gBS != nullptr) (void)gBS->FreePool(block);
 }
 
 }  // namespace libc

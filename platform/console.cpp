@@ -7,6 +7,7 @@
 
 #include <stdarg.h>
 
+#include "libc/stdlib.h"
 #include "platform/globals.h"
 
 CHAR8 *gConsoleLineCopy = nullptr;
@@ -185,7 +186,7 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
   if (con_out != nullptr && out.count > 0) {
     if (EFI_ERROR(con_out->OutputString(con_out, out.buffer))) result = 0;
   }
-  gBS->FreePool(block);
+  libc::free(block);
   return result;
 }
 

@@ -16,6 +16,7 @@
 // reference a lookup could not fill stays null.
 #include "platform/shell_access.h"
 
+#include "libc/stdlib.h"
 #include "libc/string.h"
 #include "platform/globals.h"
 
@@ -39,13 +40,6 @@ EFI_STATUS OpenInterface(EFI_HANDLE Handle, const EFI_GUID *Guid, void **Interfa
 }
 
 namespace {
-
-// Nothing useful can be done when the firmware refuses to take a block back,
-// and no caller could act on it: the status is deliberately dropped here,
-// in one place.
-void ReleasePool(void *Block) {
-  if (Block != nullptr) (void)gBS->FreePool(Block);
-}
 
 EFI_STATUS LocateInterface(const EFI_GUID *Guid, void **Interface) {
   void *Found = nullptr;
@@ -90,7 +84,7 @@ EFI_FILE_INFO *EFIAPI FallbackGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
 
   Status = File->GetInfo(File, &EFI_FILE_INFO_ID, &Size, Block);
   if (EFI_ERROR(Status)) {
-    ReleasePool(Block);
+    libc::free(Block);
     return nullptr;
   }
   return static_cast<EFI_FILE_INFO *>(Block);
@@ -131,7 +125,7 @@ EFI_STATUS EFIAPI FallbackGetFileSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size
   EFI_FILE_INFO *Info = FallbackGetFileInfo(FileHandle);
   if (Info == nullptr) return EFI_DEVICE_ERROR;
   *Size = Info->FileSize;
-  ReleasePool(Info);
+  libc::free(Info);
   return EFI_SUCCESS;
 }
 
@@ -226,7 +220,7 @@ EFI_STATUS OpenPathNode(EFI_FILE_PROTOCOL *Current, const EFI_DEVICE_PATH_PROTOC
 
   EFI_FILE_PROTOCOL *Opened = nullptr;
   Status = Current->Open(Current, &Opened, Name, OpenMode, Attributes);
-  ReleasePool(Copy);
+  libc::free(Copy);
   if (EFI_ERROR(Status)) return Status;
   if (Opened == nullptr) return EFI_DEVICE_ERROR;
   *Next = Opened;
@@ -298,7 +292,7 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
                                Handles);
   }
   if (EFI_ERROR(Status)) {
-    ReleasePool(Handles);
+    libc::free(Handles);
     return Status;
   }
   // Without a buffer there is nothing to walk, whatever the firmware said.
@@ -314,7 +308,7 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
       break;
     }
   }
-  ReleasePool(Handles);
+  libc::free(Handles);
   return Status;
 }
 

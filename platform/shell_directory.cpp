@@ -11,6 +11,7 @@
 // started us.
 #include "platform/shell_directory.h"
 
+#include "libc/stdlib.h"
 #include "libc/string.h"
 #include "platform/globals.h"
 #include "platform/shell_access.h"
@@ -79,7 +80,7 @@ bool IsFolder(const CHAR16 *Name) {
   // The shell hands the record back in pool memory of its own.
   EFI_FILE_INFO *Info = ShellFileFunctions.GetFileInfo(Handle);
   bool Folder = Info != nullptr && (Info->Attribute & EFI_FILE_DIRECTORY) != 0;
-  if (Info != nullptr) (void)gBS->FreePool(Info);
+  libc::free(Info);
   CloseFolder(Handle);
   return Folder;
 }

@@ -230,13 +230,13 @@ EFI_STATUS OpenPathNode(EFI_FILE_PROTOCOL *Current, const EFI_DEVICE_PATH_PROTOC
 }  // namespace
 
 void ClearShellAccessReferences() {
+  // One call clears the table: a store for each entry costs more.
+  libc::memset(&ShellFileFunctions, 0, sizeof(ShellFileFunctions));
   gEfiShellProtocol = nullptr;
   gLegacyShellEnvironment = nullptr;
   gLegacyShellEnvironmentHandle = nullptr;
   gLegacyShellInterface = nullptr;
   gUnicodeCollation = nullptr;
-  // One call clears the table: a store for each entry costs more.
-  libc::memset(&ShellFileFunctions, 0, sizeof(ShellFileFunctions));
 }
 
 EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {

@@ -226,8 +226,10 @@ bool CloseStream(FILE *Stream) {
       break;
     }
   }
-  int descriptor = Stream->Descriptor;
-  if (gRuntime != nullptr && descriptor >= 0 && descriptor < DESCRIPTOR_COUNT &&
+  // A stream opened outside a run has descriptor -1, which as unsigned is
+  // past every slot.
+  unsigned descriptor = static_cast<unsigned>(Stream->Descriptor);
+  if (gRuntime != nullptr && descriptor < DESCRIPTOR_COUNT &&
       gRuntime->Descriptors[descriptor].Stream == Stream) {
     gRuntime->Descriptors[descriptor] = {nullptr, nullptr};
   }

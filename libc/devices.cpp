@@ -22,9 +22,11 @@ struct TerminalSettings {
 
 constexpr int CONSOLE_DEVICES = 3;
 // The console devices' names, in the order of their devices (and of the
-// standard descriptors): packed texts, where names kept in each device
-// would cost a pointer and its store apiece.
-constexpr char CONSOLE_NAMES[] = "stdin:\0stdout:\0stderr:";
+// standard descriptors), each in a row of 8 bytes: one block of text, where
+// names kept in each device would cost a pointer and its store apiece, and
+// a row is found without walking the ones before it.
+constexpr size_t NAME_ROOM = 8;
+constexpr char CONSOLE_NAMES[][NAME_ROOM] = {"stdin:", "stdout:", "stderr:"};
 
 struct ConsoleState {
   Device Devices[CONSOLE_DEVICES];
@@ -137,10 +139,8 @@ int FindFreeDescriptor() {
 
 int OpenDevice(const char *Name, unsigned Access) {
   const Device *device = nullptr;
-  const char *name = CONSOLE_NAMES;
   for (int i = 0; i < CONSOLE_DEVICES && gConsole != nullptr && Name != nullptr; ++i) {
-    if (strcmp(name, Name) == 0) device = &gConsole->Devices[i];
-    name += strlen(name) + 1;
+    if (strcmp(CONSOLE_NAMES[i], Name) == 0) device = &gConsole->Devices[i];
   }
   if (device == nullptr || device->Console == nullptr) {
     RecordCheckFailure(LIBC_ENODEV);

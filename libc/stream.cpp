@@ -147,13 +147,6 @@ size_t ReadBytes(FILE *Stream, UINT8 *Target, size_t Count) {
   return done;
 }
 
-bool IsOpenFileStream(FILE *Stream) {
-  for (FILE *open = gOpenStreams; open != nullptr; open = open->Next) {
-    if (open == Stream) return true;
-  }
-  return false;
-}
-
 // A stream that cannot be read: none, or a console stream.
 bool RefuseRead(FILE *Stream) {
   if (Stream == nullptr) {
@@ -220,12 +213,17 @@ FILE *fopen_utf16(const char16_t *name) {
 }
 
 bool CloseStream(FILE *Stream) {
-  for (FILE **link = &gOpenStreams; *link != nullptr; link = &(*link)->Next) {
-    if (*link == Stream) {
-      *link = Stream->Next;
-      break;
+  // A stream closed already (or never opened) is refused rather than freed
+  // a second time; its record is not even looked at.
+  FILE **link = &gOpenStreams;
+  while (*link != Stream) {
+    if (*link == nullptr) {
+      ErrorNumber = LIBC_EBADF;
+      return false;
     }
+    link = &(*link)->Next;
   }
+  *link = Stream->Next;
   // A stream opened outside a run has descriptor -1, which as unsigned is
   // past every slot.
   unsigned descriptor = static_cast<unsigned>(Stream->Descriptor);
@@ -252,12 +250,6 @@ int fclose(FILE *stream) {
   if (stream == stdout || stream == stderr) {
     int flushed = fflush(stream);
     return Close(stream->Descriptor) == 0 && flushed == 0 ? 0 : EOF;
-  }
-  // A stream closed already (or never opened) is refused rather than freed
-  // a second time; its record is not even looked at.
-  if (!IsOpenFileStream(stream)) {
-    ErrorNumber = LIBC_EBADF;
-    return EOF;
   }
   return CloseStream(stream) ? 0 : EOF;
 }

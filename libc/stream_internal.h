@@ -30,7 +30,8 @@ struct FILE {
 };
 
 // Closes a file stream's handle, frees its descriptor and its memory.
-// False when the firmware reported a failure on the close.
+// False when the firmware reported a failure on the close, or (EBADF,
+// nothing touched) when Stream is no open file stream.
 bool CloseStream(FILE *Stream);
 
 // The stream clean-up routine: writes out every stream's pending output.

@@ -27,7 +27,8 @@ struct RuntimeState {
   Descriptor Descriptors[DESCRIPTOR_COUNT];
   char *Argv[ARGUMENT_VECTOR_SIZE];
   char *ArgumentBuffer;
-  // Set once streams are in use; flushes every open stream.
+  // Set once a console stream holds output; writes out every stream's
+  // pending output.
   void (*StreamCleanup)();
   bool AbnormalEnd;
   // An abnormal end may resume only while the return point's frame lives.

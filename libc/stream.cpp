@@ -190,7 +190,8 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
   stream->Next = gOpenStreams;
   gOpenStreams = stream;
   if (descriptor >= 0) gRuntime->Descriptors[descriptor] = {device, stream};
-  UseStreams();
+  // A file stream is read-only: it leaves nothing for the run's clean-up
+  // routine to write out, so opening one does not set it.
   return stream;
 }
 

@@ -37,8 +37,8 @@ bool CloseStream(FILE *Stream);
 // The stream clean-up routine: writes out every stream's pending output.
 void FlushAllStreams();
 
-// Makes FlushAllStreams the run's clean-up routine; called once streams
-// are in use.
+// Makes FlushAllStreams the run's clean-up routine; called once a console
+// stream holds output (file streams are read-only and never do).
 void UseStreams();
 
 // Console streams back to their initial state, for a new run.

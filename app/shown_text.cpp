@@ -9,7 +9,9 @@ const char *ShowTextPart(const char *Text, size_t Length, char Shown[SHOWN_TEXT_
     Shown[n] = c < 0x20 || c == 0x7F ? '?' : Text[n];
   }
   if (n < Length && Text[n] != '\0') {
-    for (int i = 0; i < 3; ++i) Shown[n++] = '.';
+    Shown[n++] = '.';
+    Shown[n++] = '.';
+    Shown[n++] = '.';
   }
   Shown[n] = '\0';
   return Shown;

@@ -138,25 +138,24 @@ int FindFreeDescriptor() {
 }
 
 int OpenDevice(const char *Name, unsigned Access) {
-  const Device *device = nullptr;
+  int found = -1;
   for (int i = 0; i < CONSOLE_DEVICES && gConsole != nullptr && Name != nullptr; ++i) {
-    if (strcmp(CONSOLE_NAMES[i], Name) == 0) device = &gConsole->Devices[i];
+    if (strcmp(CONSOLE_NAMES[i], Name) == 0) found = i;
   }
-  if (device == nullptr || device->Console == nullptr) {
+  if (found < 0 || gConsole->Devices[found].Console == nullptr) {
     RecordCheckFailure(LIBC_ENODEV);
     return -1;
   }
-  unsigned allowed = device->Kind == DeviceKind::ConsoleOutput ? ACCESS_WRITE : ACCESS_READ;
+  // Standard input is read; standard output and error are written.
+  unsigned allowed = found == 0 ? ACCESS_READ : ACCESS_WRITE;
   if (Access == 0 || (Access & ~allowed) != 0) {
     RecordCheckFailure(LIBC_EACCES);
     return -1;
   }
   int descriptor = FindFreeDescriptor();
   if (descriptor < 0) return -1;
-  if (device == &gConsole->Devices[0] || device == &gConsole->Devices[1]) {
-    gConsole->Terminal.ExpandLineFeed = true;
-  }
-  gRuntime->Descriptors[descriptor] = {device, nullptr};
+  if (found < 2) gConsole->Terminal.ExpandLineFeed = true;  // stdin: or stdout:
+  gRuntime->Descriptors[descriptor] = {&gConsole->Devices[found], nullptr};
   return descriptor;
 }
 

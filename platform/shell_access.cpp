@@ -170,6 +170,12 @@ UINT16 NodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node) {
   return static_cast<UINT16>(Node->Length[0] | (Node->Length[1] << 8));
 }
 
+// Whether the node is of the type and subtype given; both bytes compared at
+// once.
+bool NodeIs(const EFI_DEVICE_PATH_PROTOCOL *Node, UINT8 Type, UINT8 SubType) {
+  return (Node->Type | (Node->SubType << 8)) == (Type | (SubType << 8));
+}
+
 // The name of a file-path node, ready for EFI_FILE_PROTOCOL.Open. It is used
 // in place when it is aligned for CHAR16 and ends with a NUL inside the
 // node; otherwise it is copied into a zeroed pool block one unit longer than
@@ -205,7 +211,7 @@ EFI_STATUS NodeFileName(const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length, con
 // *Next is the newly opened handle; Current is left to the caller.
 EFI_STATUS OpenPathNode(EFI_FILE_PROTOCOL *Current, const EFI_DEVICE_PATH_PROTOCOL *Node,
                         UINT64 OpenMode, UINT64 Attributes, EFI_FILE_PROTOCOL **Next) {
-  if (Node->Type != MEDIA_DEVICE_PATH || Node->SubType != MEDIA_FILEPATH_DP) {
+  if (!NodeIs(Node, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP)) {
     return EFI_INVALID_PARAMETER;
   }
   // A length below the header would leave the walk on the same node for
@@ -425,7 +431,7 @@ EFI_STATUS OpenFileAlongDevicePath(EFI_DEVICE_PATH_PROTOCOL **FilePath,
   // only the handle of the last level survives.
   for (;;) {
     const EFI_DEVICE_PATH_PROTOCOL *Node = *FilePath;
-    if (Node->Type == END_DEVICE_PATH_TYPE && Node->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+    if (NodeIs(Node, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE)) {
       *FileHandle = Current;
       return EFI_SUCCESS;
     }

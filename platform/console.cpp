@@ -172,7 +172,8 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
       out.buffer[kMaxUnits - 1] = u'\n';
     }
   }
-  out.buffer[out.count] = u'\0';
+  // The block came zeroed and holds one unit more than a message: the text
+  // already ends with its NUL.
   if (gConsoleLineCopy != nullptr) {
     size_t i = 0;
     for (; i < out.count && out.buffer[i] != u'\r' && out.buffer[i] != u'\n'; ++i) {

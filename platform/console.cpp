@@ -127,7 +127,7 @@ namespace {
 // The format is read as UTF-16 or as 8-bit text, each unit as its number.
 template <typename Unit>
 UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
-  void *block = gBS != nullptr ? AllocateZeroedPool(kBufferBytes) : nullptr;
+  void *block = AllocateZeroedPool(kBufferBytes);
   if (block == nullptr) return 0;
   Output out = {static_cast<CHAR16 *>(block), 0};
 

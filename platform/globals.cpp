@@ -15,7 +15,8 @@ bool GuidEquals(const EFI_GUID *a, const EFI_GUID *b) {
 
 void *AllocateZeroedPool(UINTN Size) {
   void *Block = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, &Block)) || Block == nullptr) {
+  if (gBS == nullptr || EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, &Block)) ||
+      Block == nullptr) {
     return nullptr;
   }
   libc::memset(Block, 0, Size);

@@ -11,6 +11,7 @@ extern EFI_BOOT_SERVICES *gBS;
 extern EFI_RUNTIME_SERVICES *gRT;
 
 // A block of boot services pool, zeroed (pool memory comes back
-// uninitialised), or null when the firmware has none. One copy of the call
-// for every platform file that takes a block of its own.
+// uninitialised), or null when the firmware has none or no boot services
+// are recorded yet. One copy of the call for every platform file that takes
+// a block of its own.
 void *AllocateZeroedPool(UINTN Size);

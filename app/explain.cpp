@@ -6,11 +6,12 @@
 #include "app/shown_text.h"
 #include "libc/string.h"
 #include "platform/console.h"
+#include "platform/natural_align.h"
 
 namespace {
 
 // In the order of VersionOrder.
-const char kOutcomeTexts[] =
+const char kOutcomeTexts[] NATURAL_ALIGN(char) =
     "older -> UpdateHWOld.nsh\0same -> UpdateHWNew.nsh\0newer -> UpdateHWNew.nsh";
 
 const char *OutcomeText(VersionOrder order) {
@@ -25,7 +26,7 @@ const char *NotRun(bool decide_only) { return decide_only ? " (not run)" : ""; }
 void NoteReading(const char *text, IntegerReading reading) {
   if (reading == IntegerReading::Whole) return;
   // The notes in the order of IntegerReading, after Whole.
-  static const char NOTES[] =
+  static const char NOTES[] NATURAL_ALIGN(char) =
       "Note: \"%a\" counts as 0.\n\0"
       "Note: only the leading number of \"%a\" counts.\n";
   static_assert(int(IntegerReading::CountsAsZero) + 1 == int(IntegerReading::LeadingNumberOnly),
@@ -125,7 +126,7 @@ void TellSeveralKitsServe(const char *Product, const char16_t *Kits) {
 
 void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
   // In the order of LibraryProblem (the first two have no text of their own).
-  static const char PROBLEM_TEXTS[] =
+  static const char PROBLEM_TEXTS[] NATURAL_ALIGN(char) =
       "\0\0"
       "cannot be read\0"
       "holds a name longer than 255 characters\0"
@@ -196,7 +197,7 @@ void TellNotAnOption(const char *Argument) {
 void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
   // In the order of KitCheckProblem, after None: what is wrong with the
   // file or folder. A bad line gets a line of its own, with its number.
-  static const char PROBLEMS[] =
+  static const char PROBLEMS[] NATURAL_ALIGN(char) =
       "has no SHA256SUMS\0"
       "cannot be read\0"
       "\0"

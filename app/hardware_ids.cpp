@@ -7,10 +7,11 @@
 #include "app/sha1.h"
 #include "app/shown_text.h"
 #include "platform/console.h"
+#include "platform/natural_align.h"
 
 namespace {
 
-const char FIELD_NAMES[] =
+const char FIELD_NAMES[] NATURAL_ALIGN(char) =
     "Manufacturer\0Family\0ProductName\0ProductSku\0BiosVendor\0BiosVersion\0"
     "BiosMajorRelease\0BiosMinorRelease\0EnclosureKind\0BaseboardManufacturer\0"
     "BaseboardProduct";
@@ -19,14 +20,15 @@ const char FIELD_NAMES[] =
 constexpr uint16_t M = 1 << HWID_MANUFACTURER, F = 1 << HWID_FAMILY, P = 1 << HWID_PRODUCT_NAME,
                    S = 1 << HWID_PRODUCT_SKU, BIOS = 0xF << HWID_BIOS_VENDOR,
                    E = 1 << HWID_ENCLOSURE_KIND, BOARD = 3 << HWID_BASEBOARD_MANUFACTURER;
-constexpr uint16_t ID_FIELDS[HARDWARE_ID_COUNT] = {
+constexpr uint16_t ID_FIELDS[HARDWARE_ID_COUNT] NATURAL_ALIGN(uint16_t) = {
     M | F | P | S | BIOS, M | F | P | BIOS, M | P | BIOS, M | F | P | S | BOARD, M | F | P | S,
     M | F | P,            M | S | BOARD,    M | S,        M | P | BOARD,         M | P,
     M | F | BOARD,        M | F,            M | E,        M | BOARD,             M,
 };
 
 // 70ffd812-4c7f-4c7d-0000-000000000000, in the order the text shows.
-const uint8_t NAMESPACE[HARDWARE_ID_SIZE] = {0x70, 0xff, 0xd8, 0x12, 0x4c, 0x7f, 0x4c, 0x7d};
+const uint8_t NAMESPACE[HARDWARE_ID_SIZE] NATURAL_ALIGN(uint8_t) = {
+    0x70, 0xff, 0xd8, 0x12, 0x4c, 0x7f, 0x4c, 0x7d};
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

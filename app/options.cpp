@@ -3,7 +3,9 @@
 // must not silently fall back to the plain run.
 #include "app/options.h"
 
-const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] = {
+#include "platform/natural_align.h"
+
+const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] NATURAL_ALIGN(OptionWord) = {
     {"-v", offsetof(RunOptions, Verbose)},         {"-n", offsetof(RunOptions, DecideOnly)},
     {"-segments", offsetof(RunOptions, Segments)}, {"-product", offsetof(RunOptions, Product)},
     {"-smbios3", offsetof(RunOptions, Smbios3)},   {"-kits", offsetof(RunOptions, Kits)},

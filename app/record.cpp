@@ -17,6 +17,7 @@
 #include "libc/stdlib.h"
 #include "libc/string.h"
 #include "platform/console.h"
+#include "platform/natural_align.h"
 #include "platform/record_file.h"
 #include "platform/utf8.h"
 #include "smbios/entry_point.h"
@@ -64,7 +65,7 @@ enum Field {
   KEY_HARDWARE_ID, KEY_PRODUCT_NAME, KEY_VERSION, KEY_OPTIONS, KEY_SCRIPT, KEY_RAN, KEY_STATUS,
   KEY_MESSAGE, KEY_FIELD_COUNT
 };
-const char KEYS[] =
+const char KEYS[] NATURAL_ALIGN(char) =
     "time\0manufacturer\0product\0serial\0sku\0family\0uuid\0baseboard\0bios_vendor\0"
     "bios_version\0bios_date\0kit\0kit_sha256\0hardware_id\0product_name\0version\0options\0"
     "script\0ran\0status\0message";
@@ -244,7 +245,8 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   libc::free(v);
   if (!EFI_ERROR(status)) return;
   // The steps of AppendStep, in order.
-  static const char STEPS[] = " (open)\0 (position)\0 (write)\0 (flush)\0 (close)";
+  static const char STEPS[] NATURAL_ALIGN(char) =
+      " (open)\0 (position)\0 (write)\0 (flush)\0 (close)";
   CHAR8 scratch[STATUS_TEXT_SIZE];
   NoteNotWritten(StatusToText(status, scratch), NthText(STEPS, static_cast<UINTN>(step)));
 }

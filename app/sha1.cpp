@@ -3,6 +3,8 @@
 // padding are app/hash_blocks.cpp's, shared with SHA-256.
 #include "app/sha1.h"
 
+#include "platform/natural_align.h"
+
 namespace {
 
 uint32_t Rotate(uint32_t Value, int Bits) { return (Value << Bits) | (Value >> (32 - Bits)); }
@@ -18,7 +20,8 @@ void Compress(HashBlocks *Hash) {
     uint32_t b = v[1], c = v[2], d = v[3];
     int round = i / 20;
     uint32_t f = round == 0 ? (b & c) | (~b & d) : round == 2 ? (b & c) | (b & d) | (c & d) : b ^ c ^ d;
-    static const uint32_t K[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
+    static const uint32_t K[4] NATURAL_ALIGN(uint32_t) = {
+        0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
     uint32_t t = Rotate(v[0], 5) + f + v[4] + K[round] + w[i];
     v[4] = d;
     v[3] = c;
@@ -32,7 +35,8 @@ void Compress(HashBlocks *Hash) {
 }  // namespace
 
 void Sha1Start(Sha1 *Hash) {
-  static const uint32_t INITIAL[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  static const uint32_t INITIAL[5] NATURAL_ALIGN(uint32_t) = {
+      0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
   HashBlocksBegin(&Hash->Blocks, Compress, INITIAL, 5);
 }
 

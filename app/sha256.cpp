@@ -4,10 +4,11 @@
 #include "app/sha256.h"
 
 #include "app/shown_text.h"
+#include "platform/natural_align.h"
 
 namespace {
 
-const uint32_t ROUND_CONSTANTS[64] = {
+const uint32_t ROUND_CONSTANTS[64] NATURAL_ALIGN(uint32_t) = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
     0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
     0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
@@ -19,7 +20,8 @@ const uint32_t ROUND_CONSTANTS[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
     0xc67178f2};
 
-const uint32_t INITIAL_STATE[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+const uint32_t INITIAL_STATE[8] NATURAL_ALIGN(uint32_t) = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                    0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
 uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }

@@ -2,6 +2,8 @@
 // record and the hardware IDs share.
 #include "app/shown_text.h"
 
+#include "platform/natural_align.h"
+
 const char *ShowTextPart(const char *Text, size_t Length, char Shown[SHOWN_TEXT_SIZE]) {
   size_t n = 0;
   for (; n < Length && Text[n] != '\0' && n < SHOWN_TEXT_LIMIT; ++n) {
@@ -38,7 +40,7 @@ int Utf8SequenceLength(const unsigned char *Text, size_t Left) {
   return length;
 }
 
-const char HEX_DIGITS[17] = "0123456789abcdef";
+const char HEX_DIGITS[17] NATURAL_ALIGN(char) = "0123456789abcdef";
 
 bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
   bool zeros = true;
@@ -48,7 +50,8 @@ bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID
     ones = ones && Bytes[i] == 0xFF;
   }
   if (zeros || ones) return false;
-  static const uint8_t SWAPPED[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static const uint8_t SWAPPED[16] NATURAL_ALIGN(uint8_t) = {
+      3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   int n = 0;
   for (int i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) Text[n++] = '-';

@@ -3,6 +3,7 @@
 // every read by the structure table.
 #include "app/smbios_facts.h"
 
+#include "platform/natural_align.h"
 #include "smbios/structure_table.h"
 
 namespace {
@@ -19,7 +20,7 @@ struct FieldPlace {
   uint8_t Type;
   uint8_t Offset;
 };
-constexpr FieldPlace FIELD_PLACES[HWID_FIELD_COUNT] = {
+constexpr FieldPlace FIELD_PLACES[HWID_FIELD_COUNT] NATURAL_ALIGN(FieldPlace) = {
     {SMBIOS_TYPE_SYSTEM_INFORMATION, SYSTEM_MANUFACTURER_FIELD},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, SYSTEM_FAMILY_FIELD},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, SYSTEM_PRODUCT_FIELD},

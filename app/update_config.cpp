@@ -9,6 +9,7 @@
 
 #include "libc/string.h"
 #include "platform/console.h"
+#include "platform/natural_align.h"
 
 namespace {
 
@@ -164,7 +165,7 @@ ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues, bool Model
   ConfigResult result =
       ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues, ModelKeys);
   // The messages in the order of ConfigResult; Loaded has none.
-  static const char MESSAGES[] =
+  static const char MESSAGES[] NATURAL_ALIGN(char) =
       "\0"
       "UpdateConfig.ini not found\n\0"
       "ERROR: Version= not found in UpdateConfig.ini.\n\0"

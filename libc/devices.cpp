@@ -9,6 +9,7 @@
 #include "libc/stdlib.h"
 #include "libc/stream_internal.h"
 #include "libc/string.h"
+#include "platform/natural_align.h"
 
 namespace libc {
 
@@ -26,7 +27,7 @@ constexpr int CONSOLE_DEVICES = 3;
 // names kept in each device would cost a pointer and its store apiece, and
 // a row is found without walking the ones before it.
 constexpr size_t NAME_ROOM = 8;
-constexpr char CONSOLE_NAMES[][NAME_ROOM] = {"stdin:", "stdout:", "stderr:"};
+constexpr char CONSOLE_NAMES[][NAME_ROOM] NATURAL_ALIGN(char) = {"stdin:", "stdout:", "stderr:"};
 
 struct ConsoleState {
   Device Devices[CONSOLE_DEVICES];

@@ -4,6 +4,7 @@
 #include "libc/errno.h"
 
 #include "libc/string.h"
+#include "platform/natural_align.h"
 
 namespace libc {
 
@@ -56,7 +57,7 @@ namespace {
 // row. The last row, 0xFF, ends the search.
 constexpr unsigned char END_OF_TEXTS = 0xFF;
 static_assert(LIBC_EOVERFLOW < END_OF_TEXTS, "every error number fits its byte");
-constexpr char kErrorTexts[] =
+constexpr char kErrorTexts[] NATURAL_ALIGN(char) =
     "\x00" "Success\0"
     "\x02" "No such file or directory\0"
     "\x05" "Input/output error\0"

@@ -9,6 +9,7 @@
 
 #include "libc/stdlib.h"
 #include "platform/globals.h"
+#include "platform/natural_align.h"
 
 CHAR8 *gConsoleLineCopy = nullptr;
 
@@ -20,13 +21,13 @@ static_assert(kMaxUnits + 1 == CONSOLE_LINE_UNITS, "a copy holds a whole message
 
 // The texts one after the other, each ended by its NUL: one block of
 // text, where a table of pointers would cost eight bytes a row.
-constexpr CHAR8 kWarningTexts[] =
+constexpr CHAR8 kWarningTexts[] NATURAL_ALIGN(CHAR8) =
     "Success\0" "Warning Unknown Glyph\0" "Warning Delete Failure\0" "Warning Write Failure\0"
     "Warning Buffer Too Small\0" "Warning Stale Data";
 constexpr UINT64 kWarningCount = 6;
 
 // The error codes' texts (the status with bit 63 cleared) from code 1 on.
-constexpr CHAR8 kErrorTexts[] =
+constexpr CHAR8 kErrorTexts[] NATURAL_ALIGN(CHAR8) =
     "Load Error\0" "Invalid Parameter\0" "Unsupported\0" "Bad Buffer Size\0"
     "Buffer Too Small\0" "Not Ready\0" "Device Error\0" "Write Protected\0"
     "Out of Resources\0" "Volume Corrupt\0" "Volume Full\0" "No Media\0" "Media changed\0"

@@ -3,15 +3,38 @@
 // a number of any length is ordered without converting it.
 #include "app/version_segments.h"
 
+#include <stddef.h>
+
 namespace {
 
 enum Kind { kSeparator, kDigit, kLetter };
 
-// Out of line: the walk asks it at a dozen places.
+// Out of line: the walk asks it at several places. The NUL is a separator.
 __attribute__((noinline)) Kind KindOf(char c) {
   if (c >= '0' && c <= '9') return kDigit;
   char lower = static_cast<char>(c | 0x20);
   return lower >= 'a' && lower <= 'z' ? kLetter : kSeparator;
+}
+
+// One token of a text: a number without its leading zeros, or a word;
+// kSeparator when the text has no token left.
+struct Token {
+  Kind kind;
+  const char *start;
+  size_t length;
+};
+
+// Reads the token at or after Text's separators; returns where it ends.
+const char *ReadToken(const char *text, Token *token) {
+  while (*text != '\0' && KindOf(*text) == kSeparator) ++text;
+  token->kind = KindOf(*text);
+  if (token->kind == kDigit) {
+    while (*text == '0') ++text;
+  }
+  token->start = text;
+  while (token->kind != kSeparator && KindOf(*text) == token->kind) ++text;
+  token->length = static_cast<size_t>(text - token->start);
+  return text;
 }
 
 }  // namespace
@@ -22,33 +45,26 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
   int order = 0;  // decided by the first unequal pair of numbers
   bool any_token = false;
   for (;; any_token = true) {
-    while (*a != '\0' && KindOf(*a) == kSeparator) ++a;
-    while (*b != '\0' && KindOf(*b) == kSeparator) ++b;
-    Kind kind = *a == '\0' ? kSeparator : KindOf(*a);
+    Token x;
+    Token y;
+    a = ReadToken(a, &x);
+    b = ReadToken(b, &y);
     // A different number or kind of tokens is another scheme, whatever
     // came before; two texts without a digit or a letter hold no version.
-    if (kind != (*b == '\0' ? kSeparator : KindOf(*b))) return SegmentComparison::NotComparable;
-    if (kind == kSeparator) break;
-    if (kind == kDigit) {
-      // By value, of any length: leading zeros aside, the longer run is
-      // the larger number, and equal lengths compare digit by digit.
-      while (*a == '0') ++a;
-      while (*b == '0') ++b;
-      int first = 0;
-      for (; KindOf(*a) == kDigit && KindOf(*b) == kDigit; ++a, ++b) {
-        if (first == 0 && *a != *b) first = *a < *b ? -1 : 1;
-      }
-      if (KindOf(*a) == kDigit) first = 1;
-      if (KindOf(*b) == kDigit) first = -1;
-      while (KindOf(*a) == kDigit) ++a;
-      while (KindOf(*b) == kDigit) ++b;
-      if (order == 0) order = first;
-    } else {
-      for (; KindOf(*a) == kLetter && KindOf(*b) == kLetter; ++a, ++b) {
-        if ((*a | 0x20) != (*b | 0x20)) return SegmentComparison::NotComparable;
-      }
-      if (KindOf(*a) == kLetter || KindOf(*b) == kLetter) return SegmentComparison::NotComparable;
+    if (x.kind != y.kind) return SegmentComparison::NotComparable;
+    if (x.kind == kSeparator) break;
+    // Numbers by value, of any length: leading zeros gone, the longer run
+    // is the larger number, and equal lengths compare digit by digit.
+    // Words compare the same way, ASCII case ignored ('|' 0x20 leaves a
+    // digit as it is), and any difference makes them another scheme.
+    int first = x.length == y.length ? 0 : x.length < y.length ? -1 : 1;
+    for (size_t i = 0; first == 0 && i < x.length; ++i) {
+      char p = static_cast<char>(x.start[i] | 0x20);
+      char q = static_cast<char>(y.start[i] | 0x20);
+      if (p != q) first = p < q ? -1 : 1;
     }
+    if (first != 0 && x.kind == kLetter) return SegmentComparison::NotComparable;
+    if (order == 0) order = first;
   }
   if (!any_token) return SegmentComparison::NotComparable;
   if (order < 0) return SegmentComparison::Below;

@@ -5,32 +5,28 @@
 
 #include "platform/natural_align.h"
 
-const OptionWord OPTION_WORDS[OPTION_WORD_COUNT] NATURAL_ALIGN(OptionWord) = {
-    {"-v", offsetof(RunOptions, Verbose)},         {"-n", offsetof(RunOptions, DecideOnly)},
-    {"-segments", offsetof(RunOptions, Segments)}, {"-product", offsetof(RunOptions, Product)},
-    {"-smbios3", offsetof(RunOptions, Smbios3)},   {"-kits", offsetof(RunOptions, Kits)},
-    {"-verify", offsetof(RunOptions, Verify)},
-    {"-hwids", offsetof(RunOptions, HardwareIds)},
-};
-
 namespace {
+
+// The options' words, lower case, in the order of their indexes: one
+// packed text rather than a table, which is smaller in the image.
+constexpr char WORDS[] NATURAL_ALIGN(char) =
+    "-v\0-n\0-segments\0-product\0-smbios3\0-kits\0-verify\0-hwids\0-log";
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Word is lower case; Argument matches it whole, ASCII case ignored.
-bool Matches(const char *argument, const char *word) {
-  for (; *word != '\0'; ++argument, ++word) {
-    if (LowerAscii(*argument) != *word) return false;
+// The index of the option Argument is (matched whole, ASCII case ignored);
+// -1 for none.
+int FindOption(const char *argument) {
+  const char *word = WORDS;
+  for (int index = 0; index <= OPTION_LOG; ++index) {
+    const char *text = argument;
+    for (; *word != '\0' && LowerAscii(*text) == *word; ++text, ++word) {
+    }
+    if (*word == '\0' && *text == '\0') return index;
+    while (*word++ != '\0') {
+    }
   }
-  return *argument == '\0';
-}
-
-// The option Argument is; null for none.
-const OptionWord *FindOption(const char *argument) {
-  for (const OptionWord &option : OPTION_WORDS) {
-    if (Matches(argument, option.Word)) return &option;
-  }
-  return nullptr;
+  return -1;
 }
 
 }  // namespace
@@ -38,9 +34,10 @@ const OptionWord *FindOption(const char *argument) {
 int NextUnknownOption(int argc, char **argv, int Start) {
   for (int i = Start; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
-    if (Matches(argv[i], "-log")) {
+    int option = FindOption(argv[i]);
+    if (option == OPTION_LOG) {
       ++i;  // its FILE, whatever it looks like
-    } else if (argv[i][0] == '-' && FindOption(argv[i]) == nullptr) {
+    } else if (option < 0 && argv[i][0] == '-') {
       return i;
     }
   }
@@ -50,10 +47,11 @@ int NextUnknownOption(int argc, char **argv, int Start) {
 int NextNonOption(int argc, char **argv, int Start) {
   for (int i = Start; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
-    if (Matches(argv[i], "-log")) {
+    int option = FindOption(argv[i]);
+    if (option == OPTION_LOG) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) return i;
       ++i;  // its FILE, whatever it looks like
-    } else if (FindOption(argv[i]) == nullptr) {
+    } else if (option < 0) {
       return i;
     }
   }
@@ -61,21 +59,25 @@ int NextNonOption(int argc, char **argv, int Start) {
 }
 
 const char *RunOptionName(int Index) {
-  constexpr int WORDS = sizeof(OPTION_WORDS) / sizeof(OPTION_WORDS[0]);
-  if (Index >= 0 && Index < WORDS) return OPTION_WORDS[Index].Word;
-  return Index == WORDS ? "-log" : nullptr;
+  if (Index < 0 || Index > OPTION_LOG) return nullptr;
+  const char *word = WORDS;
+  for (; Index > 0; --Index) {
+    while (*word++ != '\0') {
+    }
+  }
+  return word;
 }
 
 void ParseRunOptions(int argc, char **argv, RunOptions *Options) {
   *Options = RunOptions{};
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
-    if (Matches(argv[i], "-log")) {
+    int option = FindOption(argv[i]);
+    if (option == OPTION_LOG) {
       Options->Log = i + 1 < argc && argv[i + 1] != nullptr ? argv[++i] : "";
-      continue;
+    } else if (option >= 0) {
+      *OptionFlag(Options, option) = true;
     }
-    const OptionWord *option = FindOption(argv[i]);
-    if (option != nullptr) *OptionFlag(Options, *option) = true;
   }
   // Deciding without running is only worth anything when it is said.
   if (Options->DecideOnly) Options->Verbose = true;

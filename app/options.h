@@ -32,20 +32,22 @@ struct RunOptions {
   const char *Log;  // -log's FILE, as given; "" when -log ends the line; null without -log
 };
 
-// The flag options, each its word (lower case) and its flag's place in
-// RunOptions, in the order a run record lists them.
-struct OptionWord {
-  char Word[10];
-  unsigned char Flag;  // offset of its bool in RunOptions
-};
+// The flag options are the first OPTION_WORD_COUNT options, in RunOptions'
+// field order, which is also the order a run record lists them: option I
+// sets the I-th bool. -log comes after them.
 constexpr int OPTION_WORD_COUNT = 8;
-extern const OptionWord OPTION_WORDS[OPTION_WORD_COUNT];
+constexpr int OPTION_LOG = OPTION_WORD_COUNT;
+static_assert(offsetof(RunOptions, Verbose) == 0 && offsetof(RunOptions, DecideOnly) == 1 &&
+                  offsetof(RunOptions, Segments) == 2 && offsetof(RunOptions, Product) == 3 &&
+                  offsetof(RunOptions, Smbios3) == 4 && offsetof(RunOptions, Kits) == 5 &&
+                  offsetof(RunOptions, Verify) == 6 && offsetof(RunOptions, HardwareIds) == 7,
+              "flag option I is the I-th bool of RunOptions");
 
-inline bool *OptionFlag(RunOptions *Options, const OptionWord &Option) {
-  return reinterpret_cast<bool *>(reinterpret_cast<char *>(Options) + Option.Flag);
+inline bool *OptionFlag(RunOptions *Options, int Index) {
+  return reinterpret_cast<bool *>(Options) + Index;
 }
-inline bool OptionSet(const RunOptions *Options, const OptionWord &Option) {
-  return *OptionFlag(const_cast<RunOptions *>(Options), Option);
+inline bool OptionSet(const RunOptions *Options, int Index) {
+  return *OptionFlag(const_cast<RunOptions *>(Options), Index);
 }
 
 // Fills *Options from argv[1] .. argv[argc-1] (argv[0] is the image's own

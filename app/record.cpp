@@ -167,11 +167,11 @@ void FillOptions(LineValues *v) {
   // The flags in the order of the options' table.
   char *at = v->Options;
   for (int i = 0; i < OPTION_WORD_COUNT; ++i) {
-    if (!OptionSet(gRecord.Options, OPTION_WORDS[i])) continue;
-    at = PutText(at, OPTION_WORDS[i].Word);
+    if (!OptionSet(gRecord.Options, i)) continue;
+    at = PutText(at, RunOptionName(i));
     *at++ = ' ';
   }
-  *PutText(at, "-log") = '\0';
+  *PutText(at, RunOptionName(OPTION_LOG)) = '\0';
   v->Text[KEY_OPTIONS] = v->Options;
   if (gRecord.Kit[0] != '\0') v->Text[KEY_KIT] = gRecord.Kit;
   if (gRecord.KitSha256[0] != '\0') v->Text[KEY_KIT_SHA256] = gRecord.KitSha256;

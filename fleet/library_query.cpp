@@ -193,9 +193,10 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
   // Each word under the name of what it switches on, so a tool that adds
   // -kits or -log to a line asks for the word rather than spelling it.
   json words = {{"log", RunOptionName(OPTION_WORD_COUNT)}};
-  for (const OptionWord &option : OPTION_WORDS) {
+  // Flag option I is RunOptions' I-th bool, at offset I.
+  for (int i = 0; i < OPTION_WORD_COUNT; ++i) {
     for (const OptionName &name : OPTION_NAMES) {
-      if (name.flag == option.Flag) words[name.name] = option.Word;
+      if (name.flag == size_t(i)) words[name.name] = RunOptionName(i);
     }
   }
   json out = {

@@ -21,12 +21,8 @@ constexpr int kVersionKeyLength = sizeof(kVersionKey) - 1;
 constexpr int kLongestKey = kProductNameKeyLength;
 static_assert(sizeof(HARDWARE_IDS_KEY) - 1 <= kLongestKey, "the key search window holds every key");
 
-// Raw value up to, not including, its first CR or LF.
-void CutAtLineEnd(const char *raw, char *value) {
-  size_t n = libc::strcspn(raw, "\r\n");
-  libc::memcpy(value, raw, n);
-  value[n] = '\0';
-}
+// Ends Value at its first CR or LF.
+void CutAtLineEnd(char *value) { value[libc::strcspn(value, "\r\n")] = '\0'; }
 
 // True when Text and Word agree as far as the shorter of them goes: Text
 // begins with Word, or Text as a whole is a prefix of Word.
@@ -76,10 +72,10 @@ struct ValueOffsets {
   int32_t version;
 };
 
-// The search of both keys on an open stream; false when the file could not
-// be read.
+// The search of both keys on an open stream, their values read straight
+// into *Config; false when the file could not be read.
 bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets) {
-  char raw[CONFIG_VALUE_SIZE] = "";
+  char *raw = config->ProductName;  // empty until a value is read
   offsets->product_name = -1;
   int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
   if (hit == CONFIG_READ_ERROR) return false;
@@ -95,14 +91,14 @@ bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets)
     }
     if (hit >= 0) offsets->product_name = hit + kProductNameKeyLength;
   }
-  CutAtLineEnd(raw, config->ProductName);
+  CutAtLineEnd(raw);
 
   hit = FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0);
   if (hit == CONFIG_READ_ERROR) return false;
   offsets->version = hit >= 0 ? hit + kVersionKeyLength : -1;
   if (hit >= 0) {
-    if (!ReadConfigValue(stream, raw)) return false;
-    CutAtLineEnd(raw, config->Version);
+    if (!ReadConfigValue(stream, config->Version)) return false;
+    CutAtLineEnd(config->Version);
   }
   return true;
 }
@@ -117,7 +113,7 @@ bool ReadWholeValue(libc::FILE *stream, int32_t offset, char *value, size_t size
   size_t got = libc::fread(value, 1, size - 1, stream);
   if (libc::ferror(stream)) return false;
   value[got] = '\0';
-  value[libc::strcspn(value, "\r\n")] = '\0';
+  CutAtLineEnd(value);
   return true;
 }
 
@@ -154,6 +150,8 @@ ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool Who
   libc::fclose(stream);
 
   if (!readable) {
+    // A value read in part is no value.
+    Config->ProductName[0] = '\0';
     Config->Version[0] = '\0';
     Config->WholeVersion[0] = '\0';
     return ConfigResult::ReadError;

@@ -72,34 +72,35 @@ struct ValueOffsets {
   int32_t version;
 };
 
+// The first occurrence of Key at or after Start, as FindConfigKey finds it,
+// with the raw value behind it read into Value (left as it is when there is
+// none); CONFIG_READ_ERROR as well when the value cannot be read.
+int32_t FindValue(libc::FILE *stream, const char *key, int key_length, int32_t start,
+                  char *value) {
+  int32_t hit = FindConfigKey(stream, key, key_length, start);
+  if (hit >= 0 && !ReadConfigValue(stream, value)) return CONFIG_READ_ERROR;
+  return hit;
+}
+
 // The search of both keys on an open stream, their values read straight
 // into *Config; false when the file could not be read.
 bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets) {
   char *raw = config->ProductName;  // empty until a value is read
-  offsets->product_name = -1;
-  int32_t hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, 0);
-  if (hit == CONFIG_READ_ERROR) return false;
-  if (hit >= 0) {
-    if (!ReadConfigValue(stream, raw)) return false;
-    if (IsFlagValue(raw)) {
-      // A first hit at offset 0 is found again and its value read again.
-      int32_t start = hit == 0 ? 0 : hit + 1;
-      raw[0] = '\0';
-      hit = FindConfigKey(stream, kProductNameKey, kProductNameKeyLength, start);
-      if (hit == CONFIG_READ_ERROR) return false;
-      if (hit >= 0 && !ReadConfigValue(stream, raw)) return false;
-    }
-    if (hit >= 0) offsets->product_name = hit + kProductNameKeyLength;
+  int32_t hit = FindValue(stream, kProductNameKey, kProductNameKeyLength, 0, raw);
+  if (hit >= 0 && IsFlagValue(raw)) {
+    // A first hit at offset 0 is found again and its value read again.
+    int32_t start = hit == 0 ? 0 : hit + 1;
+    raw[0] = '\0';
+    hit = FindValue(stream, kProductNameKey, kProductNameKeyLength, start, raw);
   }
+  if (hit == CONFIG_READ_ERROR) return false;
+  offsets->product_name = hit >= 0 ? hit + kProductNameKeyLength : -1;
   CutAtLineEnd(raw);
 
-  hit = FindConfigKey(stream, kVersionKey, kVersionKeyLength, 0);
+  hit = FindValue(stream, kVersionKey, kVersionKeyLength, 0, config->Version);
   if (hit == CONFIG_READ_ERROR) return false;
   offsets->version = hit >= 0 ? hit + kVersionKeyLength : -1;
-  if (hit >= 0) {
-    if (!ReadConfigValue(stream, config->Version)) return false;
-    CutAtLineEnd(config->Version);
-  }
+  CutAtLineEnd(config->Version);
   return true;
 }
 

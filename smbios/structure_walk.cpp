@@ -29,10 +29,11 @@ unsigned WalkSmbiosTable(uint16_t DeclaredCount, SmbiosVisitor Visit, void *Cont
   SmbiosStructurePointer cursor = gSmbiosTableStart;
   unsigned visited = 0;
   while (visited < DeclaredCount) {
-    uint16_t handle = SmbiosHandleAt(cursor);
-    if (handle == INVALID_SMBIOS_HANDLE || TestAndSet(handle)) break;
     SmbiosStructurePointer structure = cursor;
     if (!NextSmbiosStructure(&cursor)) break;  // damaged: the table ends here
+    // Its header lies inside the table, checked by the step past it.
+    uint16_t handle = structure.Hdr->Handle;
+    if (handle == INVALID_SMBIOS_HANDLE || TestAndSet(handle)) break;
     Visit(structure, Context);
     ++visited;
     // A 3.x table declares no structure count: its End-of-Table structure

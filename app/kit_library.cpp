@@ -14,6 +14,7 @@ namespace {
 
 // "\\UpdateConfig.ini", which every folder's path gets when it is read as a kit.
 constexpr size_t CONFIG_SUFFIX_UNITS = sizeof(u"\\UpdateConfig.ini") / sizeof(char16_t) - 1;
+static_assert(KIT_PATH_LIMIT < KIT_PATH_UNITS, "a kit's path takes the suffix and its NUL");
 
 struct Walker {
   KitVisitor visit;
@@ -44,15 +45,17 @@ bool ReadEntry(Walker *walker, SHELL_FILE_HANDLE folder, FOLDER_ENTRY *entry, bo
 // holds no UpdateConfig.ini; a file there that cannot be opened or read is
 // a problem, since it might have been this machine's kit.
 bool ReadKit(Walker *walker, bool *is_kit) {
-  // Room was left behind the longest path for this name.
-  char16_t name[KIT_PATH_UNITS + 17];
-  libc::memcpy(name, walker->path, walker->length * sizeof(char16_t));
-  libc::memcpy(name + walker->length, u"\\UpdateConfig.ini", sizeof(u"\\UpdateConfig.ini"));
-  libc::FILE *stream = libc::fopen_utf16(name);
+  // The name goes behind the path, where a path within KIT_PATH_LIMIT
+  // leaves room for it, and is taken off again before the path is used.
+  char16_t *suffix = walker->path + walker->length;
+  libc::memcpy(suffix, u"\\UpdateConfig.ini", sizeof(u"\\UpdateConfig.ini"));
+  libc::FILE *stream = libc::fopen_utf16(walker->path);
   *is_kit = stream != nullptr || libc::ErrorNumber != libc::LIBC_ENOENT;
-  if (!*is_kit) return true;
   // A folder of that name opens too, and reads as its listing.
-  if (IsFolder(name)) {
+  bool config_folder = *is_kit && IsFolder(walker->path);
+  *suffix = 0;
+  if (!*is_kit) return true;
+  if (config_folder) {
     if (stream != nullptr) libc::fclose(stream);
     return Fail(walker, LibraryProblem::ConfigFolder);
   }

@@ -53,11 +53,11 @@ ModelVerdict CheckKit(const UpdateConfig *config, const Machine *machine) {
                     &machine->ids);
 }
 
-bool DecideByIntegerRule(SmbiosStructurePointer structure, const char *installed,
+void DecideByIntegerRule(SmbiosStructurePointer structure, const char *installed,
                          const UpdateConfig *config, const RunOptions *options,
-                         const char16_t **script) {
+                         VersionOrder *order) {
   IntegerDecision decision = DecideByInteger(installed, config->Version);
-  *script = UpdateScriptFor(decision.Order);
+  *order = decision.Order;
   if (options->Verbose) {
     // How much of each text the rule read is asked only when it is told.
     ExplainIntegerDecision(installed, config->Version, &decision,
@@ -65,11 +65,10 @@ bool DecideByIntegerRule(SmbiosStructurePointer structure, const char *installed
                            DescribeIntegerReading(config->Version),
                            ReadBiosVersionField(structure), options->DecideOnly);
   }
-  return true;
 }
 
 bool DecideBySegmentRule(const char *installed, const UpdateConfig *config,
-                         const RunOptions *options, const char16_t **script) {
+                         const RunOptions *options, VersionOrder *order) {
   SegmentComparison comparison = CompareVersionSegments(installed, config->WholeVersion);
   if (comparison == SegmentComparison::NotComparable) {
     // Another model or another numbering scheme: any script is a guess.
@@ -81,11 +80,26 @@ bool DecideBySegmentRule(const char *installed, const UpdateConfig *config,
                     int(SegmentComparison::Equal) == int(VersionOrder::Same) &&
                     int(SegmentComparison::Above) == int(VersionOrder::Newer),
                 "a comparison is its order");
-  VersionOrder order = static_cast<VersionOrder>(comparison);
-  *script = UpdateScriptFor(order);
+  *order = static_cast<VersionOrder>(comparison);
   if (options->Verbose) {
-    ExplainSegmentDecision(installed, config->WholeVersion, order, options->DecideOnly);
+    ExplainSegmentDecision(installed, config->WholeVersion, *order, options->DecideOnly);
   }
+  return true;
+}
+
+// The order of the installed version against the configured one, by the
+// rule the options choose, told with -v; false, after its message, when
+// none can be found.
+bool DecideOrder(SmbiosStructurePointer structure, const UpdateConfig *config,
+                 const RunOptions *options, VersionOrder *order) {
+  const char *installed = InstalledVersionFor(structure, options->Segments);
+  // Taking an unknown version as 0 would run the old-BIOS update.
+  if (installed == nullptr) {
+    TellBiosVersionNotFound();
+    return false;
+  }
+  if (options->Segments) return DecideBySegmentRule(installed, config, options, order);
+  DecideByIntegerRule(structure, installed, config, options, order);
   return true;
 }
 
@@ -147,14 +161,9 @@ void NoteUnlisted(const char16_t *Name, void *Folder) {
 
 bool CheckBiosVersion(SmbiosStructurePointer Structure, const UpdateConfig *Config,
                       const RunOptions *Options, EFI_HANDLE *ImageHandleCopy) {
-  const char16_t *script = nullptr;
-  const char *installed = InstalledVersionFor(Structure, Options->Segments);
-  // Taking an unknown version as 0 would run the old-BIOS update.
-  if (installed == nullptr) TellBiosVersionNotFound();
-  bool decided =
-      installed != nullptr &&
-      (Options->Segments ? DecideBySegmentRule(installed, Config, Options, &script)
-                         : DecideByIntegerRule(Structure, installed, Config, Options, &script));
+  VersionOrder order = VersionOrder::Same;
+  bool decided = DecideOrder(Structure, Config, Options, &order);
+  const char16_t *script = UpdateScriptFor(order);
   // The record is written and closed before the script may flash and reset.
   RecordDecision(Structure, decided ? script : nullptr, decided && !Options->DecideOnly);
   if (!decided) return false;

@@ -57,11 +57,11 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
     // is the larger number, and equal lengths compare digit by digit.
     // Words compare the same way, ASCII case ignored ('|' 0x20 leaves a
     // digit as it is), and any difference makes them another scheme.
+    // Only the sign of `first` counts; a token is ASCII, so a difference of
+    // bytes has the same sign whether char is signed or not.
     int first = x.length == y.length ? 0 : x.length < y.length ? -1 : 1;
     for (size_t i = 0; first == 0 && i < x.length; ++i) {
-      char p = static_cast<char>(x.start[i] | 0x20);
-      char q = static_cast<char>(y.start[i] | 0x20);
-      if (p != q) first = p < q ? -1 : 1;
+      first = (x.start[i] | 0x20) - (y.start[i] | 0x20);
     }
     if (first != 0 && x.kind == kLetter) return SegmentComparison::NotComparable;
     if (order == 0) order = first;

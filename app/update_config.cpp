@@ -72,34 +72,35 @@ struct ValueOffsets {
   int32_t version;
 };
 
-// The first occurrence of Key at or after Start, as FindConfigKey finds it,
-// with the raw value behind it read into Value (left as it is when there is
-// none); CONFIG_READ_ERROR as well when the value cannot be read.
+// Where the value of the first occurrence of Key at or after Start begins,
+// with its raw value read into Value (left as it is when there is none);
+// otherwise what FindConfigKey found, or CONFIG_READ_ERROR when the value
+// cannot be read.
 int32_t FindValue(libc::FILE *stream, const char *key, int key_length, int32_t start,
                   char *value) {
   int32_t hit = FindConfigKey(stream, key, key_length, start);
-  if (hit >= 0 && !ReadConfigValue(stream, value)) return CONFIG_READ_ERROR;
-  return hit;
+  if (hit < 0) return hit;
+  return ReadConfigValue(stream, value) ? hit + key_length : CONFIG_READ_ERROR;
 }
 
 // The search of both keys on an open stream, their values read straight
 // into *Config; false when the file could not be read.
 bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets) {
   char *raw = config->ProductName;  // empty until a value is read
-  int32_t hit = FindValue(stream, kProductNameKey, kProductNameKeyLength, 0, raw);
-  if (hit >= 0 && IsFlagValue(raw)) {
+  int32_t at = FindValue(stream, kProductNameKey, kProductNameKeyLength, 0, raw);
+  if (at >= 0 && IsFlagValue(raw)) {
     // A first hit at offset 0 is found again and its value read again.
-    int32_t start = hit == 0 ? 0 : hit + 1;
+    int32_t hit = at - kProductNameKeyLength;
     raw[0] = '\0';
-    hit = FindValue(stream, kProductNameKey, kProductNameKeyLength, start, raw);
+    at = FindValue(stream, kProductNameKey, kProductNameKeyLength, hit == 0 ? 0 : hit + 1, raw);
   }
-  if (hit == CONFIG_READ_ERROR) return false;
-  offsets->product_name = hit >= 0 ? hit + kProductNameKeyLength : -1;
+  if (at == CONFIG_READ_ERROR) return false;
+  offsets->product_name = at;
   CutAtLineEnd(raw);
 
-  hit = FindValue(stream, kVersionKey, kVersionKeyLength, 0, config->Version);
-  if (hit == CONFIG_READ_ERROR) return false;
-  offsets->version = hit >= 0 ? hit + kVersionKeyLength : -1;
+  at = FindValue(stream, kVersionKey, kVersionKeyLength, 0, config->Version);
+  if (at == CONFIG_READ_ERROR) return false;
+  offsets->version = at;
   CutAtLineEnd(config->Version);
   return true;
 }

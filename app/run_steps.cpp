@@ -32,9 +32,8 @@ struct Machine {
 
 void ReadMachine(SmbiosWalk walk, uint16_t declared, Machine *machine) {
   FindFirstStructures(walk, declared, &machine->first);
-  machine->product = nullptr;
+  machine->product = "";
   machine->has_system = ProductNameOf(&machine->first, &machine->product);
-  if (!machine->has_system) machine->product = "";
   ReadHardwareIdFields(&machine->first, &machine->fields);
   ComputeHardwareIds(&machine->fields, &machine->ids);
 }

@@ -22,7 +22,7 @@ struct Walker {
   LibraryWalk *walk;
   unsigned folders;
   unsigned entries;
-  size_t length;  // units of path in use
+  unsigned length;  // units of path in use
   char16_t path[KIT_PATH_UNITS];
 };
 
@@ -85,7 +85,7 @@ bool ListFolder(Walker *walker, SHELL_FILE_HANDLE folder, unsigned depth) {
     if (!IsNameText(name)) return Fail(walker, LibraryProblem::NameNotText);
     if (++walker->folders > KIT_FOLDER_LIMIT) return Fail(walker, LibraryProblem::TooLarge);
     // Fits: at most four names of at most 255 units below "kits".
-    size_t saved = walker->length;
+    unsigned saved = walker->length;
     walker->path[walker->length++] = u'\\';
     for (const char16_t *unit = name; *unit != 0; ++unit) walker->path[walker->length++] = *unit;
     walker->path[walker->length] = 0;

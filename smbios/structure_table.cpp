@@ -24,11 +24,11 @@ const uint8_t *TableEnd() {
 enum class Scan { Found, SetEnded, Damaged };
 
 // Walks the string-set of the structure at `start` towards string `number`.
-// Found: *string is that string (its NUL lies inside the table). SetEnded:
-// the string-set ended first and *next is the first byte after it. Damaged:
-// the header, formatted area or string-set runs into the end bound.
+// Found: *at is that string (its NUL lies inside the table). SetEnded: the
+// string-set ended first and *at is the first byte after it. Damaged: the
+// header, formatted area or string-set runs into the end bound.
 Scan ScanStrings(const uint8_t *start, const uint8_t *end, uint16_t number,
-                 const uint8_t **string, const uint8_t **next) {
+                 const uint8_t **at) {
   if (start >= end || end - start < static_cast<ptrdiff_t>(sizeof(SmbiosStructureHeader))) {
     return Scan::Damaged;
   }
@@ -41,13 +41,13 @@ Scan ScanStrings(const uint8_t *start, const uint8_t *end, uint16_t number,
     while (p < end && *p != '\0') ++p;
     if (p >= end) return Scan::Damaged;  // no NUL before the end bound
     if (i == number) {
-      *string = text;
+      *at = text;
       return Scan::Found;
     }
     ++p;
     if (p >= end) return Scan::Damaged;  // the set's final NUL is missing
     if (*p == '\0') {
-      *next = p + 1;
+      *at = p + 1;
       return Scan::SetEnded;
     }
   }
@@ -56,11 +56,10 @@ Scan ScanStrings(const uint8_t *start, const uint8_t *end, uint16_t number,
 // The first byte after the structure at `start`, or null when the structure
 // does not lie whole inside the table.
 const uint8_t *StructureEnd(const uint8_t *start, const uint8_t *end) {
-  const uint8_t *string = nullptr;
   const uint8_t *next = nullptr;
   // 0xFFFF strings cannot fit in a table of at most 65535 bytes, so the
   // scan always runs to the end of the string-set.
-  return ScanStrings(start, end, 0xFFFF, &string, &next) == Scan::SetEnded ? next : nullptr;
+  return ScanStrings(start, end, 0xFFFF, &next) == Scan::SetEnded ? next : nullptr;
 }
 
 uint16_t HandleAt(const uint8_t *p, const uint8_t *end) {
@@ -75,13 +74,12 @@ uint16_t HandleAt(const uint8_t *p, const uint8_t *end) {
 const char *GetSmbiosString(SmbiosStructurePointer *Cursor, uint16_t StringNumber) {
   if (StringNumber == 0) return nullptr;
   const uint8_t *end = TableEnd();
-  const uint8_t *string = nullptr;
-  const uint8_t *next = nullptr;
-  switch (ScanStrings(Cursor->Raw, end, StringNumber, &string, &next)) {
+  const uint8_t *at = nullptr;
+  switch (ScanStrings(Cursor->Raw, end, StringNumber, &at)) {
     case Scan::Found:
-      return reinterpret_cast<const char *>(string);
+      return reinterpret_cast<const char *>(at);
     case Scan::SetEnded:
-      Cursor->Raw = const_cast<uint8_t *>(next);
+      Cursor->Raw = const_cast<uint8_t *>(at);
       return nullptr;
     case Scan::Damaged:
       break;

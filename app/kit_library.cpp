@@ -80,8 +80,9 @@ bool ListFolder(Walker *walker, SHELL_FILE_HANDLE folder, unsigned depth) {
     if (!ReadEntry(walker, folder, &entry, &more)) return false;
     if (!more) return true;
     const char16_t *name = entry.Info.FileName;
-    bool dots = name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
-    if ((entry.Info.Attribute & EFI_FILE_DIRECTORY) == 0 || dots) continue;
+    if ((entry.Info.Attribute & EFI_FILE_DIRECTORY) == 0) continue;
+    // "." and "..": the folder itself and the one above it.
+    if (name[0] == u'.' && (name[1] == u'.' ? name[2] : name[1]) == 0) continue;
     if (!IsNameText(name)) return Fail(walker, LibraryProblem::NameNotText);
     if (++walker->folders > KIT_FOLDER_LIMIT) return Fail(walker, LibraryProblem::TooLarge);
     // Fits: at most four names of at most 255 units below "kits".

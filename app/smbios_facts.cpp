@@ -70,6 +70,12 @@ const char *ReadInstalledVersionString(SmbiosStructurePointer Structure) {
   return GetSmbiosString(&cursor, 2);
 }
 
+const char *InstalledVersionFor(SmbiosStructurePointer Structure, bool Segments) {
+  // The BIOS Version field's string is ReadBiosVersionField's Text.
+  if (Segments) return GetSmbiosFieldString(Structure, BIOS_VERSION_FIELD_OFFSET);
+  return ReadInstalledVersionString(Structure);
+}
+
 bool ProductNameOf(const FirstStructures *First, const char **Product) {
   SmbiosStructurePointer system = First->Of[SMBIOS_TYPE_SYSTEM_INFORMATION];
   if (system.Raw == nullptr) return false;

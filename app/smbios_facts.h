@@ -59,9 +59,7 @@ const char *ReadInstalledVersionString(SmbiosStructurePointer Structure);
 // The version string a rule decides on: the BIOS Version field's string for
 // the segment rule, the integer rule's own reading otherwise; null when the
 // structure has none.
-inline const char *InstalledVersionFor(SmbiosStructurePointer Structure, bool Segments) {
-  return Segments ? ReadBiosVersionField(Structure).Text : ReadInstalledVersionString(Structure);
-}
+const char *InstalledVersionFor(SmbiosStructurePointer Structure, bool Segments);
 
 // The Product Name string of the first System Information structure the
 // walk meets. False when there is no such structure; "" when it has no

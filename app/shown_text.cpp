@@ -43,18 +43,20 @@ int Utf8SequenceLength(const unsigned char *Text, size_t Left) {
 const char HEX_DIGITS[17] NATURAL_ALIGN(char) = "0123456789abcdef";
 
 bool FormatSmbiosUuid(const uint8_t Bytes[16], bool LittleEndian, char Text[UUID_TEXT_SIZE]) {
-  bool zeros = true;
-  bool ones = true;
+  // All 00 bytes when no bit is set anywhere, all FF when every bit is.
+  unsigned any = 0;
+  unsigned all = 0xFF;
   for (int i = 0; i < 16; ++i) {
-    zeros = zeros && Bytes[i] == 0x00;
-    ones = ones && Bytes[i] == 0xFF;
+    any |= Bytes[i];
+    all &= Bytes[i];
   }
-  if (zeros || ones) return false;
+  if (any == 0 || all == 0xFF) return false;
   static const uint8_t SWAPPED[16] NATURAL_ALIGN(uint8_t) = {
       3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   int n = 0;
   for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) Text[n++] = '-';
+    // Dashes before bytes 4, 6, 8 and 10, as a mask.
+    if ((0x550 >> i & 1) != 0) Text[n++] = '-';
     uint8_t byte = Bytes[LittleEndian ? SWAPPED[i] : i];
     Text[n++] = HEX_DIGITS[byte >> 4];
     Text[n++] = HEX_DIGITS[byte & 0xF];

@@ -140,8 +140,8 @@ bool ParseHardwareId(const char *Text, size_t Length, uint8_t Id[HARDWARE_ID_SIZ
   unsigned digits = 0;
   for (size_t i = 0; i < Length; ++i) {
     char c = Text[i];
-    // The dashes stand after 8, 12, 16 and 20 digits.
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
+    // The dashes stand after 8, 12, 16 and 20 digits: at 8, 13, 18 and 23.
+    if ((0x842100ull >> i & 1) != 0) {
       if (c != '-') return false;
       continue;
     }

@@ -223,16 +223,15 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
     v->Text[KEY_VERSION] = gRecord.Config->WholeVersion;
   }
   FillOptions(v);
+  // What the shell's %lasterror% shows for main's 0 and 1 (EFI_ABORTED).
+  v->Text[KEY_STATUS] = ExitStatus == 0 ? "0x0" : "0x15";
+  v->Text[KEY_RAN] = Ran ? "true" : "false";
   // The two scripts differ from their ninth character on.
   if (Script != nullptr) {
     v->Text[KEY_SCRIPT] = Script[8] == u'O' ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+  } else if (gRecord.Message[0] != '\0') {
+    v->Text[KEY_MESSAGE] = gRecord.Message;
   }
-  // What the shell's %lasterror% shows for main's 0 and 1 (EFI_ABORTED).
-  v->Text[KEY_STATUS] = ExitStatus == 0 ? "0x0" : "0x15";
-  if (Script == nullptr) {
-    v->Text[KEY_MESSAGE] = gRecord.Message[0] != '\0' ? gRecord.Message : nullptr;
-  }
-  v->Text[KEY_RAN] = Ran ? "true" : "false";
   size_t length = BuildLine(v, line);
   gRecord.Message[0] = '\0';
 

@@ -96,20 +96,23 @@ void PutDigits(char *End, unsigned Value, int Count) {
 // be read or reads nonsense.
 const char *FormatTime(char Out[32]) {
   EFI_TIME t;
-  if (!ReadFirmwareClock(&t) || t.Year > 9999 || t.Month - 1u > 11 || t.Day - 1u > 30 ||
-      t.Hour > 23 || t.Minute > 59 || t.Second > 59) {
-    return "null";
+  if (!ReadFirmwareClock(&t) || t.Year > 9999) return "null";
+  char *at = PutText(Out, "\"0000-00-00T00:00:00");
+  PutDigits(Out + 5, t.Year, 4);
+  // Month, day, hour, minute and second: consecutive bytes of EFI_TIME,
+  // each checked against its range as it is written. Month and day count
+  // from 1, the others from 0.
+  static_assert(offsetof(EFI_TIME, Second) == offsetof(EFI_TIME, Month) + 4, "EFI_TIME layout");
+  static const uint8_t SPANS[5] NATURAL_ALIGN(uint8_t) = {11, 30, 23, 59, 59};
+  const uint8_t *field = reinterpret_cast<const uint8_t *>(&t) + offsetof(EFI_TIME, Month);
+  for (int i = 0; i < 5; ++i) {
+    if (field[i] - (i < 2 ? 1u : 0u) > SPANS[i]) return "null";
+    PutDigits(Out + 8 + 3 * i, field[i], 2);
   }
   // Local time = UTC + TimeZone, an hour more while daylight saving time
   // is in effect; a clock that keeps no zone gets no suffix.
   int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
   bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
-  char *at = PutText(Out, "\"0000-00-00T00:00:00");
-  PutDigits(Out + 5, t.Year, 4);
-  // Month, day, hour, minute and second: consecutive bytes of EFI_TIME.
-  static_assert(offsetof(EFI_TIME, Second) == offsetof(EFI_TIME, Month) + 4, "EFI_TIME layout");
-  const uint8_t *field = reinterpret_cast<const uint8_t *>(&t) + offsetof(EFI_TIME, Month);
-  for (int i = 0; i < 5; ++i) PutDigits(Out + 8 + 3 * i, field[i], 2);
   if (zoned && offset == 0) *at++ = 'Z';
   if (zoned && offset != 0) {
     unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);

@@ -113,8 +113,9 @@ const char *FormatTime(char Out[32]) {
   // is in effect; a clock that keeps no zone gets no suffix.
   int offset = t.TimeZone + ((t.Daylight & 0x02) != 0 ? 60 : 0);
   bool zoned = t.TimeZone >= -1440 && t.TimeZone <= 1440;
-  if (zoned && offset == 0) *at++ = 'Z';
-  if (zoned && offset != 0) {
+  if (zoned && offset == 0) {
+    *at++ = 'Z';
+  } else if (zoned) {
     unsigned minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
     at[0] = offset < 0 ? '-' : '+';
     PutDigits(at + 3, minutes / 60, 2);

@@ -259,8 +259,7 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
 // SMBIOS 2.6 changed the UUID's first three fields to little-endian.
 bool SmbiosUuidLittleEndian() {
   if (gSmbios3EntryPoint != nullptr || gSmbiosEntryPoint == nullptr) return true;
-  return gSmbiosEntryPoint->MajorVersion > 2 ||
-         (gSmbiosEntryPoint->MajorVersion == 2 && gSmbiosEntryPoint->MinorVersion >= 6);
+  return (gSmbiosEntryPoint->MajorVersion << 8 | gSmbiosEntryPoint->MinorVersion) >= 0x206;
 }
 
 int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]) {

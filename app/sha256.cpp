@@ -28,17 +28,18 @@ uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 void Compress(HashBlocks *hash) {
   uint32_t w[16];
-  for (int i = 0; i < 16; ++i) w[i] = BlockWord(hash, i);
   uint32_t v[8];
   for (int i = 0; i < 8; ++i) v[i] = hash->State[i];
   for (int i = 0; i < 64; ++i) {
-    uint32_t word = w[i & 15];
-    if (i >= 16) {
+    uint32_t word;
+    if (i < 16) {
+      word = BlockWord(hash, i);
+    } else {
       uint32_t w15 = w[(i + 1) & 15], w2 = w[(i + 14) & 15];
-      word += (Rotate(w15, 7) ^ Rotate(w15, 18) ^ (w15 >> 3)) + w[(i + 9) & 15] +
-              (Rotate(w2, 17) ^ Rotate(w2, 19) ^ (w2 >> 10));
-      w[i & 15] = word;
+      word = w[i & 15] + (Rotate(w15, 7) ^ Rotate(w15, 18) ^ (w15 >> 3)) + w[(i + 9) & 15] +
+             (Rotate(w2, 17) ^ Rotate(w2, 19) ^ (w2 >> 10));
     }
+    w[i & 15] = word;
     uint32_t e = v[4], a = v[0];
     uint32_t t1 = v[7] + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) +
                   ((e & v[5]) ^ (~e & v[6])) + ROUND_CONSTANTS[i] + word;

@@ -142,7 +142,8 @@ void FillSystem(LineValues *v) {
     at = PutJsonText(at, GetSmbiosFieldString(board, BASEBOARD_MANUFACTURER_FIELD));
     at = PutText(at, ",\"product\":");
     at = PutJsonText(at, GetSmbiosFieldString(board, BASEBOARD_PRODUCT_FIELD));
-    *PutText(at, "}") = '\0';
+    at[0] = '}';
+    at[1] = '\0';
   }
   SmbiosStructurePointer s = gRecord.First.Of[SMBIOS_TYPE_SYSTEM_INFORMATION];
   if (s.Raw == nullptr) return;

@@ -52,10 +52,11 @@ struct RecordState {
 RecordState gRecord;
 
 char *PutEscape(char *At, unsigned Byte) {
-  At = PutText(At, "\\u00");
-  *At++ = HEX_DIGITS[Byte >> 4];
-  *At++ = HEX_DIGITS[Byte & 0xF];
-  return At;
+  // Four bytes of a known size: the compiler stores them in place.
+  __builtin_memcpy(At, "\\u00", 4);
+  At[4] = HEX_DIGITS[Byte >> 4];
+  At[5] = HEX_DIGITS[Byte & 0xF];
+  return At + 6;
 }
 
 // The keys of a line, in order.

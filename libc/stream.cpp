@@ -161,8 +161,13 @@ bool RefuseRead(FILE *Stream) {
   return false;
 }
 
-// The open behind both fopen forms: Name in bytes, or Wide in UTF-16.
+// The open behind both fopen forms: Name in bytes, or Wide in UTF-16. A
+// missing name is refused here, for both forms in one place.
 FILE *OpenStream(const char *name, const CHAR16 *wide) {
+  if (name == nullptr && wide == nullptr) {
+    RecordCheckFailure(LIBC_EINVAL);
+    return nullptr;
+  }
   const Device *device = ShellFileDevice();
   if (device == nullptr) {
     RecordCheckFailure(LIBC_ENODEV);
@@ -198,20 +203,14 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
 }  // namespace
 
 FILE *fopen(const char *name, const char *mode) {
-  if (name == nullptr || mode == nullptr || !IsReadMode(mode)) {
+  if (mode == nullptr || !IsReadMode(mode)) {
     RecordCheckFailure(LIBC_EINVAL);
     return nullptr;
   }
   return OpenStream(name, nullptr);
 }
 
-FILE *fopen_utf16(const char16_t *name) {
-  if (name == nullptr) {
-    RecordCheckFailure(LIBC_EINVAL);
-    return nullptr;
-  }
-  return OpenStream(nullptr, name);
-}
+FILE *fopen_utf16(const char16_t *name) { return OpenStream(nullptr, name); }
 
 bool CloseStream(FILE *Stream) {
   // A stream closed already (or never opened) is refused rather than freed

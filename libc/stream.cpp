@@ -90,7 +90,8 @@ bool Fill(FILE *Stream) {
                             ? EFI_UNSUPPORTED
                             : ShellFileFunctions.SetFilePosition(Stream->Handle, Stream->Position);
     if (EFI_ERROR(status)) {
-      Stream->FirmwarePosition = UNKNOWN_POSITION;
+      // The error indicator stays set for good, so no fill follows that
+      // would need the firmware's position.
       Fail(Stream, status);
       return false;
     }
@@ -112,8 +113,7 @@ bool Fill(FILE *Stream) {
           : ShellFileFunctions.ReadFile(Stream->Handle, &size, Stream->Buffer + Stream->Length);
   if (EFI_ERROR(status)) {
     Stream->FirmwarePosition = UNKNOWN_POSITION;
-    if (PastEnd(Stream)) return false;
-    Fail(Stream, status);
+    if (!PastEnd(Stream)) Fail(Stream, status);
     return false;
   }
   if (size > asked) size = asked;  // a reader never gets more than it asked for

@@ -285,17 +285,19 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
 
   // The environment need not sit on our own image handle: search every
   // handle that has one.
+  // The firmware is asked for the size, then once more into a block of that
+  // size: one call written once serves both asks.
   UINTN BufferSize = 0;
   EFI_HANDLE *Handles = nullptr;
-  EFI_STATUS Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
-                             nullptr);
   UINTN Allocated = 0;
-  if (Status == EFI_BUFFER_TOO_SMALL) {
+  EFI_STATUS Status;
+  for (;;) {
+    Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr,
+                               &BufferSize, Handles);
+    if (Status != EFI_BUFFER_TOO_SMALL || Handles != nullptr) break;
     Handles = static_cast<EFI_HANDLE *>(AllocateZeroedPool(BufferSize));
     if (Handles == nullptr) return EFI_OUT_OF_RESOURCES;
     Allocated = BufferSize;
-    Status = gBS->LocateHandle(ByProtocol, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, nullptr, &BufferSize,
-                               Handles);
   }
   if (EFI_ERROR(Status)) {
     libc::free(Handles);

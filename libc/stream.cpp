@@ -100,12 +100,12 @@ bool Fill(FILE *Stream) {
   if (moved || Stream->Position != end) {
     Stream->BufferStart = Stream->Position;
     Stream->Length = 0;
-  } else if (Stream->Length == Stream->Capacity) {
+  } else if (Stream->Length == BUFFER_SIZE) {
     memmove(Stream->Buffer, Stream->Buffer + Stream->Length - KEEP_BACK, KEEP_BACK);
     Stream->BufferStart = end - KEEP_BACK;
     Stream->Length = KEEP_BACK;
   }
-  UINTN asked = Stream->Capacity - Stream->Length;
+  UINTN asked = BUFFER_SIZE - Stream->Length;
   UINTN size = asked;
   EFI_STATUS status =
       ShellFileFunctions.ReadFile == nullptr
@@ -190,7 +190,6 @@ FILE *OpenStream(const char *name, const CHAR16 *wide) {
   stream->Descriptor = descriptor;
   stream->Handle = handle;
   stream->Buffer = reinterpret_cast<UINT8 *>(stream + 1);
-  stream->Capacity = BUFFER_SIZE;
   stream->EndOffset = NO_END;
   stream->Next = gOpenStreams;
   gOpenStreams = stream;

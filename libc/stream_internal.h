@@ -18,7 +18,7 @@ struct FILE {
   UINT8 Flags;
   void *Handle;       // the shell file handle
   UINT8 *Buffer;
-  size_t Capacity;
+  size_t Capacity;    // console streams; a file stream's is always BUFFER_SIZE
   size_t Length;      // bytes held: read data, or console output not written yet
   // File streams: Buffer[0] holds the byte at file offset BufferStart.
   UINT64 BufferStart;

@@ -132,9 +132,10 @@ bool Fill(FILE *Stream) {
 size_t ReadBytes(FILE *Stream, UINT8 *Target, size_t Count) {
   size_t done = 0;
   while (done < Count) {
-    UINT64 end = Stream->BufferStart + Stream->Length;
-    if (Stream->Position >= Stream->BufferStart && Stream->Position < end) {
-      size_t offset = static_cast<size_t>(Stream->Position - Stream->BufferStart);
+    // One unsigned comparison: a position before the buffer wraps to an
+    // offset far past its length.
+    UINT64 offset = Stream->Position - Stream->BufferStart;
+    if (offset < Stream->Length) {
       size_t take = Stream->Length - offset;
       if (take > Count - done) take = Count - done;
       memcpy(Target + done, Stream->Buffer + offset, take);

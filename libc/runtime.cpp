@@ -26,7 +26,8 @@ RuntimeState *gRuntime = nullptr;
 
 void StartRun(RuntimeState *State) {
   gRuntime = State;
-  ErrorNumber = 0;
+  // The error number starts at 0 where the program starts (RunMain), after
+  // the standard descriptors are opened.
   LastEfiStatus = EFI_SUCCESS;
   ResetConsoleStreams();
 }

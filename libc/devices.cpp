@@ -9,7 +9,6 @@
 #include "libc/stdlib.h"
 #include "libc/stream_internal.h"
 #include "libc/string.h"
-#include "platform/natural_align.h"
 
 namespace libc {
 
@@ -21,13 +20,6 @@ struct TerminalSettings {
   bool ExpandLineFeed;  // LF becomes CR LF, as UEFI consoles expect
 };
 
-constexpr int CONSOLE_DEVICES = 3;
-// The console devices' names, in the order of their devices (and of the
-// standard descriptors), each in a row of 8 bytes: one block of text, where
-// names kept in each device would cost a pointer and its store apiece, and
-// a row is found without walking the ones before it.
-constexpr size_t NAME_ROOM = 8;
-constexpr char CONSOLE_NAMES[][NAME_ROOM] NATURAL_ALIGN(char) = {"stdin:", "stdout:", "stderr:"};
 
 struct ConsoleState {
   Device Devices[CONSOLE_DEVICES];

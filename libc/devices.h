@@ -8,6 +8,7 @@
 #include <stddef.h>
 
 #include "platform/efi.h"
+#include "platform/natural_align.h"
 
 namespace libc {
 
@@ -19,6 +20,17 @@ enum class DeviceKind : UINT8 { ConsoleInput, ConsoleOutput, ShellFile };
 // console input and files are read.
 constexpr unsigned ACCESS_READ = 1;
 constexpr unsigned ACCESS_WRITE = 2;
+
+constexpr int CONSOLE_DEVICES = 3;
+// The console devices' names, in the order of their devices (and of the
+// standard descriptors), each in a row of 8 bytes: one block of text, where
+// names kept in each device would cost a pointer and its store apiece, and
+// a row is found without walking the ones before it. The run's start-up
+// opens the standard descriptors by these rows, so the image holds each
+// name once.
+constexpr size_t NAME_ROOM = 8;
+inline constexpr char CONSOLE_NAMES[][NAME_ROOM] NATURAL_ALIGN(char) = {"stdin:", "stdout:",
+                                                                       "stderr:"};
 
 struct Device {
   DeviceKind Kind;

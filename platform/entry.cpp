@@ -27,11 +27,12 @@ constexpr size_t MAX_ARGUMENT_BYTES = 255;
 constexpr UINTN MAX_ARGUMENTS = libc::ARGUMENT_VECTOR_SIZE - 1;
 
 // Descriptors 0, 1 and 2, each open made only when the one before gave the
-// number it should; the message tells why the last open made failed.
+// number it should; the message tells why the last open made failed. The
+// names ("stdin:", "stdout:", "stderr:") are the device table's own rows.
 void OpenStandardDescriptors() {
-  int last = libc::OpenDevice("stdin:", libc::ACCESS_READ);
-  if (last == 0) last = libc::OpenDevice("stdout:", libc::ACCESS_WRITE);
-  if (last == 1) last = libc::OpenDevice("stderr:", libc::ACCESS_WRITE);
+  int last = libc::OpenDevice(libc::CONSOLE_NAMES[0], libc::ACCESS_READ);
+  if (last == 0) last = libc::OpenDevice(libc::CONSOLE_NAMES[1], libc::ACCESS_WRITE);
+  if (last == 1) last = libc::OpenDevice(libc::CONSOLE_NAMES[2], libc::ACCESS_WRITE);
   if (last != 2) {
     ConsolePrintAscii("ERROR Initializing Standard IO: %a.\n    %r\n",
                       libc::strerror(libc::ErrorNumber), libc::LastEfiStatus);

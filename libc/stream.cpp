@@ -83,7 +83,9 @@ bool Fill(FILE *Stream) {
   }
   // The firmware is moved only when it stands elsewhere; the buffer goes on
   // only when the read continues it, else it starts afresh at the position.
-  UINT64 end = Stream->BufferStart + Stream->Length;
+  // Whenever the firmware's position is known it is the buffer's end (every
+  // fill moves both alike), so a fill that need not move it continues the
+  // buffer.
   bool moved = Stream->FirmwarePosition != Stream->Position;
   if (moved) {
     EFI_STATUS status = ShellFileFunctions.SetFilePosition == nullptr
@@ -97,12 +99,12 @@ bool Fill(FILE *Stream) {
     }
     Stream->FirmwarePosition = Stream->Position;
   }
-  if (moved || Stream->Position != end) {
+  if (moved) {
     Stream->BufferStart = Stream->Position;
     Stream->Length = 0;
   } else if (Stream->Length == BUFFER_SIZE) {
     memmove(Stream->Buffer, Stream->Buffer + Stream->Length - KEEP_BACK, KEEP_BACK);
-    Stream->BufferStart = end - KEEP_BACK;
+    Stream->BufferStart = Stream->Position - KEEP_BACK;
     Stream->Length = KEEP_BACK;
   }
   UINTN asked = BUFFER_SIZE - Stream->Length;

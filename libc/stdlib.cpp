@@ -24,12 +24,14 @@ void *malloc(size_t size) {
 }
 
 void *calloc(size_t count, size_t size) {
-  if (size != 0 && count > static_cast<size_t>(-1) / size) {
+  // The product's overflow test needs no division.
+  size_t total;
+  if (__builtin_mul_overflow(count, size, &total)) {
     RecordCheckFailure(LIBC_ENOMEM);
     return nullptr;
   }
-  void *block = malloc(count * size);
-  if (block != nullptr) memset(block, 0, count * size);
+  void *block = malloc(total);
+  if (block != nullptr) memset(block, 0, total);
   return block;
 }
 

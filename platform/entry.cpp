@@ -103,8 +103,9 @@ EFI_STATUS RunApplication(UINTN Argc, CHAR16 **Argv, ApplicationMain Main) {
   }
 
   EFI_STATUS status = MapExitStatus(state->ExitStatus);
+  // Close passes over a descriptor that is not open.
   for (int descriptor = libc::DESCRIPTOR_COUNT - 1; descriptor >= 0; --descriptor) {
-    if (state->Descriptors[descriptor].Dev != nullptr) libc::Close(descriptor);
+    libc::Close(descriptor);
   }
   libc::free(state->ArgumentBuffer);
   libc::EndRun();

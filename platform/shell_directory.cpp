@@ -92,8 +92,11 @@ EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
     if (Current == nullptr) return EFI_NOT_FOUND;
     size_t Units = WideLength(Current);
     if (Units >= PATH_UNITS) return EFI_NOT_FOUND;
+    // The separator, or past it its text's own NUL when the directory
+    // already ends in one.
     bool Separated = Units > 0 && Current[Units - 1] == u'\\';
-    if (!Join(Line, Current, Separated ? u"" : u"\\", Name)) return EFI_BAD_BUFFER_SIZE;
+    const CHAR16 *Separator = &u"\\"[Separated ? 1 : 0];
+    if (!Join(Line, Current, Separator, Name)) return EFI_BAD_BUFFER_SIZE;
     return gEfiShellProtocol->SetCurDir(nullptr, Line);
   }
   if (gLegacyShellEnvironment == nullptr) return EFI_UNSUPPORTED;

@@ -218,11 +218,10 @@ bool VerifyKit(const char16_t *Folder, bool Verbose) {
   // a plain run is a medium's root, which also holds the application,
   // startup.nsh and the shell: only a library's kits get notes.
   UnlistedVisitor notes = Verbose && Folder[0] != 0 ? NoteUnlisted : nullptr;
-  if (!CheckKitFiles(Folder, true, notes, const_cast<char16_t *>(Folder), &check)) {
-    TellKitCheck(&check, Folder);
-    return false;
-  }
-  if (Verbose) TellKitCheck(&check, Folder);
+  bool intact = CheckKitFiles(Folder, true, notes, const_cast<char16_t *>(Folder), &check);
+  // A damaged kit is always told, an intact one with -v: one call for both.
+  if (!intact || Verbose) TellKitCheck(&check, Folder);
+  if (!intact) return false;
   RecordKitIdentity(check.Identity);
   return true;
 }

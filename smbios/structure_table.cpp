@@ -29,9 +29,8 @@ enum class Scan { Found, SetEnded, Damaged };
 // header, formatted area or string-set runs into the end bound.
 Scan ScanStrings(const uint8_t *start, const uint8_t *end, uint16_t number,
                  const uint8_t **at) {
-  if (start >= end || end - start < static_cast<ptrdiff_t>(sizeof(SmbiosStructureHeader))) {
-    return Scan::Damaged;
-  }
+  // Also true when start lies at or past the end bound.
+  if (end - start < static_cast<ptrdiff_t>(sizeof(SmbiosStructureHeader))) return Scan::Damaged;
   uint8_t length = reinterpret_cast<const SmbiosStructureHeader *>(start)->Length;
   if (length < sizeof(SmbiosStructureHeader) || length >= end - start) return Scan::Damaged;
 
@@ -63,9 +62,8 @@ const uint8_t *StructureEnd(const uint8_t *start, const uint8_t *end) {
 }
 
 uint16_t HandleAt(const uint8_t *p, const uint8_t *end) {
-  if (p >= end || end - p < static_cast<ptrdiff_t>(sizeof(SmbiosStructureHeader))) {
-    return INVALID_SMBIOS_HANDLE;
-  }
+  // Also true when p lies at or past the end bound.
+  if (end - p < static_cast<ptrdiff_t>(sizeof(SmbiosStructureHeader))) return INVALID_SMBIOS_HANDLE;
   return reinterpret_cast<const SmbiosStructureHeader *>(p)->Handle;
 }
 

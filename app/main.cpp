@@ -48,7 +48,8 @@ void VisitStructure(SmbiosStructurePointer Structure, void *Context) {
 bool LocateTable(const RunOptions *options, uint16_t *declared) {
   if (!LocateSmbiosTable(options->Smbios3, declared)) return false;
   if (options->Verbose) {
-    ConsolePrintAscii("SMBIOS %a entry point.\n", gSmbios3EntryPoint != nullptr ? "3.x" : "2.x");
+    // The major version as a number: no text for each.
+    ConsolePrintAscii("SMBIOS %d.x entry point.\n", gSmbios3EntryPoint != nullptr ? 3 : 2);
   }
   return true;
 }

@@ -26,6 +26,7 @@ struct Machine {
   FirstStructures first;
   bool has_system;       // a System Information structure
   const char *product;   // its Product Name; "" when it has none
+  const char *manufacturer;  // its Manufacturer, for the refusals; "" when it has none
   HardwareIdFields fields;
   HardwareIds ids;
 };
@@ -34,16 +35,14 @@ void ReadMachine(SmbiosWalk walk, uint16_t declared, Machine *machine) {
   FindFirstStructures(walk, declared, &machine->first);
   machine->product = "";
   machine->has_system = ProductNameOf(&machine->first, &machine->product);
+  // Read here once for the two refusals that name it.
+  const char *manufacturer =
+      machine->has_system ? GetSmbiosFieldString(machine->first.Of[SMBIOS_TYPE_SYSTEM_INFORMATION],
+                                                 SYSTEM_MANUFACTURER_FIELD)
+                          : nullptr;
+  machine->manufacturer = manufacturer != nullptr ? manufacturer : "";
   ReadHardwareIdFields(&machine->first, &machine->fields);
   ComputeHardwareIds(&machine->fields, &machine->ids);
-}
-
-const char *ManufacturerOf(const Machine *machine) {
-  const char *text = machine->has_system
-                         ? GetSmbiosFieldString(machine->first.Of[SMBIOS_TYPE_SYSTEM_INFORMATION],
-                                                SYSTEM_MANUFACTURER_FIELD)
-                         : nullptr;
-  return text != nullptr ? text : "";
 }
 
 ModelVerdict CheckKit(const UpdateConfig *config, const Machine *machine) {
@@ -201,7 +200,7 @@ bool CheckProductName(SmbiosWalk Walk, uint16_t DeclaredCount, const UpdateConfi
     return false;
   }
   if (verdict.Match != ModelMatch::Serves) {
-    TellIdsNotListed(ManufacturerOf(&machine), machine.product, Config->HardwareIds);
+    TellIdsNotListed(machine.manufacturer, machine.product, Config->HardwareIds);
     return false;
   }
   if (Verbose && by_names) TellProductMatches(machine.product);
@@ -258,7 +257,7 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verif
       TellMalformedEntry(search.malformed, search.malformed_entry, SHOWN_TEXT_SIZE);
       return false;
     case KitOutcome::NoKitServes:
-      TellNoKitServes(machine.product, search.keyed_by_ids ? ManufacturerOf(&machine) : nullptr);
+      TellNoKitServes(machine.product, search.keyed_by_ids ? machine.manufacturer : nullptr);
       return false;
     case KitOutcome::SeveralServe:
       TellSeveralKitsServe(machine.product, search.serving);

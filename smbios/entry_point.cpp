@@ -23,9 +23,8 @@ namespace {
 // The table of the first configuration entry carrying Guid, when it begins
 // with Anchor; null otherwise.
 void *LookUp(const uint8_t (&guid)[16], const char *anchor, size_t anchor_length) {
-  if (gST == nullptr || gST->NumberOfTableEntries == 0 || gST->ConfigurationTable == nullptr) {
-    return nullptr;
-  }
+  // No entries at all is the loop's own end.
+  if (gST == nullptr || gST->ConfigurationTable == nullptr) return nullptr;
   for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
     const EFI_CONFIGURATION_TABLE &entry = gST->ConfigurationTable[i];
     if (libc::memcmp(&entry.VendorGuid, guid, sizeof(guid)) != 0) continue;

@@ -69,23 +69,23 @@ int RunUpdateSelection(StructureWalk Walk, const RunOptions *Options) {
 
   // -kits: the run goes on in the chosen kit's folder as if started there
   // with -product as well.
-  RunOptions options = *Options;
-  if (options.Kits) {
-    if (!ChooseKit(Walk, declared, options.Verbose, options.Verify)) return EndRunRecord(1);
-    options.Product = true;
-  } else if (options.Verify && !VerifyKit(u"", options.Verbose)) {
+  bool product = Options->Product;
+  if (Options->Kits) {
+    if (!ChooseKit(Walk, declared, Options->Verbose, Options->Verify)) return EndRunRecord(1);
+    product = true;
+  } else if (Options->Verify && !VerifyKit(u"", Options->Verbose)) {
     return EndRunRecord(1);
   }
 
   RunState run = {};
-  run.options = &options;
+  run.options = Options;
   run.image_handle = gImageHandle;
-  bool whole_values = options.Segments || options.Product || options.Log != nullptr;
-  if (LoadUpdateConfig(&run.config, whole_values, options.Product) != ConfigResult::Loaded) {
+  bool whole_values = Options->Segments || product || Options->Log != nullptr;
+  if (LoadUpdateConfig(&run.config, whole_values, product) != ConfigResult::Loaded) {
     return EndRunRecord(1);
   }
   RecordConfig(&run.config);
-  if (options.Product && !CheckProductName(Walk, declared, &run.config, options.Verbose)) {
+  if (product && !CheckProductName(Walk, declared, &run.config, Options->Verbose)) {
     return EndRunRecord(1);
   }
 

@@ -28,7 +28,9 @@ struct Walker {
 
 bool Fail(Walker *walker, LibraryProblem problem) {
   walker->walk->Problem = problem;
-  libc::memcpy(walker->walk->Where, walker->path, (walker->length + 1) * sizeof(char16_t));
+  // The whole buffer: a fixed size, where the path's own length costs code.
+  static_assert(sizeof(walker->walk->Where) == sizeof(walker->path), "Where holds a path");
+  libc::memcpy(walker->walk->Where, walker->path, sizeof(walker->path));
   return false;
 }
 

@@ -67,9 +67,14 @@ IntegerDecision DecideByInteger(const char *Installed, const char *Configured) {
   IntegerDecision decision;
   decision.InstalledNumber = ParseVersionNumber(Installed);
   decision.ConfiguredNumber = ParseVersionNumber(Configured);
-  decision.Order = decision.ConfiguredNumber > decision.InstalledNumber    ? VersionOrder::Older
-                   : decision.ConfiguredNumber == decision.InstalledNumber ? VersionOrder::Same
-                                                                           : VersionOrder::Newer;
+  // Older, Same and Newer are 0, 1 and 2: the count of the two tests that
+  // hold, which needs no branch.
+  static_assert(int(VersionOrder::Older) == 0 && int(VersionOrder::Same) == 1 &&
+                    int(VersionOrder::Newer) == 2,
+                "an order is a count");
+  decision.Order = static_cast<VersionOrder>(
+      (decision.InstalledNumber >= decision.ConfiguredNumber) +
+      (decision.InstalledNumber > decision.ConfiguredNumber));
   return decision;
 }
 

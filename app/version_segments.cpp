@@ -67,6 +67,10 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
     if (order == 0) order = first;
   }
   if (!any_token) return SegmentComparison::NotComparable;
-  if (order < 0) return SegmentComparison::Below;
-  return order > 0 ? SegmentComparison::Above : SegmentComparison::Equal;
+  // Below, Equal and Above are 0, 1 and 2: the count of the two tests that
+  // hold.
+  static_assert(int(SegmentComparison::Below) == 0 && int(SegmentComparison::Equal) == 1 &&
+                    int(SegmentComparison::Above) == 2,
+                "a comparison is a count");
+  return static_cast<SegmentComparison>((order >= 0) + (order > 0));
 }

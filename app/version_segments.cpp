@@ -59,7 +59,7 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
     // digit as it is), and any difference makes them another scheme.
     // Only the sign of `first` counts; a token is ASCII, so a difference of
     // bytes has the same sign whether char is signed or not.
-    int first = x.length == y.length ? 0 : x.length < y.length ? -1 : 1;
+    int first = (x.length > y.length) - (x.length < y.length);
     for (size_t i = 0; first == 0 && i < x.length; ++i) {
       first = (x.start[i] | 0x20) - (y.start[i] | 0x20);
     }

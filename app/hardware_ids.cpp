@@ -4,6 +4,7 @@
 // as the character of the same number (what an old Latin-1 string means).
 #include "app/hardware_ids.h"
 
+#include "app/char_class.h"
 #include "app/sha1.h"
 #include "app/shown_text.h"
 #include "platform/console.h"
@@ -30,7 +31,6 @@ constexpr uint16_t ID_FIELDS[HARDWARE_ID_COUNT] NATURAL_ALIGN(uint16_t) = {
 const uint8_t NAMESPACE[HARDWARE_ID_SIZE] NATURAL_ALIGN(uint8_t) = {
     0x70, 0xff, 0xd8, 0x12, 0x4c, 0x7f, 0x4c, 0x7d};
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 void AddUnit(Sha1 *hash, uint32_t unit) {
   uint8_t bytes[2] = {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8)};

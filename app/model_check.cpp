@@ -3,14 +3,9 @@
 // adding a key to a kit can never send it to another model.
 #include "app/model_check.h"
 
+#include "app/char_class.h"
 #include "app/product_check.h"
 #include "libc/string.h"
-
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 ModelVerdict CheckModel(const char *ProductNames, const char *HardwareIdList, const char *Product,
                         const HardwareIds *Ids) {

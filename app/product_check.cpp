@@ -7,11 +7,10 @@
 // "20L5S0CD00"), hence the list and the trailing '*'.
 #include "app/product_check.h"
 
+#include "app/char_class.h"
 #include "libc/string.h"
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Whether Product (ProductLength bytes, trailing blanks gone) is the listed
 // name Name (NameLength bytes, up to its '|' or the end).

@@ -5,9 +5,9 @@
 // new-BIOS one.
 #include "app/version_check.h"
 
-namespace {
+#include "app/char_class.h"
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+namespace {
 
 // The integer rule's reading of Text: the low 32 bits of the number in
 // *Low, whether any digit (a skipped leading zero included) was read, and

@@ -5,6 +5,7 @@
 
 #include "app/shown_text.h"
 #include "platform/console.h"
+#include "platform/image_inline.h"
 #include "platform/natural_align.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 const char kOutcomeTexts[] NATURAL_ALIGN(char) =
     "older -> UpdateHWOld.nsh\0same -> UpdateHWNew.nsh\0newer -> UpdateHWNew.nsh";
 
-const char *OutcomeText(VersionOrder order) {
+IMAGE_INLINE const char *OutcomeText(VersionOrder order) {
   return NthText(kOutcomeTexts, static_cast<UINTN>(order));
 }
 

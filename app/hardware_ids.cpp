@@ -8,6 +8,7 @@
 #include "app/sha1.h"
 #include "app/shown_text.h"
 #include "platform/console.h"
+#include "platform/image_inline.h"
 #include "platform/natural_align.h"
 
 namespace {
@@ -126,7 +127,8 @@ void ListHardwareIdFields(int Index, char List[HARDWARE_ID_FIELD_LIST_SIZE]) {
   *at = '\0';
 }
 
-void FormatHardwareId(const uint8_t Id[HARDWARE_ID_SIZE], char Text[HARDWARE_ID_TEXT_SIZE]) {
+IMAGE_INLINE void FormatHardwareId(const uint8_t Id[HARDWARE_ID_SIZE],
+                                  char Text[HARDWARE_ID_TEXT_SIZE]) {
   // The bytes in order; a version-5 ID is never all 00 or all FF bytes.
   FormatSmbiosUuid(Id, false, Text);
 }

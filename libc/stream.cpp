@@ -14,6 +14,7 @@
 #include "libc/stream_internal.h"
 #include "libc/string.h"
 #include "platform/efi_protocols.h"
+#include "platform/image_inline.h"
 #include "platform/shell_access.h"
 #include "platform/utf8.h"
 
@@ -212,7 +213,9 @@ FILE *fopen(const char *name, const char *mode) {
   return OpenStream(name, nullptr);
 }
 
-FILE *fopen_utf16(const char16_t *name) { return OpenStream(nullptr, name); }
+IMAGE_INLINE FILE *fopen_utf16(const char16_t *name) {
+  return OpenStream(nullptr, name);
+}
 
 bool CloseStream(FILE *Stream) {
   // A stream closed already (or never opened) is refused rather than freed

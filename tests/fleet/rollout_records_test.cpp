@@ -16,17 +16,11 @@
 #include "app/sha256.h"
 #include "fleet/fleet_report.h"
 #include "support/scratch_folder.h"
+#include "support/image_record_line.h"
 
 namespace {
 
 using Json = nlohmann::json;
-
-const std::string IMAGE_LINE =
-    R"({"time":"2026-03-01T08:30:15","manufacturer":"Acme","product":"Model7","serial":"SN-1",)"
-    R"("sku":null,"uuid":"00112233-4455-6677-8899-aabbccddeeff","bios_vendor":"Acme",)"
-    R"("bios_version":"10","bios_date":"03/04/2025","kit":null,"product_name":"Model7",)"
-    R"("version":"20","options":"-log","script":"UpdateHWOld.nsh","ran":true,"status":"0x0",)"
-    R"("message":null})";
 
 TEST(RecordSet, ReadsEveryWholeLineAndWarnsOfTheRest) {
   std::string text = IMAGE_LINE + "\n" +                        // 1

@@ -23,17 +23,30 @@ set(FLEET_SOURCES
 )
 
 # The page's skeleton, style sheet and script are files of their own; the
-# build embeds them, whole, in a source file of its own making.
+# build embeds them, whole, in a source file of its own making. The script
+# is in parts, listed in the order they run: the embedding joins them into
+# the body of the one function that is the page's script.
+set(FLEET_PAGE_SCRIPT_PARTS
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_model.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_draw.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_table.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_details.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_summary.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_products.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_warnings.js
+  ${CMAKE_CURRENT_LIST_DIR}/report_page_start.js
+)
 set(FLEET_PAGE_ASSETS ${CMAKE_BINARY_DIR}/fleet/report_page_assets.cpp)
 add_custom_command(
   OUTPUT ${FLEET_PAGE_ASSETS}
   COMMAND ${CMAKE_COMMAND} -D HTML=${CMAKE_CURRENT_LIST_DIR}/report_page.html
           -D CSS=${CMAKE_CURRENT_LIST_DIR}/report_page.css
-          -D JS=${CMAKE_CURRENT_LIST_DIR}/report_page.js -D OUT=${FLEET_PAGE_ASSETS}
+          "-DJS=${FLEET_PAGE_SCRIPT_PARTS}" -D OUT=${FLEET_PAGE_ASSETS}
           -P ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/report_page.html ${CMAKE_CURRENT_LIST_DIR}/report_page.css
-          ${CMAKE_CURRENT_LIST_DIR}/report_page.js
+          ${FLEET_PAGE_SCRIPT_PARTS}
           ${CMAKE_CURRENT_LIST_DIR}/../cmake/embed_page_assets.cmake
+  VERBATIM
   COMMENT "Embedding the fleet page's skeleton, style sheet and script")
 # The version the report names (--version, the page's header): the commit
 # it was built from, looked up at every build.

@@ -14,8 +14,8 @@ EFI_STATUS RunUpdateScript(EFI_HANDLE *ImageHandleCopy, const char16_t *Script) 
 EFI_STATUS FindUpdateScript(const char16_t *Script) {
   SHELL_FILE_HANDLE handle = nullptr;
   EFI_STATUS status = OpenNamedFile(Script, &handle, EFI_FILE_MODE_READ, 0);
-  if (!EFI_ERROR(status) && handle != nullptr && ShellFileFunctions.CloseFile != nullptr) {
-    ShellFileFunctions.CloseFile(handle);
+  if (!EFI_ERROR(status) && handle != nullptr && gShell.Files.CloseFile != nullptr) {
+    gShell.Files.CloseFile(handle);
   }
   return status;
 }

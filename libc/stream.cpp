@@ -65,8 +65,8 @@ void Fail(FILE *Stream, EFI_STATUS Status) {
 // taken for the end when the file proves shorter than the position.
 bool PastEnd(FILE *Stream) {
   UINT64 size = 0;
-  if (ShellFileFunctions.GetFileSize == nullptr ||
-      EFI_ERROR(ShellFileFunctions.GetFileSize(Stream->Handle, &size)) ||
+  if (gShell.Files.GetFileSize == nullptr ||
+      EFI_ERROR(gShell.Files.GetFileSize(Stream->Handle, &size)) ||
       Stream->Position <= size) {
     return false;
   }
@@ -89,9 +89,9 @@ bool Fill(FILE *Stream) {
   // buffer.
   bool moved = Stream->FirmwarePosition != Stream->Position;
   if (moved) {
-    EFI_STATUS status = ShellFileFunctions.SetFilePosition == nullptr
+    EFI_STATUS status = gShell.Files.SetFilePosition == nullptr
                             ? EFI_UNSUPPORTED
-                            : ShellFileFunctions.SetFilePosition(Stream->Handle, Stream->Position);
+                            : gShell.Files.SetFilePosition(Stream->Handle, Stream->Position);
     if (EFI_ERROR(status)) {
       // The error indicator stays set for good, so no fill follows that
       // would need the firmware's position.
@@ -111,9 +111,9 @@ bool Fill(FILE *Stream) {
   UINTN asked = BUFFER_SIZE - Stream->Length;
   UINTN size = asked;
   EFI_STATUS status =
-      ShellFileFunctions.ReadFile == nullptr
+      gShell.Files.ReadFile == nullptr
           ? EFI_UNSUPPORTED
-          : ShellFileFunctions.ReadFile(Stream->Handle, &size, Stream->Buffer + Stream->Length);
+          : gShell.Files.ReadFile(Stream->Handle, &size, Stream->Buffer + Stream->Length);
   if (EFI_ERROR(status)) {
     Stream->FirmwarePosition = UNKNOWN_POSITION;
     if (!PastEnd(Stream)) Fail(Stream, status);
@@ -236,9 +236,9 @@ bool CloseStream(FILE *Stream) {
       gRuntime->Descriptors[descriptor].Stream == Stream) {
     gRuntime->Descriptors[descriptor] = {nullptr, nullptr};
   }
-  EFI_STATUS status = ShellFileFunctions.CloseFile == nullptr
+  EFI_STATUS status = gShell.Files.CloseFile == nullptr
                           ? EFI_UNSUPPORTED
-                          : ShellFileFunctions.CloseFile(Stream->Handle);
+                          : gShell.Files.CloseFile(Stream->Handle);
   free(Stream);
   if (EFI_ERROR(status)) {
     RecordEfiFailure(status);
@@ -268,9 +268,9 @@ int fseek(FILE *stream, long offset, int whence) {
     base = stream->Position;
   } else if (whence == SEEK_END) {
     UINT64 size = 0;
-    EFI_STATUS status = ShellFileFunctions.GetFileSize == nullptr
+    EFI_STATUS status = gShell.Files.GetFileSize == nullptr
                             ? EFI_UNSUPPORTED
-                            : ShellFileFunctions.GetFileSize(stream->Handle, &size);
+                            : gShell.Files.GetFileSize(stream->Handle, &size);
     if (EFI_ERROR(status)) {
       Fail(stream, status);
       return -1;

@@ -48,33 +48,33 @@ EFI_STATUS WriteAtEnd(SHELL_FILE_HANDLE File, const char *Line, UINTN Length, Ap
   // A folder of that name opens too; its write fails below.
   *Step = AppendStep::Position;
   UINT64 Size = 0;
-  EFI_STATUS Status = ShellFileFunctions.GetFileSize(File, &Size);
+  EFI_STATUS Status = gShell.Files.GetFileSize(File, &Size);
   if (EFI_ERROR(Status)) return Status;
   // Whether the file ends in LF: a power cut or a full medium may have left
   // a line without one. An unreadable last byte counts as not LF, which
   // costs at most an empty line.
   bool Separate = false;
   if (Size != 0) {
-    Status = ShellFileFunctions.SetFilePosition(File, Size - 1);
+    Status = gShell.Files.SetFilePosition(File, Size - 1);
     if (EFI_ERROR(Status)) return Status;
     char Last = 0;
     UINTN One = 1;
-    Status = ShellFileFunctions.ReadFile(File, &One, &Last);
+    Status = gShell.Files.ReadFile(File, &One, &Last);
     Separate = EFI_ERROR(Status) || One != 1 || Last != '\n';
   }
-  Status = ShellFileFunctions.SetFilePosition(File, Size);
+  Status = gShell.Files.SetFilePosition(File, Size);
   if (EFI_ERROR(Status)) return Status;
 
   *Step = AppendStep::Write;
   UINTN Skip = Separate ? 0 : 1;
   UINTN Count = Length - Skip;
   UINTN Written = Count;
-  Status = ShellFileFunctions.WriteFile(File, &Written, const_cast<char *>(Line + Skip));
+  Status = gShell.Files.WriteFile(File, &Written, const_cast<char *>(Line + Skip));
   if (EFI_ERROR(Status)) return Status;
   if (Written != Count) return EFI_DEVICE_ERROR;
 
   *Step = AppendStep::Flush;
-  return ShellFileFunctions.FlushFile(File);
+  return gShell.Files.FlushFile(File);
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ bool ReadFirmwareClock(EFI_TIME *Time) {
 
 EFI_STATUS AppendLineToFile(const CHAR16 *Name, const char *Line, UINTN Length, AppendStep *Step) {
   *Step = AppendStep::Open;
-  if (Length < 2 || ShellFileFunctions.CloseFile == nullptr) return EFI_UNSUPPORTED;
+  if (Length < 2 || gShell.Files.CloseFile == nullptr) return EFI_UNSUPPORTED;
   if (LoadedFromCdrom(Name)) return EFI_WRITE_PROTECTED;
   SHELL_FILE_HANDLE File = nullptr;
   EFI_STATUS Status = OpenNamedFile(
@@ -94,7 +94,7 @@ EFI_STATUS AppendLineToFile(const CHAR16 *Name, const char *Line, UINTN Length, 
   if (EFI_ERROR(Status)) return Status;
   if (File == nullptr) return EFI_DEVICE_ERROR;
   Status = WriteAtEnd(File, Line, Length, Step);
-  EFI_STATUS Closed = ShellFileFunctions.CloseFile(File);
+  EFI_STATUS Closed = gShell.Files.CloseFile(File);
   if (!EFI_ERROR(Status) && EFI_ERROR(Closed)) {
     *Step = AppendStep::Close;
     Status = Closed;

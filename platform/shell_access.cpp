@@ -20,12 +20,7 @@
 #include "libc/string.h"
 #include "platform/globals.h"
 
-EFI_SHELL_PROTOCOL *gEfiShellProtocol = nullptr;
-LEGACY_SHELL_ENVIRONMENT *gLegacyShellEnvironment = nullptr;
-EFI_HANDLE gLegacyShellEnvironmentHandle = nullptr;
-LEGACY_SHELL_INTERFACE *gLegacyShellInterface = nullptr;
-EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation = nullptr;
-SHELL_FILE_FUNCTIONS ShellFileFunctions = {};
+ShellReferences gShell = {};
 
 // A firmware that reports success but hands back no interface is treated as
 // not having it, so a set reference is always usable.
@@ -58,7 +53,7 @@ bool TakeLegacyEnvironment(EFI_HANDLE Handle) {
   if (EFI_ERROR(OpenInterface(Handle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &Found))) return false;
   LEGACY_SHELL_ENVIRONMENT *Environment = static_cast<LEGACY_SHELL_ENVIRONMENT *>(Found);
   if (!GuidEquals(&Environment->Signature, &LEGACY_SHELL_ENVIRONMENT_SIGNATURE_GUID)) return false;
-  gLegacyShellEnvironment = Environment;
+  gShell.LegacyEnvironment = Environment;
   return true;
 }
 
@@ -145,14 +140,14 @@ void FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
   // Copied as bytes, but between pointer-aligned slots, so each is one load
   // and one store.
   void *const *from = reinterpret_cast<void *const *>(Shell);
-  void **to = reinterpret_cast<void **>(&ShellFileFunctions);
+  void **to = reinterpret_cast<void **>(&gShell.Files);
   for (UINT8 slot : SHELL_FILE_SLOTS) __builtin_memcpy(to++, from + slot, sizeof(void *));
 }
 
 // Stored one by one rather than copied from a constant table: the table
 // would hold an address for each for the loader to fix, and the image has none.
 void FillFromFallbacks() {
-  SHELL_FILE_FUNCTIONS &to = ShellFileFunctions;
+  SHELL_FILE_FUNCTIONS &to = gShell.Files;
   to.GetFileInfo = FallbackGetFileInfo;
   to.ReadFile = FallbackReadFile;
   to.WriteFile = FallbackWriteFile;
@@ -236,17 +231,12 @@ EFI_STATUS OpenPathNode(EFI_FILE_PROTOCOL *Current, const EFI_DEVICE_PATH_PROTOC
 }  // namespace
 
 void ClearShellAccessReferences() {
-  // One call clears the table: a store for each entry costs more.
-  libc::memset(&ShellFileFunctions, 0, sizeof(ShellFileFunctions));
-  gEfiShellProtocol = nullptr;
-  gLegacyShellEnvironment = nullptr;
-  gLegacyShellEnvironmentHandle = nullptr;
-  gLegacyShellInterface = nullptr;
-  gUnicodeCollation = nullptr;
+  // One call clears them all: a store for each costs more.
+  libc::memset(&gShell, 0, sizeof(gShell));
 }
 
 EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
-  if (gEfiShellProtocol == nullptr) {
+  if (gShell.Protocol == nullptr) {
     // A UEFI Shell 2.0 may put its protocol on the image it starts, but
     // usually only publishes it system-wide: ask the image handle first,
     // then anywhere.
@@ -255,28 +245,28 @@ EFI_STATUS ShellAccessInit(EFI_HANDLE ImageHandle) {
     if (EFI_ERROR(OpenInterface(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, &Shell))) {
       (void)LocateInterface(&EFI_SHELL_PROTOCOL_GUID, &Shell);
     }
-    gEfiShellProtocol = static_cast<EFI_SHELL_PROTOCOL *>(Shell);
+    gShell.Protocol = static_cast<EFI_SHELL_PROTOCOL *>(Shell);
   }
 
   // The legacy interfaces are looked up only when there is no 2.0 shell, so
   // a system carrying both always runs through the newer one.
-  if (gEfiShellProtocol == nullptr) {
+  if (gShell.Protocol == nullptr) {
     if (EFI_ERROR(FindLegacyShellEnvironment(ImageHandle))) {
-      gLegacyShellEnvironment = nullptr;
-      gLegacyShellEnvironmentHandle = nullptr;
+      gShell.LegacyEnvironment = nullptr;
+      gShell.LegacyEnvironmentHandle = nullptr;
     }
     void *Interface = nullptr;
     (void)OpenInterface(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, &Interface);
-    gLegacyShellInterface = static_cast<LEGACY_SHELL_INTERFACE *>(Interface);
+    gShell.LegacyInterface = static_cast<LEGACY_SHELL_INTERFACE *>(Interface);
 
-    if (gLegacyShellEnvironment == nullptr || gLegacyShellInterface == nullptr) {
+    if (gShell.LegacyEnvironment == nullptr || gShell.LegacyInterface == nullptr) {
       return EFI_NOT_FOUND;
     }
     FillFromFallbacks();
     return EFI_SUCCESS;
   }
 
-  FillFromShellProtocol(gEfiShellProtocol);
+  FillFromShellProtocol(gShell.Protocol);
   return EFI_SUCCESS;
 }
 
@@ -311,7 +301,7 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
   Status = EFI_NOT_FOUND;
   for (UINTN i = 0; i < Count; ++i) {
     if (TakeLegacyEnvironment(Handles[i])) {
-      gLegacyShellEnvironmentHandle = Handles[i];
+      gShell.LegacyEnvironmentHandle = Handles[i];
       Status = EFI_SUCCESS;
       break;
     }
@@ -322,18 +312,18 @@ EFI_STATUS FindLegacyShellEnvironment(EFI_HANDLE ImageHandle) {
 
 EFI_STATUS RunShellCommand(EFI_HANDLE *ParentImageHandle, const CHAR16 *CommandLine,
                            EFI_STATUS *CommandStatus) {
-  if (gEfiShellProtocol != nullptr) {
+  if (gShell.Protocol != nullptr) {
     // The 2.0 shell takes the parent handle by reference and hands the
     // command's own status back through CommandStatus.
-    return gEfiShellProtocol->Execute(ParentImageHandle, const_cast<CHAR16 *>(CommandLine), nullptr,
+    return gShell.Protocol->Execute(ParentImageHandle, const_cast<CHAR16 *>(CommandLine), nullptr,
                                       CommandStatus);
   }
-  if (gLegacyShellEnvironment != nullptr) {
+  if (gShell.LegacyEnvironment != nullptr) {
     // The legacy entry takes the handle by value; there is nothing to read it
     // from, or nothing to run, without these.
     if (ParentImageHandle == nullptr || CommandLine == nullptr) return EFI_INVALID_PARAMETER;
     EFI_STATUS Result =
-        gLegacyShellEnvironment->Execute(*ParentImageHandle, const_cast<CHAR16 *>(CommandLine), 0);
+        gShell.LegacyEnvironment->Execute(*ParentImageHandle, const_cast<CHAR16 *>(CommandLine), 0);
     // The EFI 1.x shell mixes "could not start" and "command failed" in one
     // result; both reach the caller only through CommandStatus.
     if (CommandStatus != nullptr) *CommandStatus = Result;
@@ -343,25 +333,25 @@ EFI_STATUS RunShellCommand(EFI_HANDLE *ParentImageHandle, const CHAR16 *CommandL
 }
 
 EFI_STATUS ShellAccessShutdown(EFI_HANDLE ImageHandle) {
-  if (gLegacyShellEnvironment != nullptr) {
+  if (gShell.LegacyEnvironment != nullptr) {
     EFI_HANDLE Handle =
-        gLegacyShellEnvironmentHandle != nullptr ? gLegacyShellEnvironmentHandle : ImageHandle;
+        gShell.LegacyEnvironmentHandle != nullptr ? gShell.LegacyEnvironmentHandle : ImageHandle;
     if (!EFI_ERROR(
             gBS->CloseProtocol(Handle, &LEGACY_SHELL_ENVIRONMENT_PROTOCOL, ImageHandle, nullptr))) {
-      gLegacyShellEnvironment = nullptr;
-      gLegacyShellEnvironmentHandle = nullptr;
+      gShell.LegacyEnvironment = nullptr;
+      gShell.LegacyEnvironmentHandle = nullptr;
     }
   }
-  if (gLegacyShellInterface != nullptr &&
+  if (gShell.LegacyInterface != nullptr &&
       !EFI_ERROR(gBS->CloseProtocol(ImageHandle, &LEGACY_SHELL_INTERFACE_PROTOCOL, ImageHandle,
                                     nullptr))) {
-    gLegacyShellInterface = nullptr;
+    gShell.LegacyInterface = nullptr;
   }
   // A protocol found by LocateProtocol was never opened on the image handle,
   // so this close fails there and the reference is simply kept.
-  if (gEfiShellProtocol != nullptr &&
+  if (gShell.Protocol != nullptr &&
       !EFI_ERROR(gBS->CloseProtocol(ImageHandle, &EFI_SHELL_PROTOCOL_GUID, ImageHandle, nullptr))) {
-    gEfiShellProtocol = nullptr;
+    gShell.Protocol = nullptr;
   }
   return EFI_SUCCESS;
 }
@@ -372,25 +362,25 @@ EFI_STATUS OpenNamedFile(const CHAR16 *FileName, SHELL_FILE_HANDLE *FileHandle, 
   // request that could not hand its handle back.
   if (FileName == nullptr || FileHandle == nullptr) return EFI_INVALID_PARAMETER;
 
-  if (gEfiShellProtocol != nullptr) {
-    EFI_STATUS Status = gEfiShellProtocol->OpenFileByName(FileName, FileHandle, OpenMode);
+  if (gShell.Protocol != nullptr) {
+    EFI_STATUS Status = gShell.Protocol->OpenFileByName(FileName, FileHandle, OpenMode);
     if (EFI_ERROR(Status)) return Status;
 
     // Collation decides whether a name means the null device, which matters
     // only for creating opens; it is looked up once and kept for the run.
-    if (gUnicodeCollation == nullptr) {
+    if (gShell.Collation == nullptr) {
       void *Collation = nullptr;
       Status = LocateInterface(&EFI_UNICODE_COLLATION_PROTOCOL_GUID, &Collation);
       if (EFI_ERROR(Status)) {
-        (void)gEfiShellProtocol->CloseFile(*FileHandle);  // nothing more to do if it fails
+        (void)gShell.Protocol->CloseFile(*FileHandle);  // nothing more to do if it fails
         *FileHandle = nullptr;
         return Status;
       }
-      gUnicodeCollation = static_cast<EFI_UNICODE_COLLATION_PROTOCOL *>(Collation);
+      gShell.Collation = static_cast<EFI_UNICODE_COLLATION_PROTOCOL *>(Collation);
     }
     // For reading and writing an existing file the answer changes nothing.
-    INTN IsNul = gUnicodeCollation->StriColl(gUnicodeCollation, FileName, u"NUL");
-    INTN IsNull = gUnicodeCollation->StriColl(gUnicodeCollation, FileName, u"NULL");
+    INTN IsNul = gShell.Collation->StriColl(gShell.Collation, FileName, u"NUL");
+    INTN IsNull = gShell.Collation->StriColl(gShell.Collation, FileName, u"NULL");
     (void)IsNul;
     (void)IsNull;
     return EFI_SUCCESS;
@@ -398,11 +388,11 @@ EFI_STATUS OpenNamedFile(const CHAR16 *FileName, SHELL_FILE_HANDLE *FileHandle, 
 
   // EFI 1.x shell: its files are reachable only through the fallback
   // entries, which exist only once the shell was fully found.
-  if (gLegacyShellEnvironment == nullptr || ShellFileFunctions.CloseFile == nullptr) {
+  if (gShell.LegacyEnvironment == nullptr || gShell.Files.CloseFile == nullptr) {
     return EFI_UNSUPPORTED;
   }
   EFI_DEVICE_PATH_PROTOCOL *Path =
-      gLegacyShellEnvironment->NameToPath(const_cast<CHAR16 *>(FileName));
+      gShell.LegacyEnvironment->NameToPath(const_cast<CHAR16 *>(FileName));
   if (Path == nullptr) return EFI_DEVICE_ERROR;
   return OpenFileAlongDevicePath(&Path, FileHandle, OpenMode, Attributes);
 }

@@ -5,14 +5,6 @@
 
 #include "platform/efi_protocols.h"
 
-// Program-wide references, cleared by ClearShellAccessReferences and set only
-// by ShellAccessInit (the collation reference by the first OpenNamedFile).
-extern EFI_SHELL_PROTOCOL *gEfiShellProtocol;
-extern LEGACY_SHELL_ENVIRONMENT *gLegacyShellEnvironment;
-extern EFI_HANDLE gLegacyShellEnvironmentHandle;
-extern LEGACY_SHELL_INTERFACE *gLegacyShellInterface;
-extern EFI_UNICODE_COLLATION_PROTOCOL *gUnicodeCollation;
-
 // The file operations the application uses (the C library's file layer,
 // folder listings, the run record): the shell protocol's own members, or
 // fallbacks over EFI_FILE_PROTOCOL.
@@ -25,7 +17,19 @@ struct SHELL_FILE_FUNCTIONS {
   EFI_SHELL_FLUSH_FILE FlushFile;
   EFI_SHELL_GET_FILE_SIZE GetFileSize;
 };
-extern SHELL_FILE_FUNCTIONS ShellFileFunctions;
+
+// The program-wide references to the shell and its file operations, all
+// cleared at once by ClearShellAccessReferences and set only by
+// ShellAccessInit (the collation reference by the first OpenNamedFile).
+struct ShellReferences {
+  EFI_SHELL_PROTOCOL *Protocol;  // a UEFI Shell 2.0
+  LEGACY_SHELL_ENVIRONMENT *LegacyEnvironment;  // an EFI 1.x shell
+  EFI_HANDLE LegacyEnvironmentHandle;
+  LEGACY_SHELL_INTERFACE *LegacyInterface;
+  EFI_UNICODE_COLLATION_PROTOCOL *Collation;
+  SHELL_FILE_FUNCTIONS Files;
+};
+extern ShellReferences gShell;
 
 // OpenProtocol as every lookup of the platform layer makes it (agent: the
 // image, by GET_PROTOCOL). An interface reported found but null counts as

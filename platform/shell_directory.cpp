@@ -57,7 +57,7 @@ EFI_STATUS ReadFolderEntry(SHELL_FILE_HANDLE Folder, FOLDER_ENTRY *Entry, bool *
   UINTN Room = FOLDER_ENTRY_SIZE - sizeof(CHAR16);
   reinterpret_cast<CHAR16 *>(Entry)[Room / sizeof(CHAR16)] = 0;
   UINTN Size = Room;
-  EFI_STATUS Status = ShellFileFunctions.ReadFile(Folder, &Size, Entry);
+  EFI_STATUS Status = gShell.Files.ReadFile(Folder, &Size, Entry);
   if (EFI_ERROR(Status) || Size == 0) return Status;
   // The size handed back is not trusted either: the name must end inside
   // what it says was written.
@@ -71,14 +71,14 @@ EFI_STATUS ReadFolderEntry(SHELL_FILE_HANDLE Folder, FOLDER_ENTRY *Entry, bool *
 
 void CloseFolder(SHELL_FILE_HANDLE Folder) {
   // The handle is gone either way; nothing to act on.
-  if (Folder != nullptr) (void)ShellFileFunctions.CloseFile(Folder);
+  if (Folder != nullptr) (void)gShell.Files.CloseFile(Folder);
 }
 
 bool IsFolder(const CHAR16 *Name) {
   SHELL_FILE_HANDLE Handle = nullptr;
   if (EFI_ERROR(OpenFolder(Name, &Handle)) || Handle == nullptr) return false;
   // The shell hands the record back in pool memory of its own.
-  EFI_FILE_INFO *Info = ShellFileFunctions.GetFileInfo(Handle);
+  EFI_FILE_INFO *Info = gShell.Files.GetFileInfo(Handle);
   bool Folder = Info != nullptr && (Info->Attribute & EFI_FILE_DIRECTORY) != 0;
   libc::free(Info);
   CloseFolder(Handle);
@@ -87,8 +87,8 @@ bool IsFolder(const CHAR16 *Name) {
 
 EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
   CHAR16 Line[PATH_UNITS];
-  if (gEfiShellProtocol != nullptr) {
-    const CHAR16 *Current = gEfiShellProtocol->GetCurDir(nullptr);
+  if (gShell.Protocol != nullptr) {
+    const CHAR16 *Current = gShell.Protocol->GetCurDir(nullptr);
     if (Current == nullptr) return EFI_NOT_FOUND;
     size_t Units = WideLength(Current);
     if (Units >= PATH_UNITS) return EFI_NOT_FOUND;
@@ -97,9 +97,9 @@ EFI_STATUS ChangeCurrentDirectory(const CHAR16 *Name) {
     bool Separated = Units > 0 && Current[Units - 1] == u'\\';
     const CHAR16 *Separator = &u"\\"[Separated ? 1 : 0];
     if (!Join(Line, Current, Separator, Name)) return EFI_BAD_BUFFER_SIZE;
-    return gEfiShellProtocol->SetCurDir(nullptr, Line);
+    return gShell.Protocol->SetCurDir(nullptr, Line);
   }
-  if (gLegacyShellEnvironment == nullptr) return EFI_UNSUPPORTED;
+  if (gShell.LegacyEnvironment == nullptr) return EFI_UNSUPPORTED;
   // Quoted for names with blanks (a name cannot hold a quote on FAT).
   if (!Join(Line, u"cd \"", Name, u"\"")) return EFI_BAD_BUFFER_SIZE;
   EFI_STATUS CommandStatus = EFI_SUCCESS;

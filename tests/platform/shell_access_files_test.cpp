@@ -189,7 +189,7 @@ TEST_F(ShellFileFallbackTest, GetFileInfoReturnsAZeroedRecordOrNone) {
     SHELL_FILE_HANDLE file = NewHandle();
 
     if (c.fail_allocation) fw_->FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
-    EFI_FILE_INFO *info = ShellFileFunctions.GetFileInfo(file);
+    EFI_FILE_INFO *info = gShell.Files.GetFileInfo(file);
     ASSERT_EQ(info != nullptr, c.record);
     if (info != nullptr) {
       // The block is the firmware's pool type, holds at least the fixed
@@ -209,7 +209,7 @@ TEST_F(ShellFileFallbackTest, GetFileInfoReturnsAZeroedRecordOrNone) {
     // GetFileSize rests on the same record and gives it back.
     UINT64 size = 77;
     if (c.fail_allocation) fw_->FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
-    EXPECT_EQ(ShellFileFunctions.GetFileSize(file, &size),
+    EXPECT_EQ(gShell.Files.GetFileSize(file, &size),
               c.record ? EFI_SUCCESS : EFI_DEVICE_ERROR);
     EXPECT_EQ(size, !c.record ? 77u : c.reported >= 16 ? 4321u : 0u);
     EXPECT_EQ(fw_->LiveBlocks(), 0u);
@@ -222,7 +222,7 @@ TEST_F(ShellFileFallbackTest, EachEntryReachesItsOwnMember) {
   UINTN n = 1;
   UINT64 position = 0;
   char buffer[1];
-  const SHELL_FILE_FUNCTIONS &f = ShellFileFunctions;
+  const SHELL_FILE_FUNCTIONS &f = gShell.Files;
   struct Case {
     const char *member;
     EFI_STATUS result, expected;
@@ -434,7 +434,7 @@ TEST_F(ShellFileFallbackTest, OpenNamedFileFollowsTheShellsDevicePath) {
   EXPECT_EQ(OpenNamedFile(u"UpdateConfig.ini", &handle, EFI_FILE_MODE_READ, 0), EFI_SUCCESS);
   EXPECT_EQ(handle, &volume_.files.back().protocol);
   EXPECT_EQ(volume_.names, std::vector<std::u16string>{u"UpdateConfig.ini"});
-  EXPECT_EQ(ShellFileFunctions.CloseFile(handle), 2u);
+  EXPECT_EQ(gShell.Files.CloseFile(handle), 2u);
 
   environment_.NameToPath = NoPath;
   EXPECT_EQ(OpenNamedFile(u"UpdateConfig.ini", &handle, EFI_FILE_MODE_READ, 0), EFI_DEVICE_ERROR);

@@ -246,14 +246,14 @@ TEST_F(ShellAccessTest, ShellProtocolIsTakenFromImageHandleThenFromAnywhere) {
     fw_->InstallProtocol(where, EFI_SHELL_PROTOCOL_GUID, &shell.protocol);
 
     EXPECT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
-    EXPECT_EQ(gEfiShellProtocol, &shell.protocol);
+    EXPECT_EQ(gShell.Protocol, &shell.protocol);
     EXPECT_EQ(spy_->Count("OpenProtocol"), 1u);
     EXPECT_TRUE(spy_->Opened(gImageHandle, EFI_SHELL_PROTOCOL_GUID));
     EXPECT_EQ(spy_->Count("LocateProtocol"), c.on_image ? 0u : 1u);
     EXPECT_EQ(spy_->Count("LocateHandle"), 0u);
 
     EXPECT_EQ(ShellAccessShutdown(gImageHandle), EFI_SUCCESS);
-    EXPECT_EQ(gEfiShellProtocol == nullptr, c.closed_at_shutdown);
+    EXPECT_EQ(gShell.Protocol == nullptr, c.closed_at_shutdown);
     TearDown();
   }
 }
@@ -270,11 +270,11 @@ TEST_F(ShellAccessTest, BothShellsPresentUsesOnlyTheShellProtocol) {
   EXPECT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
   EXPECT_FALSE(spy_->Opened(gImageHandle, LEGACY_SHELL_ENVIRONMENT_PROTOCOL));
   EXPECT_FALSE(spy_->Opened(gImageHandle, LEGACY_SHELL_INTERFACE_PROTOCOL));
-  EXPECT_EQ(gLegacyShellEnvironment, nullptr);
-  EXPECT_EQ(gLegacyShellInterface, nullptr);
+  EXPECT_EQ(gShell.LegacyEnvironment, nullptr);
+  EXPECT_EQ(gShell.LegacyInterface, nullptr);
 
   // Every file entry is the protocol's own member, GetFileSize included.
-  const SHELL_FILE_FUNCTIONS &f = ShellFileFunctions;
+  const SHELL_FILE_FUNCTIONS &f = gShell.Files;
   EXPECT_EQ(f.GetFileInfo, shell.protocol.GetFileInfo);
   EXPECT_EQ(f.ReadFile, shell.protocol.ReadFile);
   EXPECT_EQ(f.WriteFile, shell.protocol.WriteFile);
@@ -301,16 +301,16 @@ TEST_F(ShellAccessTest, LegacyEnvironmentIsTheFirstWithTheSignature) {
   fw_->InstallProtocol(gImageHandle, LEGACY_SHELL_ENVIRONMENT_PROTOCOL,
                        &signed_on_image.environment);
   EXPECT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
-  EXPECT_EQ(gLegacyShellEnvironment, &signed_on_image.environment);
-  EXPECT_EQ(gLegacyShellEnvironmentHandle, nullptr);
-  EXPECT_EQ(gLegacyShellInterface, &interface);
+  EXPECT_EQ(gShell.LegacyEnvironment, &signed_on_image.environment);
+  EXPECT_EQ(gShell.LegacyEnvironmentHandle, nullptr);
+  EXPECT_EQ(gShell.LegacyInterface, &interface);
   EXPECT_EQ(spy_->Count("LocateHandle"), 0u);
-  EXPECT_NE(ShellFileFunctions.GetFileSize, nullptr);
+  EXPECT_NE(gShell.Files.GetFileSize, nullptr);
   EXPECT_EQ(ShellAccessShutdown(gImageHandle), EFI_SUCCESS);
   EXPECT_TRUE(spy_->Closed(gImageHandle, LEGACY_SHELL_ENVIRONMENT_PROTOCOL));
   EXPECT_TRUE(spy_->Closed(gImageHandle, LEGACY_SHELL_INTERFACE_PROTOCOL));
-  EXPECT_EQ(gLegacyShellEnvironment, nullptr);
-  EXPECT_EQ(gLegacyShellInterface, nullptr);
+  EXPECT_EQ(gShell.LegacyEnvironment, nullptr);
+  EXPECT_EQ(gShell.LegacyInterface, nullptr);
 
   // Without the signature on the image handle: the first handle, in
   // LocateHandle order, whose environment carries it.
@@ -323,15 +323,15 @@ TEST_F(ShellAccessTest, LegacyEnvironmentIsTheFirstWithTheSignature) {
   fw_->InstallProtocol(h_first, LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &first.environment);
   fw_->InstallProtocol(h_second, LEGACY_SHELL_ENVIRONMENT_PROTOCOL, &second.environment);
   EXPECT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
-  EXPECT_EQ(gLegacyShellEnvironment, &first.environment);
-  EXPECT_EQ(gLegacyShellEnvironmentHandle, h_first);
+  EXPECT_EQ(gShell.LegacyEnvironment, &first.environment);
+  EXPECT_EQ(gShell.LegacyEnvironmentHandle, h_first);
   EXPECT_FALSE(spy_->Opened(h_second, LEGACY_SHELL_ENVIRONMENT_PROTOCOL));
   EXPECT_EQ(fw_->LiveBlocks(), 0u);  // the handle buffer went back
   EXPECT_EQ(ShellAccessShutdown(gImageHandle), EFI_SUCCESS);
   EXPECT_TRUE(spy_->Closed(h_first, LEGACY_SHELL_ENVIRONMENT_PROTOCOL));
   EXPECT_FALSE(spy_->Closed(gImageHandle, LEGACY_SHELL_ENVIRONMENT_PROTOCOL));
-  EXPECT_EQ(gLegacyShellEnvironment, nullptr);
-  EXPECT_EQ(gLegacyShellEnvironmentHandle, nullptr);
+  EXPECT_EQ(gShell.LegacyEnvironment, nullptr);
+  EXPECT_EQ(gShell.LegacyEnvironmentHandle, nullptr);
 }
 
 // Every way of not finding a complete shell: EFI_NOT_FOUND, no file
@@ -371,10 +371,10 @@ TEST_F(ShellAccessTest, IncompleteOrMissingShellIsNotFound) {
     ClearShellAccessReferences();
     if (c.nth != 0) fw_->FailNth(c.fail, c.nth + fw_->Count(c.fail), EFI_DEVICE_ERROR);
     EXPECT_EQ(ShellAccessInit(gImageHandle), EFI_NOT_FOUND);
-    EXPECT_EQ(gLegacyShellEnvironment != nullptr, c.env_kept);
-    EXPECT_EQ(gLegacyShellEnvironmentHandle, nullptr);
-    EXPECT_EQ(ShellFileFunctions.GetFileInfo, nullptr);
-    EXPECT_EQ(ShellFileFunctions.CloseFile, nullptr);
+    EXPECT_EQ(gShell.LegacyEnvironment != nullptr, c.env_kept);
+    EXPECT_EQ(gShell.LegacyEnvironmentHandle, nullptr);
+    EXPECT_EQ(gShell.Files.GetFileInfo, nullptr);
+    EXPECT_EQ(gShell.Files.CloseFile, nullptr);
     EXPECT_EQ(fw_->LiveBlocks(), 0u);
     EXPECT_EQ(ShellAccessShutdown(gImageHandle), EFI_SUCCESS);
     TearDown();
@@ -472,7 +472,7 @@ TEST_F(ShellAccessTest, OpenByNameUnderTheShellProtocolNeedsCollation) {
       // The file just opened is closed again and not handed out.
       EXPECT_EQ(shell.closed, std::vector<SHELL_FILE_HANDLE>{&shell.file_token});
       EXPECT_EQ(file, nullptr);
-      EXPECT_EQ(gUnicodeCollation, nullptr);
+      EXPECT_EQ(gShell.Collation, nullptr);
     }
     TearDown();
   }
@@ -497,7 +497,7 @@ EFI_STATUS ReadWholeFile(const CHAR16 *name, std::string *bytes) {
   SHELL_FILE_HANDLE file = nullptr;
   EFI_STATUS status = OpenNamedFile(name, &file, EFI_FILE_MODE_READ, 0);
   if (EFI_ERROR(status)) return status;
-  const SHELL_FILE_FUNCTIONS &f = ShellFileFunctions;
+  const SHELL_FILE_FUNCTIONS &f = gShell.Files;
   UINT64 size = 0;
   status = f.GetFileSize(file, &size);
   if (!EFI_ERROR(status)) status = f.SetFilePosition(file, 0);
@@ -543,9 +543,9 @@ TEST_F(ShellAccessTest, SimulatedShellsReadTheFileAndRunTheScript) {
     EXPECT_TRUE(spy_->AllProper());
     // The 2.0 shell protocol was found by lookup, not opened on the image:
     // its close fails and the reference stays. The legacy ones all close.
-    EXPECT_EQ(gEfiShellProtocol != nullptr, c.kind == sim::ShellKind::Uefi2);
-    EXPECT_EQ(gLegacyShellEnvironment, nullptr);
-    EXPECT_EQ(gLegacyShellInterface, nullptr);
+    EXPECT_EQ(gShell.Protocol != nullptr, c.kind == sim::ShellKind::Uefi2);
+    EXPECT_EQ(gShell.LegacyEnvironment, nullptr);
+    EXPECT_EQ(gShell.LegacyInterface, nullptr);
     EXPECT_EQ(fw_->Errors(), std::vector<std::string>{});
     TearDown();
   }

@@ -10,6 +10,7 @@
 #include "platform/console.h"
 #include "platform/image_inline.h"
 #include "platform/natural_align.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -42,14 +43,10 @@ void AddUnit(Sha1 *hash, uint32_t unit) {
 void AddText(Sha1 *hash, const char *text, size_t length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
   while (length > 0) {
-    int n = Utf8SequenceLength(p, length);
-    uint32_t c = p[0];
-    if (n > 1) {
-      c &= 0x3F >> (n - 1);
-      for (int i = 1; i < n; ++i) c = c << 6 | (p[i] & 0x3F);
-    } else {
-      n = 1;
-    }
+    // A byte that begins no character counts as the unit of its value.
+    Utf8Char read = ReadUtf8(p, length);
+    int n = read.Length > 0 ? read.Length : 1;
+    uint32_t c = read.Code;
     if (c > 0xFFFF) {
       AddUnit(hash, 0xD7C0 + (c >> 10));
       c = 0xDC00 | (c & 0x3FF);

@@ -272,17 +272,17 @@ int QuoteJsonText(const char *Text, char Out[JSON_TEXT_SIZE]) {
   *at++ = '"';
   int left = 0;
   while (left < RECORD_TEXT_LIMIT && p[left] != 0) ++left;
-  // A cut before a continuation byte splits a character: the character is
-  // left out whole, not kept as stray bytes that read as other characters.
-  // (Only a cut at the limit can: a shorter text ends at its NUL.)
-  while (left > RECORD_TEXT_LIMIT - 3 && (p[left] & 0xC0) == 0x80) --left;
+  // A cut inside a character leaves it out whole, not kept as stray bytes
+  // that read as other characters. (Only a cut at the limit can: a shorter
+  // text ends at its NUL.)
+  left = static_cast<int>(Utf8CutLength(p, static_cast<size_t>(left)));
   while (left > 0) {
-    int length = Utf8SequenceLength(p, left);
+    int length = ReadUtf8(p, static_cast<size_t>(left)).Length;
     if (length > 1) {
       for (int i = 0; i < length; ++i) *at++ = static_cast<char>(p[i]);
     } else {
       unsigned c = *p;
-      if (length == 0 || c < 0x20 || c == 0x7F) {
+      if (length <= 0 || c < 0x20 || c == 0x7F) {
         at = PutEscape(at, c);
       } else {
         if (c == '"' || c == '\\') *at++ = '\\';

@@ -1,5 +1,4 @@
-// Quoting texts in console messages, and the one reading of UTF-8 that the
-// record and the hardware IDs share.
+// Quoting texts in console messages.
 #include "app/shown_text.h"
 
 #include "platform/natural_align.h"
@@ -21,23 +20,6 @@ const char *ShowTextPart(const char *Text, size_t Length, char Shown[SHOWN_TEXT_
 
 const char *ShowText(const char *Text, char Shown[SHOWN_TEXT_SIZE]) {
   return ShowTextPart(Text, static_cast<size_t>(-1), Shown);
-}
-
-int Utf8SequenceLength(const unsigned char *Text, size_t Left) {
-  unsigned char c = Text[0];
-  int length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-  if (length == 0 || static_cast<size_t>(length) > Left) return 0;
-  for (int i = 1; i < length; ++i) {
-    if ((Text[i] & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  unsigned char second = Text[1];
-  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
-      (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F)) {
-    return 0;
-  }
-  return length;
 }
 
 const char HEX_DIGITS[17] NATURAL_ALIGN(char) = "0123456789abcdef";

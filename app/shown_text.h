@@ -18,11 +18,6 @@ const char *ShowText(const char *Text, char Shown[SHOWN_TEXT_SIZE]);
 // NUL there).
 const char *ShowTextPart(const char *Text, size_t Length, char Shown[SHOWN_TEXT_SIZE]);
 
-// Length of the valid UTF-8 sequence at Text (at most Left bytes), or 0 for
-// a byte that begins none (a stray, overlong or surrogate form, or a code
-// point past U+10FFFF).
-int Utf8SequenceLength(const unsigned char *Text, size_t Left);
-
 // Lower-case hex digits by value, for every text that shows bytes as hex.
 extern const char HEX_DIGITS[17];
 

@@ -9,10 +9,6 @@
 
 namespace fleet {
 
-// The length of the UTF-8 character that begins at `at` (1 to 4); 0 when
-// the bytes there begin none (a stray, overlong or surrogate form).
-size_t Utf8Length(const std::string &text, size_t at);
-
 // A text from the data as a report shows it: whole up to 64 bytes, else its
 // first 64 bytes (fewer, so as not to split a character) and "...", as the
 // image quotes texts.

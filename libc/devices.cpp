@@ -9,6 +9,7 @@
 #include "libc/stdlib.h"
 #include "libc/stream_internal.h"
 #include "libc/string.h"
+#include "platform/utf8.h"
 
 namespace libc {
 
@@ -38,35 +39,10 @@ Device *gFileDevice = nullptr;
 // short by the end of the text. Characters beyond the 16-bit range, which
 // the console cannot show, and malformed bytes give U+FFFD.
 size_t DecodeUtf8(const UINT8 *Text, size_t Available, CHAR16 *Unit) {
-  UINT8 lead = Text[0];
-  if (lead < 0x80) {
-    *Unit = lead;
-    return 1;
-  }
-  size_t follow;
-  UINT32 code;
-  UINT32 lowest;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    follow = 1, code = lead & 0x1F, lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    follow = 2, code = lead & 0x0F, lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    follow = 3, code = lead & 0x07, lowest = 0x10000;
-  } else {
-    *Unit = REPLACEMENT;
-    return 1;
-  }
-  for (size_t i = 1; i <= follow; ++i) {
-    if (i >= Available) return 0;
-    if ((Text[i] & 0xC0) != 0x80) {
-      *Unit = REPLACEMENT;
-      return i;
-    }
-    code = (code << 6) | (Text[i] & 0x3F);
-  }
-  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  *Unit = (code < lowest || surrogate || code > 0xFFFF) ? REPLACEMENT : static_cast<CHAR16>(code);
-  return follow + 1;
+  Utf8Char read = ReadUtf8(Text, Available);
+  if (read.Length == 0) return 0;
+  *Unit = read.Length < 0 || read.Code > 0xFFFF ? REPLACEMENT : static_cast<CHAR16>(read.Code);
+  return static_cast<size_t>(read.Length < 0 ? -read.Length : read.Length);
 }
 
 bool Output(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, CHAR16 *Chunk, size_t *Units) {

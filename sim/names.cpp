@@ -4,28 +4,12 @@
 // an optional volume prefix, names compared without regard to case).
 #include "sim/internal.h"
 
+#include "platform/utf8.h"
+
 namespace sim {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(char32_t c, std::string *out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -42,46 +26,31 @@ std::string ToUtf8(const std::u16string &text) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
     }
-    AppendUtf8(c, &out);
+    size_t bytes = Utf8Bytes(c);
+    out.resize(out.size() + bytes);
+    WriteUtf8(c, bytes, &out[out.size() - bytes]);
   }
   return out;
 }
 
 std::u16string ToUtf16(const std::string &text) {
   std::u16string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2
-                                   : (lead >> 3) == 30 ? 3 : 99;
-    char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F)
-                                                                              : (lead & 0x07);
-    bool valid = extra != 99;
-    for (size_t k = 1; valid && k <= extra; ++k) {
-      if (i + k >= text.size()) {
-        valid = false;
-        break;
-      }
-      unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) valid = false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (valid && (c < kSmallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) {
-      valid = false;
-    }
-    if (!valid) {
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    Utf8Char read = ReadUtf8(bytes + i, text.size() - i);
+    if (read.Length <= 0) {
+      // One U+FFFD for the bytes that begin no character, or for the
+      // character the text's end cuts short.
       out.push_back(static_cast<char16_t>(kReplacement));
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      i += read.Length < 0 ? static_cast<size_t>(-read.Length) : text.size() - i;
+    } else if (read.Code >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((read.Code - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((read.Code - 0x10000) & 0x3FF)));
+      i += static_cast<size_t>(read.Length);
     } else {
-      out.push_back(static_cast<char16_t>(c));
+      out.push_back(static_cast<char16_t>(read.Code));
+      i += static_cast<size_t>(read.Length);
     }
-    i += extra + 1;
   }
   return out;
 }

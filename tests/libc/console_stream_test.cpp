@@ -46,7 +46,8 @@ TEST(ConsoleStream, Utf8BecomesUtf16WithCrLf) {
       {"beyond 16 bits", {"\xF0\x9F\x98\x80!"}, u"\uFFFD!"},
       {"stray continuation byte", {"a\x80z"}, u"a\uFFFDz"},
       {"overlong form", {"\xC0\xAF"}, u"\uFFFD\uFFFD"},
-      {"encoded surrogate", {"\xED\xA0\x80"}, u"\uFFFD"},
+      // ED begins no surrogate, so each of the three bytes begins nothing.
+      {"encoded surrogate", {"\xED\xA0\x80"}, u"\uFFFD\uFFFD\uFFFD"},
       {"sequence broken by ASCII", {"\xE2\x82x"}, u"\uFFFDx"},
       {"several line ends", {"\n\na\n"}, u"\r\n\r\na\r\n"},
   };

@@ -3,6 +3,7 @@
 // readings that make the integer rule blind on real version strings.
 #include "app/explain.h"
 
+#include "app/file_names.h"
 #include "app/shown_text.h"
 #include "platform/console.h"
 #include "platform/image_inline.h"
@@ -12,7 +13,8 @@ namespace {
 
 // In the order of VersionOrder.
 const char kOutcomeTexts[] NATURAL_ALIGN(char) =
-    "older -> UpdateHWOld.nsh\0same -> UpdateHWNew.nsh\0newer -> UpdateHWNew.nsh";
+    "older -> " UPDATE_SCRIPT_OLD_NAME "\0same -> " UPDATE_SCRIPT_NEW_NAME
+    "\0newer -> " UPDATE_SCRIPT_NEW_NAME;
 
 IMAGE_INLINE const char *OutcomeText(VersionOrder order) {
   return NthText(kOutcomeTexts, static_cast<UINTN>(order));
@@ -114,7 +116,7 @@ void TellNoKitServes(const char *Product, const char *Manufacturer) {
   // product name; the maker is the first thing to compare. One format for
   // both lines: the maker's part stays empty for a library without IDs.
   bool maker = Manufacturer != nullptr;
-  PrintShown("ERROR: no kit in kits serves product \"%a\"%a%a%a.\n", Product,
+  PrintShown("ERROR: no kit in " KIT_LIBRARY_NAME " serves product \"%a\"%a%a%a.\n", Product,
              maker ? " of manufacturer \"" : nullptr, Manufacturer, maker ? "\"" : "");
 }
 
@@ -132,16 +134,16 @@ void TellLibraryProblem(LibraryProblem Problem, const char16_t *Where) {
       "holds a name longer than 255 characters\0"
       "holds an unprintable folder name\0"
       "takes the library beyond 4096 folders or 65536 entries\0"
-      "has an UpdateConfig.ini that cannot be read\0"
+      "has an " UPDATE_CONFIG_NAME " that cannot be read\0"
       "cannot be entered\0"
       "makes a path longer than 255 characters\0"
       "begins or ends with a blank\0"
-      "holds a folder named UpdateConfig.ini";
+      "holds a folder named " UPDATE_CONFIG_NAME;
   static_assert(static_cast<int>(LibraryProblem::ConfigFolder) == 10, "a text for each problem");
   static_assert(KIT_FOLDER_LIMIT == 4096 && KIT_ENTRY_LIMIT == 65536 && KIT_PATH_LIMIT == 255,
                 "the line names the bounds");
   if (Problem == LibraryProblem::NoLibrary) {
-    ConsolePrintAscii("ERROR: no kit found in kits.\n");
+    ConsolePrintAscii("ERROR: no kit found in " KIT_LIBRARY_NAME ".\n");
   } else {
     ConsolePrintAscii("ERROR: %s %a%a.\n", Where,
                       NthText(PROBLEM_TEXTS, static_cast<UINTN>(Problem)), NO_KIT_CHOSEN);
@@ -160,7 +162,8 @@ void TellIdServes(const char16_t *Kit, const HardwareIds *Ids, int Index) {
 void TellMalformedEntry(const char16_t *Kit, const char *Entry, size_t Length) {
   char shown[SHOWN_TEXT_SIZE];
   ConsolePrintAscii("ERROR: %s: HardwareIds= entry \"%a\" is not a hardware ID%a.\n",
-                    Kit != nullptr ? Kit : u"UpdateConfig.ini", ShowTextPart(Entry, Length, shown),
+                    Kit != nullptr ? Kit : u"" UPDATE_CONFIG_NAME,
+                    ShowTextPart(Entry, Length, shown),
                     Kit != nullptr ? NO_KIT_CHOSEN : "");
 }
 
@@ -198,12 +201,12 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
   // In the order of KitCheckProblem, after None: what is wrong with the
   // file or folder. A bad line gets a line of its own, with its number.
   static const char PROBLEMS[] NATURAL_ALIGN(char) =
-      "has no SHA256SUMS\0"
+      "has no " KIT_SUMS_NAME "\0"
       "cannot be read\0"
       "\0"
-      "is listed in SHA256SUMS but cannot be read\0"
-      "does not match SHA256SUMS\0"
-      "is not in SHA256SUMS";
+      "is listed in " KIT_SUMS_NAME " but cannot be read\0"
+      "does not match " KIT_SUMS_NAME "\0"
+      "is not in " KIT_SUMS_NAME;
   static_assert(static_cast<int>(KitCheckProblem::NotListed) == 6, "a line for each problem");
   if (Check->Problem == KitCheckProblem::None) {
     // The kit's identity, short: its first four and last two hex digits.
@@ -211,7 +214,7 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
     // Four bytes of a known size: the compiler copies them in place.
     __builtin_memcpy(head, Check->Identity, 4);
     head[4] = '\0';
-    ConsolePrintAscii("Kit%a%s: %d files match SHA256SUMS (kit %a...%a).\n",
+    ConsolePrintAscii("Kit%a%s: %d files match " KIT_SUMS_NAME " (kit %a...%a).\n",
                       Folder[0] != 0 ? " " : "", Folder, Check->Files, head,
                       Check->Identity + SHA256_HEX_SIZE - 3);
     return;
@@ -226,6 +229,6 @@ void TellKitCheck(const KitCheck *Check, const char16_t *Folder) {
 }
 
 void TellFileNotListed(const char16_t *Folder, const char16_t *Name) {
-  ConsolePrintAscii("Note: %s%a%s is not in SHA256SUMS.\n", Folder, Folder[0] != 0 ? "\\" : "",
-                    Name);
+  ConsolePrintAscii("Note: %s%a%s is not in " KIT_SUMS_NAME ".\n", Folder,
+                    Folder[0] != 0 ? "\\" : "", Name);
 }

@@ -13,7 +13,8 @@
 namespace {
 
 // "\\UpdateConfig.ini", which every folder's path gets when it is read as a kit.
-constexpr size_t CONFIG_SUFFIX_UNITS = sizeof(u"\\UpdateConfig.ini") / sizeof(char16_t) - 1;
+#define CONFIG_SUFFIX u"\\" UPDATE_CONFIG_NAME
+constexpr size_t CONFIG_SUFFIX_UNITS = sizeof(CONFIG_SUFFIX) / sizeof(char16_t) - 1;
 static_assert(KIT_PATH_LIMIT < KIT_PATH_UNITS, "a kit's path takes the suffix and its NUL");
 
 struct Walker {
@@ -50,7 +51,7 @@ bool ReadKit(Walker *walker, bool *is_kit) {
   // The name goes behind the path, where a path within KIT_PATH_LIMIT
   // leaves room for it, and is taken off again before the path is used.
   char16_t *suffix = walker->path + walker->length;
-  libc::memcpy(suffix, u"\\UpdateConfig.ini", sizeof(u"\\UpdateConfig.ini"));
+  libc::memcpy(suffix, CONFIG_SUFFIX, sizeof(CONFIG_SUFFIX));
   libc::FILE *stream = libc::fopen_utf16(walker->path);
   *is_kit = stream != nullptr || libc::ErrorNumber != libc::LIBC_ENOENT;
   // A folder of that name opens too, and reads as its listing.
@@ -148,7 +149,7 @@ bool WalkKitLibrary(KitVisitor Visit, void *Context, LibraryWalk *Walk) {
   walker.walk = Walk;
   walker.folders = 0;
   walker.entries = 0;
-  libc::memcpy(walker.path, u"kits", sizeof(u"kits"));
-  walker.length = 4;
+  libc::memcpy(walker.path, u"" KIT_LIBRARY_NAME, sizeof(u"" KIT_LIBRARY_NAME));
+  walker.length = KIT_LIBRARY_UNITS;
   return VisitFolder(&walker, 0);
 }

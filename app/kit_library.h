@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include "app/file_names.h"
 #include "app/update_config.h"
 
 constexpr unsigned KIT_SEARCH_DEPTH = 4;
@@ -21,8 +22,10 @@ constexpr unsigned KIT_ENTRY_LIMIT = 65536;
 // pass this bound is a problem of its own, named the same by the image and
 // by every plan of it.
 constexpr unsigned KIT_PATH_LIMIT = 255;
+// The library's own name, which begins every path the walk opens.
+constexpr unsigned KIT_LIBRARY_UNITS = sizeof(KIT_LIBRARY_NAME) - 1;
 // "kits", then up to four names of up to 255 units, each after a '\'.
-constexpr unsigned KIT_PATH_UNITS = 4 + KIT_SEARCH_DEPTH * 256 + 1;
+constexpr unsigned KIT_PATH_UNITS = KIT_LIBRARY_UNITS + KIT_SEARCH_DEPTH * 256 + 1;
 
 enum class LibraryProblem {
   None,

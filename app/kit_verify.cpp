@@ -6,6 +6,7 @@
 // is not a match.
 #include "app/kit_verify.h"
 
+#include "app/file_names.h"
 #include "libc/errno.h"
 #include "libc/stdio.h"
 #include "libc/stdlib.h"
@@ -21,7 +22,9 @@ namespace {
 // fix each one.
 constexpr int DECISION_FILE_COUNT = 3;
 const char *DecisionFile(int index) {
-  return index == 0 ? "UpdateConfig.ini" : index == 1 ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+  return index == 0   ? UPDATE_CONFIG_NAME
+         : index == 1 ? UPDATE_SCRIPT_OLD_NAME
+                      : UPDATE_SCRIPT_NEW_NAME;
 }
 
 struct Work {
@@ -79,7 +82,7 @@ const SumsEntry *Listed(const Work *work, const char *path) {
 }
 
 bool ReadSums(Work *work) {
-  libc::FILE *stream = Open(work, "SHA256SUMS");
+  libc::FILE *stream = Open(work, KIT_SUMS_NAME);
   if (stream == nullptr) {
     if (libc::ErrorNumber != libc::LIBC_ENOENT) return Fail(work, KitCheckProblem::SumsUnreadable);
     Open(work, nullptr);
@@ -114,7 +117,7 @@ void FindUnlisted(Work *work) {
     // The name as SHA256SUMS would list it: at most 255 units, three bytes each.
     char path[FOLDER_NAME_LIMIT * 3 + 1];
     path[Utf16ToUtf8(name, path, sizeof(path) - 1, false)] = '\0';
-    if (!SamePath("SHA256SUMS", path) && Listed(work, path) == nullptr) {
+    if (!SamePath(KIT_SUMS_NAME, path) && Listed(work, path) == nullptr) {
       work->unlisted(name, work->context);
     }
   }

@@ -11,6 +11,7 @@
 #include "app/record.h"
 
 #include "app/explain.h"
+#include "app/file_names.h"
 #include "app/sha256.h"
 #include "app/shown_text.h"
 #include "app/smbios_facts.h"
@@ -28,6 +29,12 @@ namespace {
 // Room for every key, every text at its limit fully escaped, and the
 // console line quoted as the message.
 constexpr size_t LINE_SIZE = 32 * 1024;
+// The two scripts differ from their ninth character on: the run hands over
+// the one it chose, and one unit of it says which.
+constexpr int SCRIPT_DIFFERS_AT = 8;
+static_assert(UPDATE_SCRIPT_OLD_NAME[SCRIPT_DIFFERS_AT] !=
+                  UPDATE_SCRIPT_NEW_NAME[SCRIPT_DIFFERS_AT],
+              "one character tells the scripts apart");
 
 // Copies Text, without its NUL, to At; returns the end of the copy.
 char *PutText(char *At, const char *Text) {
@@ -234,9 +241,10 @@ void WriteRecord(SmbiosStructurePointer Bios, const CHAR16 *Script, bool Ran, in
   // What the shell's %lasterror% shows for main's 0 and 1 (EFI_ABORTED).
   v->Text[KEY_STATUS] = ExitStatus == 0 ? "0x0" : "0x15";
   v->Text[KEY_RAN] = Ran ? "true" : "false";
-  // The two scripts differ from their ninth character on.
   if (Script != nullptr) {
-    v->Text[KEY_SCRIPT] = Script[8] == u'O' ? "UpdateHWOld.nsh" : "UpdateHWNew.nsh";
+    v->Text[KEY_SCRIPT] = Script[SCRIPT_DIFFERS_AT] == UPDATE_SCRIPT_OLD_NAME[SCRIPT_DIFFERS_AT]
+                              ? UPDATE_SCRIPT_OLD_NAME
+                              : UPDATE_SCRIPT_NEW_NAME;
   } else if (gRecord.Message[0] != '\0') {
     v->Text[KEY_MESSAGE] = gRecord.Message;
   }

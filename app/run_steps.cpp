@@ -5,6 +5,7 @@
 
 #include "app/actions.h"
 #include "app/explain.h"
+#include "app/file_names.h"
 #include "app/kit_choice.h"
 #include "app/kit_library.h"
 #include "app/kit_verify.h"
@@ -251,7 +252,7 @@ bool ChooseKit(SmbiosWalk Walk, uint16_t DeclaredCount, bool Verbose, bool Verif
       TellNoProductForKits();
       return false;
     case KitOutcome::NoKitFound:
-      TellLibraryProblem(LibraryProblem::NoLibrary, u"kits");
+      TellLibraryProblem(LibraryProblem::NoLibrary, u"" KIT_LIBRARY_NAME);
       return false;
     case KitOutcome::Malformed:
       TellMalformedEntry(search.malformed, search.malformed_entry, SHOWN_TEXT_SIZE);

@@ -7,6 +7,7 @@
 // CheckProductName=YES) is passed over once in favour of the next one.
 #include "app/update_config.h"
 
+#include "app/file_names.h"
 #include "libc/string.h"
 #include "platform/console.h"
 #include "platform/natural_align.h"
@@ -163,13 +164,13 @@ ConfigResult ReadUpdateConfig(libc::FILE *stream, UpdateConfig *Config, bool Who
 
 ConfigResult LoadUpdateConfig(UpdateConfig *Config, bool WholeValues, bool ModelKeys) {
   ConfigResult result =
-      ReadUpdateConfig(libc::fopen("UpdateConfig.ini", "r"), Config, WholeValues, ModelKeys);
+      ReadUpdateConfig(libc::fopen(UPDATE_CONFIG_NAME, "r"), Config, WholeValues, ModelKeys);
   // The messages in the order of ConfigResult; Loaded has none.
   static const char MESSAGES[] NATURAL_ALIGN(char) =
       "\0"
-      "UpdateConfig.ini not found\n\0"
-      "ERROR: Version= not found in UpdateConfig.ini.\n\0"
-      "ERROR: UpdateConfig.ini could not be read.\n";
+      UPDATE_CONFIG_NAME " not found\n\0"
+      "ERROR: Version= not found in " UPDATE_CONFIG_NAME ".\n\0"
+      "ERROR: " UPDATE_CONFIG_NAME " could not be read.\n";
   static_assert(static_cast<int>(ConfigResult::ReadError) == 3, "a message for each result");
   if (result != ConfigResult::Loaded) {
     ConsolePrintAscii(NthText(MESSAGES, static_cast<UINTN>(result)));

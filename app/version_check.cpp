@@ -6,6 +6,7 @@
 #include "app/version_check.h"
 
 #include "app/char_class.h"
+#include "app/file_names.h"
 
 namespace {
 
@@ -79,5 +80,5 @@ IntegerDecision DecideByInteger(const char *Installed, const char *Configured) {
 }
 
 const char16_t *UpdateScriptFor(VersionOrder Order) {
-  return Order == VersionOrder::Older ? u"UpdateHWOld.nsh" : u"UpdateHWNew.nsh";
+  return Order == VersionOrder::Older ? u"" UPDATE_SCRIPT_OLD_NAME : u"" UPDATE_SCRIPT_NEW_NAME;
 }

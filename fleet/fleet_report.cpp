@@ -15,6 +15,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/file_names.h"
 #include "fleet/report_kits.h"
 #include "fleet/report_output.h"
 #include "fleet/rollout_records.h"
@@ -253,7 +254,9 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
     inputs.insert(inputs.end(), record_files.begin(), record_files.end());
     for (const KitInfo &kit : settings.kits) {
       std::string folder = kit.dir.empty() ? kit.folder : kit.dir, entry;
-      if (sim::FindFolderEntry(folder, "UpdateConfig.ini", &entry)) inputs.push_back(folder + "/" + entry);
+      if (sim::FindFolderEntry(folder, UPDATE_CONFIG_NAME, &entry)) {
+        inputs.push_back(folder + "/" + entry);
+      }
     }
     for (const std::string &input : inputs) {
       if (file->IsInput(input)) return fail("--output " + command.output + ": is an input (" + input + ")");
@@ -343,7 +346,7 @@ int RunFleetReport(const FleetCommand &command, std::ostream &err) {
         ++totals.without_kit;
       } else if (row.kits.size() > 1) {
         ++totals.several_kits;
-      } else if (ScriptsOutcome(row.run) == "UpdateHWOld.nsh") {
+      } else if (ScriptsOutcome(row.run) == UPDATE_SCRIPT_OLD_NAME) {
         ++totals.to_update;
       }
       totals.not_visited += row.rollout == "not-visited";

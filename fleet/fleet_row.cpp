@@ -4,6 +4,7 @@
 // published, after the run, with the product's own SMBIOS functions.
 #include "fleet/fleet_row.h"
 
+#include "app/file_names.h"
 #include "app/kit_choice.h"
 #include "app/options.h"
 #include "fleet/machine_facts.h"
@@ -67,7 +68,7 @@ KitRuns RunUnderKit(const std::vector<uint8_t> &dump, const KitInfo &kit,
   sim::ImageRun run;
   run.args = args;
   run.dir = kit.dir.empty() ? kit.folder : kit.dir;
-  if (kit.has_config) run.files = {{"UpdateConfig.ini", kit.config}};
+  if (kit.has_config) run.files = {{UPDATE_CONFIG_NAME, kit.config}};
   // Planned as booted from a stick, which keeps a -log record: the run
   // writes it into memory rather than being refused.
   run.writable = true;

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/explain.h"
+#include "app/file_names.h"
 #include "app/kit_sums.h"
 #include "app/options.h"
 #include "sim/host_file.h"
@@ -61,7 +62,7 @@ int WalkLibrary(int, char **) {
 
 // "kits\\A\\B" as the image names a folder of the library, "ROOT/A/B" on the host.
 std::string HostFolder(const std::string &root, const std::string &path) {
-  std::string host = path.size() > 4 ? path.substr(4) : "";
+  std::string host = path.size() > KIT_LIBRARY_UNITS ? path.substr(KIT_LIBRARY_UNITS) : "";
   std::replace(host.begin(), host.end(), '\\', '/');
   return root + host;
 }
@@ -148,13 +149,13 @@ bool QueryLibrary(const std::string &library, LibraryAnswer *answer, std::string
   for (const LibraryKit &kit : answer->kits) {
     std::string entry;
     struct stat file;
-    if (sim::FindFolderEntry(kit.folder, "UpdateConfig.ini", &entry) &&
+    if (sim::FindFolderEntry(kit.folder, UPDATE_CONFIG_NAME, &entry) &&
         stat((kit.folder + "/" + entry).c_str(), &file) == 0 &&
         static_cast<uint64_t>(file.st_size) > KIT_CONFIG_LIMIT) {
       answer->config_too_large = true;
       answer->where = kit.path;
       answer->where_folder = kit.folder;
-      answer->line = kit.path + "\\UpdateConfig.ini is larger than 1 MiB (" +
+      answer->line = kit.path + "\\" UPDATE_CONFIG_NAME " is larger than 1 MiB (" +
                      std::to_string(file.st_size) + " bytes); a kit's configuration is a few lines";
       break;
     }
@@ -213,6 +214,13 @@ std::string LibraryAnswerJson(const LibraryAnswer &answer) {
       {"options", options},
       {"value_options", value_options},
       {"option_words", words},
+      // The names the image opens, runs and lists on a medium, so a tool
+      // that lays out or reads a kit asks for them rather than spelling them.
+      {"file_names",
+       {{"config", UPDATE_CONFIG_NAME},
+        {"scripts", {{"old", UPDATE_SCRIPT_OLD_NAME}, {"new", UPDATE_SCRIPT_NEW_NAME}}},
+        {"sums", KIT_SUMS_NAME},
+        {"library", KIT_LIBRARY_NAME}}},
   };
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }

@@ -41,8 +41,10 @@ struct LibraryAnswer {
 // a link to a folder that holds it).
 bool QueryLibrary(const std::string &root, LibraryAnswer *answer, std::string *error);
 
-// The answer, the image's bounds and its option words (listed, and each
-// under the name of what it switches on: "kits": "-kits") as one JSON object.
+// The answer, the image's bounds, its option words (listed, and each under
+// the name of what it switches on: "kits": "-kits") and the names of its
+// files on a medium ("file_names": "config", "scripts" "old" and "new",
+// "sums", "library") as one JSON object.
 std::string LibraryAnswerJson(const LibraryAnswer &answer);
 
 // The problem's name in that JSON: "path-too-long", ...; "" for none.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/file_names.h"
 #include "app/kit_library.h"
 #include "app/model_check.h"
 #include "app/options.h"
@@ -61,7 +62,7 @@ bool CheckKitSums(const std::string &folder, KitInfo *kit, std::string *error) {
   DIR *listing = opendir(folder.c_str());
   if (listing == nullptr) return true;
   for (dirent *entry = readdir(listing); entry != nullptr; entry = readdir(listing)) {
-    kit->has_sums = kit->has_sums || strcasecmp(entry->d_name, "SHA256SUMS") == 0;
+    kit->has_sums = kit->has_sums || strcasecmp(entry->d_name, KIT_SUMS_NAME) == 0;
   }
   closedir(listing);
   if (!kit->has_sums) return true;
@@ -84,12 +85,12 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
     return false;
   }
   std::string why;
-  switch (sim::ReadFolderFile(folder, "UpdateConfig.ini", &kit->config, &why, KIT_CONFIG_LIMIT)) {
+  switch (sim::ReadFolderFile(folder, UPDATE_CONFIG_NAME, &kit->config, &why, KIT_CONFIG_LIMIT)) {
     case sim::FolderFile::NotFound:
-      *error = "--kit " + folder + ": UpdateConfig.ini not found";
+      *error = "--kit " + folder + ": " UPDATE_CONFIG_NAME " not found";
       return false;
     case sim::FolderFile::Unreadable:
-      *error = "--kit " + folder + ": UpdateConfig.ini could not be read: " + why;
+      *error = "--kit " + folder + ": " UPDATE_CONFIG_NAME " could not be read: " + why;
       return false;
     case sim::FolderFile::Read:
       break;
@@ -97,13 +98,13 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   kit->has_config = true;
   sim::ImageRun run;
   run.dir = folder;
-  run.files = {{"UpdateConfig.ini", kit->config}};
+  run.files = {{UPDATE_CONFIG_NAME, kit->config}};
   run.main = ReadKitConfig;
   sim::ImageRunResult result;
   gKitConfigResult = ConfigResult::FileNotFound;
   if (!sim::RunImage(run, &result, error)) return false;
   if (gKitConfigResult != ConfigResult::Loaded && gKitConfigResult != ConfigResult::VersionNotFound) {
-    *error = "--kit " + folder + ": UpdateConfig.ini could not be read";
+    *error = "--kit " + folder + ": " UPDATE_CONFIG_NAME " could not be read";
     return false;
   }
   kit->folder = folder;
@@ -117,7 +118,7 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   ModelVerdict verdict = CheckModel(nullptr, kit->has_hardware_ids ? kit->hardware_ids.c_str() : nullptr,
                                     nullptr, nullptr);
   if (verdict.Match == ModelMatch::Malformed) {
-    *error = "--kit " + folder + ": UpdateConfig.ini: HardwareIds= entry \"" +
+    *error = "--kit " + folder + ": " UPDATE_CONFIG_NAME ": HardwareIds= entry \"" +
              std::string(verdict.Entry, verdict.EntryLength) + "\" is not a hardware ID";
     return false;
   }
@@ -140,15 +141,15 @@ bool FindKits(const std::string &library, std::vector<std::string> *folders, std
     // The host's own reason, where it has one, says what to mend.
     std::string bytes, why;
     if (answer.problem == LibraryProblem::ConfigUnreadable &&
-        sim::ReadFolderFile(answer.where_folder, "UpdateConfig.ini", &bytes, &why,
+        sim::ReadFolderFile(answer.where_folder, UPDATE_CONFIG_NAME, &bytes, &why,
                             KIT_CONFIG_LIMIT) == sim::FolderFile::Unreadable) {
       *error = "--kits " + library + ": kit " + answer.where_folder +
-               ": UpdateConfig.ini could not be read: " + why;
+               ": " UPDATE_CONFIG_NAME " could not be read: " + why;
     }
     return false;
   }
   if (answer.kits.empty()) {
-    *error = "--kits " + library + ": no kit in it (no folder holding UpdateConfig.ini)";
+    *error = "--kits " + library + ": no kit in it (no folder holding " UPDATE_CONFIG_NAME ")";
     return false;
   }
   for (const LibraryKit &kit : answer.kits) folders->push_back(kit.folder);

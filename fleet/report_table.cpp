@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "app/file_names.h"
 #include "fleet/rollout_records.h"
 #include "fleet/row_text.h"
 #include "fleet/row_warnings.h"
@@ -113,12 +114,12 @@ void PrintKitSummary(const TableForm &form, const FormEnd &end) {
         << ", Version=" << (kit.has_version ? Cell(kit.version) : "-")
         << (kit.identity.empty() ? "" : ", kit " + kit.identity.substr(0, 4) + "..." +
                                             kit.identity.substr(62))
-        << (kit.has_sums && !kit.sums_intact ? ", does not match its SHA256SUMS" : "")
+        << (kit.has_sums && !kit.sums_intact ? ", does not match its " KIT_SUMS_NAME : "")
         << "): " << form.kit_machines[i]
         << (form.kit_machines[i] == 1 ? " machine" : " machines");
     // The three outcomes always, so a kit's line reads the same on every report.
     std::map<std::string, size_t> outcomes = form.kit_outcomes[i];
-    for (const char *outcome : {"UpdateHWOld.nsh", "UpdateHWNew.nsh", "no script"}) {
+    for (const char *outcome : {UPDATE_SCRIPT_OLD_NAME, UPDATE_SCRIPT_NEW_NAME, "no script"}) {
       out << ", " << outcomes[outcome] << " " << outcome;
       outcomes.erase(outcome);
     }

@@ -16,6 +16,7 @@
 #include <set>
 #include <utility>
 
+#include "app/file_names.h"
 #include "fleet/row_text.h"
 
 namespace fleet {
@@ -276,11 +277,11 @@ std::vector<const RolloutRecord *> RecordSet::Unmatched() const {
 std::string RolloutState(const FleetRow &row, const RolloutRecord *latest) {
   if (!row.error.empty() || row.kits.size() != 1) return "";
   std::string decides = ScriptsOutcome(row.run);
-  if (decides == "UpdateHWNew.nsh") return "at-target";
-  bool old = decides == "UpdateHWOld.nsh";
+  if (decides == UPDATE_SCRIPT_NEW_NAME) return "at-target";
+  bool old = decides == UPDATE_SCRIPT_OLD_NAME;
   if (latest == nullptr) return old ? "not-visited" : "";
   const RecordSummary &run = latest->summary;
-  if (run.ran && run.has_script && run.script == "UpdateHWOld.nsh" && old) {
+  if (run.ran && run.has_script && run.script == UPDATE_SCRIPT_OLD_NAME && old) {
     return "started-still-below";
   }
   if (!run.ran && run.has_message) return "refused";

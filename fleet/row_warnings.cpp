@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/file_names.h"
 #include "app/shown_text.h"
 #include "app/version_segments.h"
 #include "fleet/row_text.h"
@@ -105,7 +106,8 @@ const WarningKind WARNING_KINDS[] = {
      "the machine's product does not match the kit's ProductName=: without -product the kit "
      "would update another model"},
     {"kit-damaged",
-     "the kit's files do not match its SHA256SUMS: with -verify every machine refuses the kit, "
+     "the kit's files do not match its " KIT_SUMS_NAME
+     ": with -verify every machine refuses the kit, "
      "without it they run the damaged files"},
     {"other-build",
      "the machine's latest record ran another build of its kit: its kit_sha256 is not the "
@@ -152,7 +154,8 @@ void AddKitWarnings(const KitInfo &kit, const KitRuns &runs, const std::string &
   if (kit.has_sums && !kit.sums_intact) {
     std::string line = kit.sums_line;
     if (line.compare(0, 7, "ERROR: ") == 0) line = line.substr(7);
-    AddWarning(row, "kit-damaged", "the kit " + kit.folder + " does not match its SHA256SUMS: " + line);
+    AddWarning(row, "kit-damaged",
+               "the kit " + kit.folder + " does not match its " KIT_SUMS_NAME ": " + line);
   }
   if (!SameDecision(runs.run, runs.segments)) {
     AddWarning(row, "runs-differ",

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "app/file_names.h"
 #include "sim/host_file.h"
 #include "sim/internal.h"
 
@@ -121,10 +122,10 @@ void Firmware::State::FillListing(SimFile *folder) const {
     if (listed.Add(entry.name)) own.push_back(entry);
   }
   bool in_kits = !options.kits_dir.empty() && !folder->path.empty() &&
-                 NamesEqualIgnoringCase(folder->path[0], "kits");
+                 NamesEqualIgnoringCase(folder->path[0], KIT_LIBRARY_NAME);
   if (!options.kits_dir.empty() && folder->path.empty()) {
     ListingEntry kits;
-    kits.name = u"kits";
+    kits.name = u"" KIT_LIBRARY_NAME;
     kits.is_dir = true;
     if (listed.Add(kits.name)) own.push_back(kits);
   }
@@ -212,10 +213,10 @@ FileLookup Firmware::State::Lookup(const std::vector<std::string> &path) const {
     }
   }
   result.in_memory = false;
-  if (!options.kits_dir.empty() && NamesEqualIgnoringCase(path[0], "kits")) {
+  if (!options.kits_dir.empty() && NamesEqualIgnoringCase(path[0], KIT_LIBRARY_NAME)) {
     FileLookup host;
     if (!LookupHost(options.kits_dir, {path.begin() + 1, path.end()}, &host)) return result;
-    host.path.insert(host.path.begin(), "kits");
+    host.path.insert(host.path.begin(), KIT_LIBRARY_NAME);
     return host;
   }
   if (!options.dir.empty()) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/file_names.h"
 #include "sim/internal.h"
 #include "sim/kit_check.h"
 #include "sim/run.h"
@@ -62,7 +63,7 @@ const char *PreviewUsage() {
          "                  entry point), or a copy of /sys/firmware/dmi/tables (a folder\n"
          "                  holding smbios_entry_point and DMI); without it the firmware\n"
          "                  publishes no SMBIOS\n"
-         "  --dir DIR       the shell's current directory, where UpdateConfig.ini is read\n"
+         "  --dir DIR       the shell's current directory, where " UPDATE_CONFIG_NAME " is read\n"
          "                  (read-only); default: the current working directory\n"
          "  --legacy-shell  run under an EFI 1.x shell instead of the UEFI Shell 2.0\n"
          "  --no-shell      run with no shell at all\n"
@@ -71,7 +72,7 @@ const char *PreviewUsage() {
          "                  -log FILE\n"
          "                  (after \"--\"); with -kits, DIR is a medium's folder that\n"
          "                  holds the library kits\n"
-         "  --check-kit DIR check the kit in DIR against its SHA256SUMS as -verify does,\n"
+         "  --check-kit DIR check the kit in DIR against its " KIT_SUMS_NAME " as -verify does,\n"
          "                  print the image's lines, its identity and files, and run\n"
          "                  nothing; exit status 0 only for an intact kit\n"
          "  --help          this text\n"

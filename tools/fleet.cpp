@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 
+#include "app/file_names.h"
 #include "fleet/fleet_report.h"
 #include "fleet/shown_text.h"
 #include "sim/host_output.h"
@@ -76,12 +77,12 @@ int main(int argc, char **argv) {
       "bios-update-select-fleet");
   app.set_version_flag("--version", fleet::FLEET_VERSION, "the commit it was built from");
   app.add_option("--kit", command.kits,
-                 "a kit folder (its UpdateConfig.ini); give it once per kit; with several kits "
+                 "a kit folder (its " UPDATE_CONFIG_NAME "); give it once per kit; with several kits "
                  "each machine runs under the kits whose ProductName= matches its product")
       ->default_str("the current directory")
       ->allow_extra_args(false);  // one folder per --kit: what follows is an input
   app.add_option("--kits", command.libraries,
-                 "a folder of kits: every folder under it that holds an UpdateConfig.ini")
+                 "a folder of kits: every folder under it that holds an " UPDATE_CONFIG_NAME)
       ->allow_extra_args(false);
   std::string medium;
   app.add_option("--medium", medium,
@@ -126,7 +127,7 @@ int main(int argc, char **argv) {
       "Exit status: 0 when the report was made; 1 when it was made and a machine is in a state "
       "--fail-on names; 2 when it could not be made: bad usage, an INPUT that is not there or "
       "cannot be read, a --records file none of whose lines is a run record, a kit whose "
-      "UpdateConfig.ini cannot be read, a --kits folder without kits, two kits that are one "
+      UPDATE_CONFIG_NAME " cannot be read, a --kits folder without kits, two kits that are one "
       "folder, or an output that cannot be written. Files found inside an INPUT folder that are "
       "not SMBIOS data are rows. --output takes a new or regular file, never a link, a device "
       "or one of the inputs; the report is written beside it and renamed over it when whole.");

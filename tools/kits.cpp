@@ -1,14 +1,17 @@
 // bios-update-select-kits: what the image sees in a library of kits, for
 // the kit tools, as one JSON object on standard output: the kits its own
-// walk finds, the problem that stops it, its bounds and its option words.
+// walk finds, the problem that stops it, its bounds, its option words and
+// the names of its files on a medium.
 //
 //   bios-update-select-kits [LIBRARY]
 //   bios-update-select-kits --check-kit KIT
 //   bios-update-select-kits --model-keys KIT
 //   bios-update-select-kits --dump FILE...
 //
-// Without LIBRARY only the bounds and option words (no kits, no problem);
-// "option_words" names each word by what it switches on ("kits": "-kits").
+// Without LIBRARY only the bounds, option words and file names (no kits, no
+// problem); "option_words" names each word by what it switches on ("kits":
+// "-kits"), "file_names" the configuration, the two scripts ("old", "new"),
+// a kit's digest list ("sums") and the library folder ("library").
 // --check-kit: the image's -verify check of the kit folder KIT against its
 // SHA256SUMS: "intact", "line", "identity", "files" and "notes".
 // --model-keys: the kit's UpdateConfig.ini read as the image reads it,

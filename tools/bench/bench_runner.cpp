@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_names.h"
 #include "app/kit_verify.h"
 #include "app/main.h"
 #include "app/sha256.h"
@@ -154,7 +155,7 @@ int main(int argc, char **argv) {
   sim::ImageRun run;
   std::vector<uint8_t> dump_bytes(dump.begin(), dump.end());
   run.smbios = &dump_bytes;
-  if (!config_path.empty()) run.files.emplace_back("UpdateConfig.ini", config);
+  if (!config_path.empty()) run.files.emplace_back(UPDATE_CONFIG_NAME, config);
   run.main = walk == "one-pass" ? app::main : FetchByHandleMain;
   run.enter = BenchMeasuredRun;
   std::vector<unsigned> counts;

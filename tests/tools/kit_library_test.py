@@ -130,7 +130,8 @@ class Library(unittest.TestCase):
 
     def test_what_the_image_says_of_a_tab(self):
         """The report's --kits and the tools take the image's own line for a
-        name it cannot show (make-kit-image names the FAT rule first)."""
+        name it cannot show (make-kit-image names the FAT rule first), and
+        the image's own names for the files they lay out."""
         self.kit("old\tkit")
         problem = image_rules.library(self.library)["problem"]
         self.assertEqual(image_rules.problem_text(problem),
@@ -148,6 +149,12 @@ class Library(unittest.TestCase):
         os.unlink(os.path.join(self.library, "up"))
         os.symlink("../..", os.path.join(self.library, "a", "up"))
         self.assertEqual(len(image_rules.library(self.library)["kits"]), 1)
+        # The names the tools lay out and look for: the configuration, the
+        # script for an older BIOS, the other one, -verify's list, -kits' folder.
+        self.assertEqual((image_rules.kit_files(), image_rules.sums_name(),
+                          image_rules.library_folder()),
+                         (("UpdateConfig.ini", "UpdateHWOld.nsh", "UpdateHWNew.nsh"),
+                          "SHA256SUMS", "kits"))
 
     def test_library_medium(self):
         """make-kit-image --kits: the library as \\kits\\, the image once at

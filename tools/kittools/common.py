@@ -1,27 +1,16 @@
-"""What every kit tool shares: the names on a kit drive, the machines a
-kit serves, the lines the kit drive's startup.nsh prints around the
-application's run, and the one error type whose message is the one line
-a tool ends with. The image's own rules and option words are asked of it
-(image_rules)."""
+"""What every kit tool shares: the names the tools give files on a kit
+drive, the machines a kit serves, the lines the kit drive's startup.nsh
+prints around the application's run, and the one error type whose message
+is the one line a tool ends with. The image's own rules, option words and
+the names of its files (the configuration, the two scripts, a kit's
+digest list and the folder of a library's kits) are asked of it where
+they are used (image_rules), as are the kits it finds in a library."""
 
 import collections
 import os
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 IMAGE_NAME = "BiosUpdateSelect.efi"
-CONFIG_NAME = "UpdateConfig.ini"
-SCRIPTS = ("UpdateHWOld.nsh", "UpdateHWNew.nsh")
-KIT_FILES = (CONFIG_NAME,) + SCRIPTS
-
-# A library medium: the kits under this root folder, each one a folder
-# holding UpdateConfig.ini, found as the image finds them (image_rules asks
-# its own walk). The image's options, by which the tools put a library's
-# (-kits), a kit check's (-verify) and a record's (-log) on a line, are
-# asked of it too (image_rules.option).
-LIBRARY_FOLDER = "kits"
-# -verify: each kit's files against the SHA256SUMS in its folder (the
-# image's bounds on it: image_rules).
-SUMS_NAME = "SHA256SUMS"
 # The run record a medium made with --log keeps: one file at the medium's
 # root for every kit on it.
 RECORD_NAME = "rollout.jsonl"

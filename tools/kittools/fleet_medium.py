@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 from . import image_rules, kit_medium, layout
-from .common import ARCHES, CONFIG_NAME, IMAGE_NAME, LIBRARY_FOLDER, SUMS_NAME, KitError
+from .common import ARCHES, IMAGE_NAME, KitError
 
 PROG = "fleet-report"
 # What --medium stands in for: a medium brings its own.
@@ -123,6 +123,7 @@ def unpack(medium, folder):
     if both:
         options = options_of(layout.app_words(startup, "x64"))
         arch_args = ["--app-args-aarch64", options_of(layout.app_words(startup, "aarch64"))]
+    config_name = image_rules.config_name()
     if library:
         try:
             answer = layout.medium_library(target, folder)
@@ -133,18 +134,18 @@ def unpack(medium, folder):
                            % (medium, image_rules.problem_text(answer["problem"])))
         if answer is None or not answer["kits"]:
             raise KitError("--medium %s: no kit under \\%s\\ (no folder there holds %s)"
-                           % (medium, LIBRARY_FOLDER, CONFIG_NAME))
+                           % (medium, image_rules.library_folder(), config_name))
         kit_args = ["--kits", answer["root"]]
     else:
         limit = image_rules.rules()["bounds"]["config_bytes"]
-        names = [p for p in paths if p.upper() == CONFIG_NAME.upper()]
+        names = [p for p in paths if p.upper() == config_name.upper()]
         data = kit_medium.read_file(target, names[0], limit=limit + 1) if names else None
         if data is None:
-            raise KitError("--medium %s: no %s at its root" % (medium, CONFIG_NAME))
+            raise KitError("--medium %s: no %s at its root" % (medium, config_name))
         if len(data) > limit:
             raise KitError("--medium %s: its %s is larger than %d bytes; a kit's configuration "
-                           "is a few lines" % (medium, CONFIG_NAME, limit))
-        with open(os.path.join(folder, CONFIG_NAME), "wb") as f:
+                           "is a few lines" % (medium, config_name, limit))
+        with open(os.path.join(folder, config_name), "wb") as f:
             f.write(data)
         unpack_listed(target, paths, folder, medium)
         kit_args = ["--kit", folder]
@@ -158,12 +159,12 @@ def unpack_listed(target, paths, folder, medium):
     report checks the kit as the machines will (a library's kits are
     copied whole already)."""
     names = {p.lower(): p for p in paths}
-    sums_name = names.get(SUMS_NAME.lower())
+    sums_name = names.get(image_rules.sums_name().lower())
     if sums_name is None:
         return
     limit = image_rules.rules()["bounds"]["sums_bytes"]
     sums = kit_medium.read_file(target, sums_name, limit=limit + 1) or b""
-    listed = [SUMS_NAME]
+    listed = [image_rules.sums_name()]
     for line in sums[:limit].decode("utf-8", "replace").splitlines():
         path = line.rstrip("\r")[66:]
         # Only names the medium holds, and never out of `folder`: the

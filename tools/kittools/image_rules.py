@@ -1,9 +1,11 @@
 """What the application's own code says of a kit library and of its
 command line, asked of bios-update-select-kits (built from this
 repository's host sources): the kits its walk finds in a folder and the
-problem that stops it, its bounds and its option words, the structures its
-walk visits in an SMBIOS dump, as one JSON object. The tools keep no copy
-of those rules.
+problem that stops it, its bounds, its option words and the names of its
+files on a medium, the structures its walk visits in an SMBIOS dump, as
+one JSON object. The tools keep no copy of those rules: each is asked
+where it is used, never when a module is imported, so a tool's --help
+runs no program.
 
 The program is $BUS_KITS_QUERY when set (the tests point it at their
 build), else the release build's, built here when it is missing or out of
@@ -93,8 +95,9 @@ def _ask(arguments):
 
 
 def rules():
-    """The image's bounds and option words: {"bounds": {...}, "options":
-    [...], "value_options": [...], "option_words": {name: word}}."""
+    """The image's bounds, option words and file names: {"bounds": {...},
+    "options": [...], "value_options": [...], "option_words": {name: word},
+    "file_names": {...}}."""
     global _rules
     if _rules is None:
         _rules = _ask([])
@@ -105,6 +108,39 @@ def option(name):
     """The image's word for the option that switches `name` on: "kits",
     "verify", "log", "smbios3", "decide_only", "product", ... ("-kits")."""
     return rules()["option_words"][name]
+
+
+def file_names():
+    """The names the image gives its files on a medium: {"config": the
+    configuration, "scripts": {"old": ..., "new": ...}, "sums": a kit's
+    digest list, "library": the folder of a library's kits}."""
+    return rules()["file_names"]
+
+
+def config_name():
+    """The kit's configuration file, as the image opens it."""
+    return file_names()["config"]
+
+
+def scripts():
+    """The two update scripts: the one an older BIOS gets, then the other."""
+    names = file_names()["scripts"]
+    return (names["old"], names["new"])
+
+
+def kit_files():
+    """What every kit holds: its configuration and the two scripts."""
+    return (config_name(),) + scripts()
+
+
+def sums_name():
+    """The list of a kit's files and their digests that -verify reads."""
+    return file_names()["sums"]
+
+
+def library_folder():
+    """The folder -kits searches for kits, at the medium's root."""
+    return file_names()["library"]
 
 
 def library(folder):

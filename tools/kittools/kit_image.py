@@ -24,8 +24,8 @@ import tempfile
 from . import (firmware_volume, image_rules, kit_medium, kit_sign, layout, pe_image, safe_files,
                vmboot)
 from .progress import Progress
-from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, LIBRARY_FOLDER, RECORD_NAME,
-                     PROBE_NAME, SCRIPTS, TOOL_NAMES, KitError, image_name, parse_arches)
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, RECORD_NAME, PROBE_NAME, TOOL_NAMES,
+                     KitError, image_name, parse_arches)
 
 BOOT_FOLDERS = ("EFI", "BOOT")
 SHELL_FROM_OVMF = "ovmf"
@@ -262,7 +262,7 @@ def cmd_image(args):
                 files_by_arch([images[arch]], "the application image", (arch,))
                 # The application names both scripts to the shell in UTF-16;
                 # a shell does not.
-                marks = [name.encode("utf-16-le") for name in SCRIPTS]
+                marks = [name.encode("utf-16-le") for name in image_rules.scripts()]
                 if arch in shells and all(mark in shells[arch][0] for mark in marks):
                     raise KitError("--shell %s is %s itself, not a UEFI Shell: the machine would "
                                    "start the application where it needs the shell"
@@ -278,7 +278,8 @@ def cmd_image(args):
             # Each kit's source folder, its copy on the drive, and the root
             # names the drive gets from this tool instead.
             if kits is not None:
-                pairs = [(os.path.join(kit_dir, kit), os.path.join(drive, LIBRARY_FOLDER, kit), ())
+                kits_folder = os.path.join(drive, image_rules.library_folder())
+                pairs = [(os.path.join(kit_dir, kit), os.path.join(kits_folder, kit), ())
                          for kit in kits]
             else:
                 pairs = [(kit_dir, drive, tuple(name.lower() for name in TOOL_NAMES))]
@@ -368,7 +369,7 @@ def cmd_image(args):
     kind = ("hybrid ISO, El Torito EFI boot image of %d MiB" % (size >> 20) if is_iso
             else "FAT disk image")
     what = ("the kit %s" % kit_dir if kits is None else "the library %s as \\%s\\ (%d kit%s)"
-            % (kit_dir, LIBRARY_FOLDER, len(kits), "" if len(kits) == 1 else "s"))
+            % (kit_dir, image_rules.library_folder(), len(kits), "" if len(kits) == 1 else "s"))
     print("make-kit-image: %s (%.1f MiB, %s): %s and %s"
           % (out, total / float(1 << 20), kind, ", ".join(parts), what))
     return 0
@@ -430,9 +431,8 @@ def add_arguments(parser):
                         help="the signing key's passphrase, on the file's first line")
     parser.add_argument("--kits", metavar="DIR",
                         help="a library of kits in place of KIT_DIR: every folder under DIR "
-                             "that holds an UpdateConfig.ini; the medium holds DIR as \\%s\\ "
-                             "and each machine runs the kit whose ProductName= serves it"
-                             % LIBRARY_FOLDER)
+                             "that holds an UpdateConfig.ini; the medium holds DIR as \\kits\\ "
+                             "and each machine runs the kit whose ProductName= serves it")
     parser.add_argument("kit_dir", metavar="KIT_DIR", nargs="?")
     parser.add_argument("out", metavar="OUT", nargs="?",
                         help="the medium: OUT.iso makes a hybrid ISO, any other name a FAT "

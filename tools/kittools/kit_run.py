@@ -18,9 +18,8 @@ import tempfile
 
 from . import image_rules, kit_medium, layout, pe_image, safe_files, smbios_dump, vmboot
 from .progress import Progress
-from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
-                     REPO, SCRIPT_MARK, SCRIPTS,
-                     START_MARK, STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError)
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, REPO, SCRIPT_MARK, START_MARK,
+                     STATUS_MARK, TOOL_NAMES, KitError)
 
 # The most of a medium's run record read back.
 RECORD_LIMIT = 1 << 24
@@ -84,17 +83,18 @@ def prepare_kit_image(source, copy, run_scripts, app_args=None, decide_only=Fals
         missing = [] if arches else [IMAGE_NAME]
         missing += [name for name in ("startup.nsh",) if name.lower() not in paths]
         if library and not folders:
-            missing.append("a kit under \\%s\\" % LIBRARY_FOLDER)
+            missing.append("a kit under \\%s\\" % image_rules.library_folder())
+        sums_name, scripts = image_rules.sums_name(), image_rules.scripts()
         for folder in folders:
-            sums_path = (folder + "/" + SUMS_NAME if folder else SUMS_NAME).lower()
+            sums_path = (folder + "/" + sums_name if folder else sums_name).lower()
             sums = kit_medium.read_file(
                 copy, paths[sums_path], limit=image_rules.rules()["bounds"]["sums_bytes"] + 1) \
                 if sums_path in paths else None
-            for name in KIT_FILES:
+            for name in image_rules.kit_files():
                 path = (folder + "/" + name if folder else name).lower()
                 if path not in paths:
                     missing.append(path.replace("/", "\\") if folder else name)
-                elif name in SCRIPTS:
+                elif name in scripts:
                     data = kit_medium.read_file(copy, paths[path], limit=1 << 24)
                     new = layout.marked_script(name, data) if run_scripts \
                         else layout.stand_in_script(name)
@@ -239,8 +239,12 @@ def new_records(before, after):
     return [line for line in added.decode("utf-8", "replace").split("\n") if line.strip()]
 
 
-# The line -v prints for the kit that -kits chose: Kit kits\NAME: ...
-_KIT_LINE = re.compile(r"^Kit (%s\\.*?): ProductName= " % LIBRARY_FOLDER, re.IGNORECASE)
+def _kit_line():
+    """The line -v prints for the kit that -kits chose: Kit kits\\NAME: ..."""
+    return re.compile(r"^Kit (%s\\.*?): ProductName= " % re.escape(image_rules.library_folder()),
+                      re.IGNORECASE)
+
+
 # What `cd` prints after a script's mark: the folder the script runs in.
 # The shell prints a drive's root as "FS0:".
 _FOLDER_LINE = re.compile(r"^[A-Za-z][A-Za-z0-9]*:(\\.*)?$")
@@ -259,6 +263,8 @@ class Console:
         self.kit, self.status, self.started = None, None, False
         after_mark = False
         said = None
+        kit_line = _kit_line()
+        library_folder = image_rules.library_folder().lower()
         for line in lines:
             if not self.started:
                 self.started = line.strip() == START_MARK
@@ -279,7 +285,7 @@ class Console:
             if folder:
                 self.folders.append(folder.group(1) or "\\")
                 continue
-            kit = _KIT_LINE.match(line)
+            kit = kit_line.match(line)
             if kit and said is None:
                 said = kit.group(1)
             self.shown.append(line)
@@ -289,7 +295,7 @@ class Console:
         # script, the folder the run left the shell in, or the kit -v says
         # was chosen (a medium made before startup.nsh showed the folder).
         kits = [f[1:] for f in self.folders
-                if f[1:].lower().startswith(LIBRARY_FOLDER + "\\")]
+                if f[1:].lower().startswith(library_folder + "\\")]
         self.kit = kits[0] if kits else said
 
 
@@ -426,7 +432,8 @@ def cmd_run(args):
             progress.begin("making the kit's drive")
             drive = os.path.join(work, "kit")
             os.makedirs(drive)
-            pairs = ([(os.path.join(kit, k), os.path.join(drive, LIBRARY_FOLDER, k), ())
+            kits_folder = os.path.join(drive, image_rules.library_folder())
+            pairs = ([(os.path.join(kit, k), os.path.join(kits_folder, k), ())
                       for k in kits] if kits is not None
                      else [(kit, drive, tuple(name.lower() for name in TOOL_NAMES))])
             for source, _, _ in pairs if not args.no_verify else ():

@@ -18,9 +18,8 @@ import shutil
 import subprocess
 
 from . import image_rules, kit_medium, safe_files, vmboot
-from .common import (ARCHES, CONFIG_NAME, DEFAULT_ARCH, IMAGE_NAME, KIT_FILES, LIBRARY_FOLDER,
-                     PROBE_NAME, RECORD_NAME, REPO, SCRIPT_MARK, SCRIPTS, START_MARK,
-                     STATUS_MARK, SUMS_NAME, TOOL_NAMES, KitError, image_name)
+from .common import (ARCHES, DEFAULT_ARCH, IMAGE_NAME, PROBE_NAME, RECORD_NAME, REPO,
+                     SCRIPT_MARK, START_MARK, STATUS_MARK, TOOL_NAMES, KitError, image_name)
 
 DRIVES = 10  # fs0: to fs9:
 PROBE_VARIABLE = "BiosUpdateSelectProbe"
@@ -177,7 +176,8 @@ def startup_nsh(app_args=None, library=False, arches=(DEFAULT_ARCH,)):
     application's line, after the options of the machine it is for. A
     drive for several machines first finds the image this machine's
     firmware starts."""
-    beside = LIBRARY_FOLDER if library else CONFIG_NAME
+    library_folder, config_name = image_rules.library_folder(), image_rules.config_name()
+    beside = library_folder if library else config_name
     found = image_name(arches[0], arches)
     lines = ["@echo -off",
              "# Update kit: find the drive with %s and %s," % (found, beside),
@@ -190,8 +190,8 @@ def startup_nsh(app_args=None, library=False, arches=(DEFAULT_ARCH,)):
                   "  endif",
                   "endif"]
     lines += ['echo "Update kit not found: no drive fs0: to fs%d: holds %s and %s."'
-              % (DRIVES - 1, found, "a %s folder" % LIBRARY_FOLDER if library
-                 else CONFIG_NAME),
+              % (DRIVES - 1, found, "a %s folder" % library_folder if library
+                 else config_name),
               "goto KIT_END",
               ":KIT_FOUND",
               "cd \\"]
@@ -301,7 +301,7 @@ def check_kit_dir(kit):
     # FAT ignores case, and so does the shell that opens them.
     files = {name.upper() for name in os.listdir(kit)
              if os.path.isfile(os.path.join(kit, name))}
-    missing = [f for f in KIT_FILES if f.upper() not in files]
+    missing = [f for f in image_rules.kit_files() if f.upper() not in files]
     if missing:
         raise KitError("the kit %s lacks %s" % (kit, ", ".join(missing)))
     check_hardware_ids(kit)
@@ -371,12 +371,13 @@ def library_kits(library):
         tree = kit_medium.kit_tree(library)
     except kit_medium.MediumError as error:
         raise KitError(str(error))
+    config_name = image_rules.config_name()
     configs = {os.path.dirname(rel) for rel, is_folder in tree
-               if not is_folder and os.path.basename(rel).upper() == CONFIG_NAME.upper()}
+               if not is_folder and os.path.basename(rel).upper() == config_name.upper()}
     if "" in configs:
         raise KitError("%s holds %s itself: it is one kit, not a library of kits (make its "
                        "medium without --kits, or put it in a folder of its own)"
-                       % (library, os.path.join(library, CONFIG_NAME)))
+                       % (library, os.path.join(library, config_name)))
     answer = image_rules.library(library)
     if answer["problem"]:
         raise KitError("%s: %s"
@@ -394,7 +395,7 @@ def library_kits(library):
                        "most %d levels deep" % (path, len(missed.split(os.sep)), depth))
     if not kits:
         raise KitError("no kit in the library %s (no folder under it holds %s)"
-                       % (library, CONFIG_NAME))
+                       % (library, config_name))
     for kit in kits:
         check_kit_dir(os.path.join(library, kit))
     return kits
@@ -405,8 +406,9 @@ def medium_library(target, work):
     the FAT file system `target` (kit_medium.fat_target), copied whole into
     the host folder `work` first (its copy is "root"); each kit also gets
     its "medium_path" ("kits/a/b"). None when the medium has no kits folder."""
-    kit_medium.copy_out(target, LIBRARY_FOLDER, work)
-    names = [n for n in os.listdir(work) if n.lower() == LIBRARY_FOLDER]
+    library_folder = image_rules.library_folder()
+    kit_medium.copy_out(target, library_folder, work)
+    names = [n for n in os.listdir(work) if n.lower() == library_folder.lower()]
     if not names or not os.path.isdir(os.path.join(work, names[0])):
         return None
     answer = image_rules.library(os.path.join(work, names[0]))
@@ -422,14 +424,15 @@ def fill_library_folder(library, kits, image, folder, scripts, app_args=None, sh
     (-kits and `app_args` on the application's line), and each kit's
     update scripts as `scripts` says (see fill_kit_folder). Returns the
     startup script."""
-    os.mkdir(os.path.join(folder, LIBRARY_FOLDER))
-    safe_files.copy_tree(library, os.path.join(folder, LIBRARY_FOLDER), shown or folder)
+    kits_folder = os.path.join(folder, image_rules.library_folder())
+    os.mkdir(kits_folder)
+    safe_files.copy_tree(library, kits_folder, shown or folder)
     arches = place_images(image, folder)
     startup = startup_nsh(app_args, library=True, arches=arches)
     with open(os.path.join(folder, "startup.nsh"), "wb") as f:
         f.write(startup)
     for kit in kits if scripts != "own" else ():
-        replace_scripts(os.path.join(folder, LIBRARY_FOLDER, kit), scripts)
+        replace_scripts(os.path.join(kits_folder, kit), scripts)
     return startup
 
 
@@ -437,8 +440,9 @@ def fill_library_folder(library, kits, image, folder, scripts, app_args=None, sh
 
 def own_sums(kit):
     """The kit folder's own SHA256SUMS (any case), or None."""
+    sums_name = image_rules.sums_name().upper()
     for name in os.listdir(kit):
-        if name.upper() == SUMS_NAME and os.path.isfile(os.path.join(kit, name)):
+        if name.upper() == sums_name and os.path.isfile(os.path.join(kit, name)):
             return os.path.join(kit, name)
     return None
 
@@ -465,8 +469,9 @@ def write_sums(source, folder, skip=(), replaced=()):
     kit's folder, sorted, hashed as it lies on the drive, in the form
     sha256sum writes and -verify reads. A SHA256SUMS the kit brought is
     replaced."""
+    sums_name = image_rules.sums_name()
     try:
-        tree = kit_medium.kit_tree(source, skip=tuple(skip) + (SUMS_NAME.lower(),))
+        tree = kit_medium.kit_tree(source, skip=tuple(skip) + (sums_name.lower(),))
     except kit_medium.MediumError as error:
         raise KitError(str(error))
     paths = sorted(rel.replace(os.sep, "/") for rel, is_folder in tree
@@ -486,8 +491,8 @@ def write_sums(source, folder, skip=(), replaced=()):
     if len(lines) > bounds["sums_lines"] or len(text) > bounds["sums_bytes"]:
         raise KitError("%s: %d files; -verify reads at most %d lines or %d bytes of %s (make "
                        "the medium with --no-verify)" % (source, len(lines), bounds["sums_lines"],
-                                                         bounds["sums_bytes"], SUMS_NAME))
-    with open(os.path.join(folder, SUMS_NAME), "wb") as f:
+                                                         bounds["sums_bytes"], sums_name))
+    with open(os.path.join(folder, sums_name), "wb") as f:
         f.write(text)
     return len(lines)
 
@@ -507,7 +512,7 @@ def restamp_sums(sums, name, old, new):
 
 
 def replace_scripts(kit_folder, scripts):
-    for name in SCRIPTS:
+    for name in image_rules.scripts():
         path = os.path.join(kit_folder, name)
         with open(path, "rb") as f:
             data = f.read()

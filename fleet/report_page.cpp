@@ -9,6 +9,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "app/file_names.h"
 #include "fleet/report_csv.h"
 #include "fleet/report_page_assets.h"
 #include "fleet/row_text.h"
@@ -266,6 +267,9 @@ std::string PageWriter::DataJson() const {
     if (records_ || !column.records_only) columns.push_back(column.name);
   }
   Json head = {{"texts", texts_},
+               // The outcomes each kit's bar shows first, in this order.
+               {"outcomes", {UPDATE_SCRIPT_OLD_NAME, UPDATE_SCRIPT_NEW_NAME, NO_SCRIPT}},
+               {"sums_name", KIT_SUMS_NAME},
                {"kits", kits},
                {"warnings", warnings},
                {"records", records_},

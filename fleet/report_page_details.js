@@ -66,7 +66,7 @@ function detailList(m) {
     const kit = kits[run.kit];
     add("Kit " + kit.name, "ProductName=" + (kit.productName === null ? "(none)" : kit.productName) +
         "\nVersion=" + (kit.version === null ? "(none)" : kit.version) +
-        (kit.identity === null ? "\nno SHA256SUMS" : "\nkit_sha256 " + kit.identity));
+        (kit.identity === null ? "\nno " + data.sums_name : "\nkit_sha256 " + kit.identity));
     add("With the kit's options: " + run.shown, run.messages);
     add("With -segments: " + run.segments, run.segmentMessages);
   }

@@ -9,10 +9,6 @@
 // count machines from the same objects the table shows, so a number and the
 // machines a click on it lists cannot disagree.
 
-// The outcomes every kit's bar shows first, in this order and colour;
-// any other (several scripts in one run) follows in its own colour.
-const OUTCOMES = [["UpdateHWOld.nsh", "var(--old)"], ["UpdateHWNew.nsh", "var(--new)"],
-                  ["no script", "var(--none)"]];
 const NO_KIT = "without a kit";
 const NOT_SMBIOS = "not SMBIOS data";
 const SEVERAL = "served by several kits";
@@ -27,6 +23,11 @@ const NO_STATE = "no state";
 const REPEAT = "repeats a machine";
 
 const data = JSON.parse(document.getElementById("fleet-data").textContent);
+// The outcomes every kit's bar shows first (the old script, the new one,
+// none), in this order and colour; any other (several scripts in one run)
+// follows in its own colour.
+const OUTCOMES = data.outcomes.map(
+  (name, index) => [name, ["var(--old)", "var(--new)", "var(--none)"][index]]);
 const texts = data.texts;
 const text = (index) => (index >= 0 ? texts[index] : null);
 const K = placesOf(data.kit_columns);  // a kit's places, named as a row's are (below)

@@ -119,7 +119,7 @@ void PrintKitSummary(const TableForm &form, const FormEnd &end) {
         << (form.kit_machines[i] == 1 ? " machine" : " machines");
     // The three outcomes always, so a kit's line reads the same on every report.
     std::map<std::string, size_t> outcomes = form.kit_outcomes[i];
-    for (const char *outcome : {UPDATE_SCRIPT_OLD_NAME, UPDATE_SCRIPT_NEW_NAME, "no script"}) {
+    for (const char *outcome : {UPDATE_SCRIPT_OLD_NAME, UPDATE_SCRIPT_NEW_NAME, NO_SCRIPT}) {
       out << ", " << outcomes[outcome] << " " << outcome;
       outcomes.erase(outcome);
     }

@@ -17,7 +17,7 @@ std::string StatusText(EFI_STATUS status) {
 std::string ScriptsOutcome(const RunOutcome &outcome) {
   std::string text;
   for (const std::string &script : outcome.scripts) text += (text.empty() ? "" : " + ") + script;
-  return text.empty() ? "no script" : text;
+  return text.empty() ? NO_SCRIPT : text;
 }
 
 std::string OutcomeText(const RunOutcome &outcome) {

@@ -9,6 +9,13 @@
 
 namespace fleet {
 
+// The outcome of a run that ran no update script.
+constexpr char NO_SCRIPT[] = "no script";
+
+}  // namespace fleet
+
+namespace fleet {
+
 // A status as the shell's %lasterror% shows it, and as a run record and
 // kit-run write it: "0x0", "0x15" (EFI_ABORTED, its error bit left out).
 std::string StatusText(EFI_STATUS status);

@@ -12,12 +12,12 @@
 namespace {
 
 // In the order of VersionOrder.
-const char kOutcomeTexts[] NATURAL_ALIGN(char) =
+const char OUTCOME_TEXTS[] NATURAL_ALIGN(char) =
     "older -> " UPDATE_SCRIPT_OLD_NAME "\0same -> " UPDATE_SCRIPT_NEW_NAME
     "\0newer -> " UPDATE_SCRIPT_NEW_NAME;
 
 IMAGE_INLINE const char *OutcomeText(VersionOrder order) {
-  return NthText(kOutcomeTexts, static_cast<UINTN>(order));
+  return NthText(OUTCOME_TEXTS, static_cast<UINTN>(order));
 }
 
 // The end of every line that refuses the whole library.

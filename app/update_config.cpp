@@ -14,13 +14,13 @@
 
 namespace {
 
-constexpr char kProductNameKey[] = "ProductName=";
-constexpr char kVersionKey[] = "Version=";
+constexpr char PRODUCT_NAME_KEY[] = "ProductName=";
+constexpr char VERSION_KEY[] = "Version=";
 constexpr char HARDWARE_IDS_KEY[] = "HardwareIds=";
-constexpr int kProductNameKeyLength = sizeof(kProductNameKey) - 1;
-constexpr int kVersionKeyLength = sizeof(kVersionKey) - 1;
-constexpr int kLongestKey = kProductNameKeyLength;
-static_assert(sizeof(HARDWARE_IDS_KEY) - 1 <= kLongestKey, "the key search window holds every key");
+constexpr int PRODUCT_NAME_KEY_LENGTH = sizeof(PRODUCT_NAME_KEY) - 1;
+constexpr int VERSION_KEY_LENGTH = sizeof(VERSION_KEY) - 1;
+constexpr int LONGEST_KEY = PRODUCT_NAME_KEY_LENGTH;
+static_assert(sizeof(HARDWARE_IDS_KEY) - 1 <= LONGEST_KEY, "the key search window holds every key");
 
 // Ends Value at its first CR or LF.
 void CutAtLineEnd(char *value) { value[libc::strcspn(value, "\r\n")] = '\0'; }
@@ -37,8 +37,8 @@ bool AgreesWith(const char *text, const char *word) {
 }  // namespace
 
 int32_t FindConfigKey(libc::FILE *Stream, const char *Key, int KeyLength, int32_t Start) {
-  char window[kLongestKey];
-  if (KeyLength <= 0 || KeyLength > kLongestKey || Start < 0) return CONFIG_KEY_NOT_FOUND;
+  char window[LONGEST_KEY];
+  if (KeyLength <= 0 || KeyLength > LONGEST_KEY || Start < 0) return CONFIG_KEY_NOT_FOUND;
   for (int32_t k = Start;; ++k) {
     if (libc::fseek(Stream, k, SEEK_SET) != 0) return CONFIG_READ_ERROR;
     size_t got = libc::fread(window, 1, static_cast<size_t>(KeyLength), Stream);
@@ -88,18 +88,18 @@ int32_t FindValue(libc::FILE *stream, const char *key, int key_length, int32_t s
 // into *Config; false when the file could not be read.
 bool SearchKeys(libc::FILE *stream, UpdateConfig *config, ValueOffsets *offsets) {
   char *raw = config->ProductName;  // empty until a value is read
-  int32_t at = FindValue(stream, kProductNameKey, kProductNameKeyLength, 0, raw);
+  int32_t at = FindValue(stream, PRODUCT_NAME_KEY, PRODUCT_NAME_KEY_LENGTH, 0, raw);
   if (at >= 0 && IsFlagValue(raw)) {
     // A first hit at offset 0 is found again and its value read again.
-    int32_t hit = at - kProductNameKeyLength;
+    int32_t hit = at - PRODUCT_NAME_KEY_LENGTH;
     raw[0] = '\0';
-    at = FindValue(stream, kProductNameKey, kProductNameKeyLength, hit == 0 ? 0 : hit + 1, raw);
+    at = FindValue(stream, PRODUCT_NAME_KEY, PRODUCT_NAME_KEY_LENGTH, hit == 0 ? 0 : hit + 1, raw);
   }
   if (at == CONFIG_READ_ERROR) return false;
   offsets->product_name = at;
   CutAtLineEnd(raw);
 
-  at = FindValue(stream, kVersionKey, kVersionKeyLength, 0, config->Version);
+  at = FindValue(stream, VERSION_KEY, VERSION_KEY_LENGTH, 0, config->Version);
   if (at == CONFIG_READ_ERROR) return false;
   offsets->version = at;
   CutAtLineEnd(config->Version);

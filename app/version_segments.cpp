@@ -7,17 +7,17 @@
 
 namespace {
 
-enum Kind { kSeparator, kDigit, kLetter };
+enum Kind { SEPARATOR, DIGIT, LETTER };
 
 // Out of line: the walk asks it at several places. The NUL is a separator.
 __attribute__((noinline)) Kind KindOf(char c) {
-  if (c >= '0' && c <= '9') return kDigit;
+  if (c >= '0' && c <= '9') return DIGIT;
   char lower = static_cast<char>(c | 0x20);
-  return lower >= 'a' && lower <= 'z' ? kLetter : kSeparator;
+  return lower >= 'a' && lower <= 'z' ? LETTER : SEPARATOR;
 }
 
 // One token of a text: a number without its leading zeros, or a word;
-// kSeparator when the text has no token left.
+// SEPARATOR when the text has no token left.
 struct Token {
   Kind kind;
   const char *start;
@@ -26,13 +26,13 @@ struct Token {
 
 // Reads the token at or after Text's separators; returns where it ends.
 const char *ReadToken(const char *text, Token *token) {
-  while (*text != '\0' && KindOf(*text) == kSeparator) ++text;
+  while (*text != '\0' && KindOf(*text) == SEPARATOR) ++text;
   token->kind = KindOf(*text);
-  if (token->kind == kDigit) {
+  if (token->kind == DIGIT) {
     while (*text == '0') ++text;
   }
   token->start = text;
-  while (token->kind != kSeparator && KindOf(*text) == token->kind) ++text;
+  while (token->kind != SEPARATOR && KindOf(*text) == token->kind) ++text;
   token->length = static_cast<size_t>(text - token->start);
   return text;
 }
@@ -52,7 +52,7 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
     // A different number or kind of tokens is another scheme, whatever
     // came before; two texts without a digit or a letter hold no version.
     if (x.kind != y.kind) return SegmentComparison::NotComparable;
-    if (x.kind == kSeparator) break;
+    if (x.kind == SEPARATOR) break;
     // Numbers by value, of any length: leading zeros gone, the longer run
     // is the larger number, and equal lengths compare digit by digit.
     // Words compare the same way, ASCII case ignored ('|' 0x20 leaves a
@@ -63,7 +63,7 @@ SegmentComparison CompareVersionSegments(const char *Installed, const char *Conf
     for (size_t i = 0; first == 0 && i < x.length; ++i) {
       first = (x.start[i] | 0x20) - (y.start[i] | 0x20);
     }
-    if (first != 0 && x.kind == kLetter) return SegmentComparison::NotComparable;
+    if (first != 0 && x.kind == LETTER) return SegmentComparison::NotComparable;
     if (order == 0) order = first;
   }
   if (!any_token) return SegmentComparison::NotComparable;

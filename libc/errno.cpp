@@ -57,7 +57,7 @@ namespace {
 // row. The last row, 0xFF, ends the search.
 constexpr unsigned char END_OF_TEXTS = 0xFF;
 static_assert(LIBC_EOVERFLOW < END_OF_TEXTS, "every error number fits its byte");
-constexpr char kErrorTexts[] NATURAL_ALIGN(char) =
+constexpr char ERROR_TEXTS[] NATURAL_ALIGN(char) =
     "\x00" "Success\0"
     "\x02" "No such file or directory\0"
     "\x05" "Input/output error\0"
@@ -78,7 +78,7 @@ static_assert(LIBC_ENOENT == 2 && LIBC_EIO == 5 && LIBC_EBADF == 9 && LIBC_ENOME
 }  // namespace
 
 const char *strerror(int Error) {
-  const char *row = kErrorTexts;
+  const char *row = ERROR_TEXTS;
   for (;;) {
     unsigned char number = static_cast<unsigned char>(*row++);
     if (number == Error || number == END_OF_TEXTS) return row;

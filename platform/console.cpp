@@ -15,19 +15,19 @@ CHAR8 *gConsoleLineCopy = nullptr;
 
 namespace {
 
-constexpr size_t kMaxUnits = 320;                          // text, NUL excluded
-constexpr size_t kBufferBytes = (kMaxUnits + 1) * sizeof(CHAR16);  // 642
-static_assert(kMaxUnits + 1 == CONSOLE_LINE_UNITS, "a copy holds a whole message");
+constexpr size_t MAX_UNITS = 320;                          // text, NUL excluded
+constexpr size_t BUFFER_BYTES = (MAX_UNITS + 1) * sizeof(CHAR16);  // 642
+static_assert(MAX_UNITS + 1 == CONSOLE_LINE_UNITS, "a copy holds a whole message");
 
 // The texts one after the other, each ended by its NUL: one block of
 // text, where a table of pointers would cost eight bytes a row.
-constexpr CHAR8 kWarningTexts[] NATURAL_ALIGN(CHAR8) =
+constexpr CHAR8 WARNING_TEXTS[] NATURAL_ALIGN(CHAR8) =
     "Success\0" "Warning Unknown Glyph\0" "Warning Delete Failure\0" "Warning Write Failure\0"
     "Warning Buffer Too Small\0" "Warning Stale Data";
-constexpr UINT64 kWarningCount = 6;
+constexpr UINT64 WARNING_COUNT = 6;
 
 // The error codes' texts (the status with bit 63 cleared) from code 1 on.
-constexpr CHAR8 kErrorTexts[] NATURAL_ALIGN(CHAR8) =
+constexpr CHAR8 ERROR_TEXTS[] NATURAL_ALIGN(CHAR8) =
     "Load Error\0" "Invalid Parameter\0" "Unsupported\0" "Bad Buffer Size\0"
     "Buffer Too Small\0" "Not Ready\0" "Device Error\0" "Write Protected\0"
     "Out of Resources\0" "Volume Corrupt\0" "Volume Full\0" "No Media\0" "Media changed\0"
@@ -35,16 +35,16 @@ constexpr CHAR8 kErrorTexts[] NATURAL_ALIGN(CHAR8) =
     "Already started\0" "Aborted\0" "ICMP Error\0" "TFTP Error\0" "Protocol Error\0"
     "Incompatible Version\0" "Security Violation\0" "CRC Error\0" "End of Media\0"
     "Reserved (29)\0" "Reserved (30)\0" "End of File\0" "Invalid Language\0" "Compromised Data";
-constexpr UINT64 kLastErrorCode = 33;
+constexpr UINT64 LAST_ERROR_CODE = 33;
 
 constexpr UINT64 CountTexts(const CHAR8 *Texts, size_t Size) {
   UINT64 count = 0;
   for (size_t i = 0; i < Size; ++i) count += Texts[i] == '\0' ? 1 : 0;
   return count;
 }
-static_assert(CountTexts(kWarningTexts, sizeof(kWarningTexts)) == kWarningCount,
+static_assert(CountTexts(WARNING_TEXTS, sizeof(WARNING_TEXTS)) == WARNING_COUNT,
               "warning texts cover statuses 0 to 5");
-static_assert(CountTexts(kErrorTexts, sizeof(kErrorTexts)) == kLastErrorCode,
+static_assert(CountTexts(ERROR_TEXTS, sizeof(ERROR_TEXTS)) == LAST_ERROR_CODE,
               "error texts cover codes 1 to 33");
 
 
@@ -66,13 +66,13 @@ struct Output {
   size_t count;
 
   void Put(CHAR16 unit) {
-    if (count < kMaxUnits) buffer[count++] = unit;
+    if (count < MAX_UNITS) buffer[count++] = unit;
   }
   // 8-bit text (each byte one unit of the same value) or UTF-16 text.
   void PutText(const void *Text, bool Wide) {
     const UINT8 *narrow = static_cast<const UINT8 *>(Text);
     const CHAR16 *wide = static_cast<const CHAR16 *>(Text);
-    for (size_t i = 0; count < kMaxUnits; ++i) {
+    for (size_t i = 0; count < MAX_UNITS; ++i) {
       CHAR16 unit = Wide ? wide[i] : narrow[i];
       if (unit == 0) break;
       Put(unit);
@@ -109,9 +109,9 @@ const CHAR8 *NthText(const CHAR8 *Texts, UINTN Skip) {
 const CHAR8 *StatusToText(EFI_STATUS Status, CHAR8 *Scratch) {
   if (EFI_ERROR(Status)) {
     UINT64 code = Status & ~EFI_ERROR_BIT;
-    if (code >= 1 && code <= kLastErrorCode) return NthText(kErrorTexts, code - 1);
-  } else if (Status < kWarningCount) {
-    return NthText(kWarningTexts, Status);
+    if (code >= 1 && code <= LAST_ERROR_CODE) return NthText(ERROR_TEXTS, code - 1);
+  } else if (Status < WARNING_COUNT) {
+    return NthText(WARNING_TEXTS, Status);
   }
   UINT32 low = static_cast<UINT32>(Status);
   for (int i = 7; i >= 0; --i) {
@@ -128,11 +128,11 @@ namespace {
 // The format is read as UTF-16 or as 8-bit text, each unit as its number.
 template <typename Unit>
 UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
-  void *block = AllocateZeroedPool(kBufferBytes);
+  void *block = AllocateZeroedPool(BUFFER_BYTES);
   if (block == nullptr) return 0;
   Output out = {static_cast<CHAR16 *>(block), 0};
 
-  for (const Unit *p = Format; *p != u'\0' && out.count < kMaxUnits; ++p) {
+  for (const Unit *p = Format; *p != u'\0' && out.count < MAX_UNITS; ++p) {
     if (*p == u'\n' || *p == u'\r') {
       // LF, CR LF and LF CR each become one CR LF; a lone CR stays alone.
       out.Put(u'\r');
@@ -165,12 +165,12 @@ UINT64 ConsoleVPrint(const Unit *Format, va_list args) {
   }
   // A message cut at the bound still ends its line, so what follows on the
   // console starts a line of its own.
-  if (out.count == kMaxUnits) {
+  if (out.count == MAX_UNITS) {
     const Unit *end = Format;
     while (*end != u'\0') ++end;
     if (end != Format && end[-1] == u'\n') {
-      out.buffer[kMaxUnits - 2] = u'\r';
-      out.buffer[kMaxUnits - 1] = u'\n';
+      out.buffer[MAX_UNITS - 2] = u'\r';
+      out.buffer[MAX_UNITS - 1] = u'\n';
     }
   }
   // The block came zeroed and holds one unit more than a message: the text

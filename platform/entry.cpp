@@ -20,8 +20,6 @@
 
 namespace {
 
-// `main` sees at most 255 bytes of each argument.
-constexpr size_t MAX_ARGUMENT_BYTES = 255;
 // The vector has 64 entries and the one after the last argument must stay
 // null, so a longer command line is cut to its first 63 arguments.
 constexpr UINTN MAX_ARGUMENTS = libc::ARGUMENT_VECTOR_SIZE - 1;

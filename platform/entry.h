@@ -7,6 +7,9 @@
 
 typedef int (*ApplicationMain)(int argc, char **argv);
 
+// `main` sees at most 255 bytes of each argument.
+constexpr size_t MAX_ARGUMENT_BYTES = 255;
+
 // Everything the image entry point does, with `main` passed in so the host
 // can run the same frame around other bodies. The status is all ones (-1)
 // when no shell's argument list is on the image handle: the image was not

@@ -20,9 +20,9 @@ EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE handle, const EFI_GUID *protocol, void
     if (interface != nullptr) *interface = nullptr;
     return status;
   }
-  constexpr UINT32 kTestProtocol = 0x04;
+  constexpr UINT32 TEST_PROTOCOL = 0x04;
   if (protocol == nullptr || state->FindHandle(handle) == nullptr) return EFI_INVALID_PARAMETER;
-  if (interface == nullptr && attributes != kTestProtocol) return EFI_INVALID_PARAMETER;
+  if (interface == nullptr && attributes != TEST_PROTOCOL) return EFI_INVALID_PARAMETER;
   void *found = state->FindInterface(handle, *protocol);
   if (found == nullptr) {
     if (interface != nullptr) *interface = nullptr;

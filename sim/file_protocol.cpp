@@ -13,7 +13,7 @@
 namespace sim {
 namespace {
 
-constexpr UINT64 kEndOfFile = 0xFFFFFFFFFFFFFFFFULL;
+constexpr UINT64 END_OF_FILE = 0xFFFFFFFFFFFFFFFFULL;
 
 bool ValidOpenMode(UINT64 mode) {
   return mode == EFI_FILE_MODE_READ || mode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE) ||
@@ -205,7 +205,7 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *self, UINT64 position) {
     return EFI_SUCCESS;
   }
   // Past the end is allowed; the next read reports the error.
-  file->position = position == kEndOfFile ? file->bytes.size() : position;
+  file->position = position == END_OF_FILE ? file->bytes.size() : position;
   return EFI_SUCCESS;
 }
 

@@ -16,14 +16,14 @@
 namespace sim {
 namespace {
 
-Firmware *g_current = nullptr;
-LeftoverHandler g_leftover_handler = nullptr;
+Firmware *gCurrent = nullptr;
+LeftoverHandler gLeftoverHandler = nullptr;
 
 // Larger requests fail as firmware out of memory would, instead of asking
 // the host for absurd amounts.
-constexpr size_t kPoolLimit = 256u << 20;
-constexpr uint8_t kFreshPoolByte = 0xAF;  // pool memory is not zeroed
-constexpr uint8_t kFreedPoolByte = 0xDF;
+constexpr size_t POOL_LIMIT = 256u << 20;
+constexpr uint8_t FRESH_POOL_BYTE = 0xAF;  // pool memory is not zeroed
+constexpr uint8_t FREED_POOL_BYTE = 0xDF;
 
 bool ValidPoolType(EFI_MEMORY_TYPE type) {
   UINT32 value = type;
@@ -69,7 +69,7 @@ EFI_STATUS EFIAPI FreePool(void *buffer) {
     return EFI_INVALID_PARAMETER;
   }
   state->live_bytes -= it->second.size;
-  std::memset(buffer, kFreedPoolByte, it->second.size);
+  std::memset(buffer, FREED_POOL_BYTE, it->second.size);
   state->blocks.erase(it);
   state->freed.insert(buffer);
   std::free(buffer);
@@ -79,10 +79,10 @@ EFI_STATUS EFIAPI FreePool(void *buffer) {
 }  // namespace
 
 void *Firmware::State::PoolAllocate(EFI_MEMORY_TYPE type, size_t size) {
-  if (size > kPoolLimit) return nullptr;
+  if (size > POOL_LIMIT) return nullptr;
   void *block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) return nullptr;
-  std::memset(block, kFreshPoolByte, size);
+  std::memset(block, FRESH_POOL_BYTE, size);
   blocks[block] = PoolBlock{size, type};
   freed.erase(block);
   live_bytes += size;
@@ -118,25 +118,25 @@ void Firmware::State::SyncConfigurationTable() {
 }
 
 const char *CallName(Call call) {
-  static const char *const kNames[] = {
+  static const char *const NAMES[] = {
       "AllocatePool",    "FreePool",        "OpenProtocol",  "CloseProtocol", "LocateProtocol",
       "LocateHandle",    "LocateDevicePath", "OutputString", "ShellExecute",  "LegacyExecute",
       "NameToPath",      "OpenVolume",      "FileOpen",      "FileRead",      "FileSetPosition",
       "FileGetPosition", "FileGetInfo",     "FileClose",     "StriColl",      "FileWrite",
       "FileFlush",       "GetTime",         "CurDir",
   };
-  static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Call::kCount),
+  static_assert(sizeof(NAMES) / sizeof(NAMES[0]) == static_cast<size_t>(Call::COUNT),
                 "one name per call kind");
   size_t index = static_cast<size_t>(call);
-  return index < static_cast<size_t>(Call::kCount) ? kNames[index] : "?";
+  return index < static_cast<size_t>(Call::COUNT) ? NAMES[index] : "?";
 }
 
 Firmware::Firmware(const Options &options) : state_(new State) {
   State &s = *state_;
   s.options = options;
   s.owner = this;
-  s.previous = g_current;
-  g_current = this;
+  s.previous = gCurrent;
+  gCurrent = this;
 
   SetUpBootServices(&s.boot_services);
   s.boot_services.AllocatePool = AllocatePool;
@@ -165,15 +165,15 @@ Firmware::Firmware(const Options &options) : state_(new State) {
   SetUpLegacyShell(&s);
 }
 
-void SetLeftoverHandler(LeftoverHandler handler) { g_leftover_handler = handler; }
+void SetLeftoverHandler(LeftoverHandler handler) { gLeftoverHandler = handler; }
 
 void Firmware::AllowLeftovers() { state_->leftovers_allowed = true; }
 
 Firmware::~Firmware() {
   State &s = *state_;
-  if (g_leftover_handler != nullptr && !s.leftovers_allowed) {
+  if (gLeftoverHandler != nullptr && !s.leftovers_allowed) {
     std::string report = LeakReport(*this);
-    if (!report.empty()) g_leftover_handler(report);
+    if (!report.empty()) gLeftoverHandler(report);
   }
   if (gST == &s.system_table) {
     gST = nullptr;
@@ -183,12 +183,12 @@ Firmware::~Firmware() {
   }
   for (auto &block : s.blocks) std::free(block.first);
   for (const LowMapping &mapping : s.low_mappings) ReleaseLowMapping(mapping);
-  if (g_current == this) g_current = s.previous;
+  if (gCurrent == this) gCurrent = s.previous;
 }
 
-Firmware *Firmware::Current() { return g_current; }
+Firmware *Firmware::Current() { return gCurrent; }
 Firmware::State *Firmware::CurrentState() {
-  return g_current == nullptr ? nullptr : g_current->state_.get();
+  return gCurrent == nullptr ? nullptr : gCurrent->state_.get();
 }
 
 EFI_SYSTEM_TABLE *Firmware::SystemTable() { return &state_->system_table; }

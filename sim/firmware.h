@@ -45,7 +45,7 @@ enum class Call : unsigned {
   FileFlush,        // FlushFile and Flush
   GetTime,          // the runtime clock
   CurDir,           // EFI_SHELL_PROTOCOL.GetCurDir and SetCurDir
-  kCount
+  COUNT
 };
 const char *CallName(Call call);
 

@@ -121,8 +121,8 @@ struct Firmware::State {
   std::vector<std::string> errors;
 
   // Faults and counts.
-  std::array<unsigned, static_cast<size_t>(Call::kCount)> counts{};
-  std::array<std::vector<FaultRule>, static_cast<size_t>(Call::kCount)> faults;
+  std::array<unsigned, static_cast<size_t>(Call::COUNT)> counts{};
+  std::array<std::vector<FaultRule>, static_cast<size_t>(Call::COUNT)> faults;
   unsigned faults_injected = 0;
 
   std::vector<LowMapping> low_mappings;

@@ -15,10 +15,10 @@ namespace sim {
 namespace {
 
 // Identifies the simulated volume's device node.
-constexpr EFI_GUID kVolumeVendorGuid = {
+constexpr EFI_GUID VOLUME_VENDOR_GUID = {
     0x5a1e0f17, 0x3c2b, 0x4d6e, {0x9a, 0x41, 0x0b, 0x5e, 0x1d, 0x7c, 0x42, 0x90}};
-constexpr UINT8 kHardwareDevicePath = 0x01;
-constexpr UINT8 kVendorSubType = 0x04;
+constexpr UINT8 HARDWARE_DEVICE_PATH = 0x01;
+constexpr UINT8 VENDOR_SUB_TYPE = 0x04;
 
 void AppendNode(std::vector<uint8_t> *path, UINT8 type, UINT8 subtype, const void *data,
                 size_t size) {
@@ -96,8 +96,8 @@ EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *self, EFI_FILE_PRO
 
 void SetUpLegacyShell(Firmware::State *state) {
   Firmware *firmware = state->owner;
-  AppendNode(&state->volume_path, kHardwareDevicePath, kVendorSubType, &kVolumeVendorGuid,
-             sizeof(kVolumeVendorGuid));
+  AppendNode(&state->volume_path, HARDWARE_DEVICE_PATH, VENDOR_SUB_TYPE, &VOLUME_VENDOR_GUID,
+             sizeof(VOLUME_VENDOR_GUID));
   AppendNode(&state->volume_path, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr,
              0);
   state->file_system.Revision = 0x00010000;

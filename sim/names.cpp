@@ -9,7 +9,7 @@
 namespace sim {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t REPLACEMENT = 0xFFFD;
 
 char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -24,7 +24,7 @@ std::string ToUtf8(const std::u16string &text) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
+      c = REPLACEMENT;
     }
     size_t bytes = Utf8Bytes(c);
     out.resize(out.size() + bytes);
@@ -41,7 +41,7 @@ std::u16string ToUtf16(const std::string &text) {
     if (read.Length <= 0) {
       // One U+FFFD for the bytes that begin no character, or for the
       // character the text's end cuts short.
-      out.push_back(static_cast<char16_t>(kReplacement));
+      out.push_back(static_cast<char16_t>(REPLACEMENT));
       i += read.Length < 0 ? static_cast<size_t>(-read.Length) : text.size() - i;
     } else if (read.Code >= 0x10000) {
       out.push_back(static_cast<char16_t>(0xD800 + ((read.Code - 0x10000) >> 10)));

@@ -43,8 +43,8 @@ bool IsOption(const std::string &argument, const std::string &name) {
 }
 
 void AppendHex(unsigned value, int digits, std::string *out) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out->push_back(kHex[(value >> shift) & 0xF]);
+  static const char HEX[] = "0123456789ABCDEF";
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out->push_back(HEX[(value >> shift) & 0xF]);
 }
 
 }  // namespace
@@ -167,17 +167,17 @@ int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &e
     if (stat(options.check_kit.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
       err << "bios-update-select-preview: --check-kit " << options.check_kit
           << ": not a readable directory\n";
-      return kPreviewCannotRun;
+      return PREVIEW_CANNOT_RUN;
     }
     if (!CheckKitFolder(options.check_kit, &check, &reason)) {
       err << "bios-update-select-preview: --check-kit " << options.check_kit << ": " << reason
           << "\n";
-      return kPreviewCannotRun;
+      return PREVIEW_CANNOT_RUN;
     }
     for (const std::string &note : check.notes) out << "console: " << note << "\n";
     out << "console: " << check.line << "\n";
     out << "identity: " << check.identity << "\nfiles: " << check.files << "\n";
-    return check.intact ? kPreviewSuccess : kPreviewFailureStatus;
+    return check.intact ? PREVIEW_SUCCESS : PREVIEW_FAILURE_STATUS;
   }
   ImageRun run;
   run.shell = options.shell;
@@ -188,14 +188,14 @@ int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &e
     if (getcwd(cwd, sizeof(cwd)) == nullptr) {
       err << "bios-update-select-preview: cannot find the current directory: "
           << std::strerror(errno) << "\n";
-      return kPreviewCannotRun;
+      return PREVIEW_CANNOT_RUN;
     }
     run.dir = cwd;
   }
   struct stat info;
   if (stat(run.dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     err << "bios-update-select-preview: --dir " << run.dir << ": not a readable directory\n";
-    return kPreviewCannotRun;
+    return PREVIEW_CANNOT_RUN;
   }
 
   std::vector<uint8_t> dump;
@@ -204,7 +204,7 @@ int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &e
     if (!LoadSmbiosInput(options.smbios_path, &dump, &reason)) {
       err << "bios-update-select-preview: --smbios " << options.smbios_path << ": " << reason
           << "\n";
-      return kPreviewCannotRun;
+      return PREVIEW_CANNOT_RUN;
     }
     run.smbios = &dump;
   }
@@ -212,12 +212,12 @@ int RunPreview(const PreviewOptions &options, std::ostream &out, std::ostream &e
   ImageRunResult result;
   if (!RunImage(run, &result, &reason)) {
     err << "bios-update-select-preview: " << options.smbios_path << ": " << reason << "\n";
-    return kPreviewCannotRun;
+    return PREVIEW_CANNOT_RUN;
   }
   for (const Event &event : result.events) out << FormatEvent(event) << "\n";
   out << FormatStatus(result.status) << "\n";
   out.flush();
-  return result.status == EFI_SUCCESS ? kPreviewSuccess : kPreviewFailureStatus;
+  return result.status == EFI_SUCCESS ? PREVIEW_SUCCESS : PREVIEW_FAILURE_STATUS;
 }
 
 }  // namespace sim

@@ -26,9 +26,9 @@ struct PreviewOptions {
 
 // Exit codes: the image succeeded, it returned another status, the tool
 // could not run.
-constexpr int kPreviewSuccess = 0;
-constexpr int kPreviewFailureStatus = 1;
-constexpr int kPreviewCannotRun = 2;
+constexpr int PREVIEW_SUCCESS = 0;
+constexpr int PREVIEW_FAILURE_STATUS = 1;
+constexpr int PREVIEW_CANNOT_RUN = 2;
 
 // `arguments` excludes the tool's own name. Options come first; the first
 // argument that is not an option, or everything after "--", is an ARG.

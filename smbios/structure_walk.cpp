@@ -13,19 +13,19 @@ namespace {
 
 // One bit per 16-bit handle, 8 KiB: static storage keeps it off the
 // firmware's stack and out of the pool.
-uint8_t g_handles_met[65536 / 8];
+uint8_t gHandlesMet[65536 / 8];
 
 bool TestAndSet(uint16_t handle) {
   uint8_t mask = static_cast<uint8_t>(1u << (handle & 7));
-  bool met = (g_handles_met[handle >> 3] & mask) != 0;
-  g_handles_met[handle >> 3] |= mask;
+  bool met = (gHandlesMet[handle >> 3] & mask) != 0;
+  gHandlesMet[handle >> 3] |= mask;
   return met;
 }
 
 }  // namespace
 
 unsigned WalkSmbiosTable(uint16_t DeclaredCount, SmbiosVisitor Visit, void *Context) {
-  for (uint8_t &byte : g_handles_met) byte = 0;
+  for (uint8_t &byte : gHandlesMet) byte = 0;
   SmbiosStructurePointer cursor = gSmbiosTableStart;
   unsigned visited = 0;
   while (visited < DeclaredCount) {

@@ -42,15 +42,15 @@ int main(int argc, char **argv) {
   std::string error;
   if (!sim::ParsePreviewArguments(arguments, &options, &error)) {
     PrintReason("bios-update-select-preview: " + error + "\n");
-    return sim::kPreviewCannotRun;
+    return sim::PREVIEW_CANNOT_RUN;
   }
   if (streams.closed[STDOUT_FILENO]) {
     PrintReason("bios-update-select-preview: standard output is closed\n");
-    return sim::kPreviewCannotRun;
+    return sim::PREVIEW_CANNOT_RUN;
   }
   sim::FdBuffer buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
-  int code = sim::kPreviewSuccess;
+  int code = sim::PREVIEW_SUCCESS;
   if (options.help) {
     out << sim::PreviewUsage();
   } else {
@@ -62,7 +62,7 @@ int main(int argc, char **argv) {
   if (buffer.Error() != 0) {
     PrintReason(std::string("bios-update-select-preview: standard output: cannot be written: ") +
                 std::strerror(buffer.Error()) + "\n");
-    return sim::kPreviewCannotRun;
+    return sim::PREVIEW_CANNOT_RUN;
   }
   return code;
 }

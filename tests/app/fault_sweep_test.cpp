@@ -39,16 +39,16 @@ namespace {
 using testsupport::SmbiosTableBuilder;
 using Scripts = std::vector<std::u16string>;
 
-constexpr size_t kCallKinds = static_cast<size_t>(sim::Call::kCount);
+constexpr size_t CALL_KINDS = static_cast<size_t>(sim::Call::COUNT);
 // A run takes milliseconds; a child still busy after this long is hung.
-constexpr int kHangMilliseconds = 30000;
+constexpr int HANG_MILLISECONDS = 30000;
 
 // Installed version 15 against configured 20: the old-BIOS script. A fault
 // that lost the configured value, or cut it to "2", would read a number
 // below 15 and pick the other script, so the sweep sees a wrong decision,
 // not only a missing one.
-const char kInstalledVersion[] = "15";
-const char kKeys[] = "ProductName=Board\r\nVersion=20\r\n";
+const char INSTALLED_VERSION[] = "15";
+const char KEYS[] = "ProductName=Board\r\nVersion=20\r\n";
 
 // The keys behind comment lines, with "Version=" starting at byte
 // `version_at`: the search then reads the file in several pieces, and a
@@ -81,12 +81,12 @@ struct Outcome {
   uint64_t live_blocks = 0;
   uint64_t open_files = 0;
   uint64_t faults_fired = 0;
-  std::array<uint64_t, kCallKinds> counts{};
+  std::array<uint64_t, CALL_KINDS> counts{};
 };
 
 std::vector<uint8_t> GoodTable() {
   SmbiosTableBuilder b;
-  b.Add(1, 0x10, {"Maker", "Board"}, 8).AddBios(0x11, kInstalledVersion).Add(4, 0x12, {"CPU"});
+  b.Add(1, 0x10, {"Maker", "Board"}, 8).AddBios(0x11, INSTALLED_VERSION).Add(4, 0x12, {"CPU"});
   // Product Name and BIOS Version name their strings, for -product and -segments.
   b.SetField(0, 5, 2).SetField(1, 5, 2);
   return b.Bytes();
@@ -102,7 +102,7 @@ Outcome RunOnce(const Scenario &scenario, sim::Call call, unsigned nth) {
   for (const std::u16string &option : scenario.options) smbios3 |= option == u"-smbios3";
   if (scenario.with_table && smbios3) fw.PublishSmbios3(GoodTable());
   if (scenario.with_config) {
-    fw.AddFile("UpdateConfig.ini", scenario.version_at == 0 ? kKeys : PaddedConfig(scenario.version_at));
+    fw.AddFile("UpdateConfig.ini", scenario.version_at == 0 ? KEYS : PaddedConfig(scenario.version_at));
   }
   fw.ResetCounts();
   if (nth != 0) fw.FailNth(call, nth);
@@ -115,7 +115,7 @@ Outcome RunOnce(const Scenario &scenario, sim::Call call, unsigned nth) {
   out.live_blocks = fw.LiveBlocks();
   out.open_files = fw.OpenFileHandles();
   out.faults_fired = fw.FaultsInjected();
-  for (size_t kind = 0; kind < kCallKinds; ++kind) {
+  for (size_t kind = 0; kind < CALL_KINDS; ++kind) {
     out.counts[kind] = fw.Count(static_cast<sim::Call>(kind));
   }
   return out;
@@ -220,7 +220,7 @@ bool RunIsolated(const Scenario &scenario, sim::Call call, unsigned nth, Outcome
 
   std::string wire;
   bool hung = false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangMilliseconds);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HANG_MILLISECONDS);
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
@@ -246,7 +246,7 @@ bool RunIsolated(const Scenario &scenario, sim::Call call, unsigned nth, Outcome
   }
 
   if (hung) {
-    *failure = "hung (no end after " + std::to_string(kHangMilliseconds / 1000) + " s)";
+    *failure = "hung (no end after " + std::to_string(HANG_MILLISECONDS / 1000) + " s)";
     return false;
   }
   if (WIFSIGNALED(wait_status)) {
@@ -318,7 +318,7 @@ TEST_P(WholeRunFaultSweep, EveryFirmwareCallFailingLeavesNoLeakAndNoWrongScript)
   }
 
   unsigned injected = 0;
-  for (size_t kind = 0; kind < kCallKinds; ++kind) {
+  for (size_t kind = 0; kind < CALL_KINDS; ++kind) {
     const sim::Call call = static_cast<sim::Call>(kind);
     for (unsigned nth = 1; nth <= baseline.counts[kind]; ++nth) {
       SCOPED_TRACE(std::string(sim::CallName(call)) + " call " + std::to_string(nth) + " of " +
@@ -335,7 +335,7 @@ TEST_P(WholeRunFaultSweep, EveryFirmwareCallFailingLeavesNoLeakAndNoWrongScript)
     }
   }
   std::cout << "[" << scenario.name << "] fault sweep injected " << injected << " faults:";
-  for (size_t kind = 0; kind < kCallKinds; ++kind) {
+  for (size_t kind = 0; kind < CALL_KINDS; ++kind) {
     if (baseline.counts[kind] != 0) {
       std::cout << " " << sim::CallName(static_cast<sim::Call>(kind)) << " " << baseline.counts[kind];
     }

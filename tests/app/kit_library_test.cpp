@@ -87,7 +87,7 @@ KitRun RunKits(sim::ShellKind shell, const std::string &product, const std::vect
   return run;
 }
 
-const sim::ShellKind kShells[] = {sim::ShellKind::Uefi2, sim::ShellKind::Legacy};
+const sim::ShellKind SHELLS[] = {sim::ShellKind::Uefi2, sim::ShellKind::Legacy};
 
 const char *ShellName(sim::ShellKind shell) {
   return shell == sim::ShellKind::Uefi2 ? "UEFI Shell 2.0" : "EFI 1.x shell";
@@ -114,7 +114,7 @@ TEST(KitLibrary, EachMachineRunsItsOwnKitsScriptFromTheKitsFolder) {
       {"BX-3", "kits\\servers\\bx", "UpdateHWNew.nsh"},
       {"20L6S0CD00", "kits\\laptops\\l14", "UpdateHWNew.nsh"},       // 1.26 same
   };
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     for (const auto &c : cases) {
       SCOPED_TRACE(std::string(ShellName(shell)) + ", " + c.product);
       KitRun run = RunKits(shell, c.product, Library());
@@ -127,7 +127,7 @@ TEST(KitLibrary, EachMachineRunsItsOwnKitsScriptFromTheKitsFolder) {
 }
 
 TEST(KitLibrary, VerboseNamesTheKitThenRunsAsWithProduct) {
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     SCOPED_TRACE(ShellName(shell));
     KitRun run = RunKits(shell, "BX-2100", Library(), {"-n", "-KITS", "-segments"});
     EXPECT_EQ(run.status, EFI_SUCCESS);
@@ -170,7 +170,7 @@ TEST(KitLibrary, NoKitChosenRunsNoScriptAndLeavesTheDirectory) {
       {"kits is a file", "Model7", {{"kits", "x"}}, "ERROR: kits cannot be read; no kit can be chosen."},
       {"deeper than four levels", "Model7", too_deep, "ERROR: no kit found in kits."},
   };
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     for (const auto &c : cases) {
       SCOPED_TRACE(std::string(ShellName(shell)) + ", " + c.name);
       KitRun run = RunKits(shell, c.product, c.files);
@@ -180,7 +180,7 @@ TEST(KitLibrary, NoKitChosenRunsNoScriptAndLeavesTheDirectory) {
       EXPECT_EQ(run.directory, "");
     }
   }
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     SCOPED_TRACE(ShellName(shell));
     KitRun run = RunKits(shell, "BX-2100", kit_in_a_kit);
     EXPECT_EQ(run.scripts, Scripts(shell, "kits\\servers\\bx", "UpdateHWNew.nsh"));
@@ -207,7 +207,7 @@ TEST(KitLibrary, BoundsOfTheLibrary) {
   std::string deep_kit = "kits";
   for (int i = 0; i < 3; ++i) deep_kit += "\\" + long_name;
   deep_kit += "\\" + last_name;
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     SCOPED_TRACE(ShellName(shell));
     KitRun run = RunKits(shell, "Model299", big);
     EXPECT_EQ(run.scripts, Scripts(shell, "kits\\kit299", "UpdateHWNew.nsh"));
@@ -275,7 +275,7 @@ TEST(KitLibrary, DamagedAndEndlessListingsGetALineAndNoScript) {
        "ERROR: kits\\model7-tower has an UpdateConfig.ini that cannot be read; no kit can be "
        "chosen."},
   };
-  for (sim::ShellKind shell : kShells) {
+  for (sim::ShellKind shell : SHELLS) {
     for (const auto &c : cases) {
       SCOPED_TRACE(std::string(ShellName(shell)) + ", " + c.name);
       KitRun run = RunKits(shell, "Model7 Tower", c.files, {"-kits"}, c.prepare);

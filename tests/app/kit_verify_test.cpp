@@ -56,7 +56,7 @@ struct VerifyRun : testsupport::AppRun {
   std::string log;
 };
 
-VerifyRun RunKit(const Files &files, const Lines &args, sim::Call fault = sim::Call::kCount,
+VerifyRun RunKit(const Files &files, const Lines &args, sim::Call fault = sim::Call::COUNT,
            unsigned nth = 0) {
   sim::Options options;
   options.writable = true;

@@ -14,9 +14,9 @@ namespace {
 
 using testsupport::SmbiosTableBuilder;
 
-const std::u16string kOld = u"UpdateHWOld.nsh";
-const std::u16string kNew = u"UpdateHWNew.nsh";
-const std::string kConfig = "ProductName=Board\r\nVersion=2\r\n";
+const std::u16string OLD = u"UpdateHWOld.nsh";
+const std::u16string NEW = u"UpdateHWNew.nsh";
+const std::string CONFIG = "ProductName=Board\r\nVersion=2\r\n";
 
 struct RunResult {
   EFI_STATUS status;
@@ -24,7 +24,7 @@ struct RunResult {
   std::vector<std::u16string> console;
 };
 
-RunResult RunApp(const std::vector<uint8_t> &table, uint16_t count, const std::string *config = &kConfig,
+RunResult RunApp(const std::vector<uint8_t> &table, uint16_t count, const std::string *config = &CONFIG,
            sim::Options options = sim::Options()) {
   sim::Firmware fw(options);
   fw.PublishSmbios2(table, count);
@@ -51,7 +51,7 @@ TEST(WholeRun, OneBiosStructureAnywhereRunsExactlyOneScript) {
     }
     RunResult run = RunApp(b.Bytes(), 3);
     EXPECT_EQ(run.status, EFI_SUCCESS);
-    EXPECT_EQ(run.executed, Scripts{kOld}) << position;
+    EXPECT_EQ(run.executed, Scripts{OLD}) << position;
     EXPECT_TRUE(run.console.empty());
   }
 }
@@ -61,7 +61,7 @@ TEST(WholeRun, TwoBiosStructuresRunTwoScriptsInTableOrder) {
   b.AddBios(0x10, "3.1").Add(1, 0x11, {}).AddBios(0x12, "1.9");
   RunResult run = RunApp(b.Bytes(), 3);
   EXPECT_EQ(run.status, EFI_SUCCESS);
-  EXPECT_EQ(run.executed, (Scripts{kNew, kOld}));
+  EXPECT_EQ(run.executed, (Scripts{NEW, OLD}));
 }
 
 TEST(WholeRun, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
@@ -74,9 +74,9 @@ TEST(WholeRun, WalkEndsAtDeclaredCountEndOfTableOrInvalidHandle) {
     EXPECT_EQ(run.status, EFI_ABORTED);
     EXPECT_TRUE(run.console.empty());
   }
-  EXPECT_EQ(RunApp(b.Bytes(), 3).executed, Scripts{kOld});
-  EXPECT_EQ(RunApp(b.Bytes(), 4).executed, (Scripts{kOld, kNew}));
-  EXPECT_EQ(RunApp(b.Bytes(), 200).executed, (Scripts{kOld, kNew}));
+  EXPECT_EQ(RunApp(b.Bytes(), 3).executed, Scripts{OLD});
+  EXPECT_EQ(RunApp(b.Bytes(), 4).executed, (Scripts{OLD, NEW}));
+  EXPECT_EQ(RunApp(b.Bytes(), 200).executed, (Scripts{OLD, NEW}));
 
   SmbiosTableBuilder first_invalid;
   first_invalid.Add(1, 0xFFFF, {}).AddBios(1, "1");
@@ -91,14 +91,14 @@ TEST(WholeRun, RepeatedHandlesNeverRunAScriptTwice) {
   // The structure after handle 0x21 bears 0x20 again: fetching it returns the
   // BIOS Information structure a second time, and the walk stops there.
   RunResult run = RunApp(b.Bytes(), 100);
-  EXPECT_EQ(run.executed, Scripts{kOld});
+  EXPECT_EQ(run.executed, Scripts{OLD});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }
 
 TEST(WholeRun, DamagedTableStopsBeforeTheDamage) {
   SmbiosTableBuilder b;
   b.AddBios(0x01, "1").Raw({0, 2, 0x02, 0, 'x', 0, 0});  // Length below 4
-  EXPECT_EQ(RunApp(b.Bytes(), 5).executed, Scripts{kOld});
+  EXPECT_EQ(RunApp(b.Bytes(), 5).executed, Scripts{OLD});
 
   // A BIOS Information structure whose strings run off the table.
   SmbiosTableBuilder cut;
@@ -112,7 +112,7 @@ TEST(WholeRun, BiosStructureWithoutVersionRunsNoScriptAndAborts) {
   SmbiosTableBuilder b;
   b.Add(0, 0x01, {"VendorOnly"}, 0x18).AddBios(0x02, "5");
   RunResult run = RunApp(b.Bytes(), 2);
-  EXPECT_EQ(run.executed, Scripts{kNew});
+  EXPECT_EQ(run.executed, Scripts{NEW});
   EXPECT_EQ(run.console, std::vector<std::u16string>{u"ERROR: BIOS version not found.\r\n"});
   EXPECT_EQ(run.status, EFI_ABORTED);
 }
@@ -131,7 +131,7 @@ TEST(WholeRun, NoDecisionWithoutTableOrConfiguration) {
   EXPECT_EQ(run.executed, Scripts{});
 
   sim::Firmware fw;
-  fw.AddFile("UpdateConfig.ini", kConfig);
+  fw.AddFile("UpdateConfig.ini", CONFIG);
   EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_ABORTED);
   EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{u"ERROR: SMBIOS table not found.\r\n"});
   EXPECT_EQ(fw.Executed(), Scripts{});
@@ -143,12 +143,12 @@ TEST(WholeRun, ArgumentsAndShellGenerationChangeNothing) {
   b.AddBios(0, "2.10");
   sim::Options with_args;
   with_args.args = {u"BiosUpdateSelect.efi", u"-f", u"UpdateHWOld.nsh", u"\u20AC"};
-  EXPECT_EQ(RunApp(b.Bytes(), 1, &kConfig, with_args).executed, Scripts{kNew});
+  EXPECT_EQ(RunApp(b.Bytes(), 1, &CONFIG, with_args).executed, Scripts{NEW});
 
   sim::Options legacy;
   legacy.shell = sim::ShellKind::Legacy;
-  RunResult run = RunApp(b.Bytes(), 1, &kConfig, legacy);
-  EXPECT_EQ(run.executed, Scripts{kNew});
+  RunResult run = RunApp(b.Bytes(), 1, &CONFIG, legacy);
+  EXPECT_EQ(run.executed, Scripts{NEW});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 }
 

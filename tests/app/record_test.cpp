@@ -24,10 +24,10 @@ namespace {
 using nlohmann::json;
 using testsupport::SmbiosTableBuilder;
 
-const std::string kConfig = "ProductName=Model7\r\nVersion=20\r\n";
-const std::string kLog = "rollout.jsonl";
+const std::string CONFIG = "ProductName=Model7\r\nVersion=20\r\n";
+const std::string LOG = "rollout.jsonl";
 
-const uint8_t kUuid[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+const uint8_t UUID[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
                            0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
 struct Machine {
@@ -53,7 +53,7 @@ std::vector<uint8_t> Table(const Machine &m) {
   size_t system = b.Count();
   b.Add(1, 1, {m.manufacturer, m.product, m.serial, m.sku, m.family}, 0x1B);
   b.SetField(system, 4, 1).SetField(system, 5, 2).SetField(system, 6, 0).SetField(system, 7, 3);
-  for (int i = 0; i < 16; ++i) b.SetField(system, 8 + i, kUuid[i]);
+  for (int i = 0; i < 16; ++i) b.SetField(system, 8 + i, UUID[i]);
   b.SetField(system, 0x19, 4).SetField(system, 0x1A, 5);
   // A Base Board structure whose product string is missing.
   b.Add(2, 3, {"Acme Boards"}, 0x08);
@@ -76,8 +76,8 @@ struct RecordRun {
 
 struct RecordSetup {
   Machine machine;
-  std::vector<std::string> args = {"-log", kLog};
-  std::string config = kConfig;
+  std::vector<std::string> args = {"-log", LOG};
+  std::string config = CONFIG;
   bool with_config = true;
   sim::Options options;
   std::string existing;  // the file before the run
@@ -97,7 +97,7 @@ RecordRun RunWith(RecordSetup setup) {
   setup.options.writable = true;
   setup.options.on_execute = [&run](sim::Firmware &fw, const std::u16string &) {
     std::string bytes;
-    run.log_at_execute.push_back(fw.ReadFile(kLog, &bytes) ? bytes : "(no file)");
+    run.log_at_execute.push_back(fw.ReadFile(LOG, &bytes) ? bytes : "(no file)");
   };
   for (const std::string &arg : setup.args) {
     setup.options.args.push_back(std::u16string(arg.begin(), arg.end()));
@@ -105,7 +105,7 @@ RecordRun RunWith(RecordSetup setup) {
   sim::Firmware fw(setup.options);
   if (setup.machine.smbios) fw.PublishSmbios2(Table(setup.machine), 3);
   if (setup.with_config) fw.AddFile("UpdateConfig.ini", setup.config);
-  if (setup.existing_file) fw.AddFile(kLog, setup.existing);
+  if (setup.existing_file) fw.AddFile(LOG, setup.existing);
   for (const auto &fault : setup.faults) fw.FailNth(fault.first, fault.second);
   run.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   for (const std::u16string &line : fw.ConsoleLines()) run.console.push_back(Narrow(line));
@@ -114,7 +114,7 @@ RecordRun RunWith(RecordSetup setup) {
     run.executed.push_back(event.text);
     run.open_at_execute.push_back(event.open_files);
   }
-  run.file = fw.ReadFile(kLog, &run.log);
+  run.file = fw.ReadFile(LOG, &run.log);
   run.writes = fw.Count(sim::Call::FileWrite);
   run.clock_reads = fw.Count(sim::Call::GetTime);
   EXPECT_EQ(sim::LeakReport(fw), "");
@@ -134,7 +134,7 @@ std::vector<json> Records(const std::string &log) {
   return records;
 }
 
-const char *const kKeys[] = {"time",         "manufacturer", "product",      "serial",
+const char *const KEYS[] = {"time",         "manufacturer", "product",      "serial",
                              "sku",          "family",       "uuid",         "baseboard",
                              "bios_vendor",  "bios_version", "bios_date",    "kit",
                              "kit_sha256",   "hardware_id",  "product_name", "version",
@@ -202,8 +202,8 @@ TEST(RunRecord, EachWayARunEndsLeavesItsLine) {
     const json &r = records[0];
     std::vector<std::string> keys;
     for (auto it = r.begin(); it != r.end(); ++it) keys.push_back(it.key());
-    EXPECT_EQ(keys.size(), sizeof(kKeys) / sizeof(kKeys[0]));
-    for (const char *key : kKeys) EXPECT_TRUE(r.contains(key)) << key;
+    EXPECT_EQ(keys.size(), sizeof(KEYS) / sizeof(KEYS[0]));
+    for (const char *key : KEYS) EXPECT_TRUE(r.contains(key)) << key;
     // The line's own order, as a reader scanning by eye expects it.
     EXPECT_EQ(run.log.rfind("{\"time\":", 0), 0u) << run.log;
     EXPECT_EQ(r["script"], c.script);
@@ -370,8 +370,8 @@ TEST(RunRecord, EachFileCallOfTheRecordFailingInTurnGivesANoteAndTheUpdateGoesOn
     o.args.insert(o.args.end(), args.begin(), args.end());
     sim::Firmware fw(o);
     fw.PublishSmbios2(Table(Machine()), 3);
-    fw.AddFile("UpdateConfig.ini", kConfig);
-    fw.AddFile(kLog, "{\"serial\":\"SN-0\"}\n");
+    fw.AddFile("UpdateConfig.ini", CONFIG);
+    fw.AddFile(LOG, "{\"serial\":\"SN-0\"}\n");
     EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
     std::map<sim::Call, unsigned> made;
     for (sim::Call kind : {sim::Call::FileOpen, sim::Call::FileGetInfo, sim::Call::FileSetPosition,
@@ -461,7 +461,7 @@ TEST(RunRecord, AFileThatCannotTakeARecordGetsANote) {
     for (const std::string &arg : c.args) o.args.push_back(std::u16string(arg.begin(), arg.end()));
     sim::Firmware fw(o);
     fw.PublishSmbios2(Table(Machine()), 3);
-    fw.AddFile("UpdateConfig.ini", kConfig);
+    fw.AddFile("UpdateConfig.ini", CONFIG);
     if (c.folder) fw.AddFile("rollout.jsonl/earlier.jsonl", "");
     EFI_STATUS status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
     EXPECT_EQ(status, EFI_SUCCESS);
@@ -488,16 +488,16 @@ TEST(RunRecord, BothShellsWriteTheSameLines) {
     std::vector<size_t> lines_at_execute;
     o.on_execute = [&lines_at_execute](sim::Firmware &firmware, const std::u16string &) {
       std::string bytes;
-      firmware.ReadFile(kLog, &bytes);
+      firmware.ReadFile(LOG, &bytes);
       lines_at_execute.push_back(Records(bytes).size());
     };
     sim::Firmware fw(o);
     fw.PublishSmbios2(b.Bytes(), 3);
-    fw.AddFile("UpdateConfig.ini", kConfig);
-    fw.AddFile(kLog, "");
+    fw.AddFile("UpdateConfig.ini", CONFIG);
+    fw.AddFile(LOG, "");
     EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
     std::string log;
-    ASSERT_TRUE(fw.ReadFile(kLog, &log));
+    ASSERT_TRUE(fw.ReadFile(LOG, &log));
     std::vector<json> records = Records(log);
     ASSERT_EQ(records.size(), 2u) << log;
     EXPECT_EQ(records[0]["script"], "UpdateHWOld.nsh");
@@ -519,11 +519,11 @@ TEST(RunRecord, KitsNamesTheKitFolderChosen) {
     o.args = {u"BiosUpdateSelect.efi", u"-kits", u"-log", u"\\rollout.jsonl"};
     sim::Firmware fw(o);
     fw.PublishSmbios2(Table(Machine()), 3);
-    fw.AddFile("kits/model7/UpdateConfig.ini", kConfig);
+    fw.AddFile("kits/model7/UpdateConfig.ini", CONFIG);
     fw.AddFile("kits/other/UpdateConfig.ini", "ProductName=Other*\r\nVersion=1\r\n");
     EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
     std::string log;
-    ASSERT_TRUE(fw.ReadFile(kLog, &log));
+    ASSERT_TRUE(fw.ReadFile(LOG, &log));
     std::vector<json> records = Records(log);
     ASSERT_EQ(records.size(), 1u) << log;
     EXPECT_EQ(records[0]["kit"], "kits\\model7");
@@ -562,7 +562,7 @@ TEST(RunRecord, NothingIsWrittenToAMediumLoadedFromACdrom) {
     o.args = {u"BiosUpdateSelect.efi", u"-log", std::u16string(c.file, c.file + strlen(c.file))};
     sim::Firmware fw(o);
     fw.PublishSmbios2(Table(Machine()), 3);
-    fw.AddFile("UpdateConfig.ini", kConfig);
+    fw.AddFile("UpdateConfig.ini", CONFIG);
     EFI_HANDLE device = fw.CreateHandle();
     std::vector<uint8_t> path = c.path;
     fw.InstallProtocol(device, EFI_DEVICE_PATH_PROTOCOL_GUID, path.data());
@@ -572,7 +572,7 @@ TEST(RunRecord, NothingIsWrittenToAMediumLoadedFromACdrom) {
     EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main), EFI_SUCCESS);
     EXPECT_EQ(fw.Executed(), std::vector<std::u16string>{u"UpdateHWOld.nsh"});
     std::string log;
-    EXPECT_EQ(fw.ReadFile(kLog, &log), c.written);
+    EXPECT_EQ(fw.ReadFile(LOG, &log), c.written);
     std::vector<std::string> console;
     for (const std::u16string &line : fw.ConsoleLines()) console.push_back(Narrow(line));
     std::vector<std::string> notes;
@@ -589,7 +589,7 @@ TEST(FormatSmbiosUuid, AsLinuxShowsIt) {
     bool little_endian;
     const char *expected;  // null: not set
   };
-  std::vector<uint8_t> sample(kUuid, kUuid + 16);
+  std::vector<uint8_t> sample(UUID, UUID + 16);
   const Case cases[] = {
       {"SMBIOS 2.6 and later", sample, true, "00112233-4455-6677-8899-aabbccddeeff"},
       {"before SMBIOS 2.6", sample, false, "33221100-5544-7766-8899-aabbccddeeff"},

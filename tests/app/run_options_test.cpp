@@ -15,8 +15,8 @@ namespace {
 using testsupport::SmbiosTableBuilder;
 using Lines = std::vector<std::string>;
 
-const std::string kOld = "UpdateHWOld.nsh";
-const std::string kNew = "UpdateHWNew.nsh";
+const std::string OLD = "UpdateHWOld.nsh";
+const std::string NEW = "UpdateHWNew.nsh";
 
 struct Machine {
   std::vector<uint8_t> table;
@@ -45,8 +45,8 @@ Outcome RunMachine(const Machine &machine, const std::string &config, const Line
   if (machine.smbios3) fw.PublishSmbios3(machine.table);
   fw.AddFile("UpdateConfig.ini", config);
   // A kit holds both scripts; without them -v notes that the shell could not run one.
-  fw.AddFile(kOld, "echo old\r\n");
-  fw.AddFile(kNew, "echo new\r\n");
+  fw.AddFile(OLD, "echo old\r\n");
+  fw.AddFile(NEW, "echo new\r\n");
   Outcome outcome;
   outcome.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   for (const std::u16string &line : fw.Executed()) outcome.scripts.push_back(Narrow(line));
@@ -105,7 +105,7 @@ TEST(RunOptions, WithoutOptionsTheRunIsThePlainIntegerDecision) {
     SCOPED_TRACE(c.args.back());
     Outcome run = RunMachine(Desktop("A05"), Config("A07"), c.args);
     EXPECT_EQ(run.status, EFI_SUCCESS);
-    EXPECT_EQ(run.scripts, Lines{kNew});  // "A05" and "A07" both count as 0
+    EXPECT_EQ(run.scripts, Lines{NEW});  // "A05" and "A07" both count as 0
     EXPECT_EQ(run.console, c.console);
   }
 }
@@ -119,11 +119,11 @@ TEST(RunOptions, SegmentsDecideOnRealVersionStrings) {
     Lines console;
   };
   const Case cases[] = {
-      {"A05", "A07", {kOld}, EFI_SUCCESS, {}},
-      {"A05", "A05", {kNew}, EFI_SUCCESS, {}},
-      {"1.22.1", "1.3.4", {kNew}, EFI_SUCCESS, {}},
+      {"A05", "A07", {OLD}, EFI_SUCCESS, {}},
+      {"A05", "A05", {NEW}, EFI_SUCCESS, {}},
+      {"1.22.1", "1.3.4", {NEW}, EFI_SUCCESS, {}},
       // The configured text is read whole, past the 9 bytes of the integer rule.
-      {"7LET56WW (1.26 )", "7LET60WW (1.30 )", {kOld}, EFI_SUCCESS, {}},
+      {"7LET56WW (1.26 )", "7LET60WW (1.30 )", {OLD}, EFI_SUCCESS, {}},
       {"A05",
        "1.2.0",
        {},
@@ -151,14 +151,14 @@ TEST(RunOptions, SegmentsReadTheStringTheBiosVersionFieldNames) {
   AddBiosNaming(b, 0, 3, {"Maker", "       ", "A05", "01/02/2020"});
   Machine server{b.Bytes(), 1};
   Outcome run = RunMachine(server, Config("A07"), {"x", "-segments", "-v"});
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
   EXPECT_EQ(run.console, (Lines{"SMBIOS 2.x entry point.",
                                 "Installed \"A05\", configured \"A07\", segment rule: older -> "
                                 "UpdateHWOld.nsh"}));
 
   // The integer rule reads string 2 all the same, and -v says so.
   run = RunMachine(server, Config("A07"), {"x", "-v"});
-  EXPECT_EQ(run.scripts, Lines{kNew});
+  EXPECT_EQ(run.scripts, Lines{NEW});
   EXPECT_EQ(run.console,
             (Lines{"SMBIOS 2.x entry point.",
                    "Installed \"       \" (0), configured \"A07\" (0), integer rule: same -> "
@@ -272,7 +272,7 @@ TEST(RunOptions, ProductMustMatchBeforeAnyScriptRuns) {
     SCOPED_TRACE(c.smbios_product + " / " + c.config_product);
     Outcome run = RunMachine(Desktop("1.26", c.smbios_product), Config("2", c.config_product),
                       {"x", "-product"});
-    EXPECT_EQ(run.scripts, c.runs ? Lines{kOld} : Lines{});
+    EXPECT_EQ(run.scripts, c.runs ? Lines{OLD} : Lines{});
     EXPECT_EQ(run.status, c.runs ? EFI_SUCCESS : EFI_ABORTED);
     EXPECT_EQ(run.console, c.runs ? Lines{} : Lines{c.message});
   }
@@ -302,7 +302,7 @@ TEST(RunOptions, ProductChecksTheFirstSystemInformationBeforeTheWalk) {
   run = RunMachine(Desktop("1.26"), Config("2"), {"x", "-product", "-v"});
   ASSERT_GE(run.console.size(), 2u);
   EXPECT_EQ(run.console[1], "Product \"Model7\" matches ProductName=.");
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
 }
 
 TEST(RunOptions, Smbios3UsesTheNewerEntryPointWhenPublished) {
@@ -310,7 +310,7 @@ TEST(RunOptions, Smbios3UsesTheNewerEntryPointWhenPublished) {
   both.smbios3 = true;
   Outcome run = RunMachine(both, Config("2"), {"x", "-smbios3", "-v"});
   EXPECT_EQ(run.console.at(0), "SMBIOS 3.x entry point.");
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
   // Without the option the same firmware is read through the 2.x one.
   EXPECT_EQ(RunMachine(both, Config("2"), {"x", "-v"}).console.at(0), "SMBIOS 2.x entry point.");
 
@@ -321,13 +321,13 @@ TEST(RunOptions, Smbios3UsesTheNewerEntryPointWhenPublished) {
   EXPECT_EQ(run.console, Lines{"ERROR: SMBIOS table not found."});
   EXPECT_EQ(run.status, EFI_ABORTED);
   run = RunMachine(only3, Config("2.10.0"), {"x", "-smbios3", "-segments"});
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
   EXPECT_EQ(run.status, EFI_SUCCESS);
 
   // Only the 2.x one published: -smbios3 falls back to it.
   run = RunMachine(Desktop("1.26"), Config("2"), {"x", "-smbios3", "-v"});
   EXPECT_EQ(run.console.at(0), "SMBIOS 2.x entry point.");
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
 }
 
 TEST(RunOptions, Smbios3WalkEndsAtEndOfTableOrTheMaximumSize) {
@@ -337,7 +337,7 @@ TEST(RunOptions, Smbios3WalkEndsAtEndOfTableOrTheMaximumSize) {
   b.AddBios(0, "1.26").Add(127, 1, {}).AddBios(2, "0.1");
   Machine only3{b.Bytes(), 0, false, true};
   Outcome run = RunMachine(only3, Config("2"), {"x", "-smbios3"});
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
 
   // No End-of-Table structure: the maximum size bounds the walk, and a
   // structure cut by it is where the table ends.
@@ -346,13 +346,13 @@ TEST(RunOptions, Smbios3WalkEndsAtEndOfTableOrTheMaximumSize) {
   std::vector<uint8_t> bytes = cut.Bytes();
   bytes.resize(bytes.size() - 3);
   run = RunMachine(Machine{bytes, 0, false, true}, Config("2"), {"x", "-smbios3"});
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
 
   // A repeated handle ends it too.
   SmbiosTableBuilder repeated;
   repeated.AddBios(0xDA00, "1.26").Add(0xDA, 0xDA00, {"x"}).AddBios(7, "3");
   run = RunMachine(Machine{repeated.Bytes(), 0, false, true}, Config("2"), {"x", "-smbios3"});
-  EXPECT_EQ(run.scripts, Lines{kOld});
+  EXPECT_EQ(run.scripts, Lines{OLD});
 }
 
 }  // namespace

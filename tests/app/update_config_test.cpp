@@ -12,9 +12,9 @@
 
 namespace {
 
-std::function<void()> g_body;
+std::function<void()> gBody;
 int RunBody(int, char **) {
-  g_body();
+  gBody();
   return 0;
 }
 
@@ -36,7 +36,7 @@ Loaded LoadFrom(const std::string *bytes, sim::ShellKind shell = sim::ShellKind:
   if (failing_read != 0) fw.FailNth(sim::Call::FileRead, failing_read);
   if (bytes != nullptr) fw.AddFile("UpdateConfig.ini", *bytes);
   Loaded out = {};
-  g_body = [&] {
+  gBody = [&] {
     UpdateConfig config;
     out.result = LoadUpdateConfig(&config, whole_values);
     out.product = config.ProductName;

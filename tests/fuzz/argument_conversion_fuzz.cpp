@@ -24,9 +24,8 @@
 
 namespace {
 
-constexpr char16_t kNullArgument = 0xFFFF;
-constexpr size_t kVectorEntries = 64;
-constexpr size_t kMaxArgumentBytes = 255;
+constexpr char16_t NULL_ARGUMENT = 0xFFFF;
+constexpr size_t VECTOR_ENTRIES = 64;
 
 std::string ExpectedUtf8(const char16_t *arg) {
   std::string out;
@@ -35,7 +34,7 @@ std::string ExpectedUtf8(const char16_t *arg) {
     unsigned u = *p;
     if (u >= 0xD800 && u <= 0xDFFF) break;
     size_t bytes = u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
-    if (out.size() + bytes > kMaxArgumentBytes) break;
+    if (out.size() + bytes > MAX_ARGUMENT_BYTES) break;
     if (bytes == 1) {
       out += static_cast<char>(u);
     } else if (bytes == 2) {
@@ -76,17 +75,17 @@ struct Expectation {
   std::vector<std::string> args;
   bool called = false;
 };
-Expectation g_expect;
+Expectation gExpect;
 
 int CheckingMain(int argc, char **argv) {
-  g_expect.called = true;
-  const size_t given = g_expect.args.size();
+  gExpect.called = true;
+  const size_t given = gExpect.args.size();
   FUZZ_CHECK(argv != nullptr, "no vector");
-  if (given == kVectorEntries) {
+  if (given == VECTOR_ENTRIES) {
     // All 64 entries filled would leave no room for the null after them.
     FUZZ_CHECK(argc == 63 || argc == 64, "argc " + std::to_string(argc) + " for 64 arguments");
   } else {
-    FUZZ_CHECK(static_cast<size_t>(argc) == g_expect.argc,
+    FUZZ_CHECK(static_cast<size_t>(argc) == gExpect.argc,
                "argc " + std::to_string(argc) + " for " + std::to_string(given) + " arguments");
   }
   FUZZ_CHECK(argv[argc] == nullptr, "argv[" + std::to_string(argc) + "] is not null");
@@ -94,12 +93,12 @@ int CheckingMain(int argc, char **argv) {
     FUZZ_CHECK(argv[i] != nullptr, "argv[" + std::to_string(i) + "] is null");
     size_t length = std::strlen(argv[i]);
     std::string got(argv[i], length);
-    FUZZ_CHECK(length <= kMaxArgumentBytes, "argument " + std::to_string(i) + " has " +
+    FUZZ_CHECK(length <= MAX_ARGUMENT_BYTES, "argument " + std::to_string(i) + " has " +
                                                 std::to_string(length) + " bytes");
     FUZZ_CHECK(IsValidUtf8(got), "argument " + std::to_string(i) + " " + fuzzcheck::Show(got));
-    FUZZ_CHECK(got == g_expect.args[static_cast<size_t>(i)],
+    FUZZ_CHECK(got == gExpect.args[static_cast<size_t>(i)],
                "argument " + std::to_string(i) + " " + fuzzcheck::Show(got) + ", expected " +
-                   fuzzcheck::Show(g_expect.args[static_cast<size_t>(i)]));
+                   fuzzcheck::Show(gExpect.args[static_cast<size_t>(i)]));
   }
   return 0;
 }
@@ -123,23 +122,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t count = pieces.size();
   std::vector<std::unique_ptr<char16_t[]>> storage;
   std::unique_ptr<CHAR16 *[]> argv(new CHAR16 *[count == 0 ? 1 : count]);
-  g_expect = Expectation();
+  gExpect = Expectation();
   for (size_t i = 0; i < count; ++i) {
-    if (pieces[i] == std::u16string(1, kNullArgument)) {
+    if (pieces[i] == std::u16string(1, NULL_ARGUMENT)) {
       argv[i] = nullptr;
     } else {
       storage.emplace_back(new char16_t[pieces[i].size() + 1]);
       std::memcpy(storage.back().get(), pieces[i].c_str(), (pieces[i].size() + 1) * sizeof(char16_t));
       argv[i] = storage.back().get();
     }
-    g_expect.args.push_back(ExpectedUtf8(argv[i]));
+    gExpect.args.push_back(ExpectedUtf8(argv[i]));
   }
-  g_expect.argc = count > kVectorEntries ? kVectorEntries - 1 : count;
+  gExpect.argc = count > VECTOR_ENTRIES ? VECTOR_ENTRIES - 1 : count;
 
   sim::Firmware fw;
   fw.InstallGlobals();
   EFI_STATUS status = RunApplication(count, argv.get(), CheckingMain);
-  FUZZ_CHECK(g_expect.called, "main was not called");
+  FUZZ_CHECK(gExpect.called, "main was not called");
   FUZZ_CHECK(status == EFI_SUCCESS, "status " + std::to_string(status));
   FUZZ_CHECK(sim::LeakReport(fw).empty(), sim::LeakReport(fw));
   return 0;

@@ -22,22 +22,22 @@
 
 namespace {
 
-constexpr size_t kMaxUnits = 320;
+constexpr size_t MAX_UNITS = 320;
 
 enum Switch : uint8_t {
-  kNoConOut = 1,
-  kNoPool = 2,
-  kOutputError = 4,
-  kOutputWarning = 8,
-  kFirstStringNull = 16,
-  kSecondStringNull = 32,
+  NO_CON_OUT = 1,
+  NO_POOL = 2,
+  OUTPUT_ERROR = 4,
+  OUTPUT_WARNING = 8,
+  FIRST_STRING_NULL = 16,
+  SECOND_STRING_NULL = 32,
 };
 
 // The arguments go in this order; the format's directives are made to match
 // it, since a directive that takes the wrong argument type is a caller bug
 // no formatter can survive.
-const char16_t kDirectiveOrder[] = {u'a', u'r', u'a', u'r'};
-constexpr size_t kDirectives = sizeof(kDirectiveOrder) / sizeof(kDirectiveOrder[0]);
+const char16_t DIRECTIVE_ORDER[] = {u'a', u'r', u'a', u'r'};
+constexpr size_t DIRECTIVES = sizeof(DIRECTIVE_ORDER) / sizeof(DIRECTIVE_ORDER[0]);
 
 struct Input {
   uint8_t switches = 0;
@@ -68,7 +68,7 @@ Input Decode(const uint8_t *data, size_t size) {
   return in;
 }
 
-// Makes the k-th directive of the format the one kDirectiveOrder expects
+// Makes the k-th directive of the format the one DIRECTIVE_ORDER expects
 // and turns any further directive into ordinary text. Directives are found
 // as ConsolePrint finds them: left to right, '%' followed by 'a', 'd', 'r'
 // or 's'. The arguments hold no int and no UTF-16 text, so '%d' and '%s'
@@ -86,7 +86,7 @@ void MatchDirectives(std::u16string *format) {
       ++i;
       continue;
     }
-    next = seen < kDirectives ? kDirectiveOrder[seen] : u'b';
+    next = seen < DIRECTIVES ? DIRECTIVE_ORDER[seen] : u'b';
     ++seen;
     ++i;
   }
@@ -154,10 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   sim::Firmware fw;
   fw.InstallGlobals();
-  if (in.switches & kNoConOut) fw.SystemTable()->ConOut = nullptr;
-  if (in.switches & kNoPool) fw.FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
-  const bool output_fails = (in.switches & (kOutputError | kOutputWarning)) != 0;
-  const bool output_error = (in.switches & kOutputError) != 0;
+  if (in.switches & NO_CON_OUT) fw.SystemTable()->ConOut = nullptr;
+  if (in.switches & NO_POOL) fw.FailNth(sim::Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
+  const bool output_fails = (in.switches & (OUTPUT_ERROR | OUTPUT_WARNING)) != 0;
+  const bool output_error = (in.switches & OUTPUT_ERROR) != 0;
   if (output_fails) {
     fw.FailNth(sim::Call::OutputString, 1, output_error ? EFI_DEVICE_ERROR : EFI_SUCCESS | 1);
   }
@@ -170,27 +170,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::memcpy(copies.back().get(), in.text[k].c_str(), in.text[k].size() + 1);
     strings[k] = copies.back().get();
   }
-  if (in.switches & kFirstStringNull) strings[0] = nullptr;
-  if (in.switches & kSecondStringNull) strings[1] = nullptr;
+  if (in.switches & FIRST_STRING_NULL) strings[0] = nullptr;
+  if (in.switches & SECOND_STRING_NULL) strings[1] = nullptr;
   std::u16string format_copy = in.format;  // c_str() gives the NUL
 
   UINT64 result = ConsolePrint(reinterpret_cast<const CHAR16 *>(format_copy.c_str()), strings[0],
                                in.status[0], strings[1], in.status[1]);
 
-  std::u16string expected = Expand(in.format, strings, in.status).substr(0, kMaxUnits);
+  std::u16string expected = Expand(in.format, strings, in.status).substr(0, MAX_UNITS);
   // A message that fills the line still ends it when its format does.
-  if (expected.size() == kMaxUnits && !in.format.empty() && in.format.back() == u'\n') {
-    expected[kMaxUnits - 2] = u'\r';
-    expected[kMaxUnits - 1] = u'\n';
+  if (expected.size() == MAX_UNITS && !in.format.empty() && in.format.back() == u'\n') {
+    expected[MAX_UNITS - 2] = u'\r';
+    expected[MAX_UNITS - 1] = u'\n';
   }
   std::vector<std::u16string> lines = fw.ConsoleLines();
   const std::string context = "format " + fuzzcheck::Show(in.format);
 
-  if (in.switches & kNoPool) {
+  if (in.switches & NO_POOL) {
     FUZZ_CHECK(result == 0 && lines.empty(), context);
-  } else if ((in.switches & kNoConOut) || expected.empty()) {
+  } else if ((in.switches & NO_CON_OUT) || expected.empty()) {
     FUZZ_CHECK(lines.empty(), context);
-    FUZZ_CHECK(result == ((in.switches & kNoConOut) ? expected.size() : 0), context);
+    FUZZ_CHECK(result == ((in.switches & NO_CON_OUT) ? expected.size() : 0), context);
   } else if (output_fails) {
     // The failing call records nothing; its status decides the count.
     FUZZ_CHECK(lines.empty(), context);
@@ -201,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                context + " printed " + fuzzcheck::Show(lines[0]) + ", expected " + fuzzcheck::Show(expected));
     FUZZ_CHECK(result == expected.size(), context);
   }
-  FUZZ_CHECK(result <= kMaxUnits, context);
+  FUZZ_CHECK(result <= MAX_UNITS, context);
   FUZZ_CHECK(sim::LeakReport(fw).empty(), sim::LeakReport(fw));
   return 0;
 }

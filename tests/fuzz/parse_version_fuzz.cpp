@@ -40,12 +40,12 @@ int32_t ReferenceParse(const std::string &text) {
   while (at(i) == ' ' || at(i) == '\t') ++i;
   while (at(i) == '0') ++i;
 
-  const unsigned __int128 kMax = UINT64_MAX;
+  const unsigned __int128 MAX = UINT64_MAX;
   unsigned __int128 value = 0;
   for (; at(i) >= '0' && at(i) <= '9'; ++i) {
     value = value * 10 + (at(i) - '0');
-    if (value > kMax) {
-      value = kMax;
+    if (value > MAX) {
+      value = MAX;
       break;
     }
   }

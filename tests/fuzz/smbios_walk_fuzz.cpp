@@ -34,12 +34,12 @@
 
 namespace {
 
-constexpr size_t kTableOffset = 32;  // where a dump image keeps the table
+constexpr size_t TABLE_OFFSET = 32;  // where a dump image keeps the table
 // The fetch-by-handle walk costs time quadratic in the number of
 // structures; it is compared over this many visits at most.
-constexpr uint16_t kReferenceVisits = 256;
-const char kConfig[] = "ProductName=Fuzz\r\nVersion=5\r\n";
-constexpr int32_t kConfiguredVersion = 5;
+constexpr uint16_t REFERENCE_VISITS = 256;
+const char CONFIG[] = "ProductName=Fuzz\r\nVersion=5\r\n";
+constexpr int32_t CONFIGURED_VERSION = 5;
 
 using Visits = std::vector<const uint8_t *>;
 
@@ -103,7 +103,7 @@ std::vector<std::u16string> ExpectedScripts(const Visits &visits, bool *undecide
       *undecided = true;
       continue;
     }
-    scripts.push_back(kConfiguredVersion > ParseVersionNumber(version) ? u"UpdateHWOld.nsh"
+    scripts.push_back(CONFIGURED_VERSION > ParseVersionNumber(version) ? u"UpdateHWOld.nsh"
                                                                         : u"UpdateHWNew.nsh");
   }
   return scripts;
@@ -112,7 +112,7 @@ std::vector<std::u16string> ExpectedScripts(const Visits &visits, bool *undecide
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  uint8_t header[kTableOffset] = {};
+  uint8_t header[TABLE_OFFSET] = {};
   std::memcpy(header, data, std::min(size, sizeof(header)));
 
   sim::Firmware fw;
@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint16_t declared_count = entry->NumberOfSmbiosStructures;
 
   uint8_t *table = fw.AllocateLow(table_length);
-  size_t available = size > kTableOffset ? size - kTableOffset : 0;
-  std::memcpy(table, data + kTableOffset, std::min<size_t>(available, table_length));
+  size_t available = size > TABLE_OFFSET ? size - TABLE_OFFSET : 0;
+  std::memcpy(table, data + TABLE_OFFSET, std::min<size_t>(available, table_length));
   const uint8_t *end = table + table_length;
   entry->TableAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table));
 
@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckVisited(one_pass[i], end);
   }
 
-  uint16_t compared = std::min(declared_count, kReferenceVisits);
+  uint16_t compared = std::min(declared_count, REFERENCE_VISITS);
   Visits reference;
   testsupport::FetchByHandleWalk(compared, Record, &reference);
   Visits prefix(one_pass.begin(), one_pass.begin() + std::min<size_t>(one_pass.size(), compared));
@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                                       std::to_string(reference.size()));
 
   if (table_length != 0) {
-    uint8_t *at = table + static_cast<size_t>(header[kTableOffset - 1]) * table_length / 256;
+    uint8_t *at = table + static_cast<size_t>(header[TABLE_OFFSET - 1]) * table_length / 256;
     for (uint16_t number : {uint16_t{1}, uint16_t{2}, uint16_t{3}, uint16_t{0xFFFF}}) {
       CheckStringLookup(at, end, number);
     }
@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool undecided = false;
   std::vector<std::u16string> expected =
       anchored ? ExpectedScripts(one_pass, &undecided) : std::vector<std::u16string>();
-  fw.AddFile("UpdateConfig.ini", kConfig);
+  fw.AddFile("UpdateConfig.ini", CONFIG);
   EFI_STATUS status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), app::main);
   FUZZ_CHECK(fw.Executed() == expected, "ran " + std::to_string(fw.Executed().size()) +
                                             " scripts, expected " + std::to_string(expected.size()));

@@ -25,8 +25,8 @@
 
 namespace {
 
-const std::string kProductNameKey = "ProductName=";
-const std::string kVersionKey = "Version=";
+const std::string PRODUCT_NAME_KEY = "ProductName=";
+const std::string VERSION_KEY = "Version=";
 
 struct Model {
   ConfigResult result;
@@ -58,27 +58,27 @@ bool IsFlag(const std::string &raw) {
 
 Model Expected(const std::string &file) {
   Model m = {ConfigResult::Loaded, "", ""};
-  size_t hit = file.find(kProductNameKey);
+  size_t hit = file.find(PRODUCT_NAME_KEY);
   if (hit != std::string::npos) {
-    std::string raw = RawValue(file, hit + kProductNameKey.size());
+    std::string raw = RawValue(file, hit + PRODUCT_NAME_KEY.size());
     if (IsFlag(raw)) {
-      size_t again = file.find(kProductNameKey, hit == 0 ? 0 : hit + 1);
-      raw = again == std::string::npos ? "" : RawValue(file, again + kProductNameKey.size());
+      size_t again = file.find(PRODUCT_NAME_KEY, hit == 0 ? 0 : hit + 1);
+      raw = again == std::string::npos ? "" : RawValue(file, again + PRODUCT_NAME_KEY.size());
     }
     m.product = CutAtLineEnd(raw);
   }
-  size_t version = file.find(kVersionKey);
+  size_t version = file.find(VERSION_KEY);
   if (version == std::string::npos) {
     m.result = ConfigResult::VersionNotFound;
   } else {
-    m.version = CutAtLineEnd(RawValue(file, version + kVersionKey.size()));
+    m.version = CutAtLineEnd(RawValue(file, version + VERSION_KEY.size()));
   }
   return m;
 }
 
-std::function<void()> g_body;
+std::function<void()> gBody;
 int RunBody(int, char **) {
-  g_body();
+  gBody();
   return 0;
 }
 
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool ran = false;
   UpdateConfig config = {};
   ConfigResult result = ConfigResult::FileNotFound;
-  g_body = [&] {
+  gBody = [&] {
     ran = true;
     fw.ResetCounts();
     if (fault.any) fw.FailNth(fault.call, fault.nth);

@@ -15,9 +15,9 @@
 
 namespace {
 
-std::function<void()> g_body;
+std::function<void()> gBody;
 int RunBody(int, char **) {
-  g_body();
+  gBody();
   return 0;
 }
 
@@ -28,7 +28,7 @@ std::u16string Joined(const std::vector<std::u16string> &lines) {
 }
 
 void RunInFrame(sim::Firmware &fw, const std::function<void()> &body) {
-  g_body = body;
+  gBody = body;
   EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), RunBody), EFI_SUCCESS);
   EXPECT_EQ(sim::LeakReport(fw), "");
 }

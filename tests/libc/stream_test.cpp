@@ -19,16 +19,16 @@
 
 namespace {
 
-std::function<void()> g_body;
+std::function<void()> gBody;
 int RunBody(int, char **) {
-  g_body();
+  gBody();
   return 0;
 }
 
 // Runs Body as `main` of a complete run on Fw and checks that nothing is
 // left behind.
 void RunInFrame(sim::Firmware &fw, const std::function<void()> &body) {
-  g_body = body;
+  gBody = body;
   EXPECT_EQ(ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), RunBody), EFI_SUCCESS);
   EXPECT_EQ(sim::LeakReport(fw), "");
 }
@@ -269,7 +269,7 @@ TEST(FileStream, FailedFirmwareCallsAreReportedNotRetried) {
     SCOPED_TRACE(c.name);
     sim::Firmware fw;
     fw.AddFile("data.bin", bytes);
-    g_body = [&] {
+    gBody = [&] {
       fw.FailNth(c.call, 1, c.status);
       libc::FILE *f = libc::fopen("data.bin", "rb");
       char window[12];

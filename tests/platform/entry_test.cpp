@@ -26,15 +26,15 @@ struct MainCall {
   bool null_after_last = false;
 };
 
-MainCall g_call;
-std::function<int()> g_result;
+MainCall gCall;
+std::function<int()> gResult;
 
 int RecordingMain(int argc, char **argv) {
-  g_call.called = true;
-  g_call.argc = argc;
-  for (int i = 0; i < argc; ++i) g_call.argv.push_back(argv[i] == nullptr ? "<null>" : argv[i]);
-  g_call.null_after_last = argv[argc] == nullptr;
-  return g_result ? g_result() : 0;
+  gCall.called = true;
+  gCall.argc = argc;
+  for (int i = 0; i < argc; ++i) gCall.argv.push_back(argv[i] == nullptr ? "<null>" : argv[i]);
+  gCall.null_after_last = argv[argc] == nullptr;
+  return gResult ? gResult() : 0;
 }
 
 struct Outcome {
@@ -46,15 +46,15 @@ struct Outcome {
 };
 
 Outcome RunFrame(sim::Firmware &fw, std::function<int()> result = nullptr) {
-  g_call = MainCall();
-  g_result = std::move(result);
+  gCall = MainCall();
+  gResult = std::move(result);
   Outcome out;
   out.status = ShellAppEntry(fw.ImageHandle(), fw.SystemTable(), RecordingMain);
-  out.call = g_call;
+  out.call = gCall;
   out.console = fw.ConsoleLines();
   out.stderr_lines = fw.StdErrLines();
   out.leaks = sim::LeakReport(fw);
-  g_result = nullptr;
+  gResult = nullptr;
   return out;
 }
 
@@ -311,11 +311,11 @@ TEST(ShellAppEntry, StandardErrorFallsBackToConsoleOutput) {
   }
 }
 
-int g_assert_line = 0;
+int gAssertLine = 0;
 
 int FailingAssertionMain(int, char **) {
   libc::fputs("before", libc::stdout);
-  g_assert_line = __LINE__ + 1;
+  gAssertLine = __LINE__ + 1;
   assert(2 + 2 == 5);
   return 0;
 }
@@ -332,14 +332,14 @@ TEST(ShellAppEntry, AbnormalEndFlushesStreamsAndAborts) {
     ApplicationMain main;
     std::string console;  // everything written, across OutputString calls
   };
-  g_assert_line = 0;
+  gAssertLine = 0;
   sim::Firmware probe;
   ShellAppEntry(probe.ImageHandle(), probe.SystemTable(), FailingAssertionMain);
-  ASSERT_NE(g_assert_line, 0);
+  ASSERT_NE(gAssertLine, 0);
   const Case cases[] = {
       {"failed assertion", FailingAssertionMain,
        "beforeAssertion failed: (2 + 2 == 5), file " + std::string(__FILE__) +
-           ", function FailingAssertionMain, line " + std::to_string(g_assert_line) + ".\r\n"},
+           ", function FailingAssertionMain, line " + std::to_string(gAssertLine) + ".\r\n"},
       {"abort with pending output and an open file", AbortingMain, "pending output"},
   };
   for (const Case &c : cases) {

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr EFI_GUID kDevicePathGuid = {
+constexpr EFI_GUID DEVICE_PATH_GUID = {
     0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 struct FakeVolume;
@@ -149,7 +149,7 @@ class ShellFileFallbackTest : public ::testing::Test {
     device_path_ = device.bytes;
     device_ = fw_->CreateHandle();
     fw_->InstallProtocol(device_, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, &volume_.protocol);
-    fw_->InstallProtocol(device_, kDevicePathGuid, device_path_.data());
+    fw_->InstallProtocol(device_, DEVICE_PATH_GUID, device_path_.data());
   }
   void TearDown() override {
     ClearShellAccessReferences();

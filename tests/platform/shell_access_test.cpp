@@ -17,7 +17,7 @@
 
 namespace {
 
-const char kConfigText[] = "ProductName=NO\r\nVersion=12\r\n";
+const char CONFIG_TEXT[] = "ProductName=NO\r\nVersion=12\r\n";
 
 bool SameGuid(const EFI_GUID &a, const EFI_GUID &b) { return GuidEquals(&a, &b); }
 
@@ -215,7 +215,7 @@ class ShellAccessTest : public ::testing::Test {
     options.with_collation = with_collation;
     options.odd_device_paths = odd_paths;
     fw_.reset(new sim::Firmware(options));
-    fw_->AddFile("UpdateConfig.ini", kConfigText);
+    fw_->AddFile("UpdateConfig.ini", CONFIG_TEXT);
     fw_->InstallGlobals();
     ClearShellAccessReferences();
     spy_.reset(new BootSpy(gBS));
@@ -346,9 +346,9 @@ TEST_F(ShellAccessTest, IncompleteOrMissingShellIsNotFound) {
     EFI_STATUS find_status;
     bool env_kept;
   } cases[] = {
-      {"no shell at all", false, false, false, sim::Call::kCount, 0, EFI_NOT_FOUND, false},
-      {"no interface", true, true, false, sim::Call::kCount, 0, EFI_SUCCESS, true},
-      {"no interface, env unsigned", false, true, true, sim::Call::kCount, 0, EFI_NOT_FOUND, false},
+      {"no shell at all", false, false, false, sim::Call::COUNT, 0, EFI_NOT_FOUND, false},
+      {"no interface", true, true, false, sim::Call::COUNT, 0, EFI_SUCCESS, true},
+      {"no interface, env unsigned", false, true, true, sim::Call::COUNT, 0, EFI_NOT_FOUND, false},
       {"handle buffer not allocated", false, true, true, sim::Call::AllocatePool, 1,
        EFI_OUT_OF_RESOURCES, false},
       {"second handle search fails", false, true, true, sim::Call::LocateHandle, 2,
@@ -529,7 +529,7 @@ TEST_F(ShellAccessTest, SimulatedShellsReadTheFileAndRunTheScript) {
     ASSERT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
     std::string bytes;
     EXPECT_EQ(ReadWholeFile(u"UpdateConfig.ini", &bytes), EFI_SUCCESS);
-    EXPECT_EQ(bytes, kConfigText);
+    EXPECT_EQ(bytes, CONFIG_TEXT);
     std::string none;
     EXPECT_NE(ReadWholeFile(u"Missing.ini", &none), EFI_SUCCESS);
 
@@ -559,7 +559,7 @@ TEST_F(ShellAccessTest, SurvivesEveryInjectedFault) {
   unsigned injected = 0;
   for (sim::ShellKind kind :
        {sim::ShellKind::Uefi2, sim::ShellKind::Legacy, sim::ShellKind::None}) {
-    for (unsigned call = 0; call < static_cast<unsigned>(sim::Call::kCount); ++call) {
+    for (unsigned call = 0; call < static_cast<unsigned>(sim::Call::COUNT); ++call) {
       for (unsigned nth = 1;; ++nth) {
         SCOPED_TRACE(std::string(sim::CallName(sim::Call(call))) + " #" + std::to_string(nth) +
                      " shell " + std::to_string(static_cast<int>(kind)));
@@ -582,7 +582,7 @@ TEST_F(ShellAccessTest, SurvivesEveryInjectedFault) {
           EXPECT_NE(read, EFI_SUCCESS);
         }
         if (read == EFI_SUCCESS) {
-          EXPECT_EQ(bytes, kConfigText);
+          EXPECT_EQ(bytes, CONFIG_TEXT);
         }
         EXPECT_LE(fw_->Executed().size(), run == EFI_SUCCESS ? 1u : 0u);
         bool fired = fw_->FaultsInjected() != 0;
@@ -605,7 +605,7 @@ TEST_F(ShellAccessTest, ChangeCurrentDirectoryJoinsTheFolderAndRefusesTooLongALi
   for (sim::ShellKind kind : {sim::ShellKind::Uefi2, sim::ShellKind::Legacy}) {
     SCOPED_TRACE(static_cast<int>(kind));
     Start(kind);
-    fw_->AddFile("kits\\a b\\UpdateConfig.ini", kConfigText);
+    fw_->AddFile("kits\\a b\\UpdateConfig.ini", CONFIG_TEXT);
     ASSERT_EQ(ShellAccessInit(gImageHandle), EFI_SUCCESS);
     EXPECT_EQ(ChangeCurrentDirectory(u"kits"), EFI_SUCCESS);
     EXPECT_EQ(ChangeCurrentDirectory(u"a b"), EFI_SUCCESS);

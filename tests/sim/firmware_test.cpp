@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr EFI_GUID kGuidA = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
-constexpr EFI_GUID kGuidB = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 9}};
+constexpr EFI_GUID GUID_A = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr EFI_GUID GUID_B = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 9}};
 
 EFI_BOOT_SERVICES *Services(sim::Firmware &fw) { return fw.SystemTable()->BootServices; }
 
@@ -104,7 +104,7 @@ TEST(FirmwareFaults, FailAllUntilCleared) {
 }
 
 TEST(FirmwareFaults, EveryCallKindHasAName) {
-  for (unsigned i = 0; i < static_cast<unsigned>(sim::Call::kCount); ++i) {
+  for (unsigned i = 0; i < static_cast<unsigned>(sim::Call::COUNT); ++i) {
     EXPECT_STRNE(sim::CallName(static_cast<sim::Call>(i)), "?") << i;
   }
   EXPECT_STREQ(sim::CallName(sim::Call::FileRead), "FileRead");
@@ -118,34 +118,34 @@ TEST(FirmwareHandles, OpenCloseAndLocate) {
   EFI_HANDLE second = fw.CreateHandle();
   int one = 1;
   int two = 2;
-  fw.InstallProtocol(second, kGuidA, &two);
-  fw.InstallProtocol(first, kGuidA, &one);
+  fw.InstallProtocol(second, GUID_A, &two);
+  fw.InstallProtocol(first, GUID_A, &one);
 
   void *found = nullptr;
-  EXPECT_EQ(bs->OpenProtocol(first, &kGuidA, &found, image, nullptr,
+  EXPECT_EQ(bs->OpenProtocol(first, &GUID_A, &found, image, nullptr,
                              EFI_OPEN_PROTOCOL_GET_PROTOCOL),
             EFI_SUCCESS);
   EXPECT_EQ(found, &one);
-  EXPECT_EQ(bs->OpenProtocol(first, &kGuidB, &found, image, nullptr,
+  EXPECT_EQ(bs->OpenProtocol(first, &GUID_B, &found, image, nullptr,
                              EFI_OPEN_PROTOCOL_GET_PROTOCOL),
             EFI_UNSUPPORTED);
   EXPECT_EQ(found, nullptr);
-  EXPECT_EQ(bs->OpenProtocol(&one, &kGuidA, &found, image, nullptr,
+  EXPECT_EQ(bs->OpenProtocol(&one, &GUID_A, &found, image, nullptr,
                              EFI_OPEN_PROTOCOL_GET_PROTOCOL),
             EFI_INVALID_PARAMETER);
   EXPECT_EQ(fw.OpenProtocolCount(), 1u);
-  EXPECT_EQ(bs->CloseProtocol(first, &kGuidA, image, nullptr), EFI_SUCCESS);
-  EXPECT_EQ(bs->CloseProtocol(first, &kGuidA, image, nullptr), EFI_NOT_FOUND);
-  EXPECT_EQ(bs->CloseProtocol(second, &kGuidB, image, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ(bs->CloseProtocol(first, &GUID_A, image, nullptr), EFI_SUCCESS);
+  EXPECT_EQ(bs->CloseProtocol(first, &GUID_A, image, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ(bs->CloseProtocol(second, &GUID_B, image, nullptr), EFI_NOT_FOUND);
   EXPECT_EQ(fw.OpenProtocolCount(), 0u);
 
   // LocateProtocol takes the first handle in creation order, not in
   // installation order.
-  EXPECT_EQ(bs->LocateProtocol(&kGuidA, nullptr, &found), EFI_SUCCESS);
+  EXPECT_EQ(bs->LocateProtocol(&GUID_A, nullptr, &found), EFI_SUCCESS);
   EXPECT_EQ(found, &one);
-  EXPECT_EQ(bs->LocateProtocol(&kGuidB, nullptr, &found), EFI_NOT_FOUND);
-  fw.UninstallProtocol(first, kGuidA);
-  EXPECT_EQ(bs->LocateProtocol(&kGuidA, nullptr, &found), EFI_SUCCESS);
+  EXPECT_EQ(bs->LocateProtocol(&GUID_B, nullptr, &found), EFI_NOT_FOUND);
+  fw.UninstallProtocol(first, GUID_A);
+  EXPECT_EQ(bs->LocateProtocol(&GUID_A, nullptr, &found), EFI_SUCCESS);
   EXPECT_EQ(found, &two);
 }
 
@@ -156,23 +156,23 @@ TEST(FirmwareHandles, LocateHandleReportsSizeThenFills) {
   fw.CreateHandle();
   EFI_HANDLE c = fw.CreateHandle();
   int value = 0;
-  fw.InstallProtocol(a, kGuidA, &value);
-  fw.InstallProtocol(c, kGuidA, &value);
+  fw.InstallProtocol(a, GUID_A, &value);
+  fw.InstallProtocol(c, GUID_A, &value);
 
   UINTN size = 0;
-  EXPECT_EQ(bs->LocateHandle(ByProtocol, &kGuidA, nullptr, &size, nullptr), EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(bs->LocateHandle(ByProtocol, &GUID_A, nullptr, &size, nullptr), EFI_BUFFER_TOO_SMALL);
   EXPECT_EQ(size, 2 * sizeof(EFI_HANDLE));
   EFI_HANDLE handles[3] = {};
   size = sizeof(handles);
-  EXPECT_EQ(bs->LocateHandle(ByProtocol, &kGuidA, nullptr, &size, handles), EFI_SUCCESS);
+  EXPECT_EQ(bs->LocateHandle(ByProtocol, &GUID_A, nullptr, &size, handles), EFI_SUCCESS);
   EXPECT_EQ(size, 2 * sizeof(EFI_HANDLE));
   EXPECT_EQ(handles[0], a);
   EXPECT_EQ(handles[1], c);
   EXPECT_EQ(handles[2], nullptr);
   size = 0;
-  EXPECT_EQ(bs->LocateHandle(ByProtocol, &kGuidB, nullptr, &size, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ(bs->LocateHandle(ByProtocol, &GUID_B, nullptr, &size, nullptr), EFI_NOT_FOUND);
   EXPECT_EQ(bs->LocateHandle(ByProtocol, nullptr, nullptr, &size, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(bs->LocateHandle(ByProtocol, &kGuidA, nullptr, nullptr, nullptr),
+  EXPECT_EQ(bs->LocateHandle(ByProtocol, &GUID_A, nullptr, nullptr, nullptr),
             EFI_INVALID_PARAMETER);
 }
 

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr EFI_STATUS kWriteProtected = EFI_ERROR_BIT | 8;
-constexpr EFI_GUID kDevicePathGuid = {
+constexpr EFI_STATUS WRITE_PROTECTED = EFI_ERROR_BIT | 8;
+constexpr EFI_GUID DEVICE_PATH_GUID = {
     0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 size_t NodeLength(const uint8_t *node) { return node[2] | (node[3] << 8); }
@@ -150,7 +150,7 @@ TEST(SimLegacyShell, GetInfoReportsTheSizeItNeedsFirst) {
   EXPECT_EQ(std::u16string(info->FileName), u"a.ini");
   EXPECT_EQ(file->GetInfo(file, &EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, &size, storage.data()),
             EFI_UNSUPPORTED);
-  EXPECT_EQ(file->SetInfo(file, &EFI_FILE_INFO_ID, size, storage.data()), kWriteProtected);
+  EXPECT_EQ(file->SetInfo(file, &EFI_FILE_INFO_ID, size, storage.data()), WRITE_PROTECTED);
   UINTN one = 1;
   EXPECT_EQ(file->Write(file, &one, storage.data()), EFI_ACCESS_DENIED);
 
@@ -160,7 +160,7 @@ TEST(SimLegacyShell, GetInfoReportsTheSizeItNeedsFirst) {
   EXPECT_EQ(file->Open(file, &sibling, u"B.ini", EFI_FILE_MODE_READ, 0), EFI_SUCCESS);
   EXPECT_EQ(file->Open(file, &sibling, u"c.ini",
                        EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0),
-            kWriteProtected);
+            WRITE_PROTECTED);
   EXPECT_EQ(fw.OpenFileHandles(), 2u);
   EXPECT_EQ(sibling->Delete(sibling), 2u);  // not deleted, but closed
   EXPECT_EQ(file->Close(file), EFI_SUCCESS);
@@ -180,7 +180,7 @@ TEST(SimLegacyShell, LocateDevicePathMatchesOnlyTheVolume) {
 
   EFI_DEVICE_PATH_PROTOCOL *mine = fw.LegacyEnvironment()->NameToPath(const_cast<CHAR16 *>(u"a"));
   void *own = nullptr;
-  ASSERT_EQ(bs->OpenProtocol(fw.VolumeHandle(), &kDevicePathGuid, &own, fw.ImageHandle(), nullptr,
+  ASSERT_EQ(bs->OpenProtocol(fw.VolumeHandle(), &DEVICE_PATH_GUID, &own, fw.ImageHandle(), nullptr,
                              EFI_OPEN_PROTOCOL_GET_PROTOCOL),
             EFI_SUCCESS);
   size_t device_length = NodeLength(static_cast<const uint8_t *>(own));

@@ -112,7 +112,7 @@ TEST(PreviewRun, CannotRunWithoutItsInputs) {
     options.dir = c.dir;
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(sim::RunPreview(options, out, err), sim::kPreviewCannotRun);
+    EXPECT_EQ(sim::RunPreview(options, out, err), sim::PREVIEW_CANNOT_RUN);
     EXPECT_EQ(out.str(), "");
     std::string reason = err.str();
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;

@@ -14,8 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr EFI_STATUS kWriteProtected = EFI_ERROR_BIT | 8;
-constexpr EFI_STATUS kWarnDeleteFailure = 2;
+constexpr EFI_STATUS WRITE_PROTECTED = EFI_ERROR_BIT | 8;
+constexpr EFI_STATUS WARN_DELETE_FAILURE = 2;
 
 class TempDir {
  public:
@@ -218,10 +218,10 @@ TEST(SimShellFiles, ServesTheHostFolderReadOnly) {
   }
   SHELL_FILE_HANDLE file = nullptr;
   EXPECT_EQ(shell->OpenFileByName(u"sub\\conf.ini", &file, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE),
-            kWriteProtected);
+            WRITE_PROTECTED);
   EXPECT_EQ(shell->OpenFileByName(u"new.ini", &file,
                                   EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE),
-            kWriteProtected);
+            WRITE_PROTECTED);
   EXPECT_EQ(shell->OpenFileByName(u"sub\\conf.ini", &file, 0), EFI_INVALID_PARAMETER);
   EXPECT_EQ(sim::LeakReport(fw), "");
 }
@@ -237,11 +237,11 @@ TEST(SimShellFiles, RefusesChangesAndReportsLateUse) {
   char byte = 'x';
   EXPECT_EQ(shell->WriteFile(file, &size, &byte), EFI_ACCESS_DENIED);
   EXPECT_EQ(shell->FlushFile(file), EFI_ACCESS_DENIED);
-  EXPECT_EQ(shell->SetFileInfo(file, nullptr), kWriteProtected);
+  EXPECT_EQ(shell->SetFileInfo(file, nullptr), WRITE_PROTECTED);
   EXPECT_EQ(fw.OpenFileHandles(), 1u);
   EXPECT_NE(sim::LeakReport(fw), "");
   // A failed delete still closes the handle.
-  EXPECT_EQ(shell->DeleteFile(file), kWarnDeleteFailure);
+  EXPECT_EQ(shell->DeleteFile(file), WARN_DELETE_FAILURE);
   EXPECT_EQ(fw.OpenFileHandles(), 0u);
   EXPECT_TRUE(fw.Errors().empty());
   EXPECT_EQ(shell->ReadFile(file, &size, &byte), EFI_INVALID_PARAMETER);

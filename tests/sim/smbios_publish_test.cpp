@@ -189,11 +189,11 @@ TEST(PublishSmbiosDump, RefusesWhatIsNotADump) {
 TEST(ConfigurationTable, EndsBeforeAGuardPage) {
   sim::Firmware fw;
   EXPECT_EQ(fw.SystemTable()->NumberOfTableEntries, 0u);
-  constexpr EFI_GUID kGuid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  constexpr EFI_GUID GUID = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
   int a = 0;
   int b = 0;
-  fw.AddConfigurationTable(kGuid, &a);
-  fw.AddConfigurationTable(kGuid, &b);
+  fw.AddConfigurationTable(GUID, &a);
+  fw.AddConfigurationTable(GUID, &b);
   EFI_SYSTEM_TABLE *st = fw.SystemTable();
   ASSERT_EQ(st->NumberOfTableEntries, 2u);
   EXPECT_EQ(st->ConfigurationTable[0].VendorTable, &a);

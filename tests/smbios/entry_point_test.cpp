@@ -10,7 +10,7 @@
 
 namespace {
 
-const std::u16string kNotFound = u"ERROR: SMBIOS table not found.\r\n";
+const std::u16string NOT_FOUND = u"ERROR: SMBIOS table not found.\r\n";
 
 EFI_GUID GuidFromBytes(const uint8_t bytes[16]) {
   EFI_GUID guid;
@@ -18,9 +18,9 @@ EFI_GUID GuidFromBytes(const uint8_t bytes[16]) {
   return guid;
 }
 
-const EFI_GUID kSmbiosGuid = GuidFromBytes(SMBIOS_TABLE_GUID_BYTES);
-const EFI_GUID kSmbios3Guid = GuidFromBytes(SMBIOS3_TABLE_GUID_BYTES);
-const EFI_GUID kOtherGuid = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
+const EFI_GUID SMBIOS_GUID = GuidFromBytes(SMBIOS_TABLE_GUID_BYTES);
+const EFI_GUID SMBIOS3_GUID = GuidFromBytes(SMBIOS3_TABLE_GUID_BYTES);
+const EFI_GUID OTHER_GUID = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
 
 class FindSmbiosEntryPointTest : public ::testing::Test {
  protected:
@@ -39,15 +39,15 @@ class FindSmbiosEntryPointTest : public ::testing::Test {
 TEST_F(FindSmbiosEntryPointTest, EmptyConfigurationTablePrintsTheMessageOnce) {
   EXPECT_FALSE(FindSmbiosEntryPoint());
   EXPECT_EQ(gSmbiosEntryPoint, nullptr);
-  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{NOT_FOUND});
 }
 
 TEST_F(FindSmbiosEntryPointTest, TakesTheSmbiosEntryWhereverItStands) {
   uint8_t *ep = EntryPoint("_SM_");
   ep[4] = 0x5A;  // a wrong checksum goes unnoticed
-  fw_.AddConfigurationTable(kOtherGuid, nullptr);
-  fw_.AddConfigurationTable(kSmbios3Guid, EntryPoint("_SM3"));
-  fw_.AddConfigurationTable(kSmbiosGuid, ep);
+  fw_.AddConfigurationTable(OTHER_GUID, nullptr);
+  fw_.AddConfigurationTable(SMBIOS3_GUID, EntryPoint("_SM3"));
+  fw_.AddConfigurationTable(SMBIOS_GUID, ep);
   EXPECT_TRUE(FindSmbiosEntryPoint());
   EXPECT_EQ(reinterpret_cast<uint8_t *>(gSmbiosEntryPoint), ep);
   EXPECT_TRUE(fw_.ConsoleLines().empty());
@@ -61,15 +61,15 @@ TEST(FindSmbiosEntryPoint, OnlyTheFirstSmbiosEntryIsTried) {
     std::memcpy(bad, "_DMI", 4);
     uint8_t *good = fw.AllocateLow(sizeof(SmbiosEntryPoint));
     std::memcpy(good, "_SM_", 4);
-    fw.AddConfigurationTable(kSmbiosGuid, null_table ? nullptr : bad);
-    fw.AddConfigurationTable(kSmbiosGuid, good);
+    fw.AddConfigurationTable(SMBIOS_GUID, null_table ? nullptr : bad);
+    fw.AddConfigurationTable(SMBIOS_GUID, good);
     EXPECT_FALSE(FindSmbiosEntryPoint());
-    EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+    EXPECT_EQ(fw.ConsoleLines(), std::vector<std::u16string>{NOT_FOUND});
   }
 }
 
 TEST_F(FindSmbiosEntryPointTest, GuidMustMatchInAllSixteenBytes) {
-  EFI_GUID near_miss = kSmbiosGuid;
+  EFI_GUID near_miss = SMBIOS_GUID;
   reinterpret_cast<uint8_t *>(&near_miss)[15] ^= 0x01;
   fw_.AddConfigurationTable(near_miss, EntryPoint("_SM_"));
   EXPECT_FALSE(FindSmbiosEntryPoint());
@@ -78,9 +78,9 @@ TEST_F(FindSmbiosEntryPointTest, GuidMustMatchInAllSixteenBytes) {
 TEST_F(FindSmbiosEntryPointTest, OnlyA3xEntryPointIsNotFound) {
   uint8_t *ep3 = fw_.AllocateLow(24);
   std::memcpy(ep3, "_SM3_", 5);
-  fw_.AddConfigurationTable(kSmbios3Guid, ep3);
+  fw_.AddConfigurationTable(SMBIOS3_GUID, ep3);
   EXPECT_FALSE(FindSmbiosEntryPoint());
-  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{kNotFound});
+  EXPECT_EQ(fw_.ConsoleLines(), std::vector<std::u16string>{NOT_FOUND});
 }
 
 TEST_F(FindSmbiosEntryPointTest, The3xLookupIsQuietAndChecksItsAnchor) {
@@ -91,7 +91,7 @@ TEST_F(FindSmbiosEntryPointTest, The3xLookupIsQuietAndChecksItsAnchor) {
     fw.InstallGlobals();
     uint8_t *bad = fw.AllocateLow(24);
     std::memcpy(bad, anchor, std::strlen(anchor));
-    fw.AddConfigurationTable(kSmbios3Guid, bad);
+    fw.AddConfigurationTable(SMBIOS3_GUID, bad);
     fw.PublishSmbios3({});
     EXPECT_FALSE(FindSmbios3EntryPoint());
     EXPECT_EQ(gSmbios3EntryPoint, nullptr);
@@ -99,7 +99,7 @@ TEST_F(FindSmbiosEntryPointTest, The3xLookupIsQuietAndChecksItsAnchor) {
   }
   fw_.InstallGlobals();
   uint8_t *ep3 = fw_.PublishSmbios3({});
-  fw_.AddConfigurationTable(kSmbiosGuid, EntryPoint("_SM_"));
+  fw_.AddConfigurationTable(SMBIOS_GUID, EntryPoint("_SM_"));
   EXPECT_TRUE(FindSmbios3EntryPoint());
   EXPECT_EQ(reinterpret_cast<uint8_t *>(gSmbios3EntryPoint), ep3);
   EXPECT_EQ(gSmbiosEntryPoint, nullptr);

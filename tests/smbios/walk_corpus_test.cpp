@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using Visits = std::vector<const uint8_t *>;
 
-constexpr size_t kFuzzTableOffset = 32;  // the fuzz inputs' layout of a dump image
+constexpr size_t FUZZ_TABLE_OFFSET = 32;  // the fuzz inputs' layout of a dump image
 
 void Record(SmbiosStructurePointer s, void *context) {
   static_cast<Visits *>(context)->push_back(s.Raw);
@@ -147,9 +147,9 @@ TEST(WalkCorpus, FuzzInputsAreWalkedAlikeBothWays) {
     std::memset(&entry, 0, sizeof(entry));
     if (!input.empty()) std::memcpy(&entry, input.data(), std::min(input.size(), sizeof(entry)));
     std::vector<uint8_t> table(entry.TableLength, 0);
-    if (input.size() > kFuzzTableOffset) {
-      size_t available = std::min(input.size() - kFuzzTableOffset, table.size());
-      if (available > 0) std::memcpy(table.data(), input.data() + kFuzzTableOffset, available);
+    if (input.size() > FUZZ_TABLE_OFFSET) {
+      size_t available = std::min(input.size() - FUZZ_TABLE_OFFSET, table.size());
+      if (available > 0) std::memcpy(table.data(), input.data() + FUZZ_TABLE_OFFSET, available);
     }
     sim::Firmware fw;
     fw.PublishSmbios2(table, entry.NumberOfSmbiosStructures);

@@ -10,6 +10,6 @@ void FailOnLeftovers(const std::string &report) {
   ADD_FAILURE() << "the simulated firmware was left with:\n" << report;
 }
 
-const bool kInstalled = (sim::SetLeftoverHandler(FailOnLeftovers), true);
+const bool INSTALLED = (sim::SetLeftoverHandler(FailOnLeftovers), true);
 
 }  // namespace

@@ -54,14 +54,14 @@ inline void AddStructure(GeneratedTable *t, uint8_t type, uint16_t handle, uint8
   ++t->count;
 }
 
-constexpr uint8_t kTypeBios = 0;
-constexpr uint8_t kTypeOemStrings = 11;
-constexpr uint8_t kTypeOem = 0x80;  // vendor-defined: any formatted length
-constexpr uint8_t kTypeEndOfTable = 127;
+constexpr uint8_t TYPE_BIOS = 0;
+constexpr uint8_t TYPE_OEM_STRINGS = 11;
+constexpr uint8_t TYPE_OEM = 0x80;  // vendor-defined: any formatted length
+constexpr uint8_t TYPE_END_OF_TABLE = 127;
 
 // The BIOS Information structure every table starts with: version "1.16".
 inline void AddBiosInformation(GeneratedTable *t, uint16_t handle) {
-  AddStructure(t, kTypeBios, handle, 0x18, {"Bench Firmware", "1.16", "04/01/2014"});
+  AddStructure(t, TYPE_BIOS, handle, 0x18, {"Bench Firmware", "1.16", "04/01/2014"});
 }
 
 inline GeneratedTable SmallVmTable() {
@@ -75,13 +75,13 @@ inline GeneratedTable SmallVmTable() {
   AddStructure(&t, 17, 0x1100, 0x28, {"DIMM 0", "Bench Systems"});
   AddStructure(&t, 19, 0x1300, 0x1F, {});
   AddStructure(&t, 32, 0x2000, 0x0B, {});
-  AddStructure(&t, kTypeEndOfTable, 0x7F00, 0x04, {});
+  AddStructure(&t, TYPE_END_OF_TABLE, 0x7F00, 0x04, {});
   return t;
 }
 
 inline GeneratedTable PopulatedBoardTable() {
-  constexpr size_t kBytes = 20480;
-  constexpr int kStructures = 300;
+  constexpr size_t BYTES = 20480;
+  constexpr int STRUCTURES = 300;
   struct Shape {
     uint8_t type;
     uint8_t formatted_length;
@@ -96,12 +96,12 @@ inline GeneratedTable PopulatedBoardTable() {
       {20, 0x13, {}},
       {28, 0x16, {"Temperature Probe %u (board)"}},
       {41, 0x0B, {"Onboard Network Controller %u"}},
-      {kTypeOem, 0x68, {"Vendor Data %u"}},
+      {TYPE_OEM, 0x68, {"Vendor Data %u"}},
   };
   GeneratedTable t;
   t.name = "smbios-300.bin";
   AddBiosInformation(&t, 0);
-  for (int i = 1; i < kStructures - 2; ++i) {
+  for (int i = 1; i < STRUCTURES - 2; ++i) {
     const Shape &shape = shapes[static_cast<size_t>(i) % shapes.size()];
     std::vector<std::string> strings;
     for (const char *pattern : shape.strings) {
@@ -114,27 +114,27 @@ inline GeneratedTable PopulatedBoardTable() {
   }
   // An OEM Strings structure (formatted area 5 bytes, one string) takes up
   // exactly what is left, less the 6-byte end of table.
-  size_t rest = kBytes - t.table.size() - 6;
-  AddStructure(&t, kTypeOemStrings, kStructures - 2, 5, {std::string(rest - 7, 'o')});
-  AddStructure(&t, kTypeEndOfTable, kStructures - 1, 4, {});
+  size_t rest = BYTES - t.table.size() - 6;
+  AddStructure(&t, TYPE_OEM_STRINGS, STRUCTURES - 2, 5, {std::string(rest - 7, 'o')});
+  AddStructure(&t, TYPE_END_OF_TABLE, STRUCTURES - 1, 4, {});
   return t;
 }
 
 inline GeneratedTable LargestTable() {
-  constexpr size_t kBytes = 65535;
+  constexpr size_t BYTES = 65535;
   GeneratedTable t;
   t.name = "smbios-largest.bin";
   AddBiosInformation(&t, 0);
   // 6-byte structures (header and two NULs) fill the rest; a few 7-byte
   // ones (one 1-character string) make the total come out at 65535.
-  size_t rest = kBytes - t.table.size();
+  size_t rest = BYTES - t.table.size();
   size_t sevens = 0;
   while ((rest - 7 * sevens) % 6 != 0) ++sevens;
   size_t sixes = (rest - 7 * sevens) / 6;
   uint16_t handle = 1;
-  for (size_t i = 0; i < sevens; ++i) AddStructure(&t, kTypeOem, handle++, 4, {"x"});
-  for (size_t i = 0; i + 1 < sixes; ++i) AddStructure(&t, kTypeOem, handle++, 4, {});
-  AddStructure(&t, kTypeEndOfTable, handle, 4, {});
+  for (size_t i = 0; i < sevens; ++i) AddStructure(&t, TYPE_OEM, handle++, 4, {"x"});
+  for (size_t i = 0; i + 1 < sixes; ++i) AddStructure(&t, TYPE_OEM, handle++, 4, {});
+  AddStructure(&t, TYPE_END_OF_TABLE, handle, 4, {});
   return t;
 }
 
@@ -150,7 +150,7 @@ inline uint8_t Checksum(const uint8_t *bytes, size_t length) {
 
 // The table as `dmidecode --dump-bin` writes it.
 inline std::vector<uint8_t> DumpBin(const GeneratedTable &t) {
-  constexpr uint32_t kTableOffset = 0x20;
+  constexpr uint32_t TABLE_OFFSET = 0x20;
   SmbiosEntryPoint entry;
   std::memset(&entry, 0, sizeof(entry));
   std::memcpy(entry.AnchorString, "_SM_", 4);
@@ -160,14 +160,14 @@ inline std::vector<uint8_t> DumpBin(const GeneratedTable &t) {
   entry.MaxStructureSize = t.largest;
   std::memcpy(entry.IntermediateAnchorString, "_DMI_", 5);
   entry.TableLength = static_cast<uint16_t>(t.table.size());
-  entry.TableAddress = kTableOffset;
+  entry.TableAddress = TABLE_OFFSET;
   entry.NumberOfSmbiosStructures = t.count;
   entry.SmbiosBcdRevision = 0x28;
   uint8_t *raw = reinterpret_cast<uint8_t *>(&entry);
   entry.IntermediateChecksum = Checksum(raw + 0x10, 0x0F);
   entry.EntryPointStructureChecksum = Checksum(raw, sizeof(entry));
 
-  std::vector<uint8_t> dump(kTableOffset, 0);
+  std::vector<uint8_t> dump(TABLE_OFFSET, 0);
   std::memcpy(dump.data(), &entry, sizeof(entry));
   dump.insert(dump.end(), t.table.begin(), t.table.end());
   return dump;

@@ -162,7 +162,7 @@ int main(int argc, char **argv) {
   size_t peak = 0, allocations = 0;
   std::string leaks;
   run.after = [&](sim::Firmware &firmware) {
-    for (unsigned kind = 0; kind < static_cast<unsigned>(sim::Call::kCount); ++kind) {
+    for (unsigned kind = 0; kind < static_cast<unsigned>(sim::Call::COUNT); ++kind) {
       counts.push_back(firmware.Count(static_cast<sim::Call>(kind)));
     }
     peak = firmware.PeakBytes();

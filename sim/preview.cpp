@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/char_class.h"
 #include "app/file_names.h"
 #include "sim/internal.h"
 #include "sim/kit_check.h"
@@ -135,7 +136,7 @@ std::string EscapeText(const std::u16string &text) {
       out += "\\r";
     } else if (c == u'\n') {
       out += "\\n";
-    } else if (c < 0x20) {
+    } else if (IsControlCharacter(c)) {
       out += "\\x";
       AppendHex(c, 2, &out);
     } else {

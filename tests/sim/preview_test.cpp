@@ -17,7 +17,8 @@ TEST(PreviewEscapeText, WritesOneLineOfUtf8) {
       {u"", ""},
       {u"ERROR: SMBIOS table not found.\r\n", "ERROR: SMBIOS table not found.\\r\\n"},
       {u"a\\b", "a\\\\b"},
-      {u"tab\there\x1b[0m\x7f", "tab\\x09here\\x1B[0m\x7f"},
+      // C0, DEL and C1 (CSI here) never reach the terminal raw.
+      {u"tab\there\x1b[0m\x7f\u009b31m", "tab\\x09here\\x1B[0m\\x7F\\x9B31m"},
       {u"\u00e9\u20ac", "\xC3\xA9\xE2\x82\xAC"},
       {u"\U0001F600", "\xF0\x9F\x98\x80"},
       {std::u16string(1, u'\xD800') + u"x", "\\uD800x"},

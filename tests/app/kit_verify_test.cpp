@@ -89,6 +89,9 @@ TEST(Verify, AKitIsRefusedForEachKindOfDamage) {
     const char *name;
     std::function<void(Files *)> damage;
     Lines console;  // with -v
+    // The record's message where it differs from the console's line: it
+    // keeps characters up to U+00FF and shows any other as '?'.
+    const char *message = nullptr;
   };
   const Case cases[] = {
       // A medium's root holds the application and startup.nsh: no notes.
@@ -112,6 +115,14 @@ TEST(Verify, AKitIsRefusedForEachKindOfDamage) {
        {"ERROR: the kit has no SHA256SUMS."}},
       {"a bad line", [](Files *f) { (*f)["SHA256SUMS"] += std::string(64, '0') + "  ../x\n"; },
        {"ERROR: SHA256SUMS line 5 cannot be read."}},
+      // An overlong 'b' names no file: read loosely it would be bios/x.rom,
+      // and the kit would pass on a line that names another file.
+      {"a path that is not UTF-8", [&](Files *f) {
+         std::string &list = (*f)["SHA256SUMS"];
+         list.replace(list.find("bios/x.rom"), 1, "\xC1\xA2");
+       },
+       {"ERROR: \xEF\xBF\xBD\xEF\xBF\xBDios\\x.rom is listed in SHA256SUMS but cannot be read."},
+       "ERROR: ??ios\\x.rom is listed in SHA256SUMS but cannot be read."},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,7 +135,9 @@ TEST(Verify, AKitIsRefusedForEachKindOfDamage) {
     EXPECT_EQ(run.status, intact ? EFI_SUCCESS : EFI_ABORTED);
     nlohmann::json record = nlohmann::json::parse(run.log);
     EXPECT_EQ(record["kit_sha256"], intact ? nlohmann::json(id) : nlohmann::json(nullptr));
-    EXPECT_EQ(record["message"], intact ? nlohmann::json(nullptr) : nlohmann::json(c.console[0]));
+    EXPECT_EQ(record["message"], intact       ? nlohmann::json(nullptr)
+                                 : c.message ? nlohmann::json(c.message)
+                                             : nlohmann::json(c.console[0]));
   }
 }
 

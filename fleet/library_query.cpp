@@ -43,16 +43,11 @@ constexpr OptionName OPTION_NAMES[] = {
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_WORD_COUNT,
               "a name for each option word");
 
-// The one walk in flight: RunImage calls a plain function as the image's
-// body, which finds its result here.
-WalkResult *gWalkResult = nullptr;
-
 void CollectKit(const char16_t *Path, const UpdateConfig *Config, void *Context) {
   static_cast<WalkResult *>(Context)->kits.push_back({Path, Config->WholeProductName});
 }
 
-int WalkLibrary(int, char **) {
-  WalkResult *result = gWalkResult;
+int WalkLibrary(WalkResult *result) {
   if (!WalkKitLibrary(CollectKit, result, &result->walk)) {
     TellLibraryProblem(result->walk.Problem, result->walk.Where);
     result->failed = true;
@@ -121,12 +116,9 @@ bool QueryLibrary(const std::string &library, LibraryAnswer *answer, std::string
   WalkResult result;
   sim::ImageRun run;
   run.kits_dir = root;
-  run.main = WalkLibrary;
+  run.body = [&result] { return WalkLibrary(&result); };
   sim::ImageRunResult ran;
-  gWalkResult = &result;
-  bool walked = sim::RunImage(run, &ran, error);
-  gWalkResult = nullptr;
-  if (!walked) return false;
+  if (!sim::RunImage(run, &ran, error)) return false;
   *answer = LibraryAnswer{};
   for (const auto &kit : result.kits) {
     std::string path = sim::TextToUtf8(kit.first);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/char_class.h"
 #include "app/file_names.h"
 #include "app/kit_library.h"
 #include "app/model_check.h"
@@ -25,26 +26,12 @@
 #include "sim/run.h"
 
 namespace fleet {
-namespace {
-
-// The configuration as the kit's run reads it; filled by ReadKitConfig,
-// which runs as the application's body on the simulated firmware.
-UpdateConfig gKitConfig;
-ConfigResult gKitConfigResult;
-
-int ReadKitConfig(int, char **) {
-  gKitConfig = UpdateConfig{};
-  gKitConfigResult = LoadUpdateConfig(&gKitConfig, true, true);
-  return 0;
-}
-
-}  // namespace
 
 std::vector<std::string> SplitOnBlanks(const std::string &text) {
   std::vector<std::string> words;
   std::string word;
   for (char c : text) {
-    if (c == ' ' || c == '\t') {
+    if (IsBlank(c)) {
       if (!word.empty()) words.push_back(word);
       word.clear();
     } else {
@@ -99,20 +86,25 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
   sim::ImageRun run;
   run.dir = folder;
   run.files = {{UPDATE_CONFIG_NAME, kit->config}};
-  run.main = ReadKitConfig;
+  // The configuration as the kit's run reads it, on the simulated firmware.
+  UpdateConfig config{};
+  ConfigResult read = ConfigResult::FileNotFound;
+  run.body = [&config, &read] {
+    read = LoadUpdateConfig(&config, true, true);
+    return 0;
+  };
   sim::ImageRunResult result;
-  gKitConfigResult = ConfigResult::FileNotFound;
   if (!sim::RunImage(run, &result, error)) return false;
-  if (gKitConfigResult != ConfigResult::Loaded && gKitConfigResult != ConfigResult::VersionNotFound) {
+  if (read != ConfigResult::Loaded && read != ConfigResult::VersionNotFound) {
     *error = "--kit " + folder + ": " UPDATE_CONFIG_NAME " could not be read";
     return false;
   }
   kit->folder = folder;
-  kit->product_name = gKitConfig.WholeProductName;
+  kit->product_name = config.WholeProductName;
   kit->has_product_name = !kit->product_name.empty();
-  kit->product_name_key = gKitConfig.HasProductName;
-  kit->has_hardware_ids = gKitConfig.HasHardwareIds;
-  kit->hardware_ids = gKitConfig.HardwareIds;
+  kit->product_name_key = config.HasProductName;
+  kit->has_hardware_ids = config.HasHardwareIds;
+  kit->hardware_ids = config.HardwareIds;
   // A list the image refuses refuses every machine: the plan would be
   // "no kit" everywhere, for a typo.
   ModelVerdict verdict = CheckModel(nullptr, kit->has_hardware_ids ? kit->hardware_ids.c_str() : nullptr,
@@ -123,8 +115,8 @@ bool LoadKit(const std::string &folder, KitInfo *kit, std::string *error) {
     return false;
   }
   // A kit without Version= is still a kit: every row shows the message.
-  kit->has_version = gKitConfigResult == ConfigResult::Loaded;
-  kit->version = kit->has_version ? gKitConfig.WholeVersion : "";
+  kit->has_version = read == ConfigResult::Loaded;
+  kit->version = kit->has_version ? config.WholeVersion : "";
   return CheckKitSums(folder, kit, error);
 }
 

@@ -10,24 +10,20 @@
 namespace sim {
 namespace {
 
-KitCheck gCheck;
-
 void Note(const char16_t *Name, void *) { TellFileNotListed(u"", Name); }
-
-int CheckMain(int, char **) {
-  bool intact = CheckKitFiles(u"", true, Note, nullptr, &gCheck);
-  TellKitCheck(&gCheck, u"");
-  return intact ? 0 : 1;
-}
 
 }  // namespace
 
 bool CheckKitFolder(const std::string &dir, KitFolderCheck *check, std::string *error) {
   *check = KitFolderCheck();
-  gCheck = KitCheck{};
+  KitCheck kit_check{};
   ImageRun run;
   run.dir = dir;
-  run.main = CheckMain;
+  run.body = [&kit_check] {
+    bool intact = CheckKitFiles(u"", true, Note, nullptr, &kit_check);
+    TellKitCheck(&kit_check, u"");
+    return intact ? 0 : 1;
+  };
   ImageRunResult result;
   if (!RunImage(run, &result, error)) return false;
   for (const Event &event : result.events) {
@@ -40,9 +36,9 @@ bool CheckKitFolder(const std::string &dir, KitFolderCheck *check, std::string *
       check->line = line;
     }
   }
-  check->intact = result.status == EFI_SUCCESS && gCheck.Problem == KitCheckProblem::None;
-  check->identity = gCheck.Identity;
-  check->files = gCheck.Files;
+  check->intact = result.status == EFI_SUCCESS && kit_check.Problem == KitCheckProblem::None;
+  check->identity = kit_check.Identity;
+  check->files = kit_check.Files;
   if (check->line.empty()) {
     *error = "the check said nothing";
     return false;

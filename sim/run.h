@@ -24,6 +24,10 @@ struct ImageRun {
   bool writable = false;  // the volume takes writes (into memory), as a USB stick does
   const std::vector<uint8_t> *smbios = nullptr;  // dump layout; null: no SMBIOS published
   ApplicationMain main = nullptr;                // null: the application's own main
+  // A host body run in main's place, inside the same entry frame (it may
+  // call the image's own functions and hand their results back through
+  // what it captures); it takes precedence over main.
+  std::function<int()> body;
   // What enters the image frame; null: ShellAppEntry. The benchmark passes
   // a function of its own so the instruction counter can find the run.
   EFI_STATUS (*enter)(Firmware *firmware, ApplicationMain main) = nullptr;

@@ -69,7 +69,9 @@ std::vector<std::string> ReferenceLines(const std::string &key_file) {
 
 TEST(HardwareIdReference, FifteenIdsAsTheReferenceComputesThem) {
   if (access(REFERENCE, X_OK) != 0) GTEST_SKIP() << REFERENCE << " is not installed (Debian package fwupd)";
-  std::string key_file = testing::TempDir() + "hwids-reference.ini";
+  // A name of this process's own: two suites (host and sanitizer builds)
+  // may run this test at the same time.
+  std::string key_file = testing::TempDir() + "hwids-reference-" + std::to_string(getpid()) + ".ini";
   for (const Machine &machine : MACHINES) {
     HardwareIdFields fields = {};
     for (int i = 0; i < HWID_FIELD_COUNT; ++i) {

@@ -48,8 +48,8 @@ void AddText(Sha1 *hash, const char *text, size_t length) {
     int n = read.Length > 0 ? read.Length : 1;
     uint32_t c = read.Code;
     if (c > 0xFFFF) {
-      AddUnit(hash, 0xD7C0 + (c >> 10));
-      c = 0xDC00 | (c & 0x3FF);
+      AddUnit(hash, HighSurrogate(c));
+      c = LowSurrogate(c);
     }
     AddUnit(hash, c);
     p += n;

@@ -34,7 +34,7 @@ std::string Cell(const std::string &text) {
     Utf8Char read = ReadUtf8(Bytes(text) + i, text.size() - i);
     if (read.Length <= 0) {  // a character the text's end cuts short too
       cell += "\xEF\xBF\xBD";
-      i += read.Length < 0 ? static_cast<size_t>(-read.Length) : text.size() - i;
+      i += Utf8Taken(read, text.size() - i);
       continue;
     }
     if (IsControlCharacter(read.Code)) {

@@ -23,6 +23,17 @@ struct Utf8Char {
 // Reads the character at Text, at most Left (at least 1) bytes.
 Utf8Char ReadUtf8(const unsigned char *Text, size_t Left);
 
+// The bytes Read stands for where the text ends after Left bytes: a start
+// the end cuts short takes the rest.
+inline size_t Utf8Taken(Utf8Char Read, size_t Left) {
+  return Read.Length > 0 ? static_cast<size_t>(Read.Length)
+         : Read.Length < 0 ? static_cast<size_t>(-Read.Length) : Left;
+}
+
+// The surrogate pair that stands for a code point past U+FFFF in UTF-16.
+inline UINT32 HighSurrogate(UINT32 Code) { return 0xD7C0 + (Code >> 10); }
+inline UINT32 LowSurrogate(UINT32 Code) { return 0xDC00 | (Code & 0x3FF); }
+
 // Bytes of Code as UTF-8 (1 to 4).
 inline size_t Utf8Bytes(UINT32 Code) {
   return 1 + (Code >= 0x80) + (Code >= 0x800) + (Code >= 0x10000);

@@ -42,15 +42,13 @@ std::u16string ToUtf16(const std::string &text) {
       // One U+FFFD for the bytes that begin no character, or for the
       // character the text's end cuts short.
       out.push_back(static_cast<char16_t>(REPLACEMENT));
-      i += read.Length < 0 ? static_cast<size_t>(-read.Length) : text.size() - i;
     } else if (read.Code >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((read.Code - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((read.Code - 0x10000) & 0x3FF)));
-      i += static_cast<size_t>(read.Length);
+      out.push_back(static_cast<char16_t>(HighSurrogate(read.Code)));
+      out.push_back(static_cast<char16_t>(LowSurrogate(read.Code)));
     } else {
       out.push_back(static_cast<char16_t>(read.Code));
-      i += static_cast<size_t>(read.Length);
     }
+    i += Utf8Taken(read, text.size() - i);
   }
   return out;
 }
